@@ -1,0 +1,148 @@
+#include "FileTools.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace FileTools {
+
+namespace {
+
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+bool ownerOf(const QString& path, uid_t& uid, gid_t& gid) {
+    struct stat st {};
+    if (::stat(native(path).constData(), &st) != 0)
+        return false;
+    uid = st.st_uid;
+    gid = st.st_gid;
+    return true;
+}
+
+QString parentOf(const QString& path) {
+    QString clean = QDir::cleanPath(path);
+    const int slash = clean.lastIndexOf(u'/');
+    if (slash <= 0)
+        return QStringLiteral("/");
+    return clean.left(slash);
+}
+
+QString errnoText() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+} // namespace
+
+void adoptParentOwner(const QString& path) {
+    if (::geteuid() != 0)
+        return;
+    uid_t uid;
+    gid_t gid;
+    if (ownerOf(parentOf(path), uid, gid))
+        (void)::lchown(native(path).constData(), uid, gid);
+}
+
+bool makePath(const QString& folder, mode_t mode) {
+    if (folder.isEmpty())
+        return false;
+    const QString clean = QDir::cleanPath(folder);
+    if (QFileInfo(clean).isDir())
+        return true;
+    const QString parent = parentOf(clean);
+    if (parent != clean && !makePath(parent, mode))
+        return false;
+    if (::mkdir(native(clean).constData(), mode) != 0 && errno != EEXIST)
+        return false;
+    adoptParentOwner(clean);
+    return QFileInfo(clean).isDir();
+}
+
+bool writeAtomically(const QString& path, const QByteArray& data, mode_t mode, QString* error) {
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (path.isEmpty())
+        return fail(QStringLiteral("no path"));
+    const QString folder = parentOf(path);
+    QByteArray tmpl =
+        native(folder + QStringLiteral("/.") + QFileInfo(path).fileName() + QStringLiteral(".XXXXXX"));
+    // mkstemp creates owner-only (0600); the final mode is set before any byte is written.
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0)
+        return fail(QStringLiteral("cannot create a file in %1: %2").arg(folder, errnoText()));
+    const auto discard = [&](const QString& why) {
+        ::close(fd);
+        ::unlink(tmpl.constData());
+        return fail(why);
+    };
+    if (::fchmod(fd, mode) != 0)
+        return discard(QStringLiteral("cannot set the mode of %1: %2").arg(path, errnoText()));
+    if (::geteuid() == 0) {
+        uid_t uid;
+        gid_t gid;
+        if (ownerOf(folder, uid, gid))
+            (void)::fchown(fd, uid, gid);
+    }
+    const char* p = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return discard(QStringLiteral("cannot write %1: %2").arg(path, errnoText()));
+        }
+        p += n;
+        left -= n;
+    }
+    if (::fsync(fd) != 0)
+        return discard(QStringLiteral("cannot write %1: %2").arg(path, errnoText()));
+    if (::close(fd) != 0) {
+        ::unlink(tmpl.constData());
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, errnoText()));
+    }
+    if (::rename(tmpl.constData(), native(path).constData()) != 0) {
+        const QString why = QStringLiteral("cannot replace %1: %2").arg(path, errnoText());
+        ::unlink(tmpl.constData());
+        return fail(why);
+    }
+    return true;
+}
+
+bool appendOrCreate(const QString& path, const QByteArray& data) {
+    const QByteArray name = native(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            return false;
+        return writeAtomically(path, data, 0644);
+    }
+    const char* p = data.constData();
+    qint64 left = data.size();
+    bool ok = true;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= n;
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace FileTools

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <sys/types.h>
+
+// File operations with the guarantees the shared state files need: atomic replacement, an explicit
+// mode from the moment a file exists, and ownership that follows the folder it is created in (a
+// daemon running as root keeps what it creates in a user's home that user's).
+namespace FileTools {
+
+// Creates the folder and every missing parent. Each folder created takes the owner and group of the
+// nearest folder above it that already existed. True when the folder exists afterwards.
+bool makePath(const QString& folder, mode_t mode = 0755);
+
+// Gives path the owner and group of the folder that holds it (only effective when running as root).
+void adoptParentOwner(const QString& path);
+
+// Replaces path atomically with data: a temporary file beside it, created with mode, takes the
+// parent folder's owner, is synced and moved over the old file. The folder must exist. On failure
+// the old file is untouched and error (if given) says why.
+bool writeAtomically(const QString& path, const QByteArray& data, mode_t mode, QString* error = nullptr);
+
+// Appends to an existing file, or creates it atomically (mode 0644, owner of its folder).
+bool appendOrCreate(const QString& path, const QByteArray& data);
+
+} // namespace FileTools

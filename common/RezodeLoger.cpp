@@ -1,0 +1,135 @@
+#include "RezodeLoger.h"
+
+#include "FileTools.h"
+
+#include <QFileInfo>
+#include <QMutexLocker>
+
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/unistr.h>
+
+#include <memory>
+
+namespace {
+
+QString formatWithPattern(const char* pattern, const QDateTime& when) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::SimpleDateFormat format(icu::UnicodeString(pattern, -1, US_INV), icu::Locale::getDefault(), status);
+    if (U_FAILURE(status))
+        return when.toString(QStringLiteral("ddd MMM dd yyyy hh:mm:ss AP"));
+    icu::UnicodeString out;
+    format.format(static_cast<UDate>(when.toMSecsSinceEpoch()), out);
+    return QString(reinterpret_cast<const QChar*>(out.getBuffer()), out.length());
+}
+
+} // namespace
+
+void writeToFile(const QString& path, const QString& text) {
+    if (path.isEmpty() || text.isEmpty())
+        return;
+    FileTools::appendOrCreate(path, text.toUtf8());
+}
+
+RezodeLoger::RezodeLoger(Clock clock) : mClock(std::move(clock)) {}
+
+RezodeLoger::~RezodeLoger() = default;
+
+RezodeLoger& RezodeLoger::progressLogger() {
+    static RezodeLoger* shared = new RezodeLoger(); // lives until the process ends
+    return *shared;
+}
+
+QDateTime RezodeLoger::now() const {
+    return mClock ? mClock() : QDateTime::currentDateTime();
+}
+
+QString RezodeLoger::traceTimestamp(const QDateTime& when) {
+    return formatWithPattern("EE MMM dd yyyy hh:mm:ss a", when);
+}
+
+QString RezodeLoger::sessionLogFileName(const QString& folder, const QDateTime& when) {
+    return QStringLiteral("%1/Backup %2.txt").arg(folder, formatWithPattern("dd.MM.YY_hh.mm.ss", when));
+}
+
+QString RezodeLoger::traceLine(const QString& message, const QDateTime& when) {
+    return traceTimestamp(when) + QStringLiteral(" : ") + message + QStringLiteral(" \n");
+}
+
+void RezodeLoger::setLogWritePath(const QString& path) {
+    QMutexLocker logger(&mLoggerLock);
+    if (!path.isEmpty()) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QFileInfo(folder).isDir())
+            FileTools::makePath(folder);
+    }
+    mLogWritePath = path;
+}
+
+void RezodeLoger::setSessionLogWritePath(const QString& folder) {
+    QMutexLocker logger(&mLoggerLock);
+    // Session logs are lost while their folder is missing, so it is made here (owned like the
+    // folder above it: the user's, inside a home).
+    if (!folder.isEmpty())
+        FileTools::makePath(folder);
+    mSessionLogWritePath = folder;
+    mSessionLogCurrentWriteFile = sessionLogFileName(folder, now());
+}
+
+QString RezodeLoger::logWritePath() const {
+    QMutexLocker logger(&mLoggerLock);
+    return mLogWritePath;
+}
+
+QString RezodeLoger::sessionLogWritePath() const {
+    QMutexLocker logger(&mLoggerLock);
+    return mSessionLogWritePath;
+}
+
+QString RezodeLoger::sessionLogCurrentWriteFile() const {
+    QMutexLocker logger(&mLoggerLock);
+    return mSessionLogCurrentWriteFile;
+}
+
+void RezodeLoger::logDaemonTrace(const QString& message, bool flush) {
+    QMutexLocker logger(&mLoggerLock);
+    if (!message.isEmpty()) {
+        QMutexLocker lock(&mLock);
+        mDaemonTraceMsgs += traceLine(message, now());
+    }
+    if (message.isNull())
+        return;
+    QMutexLocker lock(&mLock);
+    if (mDaemonTraceMsgs.size() > MainTraceThreshold || flush) {
+        writeToFile(mLogWritePath, mDaemonTraceMsgs);
+        mDaemonTraceMsgs.clear();
+    }
+}
+
+void RezodeLoger::logSessionTrace(const QString& message, bool flush) {
+    QMutexLocker logger(&mLoggerLock);
+    if (!message.isEmpty())
+        mSessionTraceMsgs += traceLine(message, now());
+    if (message.isNull() || (mSessionTraceMsgs.size() < SessionTraceThreshold && !flush))
+        return;
+    // A missing file has size 0.
+    if (QFileInfo(mSessionLogCurrentWriteFile).size() >= SessionLogRolloverSize)
+        mSessionLogCurrentWriteFile = sessionLogFileName(mSessionLogWritePath, now());
+    writeToFile(mSessionLogCurrentWriteFile, mSessionTraceMsgs);
+    mSessionTraceMsgs.clear();
+}
+
+void RezodeLoger::logSessionTraceWithoutTimeStamp(const QString& message, bool flush) {
+    QMutexLocker logger(&mLoggerLock);
+    if (!message.isEmpty()) {
+        QMutexLocker lock(&pLock);
+        mSessionTraceMsgs += traceLine(message, now());
+    }
+    if (message.isNull())
+        return;
+    QMutexLocker lock(&pLock);
+    if (mSessionTraceMsgs.size() > SessionTraceThreshold - 1 || flush) {
+        writeToFile(mSessionLogCurrentWriteFile, mSessionTraceMsgs);
+        mSessionTraceMsgs.clear();
+    }
+}

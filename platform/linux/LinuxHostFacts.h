@@ -1,0 +1,39 @@
+#pragma once
+
+#include "HostFacts.h"
+
+#include <QList>
+
+// Host facts from the files Linux keeps about itself: /etc/machine-info and the host name for the
+// computer name, /proc/self/mountinfo and /sys/block for volumes. The file locations can be moved so
+// that tests can feed their own.
+class LinuxHostFacts : public HostFacts {
+  public:
+    struct Mount {
+        QString mountPoint;
+        QString source; // "/dev/…" for block devices
+        QString type;
+        bool readOnly = false;
+    };
+
+    LinuxHostFacts(QString machineInfoPath = QStringLiteral("/etc/machine-info"),
+                   QString mountInfoPath = QStringLiteral("/proc/self/mountinfo"),
+                   QString sysBlockPath = QStringLiteral("/sys/block"));
+
+    QString computerName() const override;
+    // Mount points of the file systems on fixed, local block devices other than "/" and "/boot…",
+    // each followed by one blank (the form the volume-name column of a disk listing has).
+    QStringList diskVolumeNames() const override;
+    bool fileSystemInfo(const QString& path, VolumeInfo& info) const override;
+
+    QList<Mount> mounts() const;
+    // Whether the block device behind a "/dev/…" source is removable; false when unknown.
+    bool isRemovableDevice(const QString& source) const;
+
+    static QString unescapeMountField(const QString& field);
+
+  private:
+    QString mMachineInfoPath;
+    QString mMountInfoPath;
+    QString mSysBlockPath;
+};

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every package the build, the programs and the tests need.
+# Idempotent and non-interactive; needs root (or sudo) on Debian 12.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  g++ cmake ninja-build pkg-config
+  # libraries
+  qt6-base-dev qt6-base-dev-tools libqt6dbus6 libqt6network6 libqt6widgets6 qt6-qpa-plugins
+  libplist-dev libplist++-dev libicu-dev libsqlite3-dev libsystemd-dev
+  # tests
+  libgtest-dev libgmock-dev googletest
+  # peers and tools the programs and tests start
+  rsync dbus-daemon iputils-ping iproute2 inotify-tools util-linux procps passwd
+  desktop-file-utils systemd xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: everything is installed"
+  exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "install-deps: done"

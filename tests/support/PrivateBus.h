@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <sys/types.h>
+
+// A private dbus-daemon with a system-type configuration, for tests of the notification transport.
+// Any local user may connect (tests run a peer under another uid). The daemon is stopped, and the
+// environment restored, when the fixture is destroyed.
+class PrivateBus {
+  public:
+    PrivateBus();
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    bool start(QString* error = nullptr);
+    void stop();
+
+    bool isRunning() const { return mPid > 0; }
+    pid_t pid() const { return mPid; }
+    QString address() const { return mAddress; }
+
+    // Points DBUS_SYSTEM_BUS_ADDRESS of this process (and of children started afterwards) at the bus.
+    void exportAsSystemBus();
+
+  private:
+    QTemporaryDir mDir;
+    pid_t mPid = -1;
+    QString mAddress;
+    bool mExported = false;
+    QByteArray mSavedAddress;
+    bool mHadSavedAddress = false;
+};

@@ -1,0 +1,67 @@
+#include "TestRoots.h"
+
+#include "ChildProcess.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kFixtureAccount = "zhfixture";
+
+bool lookUp(const char* name, FixtureUser& user) {
+    const passwd* pw = name ? getpwnam(name) : getpwuid(geteuid());
+    if (!pw)
+        return false;
+    user.name = QString::fromLocal8Bit(pw->pw_name);
+    user.uid = pw->pw_uid;
+    user.gid = pw->pw_gid;
+    user.passwdHome = QString::fromLocal8Bit(pw->pw_dir);
+    return true;
+}
+
+} // namespace
+
+FixtureUser FixtureUser::get(QString* error) {
+    FixtureUser user;
+    if (geteuid() != 0) {
+        lookUp(nullptr, user);
+        return user;
+    }
+    if (lookUp(kFixtureAccount, user))
+        return user;
+    // No home is made on the machine: tests create it below their own root.
+    QByteArray err;
+    ChildProcess::run({QStringLiteral("useradd"), QStringLiteral("--no-create-home"),
+                       QStringLiteral("--home-dir"),
+                       QStringLiteral("/home/") + QLatin1String(kFixtureAccount), QStringLiteral("--shell"),
+                       QStringLiteral("/usr/sbin/nologin"), QString::fromLatin1(kFixtureAccount)},
+                      nullptr, &err);
+    // Another test process may have created it at the same moment; look again either way.
+    if (!lookUp(kFixtureAccount, user)) {
+        if (error)
+            *error = QStringLiteral("useradd failed: %1").arg(QString::fromUtf8(err));
+        lookUp(nullptr, user);
+    }
+    return user;
+}
+
+TempRoot::TempRoot(PlatformProfile::Kind kind) {
+    // Other accounts (the fixture user) must be able to walk into the root.
+    ::chmod(QFile::encodeName(mDir.path()).constData(), 0755);
+    mProfile = kind == PlatformProfile::Kind::Linux ? PlatformProfile::forLinux(mDir.path())
+                                                    : PlatformProfile::forMacOS(mDir.path());
+}
+
+QString TempRoot::createHome(const FixtureUser& user) const {
+    const QString home = mProfile.root + user.passwdHome;
+    QDir().mkpath(home);
+    ::chmod(QFile::encodeName(home).constData(), 0750);
+    if (geteuid() == 0)
+        (void)::chown(QFile::encodeName(home).constData(), user.uid, user.gid);
+    return home;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "PlatformProfile.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <sys/types.h>
+
+// A local account the tests can act for: when running as root, the dedicated account "zhfixture"
+// (created once with useradd); otherwise the account running the tests.
+struct FixtureUser {
+    QString name;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    QString passwdHome; // the home as the account database has it (not rooted)
+
+    static FixtureUser get(QString* error = nullptr);
+};
+
+// A temporary profile root: every machine location of the profile, homes included, lives below it.
+// Removed with everything in it when the fixture is destroyed.
+class TempRoot {
+  public:
+    explicit TempRoot(PlatformProfile::Kind kind = PlatformProfile::Kind::Linux);
+
+    bool isValid() const { return mDir.isValid(); }
+    QString path() const { return mDir.path(); }
+    const PlatformProfile& profile() const { return mProfile; }
+
+    // Creates the user's home below the root (owned by the user) and returns it.
+    QString createHome(const FixtureUser& user) const;
+
+  private:
+    QTemporaryDir mDir;
+    PlatformProfile mProfile;
+};
