@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+#include <QString>
+#include <QStringDecoder>
+#include <QStringList>
+
+#include <atomic>
+#include <chrono>
+
+class FreeNasCommandExecuter;
+class RezodeLoger;
+
+// What the owner of an executer hears about a run. Output chunks arrive on the thread that started the
+// run; the completion arrives on the main thread.
+class FreeNasCommandExecuterController {
+  public:
+    virtual ~FreeNasCommandExecuterController() = default;
+    virtual void updateProgress(const QString& text, FreeNasCommandExecuter* engine) = 0;
+    virtual void getError(const QString& text, FreeNasCommandExecuter* engine) = 0;
+    virtual void processFinishedOfEngine(FreeNasCommandExecuter* engine) = 0;
+};
+
+// Runs one long external program at a time and streams its output to its controller. Every
+// startProcess gets exactly one processFinishedOfEngine, also when the program cannot be started. The
+// completion follows the child's exit after a grace time, so that late output still arrives.
+class FreeNasCommandExecuter : public QObject {
+    Q_OBJECT
+  public:
+    explicit FreeNasCommandExecuter(FreeNasCommandExecuterController* controller,
+                                    RezodeLoger* sessionLogger = nullptr,
+                                    std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+    ~FreeNasCommandExecuter() override;
+
+    void setLaunchPath(const QString& path) { mLaunchPath = path; }
+    QString launchPath() const { return mLaunchPath; }
+    void setArguments(const QStringList& arguments) { mArguments = arguments; }
+    QStringList arguments() const { return mArguments; }
+    // The child's complete environment; empty means the daemon's own is inherited.
+    void setEnvironment(const QMap<QString, QString>& environment) { mEnvironment = environment; }
+    QMap<QString, QString> environment() const { return mEnvironment; }
+
+    void startProcess();
+    // Kills (SIGKILL) a launched child that has not been cleaned up yet; does nothing otherwise.
+    void stopProcess();
+    // From startProcess until the completion callback begins.
+    bool isRunning() const { return mIsProcessingStage.load(); }
+    qint64 processId() const;
+
+  private:
+    void receivedData();
+    void receivedError();
+    void childEnded();
+    void cleanup();
+
+    FreeNasCommandExecuterController* controller;
+    RezodeLoger* mSessionLogger;
+    std::chrono::milliseconds mGrace;
+    QString mLaunchPath;
+    QStringList mArguments;
+    QMap<QString, QString> mEnvironment;
+
+    QPointer<QProcess> task;
+    QStringDecoder mOutDecoder{QStringDecoder::Utf8};
+    QStringDecoder mErrDecoder{QStringDecoder::Utf8};
+    std::atomic<bool> mIsProcessingStage{false};
+    bool taskDidTerminate = false;
+    mutable QMutex mPidLock;
+    qint64 mProcessId = 0;
+};
