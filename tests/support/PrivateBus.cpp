@@ -6,7 +6,13 @@
 #include <QFile>
 #include <QThread>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
 
 PrivateBus::PrivateBus() = default;
 
@@ -62,7 +68,18 @@ bool PrivateBus::start(QString* error) {
         return fail(QStringLiteral("cannot start dbus-daemon"));
     QElapsedTimer timer;
     timer.start();
-    while (!QFile::exists(socket)) {
+    // The socket file appears before the bus accepts connections; wait for a real connection.
+    const auto accepting = [&socket] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un sa{};
+        sa.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(socket);
+        std::memcpy(sa.sun_path, path.constData(), std::min<size_t>(path.size(), sizeof sa.sun_path - 1));
+        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+        ::close(fd);
+        return ok;
+    };
+    while (!accepting()) {
         if (!ChildProcess::isAlive(mPid)) {
             QFile f(log);
             f.open(QIODevice::ReadOnly);

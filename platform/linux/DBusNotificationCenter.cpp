@@ -1,0 +1,184 @@
+#include "DBusNotificationCenter.h"
+
+#include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusReply>
+#include <QDBusVariant>
+
+namespace {
+
+const QString BusService = QStringLiteral("org.freedesktop.DBus");
+const QString BusPath = QStringLiteral("/org/freedesktop/DBus");
+
+// A string dictionary as it arrives: an a{sv} whose values all hold strings.
+bool decodeStringMap(const QDBusArgument& argument, QVariantMap& map) {
+    if (argument.currentSignature() != QLatin1String("a{sv}"))
+        return false;
+    const QVariantMap raw = qdbus_cast<QVariantMap>(argument);
+    for (auto it = raw.cbegin(); it != raw.cend(); ++it) {
+        if (it.value().typeId() != QMetaType::QString)
+            return false;
+        map.insert(it.key(), it.value());
+    }
+    return true;
+}
+
+} // namespace
+
+DBusNotificationCenter::DBusNotificationCenter(const QDBusConnection& bus, SenderCheck check, QObject* parent)
+    : QObject(parent), mBus(bus), mCheck(std::move(check)) {
+    if (!mBus.isConnected())
+        return;
+    // Uids are looked up as connections appear, so that a sender that posts and quits at once can
+    // still be identified when its notification is handled.
+    mBus.connect(BusService, BusPath, BusService, QStringLiteral("NameOwnerChanged"), this,
+                 SLOT(nameOwnerChanged(QString, QString, QString)));
+    mListening = mBus.connect(QString(), ObjectPath, Interface, Member, this, SLOT(posted(QDBusMessage)));
+    // A round trip to the bus, which handles our messages in order: the match rules are in place
+    // once it returns, so nothing posted after the constructor is missed.
+    const QDBusReply<QStringList> names = mBus.interface()->registeredServiceNames();
+    if (names.isValid())
+        for (const QString& name : names.value())
+            if (name.startsWith(QLatin1Char(':')) && name != mBus.baseService())
+                resolveUid(name);
+}
+
+DBusNotificationCenter::~DBusNotificationCenter() {
+    if (!mBus.isConnected())
+        return;
+    mBus.disconnect(QString(), ObjectPath, Interface, Member, this, SLOT(posted(QDBusMessage)));
+    mBus.disconnect(BusService, BusPath, BusService, QStringLiteral("NameOwnerChanged"), this,
+                    SLOT(nameOwnerChanged(QString, QString, QString)));
+}
+
+bool DBusNotificationCenter::postNotification(const QString& name, const QVariantMap& userInfo, int options) {
+    Q_UNUSED(options) // every D-Bus signal is delivered at once to all sessions
+    if (name.isEmpty() || !isValidPayload(userInfo)) {
+        trace(QStringLiteral("Notification \"%1\" not posted: its payload is not a dictionary of strings")
+                  .arg(name));
+        return false;
+    }
+    QDBusMessage signal = QDBusMessage::createSignal(ObjectPath, Interface, Member);
+    signal << name << userInfo;
+    if (!mBus.isConnected() || !mBus.send(signal)) {
+        trace(QStringLiteral("Notification \"%1\" not posted: %2")
+                  .arg(name, mBus.lastError().isValid() ? mBus.lastError().message()
+                                                        : QStringLiteral("no connection to the system bus")));
+        return false;
+    }
+    return true;
+}
+
+void DBusNotificationCenter::addObserver(QObject* observer, const QString& name, Handler handler) {
+    mObservers.add(observer, name, std::move(handler));
+}
+
+void DBusNotificationCenter::removeObserver(QObject* observer, const QString& name) {
+    mObservers.remove(observer, name);
+}
+
+void DBusNotificationCenter::setTraceLogger(TraceLogger logger) {
+    QMutexLocker lock(&mLoggerMutex);
+    mLogger = std::move(logger);
+}
+
+bool DBusNotificationCenter::decode(const QList<QVariant>& arguments, QString& name, QVariantMap& userInfo) {
+    if (arguments.size() != 2 || arguments.at(0).typeId() != QMetaType::QString ||
+        arguments.at(1).userType() != qMetaTypeId<QDBusArgument>())
+        return false;
+    name = arguments.at(0).toString();
+    const QDBusArgument outer = arguments.at(1).value<QDBusArgument>();
+    if (name.isEmpty() || outer.currentSignature() != QLatin1String("a{sv}"))
+        return false;
+    const QVariantMap raw = qdbus_cast<QVariantMap>(outer);
+    userInfo.clear();
+    for (auto it = raw.cbegin(); it != raw.cend(); ++it) {
+        const QVariant& value = it.value();
+        if (value.typeId() == QMetaType::QString) {
+            userInfo.insert(it.key(), value);
+        } else if (value.userType() == qMetaTypeId<QDBusArgument>()) {
+            QVariantMap nested;
+            if (!decodeStringMap(value.value<QDBusArgument>(), nested))
+                return false;
+            userInfo.insert(it.key(), nested);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void DBusNotificationCenter::posted(const QDBusMessage& message) {
+    QString name;
+    QVariantMap userInfo;
+    if (!decode(message.arguments(), name, userInfo)) {
+        trace(QStringLiteral("Malformed notification from %1 dropped (signature %2)")
+                  .arg(message.service(), message.signature()));
+        return;
+    }
+    if (!mObservers.isObserved(name))
+        return;
+    uint uid = 0;
+    if (!senderUid(message.service(), uid)) {
+        trace(QStringLiteral("Notification \"%1\" dropped: the uid of its sender %2 is unknown")
+                  .arg(name, message.service()));
+        return;
+    }
+    if (!mCheck || !mCheck(uid)) {
+        trace(QStringLiteral("Notification \"%1\" from uid %2 refused").arg(name).arg(uid));
+        return;
+    }
+    mObservers.deliver(name, userInfo);
+}
+
+void DBusNotificationCenter::nameOwnerChanged(const QString& name, const QString& oldOwner,
+                                              const QString& newOwner) {
+    if (!name.startsWith(QLatin1Char(':')))
+        return;
+    // The bus sends a sender's signals before the news of its departure, so forgetting it here
+    // cannot come before its last notification was checked.
+    if (newOwner.isEmpty())
+        mUids.remove(name);
+    else if (oldOwner.isEmpty())
+        resolveUid(name);
+}
+
+void DBusNotificationCenter::resolveUid(const QString& uniqueName) {
+    QDBusMessage call = QDBusMessage::createMethodCall(BusService, BusPath, BusService,
+                                                       QStringLiteral("GetConnectionUnixUser"));
+    call << uniqueName;
+    auto* watcher = new QDBusPendingCallWatcher(mBus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, uniqueName](QDBusPendingCallWatcher* w) {
+                const QDBusPendingReply<uint> reply = *w;
+                if (reply.isValid())
+                    mUids.insert(uniqueName, reply.value());
+                w->deleteLater();
+            });
+}
+
+bool DBusNotificationCenter::senderUid(const QString& uniqueName, uint& uid) {
+    const auto known = mUids.constFind(uniqueName);
+    if (known != mUids.constEnd()) {
+        uid = *known;
+        return true;
+    }
+    const QDBusReply<uint> reply = mBus.interface()->serviceUid(uniqueName);
+    if (!reply.isValid())
+        return false;
+    uid = reply.value();
+    mUids.insert(uniqueName, uid);
+    return true;
+}
+
+void DBusNotificationCenter::trace(const QString& line) const {
+    TraceLogger logger;
+    {
+        QMutexLocker lock(&mLoggerMutex);
+        logger = mLogger;
+    }
+    if (logger)
+        logger(line);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "DistributedNotificationCenter.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QHash>
+#include <QMutex>
+#include <QObject>
+
+// Distributed notifications as one D-Bus signal, Posted(s name, a{sv} userInfo), on the object
+// below. The post options have no D-Bus counterpart: every signal reaches every session at once.
+// The sender's uid comes from the bus; a notification from a uid the check refuses is dropped and
+// reported to the trace logger. Received notifications are handled on the thread the center lives
+// in, which must run an event loop.
+class DBusNotificationCenter : public QObject, public DistributedNotificationCenter {
+    Q_OBJECT
+  public:
+    static constexpr QLatin1String ObjectPath{"/org/zorvikhollin/Notifications"};
+    static constexpr QLatin1String Interface{"org.zorvikhollin.Notifications"};
+    static constexpr QLatin1String Member{"Posted"};
+
+    DBusNotificationCenter(const QDBusConnection& bus, SenderCheck check, QObject* parent = nullptr);
+    ~DBusNotificationCenter() override;
+
+    // Whether the center receives notifications (the bus was reachable when it was made).
+    bool isListening() const { return mListening; }
+
+    bool postNotification(const QString& name, const QVariantMap& userInfo = QVariantMap(),
+                          int options = Protocol::PostDeliverImmediatelyToAllSessions) override;
+    void addObserver(QObject* observer, const QString& name, Handler handler) override;
+    void removeObserver(QObject* observer, const QString& name = QString()) override;
+    void setTraceLogger(TraceLogger logger) override;
+
+    // Reads a Posted signal's arguments; false when they do not have the notification's shape.
+    static bool decode(const QList<QVariant>& arguments, QString& name, QVariantMap& userInfo);
+
+  private slots:
+    void posted(const QDBusMessage& message);
+    void nameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
+
+  private:
+    void resolveUid(const QString& uniqueName);
+    bool senderUid(const QString& uniqueName, uint& uid);
+    void trace(const QString& line) const;
+
+    QDBusConnection mBus;
+    SenderCheck mCheck;
+    NotificationObservers mObservers;
+    bool mListening = false;
+    QHash<QString, uint> mUids; // unique bus name → uid, on the center's thread only
+    mutable QMutex mLoggerMutex;
+    TraceLogger mLogger;
+};
