@@ -1,0 +1,129 @@
+#include "ConsoleUserManager.h"
+
+#include "ConsoleUserSource.h"
+#include "DaemonRestarter.h"
+#include "RezodeLoger.h"
+
+#include <QMutexLocker>
+#include <QTimer>
+
+ConsoleUserManager::ConsoleUserManager(Collaborators collaborators)
+    : mCollaborators(std::move(collaborators)),
+      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mCollaborators.profile) {}
+
+ConsoleUserManager::~ConsoleUserManager() {
+    if (mWatchThread) {
+        mWatchThread->quit();
+        mWatchThread->wait();
+    }
+    // Account managers built on the watch thread are released after that thread has ended.
+    QMutexLocker lock(&mLock);
+    m_ConsoleUserCollection.clear();
+}
+
+ConsoleUserManager& ConsoleUserManager::sharedController(Collaborators collaborators) {
+    // Published before start() so that the watch thread can call back into it.
+    static ConsoleUserManager* shared = [&] {
+        auto* manager = new ConsoleUserManager(std::move(collaborators));
+        manager->start();
+        return manager;
+    }();
+    return *shared;
+}
+
+QString ConsoleUserManager::currentConsoleUserName() const { return mCollaborators.consoleUser->currentUserName(); }
+
+QString ConsoleUserManager::presentConsoleUser() const {
+    QMutexLocker lock(&mLock);
+    return m_presentConsoleUser;
+}
+
+int ConsoleUserManager::accountManagerCount() const {
+    QMutexLocker lock(&mLock);
+    return m_ConsoleUserCollection.size();
+}
+
+void ConsoleUserManager::start() {
+    const QString name = currentConsoleUserName();
+    if (name != ConsoleUserSource::LoginWindow)
+        appSupportFilePathsObjct.setM_ConsoleUserName(name);
+    RezodeLoger& logger = *mCollaborators.logger;
+    logger.setLogWritePath(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::DaemonTrace));
+    logger.setSessionLogWritePath(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::SessionLogsFolder));
+    logger.logDaemonTrace(QStringLiteral("ConsoleUserManager started."), true);
+
+    didConsoleUserChanged(name);
+    ConsoleUserDetector();
+    QTimer::singleShot(mCollaborators.timings.daemonRestartInterval, this, &ConsoleUserManager::restartDamon);
+}
+
+void ConsoleUserManager::didConsoleUserChanged(const QString& userName) {
+    RezodeLoger& logger = *mCollaborators.logger;
+    logger.logDaemonTrace(QStringLiteral("didConsoleUserChanged started."), true);
+    if (userName.isEmpty() || userName == ConsoleUserSource::LoginWindow) {
+        logger.logDaemonTrace(QStringLiteral("Console user name nill or Login window is present"), true);
+        return;
+    }
+    {
+        QMutexLocker lock(&mLock);
+        if (m_ConsoleUserCollection.contains(userName)) {
+            lock.unlock();
+            logger.logDaemonTrace(QStringLiteral("No login window and console user array  contains this user."), true);
+            return;
+        }
+    }
+    logger.logDaemonTrace(QStringLiteral("No login window and console user array not contains this user."), true);
+    bool otherUser = false;
+    {
+        QMutexLocker lock(&mLock);
+        otherUser = !m_ConsoleUserCollection.isEmpty();
+    }
+    if (otherUser) {
+        exitDaemon(QStringLiteral("Console User Changed so restarting damon"));
+        return;
+    }
+    {
+        QMutexLocker lock(&mLock);
+        m_presentConsoleUser = userName;
+    }
+    // Built outside the lock: the manager's first poll pass runs inside its creation.
+    std::shared_ptr<QObject> manager;
+    if (mCollaborators.accountManagerFactory)
+        manager = mCollaborators.accountManagerFactory(userName);
+    QMutexLocker lock(&mLock);
+    m_ConsoleUserCollection.insert(userName, std::move(manager));
+}
+
+void ConsoleUserManager::ConsoleUserDetector() {
+    mWatchThread = std::make_unique<QThread>();
+    mWatchThread->setObjectName(QStringLiteral("console-user watch"));
+    mWatchContext = new QObject;
+    mWatchContext->moveToThread(mWatchThread.get());
+    connect(mWatchThread.get(), &QThread::finished, mWatchContext, &QObject::deleteLater);
+    mWatchThread->start();
+    QMetaObject::invokeMethod(mWatchContext, [this] {
+        const QString name = currentConsoleUserName();
+        gCurrentConsoleUser = name == ConsoleUserSource::LoginWindow ? QString() : name;
+        QString error;
+        if (!mCollaborators.consoleUser->watch([this](const QString& user) { MyNotificationProc(user); }, &error))
+            exitDaemon(QStringLiteral("console user watch could not be set up: %1").arg(error));
+    });
+}
+
+void ConsoleUserManager::MyNotificationProc(const QString& userName) {
+    if (userName.isEmpty() || userName == ConsoleUserSource::LoginWindow) {
+        exitDaemon(QStringLiteral("console user nil so quit deamon"));
+        return;
+    }
+    if (gCurrentConsoleUser.isNull() || gCurrentConsoleUser != userName) {
+        gCurrentConsoleUser = userName;
+        didConsoleUserChanged(userName);
+    }
+}
+
+void ConsoleUserManager::restartDamon() { exitDaemon(QStringLiteral("Restarted Damon after 24 hours")); }
+
+void ConsoleUserManager::exitDaemon(const QString& traceLine) {
+    mCollaborators.logger->logDaemonTrace(traceLine, true);
+    mCollaborators.restarter->exitProcess(1);
+}

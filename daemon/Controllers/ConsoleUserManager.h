@@ -1,0 +1,70 @@
+#pragma once
+
+#include "FilePathsController.h"
+#include "PlatformProfile.h"
+#include "Timings.h"
+
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+
+class ConsoleUserSource;
+class DaemonRestarter;
+class RezodeLoger;
+
+// Follows the person at the screen: builds the account manager for the console user, and restarts the
+// daemon (exit status 1) when that user leaves, another user takes the console, or a day has passed.
+class ConsoleUserManager : public QObject {
+    Q_OBJECT
+public:
+    // Builds the account manager of a console user; the manager lives on the calling thread.
+    using AccountManagerFactory = std::function<std::unique_ptr<QObject>(const QString& consoleUser)>;
+
+    struct Collaborators {
+        PlatformProfile profile;
+        Timings timings;
+        RezodeLoger* logger = nullptr;
+        ConsoleUserSource* consoleUser = nullptr;
+        DaemonRestarter* restarter = nullptr;
+        AccountManagerFactory accountManagerFactory;
+    };
+
+    explicit ConsoleUserManager(Collaborators collaborators);
+    ~ConsoleUserManager() override;
+
+    // The daemon's shared instance, created (and started) on the first call.
+    static ConsoleUserManager& sharedController(Collaborators collaborators);
+
+    // Start-up on the calling (main) thread: trace paths, the first decision, the watch thread and the
+    // daily restart timer.
+    void start();
+
+    // The console user's short name, or "loginwindow".
+    QString currentConsoleUserName() const;
+    void didConsoleUserChanged(const QString& userName);
+    void restartDamon();
+    QString presentConsoleUser() const;
+
+    // How many account managers this process built (at most one in practice).
+    int accountManagerCount() const;
+    QThread* watchThread() const { return mWatchThread.get(); }
+
+private:
+    void ConsoleUserDetector();
+    void MyNotificationProc(const QString& userName);
+    void exitDaemon(const QString& traceLine);
+
+    Collaborators mCollaborators;
+    FilePathsController appSupportFilePathsObjct;
+    mutable QMutex mLock;
+    QMap<QString, std::shared_ptr<QObject>> m_ConsoleUserCollection;
+    QString m_presentConsoleUser;
+    QString gCurrentConsoleUser; // touched only on the watch thread
+    std::unique_ptr<QThread> mWatchThread;
+    QObject* mWatchContext = nullptr; // lives on the watch thread
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QMutex>
+
+#include <functional>
+#include <vector>
+
+// The daemon's standing recovery: end the process with a status and let the supervisor start it
+// again. Before the process ends, the hooks registered by the components run (for instance the change
+// collector writes out what it still holds), so a planned restart loses nothing.
+class DaemonRestarter {
+public:
+    using ExitFunction = std::function<void(int status)>;
+
+    // exitFunction ends the process; the default ends it at once without further clean-up. Tests pass
+    // one that records the status and returns.
+    explicit DaemonRestarter(ExitFunction exitFunction = ExitFunction());
+
+    void addBeforeExitHook(std::function<void()> hook);
+    // Runs the hooks once, then the exit function. May be called from any thread.
+    void exitProcess(int status);
+
+private:
+    QMutex mLock;
+    ExitFunction mExit;
+    std::vector<std::function<void()>> mHooks;
+};
