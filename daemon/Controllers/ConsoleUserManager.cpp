@@ -31,7 +31,9 @@ ConsoleUserManager& ConsoleUserManager::sharedController(Collaborators collabora
     return *shared;
 }
 
-QString ConsoleUserManager::currentConsoleUserName() const { return mCollaborators.consoleUser->currentUserName(); }
+QString ConsoleUserManager::currentConsoleUserName() const {
+    return mCollaborators.consoleUser->currentUserName();
+}
 
 QString ConsoleUserManager::presentConsoleUser() const {
     QMutexLocker lock(&mLock);
@@ -49,7 +51,8 @@ void ConsoleUserManager::start() {
         appSupportFilePathsObjct.setM_ConsoleUserName(name);
     RezodeLoger& logger = *mCollaborators.logger;
     logger.setLogWritePath(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::DaemonTrace));
-    logger.setSessionLogWritePath(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::SessionLogsFolder));
+    logger.setSessionLogWritePath(
+        appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::SessionLogsFolder));
     logger.logDaemonTrace(QStringLiteral("ConsoleUserManager started."), true);
 
     didConsoleUserChanged(name);
@@ -68,11 +71,13 @@ void ConsoleUserManager::didConsoleUserChanged(const QString& userName) {
         QMutexLocker lock(&mLock);
         if (m_ConsoleUserCollection.contains(userName)) {
             lock.unlock();
-            logger.logDaemonTrace(QStringLiteral("No login window and console user array  contains this user."), true);
+            logger.logDaemonTrace(
+                QStringLiteral("No login window and console user array  contains this user."), true);
             return;
         }
     }
-    logger.logDaemonTrace(QStringLiteral("No login window and console user array not contains this user."), true);
+    logger.logDaemonTrace(QStringLiteral("No login window and console user array not contains this user."),
+                          true);
     bool otherUser = false;
     {
         QMutexLocker lock(&mLock);
@@ -105,7 +110,8 @@ void ConsoleUserManager::ConsoleUserDetector() {
         const QString name = currentConsoleUserName();
         gCurrentConsoleUser = name == ConsoleUserSource::LoginWindow ? QString() : name;
         QString error;
-        if (!mCollaborators.consoleUser->watch([this](const QString& user) { MyNotificationProc(user); }, &error))
+        if (!mCollaborators.consoleUser->watch([this](const QString& user) { MyNotificationProc(user); },
+                                               &error))
             exitDaemon(QStringLiteral("console user watch could not be set up: %1").arg(error));
     });
 }
@@ -121,7 +127,9 @@ void ConsoleUserManager::MyNotificationProc(const QString& userName) {
     }
 }
 
-void ConsoleUserManager::restartDamon() { exitDaemon(QStringLiteral("Restarted Damon after 24 hours")); }
+void ConsoleUserManager::restartDamon() {
+    exitDaemon(QStringLiteral("Restarted Damon after 24 hours"));
+}
 
 void ConsoleUserManager::exitDaemon(const QString& traceLine) {
     mCollaborators.logger->logDaemonTrace(traceLine, true);

@@ -21,7 +21,7 @@ class RezodeLoger;
 // daemon (exit status 1) when that user leaves, another user takes the console, or a day has passed.
 class ConsoleUserManager : public QObject {
     Q_OBJECT
-public:
+  public:
     // Builds the account manager of a console user; the manager lives on the calling thread.
     using AccountManagerFactory = std::function<std::unique_ptr<QObject>(const QString& consoleUser)>;
 
@@ -54,7 +54,7 @@ public:
     int accountManagerCount() const;
     QThread* watchThread() const { return mWatchThread.get(); }
 
-private:
+  private:
     void ConsoleUserDetector();
     void MyNotificationProc(const QString& userName);
     void exitDaemon(const QString& traceLine);

@@ -9,7 +9,7 @@
 // again. Before the process ends, the hooks registered by the components run (for instance the change
 // collector writes out what it still holds), so a planned restart loses nothing.
 class DaemonRestarter {
-public:
+  public:
     using ExitFunction = std::function<void(int status)>;
 
     // exitFunction ends the process; the default ends it at once without further clean-up. Tests pass
@@ -20,7 +20,7 @@ public:
     // Runs the hooks once, then the exit function. May be called from any thread.
     void exitProcess(int status);
 
-private:
+  private:
     QMutex mLock;
     ExitFunction mExit;
     std::vector<std::function<void()>> mHooks;

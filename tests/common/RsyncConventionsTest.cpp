@@ -255,3 +255,57 @@ TEST(RsyncConventionsTest, ShellFormBackupAndListingAgainstTheAppliance) {
         << err.toStdString();
     EXPECT_TRUE(out.contains("My \"Doc\" $(x).txt")) << out.toStdString();
 }
+
+TEST(RsyncConventionsTest, PrivateCopyFormBackupAndListingThroughTheAdapter) {
+    const QString reason = Appliance::skipReason();
+    if (!reason.isEmpty())
+        GTEST_SKIP() << reason.toStdString();
+    Appliance appliance;
+    const QString user = QStringLiteral("ann");
+    const QString password = QStringLiteral("pass with blanks \"and\" 'quotes'");
+    appliance.addUser(user, password);
+    ASSERT_TRUE(appliance.start());
+    QTemporaryDir dir;
+    const QString doc = dir.filePath(QStringLiteral("Letter 'to' \"Anna\".txt"));
+    QFile f(doc);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("Dear Anna");
+    f.close();
+    const QString list = dir.filePath(QStringLiteral("File"));
+    QFile l(list);
+    ASSERT_TRUE(l.open(QIODevice::WriteOnly));
+    l.write(doc.toUtf8());
+    l.close();
+    const QString pw = dir.filePath(QStringLiteral("passwd.secrets"));
+    ASSERT_TRUE(RsyncConventions::writePasswordFile(pw, password, RsyncConventions::DaemonPasswordFileMode));
+
+    const QStringList values{user, appliance.address(), user, QStringLiteral("Mac")};
+    const auto backup = RsyncConventions::command(
+        false, QStringLiteral(ZH_PRIVATE_RSYNC), {QStringLiteral("-a")}, pw, list, QStringLiteral("/"),
+        RsyncConventions::remotePath(Form::UserItem, values, Launch::Direct));
+    QByteArray out, err;
+    ASSERT_EQ(ChildProcess::run(QStringList{backup.program} + backup.arguments, &out, &err), 0)
+        << err.toStdString();
+    EXPECT_TRUE(out.contains("1 files to consider")) << out.toStdString();
+    EXPECT_TRUE(out.contains("[Full Backup]")) << out.toStdString();
+    EXPECT_TRUE(QFile::exists(appliance.modulePath() + QStringLiteral("/ann/Mac") + doc));
+
+    const auto listing = RsyncConventions::command(
+        false, QStringLiteral(ZH_PRIVATE_RSYNC), {QStringLiteral("--list-only"), QStringLiteral("-r")}, pw,
+        QString(), QString(), RsyncConventions::remotePath(Form::UserArea, values, Launch::Direct));
+    ASSERT_EQ(ChildProcess::run(QStringList{listing.program} + listing.arguments, &out, &err), 0)
+        << err.toStdString();
+    EXPECT_TRUE(out.contains("Letter 'to' \"Anna\".txt")) << out.toStdString();
+}
+
+TEST(RsyncConventionsTest, VersionProbeScratchPathCannotRunAnything) {
+    QTemporaryDir dir;
+    const QString marker = dir.filePath(QStringLiteral("injected"));
+    const QString scratch =
+        dir.filePath(QStringLiteral("rsync\"Version $(touch %1) `touch %1`';touch %1;'").arg(marker));
+    const QString plist = dir.filePath(QStringLiteral("RsyncVersion.plist"));
+    RsyncConventions::detectRsync(scratch, plist);
+    EXPECT_FALSE(QFile::exists(marker));
+    EXPECT_FALSE(QFile::exists(scratch)); // read and removed
+    EXPECT_EQ(PropertyList::readDictionary(plist).value(QStringLiteral("DefaultRsync")).toString(), "0");
+}

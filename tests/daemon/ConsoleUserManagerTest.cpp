@@ -22,7 +22,7 @@ struct RecordedManager : QObject {
 };
 
 class ConsoleUserManagerTest : public ::testing::Test {
-protected:
+  protected:
     TempRoot root;
     FixtureUser user = FixtureUser::get();
     RezodeLoger logger;
@@ -85,7 +85,8 @@ TEST_F(ConsoleUserManagerTest, StartAtTheLoginWindowBuildsNothingUntilTheFirstLo
     EXPECT_EQ(builtOn.first(), manager->watchThread());
     EXPECT_EQ(manager->presentConsoleUser(), user.name);
     EXPECT_EQ(traceMessages().mid(traceMessages().size() - 2),
-              (QStringList{"didConsoleUserChanged started.", "No login window and console user array not contains this user."}));
+              (QStringList{"didConsoleUserChanged started.",
+                           "No login window and console user array not contains this user."}));
 
     // The following log-out ends the process.
     console.setUserName(QStringLiteral("loginwindow"));
@@ -102,7 +103,8 @@ TEST_F(ConsoleUserManagerTest, UserAtTheConsoleAtStartIsServedOnTheMainThread) {
     EXPECT_EQ(builtOn.first(), QThread::currentThread());
     // The trace and session logs of that user are set up.
     RezodeLoger& l = logger;
-    EXPECT_EQ(l.sessionLogWritePath(), root.profile().userSupportFolder(user.name) + QStringLiteral("/SessionLogs"));
+    EXPECT_EQ(l.sessionLogWritePath(),
+              root.profile().userSupportFolder(user.name) + QStringLiteral("/SessionLogs"));
     // The same user reported again changes nothing.
     manager->didConsoleUserChanged(user.name);
     EXPECT_EQ(manager->accountManagerCount(), 1);
