@@ -1,29 +1,10 @@
 #include "RezodeLoger.h"
 
+#include "DateFormat.h"
 #include "FileTools.h"
 
 #include <QFileInfo>
 #include <QMutexLocker>
-
-#include <unicode/locid.h>
-#include <unicode/smpdtfmt.h>
-#include <unicode/unistr.h>
-
-#include <memory>
-
-namespace {
-
-QString formatWithPattern(const char* pattern, const QDateTime& when) {
-    UErrorCode status = U_ZERO_ERROR;
-    icu::SimpleDateFormat format(icu::UnicodeString(pattern, -1, US_INV), icu::Locale::getDefault(), status);
-    if (U_FAILURE(status))
-        return when.toString(QStringLiteral("ddd MMM dd yyyy hh:mm:ss AP"));
-    icu::UnicodeString out;
-    format.format(static_cast<UDate>(when.toMSecsSinceEpoch()), out);
-    return QString(reinterpret_cast<const QChar*>(out.getBuffer()), out.length());
-}
-
-} // namespace
 
 void writeToFile(const QString& path, const QString& text) {
     if (path.isEmpty() || text.isEmpty())
@@ -45,11 +26,11 @@ QDateTime RezodeLoger::now() const {
 }
 
 QString RezodeLoger::traceTimestamp(const QDateTime& when) {
-    return formatWithPattern("EE MMM dd yyyy hh:mm:ss a", when);
+    return DateFormat::format("EE MMM dd yyyy hh:mm:ss a", when);
 }
 
 QString RezodeLoger::sessionLogFileName(const QString& folder, const QDateTime& when) {
-    return QStringLiteral("%1/Backup %2.txt").arg(folder, formatWithPattern("dd.MM.YY_hh.mm.ss", when));
+    return QStringLiteral("%1/Backup %2.txt").arg(folder, DateFormat::format("dd.MM.YY_hh.mm.ss", when));
 }
 
 QString RezodeLoger::traceLine(const QString& message, const QDateTime& when) {

@@ -17,6 +17,16 @@ struct Timings {
     ms indexUpdateInterval{3000};               // index writes are batched this long
     ms serverListingInterval{12 * 3600 * 1000}; // periodic listing of the appliance
     ms daemonRestartInterval{24 * 3600 * 1000}; // the daemon restarts itself once a day
+    // Local index and server listing: throttling pauses that keep the daemon light.
+    ms indexDeltaCreationPause{1000}; // a new delta waits, so one writer's deltas differ in name
+    ms indexBackupRecordsPause{500};  // after every 50 uploaded files written to a delta
+    ms indexListingRecordsPause{10};  // after every 500 listed entries written to a delta
+    ms indexMergeRowsPause{100};      // after every 100 rows merged into the master
+    ms indexFolderEntriesPause{1};    // after every third entry of the account folder in a merge
+    ms listingFirstLevelGrace{2000};  // before the first-level listing is cleaned up
+    ms listingFolderGrace{10000};     // after a folder listing's child has ended
+    ms listingFolderPause{20000};     // between two folder listings
+    ms listingLinesPause{100};        // after every 50 listed lines
 
     static Timings standard() { return Timings{}; }
 };

@@ -7,9 +7,9 @@
 #include <QMutexLocker>
 #include <QTimer>
 
-ConsoleUserManager::ConsoleUserManager(Collaborators collaborators)
-    : mCollaborators(std::move(collaborators)),
-      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mCollaborators.profile) {}
+ConsoleUserManager::ConsoleUserManager(DaemonServices services, AccountManagerFactory accountManagerFactory)
+    : mServices(std::move(services)), mAccountManagerFactory(std::move(accountManagerFactory)),
+      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
 
 ConsoleUserManager::~ConsoleUserManager() {
     if (mWatchThread) {
@@ -21,10 +21,11 @@ ConsoleUserManager::~ConsoleUserManager() {
     m_ConsoleUserCollection.clear();
 }
 
-ConsoleUserManager& ConsoleUserManager::sharedController(Collaborators collaborators) {
+ConsoleUserManager& ConsoleUserManager::sharedController(DaemonServices services,
+                                                         AccountManagerFactory accountManagerFactory) {
     // Published before start() so that the watch thread can call back into it.
     static ConsoleUserManager* shared = [&] {
-        auto* manager = new ConsoleUserManager(std::move(collaborators));
+        auto* manager = new ConsoleUserManager(std::move(services), std::move(accountManagerFactory));
         manager->start();
         return manager;
     }();
@@ -32,7 +33,7 @@ ConsoleUserManager& ConsoleUserManager::sharedController(Collaborators collabora
 }
 
 QString ConsoleUserManager::currentConsoleUserName() const {
-    return mCollaborators.consoleUser->currentUserName();
+    return mServices.consoleUser->currentUserName();
 }
 
 QString ConsoleUserManager::presentConsoleUser() const {
@@ -49,7 +50,7 @@ void ConsoleUserManager::start() {
     const QString name = currentConsoleUserName();
     if (name != ConsoleUserSource::LoginWindow)
         appSupportFilePathsObjct.setM_ConsoleUserName(name);
-    RezodeLoger& logger = *mCollaborators.logger;
+    RezodeLoger& logger = *mServices.logger;
     logger.setLogWritePath(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::DaemonTrace));
     logger.setSessionLogWritePath(
         appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::SessionLogsFolder));
@@ -57,11 +58,11 @@ void ConsoleUserManager::start() {
 
     didConsoleUserChanged(name);
     ConsoleUserDetector();
-    QTimer::singleShot(mCollaborators.timings.daemonRestartInterval, this, &ConsoleUserManager::restartDamon);
+    QTimer::singleShot(mServices.timings.daemonRestartInterval, this, &ConsoleUserManager::restartDamon);
 }
 
 void ConsoleUserManager::didConsoleUserChanged(const QString& userName) {
-    RezodeLoger& logger = *mCollaborators.logger;
+    RezodeLoger& logger = *mServices.logger;
     logger.logDaemonTrace(QStringLiteral("didConsoleUserChanged started."), true);
     if (userName.isEmpty() || userName == ConsoleUserSource::LoginWindow) {
         logger.logDaemonTrace(QStringLiteral("Console user name nill or Login window is present"), true);
@@ -93,8 +94,8 @@ void ConsoleUserManager::didConsoleUserChanged(const QString& userName) {
     }
     // Built outside the lock: the manager's first poll pass runs inside its creation.
     std::shared_ptr<QObject> manager;
-    if (mCollaborators.accountManagerFactory)
-        manager = mCollaborators.accountManagerFactory(userName);
+    if (mAccountManagerFactory)
+        manager = mAccountManagerFactory(userName);
     QMutexLocker lock(&mLock);
     m_ConsoleUserCollection.insert(userName, std::move(manager));
 }
@@ -110,8 +111,7 @@ void ConsoleUserManager::ConsoleUserDetector() {
         const QString name = currentConsoleUserName();
         gCurrentConsoleUser = name == ConsoleUserSource::LoginWindow ? QString() : name;
         QString error;
-        if (!mCollaborators.consoleUser->watch([this](const QString& user) { MyNotificationProc(user); },
-                                               &error))
+        if (!mServices.consoleUser->watch([this](const QString& user) { MyNotificationProc(user); }, &error))
             exitDaemon(QStringLiteral("console user watch could not be set up: %1").arg(error));
     });
 }
@@ -132,6 +132,6 @@ void ConsoleUserManager::restartDamon() {
 }
 
 void ConsoleUserManager::exitDaemon(const QString& traceLine) {
-    mCollaborators.logger->logDaemonTrace(traceLine, true);
-    mCollaborators.restarter->exitProcess(1);
+    mServices.logger->logDaemonTrace(traceLine, true);
+    mServices.restarter->exitProcess(1);
 }

@@ -1,8 +1,7 @@
 #pragma once
 
+#include "DaemonServices.h"
 #include "FilePathsController.h"
-#include "PlatformProfile.h"
-#include "Timings.h"
 
 #include <QMap>
 #include <QMutex>
@@ -13,10 +12,6 @@
 #include <functional>
 #include <memory>
 
-class ConsoleUserSource;
-class DaemonRestarter;
-class RezodeLoger;
-
 // Follows the person at the screen: builds the account manager for the console user, and restarts the
 // daemon (exit status 1) when that user leaves, another user takes the console, or a day has passed.
 class ConsoleUserManager : public QObject {
@@ -25,20 +20,12 @@ class ConsoleUserManager : public QObject {
     // Builds the account manager of a console user; the manager lives on the calling thread.
     using AccountManagerFactory = std::function<std::unique_ptr<QObject>(const QString& consoleUser)>;
 
-    struct Collaborators {
-        PlatformProfile profile;
-        Timings timings;
-        RezodeLoger* logger = nullptr;
-        ConsoleUserSource* consoleUser = nullptr;
-        DaemonRestarter* restarter = nullptr;
-        AccountManagerFactory accountManagerFactory;
-    };
-
-    explicit ConsoleUserManager(Collaborators collaborators);
+    ConsoleUserManager(DaemonServices services, AccountManagerFactory accountManagerFactory);
     ~ConsoleUserManager() override;
 
     // The daemon's shared instance, created (and started) on the first call.
-    static ConsoleUserManager& sharedController(Collaborators collaborators);
+    static ConsoleUserManager& sharedController(DaemonServices services,
+                                                AccountManagerFactory accountManagerFactory);
 
     // Start-up on the calling (main) thread: trace paths, the first decision, the watch thread and the
     // daily restart timer.
@@ -59,7 +46,8 @@ class ConsoleUserManager : public QObject {
     void MyNotificationProc(const QString& userName);
     void exitDaemon(const QString& traceLine);
 
-    Collaborators mCollaborators;
+    DaemonServices mServices;
+    AccountManagerFactory mAccountManagerFactory;
     FilePathsController appSupportFilePathsObjct;
     mutable QMutex mLock;
     QMap<QString, std::shared_ptr<QObject>> m_ConsoleUserCollection;

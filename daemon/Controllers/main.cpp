@@ -14,14 +14,13 @@ int main(int argc, char** argv) {
     static const std::unique_ptr<ConsoleUserSource> consoleUser = ConsoleUserSource::create();
     static DaemonRestarter restarter;
 
-    ConsoleUserManager::Collaborators collaborators;
-    collaborators.profile = PlatformProfile::current();
-    collaborators.timings = Timings::standard();
-    collaborators.logger = &RezodeLoger::progressLogger();
-    collaborators.consoleUser = consoleUser.get();
-    collaborators.restarter = &restarter;
-    collaborators.accountManagerFactory = [](const QString&) { return std::unique_ptr<QObject>(); };
-    ConsoleUserManager::sharedController(std::move(collaborators));
+    DaemonServices services;
+    services.profile = PlatformProfile::current();
+    services.timings = Timings::standard();
+    services.logger = &RezodeLoger::progressLogger();
+    services.consoleUser = consoleUser.get();
+    services.restarter = &restarter;
+    ConsoleUserManager::sharedController(services, [](const QString&) { return std::unique_ptr<QObject>(); });
 
     return app.exec();
 }

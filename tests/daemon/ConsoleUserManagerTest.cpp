@@ -37,20 +37,20 @@ class ConsoleUserManagerTest : public ::testing::Test {
     QStringList builtFor;
 
     std::unique_ptr<ConsoleUserManager> makeManager(Timings timings = Timings::standard()) {
-        ConsoleUserManager::Collaborators c;
-        c.profile = root.profile();
-        c.timings = timings;
-        c.logger = &logger;
-        c.consoleUser = &console;
-        c.restarter = &restarter;
-        c.accountManagerFactory = [this](const QString& name) {
+        DaemonServices services;
+        services.profile = root.profile();
+        services.timings = timings;
+        services.logger = &logger;
+        services.consoleUser = &console;
+        services.restarter = &restarter;
+        auto factory = [this](const QString& name) {
             builtOn << QThread::currentThread();
             builtFor << name;
             auto m = std::make_unique<RecordedManager>();
             m->user = name;
-            return m;
+            return std::unique_ptr<QObject>(std::move(m));
         };
-        return std::make_unique<ConsoleUserManager>(std::move(c));
+        return std::make_unique<ConsoleUserManager>(services, factory);
     }
 
     QString trace() const {

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "PlatformProfile.h"
+#include "Timings.h"
+
+class ConsoleUserSource;
+class DaemonRestarter;
+class DistributedNotificationCenter;
+class InProcessNotificationCenter;
+class RezodeLoger;
+
+// What the daemon's components share: main() wires the machine's own, tests a temporary profile root,
+// a private bus, a console-user double and short timings.
+struct DaemonServices {
+    PlatformProfile profile;
+    Timings timings;
+    RezodeLoger* logger = nullptr;
+    ConsoleUserSource* consoleUser = nullptr;
+    DistributedNotificationCenter* notifications = nullptr;
+    InProcessNotificationCenter* localNotifications = nullptr;
+    DaemonRestarter* restarter = nullptr;
+};
