@@ -1,0 +1,202 @@
+#include "BackupfileController.h"
+
+#include "DaemonRestarter.h"
+#include "DateFormat.h"
+#include "DistributedNotificationCenter.h"
+#include "FileTools.h"
+#include "InProcessNotificationCenter.h"
+#include "PropertyList.h"
+#include "Protocol.h"
+#include "RezodeLoger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+BackupfileController::BackupfileController(DaemonServices services)
+    : mServices(std::move(services)),
+      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
+
+BackupfileController::~BackupfileController() {
+    if (mServices.notifications)
+        mServices.notifications->removeObserver(this);
+    if (mServices.localNotifications)
+        mServices.localNotifications->removeObserver(this);
+    if (mCollectorThread) {
+        mCollectorThread->quit();
+        mCollectorThread->wait();
+    }
+}
+
+BackupfileController& BackupfileController::sharedController(const DaemonServices& services) {
+    static BackupfileController* shared = new BackupfileController(services);
+    return *shared;
+}
+
+QString BackupfileController::listFileStem(const QDateTime& when) {
+    return DateFormat::format("yyyy-MM-dd HH-mm-ss-SSS", when);
+}
+
+void BackupfileController::initBackupfileController(const QString& consoleUser) {
+    appSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
+    RezodeLoger& trace = *mServices.logger;
+
+    // The machine-wide state stays root's: readable by the application, writable by the daemon only.
+    const QString listFolder = appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::BackupListsFolder);
+    const QString systemFolder = QFileInfo(listFolder).path();
+    FileTools::makePath(systemFolder);
+    ::chmod(QFile::encodeName(systemFolder).constData(), 0755);
+    FileTools::makePath(listFolder);
+
+    mCollectorThread = std::make_unique<QThread>();
+    mCollectorThread->setObjectName(QStringLiteral("change collector"));
+    auto* timer = new QTimer;
+    timer->setInterval(mServices.timings.changeFlushInterval);
+    timer->moveToThread(mCollectorThread.get());
+    connect(timer, &QTimer::timeout, timer, [this] { timerFireMethod(); });
+    connect(mCollectorThread.get(), &QThread::started, timer, qOverload<>(&QTimer::start));
+    connect(mCollectorThread.get(), &QThread::finished, timer, &QObject::deleteLater);
+    mCollectorThread->start();
+
+    // A planned restart writes out what is still pending.
+    if (mServices.restarter)
+        mServices.restarter->addBeforeExitHook([this] { timerFireMethod(); });
+
+    trace.logDaemonTrace(QStringLiteral("mInitialBackupSetReady observer registered."), true);
+    if (mServices.localNotifications)
+        mServices.localNotifications->addObserver(
+            this, Protocol::Initialbackup,
+            [this](const QString&, const QVariantMap&) { writeInitialBackupList(); });
+
+    if (QFile::exists(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker)) ||
+        QFile::exists(
+            appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialBackupStartedMarker))) {
+        trace.logDaemonTrace(QStringLiteral("Previous initial backup not happend properly so starts again"),
+                             true);
+        writeInitialBackupList();
+    }
+
+    if (mServices.notifications)
+        mServices.notifications->addObserver(
+            this, Protocol::Reinitialize,
+            [this](const QString&, const QVariantMap&) { receiveReinitializeNotification(); });
+}
+
+void BackupfileController::addBackupFiles(const QString& path) {
+    if (path.isNull() || path.startsWith(QLatin1String("/private/")))
+        return;
+    QMutexLocker lock(&mBLock);
+    backupFilesCollection.insert(path);
+}
+
+int BackupfileController::pendingCount() const {
+    QMutexLocker lock(&mBLock);
+    return backupFilesCollection.size();
+}
+
+void BackupfileController::writeInitialBackupList() {
+    RezodeLoger& trace = *mServices.logger;
+    trace.logDaemonTrace(QStringLiteral("mInitialBackupSetReady writeInitialBackupList called."), true);
+    trace.logDaemonTrace(
+        QStringLiteral(
+            "Read the initial backup list plist write those list to backup folder to start backup."),
+        true);
+    const QStringList initial = PropertyList::readStringArray(
+        appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialBackupList));
+    QMutexLocker lock(&mBLock);
+    FileTools::writeAtomically(
+        appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker),
+        QByteArray(Protocol::MarkerContent.data(), Protocol::MarkerContent.size()), 0644);
+    for (const QString& path : initial)
+        backupFilesCollection.insert(path);
+}
+
+void BackupfileController::timerFireMethod() {
+    QMutexLocker flush(&mFlushLock);
+    QStringList paths;
+    {
+        QMutexLocker lock(&mBLock);
+        if (backupFilesCollection.isEmpty())
+            return;
+        paths = QStringList(backupFilesCollection.cbegin(), backupFilesCollection.cend());
+        backupFilesCollection.clear();
+    }
+    const QString folder = appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::BackupListsFolder);
+    const QString name =
+        folder + u'/' + listFileStem(QDateTime::currentDateTime()) + u'.' + Protocol::ListExtensionProgress;
+    writeFilesEntryAtPath(name, paths);
+}
+
+int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, const QStringList& paths) {
+    if (paths.isEmpty())
+        return 0;
+    const QFileInfo info(progressPath);
+    const QString folder = info.path();
+    const QString stem = info.completeBaseName();
+    int written = 0;
+    QStringList lost;
+    for (int start = 0, k = 1; start < paths.size(); start += PathsPerListFile, ++k) {
+        QStringList chunk;
+        const int end = std::min<int>(start + PathsPerListFile, paths.size());
+        for (int i = start; i < end; ++i) {
+            if (i % 100 == 0)
+                QThread::msleep(10);
+            chunk << paths.at(i);
+        }
+        const QString finalPath = QStringLiteral("%1/%2_%3").arg(folder, stem).arg(k);
+        const QString partial = finalPath + u'.' + Protocol::ListExtensionProgress;
+        QString error;
+        const bool ok = FileTools::writeAtomically(partial, chunk.join(u'\n').toUtf8(), 0644, &error) &&
+                        QFile::rename(partial, finalPath);
+        if (ok) {
+            ++written;
+        } else {
+            QFile::remove(partial);
+            mServices.logger->logDaemonTrace(
+                QStringLiteral("Backup list %1 could not be written, its paths wait for the next flush: %2")
+                    .arg(finalPath, error.isEmpty() ? QStringLiteral("cannot move it into place") : error),
+                true);
+            lost << chunk;
+        }
+        if ((k + 1) % 100 == 0)
+            QThread::msleep(10);
+    }
+    if (!lost.isEmpty()) {
+        QMutexLocker lock(&mBLock);
+        for (const QString& path : lost)
+            backupFilesCollection.insert(path);
+    }
+    return written;
+}
+
+void BackupfileController::receiveReinitializeNotification() {
+    const QString user =
+        PropertyList::readDictionary(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::UserDetails))
+            .value(Protocol::UserName)
+            .toString();
+    // Without an account name the "account folder" would be the whole user support folder.
+    if (!user.isEmpty()) {
+        QDir account(QStringLiteral("%1/%2").arg(
+            appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::UserSupportFolder), user));
+        if (account.exists()) {
+            for (const QFileInfo& entry : account.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                                QDir::Hidden | QDir::System)) {
+                if (entry.isDir() && !entry.isSymLink())
+                    QDir(entry.filePath()).removeRecursively();
+                else
+                    QFile::remove(entry.filePath());
+            }
+        }
+    }
+    QFile::remove(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker));
+    QFile::remove(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialBackupStartedMarker));
+    mServices.logger->logDaemonTrace(
+        QStringLiteral("receiveReinitializeNotification  so restarting deamon, it will take care."), true);
+    FileTools::writeAtomically(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InstalMarker),
+                               QByteArray(), 0644);
+    mServices.restarter->exitProcess(1);
+}

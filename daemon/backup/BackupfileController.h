@@ -1,0 +1,54 @@
+#pragma once
+
+#include "DaemonServices.h"
+#include "FilePathsController.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+#include <QThread>
+
+#include <memory>
+
+// The change collector: gathers changed paths from any thread and, every few seconds, writes them
+// as timestamped list files of at most 1000 paths into the backup list folder, where the backup
+// controller takes them. It also queues the initial backup set and carries out "Reinitialize".
+class BackupfileController : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int PathsPerListFile = 1000;
+
+    explicit BackupfileController(DaemonServices services);
+    ~BackupfileController() override;
+
+    // The daemon's shared instance (created on the first call with the services given then).
+    static BackupfileController& sharedController(const DaemonServices& services);
+
+    // Set-up for the console user: list folder, collector thread, observers, unfinished initial backup.
+    void initBackupfileController(const QString& consoleUser);
+
+    // Queues one changed path; a null path is ignored and one below "/private/" dropped.
+    void addBackupFiles(const QString& path);
+    // Queues the whole initial backup list and sets the "initalSetReady.txt" marker.
+    void writeInitialBackupList();
+    void receiveReinitializeNotification();
+
+    // One flush: writes what has gathered. Runs on the collector thread, and before a planned exit.
+    void timerFireMethod();
+    // Writes paths as list files "<folder>/<stem>_<k>"; paths of a file that cannot be written go back
+    // to the pending set. Returns the number of files written.
+    int writeFilesEntryAtPath(const QString& progressPath, const QStringList& paths);
+
+    int pendingCount() const;
+    // "yyyy-MM-dd HH-mm-ss-SSS" of now, the stem of a list file name.
+    static QString listFileStem(const QDateTime& when);
+
+  private:
+    DaemonServices mServices;
+    FilePathsController appSupportFilePathsObjct;
+    mutable QMutex mBLock;
+    QSet<QString> backupFilesCollection;
+    QMutex mFlushLock; // one flush at a time: the timer's or the last one before an exit
+    std::unique_ptr<QThread> mCollectorThread;
+};

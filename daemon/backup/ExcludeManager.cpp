@@ -1,0 +1,181 @@
+#include "ExcludeManager.h"
+
+#include "BackupfileController.h"
+#include "DistributedNotificationCenter.h"
+#include "PropertyList.h"
+#include "Protocol.h"
+
+#include <QFileInfo>
+
+namespace {
+
+enum class Test { NameEndsWith, PathEndsWith, PathBeginsWith, NameBeginsWith, PathContains, PathEquals };
+
+struct Rule {
+    Test test;
+    QLatin1String text;
+};
+
+// In the order they are tested; the first match excludes.
+const Rule kRules[] = {
+    {Test::NameEndsWith, QLatin1String(".")},
+    {Test::PathEndsWith, QLatin1String(".DS_Store")},
+    {Test::PathEndsWith, QLatin1String("-Spotlight")},
+    {Test::PathEndsWith, QLatin1String("8149A9CB-5389-45CD-BEE9-663FC8283B56")},
+    {Test::PathEndsWith, QLatin1String(".tmp")},
+    {Test::PathEndsWith, QLatin1String("-journal")},
+    {Test::PathEndsWith, QLatin1String(".lock")},
+    {Test::PathEndsWith, QLatin1String(".pst")},
+    {Test::PathEndsWith, QLatin1String(".PST")},
+    {Test::PathEndsWith, QLatin1String(".OST")},
+    {Test::PathEndsWith, QLatin1String(".ost")},
+    {Test::PathEndsWith, QLatin1String("..namedfork/rsrc")},
+    {Test::PathEndsWith, QLatin1String("Icon\r")},
+    {Test::PathEndsWith, QLatin1String(".xcuserstate")},
+    {Test::PathBeginsWith, QLatin1String("sb-")},
+    {Test::NameBeginsWith, QLatin1String(".~")},
+    {Test::PathBeginsWith, QLatin1String(".")},
+    {Test::PathBeginsWith, QLatin1String("/.")},
+    {Test::PathContains, QLatin1String(".part")},
+    {Test::PathContains, QLatin1String(".crdownload")},
+    {Test::PathContains, QLatin1String(".download")},
+    {Test::PathContains, QLatin1String(".psd-")},
+    {Test::PathContains, QLatin1String(".PSD-")},
+    {Test::PathContains, QLatin1String(".jpg-")},
+    {Test::PathContains, QLatin1String(".JPG-")},
+    {Test::PathContains, QLatin1String(".png-")},
+    {Test::PathContains, QLatin1String(".PNG-")},
+    {Test::PathContains, QLatin1String(".bmp-")},
+    {Test::PathContains, QLatin1String(".BMP-")},
+    {Test::PathContains, QLatin1String("/(A Document Being Saved By PDF Editor)")},
+    {Test::PathContains, QLatin1String(".tif-")},
+    {Test::PathContains, QLatin1String(".TIF-")},
+    {Test::PathContains, QLatin1String(".IDSCache")},
+    {Test::PathContains, QLatin1String(".Trash")},
+    {Test::PathContains, QLatin1String("ZorvikHollinWatcher")},
+    {Test::PathContains, QLatin1String("ZorvikHollin")},
+    {Test::PathContains, QLatin1String(".sparsebundle")},
+    {Test::PathEquals, QLatin1String("/")},
+};
+
+QSet<QString> readList(const QString& path) {
+    const QStringList list = PropertyList::readStringArray(path);
+    return QSet<QString>(list.cbegin(), list.cend());
+}
+
+bool underAny(const QString& path, const QSet<QString>& entries) {
+    for (const QString& entry : entries)
+        if (path.startsWith(entry))
+            return true;
+    return false;
+}
+
+} // namespace
+
+ExcludeManager::ExcludeManager(DaemonServices services, BackupfileController* collector)
+    : mServices(std::move(services)), mCollector(collector),
+      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {
+    if (mServices.notifications)
+        mServices.notifications->addObserver(
+            this, Protocol::Exclude,
+            [this](const QString&, const QVariantMap& info) { receiveExcludeNotification(info); });
+}
+
+ExcludeManager::~ExcludeManager() {
+    if (mServices.notifications)
+        mServices.notifications->removeObserver(this);
+}
+
+ExcludeManager& ExcludeManager::sharedController(const DaemonServices& services,
+                                                 BackupfileController* collector) {
+    static ExcludeManager* shared = new ExcludeManager(services, collector);
+    return *shared;
+}
+
+int ExcludeManager::builtInRuleFor(const QString& path) {
+    const QStringView name = QStringView(path).mid(path.lastIndexOf(u'/') + 1);
+    int number = 0;
+    for (const Rule& rule : kRules) {
+        ++number;
+        bool match = false;
+        switch (rule.test) {
+        case Test::NameEndsWith:
+            match = name.endsWith(rule.text);
+            break;
+        case Test::PathEndsWith:
+            match = path.endsWith(rule.text);
+            break;
+        case Test::PathBeginsWith:
+            match = path.startsWith(rule.text);
+            break;
+        case Test::NameBeginsWith:
+            match = name.startsWith(rule.text);
+            break;
+        case Test::PathContains:
+            match = path.contains(rule.text);
+            break;
+        case Test::PathEquals:
+            match = path == rule.text;
+            break;
+        }
+        if (match)
+            return number;
+    }
+    return 0;
+}
+
+void ExcludeManager::setConsoleUserName(const QString& name) {
+    consoleUser = name;
+    appSupportFilePathsObjct.setM_ConsoleUserName(name);
+    const QSet<QString> user =
+        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList));
+    const QSet<QString> timeMachine =
+        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::TimeMachineExclude));
+    {
+        std::unique_lock lock(pLock);
+        mExcludeList.unite(user);
+    }
+    std::unique_lock lock(TLock);
+    mTimeMachineDestinationsExclude.unite(timeMachine);
+}
+
+void ExcludeManager::addTimeMachineDestinationToExcludeList(const QString& path) {
+    std::unique_lock lock(TLock);
+    mTimeMachineDestinationsExclude.insert(path);
+}
+
+bool ExcludeManager::isExcludeTheFile(const QString& path) const {
+    return builtInRuleFor(path) != 0 || hasInInitialExcludeList(path);
+}
+
+bool ExcludeManager::hasInInitialExcludeList(const QString& path) const {
+    {
+        std::shared_lock lock(pLock);
+        if (underAny(path, mExcludeList))
+            return true;
+    }
+    {
+        std::shared_lock lock(TLock);
+        if (underAny(path, mTimeMachineDestinationsExclude))
+            return true;
+    }
+    return path == QLatin1String("/");
+}
+
+void ExcludeManager::receiveExcludeNotification(const QVariantMap& userInfo) {
+    const QString type = userInfo.value(Protocol::KeyType).toString();
+    // The new list is read before the lock is taken; readers keep seeing the old one until the swap.
+    const QSet<QString> fresh =
+        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList));
+    QSet<QString> snapshot;
+    {
+        std::unique_lock lock(pLock);
+        snapshot = mExcludeList;
+        mExcludeList = fresh;
+    }
+    if (type != Protocol::ExcludeTypeUser || !mCollector)
+        return;
+    for (const QString& path : snapshot)
+        if (!fresh.contains(path))
+            mCollector->addBackupFiles(path);
+}

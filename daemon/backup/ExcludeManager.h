@@ -1,0 +1,48 @@
+#pragma once
+
+#include "DaemonServices.h"
+#include "FilePathsController.h"
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <shared_mutex>
+
+class BackupfileController;
+
+// Decides which paths are not backed up: fixed rules for temporary and foreign files, the user's
+// excluded folders and the Time Machine destinations. Asked from many threads at once; a list being
+// rebuilt is swapped in whole, so a reader never sees it half-filled.
+class ExcludeManager : public QObject {
+    Q_OBJECT
+  public:
+    // collector receives the folders the user stops excluding (may be null).
+    ExcludeManager(DaemonServices services, BackupfileController* collector);
+    ~ExcludeManager() override;
+
+    static ExcludeManager& sharedController(const DaemonServices& services, BackupfileController* collector);
+
+    void setConsoleUserName(const QString& name);
+    void addTimeMachineDestinationToExcludeList(const QString& path);
+
+    // Fixed rules, then both lists.
+    bool isExcludeTheFile(const QString& path) const;
+    // Whether path lies under an entry of either list (plain prefix), or is "/".
+    bool hasInInitialExcludeList(const QString& path) const;
+    // On "Exclude": reloads the user's list; with "Type" "1" the folders that left it are queued.
+    void receiveExcludeNotification(const QVariantMap& userInfo);
+
+    // Which fixed rule (1-based) excludes path, 0 for none.
+    static int builtInRuleFor(const QString& path);
+
+  private:
+    DaemonServices mServices;
+    BackupfileController* mCollector;
+    FilePathsController appSupportFilePathsObjct;
+    QString consoleUser;
+    mutable std::shared_mutex pLock;
+    QSet<QString> mExcludeList;
+    mutable std::shared_mutex TLock;
+    QSet<QString> mTimeMachineDestinationsExclude;
+};
