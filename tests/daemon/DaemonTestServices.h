@@ -5,6 +5,7 @@
 #include "EventLoopWait.h"
 #include "InProcessNotificationCenter.h"
 #include "PrivateBus.h"
+#include "QtPrinters.h"
 #include "RezodeLoger.h"
 #include "TestRoots.h"
 #include "linux/DBusNotificationCenter.h"

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+#include <ostream>
+
+// Readable gtest messages for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
