@@ -1,0 +1,74 @@
+// Latency of the application's search over a master of 1,000,000 rows: a rare name, a name in a few
+// hundred rows, a machine folder matching a tenth of the rows, and a text found nowhere.
+
+#include "DataBaseWraper.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+void buildMaster(const QString& file, int rows) {
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(file).constData(), &db);
+    sqlite3_exec(db, DataBaseWraper::CreateMasterSQL.toUtf8().constData(), nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "BEGIN EXCLUSIVE TRANSACTION;", nullptr, nullptr, nullptr);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO FILE_TABLE VALUES(?,?,?,?,'NA','NA','NA')", -1, &st, nullptr);
+    for (int i = 0; i < rows; ++i) {
+        const QByteArray path = QStringLiteral("Mac%1/Users/alice/Documents/Project %2/file %3.txt")
+                                    .arg(i % 10)
+                                    .arg(i / 1000)
+                                    .arg(i)
+                                    .toUtf8();
+        sqlite3_bind_text(st, 1, path.constData(), int(path.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, "2016-03-04 05:06:07 +0000", -1, SQLITE_STATIC);
+        sqlite3_bind_int64(st, 3, i);
+        sqlite3_bind_int(st, 4, 0);
+        sqlite3_step(st);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    sqlite3_exec(db, "COMMIT TRANSACTION;", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+void measure(const QString& folder, const QString& text, const char* label) {
+    std::vector<double> ms;
+    qsizetype hits = 0;
+    for (int run = 0; run < 5; ++run) {
+        DataBaseWraper wrapper;
+        QElapsedTimer timer;
+        timer.start();
+        const auto found = wrapper.Search(text, folder, QStringLiteral("alice"));
+        ms.push_back(timer.nsecsElapsed() / 1e6);
+        hits = found ? found->size() : -1;
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("%-28s %8lld hits  median %8.1f ms  best %8.1f ms\n", label, static_cast<long long>(hits),
+                ms[2], ms[0]);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int rows = argc > 1 ? std::atoi(argv[1]) : 1000000;
+    QTemporaryDir dir;
+    QElapsedTimer build;
+    build.start();
+    buildMaster(DataBaseWraper::masterPath(dir.path(), QStringLiteral("alice")), rows);
+    std::printf("master of %d rows built in %.1f s\n", rows, build.nsecsElapsed() / 1e9);
+    measure(dir.path(), QStringLiteral("file 123456.txt"), "one hit");
+    measure(dir.path(), QStringLiteral("project 42/"), "a folder (1,000 hits)");
+    measure(dir.path(), QStringLiteral("Mac7/"), "a machine (a tenth)");
+    measure(dir.path(), QStringLiteral("no such name"), "no hit");
+    return 0;
+}

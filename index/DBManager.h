@@ -1,0 +1,123 @@
+#pragma once
+
+#include "IndexThrottle.h"
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QThread;
+class QTimer;
+
+// The write path of the local index. Producers drop entries into two intakes and never wait for the
+// database; an updater thread wakes every indexUpdateInterval, writes what has gathered into a fresh
+// delta, then merges every finished delta of the account folder into the master. Merges of all
+// instances bound to one folder are serialised, so two producers never merge one delta twice.
+class DBManager {
+  public:
+    using MachineNameSource = std::function<QString()>;
+
+    // Keys of setWithDetails and of listing records.
+    static const QString DbPathKey; // "DbPath"
+    static const QString UserKey;   // "user"
+    static const QString PathKey;   // "path"
+    static const QString LmdKey;    // "lmd"
+    static const QString SizeKey;   // "size"
+    static const QString StateKey;  // "state"
+
+    // localMachineName names this computer's folder for uploaded files (UtilityClass::machineName()
+    // when not given).
+    explicit DBManager(const IndexThrottle& throttle = IndexThrottle(),
+                       MachineNameSource localMachineName = {});
+    ~DBManager();
+    DBManager(const DBManager&) = delete;
+    DBManager& operator=(const DBManager&) = delete;
+
+    void setDelegate(QObject* delegate) { mDelegate = delegate; }
+    QObject* delegate() const { return mDelegate; }
+
+    // Binds to the account folder "<DbPath>/<user>": creates it (readable by everybody, writable only
+    // by its owner, which is the owner of the folder above) and takes "user" as the master's name.
+    // Without both values, or with a user name that is no plain file name, the instance is unbound
+    // and its intakes wait.
+    void setWithDetails(const QVariantMap& details);
+    // The per-machine folder put in front of listing records taken in from now on.
+    void setMachineName(const QString& name);
+
+    // A file whose upload has completed; absolute or relative to "/". Null paths are ignored.
+    void addFileToBackup(const QString& path);
+    // A listed entry ("path", "lmd", "size", "state"); ignored with fewer than 3 keys or path ".".
+    void listedFileAddToDatabase(const QVariantMap& record);
+
+    // Starts ticking; a second call while the updater runs keeps the one updater.
+    void startDBOperation();
+    // Ends the updater and makes a batch in progress stop at its next record; what it had written
+    // is committed and merged later, what it had not written goes back to the intake.
+    void stopDBOperationImmediately();
+
+    // One tick: a backup batch, a listing batch, then the merge (even when nothing was written).
+    void updaterDatabaseArraysToDB();
+    // Merges every finished delta of the folder into the master named accountName; true when at
+    // least one was found. A delta whose master cannot be opened or locked stays for later.
+    bool updateMasterDataBase(const QString& accountName);
+
+    // Read-only search of the master (see DataBaseWraper::Search).
+    std::optional<QList<QVariantMap>> search(const QString& text) const;
+
+    QString databasePath() const;
+    QString logedInUser() const;
+    QString machineName() const;
+    qsizetype pendingBackupFiles() const;
+    qsizetype pendingListingRecords() const;
+    bool isUpdaterRunning() const;
+    QThread* updaterThread() const;
+    quint64 ticks() const { return mTicks.load(); }
+
+  private:
+    struct ListingEntry {
+        QString machine; // fixed when taken in, so a later setMachineName() cannot relabel it
+        QVariantMap record;
+    };
+
+    void upDateBackupFilesToDatabase(const QStringList& paths, const QString& folder, const QString& user);
+    void updateListedFilesToDatabase(const QList<ListingEntry>& records, const QString& folder,
+                                     const QString& user);
+    void returnBackupFiles(const QStringList& paths);
+    void returnListingRecords(const QList<ListingEntry>& records);
+    static QString listingKey(const ListingEntry& entry);
+
+    IndexThrottle mThrottle;
+    MachineNameSource mLocalMachineName;
+    QPointer<QObject> mDelegate;
+
+    mutable QMutex mBLock; // guards mFilesToBackup
+    QSet<QString> mFilesToBackup;
+    mutable QMutex mLLock; // guards mListingFilesList and mListingKeys
+    QList<ListingEntry> mListingFilesList;
+    QSet<QString> mListingKeys;
+
+    QMutex mLock;               // serialises this instance's merges (the folder lock covers all)
+    mutable QMutex mConfigLock; // guards the three names below
+    QString mDatabasePath;
+    QString mLogedInuser;
+    QString mMachineName;
+
+    std::atomic<bool> stopDBOperationImmidietly{false};
+    std::atomic<quint64> mTicks{0};
+
+    mutable QMutex mThreadLock; // guards the threads below
+    std::unique_ptr<QThread> mDBThraed;
+    QPointer<QTimer> updaterTimer;
+    std::vector<std::unique_ptr<QThread>> mEndedThreads;
+};

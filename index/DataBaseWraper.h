@@ -1,0 +1,105 @@
+#pragma once
+
+#include "IndexThrottle.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <memory>
+#include <optional>
+
+class SQLiteDatabase;
+
+// One file of an account's local index at a time: the master ("<account>.zx", table FILE_TABLE) or
+// a delta ("<timestamp>.zxt.progress" while written, "<timestamp>.zxt" when finished, table
+// FILE_TABLE_TEMP). Writers only fill deltas; the merge moves finished deltas into the master.
+// Errors come back as false plus SQLite's message in the optional error out-parameter.
+class DataBaseWraper {
+  public:
+    static const QString MasterTable;     // "FILE_TABLE"
+    static const QString DeltaTable;      // "FILE_TABLE_TEMP"
+    static const QString CreateMasterSQL; // the exact CREATE statements the files carry
+    static const QString CreateDeltaSQL;
+    static const QString MasterExtension; // "zx"
+    static const QString DeltaExtension;  // "zxt"
+    static const QString ProgressSuffix;  // ".zxt.progress"
+
+    // A record is exactly seven values: FILEPATH, FILE_LMD, FILE_SIZE, FILE_OR_FOLDER, ATTRIBUTES,
+    // RESERVED1, RESERVED2. The delta form carries "INSERT" as fifth value (eight in all).
+    static constexpr int RecordSize = 7;
+
+    explicit DataBaseWraper(const IndexThrottle& throttle = IndexThrottle());
+    ~DataBaseWraper();
+    DataBaseWraper(const DataBaseWraper&) = delete;
+    DataBaseWraper& operator=(const DataBaseWraper&) = delete;
+
+    // Creates the folder, then opens a master for mainDBName (listingCGI true) or a new delta with a
+    // name no other delta of the folder has, and creates its table. A master that already holds
+    // FILE_TABLE gives false with SQLite's message, its connection open and usable.
+    bool initializeDatabaseAtPath(const QString& folder, const QString& mainDBName, bool listingCGI,
+                                  QString* error = nullptr);
+    // Opens folder/fileName, or folder itself when fileName is empty.
+    bool openDatabaseAtPath(const QString& folder, const QString& fileName, QString* error = nullptr);
+
+    void beginTransaction();
+    void commitTransaction();
+
+    bool insertRecord(const QVariantList& record, bool shouldEncrypt, bool listingCGI,
+                      QString* error = nullptr);
+    // 7 values for FILE_TABLE, 8 for any other table; a wrong count is false and error is untouched.
+    bool insertValues(const QVariantList& values, const QString& table, QString* error = nullptr);
+
+    // Closes and finishes a delta: ".zxt.progress" becomes ".zxt".
+    void unInitializeDatabase(QString* error = nullptr);
+
+    // Merges the open delta into folder/<mainDBName>.zx: new paths are added, known ones updated
+    // when the delta's modification time is later. True when the rows were committed to the master,
+    // i.e. when the delta may go; false (delta to be kept) when the master could not be opened,
+    // locked or committed.
+    bool updateMasterDatabaseWorker(const QString& folder, const QString& mainDBName,
+                                    QString* error = nullptr);
+
+    // Compacts folder/<mainDBName>.zx; no connection is open afterwards. The first value is unused.
+    bool vacuum(const QVariant& unused, const QString& masterDBPath, const QString& mainDBName,
+                QString* error = nullptr);
+
+    // Closes the connection and deletes the file.
+    void removeDataBaseAtPath(const QString& path);
+
+    // Every master row whose path contains text (ASCII letters without regard to case; "%", "_" and
+    // "\" in the text stand for themselves). Each hit has "name", "size" and "lmd". Nothing when the
+    // master cannot be opened; an empty list plus error when the query fails (e.g. the master is
+    // locked by a merge). The master is opened read-only and never created.
+    std::optional<QList<QVariantMap>> Search(const QString& text, const QString& masterDBPath,
+                                             const QString& mainDBName, QString* error = nullptr);
+
+    // The reversible path scrambler: every UTF-16 unit but ' / \ moves by 63.
+    static QString encryptPath(const QString& path);
+    static QString decryptPath(const QString& path);
+
+    QString dbPath() const { return mdbPath; }
+    SQLiteDatabase* database() const { return mDatabase.get(); }
+
+    static QString masterPath(const QString& folder, const QString& mainDBName);
+    // "yyyy-MM-dd HH-mm-ss-SSS" in local time: the name of a delta.
+    static QString deltaTimestamp(const QDateTime& when);
+    // "yyyy-MM-dd HH:mm:ss +0000", the FILE_LMD form.
+    static QString dateText(const QDateTime& when);
+    // Reads the FILE_LMD form (any "+hhmm"/"-hhmm" offset); nothing when it does not parse.
+    static std::optional<QDateTime> dateFromString(const QString& text);
+    // A size as the master stores it: digits with thousands separators (as rsync prints them)
+    // become the number; a text that is no number is kept as it is.
+    static QVariant sizeValue(const QVariant& size);
+
+  private:
+    void closeDatabase();
+    bool fail(QString* error) const;
+
+    std::unique_ptr<SQLiteDatabase> mDatabase;
+    QString mdbPath;
+    IndexThrottle mThrottle;
+};

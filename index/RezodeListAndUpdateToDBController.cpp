@@ -1,0 +1,316 @@
+#include "RezodeListAndUpdateToDBController.h"
+
+#include "FilePathsController.h"
+#include "FileTools.h"
+#include "RezodeLoger.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString decodeText(const QByteArray& bytes) {
+    return QString::fromUtf8(bytes);
+}
+
+} // namespace
+
+RezodeListAndUpdateToDBController::RezodeListAndUpdateToDBController(const PlatformProfile& profile,
+                                                                     RezodeLoger& logger,
+                                                                     const IndexThrottle& throttle,
+                                                                     QObject* parent)
+    : QObject(parent), mLogger(logger), mTimings(throttle.timings()), mDbMangerObject(throttle) {
+    const FilePathsController paths(FilePathsController::Table::Daemon, profile);
+    mPasswordFile = paths.pathForApplicationFile(DaemonPath::ListingPasswordFile);
+    mPrivateRsync = paths.pathForApplicationFile(DaemonPath::PrivateRsync);
+    mLineTimer.setSingleShot(true);
+    mStepTimer.setSingleShot(true);
+    connect(&mLineTimer, &QTimer::timeout, this, &RezodeListAndUpdateToDBController::processLines);
+    connect(&mStepTimer, &QTimer::timeout, this, [this] {
+        auto step = std::move(mNextStep);
+        mNextStep = nullptr;
+        if (step)
+            step();
+    });
+}
+
+RezodeListAndUpdateToDBController::~RezodeListAndUpdateToDBController() {
+    if (task) {
+        task->disconnect(this);
+        if (task->state() != QProcess::NotRunning) {
+            task->kill();
+            task->waitForFinished(5000);
+        }
+        delete task;
+        task = nullptr;
+        removePasswordFile();
+    }
+}
+
+RsyncConventions::Command RezodeListAndUpdateToDBController::firstLevelCommand(bool builtinRsync,
+                                                                               const QString& privateRsync,
+                                                                               const QString& passwordFile,
+                                                                               const QString& user,
+                                                                               const QString& address) {
+    const auto launch = builtinRsync ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct;
+    return RsyncConventions::command(
+        builtinRsync, privateRsync, {QStringLiteral("--list-only")}, passwordFile, QString(), QString(),
+        RsyncConventions::remotePath(RsyncConventions::RemoteForm::UserArea, {user, address, user}, launch));
+}
+
+QStringList RezodeListAndUpdateToDBController::folderLevelArguments(const QString& folder) const {
+    const QStringList values{userName, serverIp, userName, folder};
+    if (IsBuiltinRsync) {
+        const QString remote = RsyncConventions::remotePath(RsyncConventions::RemoteForm::UserFolder, values,
+                                                            RsyncConventions::Launch::Shell);
+        const QString password = QStringLiteral("--password-file=\"%1\"")
+                                     .arg(RsyncConventions::shellInDoubleQuotes(mPasswordFile));
+        return {QStringLiteral("-c"),
+                QStringLiteral("rsync --list-only  --recursive %1 %2").arg(password, remote)};
+    }
+    return {QStringLiteral("--list-only"), QStringLiteral("--recursive"),
+            QStringLiteral("--password-file=%1").arg(mPasswordFile),
+            RsyncConventions::remotePath(RsyncConventions::RemoteForm::UserFolder, values,
+                                         RsyncConventions::Launch::Direct)};
+}
+
+QString RezodeListAndUpdateToDBController::listDescription(const QStringList& list) {
+    if (list.isEmpty())
+        return QStringLiteral("(\n)");
+    QStringList items;
+    for (const QString& name : list) {
+        bool plain = !name.isEmpty();
+        for (QChar c : name)
+            if (!(c.isLetterOrNumber() || c == u'_' || c == u'.'))
+                plain = false;
+        if (plain) {
+            items << name;
+        } else {
+            QString escaped = name;
+            escaped.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+            items << u'"' + escaped + u'"';
+        }
+    }
+    return QStringLiteral("(\n    ") + items.join(QStringLiteral(",\n    ")) + QStringLiteral("\n)");
+}
+
+bool RezodeListAndUpdateToDBController::isRunning() const {
+    return (task && task->state() != QProcess::NotRunning) || mIsProcessingStage || mStepTimer.isActive() ||
+           mLineTimer.isActive();
+}
+
+void RezodeListAndUpdateToDBController::waituntilOperationDone() {
+    if (!isRunning())
+        return;
+    QEventLoop loop;
+    connect(this, &RezodeListAndUpdateToDBController::listingFinished, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void RezodeListAndUpdateToDBController::stopProcess() {
+    if (task && task->state() != QProcess::NotRunning)
+        task->kill();
+}
+
+void RezodeListAndUpdateToDBController::writePasswordFile() {
+    if (mPasswordFile.isEmpty())
+        return;
+    FileTools::makePath(QFileInfo(mPasswordFile).path());
+    RsyncConventions::writePasswordFile(mPasswordFile, userPasswd, RsyncConventions::DaemonPasswordFileMode);
+}
+
+void RezodeListAndUpdateToDBController::removePasswordFile() {
+    if (!mPasswordFile.isEmpty())
+        QFile::remove(mPasswordFile);
+}
+
+void RezodeListAndUpdateToDBController::after(std::chrono::milliseconds delay, std::function<void()> step) {
+    mNextStep = std::move(step);
+    mStepTimer.start(delay);
+}
+
+void RezodeListAndUpdateToDBController::initialListing() {
+    if (isRunning())
+        return;
+    mLogger.logDaemonTrace(QStringLiteral("Initial Listing Called"), true);
+    // The caller writes the password file with the command; writing it here as well keeps a pass
+    // that follows an earlier one (whose clean-up removed it) working.
+    if (!userPasswd.isEmpty())
+        writePasswordFile();
+    mIsProcessingStage = true;
+    startTask(Stage::FirstLevel);
+}
+
+void RezodeListAndUpdateToDBController::startTask(Stage stage) {
+    mStage = stage;
+    taskDidTerminate = false;
+    mChildEnded = false;
+    mCleanupScheduled = false;
+    mParser = ListingParser();
+    mPendingLines.clear();
+    mLinesSincePause = 0;
+    mProcessId = 0;
+
+    task = new QProcess(this);
+    task->setProgram(launchPath);
+    task->setArguments(arguments);
+    connect(task, &QProcess::readyReadStandardOutput, this, &RezodeListAndUpdateToDBController::readOutput);
+    connect(task, &QProcess::readyReadStandardError, this, &RezodeListAndUpdateToDBController::readErrors);
+    connect(task, &QProcess::finished, this, &RezodeListAndUpdateToDBController::childEnded);
+    connect(task, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        // No child: report it like rsync's own errors and end this step normally.
+        const QString text = task ? task->errorString() : QString();
+        mLogger.logDaemonTrace((mStage == Stage::FirstLevel
+                                    ? QStringLiteral("receivedErrorOfFirstLevelListing:%1")
+                                    : QStringLiteral("receivedErrorOfFolderLevelListing:%1"))
+                                   .arg(text),
+                               true);
+        childEnded();
+    });
+    // rsync must not wait for input.
+    task->start(QIODevice::ReadOnly);
+    if (task)
+        mProcessId = task->processId();
+}
+
+void RezodeListAndUpdateToDBController::readOutput() {
+    if (!task)
+        return;
+    mPendingLines.append(mParser.feed(task->readAllStandardOutput()));
+    if (!mLineTimer.isActive())
+        processLines();
+}
+
+void RezodeListAndUpdateToDBController::readErrors() {
+    if (!task)
+        return;
+    const QString text = decodeText(task->readAllStandardError());
+    if (text.isEmpty())
+        return;
+    mLogger.logDaemonTrace((mStage == Stage::FirstLevel
+                                ? QStringLiteral("receivedErrorOfFirstLevelListing:%1")
+                                : QStringLiteral("receivedErrorOfFolderLevelListing:%1"))
+                               .arg(text),
+                           true);
+}
+
+void RezodeListAndUpdateToDBController::childEnded() {
+    if (taskDidTerminate)
+        return;
+    taskDidTerminate = true;
+    readOutput();
+    readErrors();
+    if (auto last = mParser.finish())
+        mPendingLines.append(*last);
+    mLogger.logDaemonTrace(mStage == Stage::FirstLevel ? QStringLiteral("Initial Listing Finished")
+                                                       : QStringLiteral("startFolderListTask End"),
+                           true);
+    mChildEnded = true;
+    if (!mLineTimer.isActive())
+        processLines();
+}
+
+void RezodeListAndUpdateToDBController::processLines() {
+    const auto pause = mTimings.listingLinesPause;
+    while (!mPendingLines.isEmpty()) {
+        handleLine(mPendingLines.takeFirst());
+        if (++mLinesSincePause >= 50) {
+            mLinesSincePause = 0;
+            // Throttled without blocking the thread: the rest is read after the pause.
+            if (pause.count() > 0 && !mPendingLines.isEmpty()) {
+                mLineTimer.start(pause);
+                return;
+            }
+        }
+    }
+    if (mChildEnded && !mCleanupScheduled) {
+        mCleanupScheduled = true;
+        if (mStage == Stage::FirstLevel)
+            after(mTimings.listingFirstLevelGrace, [this] { cleanupListDetails(); });
+        else
+            after(mTimings.listingFolderGrace, [this] { cleanupFolderListDetails(); });
+    }
+}
+
+void RezodeListAndUpdateToDBController::handleLine(const QByteArray& line) {
+    const auto entry = ListingParser::parseLine(line);
+    if (!entry)
+        return;
+    if (mStage == Stage::FirstLevel) {
+        // Per-machine folders only; "." (the listed folder) and hidden folders are not machines.
+        if (entry->directory && !entry->name.startsWith(u'.') && !mListingFolderList.contains(entry->name))
+            mListingFolderList.append(entry->name);
+        return;
+    }
+    mDbMangerObject.listedFileAddToDatabase(
+        {{DBManager::PathKey, entry->name},
+         {DBManager::LmdKey, entry->lmd()},
+         {DBManager::SizeKey, entry->size},
+         {DBManager::StateKey, entry->directory ? QStringLiteral("1") : QStringLiteral("0")}});
+}
+
+void RezodeListAndUpdateToDBController::releaseTask() {
+    if (!task)
+        return;
+    task->disconnect(this);
+    task->deleteLater();
+    task = nullptr;
+}
+
+void RezodeListAndUpdateToDBController::cleanupListDetails() {
+    mLogger.logDaemonTrace(QStringLiteral("cleanupListDetails Called"), true);
+    releaseTask();
+    arguments.clear();
+    taskDidTerminate = false;
+    mIsProcessingStage = false;
+    removePasswordFile();
+    mLogger.logDaemonTrace(QStringLiteral("cleanupListDetails Finished"), true);
+    callFolderWiseRecursiveListing();
+}
+
+void RezodeListAndUpdateToDBController::callFolderWiseRecursiveListing() {
+    if (mListingFolderList.isEmpty()) {
+        mLogger.logDaemonTrace(QStringLiteral("No Folder Details  to call callFolderWiseRecursiveListing"),
+                               true);
+        mIsProcessingStage = false;
+        emit listingFinished();
+        return;
+    }
+    const QString folder = mListingFolderList.first();
+    mDbMangerObject.setWithDetails({{DBManager::DbPathKey, dbPath}, {DBManager::UserKey, userName}});
+    mDbMangerObject.setMachineName(folder);
+    mDbMangerObject.startDBOperation();
+    mLogger.logDaemonTrace(QStringLiteral("Started callFolderWiseRecursiveListing for:%1").arg(folder), true);
+    perforFolderRecursiveListing(folder);
+}
+
+void RezodeListAndUpdateToDBController::perforFolderRecursiveListing(const QString& folder) {
+    mLogger.logDaemonTrace(QStringLiteral("perforFolderRecursiveListing called"), true);
+    mIsProcessingStage = true;
+    writePasswordFile();
+    arguments = folderLevelArguments(folder);
+    startFolderListTask();
+}
+
+void RezodeListAndUpdateToDBController::startFolderListTask() {
+    mLogger.logDaemonTrace(QStringLiteral("startFolderListTask called"), true);
+    startTask(Stage::Folder);
+}
+
+void RezodeListAndUpdateToDBController::cleanupFolderListDetails() {
+    mLogger.logDaemonTrace(QStringLiteral("cleanupFolderListDetails Called"), true);
+    releaseTask();
+    arguments.clear();
+    taskDidTerminate = false;
+    mIsProcessingStage = false;
+    removePasswordFile();
+    mLogger.logDaemonTrace(QStringLiteral("cleanupFolderListDetails END"), true);
+    if (!mListingFolderList.isEmpty())
+        mListingFolderList.removeFirst();
+    mLogger.logDaemonTrace(QStringLiteral("remaining List:%1").arg(listDescription(mListingFolderList)),
+                           true);
+    after(mTimings.listingFolderPause, [this] { callFolderWiseRecursiveListing(); });
+}

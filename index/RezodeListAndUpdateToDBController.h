@@ -1,0 +1,124 @@
+#pragma once
+
+#include "DBManager.h"
+#include "IndexThrottle.h"
+#include "ListingParser.h"
+#include "PlatformProfile.h"
+#include "RsyncConventions.h"
+
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+class RezodeLoger;
+
+// Keeps the local index in step with the account's area on the appliance: a first-level listing of
+// backup/<user>/ collects the per-machine folders, then each folder is listed recursively, one child
+// at a time, and every entry goes to the index pipeline. Lives on one thread (the daemon's main
+// thread); the child runs asynchronously and the pauses between steps are timers, so that thread
+// never blocks.
+class RezodeListAndUpdateToDBController : public QObject {
+    Q_OBJECT
+  public:
+    RezodeListAndUpdateToDBController(const PlatformProfile& profile, RezodeLoger& logger,
+                                      const IndexThrottle& throttle = IndexThrottle(),
+                                      QObject* parent = nullptr);
+    ~RezodeListAndUpdateToDBController() override;
+
+    void setUserName(const QString& name) { userName = name; }
+    void setUserPasswd(const QString& password) { userPasswd = password; }
+    void setServerIp(const QString& address) { serverIp = address; }
+    // The user support folder; the index lives in its subfolder named after the account.
+    void setDbPath(const QString& path) { dbPath = path; }
+    // True: the system rsync through "/bin/bash -c"; false: the private rsync started directly.
+    void setIsBuiltinRsync(bool builtin) { IsBuiltinRsync = builtin; }
+    void setLaunchPath(const QString& path) { launchPath = path; }
+    void setArguments(const QStringList& list) { arguments = list; }
+
+    QString getUserName() const { return userName; }
+    QString getServerIp() const { return serverIp; }
+    QString getDbPath() const { return dbPath; }
+    bool isBuiltinRsync() const { return IsBuiltinRsync; }
+    QString getLaunchPath() const { return launchPath; }
+    QStringList getArguments() const { return arguments; }
+
+    // The first-level command, as the backup controller sets it before initialListing().
+    static RsyncConventions::Command firstLevelCommand(bool builtinRsync, const QString& privateRsync,
+                                                       const QString& passwordFile, const QString& user,
+                                                       const QString& address);
+    // The recursive listing of one per-machine folder (launch path as set).
+    QStringList folderLevelArguments(const QString& folder) const;
+    QString passwordFilePath() const { return mPasswordFile; }
+
+    // Starts a pass with launchPath and arguments; ignored while a pass runs.
+    void initialListing();
+    // True from the start of a pass until its last folder has been listed.
+    bool isRunning() const;
+    // Runs this thread's event loop until the pass has ended.
+    void waituntilOperationDone();
+    // Kills the running child (signal 9); the pass goes on with the next folder.
+    void stopProcess();
+
+    QStringList listingFolderList() const { return mListingFolderList; }
+    qint64 processId() const { return mProcessId; }
+    DBManager& dbManager() { return mDbMangerObject; }
+
+    // An array as the trace shows it: "(\n    a,\n    \"b c\"\n)".
+    static QString listDescription(const QStringList& list);
+
+  signals:
+    // The pass has ended (folder list exhausted).
+    void listingFinished();
+
+  private:
+    enum class Stage { FirstLevel, Folder };
+
+    void startTask(Stage stage);
+    void readOutput();
+    void readErrors();
+    void childEnded();
+    void processLines();
+    void handleLine(const QByteArray& line);
+    void after(std::chrono::milliseconds delay, std::function<void()> step);
+    void releaseTask();
+    void writePasswordFile();
+    void removePasswordFile();
+
+    void cleanupListDetails();
+    void callFolderWiseRecursiveListing();
+    void perforFolderRecursiveListing(const QString& folder);
+    void startFolderListTask();
+    void cleanupFolderListDetails();
+
+    RezodeLoger& mLogger;
+    Timings mTimings;
+    QString mPasswordFile;
+    QString mPrivateRsync;
+
+    QProcess* task = nullptr;
+    QStringList arguments;
+    QString launchPath;
+    bool mIsProcessingStage = false;
+    bool taskDidTerminate = false;
+    qint64 mProcessId = 0;
+    QStringList mListingFolderList;
+    QString userName;
+    QString userPasswd;
+    QString serverIp;
+    QString dbPath;
+    DBManager mDbMangerObject;
+    bool IsBuiltinRsync = false;
+
+    Stage mStage = Stage::FirstLevel;
+    ListingParser mParser;
+    QList<QByteArray> mPendingLines;
+    int mLinesSincePause = 0;
+    bool mChildEnded = false;
+    bool mCleanupScheduled = false;
+    QTimer mLineTimer;
+    QTimer mStepTimer;
+    std::function<void()> mNextStep;
+};
