@@ -108,6 +108,8 @@ PlatformProfile PlatformProfile::forLinux(const QString& root) {
                                               QStringLiteral("/usr"),
                                               QStringLiteral("/var"),
                                           });
+    for (const QString& path : p.defaultExclusions)
+        p.volumeSystemFolders << path.mid(root.size());
     p.snapshotToolPath = QStringLiteral(ZH_LIBEXEC_DIR "/tmutil");
     return p;
 }
@@ -156,6 +158,14 @@ PlatformProfile PlatformProfile::forMacOS(const QString& root) {
                                               QStringLiteral("/sbin"),
                                               QStringLiteral("/usr"),
                                           });
+    p.volumeSystemFolders = {
+        QStringLiteral("/Applications"), QStringLiteral("/Library"), QStringLiteral("/System"),
+        QStringLiteral("/Volumes"),      QStringLiteral("/usr"),     QStringLiteral("/var"),
+        QStringLiteral("/tmp"),          QStringLiteral("/sbin"),    QStringLiteral("/private"),
+        QStringLiteral("/Network"),      QStringLiteral("/net"),     QStringLiteral("/home"),
+        QStringLiteral("/etc"),          QStringLiteral("/dev"),     QStringLiteral("/cores"),
+        QStringLiteral("/bin"),
+    };
     p.snapshotToolPath = QStringLiteral("/usr/bin/tmutil");
     return p;
 }

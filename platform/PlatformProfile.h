@@ -23,6 +23,7 @@ struct PlatformProfile {
     QString volumesFolder;         // where internal volumes are mounted ("" when the disk listing names them)
     QStringList initialSetRootPrefixes; // names of "/" entries that never enter the initial set (prefix test)
     QStringList defaultExclusions;      // absolute, already below root
+    QStringList volumeSystemFolders;    // "/…" folders of a backed-up volume that are excluded when present
     QString snapshotToolPath;           // "tmutil" or our stand-in for it
 
     static PlatformProfile forLinux(const QString& root = QString());

@@ -5,6 +5,7 @@
 
 class ConsoleUserSource;
 class DaemonRestarter;
+class HostFacts;
 class DistributedNotificationCenter;
 class InProcessNotificationCenter;
 class RezodeLoger;
@@ -19,4 +20,5 @@ struct DaemonServices {
     DistributedNotificationCenter* notifications = nullptr;
     InProcessNotificationCenter* localNotifications = nullptr;
     DaemonRestarter* restarter = nullptr;
+    const HostFacts* hostFacts = nullptr; // the machine's own when null
 };
