@@ -1,0 +1,131 @@
+#include "FreeNasUserController.h"
+
+#include "BackupfileController.h"
+#include "DaemonRestarter.h"
+#include "DistributedNotificationCenter.h"
+#include "ExcludeManager.h"
+#include "FSEventWatcher.h"
+#include "InProcessNotificationCenter.h"
+#include "PropertyList.h"
+#include "Protocol.h"
+#include "ReadController.h"
+#include "RezodeLoger.h"
+#include "RsyncConventions.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+
+namespace {
+
+QStringList entriesOf(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+} // namespace
+
+FreeNasUserController::FreeNasUserController(DaemonServices services, Parts parts)
+    : mServices(std::move(services)), mParts(std::move(parts)),
+      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
+
+FreeNasUserController::~FreeNasUserController() {
+    if (mServices.notifications)
+        mServices.notifications->removeObserver(this);
+}
+
+void FreeNasUserController::trace(const QString& line) const {
+    mServices.logger->logDaemonTrace(line, true);
+}
+
+void FreeNasUserController::initWithDetails(const QVariantMap& details) {
+    if (mServices.notifications) {
+        mServices.notifications->postNotification(Protocol::ZorvikHollinWatcherStarted, {},
+                                                  Protocol::PostDeliverImmediatelyToAllSessions);
+        mServices.notifications->addObserver(this, Protocol::LogOut,
+                                             [this](const QString&, const QVariantMap&) { restartDeamon(); });
+    }
+    const QString consoleUser = details.value(QStringLiteral("ConsoleUser")).toString();
+    appSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
+    RsyncConventions::removeOldrsyncExes(appSupportFilePathsObjct, *mServices.logger);
+
+    fseventObj = std::make_unique<FSEventWatcher>(mServices, mParts.excludeManager, mParts.collector,
+                                                  std::move(mParts.eventStream));
+    fseventObj->setWithDetails(details);
+    trace(QStringLiteral("Watcher started"));
+    fseventObj->startWatcher();
+
+    mParts.collector->initBackupfileController(consoleUser);
+    if (mParts.backupController)
+        mParts.backupController->initReaderController(details);
+
+    if (QFile::exists(path(DaemonPath::InstalMarker))) {
+        trace(
+            QStringLiteral("FreeNasUserController:Deamon restarted due to application install/Reinitialize"));
+        QFile::remove(path(DaemonPath::InstalMarker));
+        EnumurateInitialBackupSet();
+    } else {
+        trace(QStringLiteral("FreeNasUserController:Deamon restarted not due to application install"));
+    }
+}
+
+void FreeNasUserController::restartDeamon() {
+    trace(QStringLiteral("Restarting damon due to notification recevied logout"));
+    mServices.restarter->exitProcess(1);
+}
+
+void FreeNasUserController::EnumurateInitialBackupSet() {
+    trace(QStringLiteral("EnumurateInitialBackupSet Called"));
+    const PlatformProfile& profile = mServices.profile;
+    const QStringList roots = PropertyList::readStringArray(path(DaemonPath::InitialBackupList));
+    const QStringList exclusionList = PropertyList::readStringArray(path(DaemonPath::InitialExcludeList));
+    const QSet<QString> excluded(exclusionList.cbegin(), exclusionList.cend());
+    // The users folder as it appears in paths ("Users" on a Mac, "home" here), also below other volumes.
+    const QString marker = profile.usersFolderMarker;
+    const QString usersFolder = profile.usersFolder;
+    const QString volumes = profile.volumesFolder;
+
+    QStringList result;
+    QSet<QString> seen;
+    const auto add = [&](const QString& p) {
+        if (!seen.contains(p)) {
+            seen.insert(p);
+            result << p;
+        }
+    };
+    QStringList userFolders;
+    for (const QString& root : roots) {
+        for (const QString& entry : entriesOf(root)) {
+            const QString child = root + u'/' + entry;
+            const bool plain = !excluded.contains(child) && !child.contains(QLatin1String("/.")) &&
+                               !child.contains(QLatin1String("installer.failurerequests")) &&
+                               !child.contains(QLatin1String("mach_kernel")) &&
+                               !child.contains(QLatin1String("Password.txt")) && !child.contains(marker);
+            if (plain)
+                add(child);
+            else if (child.contains(marker) && !child.contains(QLatin1String("/.")))
+                userFolders << child;
+        }
+    }
+    for (const QString& folder : userFolders) {
+        if (folder.startsWith(usersFolder)) {
+            for (const QString& entry : entriesOf(folder)) {
+                const QString item = folder + u'/' + entry;
+                if (entry != profile.perHomeExcludedFolder && !item.contains(QLatin1String("/.")))
+                    add(item);
+            }
+        } else if (!volumes.isEmpty() && folder.startsWith(volumes)) {
+            for (const QString& home : entriesOf(folder)) {
+                for (const QString& entry : entriesOf(folder + u'/' + home)) {
+                    const QString item = folder + u'/' + home + u'/' + entry;
+                    if (entry != profile.perHomeExcludedFolder && !item.contains(QLatin1String("/.")))
+                        add(item);
+                }
+            }
+        }
+    }
+    PropertyList::writeStringArray(path(DaemonPath::InitialBackupList), result, PropertyList::PublicMode);
+    trace(QStringLiteral("EnumurateInitialBackupSet End"));
+    trace(QStringLiteral("Post Notification"));
+    if (mServices.localNotifications)
+        mServices.localNotifications->postNotification(Protocol::Initialbackup);
+}
