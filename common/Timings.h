@@ -14,6 +14,8 @@ struct Timings {
     ms firstRetryDelay{60000};                  // the first three retries of a failed set
     ms laterRetryDelay{120000};                 // the later retries
     ms processExitGrace{2000};                  // a finished child's output is collected this long
+    ms nextSetPause{1000};                      // between two backup sets of one run
+    ms setCuttingPause{10};                     // after every 200 paths cut into backup sets
     ms indexUpdateInterval{3000};               // index writes are batched this long
     ms serverListingInterval{12 * 3600 * 1000}; // periodic listing of the appliance
     ms daemonRestartInterval{24 * 3600 * 1000}; // the daemon restarts itself once a day

@@ -1,26 +1,38 @@
 // ZorvikHollinWatcher: the backup daemon. Started by the service supervisor with system rights and
 // started again whenever it exits.
 
-#include "ConsoleUserManager.h"
 #include "ConsoleUserSource.h"
 #include "DaemonRestarter.h"
+#include "DistributedNotificationCenter.h"
+#include "HostFacts.h"
+#include "InProcessNotificationCenter.h"
 #include "RezodeLoger.h"
+#include "WatcherDaemon.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
 
-    static const std::unique_ptr<ConsoleUserSource> consoleUser = ConsoleUserSource::create();
-    static DaemonRestarter restarter;
+    const std::unique_ptr<ConsoleUserSource> consoleUser = ConsoleUserSource::create();
+    DaemonRestarter restarter;
+    RezodeLoger& logger = RezodeLoger::progressLogger();
+    // The daemon acts on notifications from root and from the user at the screen.
+    const std::unique_ptr<DistributedNotificationCenter> notifications =
+        DistributedNotificationCenter::create(DistributedNotificationCenter::rootOrConsoleUser(*consoleUser));
+    notifications->setTraceLogger([&logger](const QString& line) { logger.logDaemonTrace(line, true); });
 
     DaemonServices services;
     services.profile = PlatformProfile::current();
     services.timings = Timings::standard();
-    services.logger = &RezodeLoger::progressLogger();
+    services.logger = &logger;
     services.consoleUser = consoleUser.get();
+    services.notifications = notifications.get();
+    services.localNotifications = &InProcessNotificationCenter::defaultCenter();
     services.restarter = &restarter;
-    ConsoleUserManager::sharedController(services, [](const QString&) { return std::unique_ptr<QObject>(); });
+    services.hostFacts = &HostFacts::system();
 
+    WatcherDaemon daemon(services);
+    daemon.start();
     return app.exec();
 }

@@ -1,0 +1,191 @@
+#pragma once
+
+#include "DBManager.h"
+#include "DaemonServices.h"
+#include "FilePathsController.h"
+#include "FreeNasCommandExecuter.h"
+#include "RsyncConventions.h"
+#include "RsyncOutputParser.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+class ExcludeManager;
+class RSyncBackupManager;
+
+// What the backup controller hears about a run.
+class RSyncBackupManagerDelegate {
+  public:
+    virtual ~RSyncBackupManagerDelegate() = default;
+    virtual void operationDidStart(RSyncBackupManager* manager) = 0;
+    // May arrive on the parsing thread of the system rsync.
+    virtual void operationDidReceiveData(const QVariantMap& progress) = 0;
+    virtual void operationDidReceiveErrors(const QString& errors, const QString& file) = 0;
+    virtual void operationDidFailWithError(const QString& text) = 0;
+    virtual void quotaExceded(RSyncBackupManager* manager) = 0;
+    virtual void operationDidCancel(RSyncBackupManager* manager) = 0;
+    virtual void initialBackupFinished(RSyncBackupManager* manager) = 0;
+    virtual void operationDidFinishSuccessfully(RSyncBackupManager* manager) = 0;
+    // The address check found the appliance at a new address; later runs must use it.
+    virtual void serverAddressDidChange(const QString& address) { Q_UNUSED(address) }
+};
+
+// Carries out one backup run: drops excluded paths, cuts the rest into set files of at most 998
+// paths (5 during the initial backup) and sends them one after another with rsync through its one
+// engine. Standard output becomes progress, standard error decides between per-file errors, network
+// retries, a full appliance and plain failure; a stopped or failed run puts its paths back into
+// "remainingFiles". Lives on the thread that runs it (the daemon's main thread).
+class RSyncBackupManager : public QObject, public FreeNasCommandExecuterController {
+    Q_OBJECT
+  public:
+    static constexpr int MaxPathsPerSet = 998;
+    static constexpr int InitialBackupPathsPerSet = 5;
+    static constexpr int MaxRetries = 10;
+    static constexpr int FirstRetries = 3;
+    // The host name the address check pings when none is set.
+    static constexpr const char* DefaultApplianceHostName = "hollin.local";
+
+    // excludes may be null (nothing is excluded).
+    RSyncBackupManager(DaemonServices services, const ExcludeManager* excludes, QObject* parent = nullptr);
+    ~RSyncBackupManager() override;
+
+    // Set-up, in this order.
+    void initializeApplicationSupportPaths(const QString& consoleUser, const QString& applianceUser);
+    void setMDestinationPath(const QString& path) { mDestinationPath = path; }
+    QString getMDestinationPath() const { return mDestinationPath; }
+    void setDelegate(RSyncBackupManagerDelegate* d) { delegate = d; }
+    void setIsBuiltinRsync(bool builtin) { mIsBuiltinRsync = builtin; }
+    bool IsBuiltinRsync() const { return mIsBuiltinRsync; }
+    // The name the address check resolves with ping, and the folder of its scratch file.
+    void setApplianceHostName(const QString& name) { mApplianceHostName = name; }
+    void setScratchFolder(const QString& folder) { mScratchFolder = folder; }
+
+    // Per run.
+    void setFileSetForOperation(const QStringList& paths);
+    QStringList fileSetForOperation() const { return mFileSetForOperation; }
+    void setMUserDetails(const QVariantMap& details) { mUserDetails = details; }
+    QVariantMap getMUserDetails() const { return mUserDetails; }
+    void setMBackupExecutorPath(const QString& path) { mBackupExecutorPath = path; }
+    void startBackup();
+    void StopOnGoingBackup();
+
+    bool mIsRunning() const { return mIsRunningFlag.load(); }
+    bool isIntialBackuprunning() const;
+    int backupFailureCount() const { return mFailureCount; }
+
+    // Engine callbacks.
+    void updateProgress(const QString& text, FreeNasCommandExecuter* engine) override;
+    void getError(const QString& text, FreeNasCommandExecuter* engine) override;
+    void processFinishedOfEngine(FreeNasCommandExecuter* engine) override;
+
+    // Steps of a run, public so that the controller and tests can drive them.
+    void ExecuteBackup();
+    void writeBackupFilesListToRsyncInputFile(QStringList& paths);
+    void writeBackupSetList(const QStringList& batch, int fileCount, int startEngine);
+    void RSyncfireBackupProcessForEngine(const QStringList& engineAndSetFile);
+    void RsyncProcessLoadsharing(FreeNasCommandExecuter* engine);
+    bool continueBackupEngine(FreeNasCommandExecuter* engine);
+    void RetryEnginOne(FreeNasCommandExecuter* engine);
+    void AddTheCurrentBackupSetIntoArray();
+    QString fetchIP();
+    bool addBackupToTimeMachineList(const QString& sharePath);
+    void createTempFilePaths();
+    void removeTempFilePaths();
+
+    // The command line of a set, from the current details and "SourceA".
+    RsyncConventions::Command backupCommand() const;
+    // The details as the trace shows them, with the password masked.
+    static QString maskedDescription(const QVariantMap& details);
+
+    // Observation for the controller and for tests.
+    FreeNasCommandExecuter* engine() const { return mEngineOne.get(); }
+    DBManager& dbManager() { return mDbManagerObj; }
+    const FilePathsController& paths() const { return *appSupportFilePathsObjct; }
+    int backupsetFileCount() const { return mBackupsetFileCount; }
+    int backupsetCountOnTheFly() const { return mBackupsetCountOnTheFly; }
+    int retryCount() const { return mRetryCountEngine1; }
+    // The delays scheduled for retries in the current run, in order.
+    QList<std::chrono::milliseconds> scheduledRetryDelays() const { return mScheduledRetryDelays; }
+    QString sourceAPath() const { return mSourceA; }
+    QString setFilePath(int number) const;
+    RsyncOutputParser progressCounters() const;
+    // Blocks until the output queued for parsing so far has been parsed.
+    void waitForParsing();
+
+  private:
+    enum class SetEnd { Clean, Failed };
+
+    void launchCurrentSet();
+    bool setSourceFileContents(const QString& setFile);
+    void loadUploadingFileList();
+    void parseOutputChunk(const QString& text, bool builtin, const QStringList& setPaths);
+    void deliver(const QList<RsyncOutputParser::Event>& events);
+    void handleErrorText(const QString& text, FreeNasCommandExecuter* engine);
+    void checkServerAddress();
+    void finishRun();
+    void endRunWithFailure(const QString& text, bool requeue);
+    void endRunCancelled();
+    void deletePasswordFile();
+    QString userDetailsPath() const;
+    QStringList requeuePaths() const;
+
+    DaemonServices mServices;
+    const ExcludeManager* mExcludes;
+
+    RSyncBackupManagerDelegate* delegate = nullptr;
+    std::unique_ptr<FreeNasCommandExecuter> mEngineOne;
+    std::unique_ptr<FilePathsController> appSupportFilePathsObjct;
+    DBManager mDbManagerObj;
+    QStringList mFileSetForOperation;
+    QString mBackupExecutorPath;
+    QStringList mSelectedFilePaths;
+    QString mDestinationPath;
+    QString mBackupTempSourceFilePath;
+    QStringList uploadingFileList;
+    int mBackupsetFileCount = 0;
+    bool isEngine1Started = false;
+    QString mSourceA;
+    QVariantMap mUserDetails;
+    int mBackupsetCountOnTheFly = -1;
+    std::atomic<bool> mIsRunningFlag{false};
+    bool mIsBackupCanceld = false;
+    bool misQuotaExceded = false;
+    bool mEngineOneRetryFlag = false;
+    std::atomic<bool> mIsInitalBackupList{false};
+    int mRetryCountEngine1 = 0;
+    int mFailureCount = 0;
+    std::atomic<bool> mIsBuiltinRsync{false};
+
+    // Progress counters and their parser; serialised by mParseLock (the parser thread and stops).
+    mutable QMutex mParseLock;
+    RsyncOutputParser mParser;
+
+    // What one set has said so far, for the end-of-set decision.
+    LineJoiner mOutJoiner;
+    LineJoiner mErrJoiner;
+    QString mSetErrors;
+    bool mSetSawSummary = false;
+    int mSetFileErrors = 0;
+
+    QString mApplianceHostName = QString::fromLatin1(DefaultApplianceHostName);
+    QString mScratchFolder;
+    QTimer mRetryTimer;
+    QTimer mNextSetTimer;
+    QList<std::chrono::milliseconds> mScheduledRetryDelays;
+
+    // System-rsync output is parsed here, one chunk after the other.
+    QThread mParserThread;
+    QObject* mParserContext = nullptr;
+    // Time Machine re-pointing threads, joined on destruction.
+    std::vector<std::thread> mTimeMachineThreads;
+};

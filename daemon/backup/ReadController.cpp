@@ -1,0 +1,304 @@
+#include "ReadController.h"
+
+#include "DistributedNotificationCenter.h"
+#include "PropertyList.h"
+#include "RezodeListAndUpdateToDBController.h"
+#include "RezodeLoger.h"
+#include "RsyncConventions.h"
+#include "UtilityClass.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSet>
+
+ReadController::ReadController(DaemonServices services, const ExcludeManager* excludes,
+                               RezodeListAndUpdateToDBController* lister, QObject* parent)
+    : QObject(parent), mServices(std::move(services)), mExcludes(excludes),
+      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile), listingObject(lister),
+      mAlive(std::make_shared<std::atomic<bool>>(true)) {
+    if (!listingObject) {
+        mOwnLister = std::make_unique<RezodeListAndUpdateToDBController>(mServices.profile, *mServices.logger,
+                                                                         IndexThrottle(mServices.timings));
+        listingObject = mOwnLister.get();
+    }
+    connect(&ReadOperationTimer, &QTimer::timeout, this, &ReadController::ReadOperation);
+    connect(&mListingTimer, &QTimer::timeout, this, &ReadController::startListingDailyOnceUpdateToDatabase);
+}
+
+ReadController::~ReadController() {
+    *mAlive = false;
+    ReadOperationTimer.stop();
+    mListingTimer.stop();
+    if (mServices.notifications)
+        mServices.notifications->removeObserver(this);
+    // The manager's end reports must not reach a controller that is going away.
+    if (mRSyncBackupManager)
+        mRSyncBackupManager->setDelegate(nullptr);
+}
+
+ReadController& ReadController::sharedController(const DaemonServices& services,
+                                                 const ExcludeManager* excludes,
+                                                 RezodeListAndUpdateToDBController* lister) {
+    static ReadController* shared = new ReadController(services, excludes, lister);
+    return *shared;
+}
+
+QVariantMap ReadController::cachedUserInfo() const {
+    QMutexLocker lock(&mLock);
+    return userInfoDic;
+}
+
+void ReadController::initReaderController(const QVariantMap& details) {
+    const QString consoleUser = details.value(QString::fromLatin1(ConsoleUserKey)).toString();
+    appSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
+    const QString machine = QStringLiteral("%1").arg(UtilityClass::machineName());
+
+    const QVariantMap userDetails = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+    mRSyncBackupManager = std::make_unique<RSyncBackupManager>(mServices, mExcludes);
+    mRSyncBackupManager->initializeApplicationSupportPaths(consoleUser,
+                                                           userDetails.value(Protocol::UserName).toString());
+    mRSyncBackupManager->setMDestinationPath(machine);
+    mRSyncBackupManager->setDelegate(this);
+
+    const bool builtin = RsyncConventions::isDefaultRsync(path(DaemonPath::RsyncVersion));
+    mRSyncBackupManager->setIsBuiltinRsync(builtin);
+    listingObject->setIsBuiltinRsync(builtin);
+    mServices.logger->logSessionTrace(
+        builtin ? QStringLiteral("setIsBuiltinRsync yes") : QStringLiteral("setIsBuiltinRsync NO"), true);
+
+    mListingTimer.start(mServices.timings.serverListingInterval);
+    pause = userDetails.value(Protocol::PauseStateKey).toString() == Protocol::FlagOn;
+    if (!ReadOperationTimer.isActive())
+        ReadOperationTimer.start(mServices.timings.backupPassInterval);
+
+    if (mServices.notifications) {
+        mServices.notifications->addObserver(
+            this, Protocol::LogIn,
+            [this](const QString&, const QVariantMap& info) { receiveTestNotification(info); });
+        mServices.notifications->addObserver(
+            this, Protocol::PauseState,
+            [this](const QString&, const QVariantMap& info) { receivePauseNotification(info); });
+    }
+}
+
+void ReadController::ReadOperation() {
+    if (pause)
+        return;
+    readBackupFiles();
+    deleteReadBackupFile();
+}
+
+void ReadController::readBackupFiles() {
+    if (!mRSyncBackupManager || mRSyncBackupManager->mIsRunning())
+        return;
+    const QString folder = path(DaemonPath::BackupListsFolder);
+    const QStringList listing =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    if (listing.isEmpty())
+        return;
+    const QStringList lines = readFileFor(listing);
+    QStringList paths;
+    QSet<QString> seen;
+    for (const QString& line : lines)
+        if (!seen.contains(line)) {
+            seen.insert(line);
+            paths << line;
+        }
+    if (paths.isEmpty())
+        return;
+    StartBackupForPath(paths);
+}
+
+QStringList ReadController::readFileFor(const QStringList& listing) {
+    const QString folder = path(DaemonPath::BackupListsFolder);
+    const bool many = listing.size() > ManyLists;
+    QStringList result;
+    int read = 0;
+    for (const QString& name : listing) {
+        if (many && read >= ListsPerPassWhenMany)
+            break;
+        const QString suffix = QFileInfo(name).suffix();
+        if (suffix == Protocol::ListExtensionProgress || suffix == Protocol::ListExtensionDelete ||
+            name == QLatin1String(".DS_Store"))
+            continue;
+        const QString file = QStringLiteral("%1/%2").arg(folder, name);
+        QFile list(file);
+        if (list.open(QIODevice::ReadOnly)) {
+            result << QString::fromUtf8(list.readAll()).split(u'\n');
+            list.close();
+        }
+        const QString consumed = QStringLiteral("%1.%2").arg(file, Protocol::ListExtensionDelete);
+        QFile::remove(consumed);
+        QFile::rename(file, consumed);
+        ++read;
+    }
+    return result;
+}
+
+void ReadController::deleteReadBackupFile() {
+    if (deleteRunning)
+        return;
+    deleteRunning = true;
+    const QString folder = path(DaemonPath::BackupListsFolder);
+    const QStringList listing =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : listing)
+        if (QFileInfo(name).suffix() == Protocol::ListExtensionDelete)
+            QFile::remove(QStringLiteral("%1/%2").arg(folder, name));
+    deleteRunning = false;
+}
+
+void ReadController::StartBackupForPath(const QStringList& paths) {
+    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressBackupStarts)}},
+                 Protocol::PostToAllSessions);
+    QVariantMap account;
+    {
+        QMutexLocker lock(&mLock);
+        if (userInfoDic.isEmpty()) {
+            const QVariantMap details = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+            userInfoDic.insert(Protocol::UserName, details.value(Protocol::UserName).toString());
+            userInfoDic.insert(Protocol::Password,
+                               UtilityClass::decryptPath(details.value(Protocol::Password).toString()));
+            userInfoDic.insert(Protocol::BackupDestinationPath,
+                               details.value(Protocol::BackupDestinationPath).toString());
+            userInfoDic.insert(Protocol::Port, details.value(Protocol::Port).toString());
+            userInfoDic.insert(Protocol::Ip, details.value(Protocol::Ip).toString());
+        }
+        account.insert(Protocol::UserName, userInfoDic.value(Protocol::UserName).toString());
+        account.insert(Protocol::Password,
+                       UtilityClass::decryptPath(userInfoDic.value(Protocol::Password).toString()));
+        account.insert(Protocol::BackupDestinationPath,
+                       userInfoDic.value(Protocol::BackupDestinationPath).toString());
+        account.insert(Protocol::Ip, userInfoDic.value(Protocol::Ip).toString());
+        account.insert(Protocol::Port, userInfoDic.value(Protocol::Port).toString());
+    }
+    mRSyncBackupManager->setFileSetForOperation(paths);
+    mRSyncBackupManager->setMUserDetails(account);
+    mRSyncBackupManager->setMBackupExecutorPath(path(DaemonPath::PrivateRsync));
+    mRSyncBackupManager->startBackup();
+}
+
+void ReadController::receiveTestNotification(const QVariantMap& userInfo) {
+    {
+        QMutexLocker lock(&mLock);
+        userInfoDic.insert(userInfo);
+    }
+    mServices.logger->logSessionTrace(QStringLiteral("logged in sucessfully"), true);
+}
+
+void ReadController::receivePauseNotification(const QVariantMap& userInfo) {
+    Q_UNUSED(userInfo)
+    const QVariantMap details = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+    if (details.value(Protocol::PauseStateKey).toString() == Protocol::FlagOn) {
+        pause = true;
+        if (mRSyncBackupManager)
+            mRSyncBackupManager->StopOnGoingBackup();
+        mServices.logger->logSessionTrace(QStringLiteral("Pause state cancel backup"), true);
+    } else {
+        pause = false;
+        mServices.logger->logSessionTrace(QStringLiteral("Resume state cancel backup"), true);
+    }
+}
+
+void ReadController::startListingDailyOnceUpdateToDatabase() {
+    startListing(true);
+}
+
+void ReadController::startListing(bool fromTimer) {
+    RezodeLoger& trace = *mServices.logger;
+    if (listingObject->isRunning()) {
+        trace.logDaemonTrace(
+            fromTimer
+                ? QStringLiteral("Listing is already running so no need to do listing")
+                : QStringLiteral(
+                      "initialBackupFinished  but listing controller already running so no need listing"),
+            true);
+        return;
+    }
+    if (fromTimer)
+        trace.logDaemonTrace(QStringLiteral("startListingDailyOnceUpdateToDatabase Called"), true);
+    const QVariantMap details = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+    const QString user = details.value(Protocol::UserName).toString();
+    const QString password = details.value(Protocol::Password).toString();
+    const QString address = details.value(Protocol::Ip).toString();
+    const QString passwordFile = path(DaemonPath::ListingPasswordFile);
+    RsyncConventions::writePasswordFile(passwordFile, password, RsyncConventions::DaemonPasswordFileMode);
+    listingObject->setUserName(user);
+    listingObject->setUserPasswd(password);
+    listingObject->setServerIp(address);
+    listingObject->setDbPath(path(DaemonPath::UserSupportFolder));
+    const RsyncConventions::Command command = RezodeListAndUpdateToDBController::firstLevelCommand(
+        listingObject->isBuiltinRsync(), path(DaemonPath::PrivateRsync), passwordFile, user, address);
+    listingObject->setLaunchPath(command.program);
+    listingObject->setArguments(command.arguments);
+    listingObject->initialListing();
+    if (fromTimer)
+        trace.logDaemonTrace(QStringLiteral("startListingDailyOnceUpdateToDatabase End"), true);
+}
+
+void ReadController::postProgress(const QVariantMap& userInfo, int options) {
+    DistributedNotificationCenter* center = mServices.notifications;
+    if (!center)
+        return;
+    // Every post leaves from the main thread, in the order the events were queued.
+    QObject* main = QCoreApplication::instance();
+    std::shared_ptr<std::atomic<bool>> alive = mAlive;
+    const auto post = [center, alive, userInfo, options] {
+        if (*alive)
+            center->postNotification(Protocol::Progress, userInfo, options);
+    };
+    if (!main) {
+        post();
+        return;
+    }
+    QMetaObject::invokeMethod(main, post, Qt::QueuedConnection);
+}
+
+void ReadController::operationDidStart(RSyncBackupManager* manager) {
+    Q_UNUSED(manager)
+    mServices.logger->logSessionTraceWithoutTimeStamp(QString(79, u'-'), true);
+}
+
+void ReadController::operationDidReceiveData(const QVariantMap& progress) {
+    QMutexLocker lock(&mLock);
+    postProgress(
+        {{Protocol::KeyProgress, progress}, {Protocol::KeyBackupRunning, QString(Protocol::FlagOn)}});
+}
+
+void ReadController::operationDidReceiveErrors(const QString& errors, const QString& file) {
+    Q_UNUSED(file)
+    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressError)}, {Protocol::KeyError, errors}});
+}
+
+void ReadController::operationDidFailWithError(const QString& text) {
+    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressError)}, {Protocol::KeyError, text}});
+}
+
+void ReadController::quotaExceded(RSyncBackupManager* manager) {
+    Q_UNUSED(manager)
+    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressQuotaExceeded)}});
+}
+
+void ReadController::operationDidCancel(RSyncBackupManager* manager) {
+    Q_UNUSED(manager)
+    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressBackupCanceled)}});
+}
+
+void ReadController::initialBackupFinished(RSyncBackupManager* manager) {
+    Q_UNUSED(manager)
+    startListing(false);
+}
+
+void ReadController::operationDidFinishSuccessfully(RSyncBackupManager* manager) {
+    Q_UNUSED(manager)
+    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressBackupCompleted)}});
+}
+
+void ReadController::serverAddressDidChange(const QString& address) {
+    QMutexLocker lock(&mLock);
+    if (!userInfoDic.isEmpty())
+        userInfoDic.insert(Protocol::Ip, address);
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "DaemonServices.h"
+#include "FilePathsController.h"
+#include "RSyncBackupManager.h"
+
+#include <Protocol.h>
+
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <atomic>
+#include <memory>
+
+class ExcludeManager;
+class RezodeListAndUpdateToDBController;
+
+// The backup controller of the logged-in user: every few seconds it takes the pending backup lists
+// and starts a run of the backup manager, turns each event of the run into a "Progress"
+// notification (posted from the main thread, in order), obeys the user's pause switch, and starts
+// the listing of the appliance into the local index every 12 hours and after the initial backup.
+class ReadController : public QObject, public RSyncBackupManagerDelegate {
+    Q_OBJECT
+  public:
+    static constexpr int ListsPerPassWhenMany = 10;
+    static constexpr int ManyLists = 15;
+    // Key of the set-up dictionary.
+    static constexpr const char* ConsoleUserKey = "ConsoleUser";
+
+    // excludes may be null; without a lister the controller makes its own.
+    ReadController(DaemonServices services, const ExcludeManager* excludes,
+                   RezodeListAndUpdateToDBController* lister = nullptr, QObject* parent = nullptr);
+    ~ReadController() override;
+
+    // The daemon's shared instance (created on the first call with the collaborators given then).
+    static ReadController& sharedController(const DaemonServices& services, const ExcludeManager* excludes,
+                                            RezodeListAndUpdateToDBController* lister = nullptr);
+
+    // Set-up for {"ConsoleUser": name}: backup manager, rsync choice, pause state, the pass and listing
+    // timers, the "LogIn" and "PauseState" observers. Timers run on the calling thread.
+    void initReaderController(const QVariantMap& details);
+
+    // One pass: unless paused, take pending lists into a run and remove the read ones.
+    void ReadOperation();
+    void readBackupFiles();
+    QStringList readFileFor(const QStringList& listing);
+    void deleteReadBackupFile();
+    void StartBackupForPath(const QStringList& paths);
+
+    void receiveTestNotification(const QVariantMap& userInfo);
+    void receivePauseNotification(const QVariantMap& userInfo);
+    void startListingDailyOnceUpdateToDatabase();
+
+    // Delegate of the backup manager.
+    void operationDidStart(RSyncBackupManager* manager) override;
+    void operationDidReceiveData(const QVariantMap& progress) override;
+    void operationDidReceiveErrors(const QString& errors, const QString& file) override;
+    void operationDidFailWithError(const QString& text) override;
+    void quotaExceded(RSyncBackupManager* manager) override;
+    void operationDidCancel(RSyncBackupManager* manager) override;
+    void initialBackupFinished(RSyncBackupManager* manager) override;
+    void operationDidFinishSuccessfully(RSyncBackupManager* manager) override;
+    void serverAddressDidChange(const QString& address) override;
+
+    RSyncBackupManager& backupManager() { return *mRSyncBackupManager; }
+    RezodeListAndUpdateToDBController& lister() { return *listingObject; }
+    bool isPaused() const { return pause; }
+    QVariantMap cachedUserInfo() const;
+
+  private:
+    void postProgress(const QVariantMap& userInfo,
+                      int options = Protocol::PostDeliverImmediatelyToAllSessions);
+    void startListing(bool fromTimer);
+    QString path(int index) const { return appSupportFilePathsObjct.pathForApplicationFile(index); }
+
+    DaemonServices mServices;
+    const ExcludeManager* mExcludes;
+    QTimer ReadOperationTimer;
+    QTimer mListingTimer;
+    FilePathsController appSupportFilePathsObjct;
+    std::unique_ptr<RSyncBackupManager> mRSyncBackupManager;
+    mutable QMutex mLock; // the controller's monitor
+    QVariantMap userInfoDic;
+    bool deleteRunning = false;
+    bool pause = false;
+    std::unique_ptr<RezodeListAndUpdateToDBController> mOwnLister;
+    RezodeListAndUpdateToDBController* listingObject;
+    std::shared_ptr<std::atomic<bool>> mAlive;
+};
