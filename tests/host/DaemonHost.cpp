@@ -1,0 +1,68 @@
+// The daemon's real object graph as a process of its own, for end-to-end tests: a temporary profile
+// root, a private bus, a console user named on the command line, and short timings. It ends the way
+// the daemon ends (status 1 on every restart trigger), so a test can play the service supervisor.
+//
+//   zh-daemon-host <profile root> <console user> <bus address>
+
+#include "ConsoleUserSource.h"
+#include "DaemonRestarter.h"
+#include "InProcessNotificationCenter.h"
+#include "ManualConsoleUserSource.h"
+#include "RezodeLoger.h"
+#include "WatcherDaemon.h"
+#include "linux/DBusNotificationCenter.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+
+#include <cstdio>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 4) {
+        std::fprintf(stderr, "usage: zh-daemon-host <profile root> <console user> <bus address>\n");
+        return 64;
+    }
+    PlatformProfile profile = PlatformProfile::forLinux(args[1]);
+    profile.snapshotToolPath = QStringLiteral(ZH_TMUTIL);
+
+    ManualConsoleUserSource console(args[2]);
+    DaemonRestarter restarter;
+    RezodeLoger& logger = RezodeLoger::progressLogger();
+    const uid_t consoleUid = ::geteuid();
+    DBusNotificationCenter notifications(QDBusConnection::connectToBus(args[3], QStringLiteral("daemon")),
+                                         [consoleUid](uint uid) { return uid == 0 || uid == consoleUid; });
+    notifications.setTraceLogger([&logger](const QString& line) { logger.logDaemonTrace(line, true); });
+
+    DaemonServices services;
+    services.profile = profile;
+    services.timings.fileEventLatency = 500ms;
+    services.timings.changeFlushInterval = 500ms;
+    services.timings.backupPassInterval = 500ms;
+    services.timings.accountPollInterval = 300ms;
+    services.timings.processExitGrace = 200ms;
+    services.timings.nextSetPause = 100ms;
+    services.timings.firstRetryDelay = 300ms;
+    services.timings.laterRetryDelay = 300ms;
+    services.timings.indexUpdateInterval = 300ms;
+    services.timings.indexDeltaCreationPause = 10ms;
+    services.timings.indexBackupRecordsPause = 0ms;
+    services.timings.indexMergeRowsPause = 0ms;
+    services.timings.listingFirstLevelGrace = 100ms;
+    services.timings.listingFolderGrace = 100ms;
+    services.timings.listingFolderPause = 100ms;
+    services.timings.listingLinesPause = 0ms;
+    services.logger = &logger;
+    services.consoleUser = &console;
+    services.notifications = &notifications;
+    services.localNotifications = &InProcessNotificationCenter::defaultCenter();
+    services.restarter = &restarter;
+
+    WatcherDaemon daemon(services);
+    daemon.start();
+    return app.exec();
+}
