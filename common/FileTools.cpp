@@ -119,6 +119,10 @@ bool writeAtomically(const QString& path, const QByteArray& data, mode_t mode, Q
     return true;
 }
 
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
 bool appendOrCreate(const QString& path, const QByteArray& data) {
     const QByteArray name = native(path);
     const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -21,6 +22,9 @@ void adoptParentOwner(const QString& path);
 // parent folder's owner, is synced and moved over the old file. The folder must exist. On failure
 // the old file is untouched and error (if given) says why.
 bool writeAtomically(const QString& path, const QByteArray& data, mode_t mode, QString* error = nullptr);
+
+// Every entry of a folder, hidden ones included, without "." and ".."; empty when it cannot be listed.
+QStringList entries(const QString& folder);
 
 // Appends to an existing file, or creates it atomically (mode 0644, owner of its folder).
 bool appendOrCreate(const QString& path, const QByteArray& data);

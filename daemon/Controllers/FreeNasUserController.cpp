@@ -5,6 +5,7 @@
 #include "DistributedNotificationCenter.h"
 #include "ExcludeManager.h"
 #include "FSEventWatcher.h"
+#include "FileTools.h"
 #include "InProcessNotificationCenter.h"
 #include "PropertyList.h"
 #include "Protocol.h"
@@ -16,13 +17,7 @@
 #include <QFile>
 #include <QSet>
 
-namespace {
-
-QStringList entriesOf(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-}
-
-} // namespace
+namespace {} // namespace
 
 FreeNasUserController::FreeNasUserController(DaemonServices services, Parts parts)
     : mServices(std::move(services)), mParts(std::move(parts)),
@@ -94,7 +89,7 @@ void FreeNasUserController::EnumurateInitialBackupSet() {
     };
     QStringList userFolders;
     for (const QString& root : roots) {
-        for (const QString& entry : entriesOf(root)) {
+        for (const QString& entry : FileTools::entries(root)) {
             const QString child = root + u'/' + entry;
             const bool plain = !excluded.contains(child) && !child.contains(QLatin1String("/.")) &&
                                !child.contains(QLatin1String("installer.failurerequests")) &&
@@ -108,14 +103,14 @@ void FreeNasUserController::EnumurateInitialBackupSet() {
     }
     for (const QString& folder : userFolders) {
         if (folder.startsWith(usersFolder)) {
-            for (const QString& entry : entriesOf(folder)) {
+            for (const QString& entry : FileTools::entries(folder)) {
                 const QString item = folder + u'/' + entry;
                 if (entry != profile.perHomeExcludedFolder && !item.contains(QLatin1String("/.")))
                     add(item);
             }
         } else if (!volumes.isEmpty() && folder.startsWith(volumes)) {
-            for (const QString& home : entriesOf(folder)) {
-                for (const QString& entry : entriesOf(folder + u'/' + home)) {
+            for (const QString& home : FileTools::entries(folder)) {
+                for (const QString& entry : FileTools::entries(folder + u'/' + home)) {
                     const QString item = folder + u'/' + home + u'/' + entry;
                     if (entry != profile.perHomeExcludedFolder && !item.contains(QLatin1String("/.")))
                         add(item);

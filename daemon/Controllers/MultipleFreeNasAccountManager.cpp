@@ -16,10 +16,6 @@
 
 namespace {
 
-QStringList entriesOf(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-}
-
 QStringList unique(const QStringList& list) {
     QStringList out;
     QSet<QString> seen;
@@ -149,7 +145,7 @@ void MultipleFreeNasAccountManager::getInitialBackupSetList() {
     };
     if (!profile.volumesFolder.isEmpty()) {
         // Volumes mounted in their own folder, listed by name.
-        for (const QString& name : entriesOf(profile.volumesFolder)) {
+        for (const QString& name : FileTools::entries(profile.volumesFolder)) {
             if (!volumeNames.contains(name) || name == QLatin1String(".DS_Store"))
                 continue;
             const QString volume = profile.volumesFolder + u'/' + name;
@@ -166,7 +162,7 @@ void MultipleFreeNasAccountManager::getInitialBackupSetList() {
                 roots << volume;
         }
     }
-    for (const QString& name : entriesOf(profile.root + QStringLiteral("/"))) {
+    for (const QString& name : FileTools::entries(profile.root + QStringLiteral("/"))) {
         bool skip = false;
         for (const QString& prefix : profile.initialSetRootPrefixes)
             if (name.startsWith(prefix)) {
@@ -188,7 +184,7 @@ void MultipleFreeNasAccountManager::constructExcludeFolderList() {
     const QString usersName = QFileInfo(profile.usersFolder).fileName();
     const auto homeFolders = [&profile](const QString& usersFolder) {
         QStringList out;
-        for (const QString& home : entriesOf(usersFolder)) {
+        for (const QString& home : FileTools::entries(usersFolder)) {
             const QString excluded = usersFolder + u'/' + home + u'/' + profile.perHomeExcludedFolder;
             if (QFileInfo::exists(excluded))
                 out << excluded;

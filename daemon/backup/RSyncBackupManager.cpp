@@ -209,14 +209,7 @@ void RSyncBackupManager::writeBackupFilesListToRsyncInputFile(QStringList& paths
                 "writeBackupFilesListToRsyncInputFile :No files present to do backup so stoping backup"),
             true);
         mIsRunningFlag = false;
-        const QString started =
-            appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker);
-        if (QFileInfo::exists(started)) {
-            trace.logDaemonTrace(QStringLiteral("Initial Backup Finished sucess full"), true);
-            QFile::remove(started);
-            if (delegate)
-                delegate->initialBackupFinished(this);
-        }
+        endInitialBackup();
         if (delegate)
             delegate->operationDidFinishSuccessfully(this);
     }
@@ -556,19 +549,23 @@ void RSyncBackupManager::endRunWithFailure(const QString& text, bool requeue) {
     mIsRunningFlag = false;
 }
 
+void RSyncBackupManager::endInitialBackup() {
+    const QString started =
+        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker);
+    if (!QFileInfo::exists(started))
+        return;
+    mServices.logger->logDaemonTrace(QStringLiteral("Initial Backup Finished sucess full"), true);
+    QFile::remove(started);
+    if (delegate)
+        delegate->initialBackupFinished(this);
+}
+
 void RSyncBackupManager::finishRun() {
     RezodeLoger& trace = *mServices.logger;
     trace.logDaemonTrace(backupFailureCount() < 1 ? QStringLiteral("Backup Finished sucess full")
                                                   : QStringLiteral("Backup finished partial check errors"),
                          true);
-    const QString started =
-        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker);
-    if (QFileInfo::exists(started)) {
-        trace.logDaemonTrace(QStringLiteral("Initial Backup Finished sucess full"), true);
-        QFile::remove(started);
-        if (delegate)
-            delegate->initialBackupFinished(this);
-    }
+    endInitialBackup();
     mIsInitalBackupList = false;
     mIsRunningFlag = false;
     if (delegate)

@@ -133,6 +133,8 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     void handleErrorText(const QString& text, FreeNasCommandExecuter* engine);
     void checkServerAddress();
     void finishRun();
+    // An initial backup that was under way has ended: its marker goes and the delegate hears of it.
+    void endInitialBackup();
     void endRunWithFailure(const QString& text, bool requeue);
     void endRunCancelled();
     void deletePasswordFile();

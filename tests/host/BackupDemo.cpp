@@ -10,6 +10,7 @@
 #include "EventLoopWait.h"
 #include "FilePathsController.h"
 #include "FileTools.h"
+#include "HostTimings.h"
 #include "InProcessNotificationCenter.h"
 #include "ManualConsoleUserSource.h"
 #include "PrivateBus.h"
@@ -29,8 +30,6 @@
 #include <QRandomGenerator>
 
 #include <cstdio>
-
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -155,12 +154,7 @@ int main(int argc, char** argv) {
                                       [self](uint uid) { return uid == 0 || uid == self; });
     DaemonServices services;
     services.profile = profile;
-    services.timings.fileEventLatency = 1000ms;
-    services.timings.changeFlushInterval = 1000ms;
-    services.timings.backupPassInterval = 1000ms;
-    services.timings.accountPollInterval = 1000ms;
-    services.timings.processExitGrace = 300ms;
-    services.timings.nextSetPause = 200ms;
+    services.timings = hostTimings();
     services.logger = &logger;
     services.consoleUser = &console;
     services.notifications = &daemonSide;

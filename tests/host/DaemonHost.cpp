@@ -6,6 +6,7 @@
 
 #include "ConsoleUserSource.h"
 #include "DaemonRestarter.h"
+#include "HostTimings.h"
 #include "InProcessNotificationCenter.h"
 #include "ManualConsoleUserSource.h"
 #include "RezodeLoger.h"
@@ -17,8 +18,6 @@
 
 #include <cstdio>
 #include <unistd.h>
-
-using namespace std::chrono_literals;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -40,22 +39,7 @@ int main(int argc, char** argv) {
 
     DaemonServices services;
     services.profile = profile;
-    services.timings.fileEventLatency = 500ms;
-    services.timings.changeFlushInterval = 500ms;
-    services.timings.backupPassInterval = 500ms;
-    services.timings.accountPollInterval = 300ms;
-    services.timings.processExitGrace = 200ms;
-    services.timings.nextSetPause = 100ms;
-    services.timings.firstRetryDelay = 300ms;
-    services.timings.laterRetryDelay = 300ms;
-    services.timings.indexUpdateInterval = 300ms;
-    services.timings.indexDeltaCreationPause = 10ms;
-    services.timings.indexBackupRecordsPause = 0ms;
-    services.timings.indexMergeRowsPause = 0ms;
-    services.timings.listingFirstLevelGrace = 100ms;
-    services.timings.listingFolderGrace = 100ms;
-    services.timings.listingFolderPause = 100ms;
-    services.timings.listingLinesPause = 0ms;
+    services.timings = hostTimings();
     services.logger = &logger;
     services.consoleUser = &console;
     services.notifications = &notifications;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "Timings.h"
+
+// Short timings for running the whole daemon in a test or a demonstration: every wait a fraction of
+// a second, the fixed pauses of the index and listing nearly gone.
+inline Timings hostTimings() {
+    using namespace std::chrono_literals;
+    Timings t;
+    t.fileEventLatency = 500ms;
+    t.changeFlushInterval = 500ms;
+    t.backupPassInterval = 500ms;
+    t.accountPollInterval = 300ms;
+    t.processExitGrace = 200ms;
+    t.nextSetPause = 100ms;
+    t.firstRetryDelay = 300ms;
+    t.laterRetryDelay = 300ms;
+    t.indexUpdateInterval = 300ms;
+    t.indexDeltaCreationPause = 10ms;
+    t.indexBackupRecordsPause = 0ms;
+    t.indexMergeRowsPause = 0ms;
+    t.listingFirstLevelGrace = 100ms;
+    t.listingFolderGrace = 100ms;
+    t.listingFolderPause = 100ms;
+    t.listingLinesPause = 0ms;
+    return t;
+}
