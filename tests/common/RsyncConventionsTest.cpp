@@ -216,43 +216,61 @@ TEST(RsyncConventionsTest, RemoveOldRsyncEndsOnlyTheRsyncCarryingOurPasswordFile
     EXPECT_TRUE(t.readAll().contains(" : removeOldrsyncExes called \n"));
 }
 
+namespace {
+
+// An appliance account and one document to send: its set list and the password file beside it.
+struct OneDocumentBackup {
+    Appliance appliance;
+    QTemporaryDir dir;
+    QString user = QStringLiteral("ann");
+    QString password = QStringLiteral("pass with blanks \"and\" 'quotes'");
+    QString doc, list, passwordFile;
+
+    bool prepare(const QString& docName, const QString& listName, const QString& passwordName) {
+        appliance.addUser(user, password);
+        if (!appliance.start())
+            return false;
+        doc = dir.filePath(docName);
+        list = dir.filePath(listName);
+        passwordFile = dir.filePath(passwordName);
+        QFile f(doc);
+        QFile l(list);
+        if (!f.open(QIODevice::WriteOnly) || !l.open(QIODevice::WriteOnly))
+            return false;
+        f.write("content");
+        l.write(doc.toUtf8());
+        return RsyncConventions::writePasswordFile(passwordFile, password,
+                                                   RsyncConventions::DaemonPasswordFileMode);
+    }
+    QStringList values() const { return {user, appliance.address(), user, QStringLiteral("Mac")}; }
+    bool onAppliance() const {
+        return QFile::exists(appliance.modulePath() + QStringLiteral("/ann/Mac") + doc);
+    }
+    static int run(const RsyncConventions::Command& command, QByteArray* out, QByteArray* err) {
+        return ChildProcess::run(QStringList{command.program} + command.arguments, out, err);
+    }
+};
+
+} // namespace
+
 TEST(RsyncConventionsTest, ShellFormBackupAndListingAgainstTheAppliance) {
     const QString reason = Appliance::skipReason();
     if (!reason.isEmpty())
         GTEST_SKIP() << reason.toStdString();
-    Appliance appliance;
-    const QString password = QStringLiteral("pass with blanks \"and\" 'quotes'");
-    appliance.addUser(QStringLiteral("ann"), password);
-    ASSERT_TRUE(appliance.start());
-    QTemporaryDir dir;
-    const QString doc = dir.filePath(QStringLiteral("My \"Doc\" $(x).txt"));
-    QFile f(doc);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("content");
-    f.close();
-    const QString list = dir.filePath(QStringLiteral("set list"));
-    QFile l(list);
-    ASSERT_TRUE(l.open(QIODevice::WriteOnly));
-    l.write(doc.toUtf8());
-    l.close();
-    const QString pw = dir.filePath(QStringLiteral("pass word"));
-    ASSERT_TRUE(RsyncConventions::writePasswordFile(pw, password, RsyncConventions::DaemonPasswordFileMode));
-
-    const QStringList values{QStringLiteral("ann"), appliance.address(), QStringLiteral("ann"),
-                             QStringLiteral("Mac")};
-    const auto backup = RsyncConventions::command(
-        true, QString(), {QStringLiteral("-a"), QStringLiteral("-R")}, pw, list, QStringLiteral("/"),
-        RsyncConventions::remotePath(Form::UserItem, values, Launch::Shell));
+    OneDocumentBackup b;
+    ASSERT_TRUE(b.prepare(QStringLiteral("My \"Doc\" $(x).txt"), QStringLiteral("set list"),
+                          QStringLiteral("pass word")));
     QByteArray out, err;
-    ASSERT_EQ(ChildProcess::run(QStringList{backup.program} + backup.arguments, &out, &err), 0)
-        << err.toStdString();
-    EXPECT_TRUE(QFile::exists(appliance.modulePath() + QStringLiteral("/ann/Mac") + doc));
+    const auto backup = RsyncConventions::command(
+        true, QString(), {QStringLiteral("-a"), QStringLiteral("-R")}, b.passwordFile, b.list,
+        QStringLiteral("/"), RsyncConventions::remotePath(Form::UserItem, b.values(), Launch::Shell));
+    ASSERT_EQ(b.run(backup, &out, &err), 0) << err.toStdString();
+    EXPECT_TRUE(b.onAppliance());
 
     const auto listing = RsyncConventions::command(
-        true, QString(), {QStringLiteral("--list-only"), QStringLiteral("-r")}, pw, QString(), QString(),
-        RsyncConventions::remotePath(Form::UserArea, values, Launch::Shell));
-    ASSERT_EQ(ChildProcess::run(QStringList{listing.program} + listing.arguments, &out, &err), 0)
-        << err.toStdString();
+        true, QString(), {QStringLiteral("--list-only"), QStringLiteral("-r")}, b.passwordFile, QString(),
+        QString(), RsyncConventions::remotePath(Form::UserArea, b.values(), Launch::Shell));
+    ASSERT_EQ(b.run(listing, &out, &err), 0) << err.toStdString();
     EXPECT_TRUE(out.contains("My \"Doc\" $(x).txt")) << out.toStdString();
 }
 
@@ -260,41 +278,23 @@ TEST(RsyncConventionsTest, PrivateCopyFormBackupAndListingThroughTheAdapter) {
     const QString reason = Appliance::skipReason();
     if (!reason.isEmpty())
         GTEST_SKIP() << reason.toStdString();
-    Appliance appliance;
-    const QString user = QStringLiteral("ann");
-    const QString password = QStringLiteral("pass with blanks \"and\" 'quotes'");
-    appliance.addUser(user, password);
-    ASSERT_TRUE(appliance.start());
-    QTemporaryDir dir;
-    const QString doc = dir.filePath(QStringLiteral("Letter 'to' \"Anna\".txt"));
-    QFile f(doc);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("Dear Anna");
-    f.close();
-    const QString list = dir.filePath(QStringLiteral("File"));
-    QFile l(list);
-    ASSERT_TRUE(l.open(QIODevice::WriteOnly));
-    l.write(doc.toUtf8());
-    l.close();
-    const QString pw = dir.filePath(QStringLiteral("passwd.secrets"));
-    ASSERT_TRUE(RsyncConventions::writePasswordFile(pw, password, RsyncConventions::DaemonPasswordFileMode));
-
-    const QStringList values{user, appliance.address(), user, QStringLiteral("Mac")};
-    const auto backup = RsyncConventions::command(
-        false, QStringLiteral(ZH_PRIVATE_RSYNC), {QStringLiteral("-a")}, pw, list, QStringLiteral("/"),
-        RsyncConventions::remotePath(Form::UserItem, values, Launch::Direct));
+    OneDocumentBackup b;
+    ASSERT_TRUE(b.prepare(QStringLiteral("Letter 'to' \"Anna\".txt"), QStringLiteral("File"),
+                          QStringLiteral("passwd.secrets")));
     QByteArray out, err;
-    ASSERT_EQ(ChildProcess::run(QStringList{backup.program} + backup.arguments, &out, &err), 0)
-        << err.toStdString();
+    const auto backup = RsyncConventions::command(
+        false, QStringLiteral(ZH_PRIVATE_RSYNC), {QStringLiteral("-a")}, b.passwordFile, b.list,
+        QStringLiteral("/"), RsyncConventions::remotePath(Form::UserItem, b.values(), Launch::Direct));
+    ASSERT_EQ(b.run(backup, &out, &err), 0) << err.toStdString();
     EXPECT_TRUE(out.contains("1 files to consider")) << out.toStdString();
     EXPECT_TRUE(out.contains("[Full Backup]")) << out.toStdString();
-    EXPECT_TRUE(QFile::exists(appliance.modulePath() + QStringLiteral("/ann/Mac") + doc));
+    EXPECT_TRUE(b.onAppliance());
 
     const auto listing = RsyncConventions::command(
-        false, QStringLiteral(ZH_PRIVATE_RSYNC), {QStringLiteral("--list-only"), QStringLiteral("-r")}, pw,
-        QString(), QString(), RsyncConventions::remotePath(Form::UserArea, values, Launch::Direct));
-    ASSERT_EQ(ChildProcess::run(QStringList{listing.program} + listing.arguments, &out, &err), 0)
-        << err.toStdString();
+        false, QStringLiteral(ZH_PRIVATE_RSYNC), {QStringLiteral("--list-only"), QStringLiteral("-r")},
+        b.passwordFile, QString(), QString(),
+        RsyncConventions::remotePath(Form::UserArea, b.values(), Launch::Direct));
+    ASSERT_EQ(b.run(listing, &out, &err), 0) << err.toStdString();
     EXPECT_TRUE(out.contains("Letter 'to' \"Anna\".txt")) << out.toStdString();
 }
 
