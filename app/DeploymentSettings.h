@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+struct PlatformProfile;
+
+// What a deployment sets once for every machine: the appliance's local host name, which the log-in
+// window pings to find it, and where feedback reports go. Read from "/etc/zorvik-hollin/deployment.conf"
+// (an INI file, below the profile's root); a missing file or key keeps the default.
+struct DeploymentSettings {
+    QString applianceHostName = QStringLiteral("hollin.local");
+    QString feedbackHost = QStringLiteral("feedback.zorvikhollin.invalid");
+    QString supportAddress = QStringLiteral("support@zorvikhollin.invalid");
+
+    static QString filePath(const PlatformProfile& profile);
+    static DeploymentSettings load(const PlatformProfile& profile);
+};
