@@ -1,0 +1,1 @@
+# Sources of zh_app for this group of windows.

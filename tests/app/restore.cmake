@@ -1,0 +1,1 @@
+# Application tests of this group of windows.
