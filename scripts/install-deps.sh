@@ -13,7 +13,9 @@ packages=(
   libgtest-dev libgmock-dev googletest
   # peers and tools the programs and tests start
   rsync dbus-daemon iputils-ping iproute2 inotify-tools util-linux procps passwd
-  desktop-file-utils systemd xvfb xauth
+  desktop-file-utils systemd xvfb xauth openssl fonts-dejavu-core
+  # packaging
+  dpkg-dev
 )
 
 missing=()
