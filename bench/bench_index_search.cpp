@@ -2,10 +2,15 @@
 // hundred rows, a machine folder matching a tenth of the rows, and a text found nowhere.
 
 #include "DataBaseWraper.h"
+#include "IndexSearch.h"
 
 #include <QElapsedTimer>
+#include <QThread>
+
 #include <QFile>
 #include <QTemporaryDir>
+#include <atomic>
+#include <thread>
 
 #include <sqlite3.h>
 
@@ -45,12 +50,12 @@ void measure(const QString& folder, const QString& text, const char* label) {
     std::vector<double> ms;
     qsizetype hits = 0;
     for (int run = 0; run < 5; ++run) {
-        DataBaseWraper wrapper;
         QElapsedTimer timer;
         timer.start();
-        const auto found = wrapper.Search(text, folder, QStringLiteral("alice"));
+        const IndexSearch::Page page =
+            IndexSearch::search(IndexSearch::masterPath(folder, QStringLiteral("alice")), text);
         ms.push_back(timer.nsecsElapsed() / 1e6);
-        hits = found ? found->size() : -1;
+        hits = page.status == IndexSearch::Status::Ok ? page.hits.size() : -1;
     }
     std::sort(ms.begin(), ms.end());
     std::printf("%-28s %8lld hits  median %8.1f ms  best %8.1f ms\n", label, static_cast<long long>(hits),
@@ -70,5 +75,33 @@ int main(int argc, char** argv) {
     measure(dir.path(), QStringLiteral("project 42/"), "a folder (1,000 hits)");
     measure(dir.path(), QStringLiteral("Mac7/"), "a machine (a tenth)");
     measure(dir.path(), QStringLiteral("no such name"), "no hit");
+
+    // The same while the daemon merges 1,500-row deltas with its standard pauses.
+    std::atomic<bool> done{false};
+    std::thread merging([&] {
+        for (int round = 0; !done; ++round) {
+            DataBaseWraper delta;
+            delta.initializeDatabaseAtPath(dir.path(), QStringLiteral("alice"), false);
+            delta.beginTransaction();
+            for (int i = 0; i < 1500; ++i)
+                delta.insertRecord({QStringLiteral("Merged/%1/%2").arg(round).arg(i),
+                                    QStringLiteral("2016-03-04 05:06:07 +0000"), qint64(i), false,
+                                    QStringLiteral("NA"), QStringLiteral("NA"), QStringLiteral("NA")},
+                                   false, false);
+            delta.commitTransaction();
+            const QString finished = delta.dbPath().chopped(9);
+            delta.unInitializeDatabase();
+            DataBaseWraper merge;
+            merge.openDatabaseAtPath(finished, QString());
+            merge.updateMasterDatabaseWorker(dir.path(), QStringLiteral("alice"));
+            merge.removeDataBaseAtPath(finished);
+        }
+    });
+    QThread::msleep(1500);
+    measure(dir.path(), QStringLiteral("file 123456.txt"), "one hit, during a merge");
+    measure(dir.path(), QStringLiteral("project 42/"), "a folder, during a merge");
+    measure(dir.path(), QStringLiteral("no such name"), "no hit, during a merge");
+    done = true;
+    merging.join();
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include "DataBaseWraper.h"
 #include "FileTools.h"
+#include "SQLiteDatabase.h"
+#include "UserFileAccess.h"
 #include "UtilityClass.h"
 
 #include <QDateTime>
@@ -15,7 +17,15 @@
 #include <QTimeZone>
 #include <QTimer>
 
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 const QString DBManager::DbPathKey = QStringLiteral("DbPath");
 const QString DBManager::UserKey = QStringLiteral("user");
@@ -23,6 +33,7 @@ const QString DBManager::PathKey = QStringLiteral("path");
 const QString DBManager::LmdKey = QStringLiteral("lmd");
 const QString DBManager::SizeKey = QStringLiteral("size");
 const QString DBManager::StateKey = QStringLiteral("state");
+const QString DBManager::LocalUserKey = QStringLiteral("localUser");
 
 namespace {
 
@@ -43,25 +54,127 @@ std::shared_ptr<QMutex> mergeLockFor(const QString& folder) {
     return lock;
 }
 
+// When this library was loaded: a delta still being written ("*.zxt.progress") that is older and
+// that nobody holds locked was left by a process that ended.
+const auto kProcessStart = std::chrono::system_clock::now();
+
+QByteArray native(const QString& path) {
+    return QFile::encodeName(path);
+}
+
 // The index folder and what it holds are readable by everybody and writable only by the owner.
+// Walked through descriptors, never through a symlink: a name the user planted in the folder leads
+// nowhere else. Files are changed by name relative to their folder's descriptor (never opened, so
+// no lock SQLite holds on them is disturbed).
+void tightenTree(int folder, int depth) {
+    struct stat st {};
+    if (::fstat(folder, &st) != 0)
+        return;
+    if ((st.st_mode & 07777) != 0755)
+        ::fchmod(folder, 0755);
+    DIR* listing = ::fdopendir(::dup(folder));
+    if (!listing)
+        return;
+    while (const dirent* entry = ::readdir(listing)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        struct stat child {};
+        if (::fstatat(folder, name, &child, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(child.st_mode) && depth < 8) {
+            const int sub = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0) {
+                tightenTree(sub, depth + 1);
+                ::close(sub);
+            }
+        } else if (S_ISREG(child.st_mode)) {
+            const mode_t wanted = (child.st_mode & 07777 & ~mode_t(022)) | 0444;
+            if ((child.st_mode & 07777) != wanted)
+                ::fchmodat(folder, name, wanted, 0);
+        }
+    }
+    ::closedir(listing);
+}
+
 void closeToOthers(const QString& folder) {
-    const auto tighten = [](const QString& path, bool isFolder) {
+    const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    tightenTree(fd, 0);
+    ::close(fd);
+}
+
+bool isRegularFile(const QString& path, struct stat* out = nullptr) {
+    struct stat st {};
+    if (::lstat(native(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (out)
+        *out = st;
+    return true;
+}
+
+// A "*.zxt.progress" of a process that ended: older than this process and locked by no writer.
+// Its own journal is rolled back by opening it where it is; then it is finished like any delta.
+void finishStrandedDelta(const QString& path) {
+    struct stat st {};
+    if (!isRegularFile(path, &st))
+        return;
+    const auto modified =
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    if (modified >= kProcessStart)
+        return;
+    const int fd = ::open(native(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    const bool unlocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    if (!unlocked)
+        return;
+    {
+        SQLiteDatabase delta(path);
+        if (delta.open())
+            delta.intForQuery(QStringLiteral("select count(*) from sqlite_master"));
+    }
+    DataBaseWraper finisher;
+    if (finisher.openDatabaseAtPath(path, QString()))
+        finisher.unInitializeDatabase();
+}
+
+// Whose rights the index folder is reached with: the named local account, or else the owner of the
+// nearest existing folder on the way (never following a symlink there, so a planted link counts as
+// its planter's).
+std::optional<UserFileAccess::Account> folderAccount(const QString& base, const QString& localUser) {
+    if (!localUser.isEmpty())
+        return UserFileAccess::lookup(localUser);
+    QString path = QDir::cleanPath(base);
+    for (;;) {
         struct stat st {};
-        const QByteArray native = QFile::encodeName(path);
-        if (::lstat(native.constData(), &st) != 0 || S_ISLNK(st.st_mode))
-            return;
-        const mode_t wanted = isFolder ? 0755 : ((st.st_mode & 07777 & ~mode_t(022)) | 0444);
-        if ((st.st_mode & 07777) != wanted)
-            ::chmod(native.constData(), wanted);
-    };
-    tighten(folder, true);
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        tighten(path, it.fileInfo().isDir() && !it.fileInfo().isSymLink());
+        if (::lstat(native(path).constData(), &st) == 0) {
+            UserFileAccess::Account owner;
+            owner.uid = st.st_uid;
+            owner.gid = st.st_gid;
+            return owner;
+        }
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            return std::nullopt;
+        path = parent;
     }
 }
+
+// Keeps the calling thread at the folder owner's rights while alive.
+class AsFolderOwner {
+  public:
+    explicit AsFolderOwner(const std::optional<UserFileAccess::Account>& account) {
+        if (account)
+            mAccess.emplace(*account);
+    }
+
+  private:
+    std::optional<UserFileAccess> mAccess;
+};
 
 } // namespace
 
@@ -83,18 +196,28 @@ void DBManager::setWithDetails(const QVariantMap& details) {
     const QString base = details.value(DbPathKey).toString();
     const QString user = details.value(UserKey).toString();
     // The account name becomes a folder and a file name: it must not lead anywhere else.
-    const bool usable = !base.isEmpty() && !user.isEmpty() && !user.contains(u'/') &&
-                        user != QStringLiteral(".") && user != QStringLiteral("..") &&
-                        !user.contains(QChar(0));
+    std::optional<UserFileAccess::Account> account;
+    bool usable = !base.isEmpty() && UserFileAccess::isSinglePathComponent(user);
+    if (usable) {
+        account = folderAccount(base, details.value(LocalUserKey).toString());
+        usable = account.has_value();
+    }
     QString folder;
     if (usable) {
         folder = QStringLiteral("%1/%2").arg(base, user);
+        const AsFolderOwner owner(account);
         FileTools::makePath(folder, 0755);
         closeToOthers(folder);
     }
     QMutexLocker locker(&mConfigLock);
     mDatabasePath = folder;
     mLogedInuser = usable ? user : QString();
+    mAccount = account;
+}
+
+std::optional<UserFileAccess::Account> DBManager::folderOwner() const {
+    QMutexLocker locker(&mConfigLock);
+    return mAccount;
 }
 
 void DBManager::setMachineName(const QString& name) {
@@ -215,10 +338,12 @@ QThread* DBManager::updaterThread() const {
 void DBManager::updaterDatabaseArraysToDB() {
     QString folder;
     QString user;
+    std::optional<UserFileAccess::Account> account;
     {
         QMutexLocker locker(&mConfigLock);
         folder = mDatabasePath;
         user = mLogedInuser;
+        account = mAccount;
     }
     // Not bound to an account yet, or stopped: the intakes wait.
     if (folder.isEmpty() || user.isEmpty() || stopDBOperationImmidietly)
@@ -247,77 +372,93 @@ void DBManager::updaterDatabaseArraysToDB() {
     ++mTicks;
 }
 
+qsizetype DBManager::writeDelta(const QString& folder, const QString& user, qsizetype count,
+                                const std::function<std::optional<QVariantList>(qsizetype)>& recordAt,
+                                IndexThrottle::Pause pause, int pauseEvery) {
+    const AsFolderOwner owner(folderOwner());
+    DataBaseWraper delta(mThrottle);
+    // Nothing is kept of a delta that did not go through whole: its records go back to the intake.
+    const auto dropDelta = [&]() -> qsizetype {
+        delta.rollbackTransaction();
+        delta.removeDataBaseAtPath(delta.dbPath());
+        return 0;
+    };
+    if (!delta.initializeDatabaseAtPath(folder, user, false) || !delta.beginTransaction())
+        return dropDelta();
+    qsizetype done = 0;
+    for (; done < count; ++done) {
+        if (stopDBOperationImmidietly)
+            break;
+        if (const auto record = recordAt(done)) {
+            // A path twice in one batch (an absolute and a relative name of one file) is one row.
+            if (!delta.insertRecord(*record, false, false) &&
+                delta.database()->lastErrorCode() != SQLITE_CONSTRAINT)
+                return dropDelta();
+        }
+        if ((done + 1) % pauseEvery == 0)
+            mThrottle.pause(pause);
+    }
+    if (!delta.commitTransaction())
+        return dropDelta();
+    if (!delta.unInitializeDatabase())
+        return dropDelta();
+    return done;
+}
+
 void DBManager::upDateBackupFilesToDatabase(const QStringList& paths, const QString& folder,
                                             const QString& user) {
-    DataBaseWraper delta(mThrottle);
-    if (!delta.initializeDatabaseAtPath(folder, user, false)) {
-        // No delta to write into: the paths wait for the next tick.
-        delta.removeDataBaseAtPath(delta.dbPath());
-        returnBackupFiles(paths);
-        return;
-    }
-    delta.beginTransaction();
     const QString machine = mLocalMachineName();
-    for (qsizetype i = 0; i < paths.size(); ++i) {
-        if (stopDBOperationImmidietly) {
-            returnBackupFiles(paths.mid(i));
-            break;
-        }
+    const auto recordAt = [&](qsizetype i) -> std::optional<QVariantList> {
         const QString& path = paths.at(i);
-        if (!path.isEmpty()) {
-            // Relative entries are relative to "/", the source of every backup run; both forms name
-            // one file and one row.
-            QString relative = path;
-            while (relative.startsWith(u'/'))
-                relative.remove(0, 1);
-            const QByteArray native = QFile::encodeName(u'/' + relative);
-            struct stat attributes {};
-            if (::lstat(native.constData(), &attributes) == 0) {
-                struct stat target {};
-                const bool isFolder = ::stat(native.constData(), &target) == 0 && S_ISDIR(target.st_mode);
-                const QDateTime modified = QDateTime::fromMSecsSinceEpoch(
-                    qint64(attributes.st_mtim.tv_sec) * 1000 + attributes.st_mtim.tv_nsec / 1000000,
-                    QTimeZone::utc());
-                delta.insertRecord({QStringLiteral("%1/%2").arg(machine, relative),
-                                    DataBaseWraper::dateText(modified), qint64(attributes.st_size), isFolder,
-                                    kNA, kNA, kNA},
-                                   false, false);
-            }
-        }
-        if ((i + 1) % 50 == 0)
-            mThrottle.pause(IndexThrottle::Pause::BackupRecords);
-    }
-    delta.commitTransaction();
-    delta.unInitializeDatabase();
+        if (path.isEmpty())
+            return std::nullopt;
+        // Relative entries are relative to "/", the source of every backup run; both forms name one
+        // file and one row.
+        QString relative = path;
+        while (relative.startsWith(u'/'))
+            relative.remove(0, 1);
+        const QByteArray name = native(u'/' + relative);
+        struct stat attributes {};
+        if (::lstat(name.constData(), &attributes) != 0)
+            return std::nullopt;
+        struct stat target {};
+        const bool isFolder = ::stat(name.constData(), &target) == 0 && S_ISDIR(target.st_mode);
+        const QDateTime modified = QDateTime::fromMSecsSinceEpoch(qint64(attributes.st_mtim.tv_sec) * 1000 +
+                                                                      attributes.st_mtim.tv_nsec / 1000000,
+                                                                  QTimeZone::utc());
+        return QVariantList{QStringLiteral("%1/%2").arg(machine, relative),
+                            DataBaseWraper::dateText(modified),
+                            qint64(attributes.st_size),
+                            isFolder,
+                            kNA,
+                            kNA,
+                            kNA};
+    };
+    const qsizetype written =
+        writeDelta(folder, user, paths.size(), recordAt, IndexThrottle::Pause::BackupRecords, 50);
+    if (written < paths.size())
+        returnBackupFiles(paths.mid(written));
 }
 
 void DBManager::updateListedFilesToDatabase(const QList<ListingEntry>& records, const QString& folder,
                                             const QString& user) {
-    DataBaseWraper delta(mThrottle);
-    if (!delta.initializeDatabaseAtPath(folder, user, false)) {
-        delta.removeDataBaseAtPath(delta.dbPath());
-        returnListingRecords(records);
-        return;
-    }
-    delta.beginTransaction();
-    for (qsizetype i = 0; i < records.size(); ++i) {
-        if (stopDBOperationImmidietly) {
-            returnListingRecords(records.mid(i));
-            break;
-        }
+    const auto recordAt = [&](qsizetype i) -> std::optional<QVariantList> {
         const ListingEntry& entry = records.at(i);
         const QVariantMap& record = entry.record;
-        if (record.contains(LmdKey) && record.contains(SizeKey)) {
-            delta.insertRecord({QStringLiteral("%1/%2").arg(entry.machine, record.value(PathKey).toString()),
-                                record.value(LmdKey).toString(), record.value(SizeKey).toString(),
-                                record.value(StateKey).toString() == QStringLiteral("1"), kNA, kNA, kNA},
-                               false, false);
-        }
-        if ((i + 1) % 500 == 0)
-            mThrottle.pause(IndexThrottle::Pause::ListingRecords);
-    }
-    delta.commitTransaction();
-    delta.unInitializeDatabase();
+        if (!record.contains(LmdKey) || !record.contains(SizeKey))
+            return std::nullopt;
+        return QVariantList{QStringLiteral("%1/%2").arg(entry.machine, record.value(PathKey).toString()),
+                            record.value(LmdKey).toString(),
+                            record.value(SizeKey).toString(),
+                            record.value(StateKey).toString() == QStringLiteral("1"),
+                            kNA,
+                            kNA,
+                            kNA};
+    };
+    const qsizetype written =
+        writeDelta(folder, user, records.size(), recordAt, IndexThrottle::Pause::ListingRecords, 500);
+    if (written < records.size())
+        returnListingRecords(records.mid(written));
 }
 
 bool DBManager::updateMasterDataBase(const QString& accountName) {
@@ -327,18 +468,33 @@ bool DBManager::updateMasterDataBase(const QString& accountName) {
         return false;
     const auto folderLock = mergeLockFor(folder);
     QMutexLocker folderLocker(folderLock.get());
-    const QStringList names = QDir(folder).entryList(
-        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+    const AsFolderOwner owner(folderOwner());
+    const auto entries = [&] {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                                      QDir::Name);
+    };
+    // Deltas an ended process was writing are finished first, then merged with the others.
+    QStringList names = entries();
+    bool stranded = false;
+    for (const QString& name : std::as_const(names)) {
+        if (name.endsWith(DataBaseWraper::ProgressSuffix)) {
+            finishStrandedDelta(folder + u'/' + name);
+            stranded = true;
+        }
+    }
+    if (stranded)
+        names = entries();
     bool found = false;
     for (qsizetype i = 0; i < names.size(); ++i) {
         const QString& name = names.at(i);
-        const QFileInfo info(folder + u'/' + name);
-        if (info.suffix() == DataBaseWraper::DeltaExtension && info.isFile()) {
+        const QString path = folder + u'/' + name;
+        // Only regular files: a symlink or anything else planted under a delta's name is left alone.
+        if (QFileInfo(name).suffix() == DataBaseWraper::DeltaExtension && isRegularFile(path)) {
             found = true;
             DataBaseWraper delta(mThrottle);
             if (delta.openDatabaseAtPath(folder, name) &&
                 delta.updateMasterDatabaseWorker(folder, accountName))
-                delta.removeDataBaseAtPath(folder + u'/' + name);
+                delta.removeDataBaseAtPath(path);
         }
         if (i % 3 == 0)
             mThrottle.pause(IndexThrottle::Pause::FolderEntries);
@@ -347,6 +503,7 @@ bool DBManager::updateMasterDataBase(const QString& accountName) {
 }
 
 std::optional<QList<QVariantMap>> DBManager::search(const QString& text) const {
+    const AsFolderOwner owner(folderOwner());
     DataBaseWraper wrapper;
     return wrapper.Search(text, databasePath(), logedInUser());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IndexThrottle.h"
+#include "UserFileAccess.h"
 
 #include <QList>
 #include <QMutex>
@@ -29,12 +30,13 @@ class DBManager {
     using MachineNameSource = std::function<QString()>;
 
     // Keys of setWithDetails and of listing records.
-    static const QString DbPathKey; // "DbPath"
-    static const QString UserKey;   // "user"
-    static const QString PathKey;   // "path"
-    static const QString LmdKey;    // "lmd"
-    static const QString SizeKey;   // "size"
-    static const QString StateKey;  // "state"
+    static const QString DbPathKey;    // "DbPath"
+    static const QString UserKey;      // "user"
+    static const QString PathKey;      // "path"
+    static const QString LmdKey;       // "lmd"
+    static const QString SizeKey;      // "size"
+    static const QString StateKey;     // "state"
+    static const QString LocalUserKey; // "localUser": the local account whose home holds DbPath
 
     // localMachineName names this computer's folder for uploaded files (UtilityClass::machineName()
     // when not given).
@@ -48,9 +50,11 @@ class DBManager {
     QObject* delegate() const { return mDelegate; }
 
     // Binds to the account folder "<DbPath>/<user>": creates it (readable by everybody, writable only
-    // by its owner, which is the owner of the folder above) and takes "user" as the master's name.
-    // Without both values, or with a user name that is no plain file name, the instance is unbound
-    // and its intakes wait.
+    // by its owner) and takes "user" as the master's name. Everything this instance does in the
+    // folder it does with the rights of "localUser" (when given; otherwise of the owner of the
+    // nearest existing folder of DbPath), never through a symlink planted there. Without DbPath and
+    // user, with a user name that is no plain file name, or with an unknown local account, the
+    // instance is unbound and its intakes wait.
     void setWithDetails(const QVariantMap& details);
     // The per-machine folder put in front of listing records taken in from now on.
     void setMachineName(const QString& name);
@@ -90,6 +94,13 @@ class DBManager {
         QVariantMap record;
     };
 
+    // The one delta writer: records 0..count-1 (nothing for a record that gives nothing) into a new
+    // delta, finished only when every insert and the commit went through. Returns how many records
+    // the delta holds; 0 when it was dropped, and the caller gives the rest back to its intake.
+    qsizetype writeDelta(const QString& folder, const QString& user, qsizetype count,
+                         const std::function<std::optional<QVariantList>(qsizetype)>& recordAt,
+                         IndexThrottle::Pause pause, int pauseEvery);
+    std::optional<UserFileAccess::Account> folderOwner() const;
     void upDateBackupFilesToDatabase(const QStringList& paths, const QString& folder, const QString& user);
     void updateListedFilesToDatabase(const QList<ListingEntry>& records, const QString& folder,
                                      const QString& user);
@@ -108,10 +119,11 @@ class DBManager {
     QSet<QString> mListingKeys;
 
     QMutex mLock;               // serialises this instance's merges (the folder lock covers all)
-    mutable QMutex mConfigLock; // guards the three names below
+    mutable QMutex mConfigLock; // guards the three names and the account below
     QString mDatabasePath;
     QString mLogedInuser;
     QString mMachineName;
+    std::optional<UserFileAccess::Account> mAccount;
 
     std::atomic<bool> stopDBOperationImmidietly{false};
     std::atomic<quint64> mTicks{0};

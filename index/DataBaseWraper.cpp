@@ -1,6 +1,7 @@
 #include "DataBaseWraper.h"
 
 #include "FileTools.h"
+#include "IndexSearch.h"
 #include "SQLiteDatabase.h"
 #include "SQLiteResultSet.h"
 
@@ -16,6 +17,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const QString DataBaseWraper::MasterTable = QStringLiteral("FILE_TABLE");
@@ -62,23 +66,22 @@ void report(QString* error, const QString& message) {
         *error = message;
 }
 
-// Creates "<folder>/<timestamp>.zxt.progress" exclusively, so that no two writers (threads or
-// processes) ever share a delta: on a clash the timestamp moves on by a millisecond.
-QString reserveDeltaFile(const QString& folder, QString* error) {
-    const QDateTime now = QDateTime::currentDateTime();
+// The first "<folder>/<timestamp><suffix>" from `from` on (a millisecond further at each clash)
+// that no delta of the folder uses yet, neither being written nor finished. claim() takes the name
+// (true) or says it is taken (false, errno EEXIST) or fails for another reason (false, other errno).
+QString firstFreeDeltaName(const QString& folder, const QDateTime& from, const QString& suffix,
+                           const std::function<bool(const QString&)>& claim, QString* error) {
     for (int step = 0; step < 100000; ++step) {
         const QString base =
-            QDir::cleanPath(folder + u'/' + DataBaseWraper::deltaTimestamp(now.addMSecs(step)));
-        if (QFileInfo::exists(base + u'.' + DataBaseWraper::DeltaExtension))
+            QDir::cleanPath(folder + u'/' + DataBaseWraper::deltaTimestamp(from.addMSecs(step)));
+        struct stat st {};
+        if (::lstat(QFile::encodeName(base + u'.' + DataBaseWraper::DeltaExtension).constData(), &st) == 0 ||
+            (suffix != DataBaseWraper::ProgressSuffix &&
+             ::lstat(QFile::encodeName(base + DataBaseWraper::ProgressSuffix).constData(), &st) == 0))
             continue;
-        const QString path = base + DataBaseWraper::ProgressSuffix;
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                              kIndexFileMode);
-        if (fd >= 0) {
-            ::close(fd);
-            FileTools::adoptParentOwner(path);
+        const QString path = base + suffix;
+        if (claim(path))
             return path;
-        }
         if (errno != EEXIST) {
             report(error,
                    QStringLiteral("cannot create %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
@@ -89,17 +92,13 @@ QString reserveDeltaFile(const QString& folder, QString* error) {
     return QString();
 }
 
-bool renameNoReplace(const QString& from, const QString& to) {
-    return ::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
-                       QFile::encodeName(to).constData(), RENAME_NOREPLACE) == 0;
-}
-
 } // namespace
 
 DataBaseWraper::DataBaseWraper(const IndexThrottle& throttle) : mThrottle(throttle) {}
 
 DataBaseWraper::~DataBaseWraper() {
     closeDatabase();
+    releaseReservation();
 }
 
 void DataBaseWraper::closeDatabase() {
@@ -165,6 +164,32 @@ QVariant DataBaseWraper::sizeValue(const QVariant& size) {
     return ok ? QVariant(number) : QVariant(text);
 }
 
+bool DataBaseWraper::moveWithoutReplacing(const QString& from, const QString& to, bool renameSupported) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (renameSupported) {
+        if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+            return true;
+        // NFS, eCryptfs and CIFS homes answer EINVAL (older kernels ENOSYS): fall back to link + unlink,
+        // which refuses an existing target just as well.
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+    }
+    if (::link(source.constData(), target.constData()) == 0) {
+        ::unlink(source.constData());
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    // No hard links either (some network file systems): check, then rename.
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(source.constData(), target.constData()) == 0;
+}
+
 bool DataBaseWraper::initializeDatabaseAtPath(const QString& folder, const QString& mainDBName,
                                               bool listingCGI, QString* error) {
     FileTools::makePath(folder, 0755);
@@ -183,9 +208,22 @@ bool DataBaseWraper::initializeDatabaseAtPath(const QString& folder, const QStri
         return true;
     }
     closeDatabase();
-    mdbPath = reserveDeltaFile(folder, error);
+    // The name is reserved by creating the file exclusively and holding an flock on it while the
+    // delta is written: a delta without that lock was left behind by a process that ended.
+    int reserved = -1;
+    mdbPath = firstFreeDeltaName(
+        folder, QDateTime::currentDateTime(), ProgressSuffix,
+        [&](const QString& path) {
+            reserved = ::open(QFile::encodeName(path).constData(),
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kIndexFileMode);
+            return reserved >= 0;
+        },
+        error);
     if (mdbPath.isEmpty())
         return false;
+    ::flock(reserved, LOCK_EX | LOCK_NB);
+    mReservation = reserved;
+    FileTools::adoptParentOwner(mdbPath);
     mThrottle.pause(IndexThrottle::Pause::DeltaCreation);
     mDatabase = std::make_unique<SQLiteDatabase>(mdbPath);
     if (!mDatabase->open() || !mDatabase->executeUpdate(CreateDeltaSQL))
@@ -202,14 +240,17 @@ bool DataBaseWraper::openDatabaseAtPath(const QString& folder, const QString& fi
     return true;
 }
 
-void DataBaseWraper::beginTransaction() {
-    if (mDatabase && mDatabase->isOpen())
-        mDatabase->beginTransaction();
+bool DataBaseWraper::beginTransaction() {
+    // Immediate: a delta is written by its one writer only, and a reader may look at it meanwhile.
+    return mDatabase && mDatabase->isOpen() && mDatabase->beginImmediateTransaction();
 }
 
-void DataBaseWraper::commitTransaction() {
-    if (mDatabase && mDatabase->isOpen())
-        mDatabase->commit();
+bool DataBaseWraper::commitTransaction() {
+    return mDatabase && mDatabase->isOpen() && mDatabase->commit();
+}
+
+bool DataBaseWraper::rollbackTransaction() {
+    return mDatabase && mDatabase->isOpen() && mDatabase->rollback();
 }
 
 bool DataBaseWraper::insertRecord(const QVariantList& record, bool shouldEncrypt, bool listingCGI,
@@ -239,24 +280,64 @@ bool DataBaseWraper::insertValues(const QVariantList& values, const QString& tab
     return true;
 }
 
-void DataBaseWraper::unInitializeDatabase(QString*) {
+void DataBaseWraper::releaseReservation() {
+    if (mReservation >= 0)
+        ::close(mReservation);
+    mReservation = -1;
+}
+
+bool DataBaseWraper::unInitializeDatabase(QString* error) {
     closeDatabase();
+    bool finished = true;
     // Only a delta being written is finished; any other file keeps its name.
     if (mdbPath.endsWith(ProgressSuffix)) {
-        const QString finished = mdbPath.left(mdbPath.size() - qsizetype(strlen(".progress")));
-        if (!renameNoReplace(mdbPath, finished) && errno == EEXIST) {
+        const QString finishedName = mdbPath.left(mdbPath.size() - qsizetype(strlen(".progress")));
+        const QString from = mdbPath;
+        if (!moveWithoutReplacing(from, finishedName)) {
             // Another writer finished a delta of the same name meanwhile: take the next free one.
-            const QString folder = QFileInfo(mdbPath).path();
-            const QDateTime now = QDateTime::currentDateTime();
-            for (int step = 1; step < 100000; ++step) {
-                const QString next = QDir::cleanPath(folder + u'/' + deltaTimestamp(now.addMSecs(step))) +
-                                     u'.' + DeltaExtension;
-                if (renameNoReplace(mdbPath, next) || errno != EEXIST)
-                    break;
-            }
+            finished = !firstFreeDeltaName(
+                            QFileInfo(mdbPath).path(), QDateTime::currentDateTime(),
+                            QStringLiteral(".") + DeltaExtension,
+                            [&](const QString& path) { return moveWithoutReplacing(from, path); }, error)
+                            .isEmpty();
         }
     }
+    releaseReservation();
     mdbPath = QStringLiteral("");
+    return finished;
+}
+
+void DataBaseWraper::registerLaterFunction(sqlite3* db) {
+    // zh_later(a, b): a is a later FILE_LMD than b; false when either cannot be read. Both in the
+    // stored form "yyyy-MM-dd HH:mm:ss +0000" compare as text; other offsets are read first.
+    const auto later = [](sqlite3_context* context, int, sqlite3_value** values) {
+        const auto* a = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
+        const int aLength = sqlite3_value_bytes(values[0]);
+        const auto* b = reinterpret_cast<const char*>(sqlite3_value_text(values[1]));
+        const int bLength = sqlite3_value_bytes(values[1]);
+        if (!a || !b) {
+            sqlite3_result_int(context, 0);
+            return;
+        }
+        const auto stored = [](const char* text, int length) {
+            static const char shape[] = "dddd-dd-dd dd:dd:dd +0000";
+            if (length != int(sizeof shape) - 1)
+                return false;
+            for (int i = 0; i < length; ++i)
+                if (shape[i] == 'd' ? (text[i] < '0' || text[i] > '9') : text[i] != shape[i])
+                    return false;
+            return true;
+        };
+        if (stored(a, aLength) && stored(b, bLength)) {
+            sqlite3_result_int(context, std::memcmp(a, b, 19) > 0 ? 1 : 0);
+            return;
+        }
+        const auto aDate = dateFromString(QString::fromUtf8(a, aLength));
+        const auto bDate = dateFromString(QString::fromUtf8(b, bLength));
+        sqlite3_result_int(context, aDate && bDate && *aDate > *bDate ? 1 : 0);
+    };
+    sqlite3_create_function_v2(db, "zh_later", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, later, nullptr,
+                               nullptr, nullptr);
 }
 
 bool DataBaseWraper::updateMasterDatabaseWorker(const QString& folder, const QString& mainDBName,
@@ -264,6 +345,15 @@ bool DataBaseWraper::updateMasterDatabaseWorker(const QString& folder, const QSt
     if (!mDatabase || !mDatabase->isOpen()) {
         report(error, QStringLiteral("No delta is open"));
         return false;
+    }
+    // A delta without its table holds nothing (its writer ended before creating it): it may go.
+    if (mDatabase->intForQuery(QStringLiteral(
+            "select count(*) from sqlite_master where type='table' and name='FILE_TABLE_TEMP'")) < 1) {
+        if (mDatabase->lastErrorCode() != 0) {
+            report(error, mDatabase->lastErrorMessage());
+            return false;
+        }
+        return true;
     }
     const QString path = masterPath(folder, mainDBName);
     const bool existed = QFileInfo::exists(path);
@@ -274,69 +364,92 @@ bool DataBaseWraper::updateMasterDatabaseWorker(const QString& folder, const QSt
     }
     if (!existed)
         FileTools::adoptParentOwner(path);
-    // A master that cannot be locked or read keeps the delta for a later merge.
-    const auto giveUp = [&]() {
-        report(error, master.lastErrorMessage());
+    // Readers (the application's search) hold the master only briefly; wait for them at commit.
+    master.setBusyTimeout(MergeLockWaitMilliseconds);
+    registerLaterFunction(master.handle());
+    // Whatever fails keeps the delta for a later merge; what earlier batches committed stays, and
+    // merging the same rows again changes nothing.
+    const auto giveUp = [&](SQLiteDatabase& failed) {
+        report(error, failed.lastErrorMessage());
         master.rollback();
         master.close();
         return false;
     };
-    if (!master.beginTransaction())
-        return giveUp();
+    if (!master.beginImmediateTransaction())
+        return giveUp(master);
     {
-        auto tables = master.executeQuery(
+        const qint64 tables = master.intForQuery(
             QStringLiteral("select count(*) from sqlite_master where type='table' and name='FILE_TABLE'"));
-        if (!tables || !tables->next())
-            return giveUp();
-        if (tables->int64ForColumnIndex(0) < 1 && !master.executeUpdate(CreateMasterSQL))
-            report(error, master.lastErrorMessage());
+        if (master.lastErrorCode() != 0)
+            return giveUp(master);
+        if (tables < 1 && !master.executeUpdate(CreateMasterSQL))
+            return giveUp(master);
     }
 
-    auto rows = mDatabase->executeQuery(
-        QStringLiteral("SELECT * FROM FILE_TABLE_TEMP WHERE OPERATION_TYPE = 'INSERT'"));
+    auto rows = mDatabase->executeQuery(QStringLiteral(
+        "SELECT FILEPATH, FILE_LMD, FILE_SIZE, FILE_OR_FOLDER, ATTRIBUTES, RESERVED1, RESERVED2 "
+        "FROM FILE_TABLE_TEMP WHERE OPERATION_TYPE = 'INSERT'"));
     if (!rows)
-        report(error, mDatabase->lastErrorMessage());
-    qint64 count = 0;
-    while (rows && rows->next()) {
-        ++count;
-        const QString filePath = rows->stringForColumnIndex(0);
-        const QString lmd = rows->stringForColumn(QStringLiteral("FILE_LMD"));
-        const int sizeColumn = rows->columnIndexForName(QStringLiteral("FILE_SIZE"));
-        const QVariant size = rows->columnTypeForIndex(sizeColumn) == SQLITE_TEXT
-                                  ? sizeValue(rows->stringForColumnIndex(sizeColumn))
-                                  : QVariant(rows->int64ForColumnIndex(sizeColumn));
-        const bool folderFlag = rows->boolForColumn(QStringLiteral("FILE_OR_FOLDER"));
-        const auto textOrNA = [&](const char* column) {
-            const QString value = rows->stringForColumn(QLatin1String(column));
-            return value.isNull() ? kNA : value;
-        };
-        const QString attributes = textOrNA("ATTRIBUTES");
-        const QVariantList values{
-            filePath, lmd, size, folderFlag, attributes, textOrNA("RESERVED1"), textOrNA("RESERVED2")};
-        if (!insertInto(master, values, MasterTable) && master.lastErrorCode() == SQLITE_CONSTRAINT) {
-            // Known path: take the delta's values only when they are newer.
-            auto known = master.executeQuery(QStringLiteral("SELECT * FROM FILE_TABLE WHERE FILEPATH = ?"),
-                                             {filePath});
-            if (known && known->next()) {
-                const auto masterDate = dateFromString(known->stringForColumn(QStringLiteral("FILE_LMD")));
-                const auto deltaDate = dateFromString(lmd);
-                known->close();
-                if (masterDate && deltaDate && *deltaDate > *masterDate)
-                    master.executeUpdate(
-                        QStringLiteral("UPDATE FILE_TABLE SET FILE_LMD = ?, FILE_SIZE = ?, "
-                                       "FILE_OR_FOLDER = ? , ATTRIBUTES = ?   WHERE FILEPATH = ?"),
-                        {lmd, size, folderFlag, attributes, filePath});
-            }
+        return giveUp(*mDatabase);
+    // New paths are inserted; a known path takes the delta's values only when they are newer.
+    const QString upsert = QStringLiteral(
+        "INSERT INTO FILE_TABLE (FILEPATH, FILE_LMD, FILE_SIZE, FILE_OR_FOLDER, "
+        "ATTRIBUTES,RESERVED1,RESERVED2) "
+        "VALUES(?,?,?,?,?,?,?) ON CONFLICT(FILEPATH) DO UPDATE SET FILE_LMD = excluded.FILE_LMD, "
+        "FILE_SIZE = excluded.FILE_SIZE, FILE_OR_FOLDER = excluded.FILE_OR_FOLDER, "
+        "ATTRIBUTES = excluded.ATTRIBUTES WHERE zh_later(excluded.FILE_LMD, FILE_TABLE.FILE_LMD)");
+    const auto textOrNA = [&](int column) {
+        const QString value = rows->stringForColumnIndex(column);
+        return value.isNull() ? kNA : value;
+    };
+    const int pauseEvery = 100;
+    int inBatch = 0;
+    int sincePause = 0;
+    for (;;) {
+        const bool more = rows->next();
+        if (!more && mDatabase->lastErrorCode() != 0)
+            return giveUp(*mDatabase);
+        if (more) {
+            const QVariant size = rows->columnTypeForIndex(2) == SQLITE_TEXT
+                                      ? sizeValue(rows->stringForColumnIndex(2))
+                                      : QVariant(rows->int64ForColumnIndex(2));
+            if (!master.executeUpdate(upsert,
+                                      {rows->stringForColumnIndex(0), rows->stringForColumnIndex(1), size,
+                                       rows->boolForColumnIndex(3), textOrNA(4), textOrNA(5), textOrNA(6)}))
+                return giveUp(master);
+            ++inBatch;
+            ++sincePause;
         }
-        if (count % 100 == 0)
-            mThrottle.pause(IndexThrottle::Pause::MergeRows);
+        if (inBatch == MergeBatchRows || (!more && inBatch > 0)) {
+            // The pauses are taken between transactions, so a search never meets a sleeping lock.
+            if (!master.commit())
+                return giveUp(master);
+            for (; sincePause >= pauseEvery; sincePause -= pauseEvery)
+                mThrottle.pause(IndexThrottle::Pause::MergeRows);
+            inBatch = 0;
+            if (more && !master.beginImmediateTransaction())
+                return giveUp(master);
+        }
+        if (!more)
+            break;
     }
     rows.reset();
-    if (!master.commit())
-        return giveUp();
+    if (master.handle() && !sqlite3_get_autocommit(master.handle()) && !master.commit())
+        return giveUp(master);
+    compactIfWorthIt(master);
     master.close();
-    vacuum(QVariant(), folder, mainDBName);
     return true;
+}
+
+bool DataBaseWraper::compactIfWorthIt(SQLiteDatabase& master) {
+    // Rows are never deleted, so free pages are rare: compact only when a quarter of the file and
+    // at least a few MiB are free, never after every delta.
+    const qint64 pages = master.intForQuery(QStringLiteral("PRAGMA page_count"));
+    const qint64 freePages = master.intForQuery(QStringLiteral("PRAGMA freelist_count"));
+    const qint64 pageSize = master.intForQuery(QStringLiteral("PRAGMA page_size"));
+    if (pages <= 0 || freePages * 4 < pages || freePages * pageSize < CompactionMinimumFreeBytes)
+        return false;
+    return master.executeUpdate(QStringLiteral("VACUUM"));
 }
 
 bool DataBaseWraper::vacuum(const QVariant&, const QString& masterDBPath, const QString& mainDBName,
@@ -355,44 +468,28 @@ bool DataBaseWraper::vacuum(const QVariant&, const QString& masterDBPath, const 
 
 void DataBaseWraper::removeDataBaseAtPath(const QString& path) {
     closeDatabase();
-    QFile::remove(path);
+    ::unlink(QFile::encodeName(path).constData());
+    if (path == mdbPath)
+        releaseReservation();
 }
 
 std::optional<QList<QVariantMap>> DataBaseWraper::Search(const QString& text, const QString& masterDBPath,
-                                                         const QString& mainDBName, QString* error) {
-    closeDatabase();
-    mdbPath = masterPath(masterDBPath, mainDBName);
-    mDatabase = std::make_unique<SQLiteDatabase>(mdbPath);
-    if (!mDatabase->openReadOnly()) {
-        fail(error);
-        closeDatabase();
+                                                         const QString& mainDBName, QString* error,
+                                                         int limit) {
+    const IndexSearch::Page page =
+        IndexSearch::search(IndexSearch::masterPath(masterDBPath, mainDBName), text, limit);
+    if (page.status == IndexSearch::Status::CannotOpen) {
+        report(error, page.error);
         return std::nullopt;
     }
-    QString escaped;
-    escaped.reserve(text.size() + 2);
-    for (QChar c : text) {
-        if (c == u'\\' || c == u'%' || c == u'_')
-            escaped += u'\\';
-        escaped += c;
-    }
+    if (page.status != IndexSearch::Status::Ok)
+        report(error, page.error);
     QList<QVariantMap> hits;
-    auto rows =
-        mDatabase->executeQuery(QStringLiteral("SELECT * FROM FILE_TABLE WHERE FILEPATH LIKE ? ESCAPE '\\'"),
-                                {QStringLiteral("%") + escaped + QStringLiteral("%")});
-    if (!rows) {
-        fail(error);
-    } else {
-        while (rows->next()) {
-            hits.append(
-                QVariantMap{{QStringLiteral("name"), rows->stringForColumn(QStringLiteral("FILEPATH"))},
-                            {QStringLiteral("size"), rows->stringForColumn(QStringLiteral("FILE_SIZE"))},
-                            {QStringLiteral("lmd"), rows->stringForColumn(QStringLiteral("FILE_LMD"))}});
-        }
-        if (mDatabase->lastErrorCode() != 0)
-            fail(error);
-        rows->close();
-    }
-    closeDatabase();
+    hits.reserve(page.hits.size());
+    for (const IndexSearch::Hit& hit : page.hits)
+        hits.append(QVariantMap{{QStringLiteral("name"), hit.name},
+                                {QStringLiteral("size"), hit.size},
+                                {QStringLiteral("lmd"), hit.lmd}});
     return hits;
 }
 

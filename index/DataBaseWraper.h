@@ -13,6 +13,7 @@
 #include <optional>
 
 class SQLiteDatabase;
+struct sqlite3;
 
 // One file of an account's local index at a time: the master ("<account>.zx", table FILE_TABLE) or
 // a delta ("<timestamp>.zxt.progress" while written, "<timestamp>.zxt" when finished, table
@@ -45,23 +46,30 @@ class DataBaseWraper {
     // Opens folder/fileName, or folder itself when fileName is empty.
     bool openDatabaseAtPath(const QString& folder, const QString& fileName, QString* error = nullptr);
 
-    void beginTransaction();
-    void commitTransaction();
+    bool beginTransaction();
+    bool commitTransaction();
+    bool rollbackTransaction();
 
     bool insertRecord(const QVariantList& record, bool shouldEncrypt, bool listingCGI,
                       QString* error = nullptr);
     // 7 values for FILE_TABLE, 8 for any other table; a wrong count is false and error is untouched.
     bool insertValues(const QVariantList& values, const QString& table, QString* error = nullptr);
 
-    // Closes and finishes a delta: ".zxt.progress" becomes ".zxt".
-    void unInitializeDatabase(QString* error = nullptr);
+    // Closes and finishes a delta: ".zxt.progress" becomes ".zxt" (the next free name when another
+    // writer finished one of that name meanwhile). False when the delta could not be finished.
+    bool unInitializeDatabase(QString* error = nullptr);
 
     // Merges the open delta into folder/<mainDBName>.zx: new paths are added, known ones updated
-    // when the delta's modification time is later. True when the rows were committed to the master,
-    // i.e. when the delta may go; false (delta to be kept) when the master could not be opened,
-    // locked or committed.
+    // when the delta's modification time is later. Rows go in transactions of MergeBatchRows; the
+    // throttling pauses are taken between them. True when every row was read and every statement
+    // ran and committed, i.e. when the delta may go; false (delta to be kept) otherwise. Merging a
+    // delta again changes nothing, so a merge cut short is simply repeated.
     bool updateMasterDatabaseWorker(const QString& folder, const QString& mainDBName,
                                     QString* error = nullptr);
+
+    static constexpr int MergeBatchRows = 1000;
+    static constexpr int MergeLockWaitMilliseconds = 10000;
+    static constexpr qint64 CompactionMinimumFreeBytes = 4 * 1024 * 1024;
 
     // Compacts folder/<mainDBName>.zx; no connection is open afterwards. The first value is unused.
     bool vacuum(const QVariant& unused, const QString& masterDBPath, const QString& mainDBName,
@@ -70,12 +78,16 @@ class DataBaseWraper {
     // Closes the connection and deletes the file.
     void removeDataBaseAtPath(const QString& path);
 
-    // Every master row whose path contains text (ASCII letters without regard to case; "%", "_" and
-    // "\" in the text stand for themselves). Each hit has "name", "size" and "lmd". Nothing when the
-    // master cannot be opened; an empty list plus error when the query fails (e.g. the master is
-    // locked by a merge). The master is opened read-only and never created.
+    // At most limit master rows whose path contains text, in path order (see IndexSearch, which the
+    // application uses directly). Each hit has "name", "size" and "lmd". Nothing when the master
+    // cannot be opened; an empty list plus error when it stays locked or the query fails.
     std::optional<QList<QVariantMap>> Search(const QString& text, const QString& masterDBPath,
-                                             const QString& mainDBName, QString* error = nullptr);
+                                             const QString& mainDBName, QString* error = nullptr,
+                                             int limit = 10000);
+
+    // Renames from to to unless to exists; where the file system has no RENAME_NOREPLACE, by
+    // link + unlink (renameSupported false goes that way at once). errno tells why on false.
+    static bool moveWithoutReplacing(const QString& from, const QString& to, bool renameSupported = true);
 
     // The reversible path scrambler: every UTF-16 unit but ' / \ moves by 63.
     static QString encryptPath(const QString& path);
@@ -97,9 +109,13 @@ class DataBaseWraper {
 
   private:
     void closeDatabase();
+    void releaseReservation();
+    bool compactIfWorthIt(SQLiteDatabase& master);
+    static void registerLaterFunction(sqlite3* db);
     bool fail(QString* error) const;
 
     std::unique_ptr<SQLiteDatabase> mDatabase;
     QString mdbPath;
+    int mReservation = -1; // the delta being written, flock'ed while this writer holds it
     IndexThrottle mThrottle;
 };

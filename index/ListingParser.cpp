@@ -1,5 +1,7 @@
 #include "ListingParser.h"
 
+#include <QDateTime>
+
 namespace {
 
 bool isBlank(char c) {
@@ -73,9 +75,16 @@ int utf8SequenceLength(const unsigned char* p, qsizetype left) {
 } // namespace
 
 QString ListingParser::Entry::lmd() const {
-    QString day = date;
-    day.replace(u'/', u'-');
-    return QStringLiteral("%1 %2 +0000").arg(day, time);
+    // rsync prints local time; the index keeps UTC, the time base of every other writer.
+    const QDate day = QDate::fromString(date, QStringLiteral("yyyy/MM/dd"));
+    const QTime clock = QTime::fromString(time, QStringLiteral("HH:mm:ss"));
+    if (!day.isValid() || !clock.isValid()) {
+        QString text = date;
+        text.replace(u'/', u'-');
+        return QStringLiteral("%1 %2 +0000").arg(text, time);
+    }
+    return QDateTime(day, clock).toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+           QStringLiteral(" +0000");
 }
 
 QList<QByteArray> ListingParser::feed(QByteArrayView chunk) {
@@ -141,8 +150,14 @@ std::optional<ListingParser::Entry> ListingParser::parseLine(QByteArrayView line
     entry.size = QString::fromLatin1(size);
     entry.date = QString::fromLatin1(date);
     entry.time = QString::fromLatin1(time);
-    entry.name = decodeName(name);
     entry.directory = line.startsWith('d');
+    if (line.startsWith('l')) {
+        // A symlink shows its target after " -> "; the entry is the link itself.
+        const qsizetype arrow = name.indexOf(" -> ");
+        if (arrow > 0)
+            name.truncate(arrow);
+    }
+    entry.name = decodeName(name);
     return entry;
 }
 

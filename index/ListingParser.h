@@ -17,10 +17,11 @@ class ListingParser {
         QString size; // exactly as printed, thousands separators included
         QString date; // yyyy/MM/dd
         QString time; // HH:mm:ss
-        QString name; // the name or relative path, exactly as on the appliance
+        QString
+            name; // the name or relative path, exactly as on the appliance (a symlink's without " -> target")
         bool directory = false;
 
-        // "yyyy-MM-dd HH:mm:ss +0000", the index's FILE_LMD form.
+        // "yyyy-MM-dd HH:mm:ss +0000", the index's FILE_LMD form: the printed local time in UTC.
         QString lmd() const;
     };
 

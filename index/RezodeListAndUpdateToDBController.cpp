@@ -8,6 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <csignal>
+#include <unistd.h>
+
 namespace {
 
 QString decodeText(const QByteArray& bytes) {
@@ -39,6 +43,7 @@ RezodeListAndUpdateToDBController::~RezodeListAndUpdateToDBController() {
     if (task) {
         task->disconnect(this);
         if (task->state() != QProcess::NotRunning) {
+            signalChild(SIGKILL);
             task->kill();
             task->waitForFinished(5000);
         }
@@ -109,8 +114,33 @@ void RezodeListAndUpdateToDBController::waituntilOperationDone() {
 }
 
 void RezodeListAndUpdateToDBController::stopProcess() {
-    if (task && task->state() != QProcess::NotRunning)
+    if (task && task->state() != QProcess::NotRunning) {
+        signalChild(SIGKILL);
         task->kill();
+    }
+}
+
+void RezodeListAndUpdateToDBController::signalChild(int signal) {
+    // The child leads its own process group, so "bash -c rsync" and rsync are reached alike.
+    if (mProcessId > 0)
+        ::kill(pid_t(-mProcessId), signal);
+}
+
+void RezodeListAndUpdateToDBController::holdChild(bool hold) {
+    if (hold == mChildHeld || !task || task->state() == QProcess::NotRunning) {
+        if (!hold)
+            mChildHeld = false;
+        return;
+    }
+    // Stopping the child stops its output: the pipe fills and rsync waits, so what is held here
+    // stays bounded however large the listing is.
+    signalChild(hold ? SIGSTOP : SIGCONT);
+    mChildHeld = hold;
+}
+
+bool RezodeListAndUpdateToDBController::backlogIsLarge() const {
+    return mPendingLines.size() >= BacklogHighLines ||
+           mDbMangerObject.pendingListingRecords() >= IntakeHighRecords;
 }
 
 void RezodeListAndUpdateToDBController::writePasswordFile() {
@@ -152,7 +182,9 @@ void RezodeListAndUpdateToDBController::startTask(Stage stage) {
     mLinesSincePause = 0;
     mProcessId = 0;
 
+    mChildHeld = false;
     task = new QProcess(this);
+    task->setChildProcessModifier([] { ::setpgid(0, 0); });
     task->setProgram(launchPath);
     task->setArguments(arguments);
     connect(task, &QProcess::readyReadStandardOutput, this, &RezodeListAndUpdateToDBController::readOutput);
@@ -180,6 +212,8 @@ void RezodeListAndUpdateToDBController::readOutput() {
     if (!task)
         return;
     mPendingLines.append(mParser.feed(task->readAllStandardOutput()));
+    if (backlogIsLarge())
+        holdChild(true);
     if (!mLineTimer.isActive())
         processLines();
 }
@@ -216,6 +250,15 @@ void RezodeListAndUpdateToDBController::childEnded() {
 void RezodeListAndUpdateToDBController::processLines() {
     const auto pause = mTimings.listingLinesPause;
     while (!mPendingLines.isEmpty()) {
+        if (mStage == Stage::Folder && mDbMangerObject.pendingListingRecords() >= IntakeHighRecords) {
+            // The index has not written the last records yet: wait for it before taking more.
+            holdChild(true);
+            mLineTimer.start(std::max(pause, std::chrono::milliseconds(50)));
+            return;
+        }
+        if (mChildHeld && mPendingLines.size() <= BacklogLowLines &&
+            mDbMangerObject.pendingListingRecords() < IntakeHighRecords / 2)
+            holdChild(false);
         handleLine(mPendingLines.takeFirst());
         if (++mLinesSincePause >= 50) {
             mLinesSincePause = 0;
@@ -226,6 +269,7 @@ void RezodeListAndUpdateToDBController::processLines() {
             }
         }
     }
+    holdChild(false);
     if (mChildEnded && !mCleanupScheduled) {
         mCleanupScheduled = true;
         if (mStage == Stage::FirstLevel)

@@ -62,6 +62,13 @@ class RezodeListAndUpdateToDBController : public QObject {
     // Kills the running child (signal 9); the pass goes on with the next folder.
     void stopProcess();
 
+    // Back-pressure: while this many lines wait to be read into the index, or the index's intake
+    // holds this many records, the child is stopped; it goes on below the low mark.
+    static constexpr qsizetype BacklogHighLines = 5000;
+    static constexpr qsizetype BacklogLowLines = 1000;
+    static constexpr qsizetype IntakeHighRecords = 20000;
+    qsizetype pendingLines() const { return mPendingLines.size(); }
+
     QStringList listingFolderList() const { return mListingFolderList; }
     qint64 processId() const { return mProcessId; }
     DBManager& dbManager() { return mDbMangerObject; }
@@ -83,6 +90,9 @@ class RezodeListAndUpdateToDBController : public QObject {
     void processLines();
     void handleLine(const QByteArray& line);
     void after(std::chrono::milliseconds delay, std::function<void()> step);
+    void signalChild(int signal);
+    void holdChild(bool hold);
+    bool backlogIsLarge() const;
     void releaseTask();
     void writePasswordFile();
     void removePasswordFile();
@@ -117,6 +127,7 @@ class RezodeListAndUpdateToDBController : public QObject {
     QList<QByteArray> mPendingLines;
     int mLinesSincePause = 0;
     bool mChildEnded = false;
+    bool mChildHeld = false;
     bool mCleanupScheduled = false;
     QTimer mLineTimer;
     QTimer mStepTimer;

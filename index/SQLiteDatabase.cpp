@@ -29,11 +29,11 @@ SQLiteDatabase::~SQLiteDatabase() {
 }
 
 bool SQLiteDatabase::open() {
-    return openWithFlags(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    return openWithFlags(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW);
 }
 
 bool SQLiteDatabase::openReadOnly() {
-    return openWithFlags(SQLITE_OPEN_READONLY);
+    return openWithFlags(SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW);
 }
 
 bool SQLiteDatabase::openWithFlags(int flags) {
@@ -59,6 +59,7 @@ bool SQLiteDatabase::close() {
     for (SQLiteResultSet* set : openSets)
         set->detach();
     mOpenResultSets.clear();
+    finalizeCachedStatements();
     for (int tries = 0;; ++tries) {
         const int rc = sqlite3_close(mDb);
         if (rc == SQLITE_OK) {
@@ -71,6 +72,18 @@ bool SQLiteDatabase::close() {
         }
         QThread::msleep(CloseRetryPauseMilliseconds);
     }
+}
+
+void SQLiteDatabase::finalizeCachedStatements() {
+    for (sqlite3_stmt* statement : std::as_const(mStatementCache))
+        sqlite3_finalize(statement);
+    mStatementCache.clear();
+}
+
+void SQLiteDatabase::setBusyTimeout(int milliseconds) {
+    mBusyTimeout = milliseconds;
+    if (mDb)
+        sqlite3_busy_timeout(mDb, milliseconds);
 }
 
 void SQLiteDatabase::setError(int code, const QString& message) {
@@ -88,11 +101,11 @@ int SQLiteDatabase::lastErrorCode() const {
     return mOwnErrorCode;
 }
 
-int SQLiteDatabase::step(sqlite3_stmt* statement) {
+int SQLiteDatabase::step(sqlite3_stmt* statement, int retries) {
     int rc = SQLITE_OK;
     for (int tries = 0;; ++tries) {
         rc = sqlite3_step(statement);
-        if (!isBusy(rc) || tries >= BusyRetries)
+        if (!isBusy(rc) || tries >= retries)
             return rc;
         ::usleep(BusyRetryPauseMicroseconds);
     }
@@ -108,7 +121,7 @@ sqlite3_stmt* SQLiteDatabase::prepare(const QString& sql, const QVariantList& ar
     int rc = SQLITE_OK;
     for (int tries = 0;; ++tries) {
         rc = sqlite3_prepare_v2(mDb, text.constData(), int(text.size()), &statement, nullptr);
-        if (!isBusy(rc) || tries >= BusyRetries)
+        if (!isBusy(rc) || tries >= busyRetries())
             break;
         ::usleep(BusyRetryPauseMicroseconds);
     }
@@ -119,12 +132,19 @@ sqlite3_stmt* SQLiteDatabase::prepare(const QString& sql, const QVariantList& ar
         sqlite3_finalize(statement);
         return nullptr;
     }
+    if (!bind(statement, arguments)) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    return statement;
+}
+
+bool SQLiteDatabase::bind(sqlite3_stmt* statement, const QVariantList& arguments) {
     if (sqlite3_bind_parameter_count(statement) != arguments.size()) {
         setError(SQLITE_RANGE, QStringLiteral("The statement has %1 parameters, %2 values were given")
                                    .arg(sqlite3_bind_parameter_count(statement))
                                    .arg(arguments.size()));
-        sqlite3_finalize(statement);
-        return nullptr;
+        return false;
     }
     for (int i = 0; i < arguments.size(); ++i) {
         const QVariant& value = arguments.at(i);
@@ -167,29 +187,40 @@ sqlite3_stmt* SQLiteDatabase::prepare(const QString& sql, const QVariantList& ar
         }
         if (bound != SQLITE_OK) {
             setError(bound, QString::fromUtf8(sqlite3_errmsg(mDb)));
-            sqlite3_finalize(statement);
-            return nullptr;
+            return false;
         }
     }
-    return statement;
+    return true;
 }
 
 bool SQLiteDatabase::executeUpdate(const QString& sql, const QVariantList& arguments) {
-    sqlite3_stmt* statement = prepare(sql, arguments);
-    if (!statement)
-        return false;
-    int rc = step(statement);
-    while (rc == SQLITE_ROW)
-        rc = step(statement);
-    if (rc != SQLITE_DONE) {
-        // Taken before finalising, which may reset the connection's error.
-        setError(sqlite3_errcode(mDb), QString::fromUtf8(sqlite3_errmsg(mDb)));
-        sqlite3_finalize(statement);
-        return false;
+    const QByteArray key = sql.toUtf8();
+    sqlite3_stmt* statement = mStatementCache.value(key);
+    if (statement) {
+        if (!bind(statement, arguments)) {
+            sqlite3_clear_bindings(statement);
+            return false;
+        }
+    } else {
+        statement = prepare(sql, arguments);
+        if (!statement)
+            return false;
+        mStatementCache.insert(key, statement);
     }
-    sqlite3_finalize(statement);
-    setError(0, QString());
-    return true;
+    int rc = step(statement, busyRetries());
+    while (rc == SQLITE_ROW)
+        rc = step(statement, busyRetries());
+    bool done = true;
+    if (rc != SQLITE_DONE) {
+        // Taken before resetting, which may change the connection's error.
+        setError(sqlite3_errcode(mDb), QString::fromUtf8(sqlite3_errmsg(mDb)));
+        done = false;
+    }
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (done)
+        setError(0, QString());
+    return done;
 }
 
 std::unique_ptr<SQLiteResultSet> SQLiteDatabase::executeQuery(const QString& sql,
@@ -212,6 +243,10 @@ qint64 SQLiteDatabase::intForQuery(const QString& sql, const QVariantList& argum
 
 bool SQLiteDatabase::beginTransaction() {
     return executeUpdate(QStringLiteral("BEGIN EXCLUSIVE TRANSACTION;"));
+}
+
+bool SQLiteDatabase::beginImmediateTransaction() {
+    return executeUpdate(QStringLiteral("BEGIN IMMEDIATE TRANSACTION;"));
 }
 
 bool SQLiteDatabase::commit() {

@@ -28,7 +28,8 @@ void SQLiteResultSet::close() {
 bool SQLiteResultSet::next() {
     if (!mStatement || mExhausted)
         return false;
-    const int rc = SQLiteDatabase::step(mStatement);
+    const int rc =
+        SQLiteDatabase::step(mStatement, mParent ? mParent->busyRetries() : SQLiteDatabase::BusyRetries);
     if (rc == SQLITE_ROW)
         return true;
     // Stepping on after the end would start the query over.

@@ -3,12 +3,16 @@
 #include "DBManager.h"
 #include "EventLoopWait.h"
 #include "IndexTestSupport.h"
+#include "SQLiteResultSet.h"
+#include "TestRoots.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimeZone>
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -328,3 +332,128 @@ TEST_F(DBManagerTest, SearchGoesThroughTheBoundFolder) {
 }
 
 } // namespace
+
+namespace {
+
+void writeFiles(const QString& folder, int count) {
+    QDir().mkpath(folder);
+    for (int i = 0; i < count; ++i) {
+        QFile f(folder + QStringLiteral("/f%1").arg(i));
+        f.open(QIODevice::WriteOnly);
+        f.write("x");
+    }
+}
+
+} // namespace
+
+TEST_F(DBManagerTest, FailedCommitGivesThePathsBackAndAStrandedDeltaIsMergedAtStart) {
+    // A delta an ended process was writing: merged at the next start.
+    const QString name = writeDelta(folder(), {record(QStringLiteral("Old/left.txt"), kLmd)});
+    const QString stranded = folder() + u'/' + name + QStringLiteral(".progress");
+    ASSERT_TRUE(QFile::rename(folder() + u'/' + name, stranded));
+    const QDateTime past = QDateTime::currentDateTime().addSecs(-3600);
+    {
+        QFile f(stranded);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(past, QFileDevice::FileModificationTime));
+    }
+
+    // A reader holds the new delta when its writer commits: the commit fails.
+    QTemporaryDir files;
+    writeFiles(files.path(), 60);
+    std::unique_ptr<SQLiteDatabase> reader;
+    std::unique_ptr<SQLiteResultSet> reading;
+    std::atomic<bool> block{true};
+    auto manager = std::make_unique<DBManager>(
+        IndexThrottle(quickTimings(),
+                      [&](IndexThrottle::Pause pause) {
+                          if (pause != Pause::BackupRecords || !block || reader)
+                              return;
+                          const QStringList writing =
+                              filesWithSuffix(folder(), QStringLiteral(".zxt.progress"));
+                          reader = std::make_unique<SQLiteDatabase>(folder() + u'/' + writing.last());
+                          reader->openReadOnly();
+                          reading = reader->executeQuery(QStringLiteral("SELECT name FROM sqlite_master"));
+                          reading->next();
+                      }),
+        [] { return QStringLiteral("ThisMac"); });
+    manager->setWithDetails({{DBManager::DbPathKey, support()}, {DBManager::UserKey, kUser}});
+    for (int i = 0; i < 60; ++i)
+        manager->addFileToBackup(files.filePath(QStringLiteral("f%1").arg(i)));
+    manager->updaterDatabaseArraysToDB();
+    ASSERT_TRUE(reader) << "the writer paused inside its transaction";
+    EXPECT_EQ(manager->pendingBackupFiles(), 60) << "every path is back in the intake";
+    EXPECT_EQ(filesWithSuffix(folder(), QStringLiteral(".zxt.progress")).size(), 0) << "no stray delta";
+    EXPECT_EQ(masterPaths(master()), QStringList{QStringLiteral("Old/left.txt")});
+
+    block = false;
+    reading.reset();
+    reader.reset();
+    manager->updaterDatabaseArraysToDB();
+    EXPECT_EQ(manager->pendingBackupFiles(), 0);
+    EXPECT_EQ(rowCount(master()), 61);
+    EXPECT_TRUE(filesWithSuffix(folder(), QStringLiteral(".zxt")).isEmpty());
+}
+
+TEST_F(DBManagerTest, SymlinksPlantedInTheIndexFolderLeadNowhere) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act for the fixture account";
+    QString why;
+    const FixtureUser user = FixtureUser::get(&why);
+    if (user.uid == 0)
+        GTEST_SKIP() << "no fixture account: " << why.toStdString();
+    // The user's support folder, as in a home: owned by the user; the targets belong to root.
+    TempRoot root;
+    const QString home = root.createHome(user);
+    const QString base = home + QStringLiteral("/support");
+    const QString account = base + QStringLiteral("/alice");
+    ASSERT_TRUE(QDir().mkpath(account));
+    for (const QString& path : {base, account})
+        ASSERT_EQ(::chown(QFile::encodeName(path).constData(), user.uid, user.gid), 0);
+    const QString targets = root.path() + QStringLiteral("/root-only");
+    ASSERT_TRUE(QDir().mkpath(targets));
+    const auto plant = [&](const QString& target, const QString& link) {
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("root's");
+        f.close();
+        ::chmod(QFile::encodeName(target).constData(), 0600);
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+        ::lchown(QFile::encodeName(link).constData(), user.uid, user.gid);
+    };
+    plant(targets + QStringLiteral("/master"), account + QStringLiteral("/alice.zx"));
+    plant(targets + QStringLiteral("/journal"), account + QStringLiteral("/alice.zx-journal"));
+    plant(targets + QStringLiteral("/delta"), account + QStringLiteral("/2000-01-01 00-00-00-000.zxt"));
+    plant(targets + QStringLiteral("/progress"),
+          account + QStringLiteral("/2000-01-01 00-00-00-001.zxt.progress"));
+
+    auto manager =
+        std::make_unique<DBManager>(IndexThrottle(quickTimings()), [] { return QStringLiteral("M"); });
+    manager->setWithDetails(
+        {{DBManager::DbPathKey, base}, {DBManager::UserKey, kUser}, {DBManager::LocalUserKey, user.name}});
+    manager->listedFileAddToDatabase(listed(QStringLiteral("a.txt")));
+    manager->updaterDatabaseArraysToDB();
+    for (const QString& name : {QStringLiteral("master"), QStringLiteral("journal"), QStringLiteral("delta"),
+                                QStringLiteral("progress")}) {
+        QFile f(targets + u'/' + name);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), QByteArray("root's")) << name.toStdString();
+        EXPECT_EQ(QFileInfo(f).permissions() & QFileDevice::WriteOther, 0);
+        struct stat st {};
+        ::stat(QFile::encodeName(f.fileName()).constData(), &st);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << name.toStdString();
+        EXPECT_EQ(st.st_uid, 0u);
+    }
+    EXPECT_EQ(filesWithSuffix(account, QStringLiteral(".zxt")).size(), 2)
+        << "the delta waits while the master is a link";
+
+    // Once the planted master is gone the pipeline goes on and loses nothing.
+    ASSERT_EQ(::unlink(QFile::encodeName(account + QStringLiteral("/alice.zx")).constData()), 0);
+    ASSERT_EQ(::unlink(QFile::encodeName(account + QStringLiteral("/alice.zx-journal")).constData()), 0);
+    manager->listedFileAddToDatabase(listed(QStringLiteral("b.txt")));
+    manager->updaterDatabaseArraysToDB();
+    EXPECT_EQ(masterPaths(account + QStringLiteral("/alice.zx")).size(), 2);
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(account + QStringLiteral("/alice.zx")).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, user.uid) << "what the daemon creates there is the user's";
+}

@@ -10,9 +10,11 @@
 #include <QThread>
 #include <QTimeZone>
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace indextest;
@@ -407,3 +409,99 @@ TEST_F(DataBaseWraperTest, FilesCreatedByRootBelongToTheFolderOwner) {
 }
 
 } // namespace
+
+namespace {
+
+QList<QVariantList> numberedRecords(int count, const QString& lmd) {
+    QList<QVariantList> records;
+    for (int i = 0; i < count; ++i)
+        records << indextest::record(QStringLiteral("Mac/f%1").arg(i, 6, 10, QLatin1Char('0')), lmd);
+    return records;
+}
+
+QString integrity(const QString& file) {
+    SQLiteDatabase db(file); // read/write: the check first rolls back what the killed merge left
+    if (!db.open())
+        return db.lastErrorMessage();
+    auto rows = db.executeQuery(QStringLiteral("PRAGMA integrity_check"));
+    return rows && rows->next() ? rows->stringForColumnIndex(0) : db.lastErrorMessage();
+}
+
+} // namespace
+
+TEST_F(DataBaseWraperTest, MergeCutShortKeepsItsDeltaAndLosesNoRow) {
+    // A statement failing part-way (here a trigger refusing one row of the second batch).
+    const QString name =
+        writeDelta(folder(), numberedRecords(2500, QStringLiteral("2016-03-04 05:06:07 +0000")));
+    {
+        SQLiteDatabase db(master());
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(db.executeUpdate(DataBaseWraper::CreateMasterSQL));
+        ASSERT_TRUE(db.executeUpdate(QStringLiteral(
+            "CREATE TRIGGER refuse BEFORE INSERT ON FILE_TABLE WHEN NEW.FILEPATH = 'Mac/f001800' "
+            "BEGIN SELECT RAISE(FAIL, 'refused'); END")));
+    }
+    {
+        DataBaseWraper delta = quickWrapper();
+        ASSERT_TRUE(delta.openDatabaseAtPath(folder(), name));
+        QString error;
+        EXPECT_FALSE(delta.updateMasterDatabaseWorker(folder(), kUser, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("refused"))) << error.toStdString();
+    }
+    EXPECT_EQ(rowCount(master()), DataBaseWraper::MergeBatchRows) << "the failed batch is rolled back whole";
+    {
+        SQLiteDatabase db(master());
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(db.executeUpdate(QStringLiteral("DROP TRIGGER refuse")));
+    }
+    mergeAll();
+    EXPECT_EQ(rowCount(master()), 2500);
+    EXPECT_TRUE(filesWithSuffix(folder(), QStringLiteral(".zxt")).isEmpty());
+
+    // A merging process killed inside its transaction: the master reads back whole, the delta stays
+    // and is merged later.
+    const QString big =
+        writeDelta(folder(), numberedRecords(40000, QStringLiteral("2017-01-01 00:00:00 +0000")));
+    const QByteArray journal = QFile::encodeName(master() + QStringLiteral("-journal"));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        DataBaseWraper delta{IndexThrottle(quickTimings())};
+        delta.openDatabaseAtPath(folder(), big);
+        delta.updateMasterDatabaseWorker(folder(), kUser);
+        ::_exit(0);
+    }
+    struct stat st {};
+    for (int spins = 0; spins < 20000000 && ::lstat(journal.constData(), &st) != 0; ++spins) {
+    }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(integrity(master()), QStringLiteral("ok"));
+    EXPECT_EQ(rowCount(master()) % DataBaseWraper::MergeBatchRows, 2500 % DataBaseWraper::MergeBatchRows)
+        << "only whole batches";
+    ASSERT_TRUE(QFileInfo::exists(folder() + u'/' + big));
+    mergeAll();
+    EXPECT_EQ(rowCount(master()), 40000);
+    EXPECT_EQ(masterRow(master(), QStringLiteral("Mac/f000001")).value(QStringLiteral("FILE_LMD")),
+              QStringLiteral("2017-01-01 00:00:00 +0000"));
+}
+
+TEST_F(DataBaseWraperTest, FinishingFallsBackToLinkWhereRenameCannotRefuse) {
+    ASSERT_TRUE(QDir().mkpath(folder()));
+    const QString from = folder() + QStringLiteral("/a.zxt.progress");
+    const QString taken = folder() + QStringLiteral("/b.zxt");
+    for (const QString& path : {from, taken}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(path.toUtf8());
+    }
+    EXPECT_FALSE(DataBaseWraper::moveWithoutReplacing(from, taken, false));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_TRUE(QFileInfo::exists(from));
+    ASSERT_TRUE(DataBaseWraper::moveWithoutReplacing(from, folder() + QStringLiteral("/a.zxt"), false));
+    EXPECT_FALSE(QFileInfo::exists(from));
+    QFile moved(folder() + QStringLiteral("/a.zxt"));
+    ASSERT_TRUE(moved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(moved.readAll(), from.toUtf8());
+}

@@ -4,6 +4,7 @@
 #include "RezodeListAndUpdateToDBController.h"
 #include "RezodeLoger.h"
 
+#include <ctime>
 #include <gtest/gtest.h>
 
 namespace {
@@ -133,3 +134,22 @@ TEST(ListingCommandTest, FolderLevelArgumentsInBothFormsAndNoEscapeFromQuotes) {
 }
 
 } // namespace
+
+TEST(ListingParserTest, SymlinkLinesNameTheLinkAndLocalTimesBecomeUtc) {
+    const QByteArray savedTz = qgetenv("TZ");
+    qputenv("TZ", "America/New_York");
+    ::tzset();
+    const auto link =
+        ListingParser::parseLine("lrwxrwxrwx             11 2016/07/04 10:00:00 docs/latest -> v2 -> x");
+    const auto file = ListingParser::parseLine("-rw-r--r--              5 2016/01/15 23:30:00 a -> b.txt");
+    const QString lmd = link ? link->lmd() : QString();
+    if (savedTz.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", savedTz);
+    ::tzset();
+    ASSERT_TRUE(link && file);
+    EXPECT_EQ(link->name, QStringLiteral("docs/latest"));
+    EXPECT_EQ(lmd, QStringLiteral("2016-07-04 14:00:00 +0000")) << "summer time, UTC-4";
+    EXPECT_EQ(file->name, QStringLiteral("a -> b.txt")) << "only a symlink's name is cut";
+}

@@ -296,21 +296,29 @@ TEST_F(ListingControllerTest, RunningBetweenFoldersAndASecondStartIsIgnored) {
 TEST_F(ListingControllerTest, PacedReadingLosesNoLine) {
     FakeRsync fake;
     fake.setFirstLevel(line("drwxr-xr-x", "4,096", "Mac"));
+    // Far more lines than the backlog may hold: the child waits while they are read.
+    const int count = 3 * int(RezodeListAndUpdateToDBController::BacklogHighLines);
     QByteArray many;
-    for (int i = 0; i < 500; ++i)
+    for (int i = 0; i < count; ++i)
         many += line("-rw-r--r--", "1", "f" + QByteArray::number(i));
     fake.setFolder(QStringLiteral("Mac"), {many, {}, false});
     Timings timings = quickTimings();
-    timings.listingLinesPause = std::chrono::milliseconds(2);
+    timings.listingLinesPause = std::chrono::milliseconds(1);
     auto lister = makeFake(fake, timings);
     int timerTicks = 0;
+    qsizetype largestBacklog = 0;
     QTimer alive;
-    QObject::connect(&alive, &QTimer::timeout, [&] { ++timerTicks; });
+    QObject::connect(&alive, &QTimer::timeout, [&] {
+        ++timerTicks;
+        largestBacklog = std::max(largestBacklog, lister->pendingLines());
+    });
     alive.start(1);
     lister->initialListing();
-    ASSERT_TRUE(finish(*lister));
-    ASSERT_TRUE(waitUntil([&] { return rowCount(master()) == 500; }, 10000)) << rowCount(master());
+    ASSERT_TRUE(finish(*lister, 120000));
+    ASSERT_TRUE(waitUntil([&] { return rowCount(master()) == count; }, 30000)) << rowCount(master());
     EXPECT_GT(timerTicks, 0) << "the thread kept serving its events";
+    EXPECT_LT(largestBacklog, RezodeListAndUpdateToDBController::BacklogHighLines + 4000)
+        << "bounded backlog";
 }
 
 // ---- a real appliance ----

@@ -43,17 +43,6 @@ TEST_F(SQLiteDatabaseTest, BindsEveryValueKindAndReadsItBackByNameAndIndex) {
     EXPECT_FALSE(rows->next()) << "stepping past the end stays false";
 }
 
-TEST_F(SQLiteDatabaseTest, IntForQueryGivesFirstColumnOrZero) {
-    SQLiteDatabase db(path());
-    ASSERT_TRUE(db.open());
-    ASSERT_TRUE(db.executeUpdate(QStringLiteral("CREATE TABLE t(a)")));
-    for (int i = 0; i < 5; ++i)
-        ASSERT_TRUE(db.executeUpdate(QStringLiteral("INSERT INTO t VALUES(?)"), {i}));
-    EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(*) FROM t")), 5);
-    EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT a FROM t WHERE a > ?"), {10}), 0);
-    EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT nonsense FROM")), 0);
-}
-
 TEST_F(SQLiteDatabaseTest, FailuresCarrySQLitesCodeAndMessage) {
     SQLiteDatabase db(path());
     ASSERT_TRUE(db.open());
@@ -110,16 +99,6 @@ TEST_F(SQLiteDatabaseTest, LockedFileFailsAfterShortRetriesAndWorksOnceReleased)
     ASSERT_TRUE(holder.commit());
     EXPECT_TRUE(other.executeUpdate(QStringLiteral("INSERT INTO t VALUES(2)")));
     EXPECT_EQ(other.intForQuery(QStringLiteral("SELECT count(*) FROM t")), 2);
-}
-
-TEST_F(SQLiteDatabaseTest, RollbackUndoesTheTransaction) {
-    SQLiteDatabase db(path());
-    ASSERT_TRUE(db.open());
-    ASSERT_TRUE(db.executeUpdate(QStringLiteral("CREATE TABLE t(a)")));
-    ASSERT_TRUE(db.beginTransaction());
-    ASSERT_TRUE(db.executeUpdate(QStringLiteral("INSERT INTO t VALUES(1)")));
-    ASSERT_TRUE(db.rollback());
-    EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(*) FROM t")), 0);
 }
 
 TEST_F(SQLiteDatabaseTest, CloseFinalisesOpenResultSets) {

@@ -1,8 +1,14 @@
 // The read-only search the application runs over the master.
 
+#include "IndexSearch.h"
 #include "IndexTestSupport.h"
 
+#include <QSet>
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <functional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -82,20 +88,79 @@ TEST_F(SearchTest, MissingMasterGivesNothingAndCreatesNothing) {
     EXPECT_FALSE(QFileInfo::exists(elsewhere));
 }
 
-TEST_F(SearchTest, LockedMasterGivesNoHitsAndSaysWhy) {
-    SQLiteDatabase merge(DataBaseWraper::masterPath(folder(), kUser));
-    ASSERT_TRUE(merge.open());
-    ASSERT_TRUE(merge.beginTransaction()); // as the daemon's merge holds it
+TEST_F(SearchTest, PagesAndAnAnswerThatTellsLockedAndMissingFromNoHits) {
+    const QString master = DataBaseWraper::masterPath(folder(), kUser);
+    QStringList all;
+    QString after;
+    for (int pages = 0; pages < 10; ++pages) {
+        const IndexSearch::Page page = IndexSearch::search(master, QString(), 4, after);
+        ASSERT_EQ(page.status, IndexSearch::Status::Ok);
+        ASSERT_LE(page.hits.size(), 4);
+        for (const IndexSearch::Hit& hit : page.hits)
+            all << hit.name;
+        if (!page.more)
+            break;
+        after = page.hits.last().name;
+    }
+    EXPECT_EQ(all.size(), 9) << "an empty text lists every row, a page at a time";
+    EXPECT_EQ(QSet<QString>(all.begin(), all.end()).size(), 9);
 
-    DataBaseWraper wrapper;
-    QString error;
-    const auto hits = wrapper.Search(QStringLiteral("report"), folder(), kUser, &error);
-    ASSERT_TRUE(hits) << "the master could be opened";
-    EXPECT_TRUE(hits->isEmpty());
-    EXPECT_TRUE(error.contains(QStringLiteral("locked"))) << error.toStdString();
+    const IndexSearch::Page none = IndexSearch::search(master, QStringLiteral("nothing like it"));
+    EXPECT_EQ(none.status, IndexSearch::Status::Ok);
+    EXPECT_TRUE(none.hits.isEmpty());
 
-    ASSERT_TRUE(merge.commit());
+    const QString elsewhere = mDir.path() + QStringLiteral("/bob/bob.zx");
+    EXPECT_EQ(IndexSearch::search(elsewhere, QStringLiteral("x")).status, IndexSearch::Status::CannotOpen);
+    EXPECT_FALSE(QFileInfo::exists(elsewhere));
+
+    {
+        SQLiteDatabase merge(master);
+        ASSERT_TRUE(merge.open());
+        ASSERT_TRUE(merge.beginTransaction());
+        ASSERT_TRUE(merge.executeUpdate(QStringLiteral("UPDATE FILE_TABLE SET FILE_SIZE = 1")));
+        const IndexSearch::Page locked = IndexSearch::search(master, QStringLiteral("report"), 10, QString(),
+                                                             std::chrono::milliseconds(200));
+        EXPECT_EQ(locked.status, IndexSearch::Status::Locked) << locked.error.toStdString();
+        EXPECT_TRUE(locked.hits.isEmpty());
+        ASSERT_TRUE(merge.rollback());
+    }
     EXPECT_EQ(names(QStringLiteral("report")).size(), 2) << "once the merge is done the search works again";
+}
+
+bool spinUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 20000 && !condition(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return condition();
+}
+
+TEST_F(SearchTest, SearchDuringAThrottledMergeFindsItsHits) {
+    QList<QVariantList> records;
+    for (int i = 0; i < 2500; ++i)
+        records << record(QStringLiteral("Other/f%1").arg(i), kLmd);
+    const QString name = writeDelta(folder(), records);
+    std::atomic<int> pausesTaken{0};
+    std::atomic<bool> searched{false};
+    Timings timings = quickTimings();
+    timings.indexMergeRowsPause = std::chrono::milliseconds(1);
+    // The merge's first pause waits until the search has run.
+    IndexThrottle throttle(timings, [&](IndexThrottle::Pause pause) {
+        if (pause == IndexThrottle::Pause::MergeRows && pausesTaken.fetch_add(1) == 0)
+            spinUntil([&] { return searched.load(); });
+    });
+    std::thread merging([&] {
+        DataBaseWraper delta(throttle);
+        if (delta.openDatabaseAtPath(folder(), name))
+            delta.updateMasterDatabaseWorker(folder(), kUser);
+    });
+    ASSERT_TRUE(spinUntil([&] { return pausesTaken.load() > 0; }));
+    const IndexSearch::Page page =
+        IndexSearch::search(DataBaseWraper::masterPath(folder(), kUser), QStringLiteral("report"), 10,
+                            QString(), std::chrono::milliseconds(100));
+    searched = true;
+    merging.join();
+    EXPECT_EQ(page.status, IndexSearch::Status::Ok) << page.error.toStdString();
+    EXPECT_EQ(page.hits.size(), 2);
+    EXPECT_EQ(rowCount(DataBaseWraper::masterPath(folder(), kUser)), 2509);
 }
 
 } // namespace
