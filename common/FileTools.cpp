@@ -149,4 +149,55 @@ bool appendOrCreate(const QString& path, const QByteArray& data) {
     return ok;
 }
 
+bool readRegularFile(const QString& path, qint64 maxBytes, QByteArray& data, QString* error) {
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    data.clear();
+    const int fd = ::open(native(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            return fail(QStringLiteral("%1 is a symbolic link, not read").arg(path));
+        return fail(QStringLiteral("cannot read %1: %2").arg(path, errnoText()));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const QString why = QStringLiteral("cannot read %1: %2").arg(path, errnoText());
+        ::close(fd);
+        return fail(why);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(QStringLiteral("%1 is not a regular file, not read").arg(path));
+    }
+    if (st.st_size > maxBytes) {
+        ::close(fd);
+        return fail(QStringLiteral("%1 is larger than %2 bytes, not read").arg(path).arg(maxBytes));
+    }
+    // The size may change while reading: never take more than the cap.
+    QByteArray buffer(maxBytes + 1, Qt::Uninitialized);
+    qint64 total = 0;
+    while (total <= maxBytes) {
+        const ssize_t n = ::read(fd, buffer.data() + total, size_t(maxBytes + 1 - total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const QString why = QStringLiteral("cannot read %1: %2").arg(path, errnoText());
+            ::close(fd);
+            return fail(why);
+        }
+        if (n == 0)
+            break;
+        total += n;
+    }
+    ::close(fd);
+    if (total > maxBytes)
+        return fail(QStringLiteral("%1 is larger than %2 bytes, not read").arg(path).arg(maxBytes));
+    buffer.truncate(total);
+    data = buffer;
+    return true;
+}
+
 } // namespace FileTools

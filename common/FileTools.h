@@ -29,4 +29,9 @@ QStringList entries(const QString& folder);
 // Appends to an existing file, or creates it atomically (mode 0644, owner of its folder).
 bool appendOrCreate(const QString& path, const QByteArray& data);
 
+// Reads a whole regular file of at most maxBytes without following a symlink at its name and
+// without waiting (a FIFO or a device there is refused at once, not read). False, with the reason in
+// error, for anything else: missing, not a regular file, too large, unreadable.
+bool readRegularFile(const QString& path, qint64 maxBytes, QByteArray& data, QString* error = nullptr);
+
 } // namespace FileTools

@@ -7,7 +7,10 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <sys/stat.h>
 
 Q_LOGGING_CATEGORY(lcPlist, "zorvikhollin.plist")
 
@@ -117,10 +120,38 @@ QByteArray toXml(plist_t node) {
     return out;
 }
 
+// How deep dictionaries and arrays nest, counted on the XML before it is parsed: the parser and
+// fromNode() recurse once per level. Text cannot hold a raw '<', so every tag is a real one (a
+// CDATA section can only make the count larger, which errs on the safe side).
+int nestingDepth(const QByteArray& xml) {
+    int depth = 0;
+    int deepest = 0;
+    for (qsizetype at = xml.indexOf('<'); at >= 0; at = xml.indexOf('<', at + 1)) {
+        const bool closing = at + 1 < xml.size() && xml.at(at + 1) == '/';
+        const qsizetype nameAt = at + (closing ? 2 : 1);
+        const auto named = [&](const char* name, qsizetype length) {
+            return nameAt + length <= xml.size() &&
+                   qstrncmp(xml.constData() + nameAt, name, size_t(length)) == 0;
+        };
+        if (!named("dict", 4) && !named("array", 5))
+            continue;
+        const qsizetype end = xml.indexOf('>', at);
+        if (end > 0 && xml.at(end - 1) == '/')
+            continue; // <dict/>, <array/>
+        depth += closing ? -1 : 1;
+        deepest = std::max(deepest, depth);
+    }
+    return deepest;
+}
+
 // Parses XML and checks the root's type. libplist prints nothing and returns no node for bad input.
 Node parse(const QByteArray& xml, plist_type expected, QString* error) {
     if (xml.trimmed().isEmpty()) {
         setError(error, QStringLiteral("empty property list"));
+        return nullptr;
+    }
+    if (nestingDepth(xml) > MaxNesting) {
+        setError(error, QStringLiteral("property list nests deeper than %1 levels").arg(MaxNesting));
         return nullptr;
     }
     plist_t root = nullptr;
@@ -139,14 +170,14 @@ Node parse(const QByteArray& xml, plist_type expected, QString* error) {
 }
 
 bool readFile(const QString& path, QByteArray& data, QString* error) {
-    QFile file(path);
-    if (!file.exists())
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 && errno == ENOENT)
         return setError(error, QStringLiteral("%1 does not exist").arg(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcPlist) << "cannot read" << path << file.errorString();
-        return setError(error, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    QString why;
+    if (!FileTools::readRegularFile(path, MaxFileSize, data, &why)) {
+        qCWarning(lcPlist).noquote() << why;
+        return setError(error, why);
     }
-    data = file.readAll();
     return true;
 }
 

@@ -10,12 +10,17 @@
 // XML property lists as the programs share them: dictionaries of strings (a value may itself be such
 // a dictionary) and arrays of strings. Reading never fails loudly: a missing, malformed or wrongly
 // typed file reads as empty, the reason goes to error (if given) and, except for a missing file, to
-// the warning log. Writing is atomic with an explicit file mode.
+// the warning log. Only a regular file is read, never through a symlink at its name, never waiting,
+// at most MaxFileSize bytes and MaxNesting levels deep: a FIFO, a device or a huge file reads as
+// empty too. Writing is atomic with an explicit file mode.
 namespace PropertyList {
 
 // Mode of a shared file that holds nothing secret, and of one holding the appliance password.
 inline constexpr mode_t PublicMode = 0644;
 inline constexpr mode_t OwnerOnlyMode = 0600;
+
+inline constexpr qint64 MaxFileSize = 1024 * 1024;
+inline constexpr int MaxNesting = 32;
 
 // Values: QString, QStringList, or a nested QVariantMap of the same. Numbers and booleans in a file
 // read as their text ("1"/"0" for booleans), other value types are skipped.

@@ -2,6 +2,9 @@
 
 #include "DateFormat.h"
 #include "FileTools.h"
+#include "UserFileAccess.h"
+
+#include <QFile>
 
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -47,12 +50,17 @@ void RezodeLoger::setLogWritePath(const QString& path) {
     mLogWritePath = path;
 }
 
-void RezodeLoger::setSessionLogWritePath(const QString& folder) {
+void RezodeLoger::setSessionLogWritePath(const QString& folder, const QString& owner) {
     QMutexLocker logger(&mLoggerLock);
-    // Session logs are lost while their folder is missing, so it is made here (owned like the
-    // folder above it: the user's, inside a home).
-    if (!folder.isEmpty())
+    mSessionLogOwner = owner;
+    // Session logs are lost while their folder is missing, so it is made here (the user's, inside
+    // a home).
+    if (!folder.isEmpty()) {
+        std::optional<UserFileAccess> access;
+        if (!owner.isEmpty())
+            access.emplace(owner);
         FileTools::makePath(folder);
+    }
     mSessionLogWritePath = folder;
     mSessionLogCurrentWriteFile = sessionLogFileName(folder, now());
 }
@@ -82,6 +90,11 @@ void RezodeLoger::logDaemonTrace(const QString& message, bool flush) {
         return;
     QMutexLocker lock(&mLock);
     if (mDaemonTraceMsgs.size() > MainTraceThreshold || flush) {
+        if (!mLogWritePath.isEmpty() && QFileInfo(mLogWritePath).size() >= MainTraceRotateSize) {
+            const QString old = mLogWritePath + QStringLiteral(".1");
+            QFile::remove(old);
+            QFile::rename(mLogWritePath, old);
+        }
         writeToFile(mLogWritePath, mDaemonTraceMsgs);
         mDaemonTraceMsgs.clear();
     }
@@ -93,11 +106,23 @@ void RezodeLoger::logSessionTrace(const QString& message, bool flush) {
         mSessionTraceMsgs += traceLine(message, now());
     if (message.isNull() || (mSessionTraceMsgs.size() < SessionTraceThreshold && !flush))
         return;
-    // A missing file has size 0.
-    if (QFileInfo(mSessionLogCurrentWriteFile).size() >= SessionLogRolloverSize)
-        mSessionLogCurrentWriteFile = sessionLogFileName(mSessionLogWritePath, now());
-    writeToFile(mSessionLogCurrentWriteFile, mSessionTraceMsgs);
+    {
+        std::optional<UserFileAccess> access;
+        if (!mSessionLogOwner.isEmpty())
+            access.emplace(mSessionLogOwner);
+        // A missing file has size 0.
+        if (QFileInfo(mSessionLogCurrentWriteFile).size() >= SessionLogRolloverSize)
+            mSessionLogCurrentWriteFile = sessionLogFileName(mSessionLogWritePath, now());
+    }
+    writeSessionFile(mSessionTraceMsgs);
     mSessionTraceMsgs.clear();
+}
+
+void RezodeLoger::writeSessionFile(const QString& text) {
+    std::optional<UserFileAccess> access;
+    if (!mSessionLogOwner.isEmpty())
+        access.emplace(mSessionLogOwner);
+    writeToFile(mSessionLogCurrentWriteFile, text);
 }
 
 void RezodeLoger::logSessionTraceWithoutTimeStamp(const QString& message, bool flush) {
@@ -110,7 +135,7 @@ void RezodeLoger::logSessionTraceWithoutTimeStamp(const QString& message, bool f
         return;
     QMutexLocker lock(&pLock);
     if (mSessionTraceMsgs.size() > SessionTraceThreshold - 1 || flush) {
-        writeToFile(mSessionLogCurrentWriteFile, mSessionTraceMsgs);
+        writeSessionFile(mSessionTraceMsgs);
         mSessionTraceMsgs.clear();
     }
 }

@@ -17,6 +17,9 @@ class RezodeLoger {
     static constexpr qsizetype MainTraceThreshold = 511999;   // flush when the buffer is longer
     static constexpr qsizetype SessionTraceThreshold = 51200; // flush from this length on
     static constexpr qint64 SessionLogRolloverSize = 5038458; // a session log this large is full
+    // The main trace past this size is moved aside to "<name>.1" (replacing the older one) before
+    // the next write, so at most two files of it exist.
+    static constexpr qint64 MainTraceRotateSize = 4 * 1024 * 1024;
 
     explicit RezodeLoger(Clock clock = Clock());
     ~RezodeLoger();
@@ -27,7 +30,10 @@ class RezodeLoger {
     static RezodeLoger& progressLogger();
 
     void setLogWritePath(const QString& path);
-    void setSessionLogWritePath(const QString& folder);
+    // owner: the account whose session logs these are. The folder and the files are then made and
+    // appended to with that account's rights only (the daemon writes into a user's home as root);
+    // empty: with the rights of the calling thread.
+    void setSessionLogWritePath(const QString& folder, const QString& owner = QString());
 
     void logDaemonTrace(const QString& message, bool flush);
     void logInteractiveTrace(const QString& message, bool flush) { logDaemonTrace(message, flush); }
@@ -47,6 +53,7 @@ class RezodeLoger {
 
   private:
     QDateTime now() const;
+    void writeSessionFile(const QString& text);
 
     Clock mClock;
     mutable QMutex mLoggerLock; // the logger-wide lock
@@ -57,6 +64,7 @@ class RezodeLoger {
     QString mSessionTraceMsgs;
     QString mSessionLogWritePath;
     QString mSessionLogCurrentWriteFile;
+    QString mSessionLogOwner;
 };
 
 // Appends text to the file at path, creating it when missing. Does nothing for a missing path or an

@@ -29,6 +29,7 @@ struct Timings {
     ms listingFolderGrace{10000};     // after a folder listing's child has ended
     ms listingFolderPause{20000};     // between two folder listings
     ms listingLinesPause{100};        // after every 50 listed lines
+    ms consoleUserPollInterval{5000}; // the console user is read again while its watch is refused
 
     static Timings standard() { return Timings{}; }
 };

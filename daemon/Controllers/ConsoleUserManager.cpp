@@ -48,14 +48,19 @@ int ConsoleUserManager::accountManagerCount() const {
 
 void ConsoleUserManager::start() {
     const QString name = currentConsoleUserName();
-    if (name != ConsoleUserSource::LoginWindow)
+    const bool nobody = name.isEmpty() || name == ConsoleUserSource::LoginWindow;
+    if (!nobody)
         appSupportFilePathsObjct.setM_ConsoleUserName(name);
     RezodeLoger& logger = *mServices.logger;
     logger.setLogWritePath(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::DaemonTrace));
     logger.setSessionLogWritePath(
-        appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::SessionLogsFolder));
+        appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::SessionLogsFolder),
+        nobody ? QString() : name);
     logger.logDaemonTrace(QStringLiteral("ConsoleUserManager started."), true);
 
+    // The baseline of the watch is the name read here: a change while the first build runs is
+    // still seen as a change.
+    gCurrentConsoleUser = nobody ? QString() : name;
     didConsoleUserChanged(name);
     ConsoleUserDetector();
     QTimer::singleShot(mServices.timings.daemonRestartInterval, this, &ConsoleUserManager::restartDamon);
@@ -107,13 +112,40 @@ void ConsoleUserManager::ConsoleUserDetector() {
     mWatchContext->moveToThread(mWatchThread.get());
     connect(mWatchThread.get(), &QThread::finished, mWatchContext, &QObject::deleteLater);
     mWatchThread->start();
-    QMetaObject::invokeMethod(mWatchContext, [this] {
-        const QString name = currentConsoleUserName();
-        gCurrentConsoleUser = name == ConsoleUserSource::LoginWindow ? QString() : name;
+    const QString baseline = gCurrentConsoleUser;
+    QMetaObject::invokeMethod(mWatchContext, [this, baseline] {
         QString error;
-        if (!mServices.consoleUser->watch([this](const QString& user) { MyNotificationProc(user); }, &error))
-            exitDaemon(QStringLiteral("console user watch could not be set up: %1").arg(error));
+        if (!mServices.consoleUser->watch([this](const QString& user) { queueNotification(user); }, &error)) {
+            mServices.logger->logDaemonTrace(
+                QStringLiteral("console user watch could not be set up: %1, reading the console user every "
+                               "%2 ms instead")
+                    .arg(error)
+                    .arg(mServices.timings.consoleUserPollInterval.count()),
+                true);
+            QMetaObject::invokeMethod(this, [this] {
+                mPollTimer = new QTimer(this);
+                mPollTimer->setInterval(mServices.timings.consoleUserPollInterval);
+                connect(mPollTimer, &QTimer::timeout, this, &ConsoleUserManager::pollConsoleUser);
+                mPollTimer->start();
+            });
+            return;
+        }
+        // A change between start() and the watch taking hold would otherwise go unreported.
+        const QString name = currentConsoleUserName();
+        if ((name == ConsoleUserSource::LoginWindow ? QString() : name) != baseline)
+            queueNotification(name);
     });
+}
+
+void ConsoleUserManager::queueNotification(const QString& userName) {
+    QMetaObject::invokeMethod(
+        this, [this, userName] { MyNotificationProc(userName); }, Qt::QueuedConnection);
+}
+
+void ConsoleUserManager::pollConsoleUser() {
+    const QString name = currentConsoleUserName();
+    if ((name == ConsoleUserSource::LoginWindow ? QString() : name) != gCurrentConsoleUser)
+        MyNotificationProc(name);
 }
 
 void ConsoleUserManager::MyNotificationProc(const QString& userName) {

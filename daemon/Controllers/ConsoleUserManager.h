@@ -8,12 +8,17 @@
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
 
 // Follows the person at the screen: builds the account manager for the console user, and restarts the
 // daemon (exit status 1) when that user leaves, another user takes the console, or a day has passed.
+// The platform's watch runs on a thread of its own; every change it reports is handled on the thread
+// that called start() (the main thread), so whatever is built for a user who logs in later lives
+// there, with its timers, just like what is built at start-up. Should the platform refuse the watch,
+// the console user is read again every few seconds instead.
 class ConsoleUserManager : public QObject {
     Q_OBJECT
   public:
@@ -44,6 +49,9 @@ class ConsoleUserManager : public QObject {
   private:
     void ConsoleUserDetector();
     void MyNotificationProc(const QString& userName);
+    // Hands a name reported on the watch thread to the main thread.
+    void queueNotification(const QString& userName);
+    void pollConsoleUser();
     void exitDaemon(const QString& traceLine);
 
     DaemonServices mServices;
@@ -52,7 +60,8 @@ class ConsoleUserManager : public QObject {
     mutable QMutex mLock;
     QMap<QString, std::shared_ptr<QObject>> m_ConsoleUserCollection;
     QString m_presentConsoleUser;
-    QString gCurrentConsoleUser; // touched only on the watch thread
+    QString gCurrentConsoleUser; // the last name handled (null: nobody); touched only on the main thread
     std::unique_ptr<QThread> mWatchThread;
     QObject* mWatchContext = nullptr; // lives on the watch thread
+    QTimer* mPollTimer = nullptr;     // only while the watch is refused
 };

@@ -15,6 +15,7 @@ void DaemonRestarter::addBeforeExitHook(std::function<void()> hook) {
 }
 
 void DaemonRestarter::exitProcess(int status) {
+    QMutexLocker exiting(&mExitLock);
     std::vector<std::function<void()>> hooks;
     {
         QMutexLocker lock(&mLock);

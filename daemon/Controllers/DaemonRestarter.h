@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMutex>
+#include <QRecursiveMutex>
 
 #include <functional>
 #include <vector>
@@ -17,11 +18,13 @@ class DaemonRestarter {
     explicit DaemonRestarter(ExitFunction exitFunction = ExitFunction());
 
     void addBeforeExitHook(std::function<void()> hook);
-    // Runs the hooks once, then the exit function. May be called from any thread.
+    // Runs the hooks once, then the exit function. May be called from any thread. A second trigger
+    // while the first one's hooks run waits for them (the first one's exit then ends the process).
     void exitProcess(int status);
 
   private:
     QMutex mLock;
+    QRecursiveMutex mExitLock; // held for a whole exit; recursive for a hook that triggers again
     ExitFunction mExit;
     std::vector<std::function<void()>> mHooks;
 };

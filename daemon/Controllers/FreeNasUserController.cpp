@@ -12,12 +12,11 @@
 #include "ReadController.h"
 #include "RezodeLoger.h"
 #include "RsyncConventions.h"
+#include "UserFileAccess.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSet>
-
-namespace {} // namespace
 
 FreeNasUserController::FreeNasUserController(DaemonServices services, Parts parts)
     : mServices(std::move(services)), mParts(std::move(parts)),
@@ -72,7 +71,11 @@ void FreeNasUserController::EnumurateInitialBackupSet() {
     trace(QStringLiteral("EnumurateInitialBackupSet Called"));
     const PlatformProfile& profile = mServices.profile;
     const QStringList roots = PropertyList::readStringArray(path(DaemonPath::InitialBackupList));
-    const QStringList exclusionList = PropertyList::readStringArray(path(DaemonPath::InitialExcludeList));
+    QStringList exclusionList;
+    {
+        UserFileAccess access(appSupportFilePathsObjct.m_ConsoleUserName());
+        exclusionList = PropertyList::readStringArray(path(DaemonPath::InitialExcludeList));
+    }
     const QSet<QString> excluded(exclusionList.cbegin(), exclusionList.cend());
     // The users folder as it appears in paths ("Users" on a Mac, "home" here), also below other volumes.
     const QString marker = profile.usersFolderMarker;

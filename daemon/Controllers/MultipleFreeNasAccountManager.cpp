@@ -1,5 +1,6 @@
 #include "MultipleFreeNasAccountManager.h"
 
+#include "AccountRecord.h"
 #include "DaemonRestarter.h"
 #include "DistributedNotificationCenter.h"
 #include "ExcludeManager.h"
@@ -9,6 +10,7 @@
 #include "Protocol.h"
 #include "RezodeLoger.h"
 #include "TimeMachineTool.h"
+#include "UserFileAccess.h"
 #include "UtilityClass.h"
 
 #include <QDir>
@@ -52,7 +54,7 @@ void MultipleFreeNasAccountManager::initWithDetails(const QString& consoleUserNa
     mConsoleUser = consoleUserName;
     appSupportFilePathsObjct.setM_ConsoleUserName(consoleUserName);
     mServices.logger->setLogWritePath(path(DaemonPath::DaemonTrace));
-    mServices.logger->setSessionLogWritePath(path(DaemonPath::SessionLogsFolder));
+    mServices.logger->setSessionLogWritePath(path(DaemonPath::SessionLogsFolder), consoleUserName);
     if (QFileInfo::exists(path(DaemonPath::InstalMarker))) {
         trace(QStringLiteral("Deamon restarted  due to application install/ Reinitialize"));
         getInitialBackupSetList();
@@ -68,17 +70,43 @@ void MultipleFreeNasAccountManager::checkForUserLogedIn() {
     mPollTimer.start();
 }
 
-void MultipleFreeNasAccountManager::didUserChanged() {
+QVariantMap MultipleFreeNasAccountManager::readUserDetails(bool* exists) const {
+    // The record lies in the user's home: read with that user's rights only.
+    UserFileAccess access(mConsoleUser);
     const QString detailsPath = path(DaemonPath::UserDetails);
-    if (!QFileInfo::exists(detailsPath)) {
+    if (exists)
+        *exists = QFileInfo::exists(detailsPath);
+    return AccountRecord::read(detailsPath).stored();
+}
+
+void MultipleFreeNasAccountManager::didUserChanged() {
+    bool exists = false;
+    const QVariantMap details = readUserDetails(&exists);
+    if (!exists) {
         timeMachineUserSet.clear();
         return;
     }
-    const QVariantMap details = PropertyList::readDictionary(detailsPath);
     const QString user = details.value(Protocol::UserName).toString();
     const QString local = details.value(Protocol::LocalBackup).toString();
     const QString timeMachine = details.value(Protocol::TimeMachineBackup).toString();
 
+    // The account name becomes a folder name on both sides; anything else is not an account.
+    if (!user.isEmpty() && !UserFileAccess::isSinglePathComponent(user)) {
+        if (refusedUserName != user)
+            trace(
+                QStringLiteral("Account name \"%1\" in the user details refused: not a single path component")
+                    .arg(user));
+        refusedUserName = user;
+        return;
+    }
+    // One process serves one appliance account: its collector, backup controller and index are set
+    // up for it. Another account that switches local backup on gets a fresh process, as every other
+    // account change does.
+    if (!freeNasUserSet.isEmpty() && !freeNasUserSet.contains(user) && local == Protocol::FlagOn) {
+        trace(QStringLiteral("checkForUserLogedIn appliance account changed restarting deamon"));
+        mServices.restarter->exitProcess(1);
+        return;
+    }
     if (!freeNasUserSet.contains(user) && local == Protocol::FlagOn) {
         freeNasUserSet.insert(user);
         if (mUserControllerFactory) {
@@ -201,8 +229,11 @@ void MultipleFreeNasAccountManager::constructExcludeFolderList() {
     excluded << homeFolders(profile.usersFolder);
     excluded << profile.defaultExclusions;
     const QString list = path(DaemonPath::InitialExcludeList);
-    FileTools::makePath(QFileInfo(list).path());
-    PropertyList::writeStringArray(list, unique(excluded), PropertyList::PublicMode);
+    {
+        UserFileAccess access(mConsoleUser);
+        FileTools::makePath(QFileInfo(list).path());
+        PropertyList::writeStringArray(list, unique(excluded), PropertyList::PublicMode);
+    }
     trace(QStringLiteral("constructExcludeFolderList End"));
 }
 
@@ -222,8 +253,7 @@ void MultipleFreeNasAccountManager::EnableTimeMachineBackup(const QVariantMap& u
 }
 
 void MultipleFreeNasAccountManager::CompleteEnableTimeMachine(const QString& sharePathFromCaller) {
-    const QString detailsPath = path(DaemonPath::UserDetails);
-    QVariantMap details = PropertyList::readDictionary(detailsPath);
+    QVariantMap details = readUserDetails();
     const QString stored = details.value(Protocol::TMSharePath).toString();
     const QString sharePath = stored.isEmpty() ? sharePathFromCaller : stored;
     trace(QStringLiteral("EnableTimeMachine called"));
@@ -239,23 +269,27 @@ void MultipleFreeNasAccountManager::CompleteEnableTimeMachine(const QString& sha
         mServices.notifications->postNotification(
             Protocol::TimeMachineResult,
             {{Protocol::KeyResult, ok ? QString(Protocol::FlagOn) : QString(Protocol::FlagOff)}});
-    if (ok)
-        PropertyList::writeDictionary(detailsPath, details, PropertyList::OwnerOnlyMode);
+    if (ok) {
+        UserFileAccess access(mConsoleUser);
+        AccountRecord(details).write(path(DaemonPath::UserDetails));
+    }
     trace(QStringLiteral("EnableTimeMachine End"));
 }
 
 bool MultipleFreeNasAccountManager::addBackupToTimeMachineList(const QString& sharePath) {
     if (sharePath.isEmpty())
         return false;
-    const QVariantMap details = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+    const QVariantMap details = readUserDetails();
+    const AccountRecord record(details);
     const QString url =
-        destinationUrl(details.value(Protocol::UserName).toString(),
-                       UtilityClass::decryptPath(details.value(Protocol::Password).toString()),
-                       details.value(Protocol::Ip).toString(), sharePath);
+        destinationUrl(record.userName(), record.password(), record.value(Protocol::Ip), sharePath);
     const QString mountPoint = mountPointOf(url);
     const QString marker = QStringLiteral("%1/.autodiskmounted").arg(mountPoint);
-    PropertyList::writeStringArray(path(DaemonPath::TimeMachineExclude), {mountPoint, marker},
-                                   PropertyList::PublicMode);
+    {
+        UserFileAccess access(mConsoleUser);
+        PropertyList::writeStringArray(path(DaemonPath::TimeMachineExclude), {mountPoint, marker},
+                                       PropertyList::PublicMode);
+    }
     if (mExcludeManager) {
         mExcludeManager->addTimeMachineDestinationToExcludeList(mountPoint);
         mExcludeManager->addTimeMachineDestinationToExcludeList(marker);
@@ -281,7 +315,7 @@ void MultipleFreeNasAccountManager::DisableTimeMachine() {
 
 void MultipleFreeNasAccountManager::TimeMachineReceivePauseNotification() {
     trace(QStringLiteral("TimeMachineReceivePauseNotification Called"));
-    const QVariantMap details = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+    const QVariantMap details = readUserDetails();
     if (details.value(Protocol::EnableTimeMachineKey).toString() == Protocol::FlagOn) {
         trace(QStringLiteral("Resume time machine backup"));
         trace(QStringLiteral("resume time machine called"));
@@ -295,6 +329,6 @@ void MultipleFreeNasAccountManager::TimeMachineReceivePauseNotification() {
 }
 
 void MultipleFreeNasAccountManager::TimeMachineBackupCanceled() {
-    const QVariantMap details = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+    const QVariantMap details = readUserDetails();
     timeMachineUserSet.remove(details.value(Protocol::UserName).toString());
 }

@@ -18,7 +18,8 @@ class ExcludeManager;
 // Follows the account record of the console user: starts the local backup (a per-user controller)
 // and Time Machine to the appliance when they are switched on, switches Time Machine off, and restarts
 // the daemon when local backup is switched off. After an installation or a Reinitialize it builds the
-// initial backup roots and resets the user's exclusions to the defaults.
+// initial backup roots and resets the user's exclusions to the defaults. Files in the user's home are
+// read and written with that user's rights only; one process serves one appliance account.
 class MultipleFreeNasAccountManager : public QObject {
     Q_OBJECT
   public:
@@ -57,6 +58,8 @@ class MultipleFreeNasAccountManager : public QObject {
   private:
     QString path(int index) const { return appSupportFilePathsObjct.pathForApplicationFile(index); }
     void trace(const QString& line) const;
+    // "userDetails.plist", read with the console user's rights.
+    QVariantMap readUserDetails(bool* exists = nullptr) const;
     void registerTimeMachineObservers();
     void removeTimeMachineObservers();
 
@@ -68,5 +71,6 @@ class MultipleFreeNasAccountManager : public QObject {
     QSet<QString> freeNasUserSet;
     std::vector<std::unique_ptr<QObject>> freeNasUserObject;
     QSet<QString> timeMachineUserSet;
+    QString refusedUserName; // traced once while the record keeps it
     QTimer mPollTimer;
 };

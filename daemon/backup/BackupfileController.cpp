@@ -1,5 +1,6 @@
 #include "BackupfileController.h"
 
+#include "AccountRecord.h"
 #include "DaemonRestarter.h"
 #include "DateFormat.h"
 #include "DistributedNotificationCenter.h"
@@ -8,6 +9,7 @@
 #include "PropertyList.h"
 #include "Protocol.h"
 #include "RezodeLoger.h"
+#include "UserFileAccess.h"
 
 #include <QDir>
 #include <QFile>
@@ -52,6 +54,10 @@ void BackupfileController::initBackupfileController(const QString& consoleUser) 
     ::chmod(QFile::encodeName(systemFolder).constData(), 0755);
     FileTools::makePath(listFolder);
 
+    // The collector and its thread are shared by everything this process serves: a second set-up
+    // keeps the running thread (replacing it would destroy a running QThread).
+    if (mCollectorThread)
+        return;
     mCollectorThread = std::make_unique<QThread>();
     mCollectorThread->setObjectName(QStringLiteral("change collector"));
     auto* timer = new QTimer;
@@ -174,24 +180,37 @@ int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, con
 }
 
 void BackupfileController::receiveReinitializeNotification() {
-    const QString user =
-        PropertyList::readDictionary(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::UserDetails))
-            .value(Protocol::UserName)
-            .toString();
-    // Without an account name the "account folder" would be the whole user support folder.
-    if (!user.isEmpty()) {
-        QDir account(QStringLiteral("%1/%2").arg(
-            appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::UserSupportFolder), user));
-        if (account.exists()) {
-            for (const QFileInfo& entry : account.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot |
-                                                                QDir::Hidden | QDir::System)) {
-                if (entry.isDir() && !entry.isSymLink())
-                    QDir(entry.filePath()).removeRecursively();
-                else
-                    QFile::remove(entry.filePath());
+    // The record and the account folder lie in the user's home: both are reached with that user's
+    // rights only, so a planted symlink or a "../" in the name cannot make root delete elsewhere.
+    const QString consoleUser = appSupportFilePathsObjct.m_ConsoleUserName();
+    QString refused;
+    {
+        UserFileAccess access(consoleUser);
+        const QString user =
+            AccountRecord::read(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::UserDetails))
+                .userName();
+        const QString accountPath = QStringLiteral("%1/%2").arg(
+            appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::UserSupportFolder), user);
+        // Without an account name the "account folder" would be the whole user support folder.
+        if (!user.isEmpty() && !UserFileAccess::isSinglePathComponent(user)) {
+            refused = QStringLiteral("Account name \"%1\" refused: not a single path component").arg(user);
+        } else if (!user.isEmpty() && QFileInfo(accountPath).isSymLink()) {
+            refused = QStringLiteral("Account folder %1 is a symbolic link, not emptied").arg(accountPath);
+        } else if (!user.isEmpty() && access.active()) {
+            QDir account(accountPath);
+            if (account.exists()) {
+                for (const QFileInfo& entry : account.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                                    QDir::Hidden | QDir::System)) {
+                    if (entry.isDir() && !entry.isSymLink())
+                        QDir(entry.filePath()).removeRecursively();
+                    else
+                        QFile::remove(entry.filePath());
+                }
             }
         }
     }
+    if (!refused.isEmpty())
+        mServices.logger->logDaemonTrace(refused, true);
     QFile::remove(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker));
     QFile::remove(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialBackupStartedMarker));
     mServices.logger->logDaemonTrace(

@@ -4,6 +4,7 @@
 #include "DistributedNotificationCenter.h"
 #include "PropertyList.h"
 #include "Protocol.h"
+#include "UserFileAccess.h"
 
 #include <QFileInfo>
 
@@ -58,7 +59,9 @@ const Rule kRules[] = {
     {Test::PathEquals, QLatin1String("/")},
 };
 
-QSet<QString> readList(const QString& path) {
+// The lists lie in the user's home: read with that user's rights only.
+QSet<QString> readList(const QString& path, const QString& owner) {
+    UserFileAccess access(owner);
     const QStringList list = PropertyList::readStringArray(path);
     return QSet<QString>(list.cbegin(), list.cend());
 }
@@ -128,9 +131,9 @@ void ExcludeManager::setConsoleUserName(const QString& name) {
     consoleUser = name;
     appSupportFilePathsObjct.setM_ConsoleUserName(name);
     const QSet<QString> user =
-        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList));
+        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList), name);
     const QSet<QString> timeMachine =
-        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::TimeMachineExclude));
+        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::TimeMachineExclude), name);
     {
         std::unique_lock lock(pLock);
         mExcludeList.unite(user);
@@ -166,7 +169,8 @@ void ExcludeManager::receiveExcludeNotification(const QVariantMap& userInfo) {
     const QString type = userInfo.value(Protocol::KeyType).toString();
     // The new list is read before the lock is taken; readers keep seeing the old one until the swap.
     const QSet<QString> fresh =
-        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList));
+        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList),
+                 appSupportFilePathsObjct.m_ConsoleUserName());
     QSet<QString> snapshot;
     {
         std::unique_lock lock(pLock);

@@ -127,7 +127,20 @@ void DBusNotificationCenter::posted(const QDBusMessage& message) {
         return;
     }
     if (!mCheck || !mCheck(uid)) {
-        trace(QStringLiteral("Notification \"%1\" from uid %2 refused").arg(name).arg(uid));
+        // A flood of refused senders must not flood the trace: one line a minute, with the count.
+        ++mRefusedSinceTrace;
+        if (mRefusedTraced.isValid() && mRefusedTraced.elapsed() < RefusedTraceIntervalMs)
+            return;
+        const qint64 others = mRefusedSinceTrace - 1;
+        trace(others > 0
+                  ? QStringLiteral("Notification \"%1\" from uid %2 refused (%3 more refused since the "
+                                   "last report)")
+                        .arg(name)
+                        .arg(uid)
+                        .arg(others)
+                  : QStringLiteral("Notification \"%1\" from uid %2 refused").arg(name).arg(uid));
+        mRefusedSinceTrace = 0;
+        mRefusedTraced.start();
         return;
     }
     mObservers.deliver(name, userInfo);

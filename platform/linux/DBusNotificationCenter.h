@@ -4,6 +4,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMutex>
 #include <QObject>
@@ -49,6 +50,9 @@ class DBusNotificationCenter : public QObject, public DistributedNotificationCen
     NotificationObservers mObservers;
     bool mListening = false;
     QHash<QString, uint> mUids; // unique bus name → uid, on the center's thread only
+    static constexpr qint64 RefusedTraceIntervalMs = 60000;
+    qint64 mRefusedSinceTrace = 0; // refused notifications not yet in the trace
+    QElapsedTimer mRefusedTraced;  // since the last trace line about a refusal
     mutable QMutex mLoggerMutex;
     TraceLogger mLogger;
 };

@@ -164,3 +164,23 @@ TEST_F(PropertyListTest, FilesInAUsersFolderBelongToThatUser) {
     EXPECT_EQ(st.st_uid, user.uid);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
+
+TEST_F(PropertyListTest, DevicesSymlinksHugeAndDeepFilesReadAsEmpty) {
+    const QByteArray good =
+        PropertyList::dictionaryToXml({{QStringLiteral("username"), QStringLiteral("u")}});
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), file("zero.plist")));
+    writeRaw(file("large.plist"), good + QByteArray(PropertyList::MaxFileSize, ' '));
+    writeRaw(file("deep.plist"), "<plist version=\"1.0\"><dict><key>k</key>" +
+                                     QByteArray("<array>").repeated(10000) +
+                                     QByteArray("</array>").repeated(10000) + "</dict></plist>");
+    const QList<std::pair<QString, QLatin1String>> cases{
+        {QStringLiteral("/dev/zero"), QLatin1String("not a regular file")},
+        {file("zero.plist"), QLatin1String("symbolic link")},
+        {file("large.plist"), QLatin1String("larger than")},
+        {file("deep.plist"), QLatin1String("nests deeper")}};
+    for (const auto& [path, reason] : cases) {
+        QString error;
+        EXPECT_TRUE(PropertyList::readDictionary(path, &error).isEmpty()) << path.toStdString();
+        EXPECT_TRUE(error.contains(reason)) << error.toStdString();
+    }
+}

@@ -1,5 +1,8 @@
 #include "RezodeLoger.h"
 
+#include "FileTools.h"
+#include "TestRoots.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -13,9 +16,16 @@
 
 #include <atomic>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
+
+void writeRaw(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(data);
+}
 
 QString readAll(const QString& path) {
     QFile f(path);
@@ -234,4 +244,39 @@ TEST_F(RezodeLogerTest, NonAsciiMessagesAreUtf8) {
     const QString message = QStringLiteral("Grüße aus Zürich – 東京");
     logger.logDaemonTrace(message, true);
     EXPECT_TRUE(readAll(trace()).contains(message));
+}
+
+TEST_F(RezodeLogerTest, MainTraceIsRotatedKeepingOneOldFile) {
+    logger.setLogWritePath(trace());
+    const QString big(RezodeLoger::MainTraceRotateSize / 2, u'x');
+    for (int i = 0; i < 5; ++i)
+        logger.logDaemonTrace(big, true);
+    logger.logDaemonTrace(QStringLiteral("last"), true);
+    EXPECT_LT(QFileInfo(trace()).size(), RezodeLoger::MainTraceRotateSize);
+    EXPECT_TRUE(readAll(trace()).contains(QStringLiteral("last")));
+    EXPECT_TRUE(QFile::exists(trace() + QStringLiteral(".1")));
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("LogsFolder"))).entryList(QDir::Files).size(), 2);
+}
+
+TEST_F(RezodeLogerTest, PlantedSymlinksInAUsersSessionLogsReachNothingOfRoot) {
+    TempRoot root;
+    const FixtureUser user = FixtureUser::get();
+    if (geteuid() != 0 || user.uid == 0)
+        GTEST_SKIP() << "the boundary only exists for a daemon running as root, against another account";
+    const QString logs = root.createHome(user) + QStringLiteral("/SessionLogs");
+    const QString rootFile = root.path() + QStringLiteral("/root-file");
+    const QString rootFolder = root.path() + QStringLiteral("/root-folder");
+    QDir().mkpath(rootFolder);
+    writeRaw(rootFile, "root's\n");
+    // A symlink at the name of the next session log, then the whole folder a symlink.
+    FileTools::makePath(logs);
+    ASSERT_TRUE(QFile::link(rootFile, RezodeLoger::sessionLogFileName(logs, time.now)));
+    logger.setSessionLogWritePath(logs, user.name);
+    logger.logSessionTrace(QStringLiteral("appended"), true);
+    QDir(logs).removeRecursively();
+    ASSERT_TRUE(QFile::link(rootFolder, logs));
+    logger.setSessionLogWritePath(logs, user.name);
+    logger.logSessionTrace(QStringLiteral("created"), true);
+    EXPECT_EQ(readAll(rootFile), QStringLiteral("root's\n"));
+    EXPECT_TRUE(QDir(rootFolder).isEmpty());
 }

@@ -1,6 +1,7 @@
 #include "BackupfileController.h"
 
 #include "DaemonTestServices.h"
+#include "FileTools.h"
 #include "PropertyList.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QSet>
+
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -195,7 +198,7 @@ TEST_F(BackupfileControllerTest, UnfinishedInitialBackupIsQueuedAgainAtStart) {
 TEST_F(BackupfileControllerTest, ReinitializeOverTheBusEmptiesTheAccountAndRestarts) {
     ASSERT_TRUE(env.startBus());
     const QString support = paths.pathForApplicationFile(DaemonPath::UserSupportFolder);
-    QDir().mkpath(support + QStringLiteral("/ann/sub"));
+    FileTools::makePath(support + QStringLiteral("/ann/sub")); // the user's, as in a real home
     QFile(support + QStringLiteral("/ann/ann.db")).open(QIODevice::WriteOnly);
     QFile(support + QStringLiteral("/ann/sub/x")).open(QIODevice::WriteOnly);
     QFile(support + QStringLiteral("/keep.txt")).open(QIODevice::WriteOnly);
@@ -233,4 +236,39 @@ TEST_F(BackupfileControllerTest, ReinitializeWithoutAnAccountNameDeletesNothing)
     EXPECT_TRUE(QFile::exists(support + QStringLiteral("/InitialExcludeList.txt")));
     EXPECT_TRUE(QFile::exists(paths.pathForApplicationFile(DaemonPath::UserDetails)));
     EXPECT_EQ(env.exitStatus, 1);
+}
+
+TEST_F(BackupfileControllerTest, ReinitializeEmptiesNothingOutsideTheUsersAccountFolder) {
+    if (geteuid() != 0 || env.user.uid == 0)
+        GTEST_SKIP() << "the boundary only exists for a daemon running as root, against another account";
+    const QString support = paths.pathForApplicationFile(DaemonPath::UserSupportFolder);
+    FileTools::makePath(support);
+    // Root's folder the attacks aim at.
+    const QString victim = env.root.path() + QStringLiteral("/victim");
+    QDir().mkpath(victim + QStringLiteral("/sub"));
+    QFile(victim + QStringLiteral("/sub/precious")).open(QIODevice::WriteOnly);
+    BackupfileController collector(env.services());
+    collector.initBackupfileController(env.user.name);
+    const auto reinitializeAs = [&](const QString& account) {
+        const QString record = paths.pathForApplicationFile(DaemonPath::UserDetails);
+        PropertyList::writeDictionary(record, {{QStringLiteral("username"), account}},
+                                      PropertyList::OwnerOnlyMode);
+        ASSERT_EQ(::lchown(QFile::encodeName(record).constData(), env.user.uid, env.user.gid), 0);
+        collector.receiveReinitializeNotification();
+    };
+
+    // "../" in the name, pointing from the user support folder to the victim.
+    reinitializeAs(QDir(support).relativeFilePath(victim));
+    EXPECT_TRUE(env.trace().contains(QStringLiteral("refused: not a single path component")));
+    // A symlinked account folder.
+    ASSERT_TRUE(QFile::link(victim, support + QStringLiteral("/ann")));
+    reinitializeAs(QStringLiteral("ann"));
+    EXPECT_TRUE(env.trace().contains(QStringLiteral("is a symbolic link, not emptied")));
+    // A symlinked user support folder: what lies behind it is reached with the user's rights only.
+    QDir(support).removeRecursively();
+    ASSERT_TRUE(QFile::link(env.root.path(), support));
+    reinitializeAs(QStringLiteral("victim"));
+
+    EXPECT_TRUE(QFile::exists(victim + QStringLiteral("/sub/precious")));
+    EXPECT_EQ(env.exits, 3); // each one still restarts, as a Reinitialize does
 }

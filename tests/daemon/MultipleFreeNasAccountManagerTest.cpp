@@ -282,3 +282,35 @@ TEST_F(AccountManagerTest, LinuxRootGivesHomesAndExcludesCaches) {
     EXPECT_TRUE(excluded.contains(r + "/usr"));
     EXPECT_FALSE(excluded.contains(r + "/home/ann/Documents"));
 }
+
+TEST_F(AccountManagerTest, RecordsThatAreNotTheUsersOwnStartNothing) {
+    if (geteuid() != 0 || env.user.uid == 0)
+        GTEST_SKIP() << "the boundary only exists for a daemon running as root, against another account";
+    const QString record = paths.pathForApplicationFile(DaemonPath::UserDetails);
+    // A FIFO as the record: the poll must neither block nor start anything.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(record).constData(), 0644), 0);
+    auto m = manager();
+    m->initWithDetails(env.user.name);
+    spinFor(300);
+    EXPECT_EQ(controllersBuilt, 0);
+
+    // A symlink to another account's record (here root's, which the user may not read).
+    QFile::remove(record);
+    const QString foreign = env.root.path() + QStringLiteral("/foreign.plist");
+    ASSERT_TRUE(PropertyList::writeDictionary(foreign,
+                                              {{QStringLiteral("username"), QStringLiteral("other")},
+                                               {QStringLiteral("localBackup"), QStringLiteral("1")}},
+                                              PropertyList::OwnerOnlyMode));
+    ASSERT_TRUE(QFile::link(foreign, record));
+    spinFor(300);
+    EXPECT_EQ(controllersBuilt, 0);
+
+    // An account name that would leave its folder.
+    QFile::remove(record);
+    writeDetails({{QStringLiteral("username"), QStringLiteral("../../etc")},
+                  {QStringLiteral("localBackup"), QStringLiteral("1")}});
+    ASSERT_TRUE(waitUntil(
+        [&] { return env.trace().contains(QStringLiteral("\"../../etc\" in the user details refused")); }));
+    EXPECT_EQ(controllersBuilt, 0);
+    EXPECT_EQ(env.exits, 0);
+}

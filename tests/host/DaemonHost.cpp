@@ -3,6 +3,9 @@
 // the daemon ends (status 1 on every restart trigger), so a test can play the service supervisor.
 //
 //   zh-daemon-host <profile root> <console user> <bus address>
+//
+// A console user "@<file>" is read from that file (missing or empty: nobody at the console) and read
+// again every 200 ms, so a test can log a user in or out while the daemon runs.
 
 #include "ConsoleUserSource.h"
 #include "DaemonRestarter.h"
@@ -15,6 +18,8 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QFile>
+#include <QTimer>
 
 #include <cstdio>
 #include <unistd.h>
@@ -29,7 +34,20 @@ int main(int argc, char** argv) {
     PlatformProfile profile = PlatformProfile::forLinux(args[1]);
     profile.snapshotToolPath = QStringLiteral(ZH_TMUTIL);
 
-    ManualConsoleUserSource console(args[2]);
+    const bool fromFile = args[2].startsWith(u'@');
+    const QString consoleFile = args[2].mid(1);
+    const auto consoleName = [&consoleFile] {
+        QFile file(consoleFile);
+        const QString name =
+            file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+        return name.isEmpty() ? QString(ConsoleUserSource::LoginWindow) : name;
+    };
+    ManualConsoleUserSource console(fromFile ? consoleName() : args[2]);
+    QTimer consolePoll;
+    if (fromFile) {
+        QObject::connect(&consolePoll, &QTimer::timeout, [&] { console.setUserName(consoleName()); });
+        consolePoll.start(200);
+    }
     DaemonRestarter restarter;
     RezodeLoger& logger = RezodeLoger::progressLogger();
     const uid_t consoleUid = ::geteuid();

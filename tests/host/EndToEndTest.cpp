@@ -24,7 +24,9 @@
 #include <QRandomGenerator>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -75,8 +77,10 @@ class EndToEndTest : public ::testing::Test {
         qunsetenv("ZH_TMUTIL_STATE");
     }
 
-    void startDaemon() {
-        daemon = ChildProcess::spawn({QStringLiteral(ZH_DAEMON_HOST), root.path(), user.name, bus.address()},
+    // console: the user at the screen, or "@<file>" naming it in that file (see DaemonHost.cpp).
+    void startDaemon(const QString& console = QString()) {
+        daemon = ChildProcess::spawn({QStringLiteral(ZH_DAEMON_HOST), root.path(),
+                                      console.isEmpty() ? user.name : console, bus.address()},
                                      root.path() + QStringLiteral("/host.log"),
                                      root.path() + QStringLiteral("/host.log"));
         ++starts;
@@ -238,4 +242,59 @@ TEST_F(EndToEndTest, RestartTriggersEndTheDaemonAndItComesBackRight) {
     spinFor(2000);
     EXPECT_FALSE(daemonEnded());
     EXPECT_EQ(trace().count(QStringLiteral("Watcher started")), watchersBefore);
+}
+
+TEST_F(EndToEndTest, StartedAtTheLoginWindowServesTheUserWhoLogsInAndOneAccountAtATime) {
+    writeFile(home + QStringLiteral("/Notes/a.txt"), "a");
+    writeDetails({});
+    markInstalled();
+    const QString consoleFile = root.path() + QStringLiteral("/console-user");
+    startDaemon(u'@' + consoleFile);
+    spinFor(1500);
+    EXPECT_FALSE(daemonEnded());
+    EXPECT_FALSE(trace().contains(QStringLiteral("Watcher started")));
+
+    // The log-in builds everything on the main thread: the initial backup runs, later changes follow.
+    writeFile(consoleFile, user.name.toUtf8());
+    ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 60000))
+        << hostLog().toStdString();
+    EXPECT_TRUE(QFile::exists(onAppliance(home + QStringLiteral("/Notes/a.txt"))));
+    const QString later = home + QStringLiteral("/Notes/later.txt");
+    writeFile(later, "later");
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(onAppliance(later)); }, 30000))
+        << hostLog().toStdString();
+
+    // The application logs in to another appliance account: a clean restart, not a crash, and the
+    // new process serves that account.
+    writeDetails({{Protocol::UserName, QStringLiteral("bob")}});
+    ASSERT_TRUE(waitForExit());
+    EXPECT_EQ(exitStatuses.last(), 1) << hostLog().toStdString();
+    EXPECT_TRUE(trace().contains(QStringLiteral("appliance account changed restarting deamon")));
+    startDaemon(u'@' + consoleFile);
+    ASSERT_TRUE(waitUntil([&] { return trace().count(QStringLiteral("Watcher started")) >= 2; }, 20000));
+
+    // The log-out ends it.
+    writeFile(consoleFile, "");
+    ASSERT_TRUE(waitForExit());
+    EXPECT_EQ(exitStatuses.last(), 1);
+    EXPECT_TRUE(trace().contains(QStringLiteral("console user nil so quit deamon")));
+}
+
+TEST_F(EndToEndTest, FilesTheUserCannotReadStayOffTheAppliance) {
+    if (::geteuid() != 0 || user.uid == 0)
+        GTEST_SKIP() << "needs root and a fixture account other than root";
+    const QString readable = home + QStringLiteral("/Notes/mine.txt");
+    const QString secret = home + QStringLiteral("/Notes/root-only.txt");
+    writeFile(readable, "mine");
+    writeFile(secret, "root only");
+    ASSERT_EQ(::chown(QFile::encodeName(secret).constData(), 0, 0), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
+    writeDetails({});
+    markInstalled();
+    startDaemon();
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(onAppliance(readable)); }, 60000))
+        << hostLog().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 60000));
+    EXPECT_FALSE(QFile::exists(onAppliance(secret)));
+    EXPECT_FALSE(daemonEnded());
 }

@@ -182,7 +182,7 @@ TEST_F(PackagingTest, UnitRunsTheInstalledDaemonAsRootAndAlwaysRestartsIt) {
     EXPECT_EQ(valueOf(text, QStringLiteral("ExecStart")),
               entries(QStringLiteral("daemon")).first().installedPath);
     EXPECT_EQ(valueOf(text, QStringLiteral("Restart")), QStringLiteral("always"));
-    EXPECT_EQ(valueOf(text, QStringLiteral("RestartSec")), QStringLiteral("1"));
+    EXPECT_EQ(valueOf(text, QStringLiteral("RestartSec")), QStringLiteral("5"));
     EXPECT_EQ(valueOf(text, QStringLiteral("User")), QStringLiteral("root"));
     EXPECT_TRUE(valueOf(text, QStringLiteral("After")).contains(QLatin1String("dbus")));
     EXPECT_EQ(valueOf(text, QStringLiteral("WantedBy")), QStringLiteral("multi-user.target"));
