@@ -123,6 +123,31 @@ int main(int argc, char** argv) {
     bare.waitForFinished(-1);
     const double bareSeconds = bareTimer.nsecsElapsed() / 1e9;
 
+    // Where the rest goes: the engine's own options (-v --progress) on a bare rsync, and the private
+    // copy alone with one list of everything (one connection, its output filter, no engine).
+    const auto timed = [&](const QString& program, const QStringList& args, int* exit) {
+        QElapsedTimer t;
+        t.start();
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(program, args);
+        p.waitForFinished(-1);
+        *exit = p.exitCode();
+        return t.nsecsElapsed() / 1e9;
+    };
+    int verboseExit = 0, adapterExit = 0;
+    const double verboseSeconds =
+        timed("rsync",
+              {"--progress", "--dirs", "--recursive", "-v", "--password-file=" + pw, "--files-from=" + list,
+               "/", "alice@" + appliance.address() + "::backup/alice/verbose"},
+              &verboseExit);
+    const double adapterSeconds =
+        timed(privateRsync,
+              {"--progress", "--dirs", "--recursive", "-v", "--password-file=" + pw, "--files-from=" + list,
+               "/", "alice@" + appliance.address() + "::\"backup/alice/adapter\""},
+              &adapterExit);
+
     std::printf("backup run: %d files (%d sets), result %s, %d progress events\n", int(files.size()), sets,
                 qPrintable(delegate.end), delegate.progress);
     std::printf("engine          %8.2f s\n", engineSeconds);
@@ -131,6 +156,8 @@ int main(int argc, char** argv) {
                 sets - 1);
     std::printf("  without them  %8.2f s\n", engineSeconds - pauses);
     std::printf("bare rsync      %8.2f s (exit %d)\n", bareSeconds, bare.exitCode());
+    std::printf("bare rsync -v --progress %8.2f s (exit %d)\n", verboseSeconds, verboseExit);
+    std::printf("private copy, one list   %8.2f s (exit %d)\n", adapterSeconds, adapterExit);
     std::printf("ratio (engine without pauses / bare) %.2f\n", (engineSeconds - pauses) / bareSeconds);
     return delegate.end == "ok" ? 0 : 1;
 }

@@ -11,6 +11,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
+#include <vector>
+
+#include <sys/types.h>
 
 class FreeNasCommandExecuter;
 class RezodeLoger;
@@ -44,12 +48,28 @@ class FreeNasCommandExecuter : public QObject {
     void setEnvironment(const QMap<QString, QString>& environment) { mEnvironment = environment; }
     QMap<QString, QString> environment() const { return mEnvironment; }
 
+    // The account the child runs as: its uid, primary gid and supplementary groups. Only a daemon
+    // running as root switches; without an account the child keeps the daemon's own credentials.
+    struct Credentials {
+        uid_t uid = 0;
+        gid_t gid = 0;
+        std::vector<gid_t> groups;
+        // The account's groups as the group database lists them (getgrouplist); nullopt without root
+        // or when there is no such account.
+        static std::optional<Credentials> forAccount(const QString& name, uid_t uid, gid_t gid);
+    };
+    void setCredentials(std::optional<Credentials> credentials) { mCredentials = std::move(credentials); }
+    std::optional<Credentials> credentials() const { return mCredentials; }
+
     void startProcess();
     // Kills (SIGKILL) a launched child that has not been cleaned up yet; does nothing otherwise.
     void stopProcess();
     // From startProcess until the completion callback begins.
     bool isRunning() const { return mIsProcessingStage.load(); }
     qint64 processId() const;
+    // How the last child ended, valid from its end until the next startProcess: its exit code, or -1
+    // when it was killed by a signal or could not be started at all.
+    int exitCode() const { return mExitCode; }
 
   private:
     void receivedData();
@@ -71,4 +91,6 @@ class FreeNasCommandExecuter : public QObject {
     bool taskDidTerminate = false;
     mutable QMutex mPidLock;
     qint64 mProcessId = 0;
+    std::optional<Credentials> mCredentials;
+    int mExitCode = -1;
 };

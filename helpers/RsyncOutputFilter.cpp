@@ -6,16 +6,39 @@
 
 namespace {
 
-// Texts the daemon reads as a network failure or a full appliance. A line holding one of them must
-// stay as it is: a per-file tag would hide it from that classification.
-constexpr std::array<std::string_view, 8> kRunFailures = {"No space left on device",
-                                                          "Disk quota exceeded",
-                                                          "Disc quota exceeded",
-                                                          "Operation timed out",
-                                                          "Connection timed out",
-                                                          "Connection refused",
-                                                          "connection unexpectedly closed",
-                                                          "failed to connect"};
+// errno texts the daemon reads as a network failure or a full appliance. A line ending in one of them
+// must stay as it is: a per-file tag would hide it from that classification.
+constexpr std::array<std::string_view, 7> kRunFailureErrnos = {
+    "No space left on device", "Disk quota exceeded", "Disc quota exceeded",     "Operation timed out",
+    "Connection timed out",    "Connection refused",  "Connection reset by peer"};
+
+// The errno text rsync puts at the end of a line, "…: <text> (<number>)"; empty when there is none.
+// Only the end counts, so a file name quoted earlier in the line never looks like a failure.
+std::string_view errnoText(std::string_view line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.remove_suffix(1);
+    if (line.empty() || line.back() != ')')
+        return {};
+    const auto open = line.rfind(" (");
+    if (open == std::string_view::npos || open + 3 > line.size())
+        return {};
+    const std::string_view number = line.substr(open + 2, line.size() - open - 3);
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos)
+        return {};
+    const auto colon = line.rfind(": ", open);
+    return colon == std::string_view::npos ? std::string_view() : line.substr(colon + 2, open - colon - 2);
+}
+
+bool isRunFailure(const std::string& line) {
+    if (line.rfind("rsync: failed to connect to ", 0) == 0 ||
+        line.rfind("rsync: connection unexpectedly closed", 0) == 0)
+        return true;
+    const std::string_view code = errnoText(line);
+    for (std::string_view text : kRunFailureErrnos)
+        if (code == text)
+            return true;
+    return false;
+}
 
 // rsync's messages about a local file that is missing, vanished or cannot be read.
 constexpr std::array<std::string_view, 8> kIoErrors = {"link_stat ",
@@ -64,9 +87,8 @@ RsyncOutputFilter::RsyncOutputFilter(RsyncArguments::Mode mode, bool progress, s
     : mMode(mode), mProgress(progress), mMarker(std::move(marker)) {}
 
 RsyncOutputFilter::FileError RsyncOutputFilter::classify(const std::string& line) {
-    for (std::string_view text : kRunFailures)
-        if (contains(line, text))
-            return FileError::None;
+    if (isRunFailure(line))
+        return FileError::None;
     // The closing summaries ("rsync error: some files/attrs were not transferred ... (code 23)") and
     // the daemon's refusals name no file.
     if (line.rfind("rsync error: ", 0) == 0 || line.rfind("rsync warning: ", 0) == 0 ||

@@ -12,8 +12,9 @@
 class BackupfileController;
 class ExcludeManager;
 
-// Makes the backup continuous: every created or renamed item the disk reports that the exclusion
-// rules let pass goes to the change collector. Batches are handled on a thread pool, several at once.
+// Makes the backup continuous: every created, renamed or modified item the disk reports that the
+// exclusion rules let pass goes to the change collector; where changes were lost, the folder (or the
+// user's home) is backed up again. Batches are handled on a thread pool, several at once.
 class FSEventWatcher : public QObject {
     Q_OBJECT
   public:
@@ -36,9 +37,11 @@ class FSEventWatcher : public QObject {
   private:
     void processData(QList<FileSystemEventStream::Event> events);
     void queue(const FileSystemEventStream::Event& event);
+    void rescan(const QString& path);
 
     DaemonServices mServices;
     ExcludeManager* mExcludeMngObj;
+    QString mConsoleUser;
     BackupfileController* mCollector;
     std::unique_ptr<FileSystemEventStream> mFileStream;
     QThreadPool mOperationQueue;

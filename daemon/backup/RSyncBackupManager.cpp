@@ -8,6 +8,7 @@
 #include "RsyncConventions.h"
 #include "RsyncErrorClassifier.h"
 #include "TimeMachineTool.h"
+#include "UserFileAccess.h"
 
 #include <Protocol.h>
 
@@ -15,7 +16,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSet>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QString readText(const QString& path) {
@@ -30,16 +33,9 @@ bool writeText(const QString& path, const QString& text) {
 }
 
 // Once each, in first-seen order.
-QStringList unique(const QStringList& paths) {
-    QStringList out;
-    QSet<QString> seen;
-    out.reserve(paths.size());
-    for (const QString& path : paths)
-        if (!seen.contains(path)) {
-            seen.insert(path);
-            out << path;
-        }
-    return out;
+QStringList unique(QStringList paths) {
+    paths.removeDuplicates();
+    return paths;
 }
 } // namespace
 
@@ -74,6 +70,27 @@ void RSyncBackupManager::initializeApplicationSupportPaths(const QString& consol
     appSupportFilePathsObjct =
         std::make_unique<FilePathsController>(FilePathsController::Table::Daemon, mServices.profile);
     appSupportFilePathsObjct->setM_ConsoleUserName(consoleUser);
+    // rsync reads the user's files with the user's rights, so nothing the user could not read
+    // reaches the appliance account (and so a restore).
+    if (::geteuid() == 0 && !consoleUser.isEmpty()) {
+        if (const std::optional<UserFileAccess::Account> account = UserFileAccess::lookup(consoleUser)) {
+            mAccount = account;
+            mEngineOne->setCredentials(
+                FreeNasCommandExecuter::Credentials::forAccount(consoleUser, account->uid, account->gid));
+        } else {
+            // No such account: rsync gets the rights of nobody rather than root's.
+            constexpr uid_t Nobody = 65534;
+            UserFileAccess::Account nobody;
+            nobody.name = consoleUser;
+            nobody.uid = Nobody;
+            nobody.gid = Nobody;
+            mAccount = nobody;
+            mEngineOne->setCredentials(FreeNasCommandExecuter::Credentials{Nobody, Nobody, {Nobody}});
+            mServices.logger->logDaemonTrace(
+                QStringLiteral("No local account %1, backups run without any user's rights").arg(consoleUser),
+                true);
+        }
+    }
     // Set files left by a run that the daemon's end cut short are owed to the appliance: put them
     // back before the folder is cleared.
     const QString syncUp = appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
@@ -85,7 +102,8 @@ void RSyncBackupManager::initializeApplicationSupportPaths(const QString& consol
     createTempFilePaths();
     mDbManagerObj.setWithDetails({{DBManager::DbPathKey, appSupportFilePathsObjct->pathForApplicationFile(
                                                              DaemonPath::UserSupportFolder)},
-                                  {DBManager::UserKey, applianceUser}});
+                                  {DBManager::UserKey, applianceUser},
+                                  {DBManager::LocalUserKey, consoleUser}});
     mDbManagerObj.startDBOperation();
     if (mScratchFolder.isEmpty())
         mScratchFolder = mServices.profile.homeOf(QString());
@@ -95,6 +113,8 @@ void RSyncBackupManager::createTempFilePaths() {
     const QString syncUp = appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
     QDir(syncUp).removeRecursively();
     FileTools::makePath(syncUp);
+    // rsync runs as the user and must reach its list (the list itself is the user's alone).
+    ::chmod(QFile::encodeName(syncUp).constData(), 0755);
     mBackupTempSourceFilePath = QStringLiteral("%1/File").arg(syncUp);
     mSourceA = QStringLiteral("%1/SourceA").arg(syncUp);
 }
@@ -107,8 +127,17 @@ QString RSyncBackupManager::setFilePath(int number) const {
     return QStringLiteral("%1_%2").arg(mBackupTempSourceFilePath).arg(number);
 }
 
-QString RSyncBackupManager::userDetailsPath() const {
-    return appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::UserDetails);
+QVariantMap RSyncBackupManager::readUserDetails() const {
+    UserFileAccess access(appSupportFilePathsObjct->m_ConsoleUserName());
+    return PropertyList::readDictionary(
+        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::UserDetails));
+}
+
+bool RSyncBackupManager::writeUserDetails(const QVariantMap& details) const {
+    UserFileAccess access(appSupportFilePathsObjct->m_ConsoleUserName());
+    return PropertyList::writeDictionary(
+        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::UserDetails), details,
+        PropertyList::OwnerOnlyMode);
 }
 
 void RSyncBackupManager::setFileSetForOperation(const QStringList& paths) {
@@ -186,6 +215,7 @@ void RSyncBackupManager::ExecuteBackup() {
 void RSyncBackupManager::writeBackupFilesListToRsyncInputFile(QStringList& paths) {
     const QStringList all = unique(paths);
     paths.clear();
+    mRunPaths = all;
     const int perSet = mIsInitalBackupList ? InitialBackupPathsPerSet : MaxPathsPerSet;
     QStringList batch;
     int count = 0;
@@ -209,6 +239,7 @@ void RSyncBackupManager::writeBackupFilesListToRsyncInputFile(QStringList& paths
                 "writeBackupFilesListToRsyncInputFile :No files present to do backup so stoping backup"),
             true);
         mIsRunningFlag = false;
+        mRunPaths.clear();
         endInitialBackup();
         if (delegate)
             delegate->operationDidFinishSuccessfully(this);
@@ -217,8 +248,19 @@ void RSyncBackupManager::writeBackupFilesListToRsyncInputFile(QStringList& paths
 
 void RSyncBackupManager::writeBackupSetList(const QStringList& batch, int fileCount, int startEngine) {
     const QString setFile = setFilePath(fileCount);
-    if (!writeText(setFile, batch.join(u'\n')))
+    // The list of a user's files is nobody else's business.
+    if (!FileTools::writeAtomically(setFile, batch.join(u'\n').toUtf8(), 0600)) {
+        // The paths are still owed (the run keeps them in memory); the set that misses its file ends
+        // the run as "not able to continue" when its turn comes, and the first set cannot start.
         mServices.logger->logDaemonTrace(QStringLiteral("Could not write backup set %1").arg(setFile), true);
+        if (startEngine == 1 && !isEngine1Started) {
+            isEngine1Started = true;
+            ++mBackupsetCountOnTheFly;
+            endRun(BackupRunDecision::Outcome::Failed,
+                   QStringLiteral("Not able to continue backup some problem so setting backup running NO."));
+        }
+        return;
+    }
     if (startEngine == 1 && !isEngine1Started) {
         isEngine1Started = true;
         RSyncfireBackupProcessForEngine({QStringLiteral("1"), setFile});
@@ -229,7 +271,16 @@ bool RSyncBackupManager::setSourceFileContents(const QString& setFile) {
     if (!QFileInfo::exists(setFile))
         return false;
     QFile::remove(mSourceA);
-    return writeText(mSourceA, readText(setFile));
+    if (!FileTools::writeAtomically(mSourceA, readText(setFile).toUtf8(), mAccount ? 0600 : 0644))
+        return false;
+    giveToUser(mSourceA);
+    return true;
+}
+
+void RSyncBackupManager::giveToUser(const QString& file) const {
+    if (mAccount && ::chown(QFile::encodeName(file).constData(), mAccount->uid, mAccount->gid) != 0)
+        mServices.logger->logDaemonTrace(QStringLiteral("Could not hand %1 to %2").arg(file, mAccount->name),
+                                         true);
 }
 
 void RSyncBackupManager::loadUploadingFileList() {
@@ -257,14 +308,19 @@ void RSyncBackupManager::RSyncfireBackupProcessForEngine(const QStringList& engi
     setSourceFileContents(engineAndSetFile.at(1));
     ++mBackupsetCountOnTheFly;
 
-    // The password goes only into a file nobody else can read, created with its mode.
-    const QVariantMap details = PropertyList::readDictionary(userDetailsPath());
+    const QVariantMap details = readUserDetails();
+    // rsync runs as the user: the file is that user's, readable by nobody else.
     QString error;
-    if (!RsyncConventions::writePasswordFile(
-            appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile),
-            details.value(Protocol::Password).toString(), RsyncConventions::DaemonPasswordFileMode, &error))
+    const QString passwordFile =
+        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile);
+    if (!RsyncConventions::writePasswordFile(passwordFile, details.value(Protocol::Password).toString(),
+                                             mAccount ? RsyncConventions::ApplicationPasswordFileMode
+                                                      : RsyncConventions::DaemonPasswordFileMode,
+                                             &error))
         mServices.logger->logDaemonTrace(QStringLiteral("Could not write the password file: %1").arg(error),
                                          true);
+    else
+        giveToUser(passwordFile);
 
     loadUploadingFileList();
     const RsyncConventions::Command command = backupCommand();
@@ -278,7 +334,6 @@ void RSyncBackupManager::launchCurrentSet() {
     mOutJoiner.reset();
     mErrJoiner.reset();
     mSetErrors.clear();
-    mSetSawSummary = false;
     mSetFileErrors = 0;
     const RsyncConventions::Command command = backupCommand();
     mEngineOne->setEnvironment({});
@@ -290,9 +345,10 @@ void RSyncBackupManager::RsyncProcessLoadsharing(FreeNasCommandExecuter* engine)
     if (engine != mEngineOne.get())
         return;
     if (!QFileInfo::exists(mSourceA)) {
-        mServices.logger->logDaemonTrace(
-            QStringLiteral("RsyncProcessLoadsharing mSourceA is missing not able to continue backup"), true);
-        mIsRunningFlag = false;
+        const QString text =
+            QStringLiteral("RsyncProcessLoadsharing mSourceA is missing not able to continue backup");
+        mServices.logger->logDaemonTrace(text, true);
+        endRun(BackupRunDecision::Outcome::Failed, text);
         return;
     }
     launchCurrentSet();
@@ -323,10 +379,8 @@ void RSyncBackupManager::StopOnGoingBackup() {
     // Waiting for a retry or for the next set: no process will report an end, so the run ends here
     // rather than starting again behind the user's back.
     if (mIsRunningFlag && (mRetryTimer.isActive() || mNextSetTimer.isActive())) {
-        mRetryTimer.stop();
-        mNextSetTimer.stop();
         mIsBackupCanceld = true;
-        endRunCancelled();
+        endRun(BackupRunDecision::Outcome::Cancelled, QString());
     }
 }
 
@@ -337,8 +391,6 @@ void RSyncBackupManager::updateProgress(const QString& text, FreeNasCommandExecu
     const QString whole = mOutJoiner.take(text);
     if (whole.isEmpty())
         return;
-    if (RsyncErrorClassifier::hasTransferSummary(whole))
-        mSetSawSummary = true;
     if (!mIsBuiltinRsync) {
         parseOutputChunk(whole, false, {});
         return;
@@ -390,17 +442,21 @@ void RSyncBackupManager::handleErrorText(const QString& text, FreeNasCommandExec
     RezodeLoger& trace = *mServices.logger;
     const RsyncErrorClassifier::Result result = RsyncErrorClassifier::classify(text);
     switch (result.kind) {
-    case RsyncErrorClassifier::Kind::PerFileError:
+    case RsyncErrorClassifier::Kind::PerFileError: {
         if (delegate)
             delegate->operationDidReceiveErrors(text, result.line);
         ++mFailureCount;
         ++mSetFileErrors;
         trace.logDaemonTrace(result.line, true);
+        // The other lines of the chunk may still say that the run cannot go on.
+        const QString rest = RsyncErrorClassifier::withoutPerFileLines(text);
+        if (!rest.trimmed().isEmpty())
+            handleErrorText(rest, engine);
         return;
+    }
     case RsyncErrorClassifier::Kind::Network:
-        if (delegate)
-            delegate->operationDidFailWithError(text);
-        if (engine == mEngineOne.get()) {
+        reportFailure(text, QStringLiteral("network"));
+        if (engine == mEngineOne.get() && !mEngineOneRetryFlag) {
             trace.logDaemonTrace(text, true);
             trace.logDaemonTrace(QStringLiteral("Check wether server Ip changed."), true);
             checkServerAddress();
@@ -440,7 +496,7 @@ QString RSyncBackupManager::fetchIP() {
 
 void RSyncBackupManager::checkServerAddress() {
     RezodeLoger& trace = *mServices.logger;
-    QVariantMap details = PropertyList::readDictionary(userDetailsPath());
+    QVariantMap details = readUserDetails();
     const QString stored = details.value(Protocol::Ip).toString();
     const QString sharePath = details.value(Protocol::TMSharePath).toString();
     const QString found = fetchIP();
@@ -450,7 +506,7 @@ void RSyncBackupManager::checkServerAddress() {
     if (stored == found)
         return;
     details.insert(Protocol::Ip, found);
-    PropertyList::writeDictionary(userDetailsPath(), details, PropertyList::OwnerOnlyMode);
+    writeUserDetails(details);
     mUserDetails.insert(Protocol::Ip, found);
     trace.logDaemonTrace(QStringLiteral("server Ip changed and update to plist."), true);
     trace.logDaemonTrace(QStringLiteral("mUserDetails:%1").arg(maskedDescription(mUserDetails)), true);
@@ -462,7 +518,7 @@ void RSyncBackupManager::checkServerAddress() {
 bool RSyncBackupManager::addBackupToTimeMachineList(const QString& sharePath) {
     if (sharePath.isEmpty())
         return false;
-    const QVariantMap details = PropertyList::readDictionary(userDetailsPath());
+    const QVariantMap details = readUserDetails();
     const QString user = details.value(Protocol::UserName).toString();
     const QString password = details.value(Protocol::Password).toString();
     const QString address = details.value(Protocol::Ip).toString();
@@ -500,7 +556,9 @@ void RSyncBackupManager::deletePasswordFile() {
 }
 
 QStringList RSyncBackupManager::requeuePaths() const {
-    QStringList lines;
+    // What the run set out to send, and whatever set files the folder holds (a run of an earlier
+    // daemon process leaves only those).
+    QStringList lines = mRunPaths;
     const QString syncUp = appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
     const QFileInfoList entries =
         QDir(syncUp).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
@@ -514,39 +572,44 @@ void RSyncBackupManager::AddTheCurrentBackupSetIntoArray() {
     trace.logDaemonTrace(QStringLiteral("AddTheCurrentBackupSetIntoArray called"), true);
     trace.logDaemonTrace(QStringLiteral("current set going on is:File_%1").arg(mBackupsetCountOnTheFly - 1),
                          true);
-    const QStringList lines = requeuePaths();
-    if (lines.isEmpty())
-        return;
+    mOwedPaths << requeuePaths();
+    flushOwedPaths();
+}
+
+bool RSyncBackupManager::flushOwedPaths() {
+    if (mOwedPaths.isEmpty())
+        return true;
     const QString folder = appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupListsFolder);
     FileTools::makePath(folder);
     const QString target = QStringLiteral("%1/remainingFiles").arg(folder);
     // A "remainingFiles" nobody has taken yet is owed too: add to it rather than replace it.
     QStringList all = readText(target).split(u'\n', Qt::SkipEmptyParts);
-    all << lines;
-    if (!writeText(target, unique(all).join(u'\n')))
-        trace.logDaemonTrace(QStringLiteral("Could not write %1").arg(target), true);
+    all << mOwedPaths;
+    if (!writeText(target, unique(all).join(u'\n'))) {
+        // The local disk may be full: the paths stay here and are written again on the next pass.
+        mServices.logger->logDaemonTrace(QStringLiteral("Could not write %1, keeping %2 paths for later")
+                                             .arg(target)
+                                             .arg(mOwedPaths.size()),
+                                         true);
+        return false;
+    }
+    mOwedPaths.clear();
+    return true;
 }
 
-void RSyncBackupManager::endRunCancelled() {
-    RezodeLoger& trace = *mServices.logger;
-    trace.logDaemonTrace(QStringLiteral("Backup canceld in the middle."), true);
-    trace.logDaemonTrace(QStringLiteral("onFliNumber:%1").arg(mBackupsetCountOnTheFly), true);
-    AddTheCurrentBackupSetIntoArray();
-    if (delegate)
-        delegate->operationDidCancel(this);
-    deletePasswordFile();
-    removeTempFilePaths();
-    mIsRunningFlag = false;
-}
-
-void RSyncBackupManager::endRunWithFailure(const QString& text, bool requeue) {
-    if (requeue)
-        AddTheCurrentBackupSetIntoArray();
-    deletePasswordFile();
+void RSyncBackupManager::reportFailure(const QString& text, const QString& key) {
+    // A failure that keeps coming back unchanged is told to the application once. Network failures
+    // count as one whatever rsync's words, which differ with how its lines were cut into chunks.
+    const QString same = key.isEmpty() ? text : key;
+    if (same == mLastReportedFailure)
+        return;
+    mLastReportedFailure = same;
     if (delegate)
         delegate->operationDidFailWithError(text);
-    removeTempFilePaths();
-    mIsRunningFlag = false;
+}
+
+bool RSyncBackupManager::isBackingOff() const {
+    return mFailedRunsInRow > 0 && !mNextRunAllowed.hasExpired();
 }
 
 void RSyncBackupManager::endInitialBackup() {
@@ -560,27 +623,110 @@ void RSyncBackupManager::endInitialBackup() {
         delegate->initialBackupFinished(this);
 }
 
-void RSyncBackupManager::finishRun() {
+void RSyncBackupManager::endRun(BackupRunDecision::Outcome outcome, const QString& text) {
+    using Outcome = BackupRunDecision::Outcome;
     RezodeLoger& trace = *mServices.logger;
-    trace.logDaemonTrace(backupFailureCount() < 1 ? QStringLiteral("Backup Finished sucess full")
-                                                  : QStringLiteral("Backup finished partial check errors"),
-                         true);
-    endInitialBackup();
-    mIsInitalBackupList = false;
-    mIsRunningFlag = false;
-    if (delegate)
-        delegate->operationDidFinishSuccessfully(this);
+    mRetryTimer.stop();
+    mNextSetTimer.stop();
+    const QString started =
+        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker);
+    switch (outcome) {
+    case Outcome::Finished:
+        trace.logDaemonTrace(backupFailureCount() < 1
+                                 ? QStringLiteral("Backup Finished sucess full")
+                                 : QStringLiteral("Backup finished partial check errors"),
+                             true);
+        endInitialBackup();
+        mIsInitalBackupList = false;
+        break;
+    case Outcome::Quota:
+        trace.logDaemonTrace(QStringLiteral("Backup Stoped in the middle due to Quota Exceded."), true);
+        if (QFileInfo::exists(started)) {
+            trace.logDaemonTrace(QStringLiteral("Initial Backup File removed due to Quota Exceded"), true);
+            QFile::remove(started);
+        }
+        break;
+    case Outcome::Cancelled:
+        trace.logDaemonTrace(QStringLiteral("Backup canceld in the middle."), true);
+        trace.logDaemonTrace(QStringLiteral("onFliNumber:%1").arg(mBackupsetCountOnTheFly), true);
+        break;
+    case Outcome::GiveUp:
+        trace.logDaemonTrace(text, true);
+        mEngineOneRetryFlag = false;
+        mRetryCountEngine1 = 0;
+        if (isIntialBackuprunning())
+            trace.logDaemonTrace(
+                QStringLiteral(
+                    "Initial Backup was going on after network connect user has to clik startbackup."),
+                true);
+        break;
+    case Outcome::Failed:
+        trace.logDaemonTrace(QStringLiteral("Backup set failed: %1").arg(text), true);
+        break;
+    case Outcome::NextSet:
+    case Outcome::Retry:
+        return; // the run goes on
+    }
+
+    // Every end but a finished run owes the appliance its paths; a quota stop keeps them until there
+    // is space again (the next run after the back-off finds out).
+    if (BackupRunDecision::keepsPaths(outcome))
+        AddTheCurrentBackupSetIntoArray();
     deletePasswordFile();
     removeTempFilePaths();
+    mRunPaths.clear();
+    mIsRunningFlag = false;
+
+    if (BackupRunDecision::backsOff(outcome)) {
+        ++mFailedRunsInRow;
+        const std::chrono::milliseconds wait = BackupRunDecision::backOffDelay(
+            mFailedRunsInRow, mServices.timings.firstRetryDelay, mServices.timings.laterRetryDelay);
+        mNextRunAllowed.setRemainingTime(wait);
+        trace.logDaemonTrace(QStringLiteral("Next backup run not before %1 sec")
+                                 .arg(std::chrono::duration_cast<std::chrono::seconds>(wait).count()),
+                             true);
+    } else if (outcome == Outcome::Finished) {
+        mFailedRunsInRow = 0;
+        mLastReportedFailure.clear();
+    }
+
+    switch (outcome) {
+    case Outcome::Finished:
+        if (delegate)
+            delegate->operationDidFinishSuccessfully(this);
+        break;
+    case Outcome::Quota:
+        if (mLastReportedFailure != QLatin1String("Quota exceeded")) {
+            mLastReportedFailure = QStringLiteral("Quota exceeded");
+            if (delegate)
+                delegate->quotaExceded(this);
+        }
+        break;
+    case Outcome::Cancelled:
+        if (delegate)
+            delegate->operationDidCancel(this);
+        break;
+    case Outcome::GiveUp:
+        if (isIntialBackuprunning() && mServices.notifications)
+            mServices.notifications->postNotification(Protocol::IntialBackupFailedDueToNetworkConnection, {},
+                                                      Protocol::PostDeliverImmediatelyToAllSessions);
+        reportFailure(text);
+        break;
+    case Outcome::Failed:
+        reportFailure(text);
+        break;
+    case Outcome::NextSet:
+    case Outcome::Retry:
+        break;
+    }
 }
 
 void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine) {
+    using Outcome = BackupRunDecision::Outcome;
     // Whatever the child said last belongs to this set: the unfinished last lines, and the chunks
     // still waiting for the parser, come before the decision.
     const QString outRest = mOutJoiner.flush();
     if (!outRest.isEmpty()) {
-        if (RsyncErrorClassifier::hasTransferSummary(outRest))
-            mSetSawSummary = true;
         if (mIsBuiltinRsync) {
             const QStringList setPaths = uploadingFileList;
             QMetaObject::invokeMethod(
@@ -595,103 +741,67 @@ void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine)
         handleErrorText(errRest, engine);
     if (mIsBuiltinRsync)
         waitForParsing();
-
-    RezodeLoger& trace = *mServices.logger;
-    const bool mine = engine == mEngineOne.get();
-
-    if (misQuotaExceded && mine) {
-        trace.logDaemonTrace(QStringLiteral("Backup Stoped in the middle due to Quota Exceded."), true);
-        if (delegate)
-            delegate->quotaExceded(this);
-        deletePasswordFile();
-        removeTempFilePaths();
-        mIsRunningFlag = false;
-        const QString started =
-            appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker);
-        if (QFileInfo::exists(started)) {
-            trace.logDaemonTrace(QStringLiteral("Initial Backup File removed due to Quota Exceded"), true);
-            QFile::remove(started);
-        }
+    if (engine != mEngineOne.get() || !mIsRunningFlag)
         return;
-    }
-    if (mIsBackupCanceld && mine) {
-        endRunCancelled();
-        return;
-    }
-    if (mine && mEngineOneRetryFlag && mRetryCountEngine1 < MaxRetries) {
+
+    BackupRunDecision::SetEnd end;
+    end.quota = misQuotaExceded;
+    end.cancelled = mIsBackupCanceld;
+    end.network = mEngineOneRetryFlag;
+    end.retriesMade = mRetryCountEngine1;
+    end.maxRetries = MaxRetries;
+    end.exitCode = engine->exitCode();
+    end.failureText = RsyncErrorClassifier::isRsyncFailure(mSetErrors);
+    end.partialText = RsyncErrorClassifier::isPartialTransfer(mSetErrors);
+    end.lastSet = mBackupsetCountOnTheFly + 1 >= mBackupsetFileCount;
+    const Outcome outcome = BackupRunDecision::decide(end);
+    mLastOutcome = outcome;
+
+    switch (outcome) {
+    case Outcome::Retry: {
         const std::chrono::milliseconds delay = mRetryCountEngine1 < FirstRetries
                                                     ? mServices.timings.firstRetryDelay
                                                     : mServices.timings.laterRetryDelay;
         ++mRetryCountEngine1;
         mScheduledRetryDelays << delay;
-        trace.logDaemonTrace(QStringLiteral("RetryEnginOne will start after :%1 sec")
-                                 .arg(std::chrono::duration_cast<std::chrono::seconds>(delay).count()),
-                             true);
+        mServices.logger->logDaemonTrace(
+            QStringLiteral("RetryEnginOne will start after :%1 sec")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(delay).count()),
+            true);
         mRetryTimer.start(delay);
         return;
     }
-    if (!mEngineOneRetryFlag) {
-        // rsync gave up, or ended before it had gone through the list, without any of the texts
-        // above: that set was not sent, so the run is a failure and owes its paths.
-        const bool partial =
-            mSetFileErrors > 0 || (mSetSawSummary && RsyncErrorClassifier::isPartialTransfer(mSetErrors));
-        const bool failed = !partial && (RsyncErrorClassifier::isRsyncFailure(mSetErrors) || !mSetSawSummary);
-        if (failed) {
-            const QString text = mSetErrors.trimmed().isEmpty()
-                                     ? QStringLiteral("rsync ended before the backup set was sent.")
-                                     : mSetErrors.trimmed();
-            trace.logDaemonTrace(QStringLiteral("Backup set failed: %1").arg(text), true);
-            endRunWithFailure(text, true);
-            return;
-        }
-        if (partial && mSetFileErrors == 0)
-            ++mFailureCount;
+    case Outcome::NextSet:
+    case Outcome::Finished:
+        if (BackupRunDecision::isPartial(end) && mSetFileErrors == 0)
+            ++mFailureCount; // rsync named files it could not send in a form the adapter did not tag
+        break;
+    default:
+        break;
     }
-    if (!mEngineOneRetryFlag && mBackupsetCountOnTheFly + 1 >= mBackupsetFileCount) {
-        finishRun();
-        return;
-    }
-    if (!mEngineOneRetryFlag && mine) {
+
+    if (outcome == Outcome::NextSet) {
+        mRetryCountEngine1 = 0;
         if (continueBackupEngine(engine)) {
             mNextSetTimer.start(mServices.timings.nextSetPause);
-        } else {
-            const QString text =
-                QStringLiteral("Not able to continue backup some problem so setting backup running NO.");
-            trace.logDaemonTrace(text, true);
-            deletePasswordFile();
-            if (delegate)
-                delegate->operationDidFailWithError(text);
-            removeTempFilePaths();
-            mIsRunningFlag = false;
+            return;
         }
-        mRetryCountEngine1 = 0;
+        endRun(Outcome::Failed,
+               QStringLiteral("Not able to continue backup some problem so setting backup running NO."));
         return;
     }
-    if (mEngineOneRetryFlag && mRetryCountEngine1 >= MaxRetries) {
-        const QString text = QStringLiteral("10 retrys hapend so not able to continue operation");
-        trace.logDaemonTrace(text, true);
-        mEngineOneRetryFlag = false;
-        mRetryCountEngine1 = 0;
-        deletePasswordFile();
-        if (isIntialBackuprunning()) {
-            trace.logDaemonTrace(
-                QStringLiteral(
-                    "Initial Backup was going on after network connect user has to clik startbackup."),
-                true);
-            AddTheCurrentBackupSetIntoArray();
-            if (mServices.notifications)
-                mServices.notifications->postNotification(Protocol::IntialBackupFailedDueToNetworkConnection,
-                                                          {}, Protocol::PostDeliverImmediatelyToAllSessions);
-        } else {
-            // The lists of this run are gone from the backup list folder; what it owed comes back
-            // with a later run once the appliance answers again.
-            AddTheCurrentBackupSetIntoArray();
-        }
-        if (delegate)
-            delegate->operationDidFailWithError(text);
-        removeTempFilePaths();
-        mIsRunningFlag = false;
+    if (outcome == Outcome::GiveUp) {
+        endRun(outcome, QStringLiteral("10 retrys hapend so not able to continue operation"));
+        return;
     }
+    if (outcome == Outcome::Failed) {
+        const QString text = mSetErrors.trimmed().isEmpty()
+                                 ? QStringLiteral("rsync ended before the backup set was sent.")
+                                 : mSetErrors.trimmed();
+        endRun(outcome, text);
+        return;
+    }
+    endRun(outcome, QString());
 }
 
 void RSyncBackupManager::RetryEnginOne(FreeNasCommandExecuter* engine) {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "BackupRunDecision.h"
 #include "DBManager.h"
 #include "DaemonServices.h"
 #include "FilePathsController.h"
 #include "FreeNasCommandExecuter.h"
 #include "RsyncConventions.h"
 #include "RsyncOutputParser.h"
+#include "UserFileAccess.h"
 
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QObject>
 #include <QStringList>
@@ -17,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -80,6 +84,12 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     void StopOnGoingBackup();
 
     bool mIsRunning() const { return mIsRunningFlag.load(); }
+    // A run that failed (or stopped on a full appliance) is not followed by another one before the
+    // retry schedule's next step: 60 s after the first failed run in a row, then 120 s.
+    bool isBackingOff() const;
+    // Paths owed to the appliance that could not be written back to the list folder yet (local disk
+    // full); tried again on every pass. True when nothing is owed any more.
+    bool flushOwedPaths();
     bool isIntialBackuprunning() const;
     int backupFailureCount() const { return mFailureCount; }
 
@@ -114,6 +124,7 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     int backupsetFileCount() const { return mBackupsetFileCount; }
     int backupsetCountOnTheFly() const { return mBackupsetCountOnTheFly; }
     int retryCount() const { return mRetryCountEngine1; }
+    BackupRunDecision::Outcome lastOutcome() const { return mLastOutcome; }
     // The delays scheduled for retries in the current run, in order.
     QList<std::chrono::milliseconds> scheduledRetryDelays() const { return mScheduledRetryDelays; }
     QString sourceAPath() const { return mSourceA; }
@@ -123,8 +134,6 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     void waitForParsing();
 
   private:
-    enum class SetEnd { Clean, Failed };
-
     void launchCurrentSet();
     bool setSourceFileContents(const QString& setFile);
     void loadUploadingFileList();
@@ -132,13 +141,16 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     void deliver(const QList<RsyncOutputParser::Event>& events);
     void handleErrorText(const QString& text, FreeNasCommandExecuter* engine);
     void checkServerAddress();
-    void finishRun();
+    // The one end of a run: trace, re-queue, clean-up, back-off and the report, by outcome.
+    void endRun(BackupRunDecision::Outcome outcome, const QString& text);
+    void reportFailure(const QString& text, const QString& key = QString());
     // An initial backup that was under way has ended: its marker goes and the delegate hears of it.
     void endInitialBackup();
-    void endRunWithFailure(const QString& text, bool requeue);
-    void endRunCancelled();
+    void giveToUser(const QString& file) const;
     void deletePasswordFile();
-    QString userDetailsPath() const;
+    // The user's account record, read and written with the user's rights.
+    QVariantMap readUserDetails() const;
+    bool writeUserDetails(const QVariantMap& details) const;
     QStringList requeuePaths() const;
 
     DaemonServices mServices;
@@ -176,7 +188,16 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     LineJoiner mOutJoiner;
     LineJoiner mErrJoiner;
     QString mSetErrors;
-    bool mSetSawSummary = false;
+    // The paths of the run after exclusion, owed until it finishes; paths that could not be written
+    // back yet; the failures of the runs before.
+    QStringList mRunPaths;
+    QStringList mOwedPaths;
+    QString mLastReportedFailure;
+    int mFailedRunsInRow = 0;
+    QDeadlineTimer mNextRunAllowed;
+    BackupRunDecision::Outcome mLastOutcome = BackupRunDecision::Outcome::Finished;
+    // The console user's account rsync runs as (root daemon only).
+    std::optional<UserFileAccess::Account> mAccount;
     int mSetFileErrors = 0;
 
     QString mApplianceHostName = QString::fromLatin1(DefaultApplianceHostName);

@@ -5,6 +5,7 @@
 #include "RezodeListAndUpdateToDBController.h"
 #include "RezodeLoger.h"
 #include "RsyncConventions.h"
+#include "UserFileAccess.h"
 #include "UtilityClass.h"
 
 #include <QCoreApplication>
@@ -12,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QSet>
 
 ReadController::ReadController(DaemonServices services, const ExcludeManager* excludes,
                                RezodeListAndUpdateToDBController* lister, QObject* parent)
@@ -51,12 +51,17 @@ QVariantMap ReadController::cachedUserInfo() const {
     return userInfoDic;
 }
 
+QVariantMap ReadController::readUserDetails() const {
+    UserFileAccess access(appSupportFilePathsObjct.m_ConsoleUserName());
+    return PropertyList::readDictionary(path(DaemonPath::UserDetails));
+}
+
 void ReadController::initReaderController(const QVariantMap& details) {
     const QString consoleUser = details.value(QString::fromLatin1(ConsoleUserKey)).toString();
     appSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
     const QString machine = QStringLiteral("%1").arg(UtilityClass::machineName());
 
-    const QVariantMap userDetails = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+    const QVariantMap userDetails = readUserDetails();
     mRSyncBackupManager = std::make_unique<RSyncBackupManager>(mServices, mExcludes);
     mRSyncBackupManager->initializeApplicationSupportPaths(consoleUser,
                                                            userDetails.value(Protocol::UserName).toString());
@@ -94,19 +99,18 @@ void ReadController::ReadOperation() {
 void ReadController::readBackupFiles() {
     if (!mRSyncBackupManager || mRSyncBackupManager->mIsRunning())
         return;
+    // Paths an earlier run could not write back go to the folder first; after a failed run the
+    // lists wait for the retry schedule's next step.
+    mRSyncBackupManager->flushOwedPaths();
+    if (mRSyncBackupManager->isBackingOff())
+        return;
     const QString folder = path(DaemonPath::BackupListsFolder);
     const QStringList listing =
         QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     if (listing.isEmpty())
         return;
-    const QStringList lines = readFileFor(listing);
-    QStringList paths;
-    QSet<QString> seen;
-    for (const QString& line : lines)
-        if (!seen.contains(line)) {
-            seen.insert(line);
-            paths << line;
-        }
+    QStringList paths = readFileFor(listing);
+    paths.removeDuplicates();
     if (paths.isEmpty())
         return;
     StartBackupForPath(paths);
@@ -120,14 +124,17 @@ QStringList ReadController::readFileFor(const QStringList& listing) {
     for (const QString& name : listing) {
         if (many && read >= ListsPerPassWhenMany)
             break;
+        // Only lists the collector has finished: a name of its own without the extensions of a list
+        // being written or already read. Hidden names are temporary files of an atomic write (or
+        // ".DS_Store"), half written or empty.
         const QString suffix = QFileInfo(name).suffix();
         if (suffix == Protocol::ListExtensionProgress || suffix == Protocol::ListExtensionDelete ||
-            name == QLatin1String(".DS_Store"))
+            name.startsWith(u'.'))
             continue;
         const QString file = QStringLiteral("%1/%2").arg(folder, name);
         QFile list(file);
         if (list.open(QIODevice::ReadOnly)) {
-            result << QString::fromUtf8(list.readAll()).split(u'\n');
+            result << QString::fromUtf8(list.readAll()).split(u'\n', Qt::SkipEmptyParts);
             list.close();
         }
         const QString consumed = QStringLiteral("%1.%2").arg(file, Protocol::ListExtensionDelete);
@@ -158,7 +165,7 @@ void ReadController::StartBackupForPath(const QStringList& paths) {
     {
         QMutexLocker lock(&mLock);
         if (userInfoDic.isEmpty()) {
-            const QVariantMap details = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+            const QVariantMap details = readUserDetails();
             userInfoDic.insert(Protocol::UserName, details.value(Protocol::UserName).toString());
             userInfoDic.insert(Protocol::Password,
                                UtilityClass::decryptPath(details.value(Protocol::Password).toString()));
@@ -191,7 +198,7 @@ void ReadController::receiveTestNotification(const QVariantMap& userInfo) {
 
 void ReadController::receivePauseNotification(const QVariantMap& userInfo) {
     Q_UNUSED(userInfo)
-    const QVariantMap details = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+    const QVariantMap details = readUserDetails();
     if (details.value(Protocol::PauseStateKey).toString() == Protocol::FlagOn) {
         pause = true;
         if (mRSyncBackupManager)
@@ -220,7 +227,7 @@ void ReadController::startListing(bool fromTimer) {
     }
     if (fromTimer)
         trace.logDaemonTrace(QStringLiteral("startListingDailyOnceUpdateToDatabase Called"), true);
-    const QVariantMap details = PropertyList::readDictionary(path(DaemonPath::UserDetails));
+    const QVariantMap details = readUserDetails();
     const QString user = details.value(Protocol::UserName).toString();
     const QString password = details.value(Protocol::Password).toString();
     const QString address = details.value(Protocol::Ip).toString();

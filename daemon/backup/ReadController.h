@@ -76,6 +76,8 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
                       int options = Protocol::PostDeliverImmediatelyToAllSessions);
     void startListing(bool fromTimer);
     QString path(int index) const { return appSupportFilePathsObjct.pathForApplicationFile(index); }
+    // The user's account record, read with the user's rights.
+    QVariantMap readUserDetails() const;
 
     DaemonServices mServices;
     const ExcludeManager* mExcludes;

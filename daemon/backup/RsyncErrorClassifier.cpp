@@ -1,49 +1,114 @@
 #include "RsyncErrorClassifier.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
-bool containsAny(const QString& text, std::initializer_list<const char*> needles) {
-    for (const char* needle : needles)
-        if (text.contains(QLatin1String(needle)))
+
+// errno texts of a connection that failed or broke, BSD and Linux wordings.
+const char* const kNetworkErrnos[] = {
+    "Operation timed out",    "Connection timed out", "Connection refused", "Connection reset by peer",
+    "Network is unreachable", "No route to host",     "Host is down"};
+// errno texts of a full appliance: ENOSPC, and EDQUOT in its BSD and Linux wordings.
+const char* const kQuotaErrnos[] = {"No space left on device", "Disc quota exceeded", "Disk quota exceeded"};
+
+bool isRsyncMessage(const QString& line) {
+    return line.startsWith(QLatin1String("rsync: ")) || line.startsWith(QLatin1String("rsync error: ")) ||
+           line.startsWith(QLatin1String("@ERROR"));
+}
+
+bool isPerFileLine(const QString& line) {
+    return line.startsWith(QLatin1String("IOERROR: ")) || line.startsWith(QLatin1String("SFERROR: "));
+}
+
+template <std::size_t N> bool isOneOf(const QString& text, const char* const (&list)[N]) {
+    for (const char* item : list)
+        if (text == QLatin1String(item))
             return true;
     return false;
 }
+
+bool isNetworkLine(const QString& line) {
+    if (!isRsyncMessage(line))
+        return false;
+    // rsync's own wordings for a connection that never came up or broke off.
+    if (line.startsWith(QLatin1String("rsync: failed to connect to ")) ||
+        line.startsWith(QLatin1String("rsync: connection unexpectedly closed")) ||
+        line.startsWith(QLatin1String("rsync error: error in socket IO ")) ||
+        line.startsWith(QLatin1String("rsync error: timeout ")))
+        return true;
+    return isOneOf(RsyncErrorClassifier::errnoText(line), kNetworkErrnos);
+}
+
+bool isQuotaLine(const QString& line) {
+    return isRsyncMessage(line) && isOneOf(RsyncErrorClassifier::errnoText(line), kQuotaErrnos);
+}
+
+template <typename Test> bool anyLine(const QString& text, Test test) {
+    const QStringList lines = text.split(u'\n');
+    for (QString line : lines) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        if (test(line))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+QString RsyncErrorClassifier::errnoText(const QString& line) {
+    // "…: <text> (<number>)" at the very end; a quoted name before it does not count.
+    static const QRegularExpression form(QStringLiteral(R"(: ([A-Za-z][A-Za-z ]*[a-z]) \((\d+)\)\s*$)"));
+    const QRegularExpressionMatch match = form.match(line);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
 
 RsyncErrorClassifier::Result RsyncErrorClassifier::classify(const QString& chunk) {
     const QStringList lines = chunk.split(u'\n');
     for (const QString& line : lines)
-        if (line.contains(QLatin1String("IOERROR")) || line.contains(QLatin1String("SFERROR")))
+        if (isPerFileLine(line))
             return {Kind::PerFileError, line};
-    if (isNetworkFailure(chunk))
-        return {Kind::Network, QString()};
+    // A full appliance breaks the connection too; the full disk is the cause worth acting on.
     if (isQuotaFailure(chunk))
         return {Kind::Quota, QString()};
+    if (isNetworkFailure(chunk))
+        return {Kind::Network, QString()};
     return {};
 }
 
+QString RsyncErrorClassifier::withoutPerFileLines(const QString& chunk) {
+    QStringList kept;
+    for (const QString& line : chunk.split(u'\n'))
+        if (!isPerFileLine(line))
+            kept << line;
+    return kept.join(u'\n');
+}
+
 bool RsyncErrorClassifier::isNetworkFailure(const QString& text) {
-    // "Connection timed out" is how Linux words what BSD calls "Operation timed out".
-    return containsAny(text, {"Operation timed out", "Connection timed out", "Connection refused",
-                              "connection unexpectedly closed", "failed to connect"});
+    return anyLine(text, isNetworkLine);
 }
 
 bool RsyncErrorClassifier::isQuotaFailure(const QString& text) {
-    // "Disk quota exceeded" is the Linux wording of EDQUOT.
-    return containsAny(text, {"No space left on device", "Disc quota exceeded", "Disk quota exceeded"});
+    return anyLine(text, isQuotaLine);
 }
 
 bool RsyncErrorClassifier::isRsyncFailure(const QString& text) {
-    return text.contains(QLatin1String("rsync error:")) || text.contains(QLatin1String("@ERROR"));
+    return anyLine(text, [](const QString& line) {
+        return line.startsWith(QLatin1String("rsync error: ")) || line.startsWith(QLatin1String("@ERROR"));
+    });
 }
 
 bool RsyncErrorClassifier::isPartialTransfer(const QString& text) {
-    return containsAny(text, {"(code 23)", "(code 24)"});
+    return anyLine(text, [](const QString& line) {
+        return line.startsWith(QLatin1String("rsync error: ")) &&
+               (line.contains(QLatin1String("(code 23)")) || line.contains(QLatin1String("(code 24)")));
+    });
 }
 
 bool RsyncErrorClassifier::hasTransferSummary(const QString& output) {
-    return output.contains(QLatin1String("total size is"));
+    return anyLine(output,
+                   [](const QString& line) { return line.startsWith(QLatin1String("total size is ")); });
 }
 
 QString RsyncErrorClassifier::addressFromPingOutput(const QString& text) {

@@ -3,6 +3,10 @@
 #include <QString>
 
 // Reads what a backup rsync writes to standard error and what ping prints, for the decisions of a run.
+// Only rsync's own message forms count: lines that begin with "rsync: ", "rsync error: ", "@ERROR" or
+// the private copy's "IOERROR: "/"SFERROR: ", and the errno text rsync puts at the very end of such a
+// line ("…: No space left on device (28)"). A file name quoted inside a line never decides anything,
+// so a vanished "No space left on device.txt" stays a per-file matter.
 class RsyncErrorClassifier {
   public:
     enum class Kind {
@@ -16,8 +20,10 @@ class RsyncErrorClassifier {
         QString line; // the line naming the failed file, for PerFileError
     };
 
-    // Per-file errors win over everything else in the same chunk.
+    // Per-file errors come first; withoutPerFileLines gives the rest of the chunk, which may still
+    // hold a network failure or a full appliance.
     static Result classify(const QString& chunk);
+    static QString withoutPerFileLines(const QString& chunk);
     static bool isNetworkFailure(const QString& text);
     static bool isQuotaFailure(const QString& text);
     // rsync's own closing complaint ("rsync error: …", "@ERROR: …"), printed whenever it gives up.
@@ -26,6 +32,9 @@ class RsyncErrorClassifier {
     static bool isPartialTransfer(const QString& text);
     // The closing summary rsync prints with -v once the whole list has been gone through.
     static bool hasTransferSummary(const QString& output);
+
+    // The errno text at the end of one of rsync's lines ("No space left on device"), or "".
+    static QString errnoText(const QString& line);
 
     // The address between the first "(" and the first ")" of ping's output; "" when there is none.
     static QString addressFromPingOutput(const QString& text);

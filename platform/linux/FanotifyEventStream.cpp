@@ -1,6 +1,8 @@
 #include "FanotifyEventStream.h"
 
 #include <QFile>
+#include <QSocketNotifier>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -104,13 +106,28 @@ int FanotifyEventStream::openDescriptor(QString& error) {
         return -1;
     }
 
-    QList<QByteArray> devices;
+    markFileSystems(fd, parseMountInfo(file.readAll()), notices);
+    if (mFileSystems.isEmpty()) {
+        error = QStringLiteral("no local writable file system under %1 accepts a fanotify mark")
+                    .arg(QFile::decodeName(rootNative()));
+        if (!notices.isEmpty())
+            error += QStringLiteral(" (") + notices.join(QStringLiteral("; ")) + u')';
+        ::close(fd);
+        return -1;
+    }
+    for (const QString& notice : std::as_const(notices))
+        report(Report::Notice, QStringLiteral("File events: ") + notice);
+    mBuffer.resize(256 * 1024);
+    return fd;
+}
+
+void FanotifyEventStream::markFileSystems(int fd, const QList<Mount>& mounts, QStringList& notices) {
     const QByteArray root = rootNative();
-    for (const Mount& m : parseMountInfo(file.readAll())) {
+    for (const Mount& m : mounts) {
         // A mount over the root's folder or anywhere below it.
         if (!(contains(m.mountPoint, root) || contains(root, m.mountPoint)))
             continue;
-        if (!isWatchable(m) || devices.contains(m.device))
+        if (!isWatchable(m) || mMarkedDevices.contains(m.device))
             continue;
         const int mountFd = ::open(m.mountPoint.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         struct statfs sfs {};
@@ -129,31 +146,53 @@ int FanotifyEventStream::openDescriptor(QString& error) {
             ::close(mountFd);
             continue;
         }
-        devices << m.device;
+        mMarkedDevices << m.device;
         FileSystem fs{};
         std::memcpy(fs.fsid, &sfs.f_fsid, sizeof fs.fsid);
         fs.mountFd = mountFd;
         fs.mountPoint = m.mountPoint;
         mFileSystems << fs;
     }
-    if (mFileSystems.isEmpty()) {
-        error = QStringLiteral("no local writable file system under %1 accepts a fanotify mark")
-                    .arg(QFile::decodeName(root));
-        if (!notices.isEmpty())
-            error += QStringLiteral(" (") + notices.join(QStringLiteral("; ")) + u')';
-        ::close(fd);
-        return -1;
-    }
-    for (const QString& notice : std::as_const(notices))
-        report(Report::Notice, QStringLiteral("File events: ") + notice);
-    mBuffer.resize(256 * 1024);
-    return fd;
+}
+
+void FanotifyEventStream::prepare() {
+    // The kernel flags the mount list (POLLPRI) whenever something is mounted or unmounted; a file
+    // system mounted later gets its mark then.
+    const QByteArray path = QFile::encodeName(mMountInfoPath);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Exception);
+    QObject::connect(notifier, &QSocketNotifier::activated, [this, fd] {
+        QByteArray text;
+        char chunk[16384];
+        ::lseek(fd, 0, SEEK_SET);
+        for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;)
+            text.append(chunk, n);
+        QStringList notices;
+        const qsizetype before = mFileSystems.size();
+        markFileSystems(descriptor(), parseMountInfo(text), notices);
+        for (qsizetype i = before; i < mFileSystems.size(); ++i)
+            notices << QStringLiteral("%1 mounted, now watched")
+                           .arg(QFile::decodeName(mFileSystems[i].mountPoint));
+        for (const QString& notice : std::as_const(notices))
+            report(Report::Notice, QStringLiteral("File events: ") + notice);
+    });
+    // Gone with the thread's loop, on the thread that made it.
+    QObject::connect(
+        QThread::currentThread(), &QThread::finished, notifier,
+        [notifier, fd] {
+            delete notifier;
+            ::close(fd);
+        },
+        Qt::DirectConnection);
 }
 
 void FanotifyEventStream::closeDescriptor() {
     for (const FileSystem& fs : std::as_const(mFileSystems))
         ::close(fs.mountFd);
     mFileSystems.clear();
+    mMarkedDevices.clear();
     mFolders.clear();
 }
 
@@ -162,6 +201,32 @@ QStringList FanotifyEventStream::markedFileSystems() const {
     for (const FileSystem& fs : mFileSystems)
         points << QFile::decodeName(fs.mountPoint);
     return points;
+}
+
+QList<QByteArray> FanotifyEventStream::unmarkedFolders(const QByteArray& folder) const {
+    QFile file(mMountInfoPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QList<Mount> mounts = parseMountInfo(file.readAll());
+    QList<QByteArray> markedDevices;
+    for (const FileSystem& fs : mFileSystems)
+        for (const Mount& m : mounts)
+            if (m.mountPoint == fs.mountPoint)
+                markedDevices << m.device;
+    QList<QByteArray> out;
+    for (qsizetype i = 0; i < mounts.size(); ++i) {
+        const Mount& m = mounts[i];
+        if (!(contains(m.mountPoint, folder) || contains(folder, m.mountPoint)))
+            continue;
+        const QByteArray covered = contains(m.mountPoint, folder) ? folder : m.mountPoint;
+        // A mount listed later at or above that place hides this one there.
+        bool hidden = false;
+        for (qsizetype j = i + 1; j < mounts.size(); ++j)
+            hidden = hidden || contains(mounts[j].mountPoint, covered);
+        if (!hidden && !markedDevices.contains(m.device) && !out.contains(covered))
+            out << covered;
+    }
+    return out;
 }
 
 void FanotifyEventStream::readAvailable() {

@@ -31,6 +31,10 @@ class FanotifyEventStream : public DescriptorEventStream {
     QString backendName() const override { return QStringLiteral("fanotify"); }
     // Mount points of the file systems that carry a mark while the stream is open.
     QStringList markedFileSystems() const;
+    // The folders at or below `folder` that no mark covers: mounts there that refused the mark or are
+    // not worth one (network, tmpfs, FUSE), each as the deeper of the mount point and `folder`. Read
+    // from the mount list of the moment; empty when everything there is marked.
+    QList<QByteArray> unmarkedFolders(const QByteArray& folder) const;
 
     // Mounts as /proc/self/mountinfo lists them; names stay bytes.
     static QList<Mount> parseMountInfo(const QByteArray& text);
@@ -40,6 +44,7 @@ class FanotifyEventStream : public DescriptorEventStream {
   protected:
     int openDescriptor(QString& error) override;
     void closeDescriptor() override;
+    void prepare() override;
     void readAvailable() override;
 
   private:
@@ -49,10 +54,13 @@ class FanotifyEventStream : public DescriptorEventStream {
         QByteArray mountPoint;
     };
     void handle(const char* event, qsizetype length);
+    // Marks the watchable mounts over or below the root that are not marked yet.
+    void markFileSystems(int fd, const QList<Mount>& mounts, QStringList& notices);
     QByteArray folderPath(const char* fidRecord, const char* end, const char** name);
 
     QString mMountInfoPath;
     QList<FileSystem> mFileSystems;
+    QList<QByteArray> mMarkedDevices;
     QHash<QByteArray, QByteArray> mFolders; // handle → path, dropped when a folder moves
     std::vector<char> mBuffer;
 };

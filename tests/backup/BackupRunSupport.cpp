@@ -37,6 +37,48 @@ QString BackupRunSupport::setUp(Appliance::Options options) {
     return QString();
 }
 
+QString BackupRunSupport::setUpFakeRsync() {
+    if (!svc.startBus())
+        return QStringLiteral("no private bus");
+    paths.setM_ConsoleUserName(svc.user.name);
+    svc.logger.setSessionLogWritePath(path(DaemonPath::SessionLogsFolder));
+    control = svc.root.path() + QStringLiteral("/fake-rsync");
+    QDir().mkpath(control);
+    QFile::setPermissions(control, QFileDevice::Permissions(0x7777)); // rsync runs as the user
+    const QStringList lines = {
+        "#!/bin/bash",
+        "dir='" + control + "'",
+        "n=$(( $(cat \"$dir/count.0\" 2>/dev/null || echo 0) + 1 )); echo $n >\"$dir/count.0\"",
+        "for a in \"$@\"; do case \"$a\" in --files-from=*) list=\"${a#--files-from=}\";;",
+        "  --password-file=*) pw=\"${a#--password-file=}\";; esac; done",
+        "cat \"$list\" >\"$dir/list.$n\"",
+        "echo \"$(id -u) $(stat -c '%u %a' \"$pw\")\" >\"$dir/who.$n\"",
+        "step=\"$dir/step.$n\"; [ -f \"$step\" ] || step=\"$dir/step\"",
+        "source \"$step\"",
+    };
+    const QString script = lines.join(u'\n') + u'\n';
+    const QString privateRsync = path(DaemonPath::PrivateRsync);
+    FileTools::makePath(QFileInfo(privateRsync).absolutePath());
+    FileTools::writeAtomically(privateRsync, script.toUtf8(), 0755);
+    step(QStringLiteral("echo 'total size is 16  speedup is 1.00'; exit 0"));
+    FileTools::makePath(QFileInfo(path(DaemonPath::BackupPasswordFile)).absolutePath());
+    FileTools::makePath(path(DaemonPath::BackupListsFolder));
+    FileTools::makePath(path(DaemonPath::UserSupportFolder));
+    writeUserDetails({{Protocol::Ip, QStringLiteral("127.0.0.1")}});
+    svc.appSide->addObserver(&receiver, Protocol::Progress,
+                             [this](const QString&, const QVariantMap& info) { progress << info; });
+    return QString();
+}
+
+void BackupRunSupport::step(const QString& bash, int call) {
+    const QString name = call > 0 ? QStringLiteral("%1/step.%2").arg(control).arg(call) : control + "/step";
+    FileTools::writeAtomically(name, bash.toUtf8(), 0644);
+}
+
+QStringList BackupRunSupport::fakeFile(const QString& name, int call) const {
+    return readLines(QStringLiteral("%1/%2.%3").arg(control, name).arg(call));
+}
+
 Timings BackupRunSupport::shortTimings() {
     Timings t;
     t.processExitGrace = Timings::ms(150);

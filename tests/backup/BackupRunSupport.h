@@ -26,6 +26,15 @@ struct BackupRunSupport {
 
     // "" when ready, else why not (the caller skips).
     QString setUp(Appliance::Options options = Appliance::Options());
+    // Without an appliance: the private rsync is a script that plays rsync. Call n counts itself in
+    // fakeFile("count"), copies its list to fakeFile("list", n), "<uid> <password file's owner> <mode>"
+    // to fakeFile("who", n), and runs the bash text of step(n) (or of the default, a clean transfer).
+    QString setUpFakeRsync();
+    void step(const QString& bash, int call = 0);
+    QStringList fakeFile(const QString& name, int call = 0) const;
+    int rsyncCalls() const { return fakeFile(QStringLiteral("count")).value(0).toInt(); }
+    QString control;
+
     static Timings shortTimings();
     DaemonServices services() { return svc.services(shortTimings()); }
 

@@ -165,7 +165,7 @@ TEST_F(ManagerRuns, ElevenNetworkFailuresGiveUpAndRequeueTheInitialBackup) {
     EXPECT_EQ(manager->scheduledRetryDelays(), expected);
     EXPECT_EQ(delegate.events.last(), "fail");
     EXPECT_EQ(delegate.failures.last(), "10 retrys hapend so not able to continue operation");
-    EXPECT_EQ(delegate.failures.count(), 12); // eleven refused connections and the give-up
+    EXPECT_EQ(delegate.failures.count(), 2); // the refused connection, told once, and the give-up
     EXPECT_TRUE(delegate.failures.first().contains("Connection refused"));
     const QString trace = run.trace();
     EXPECT_EQ(trace.count("RetryEnginOne called"), 10);
@@ -225,6 +225,9 @@ TEST_F(ManagerRuns, FullApplianceStopsTheRunKillsRsyncAndRemovesTheMarker) {
     const QString trace = run.trace();
     EXPECT_TRUE(trace.contains("Backup Stoped in the middle due to Quota Exceded."));
     EXPECT_TRUE(trace.contains("Initial Backup File removed due to Quota Exceded"));
+    // The paths wait until there is space again.
+    EXPECT_EQ(run.readLines(run.path(DaemonPath::BackupListsFolder) + "/remainingFiles"), QStringList{dir});
+    EXPECT_TRUE(manager->isBackingOff());
     EXPECT_FALSE(QFile::exists(run.path(DaemonPath::InitialBackupStartedMarker)));
     EXPECT_FALSE(QFile::exists(run.path(DaemonPath::BackupPasswordFile)));
     EXPECT_FALSE(manager->engine()->isRunning());

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QSet>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -215,6 +217,30 @@ TEST_F(ControllerRuns, VanishedAndUnreachableFilesEndPartial) {
     EXPECT_TRUE(namedIoError);
     EXPECT_TRUE(run.trace().contains("Backup finished partial check errors"));
     EXPECT_GE(controller->backupManager().backupFailureCount(), 1);
+    EXPECT_FALSE(QFile::exists(remainingFiles()));
+}
+
+TEST_F(ControllerRuns, RootOnlyFileIsReportedAndStaysHomeAFolderBringsANameWithALineFeed) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: only a root daemon runs rsync with the console user's rights";
+    START_OR_SKIP();
+    const QStringList files = run.makeFiles("Docs", 3);
+    const QString secret = run.home() + "/Docs/root only.txt";
+    ASSERT_TRUE(FileTools::writeAtomically(secret, "not for the user", 0600));
+    // The watcher lists the folder of a name a list cannot hold; rsync brings the name along.
+    const QString odd = run.makeFiles("Odd", 1).first();
+    const QString twoLines = run.home() + "/Odd/two\nlines.txt";
+    ASSERT_TRUE(QFile::rename(odd, twoLines));
+    run.writeList("2024-01-01 10-00-00-000_0", files + QStringList{secret, run.home() + "/Odd"});
+    init(false);
+    controller->ReadOperation();
+    ASSERT_TRUE(waitIdleAndDelivered());
+    expectOnAppliance(files + QStringList{twoLines});
+    EXPECT_FALSE(QFile::exists(run.onAppliance(secret)));
+    EXPECT_EQ(run.progressTexts().last(), "Backup completed");
+    EXPECT_TRUE(std::any_of(run.progress.begin(), run.progress.end(), [](const QVariantMap& p) {
+        return p.value(Protocol::KeyError).toString().contains("root only.txt");
+    }));
     EXPECT_FALSE(QFile::exists(remainingFiles()));
 }
 

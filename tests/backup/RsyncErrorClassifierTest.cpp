@@ -4,25 +4,39 @@
 
 using Kind = RsyncErrorClassifier::Kind;
 
-TEST(ErrorClassification, PerFileErrorWinsOverNetworkInTheSameChunk) {
-    const auto r = RsyncErrorClassifier::classify(
-        "rsync: x\nIOERROR: rsync: link_stat \"/home/a/gone\" failed\nConnection refused\n");
+TEST(ErrorClassification, PerFileErrorComesFirstAndTheRestOfTheChunkStillCounts) {
+    const QString chunk = "IOERROR: rsync: link_stat \"/home/a/gone\" failed: No such file or directory (2)\n"
+                          "rsync: failed to connect to 10.0.0.1 (10.0.0.1): Connection refused (111)\n";
+    const auto r = RsyncErrorClassifier::classify(chunk);
     EXPECT_EQ(r.kind, Kind::PerFileError);
-    EXPECT_EQ(r.line, "IOERROR: rsync: link_stat \"/home/a/gone\" failed");
+    EXPECT_TRUE(r.line.startsWith("IOERROR: rsync: link_stat"));
+    EXPECT_EQ(RsyncErrorClassifier::classify(RsyncErrorClassifier::withoutPerFileLines(chunk)).kind,
+              Kind::Network);
     EXPECT_EQ(RsyncErrorClassifier::classify("SFERROR: write failed\n").kind, Kind::PerFileError);
 }
 
-TEST(ErrorClassification, NetworkWordingsBsdAndLinux) {
-    for (const char* text :
-         {"Operation timed out", "Connection timed out", "Connection refused",
-          "rsync: connection unexpectedly closed (0 bytes)", "rsync: failed to connect to x"})
+TEST(ErrorClassification, OnlyRsyncsOwnMessageFormsCountNotFileNames) {
+    for (const char* text : {"rsync: [Receiver] read error: Operation timed out (60)",
+                             "rsync: failed to connect to x (1.2.3.4): Connection timed out (110)",
+                             "rsync: connection unexpectedly closed (0 bytes received so far) [sender]",
+                             "rsync error: error in socket IO (code 10) at clientserver.c(139)"})
         EXPECT_EQ(RsyncErrorClassifier::classify(QString::fromLatin1(text)).kind, Kind::Network) << text;
-}
-
-TEST(ErrorClassification, QuotaWordingsBsdAndLinux) {
-    for (const char* text : {"write failed: No space left on device (28)", "Disc quota exceeded",
-                             "write failed: Disk quota exceeded (122)"})
+    for (const char* text : {"rsync: [receiver] write failed on \"/m/x\": No space left on device (28)",
+                             "rsync: mkstemp \"/m/.x.Ab\" failed: Disk quota exceeded (122)",
+                             "rsync: write failed: Disc quota exceeded (69)"})
         EXPECT_EQ(RsyncErrorClassifier::classify(QString::fromLatin1(text)).kind, Kind::Quota) << text;
+    // A full appliance breaks the connection too: the full disk decides.
+    EXPECT_EQ(
+        RsyncErrorClassifier::classify("rsync: write failed on \"/m/x\": No space left on device (28)\n"
+                                       "rsync: connection unexpectedly closed (9 bytes received so far)")
+            .kind,
+        Kind::Quota);
+    // Names that read like failures, in lines that are about those files.
+    for (const char* text :
+         {"file has vanished: \"/home/a/No space left on device.txt\"",
+          "rsync: link_stat \"/home/a/Connection refused.pdf\" failed: No such file or directory (2)",
+          "sending /home/a/failed to connect.txt", "Connection refused"})
+        EXPECT_EQ(RsyncErrorClassifier::classify(QString::fromLatin1(text)).kind, Kind::None) << text;
 }
 
 TEST(ErrorClassification, OtherTextChangesNothingButRsyncFailuresAreRecognised) {

@@ -2,6 +2,7 @@
 
 #include "EventLoopWait.h"
 #include "RezodeLoger.h"
+#include "TestRoots.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 #include <QThread>
 
 #include <atomic>
+
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -144,6 +147,23 @@ TEST_F(FreeNasCommandExecuterTest, StopKillsTheChildAndStillCompletesOnce) {
     EXPECT_FALSE(QDir(QStringLiteral("/proc/%1").arg(pid)).exists());
     spinFor(300);
     EXPECT_EQ(recorder.finished, 1);
+    EXPECT_EQ(engine.exitCode(), -1); // killed
+}
+
+TEST_F(FreeNasCommandExecuterTest, ExitCodeAndTheAccountTheChildRunsAs) {
+    FreeNasCommandExecuter engine(&recorder, &session, 100ms);
+    const FixtureUser user = FixtureUser::get();
+    if (::geteuid() == 0) // only a root daemon runs its children as another account
+        engine.setCredentials(FreeNasCommandExecuter::Credentials::forAccount(user.name, user.uid, user.gid));
+    run(engine, QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"), QStringLiteral("id -u; id -g; id -G; exit 23")});
+    ASSERT_TRUE(waitUntil([&] { return recorder.finished == 1; }));
+    EXPECT_EQ(engine.exitCode(), 23);
+    const QStringList lines = recorder.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << recorder.out.toStdString();
+    EXPECT_EQ(lines[0].toUInt(), user.uid);
+    EXPECT_EQ(lines[1].toUInt(), user.gid);
+    EXPECT_EQ(lines[2].split(u' ').contains(QStringLiteral("0")), user.gid == 0); // root's group is gone
 }
 
 TEST_F(FreeNasCommandExecuterTest, MissingProgramCompletesExactlyOnce) {
@@ -154,6 +174,7 @@ TEST_F(FreeNasCommandExecuterTest, MissingProgramCompletesExactlyOnce) {
     spinFor(300);
     EXPECT_EQ(recorder.finished, 1);
     EXPECT_FALSE(engine.isRunning());
+    EXPECT_EQ(engine.exitCode(), -1);
 }
 
 TEST_F(FreeNasCommandExecuterTest, TheNextRunCanStartFromTheCompletion) {

@@ -11,15 +11,18 @@
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <ftw.h>
 #include <mutex>
 #include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <sys/wait.h>
@@ -537,6 +540,54 @@ TEST(EventStreamFactory, GivesTheWholeDiskStreamToRoot) {
     auto* fan = dynamic_cast<FanotifyEventStream*>(stream.get());
     ASSERT_NE(fan, nullptr);
     EXPECT_FALSE(fan->markedFileSystems().isEmpty());
+}
+
+// A folder no fanotify mark covers (here a tmpfs) is watched with inotify beside it; a disk mounted while
+// the stream runs gets its mark then.
+TEST(EventStreamFactory, UnmarkedFoldersGetInotifyAndLaterMountsAMark) {
+    struct TestMount { // unmounted again with the object
+        QByteArray at;
+        bool ok = false;
+        TestMount(const QByteArray& where, const QStringList& args) : at(where) {
+            ok = QDir().mkpath(QFile::decodeName(at)) &&
+                 QProcess::execute(QStringLiteral("mount"), args + QStringList{QFile::decodeName(at)}) == 0;
+        }
+        ~TestMount() { ::umount2(at.constData(), MNT_DETACH); }
+    };
+    QTemporaryDir dir(QStringLiteral("/var/tmp/zh-events-XXXXXX"));
+    const QByteArray tree = QFile::encodeName(dir.path());
+    const QString image = dir.filePath(QStringLiteral("disk.img"));
+    if (::geteuid() != 0 ||
+        QProcess::execute(QStringLiteral("truncate"), {QStringLiteral("-s"), QStringLiteral("16M"), image}) !=
+            0 ||
+        QProcess::execute(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), image}) !=
+            0)
+        GTEST_SKIP() << "needs root and mkfs.ext4";
+    TestMount homes(tree + "/homes",
+                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("tmpfs")});
+    Stream::Options options;
+    options.root = dir.path();
+    QString why;
+    auto stream = Stream::create(kLatency, options, &why);
+    if (!homes.ok || stream->backendName() == QLatin1String("inotify"))
+        GTEST_SKIP() << "no tmpfs, or fanotify refused: " << qPrintable(why);
+    ASSERT_EQ(stream->backendName(), QStringLiteral("fanotify+inotify"));
+    Collector c;
+    ASSERT_TRUE(stream->start([&](QList<Stream::Event> b) { c.batch(std::move(b)); },
+                              [&](const Stream::Report& r) { c.report(r); }));
+    ASSERT_TRUE(touch(homes.at + "/new.txt"));
+    EXPECT_TRUE(c.waitForPath(homes.at + "/new.txt", Stream::ItemCreated));
+    TestMount disk(tree + "/disk", {QStringLiteral("-o"), QStringLiteral("loop"), image});
+    ASSERT_TRUE(disk.ok);
+    bool seen = false; // the mark follows the mount shortly; new files show once it is there
+    for (int i = 0; i < 300 && !seen; ++i) {
+        ASSERT_TRUE(touch(disk.at + "/probe-" + QByteArray::number(i)));
+        QThread::msleep(100);
+        for (int k = 0; k <= i && !seen; ++k)
+            seen = !c.eventsFor(disk.at + "/probe-" + QByteArray::number(k)).isEmpty();
+    }
+    EXPECT_TRUE(seen);
+    stream->stop();
 }
 
 // Without CAP_SYS_ADMIN the factory falls back to inotify and says why.

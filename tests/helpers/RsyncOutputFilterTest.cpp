@@ -124,6 +124,12 @@ TEST(RsyncOutputFilter, RunFailuresAndSummariesAreNeverTagged) {
                                     "(111)"),
         E::None);
     EXPECT_EQ(RsyncOutputFilter::classify("@ERROR: auth failed on module backup"), E::None);
+    // A file whose name reads like a run failure is still a per-file matter.
+    EXPECT_EQ(RsyncOutputFilter::classify("file has vanished: \"/home/a/No space left on device.txt\""),
+              E::IoError);
+    EXPECT_EQ(RsyncOutputFilter::classify("rsync: [sender] send_files failed to open \"/home/a/Connection "
+                                          "refused.pdf\": Permission denied (13)"),
+              E::IoError);
     EXPECT_EQ(RsyncOutputFilter::classify("rsync error: some files/attrs were not transferred (see previous "
                                           "errors) (code 23) at main.c(1338) [sender=3.2.7]"),
               E::None);

@@ -1,0 +1,47 @@
+#include "BackupRunDecision.h"
+
+namespace {
+// rsync's exit codes for a run that went through the list but could not send some files.
+constexpr int PartialTransfer = 23;
+constexpr int VanishedFiles = 24;
+} // namespace
+
+bool BackupRunDecision::isPartial(const SetEnd& end) {
+    return end.exitCode == PartialTransfer || end.exitCode == VanishedFiles || end.partialText;
+}
+
+BackupRunDecision::Outcome BackupRunDecision::decide(const SetEnd& end) {
+    if (end.quota)
+        return Outcome::Quota;
+    if (end.cancelled)
+        return Outcome::Cancelled;
+    if (end.network)
+        return end.retriesMade < end.maxRetries ? Outcome::Retry : Outcome::GiveUp;
+    // The exit code says whether rsync went through the set; a clean code with rsync's closing
+    // complaint (an rsync that does not pass its code on) is not taken for success either.
+    const bool wentThrough =
+        end.exitCode == 0 || end.exitCode == PartialTransfer || end.exitCode == VanishedFiles;
+    if (!wentThrough || (end.failureText && !isPartial(end)))
+        return Outcome::Failed;
+    return end.lastSet ? Outcome::Finished : Outcome::NextSet;
+}
+
+const char* BackupRunDecision::name(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Finished:
+        return "finished";
+    case Outcome::NextSet:
+        return "next set";
+    case Outcome::Retry:
+        return "retry";
+    case Outcome::Quota:
+        return "quota";
+    case Outcome::Cancelled:
+        return "cancelled";
+    case Outcome::Failed:
+        return "failed";
+    case Outcome::GiveUp:
+        return "give up";
+    }
+    return "";
+}
