@@ -1,0 +1,195 @@
+#pragma once
+
+#include "AccountRecord.h"
+#include "AppTimings.h"
+#include "AppWindows.h"
+#include "DeploymentSettings.h"
+#include "FilePathsController.h"
+#include "PlatformProfile.h"
+#include "RezodeLoger.h"
+
+#include <QIcon>
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QRecursiveMutex>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+
+class DistributedNotificationCenter;
+class LoginController;
+class LoginItems;
+class MenuIconAnimation;
+class QAction;
+class UserDefaults;
+
+// What the application is built from. main() fills it with the machine's own; tests with a temporary
+// profile root, a private bus, their own preferences file and short timings.
+struct AppServices {
+    PlatformProfile profile = PlatformProfile::current();
+    // The account whose home holds the per-user files; "" is the account running the application.
+    QString userName;
+    DistributedNotificationCenter* notifications = nullptr;
+    LoginItems* loginItems = nullptr;
+    UserDefaults* defaults = nullptr;
+    DeploymentSettings deployment;
+    AppTimings timings;
+    QString applicationPath; // the program the login items start
+    QString version;         // the short version shown in the login window
+    AppWindows windows;
+    std::function<void()> terminate; // ends the application (QCoreApplication::quit when unset)
+    std::function<void()> beep;      // QApplication::beep when unset
+};
+
+// The application's one controller: launch, the tray item and its menu, the menu icon and the status
+// texts in step with the daemon's reports, the user's choices in the account record, and the opening
+// of every window. Lives on the main thread.
+class AppDelegate : public QObject {
+    Q_OBJECT
+  public:
+    // Names of the tray images.
+    static constexpr QLatin1String ImageRegular{"zorHollin_tray_regular"};
+    static constexpr QLatin1String ImagePause{"zorHollin_tray_pause"};
+    static constexpr QLatin1String ImageAlert{"zorHollin_tray_alert"};
+    static constexpr QLatin1String ImageOnMenu{"zorHollin_tray_onMenu"};
+    // Tag of the status window's Time Machine stop/start button.
+    static constexpr int TimeMachineTag = 100;
+
+    explicit AppDelegate(AppServices services, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The one controller once launched (null before and after).
+    static AppDelegate* sharedController();
+
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+
+    // Asked by the windows.
+    bool isDefaultRsync() const { return isBuiltInRsyncThere; }
+    int getStatusType() const;
+    bool getPauseState() const;
+    bool isBackupPending() const;
+    bool isIntialBackuprunning() const;
+    bool isfirstTimeLogin() const { return firstTimeLaunched || firstTimeLogin; }
+    QString getusername() const;
+
+    // The user's choices.
+    void loginForBackupType(int type);
+    void startStop(int tag, bool stop);
+    void PauseResume();
+    void ResetStatusView();
+
+    // Windows.
+    void LaunchStatus();
+    void ViewStatus() { LaunchStatus(); }
+    void ViewLogs();
+    void Preferences();
+    void SendFeedback();
+    void RestoreWin();
+    void TimeMachine();
+    void StartTimeMachine();
+    void launchTimeMachineWindow();
+
+    // Time Machine hooks of the status window and the Time Machine panel.
+    void setConfigureTimeMachine();
+    void TimeMachineConfigurationCompleted();
+    void TimeMachineConfigurationFailed();
+    void TimeMachineStoppedManually();
+
+    void writeInteractiveTrace(const QString& line);
+    void Reinitialize();
+    void logIn();
+    void logOut();
+
+    // The tray item and its menu; loadUIAfterLogin after a log-in and after every backup-type choice.
+    void loadUI();
+    void loadUIAfterLogin();
+    // Enables and disables the menu's items as they are offered right now (before the menu opens).
+    void validateMenuItems();
+
+    // "Progress" from the daemon.
+    void receiveTestNotification(const QVariantMap& userInfo);
+
+    // The menu icon animation over the tray item.
+    void addIconsForMonitorAnimation();
+    void startAnimation();
+    void stopAnimation();
+    bool isAnimating() const { return mIsAnimating; }
+
+    // What the windows use.
+    const AppServices& services() const { return mServices; }
+    const FilePathsController& paths() const { return appSupportFilePathsObjct; }
+    RezodeLoger& logger() { return RezodeLogerdlg; }
+    DistributedNotificationCenter* notifications() const { return mServices.notifications; }
+    QString userDetailsPath() const;
+    AccountRecord userDetails() const;
+    bool isLoggedIn() const { return state; }
+    void setLoggedIn(bool loggedIn) { state = loggedIn; }
+
+    // The tray as it stands (for the windows, the screenshots and the tests).
+    QSystemTrayIcon* statusItem() const { return mStatusItem; }
+    QMenu* statusMenu() const { return mStatusMenu; }
+    QString imageName() const { return mImageName; }
+    QString statusTitle() const { return mStatusTitle; }
+    QString statusMessage() const { return mStatusMessage; }
+    MenuIconAnimation* animation() const { return mAnimation; }
+    LoginController* loginController() const { return mLogin.get(); }
+    StatusWindowApi* statusWindow() const { return pStatusController.get(); }
+    TimeMachineWindowApi* timeMachineWindow() const { return TimeMachineDlg.get(); }
+    static QIcon trayImage(const QString& name);
+
+  signals:
+    // The menu icon animation started or stopped.
+    void animatingChanged(bool animating);
+
+  private:
+    void probeRsync();
+    void AddToLoginItem();
+    void removeLoginItem();
+    void buildStatusItem(bool reuse);
+    void buildMenu(bool afterLogin);
+    QAction* addItem(const QString& title, void (AppDelegate::*action)(), bool available = true);
+    void setImage(const QString& name);
+    void setToolTip(const QString& text);
+    void setStatusTitle(const QString& text);
+    void setStatusMessage(const QString& text);
+    // The tray's look for a backup that is paused, or the regular icon again.
+    void showPauseState(bool paused);
+    // Reads the record, lets change alter it and writes it back; false when it could not be written
+    // (a record that exists but cannot be read is left alone rather than replaced by a partial one).
+    bool updateUserDetails(const std::function<void(AccountRecord&)>& change);
+    void post(const QString& name);
+    void after(std::chrono::milliseconds delay, std::function<void()> call);
+
+    AppServices mServices;
+    FilePathsController appSupportFilePathsObjct;
+    RezodeLoger RezodeLogerdlg;
+    QRecursiveMutex mLock; // serialises the "Progress" handler
+
+    bool state = false;
+    bool isBuiltInRsyncThere = false;
+    bool mIsAnimating = false;
+    bool firstTimeLaunched = false;
+    bool firstTimeLogin = false;
+
+    QPointer<QSystemTrayIcon> mStatusItem;
+    QPointer<QMenu> mStatusMenu;
+    QString mImageName;
+    QString mStatusTitle;
+    QString mStatusMessage;
+    MenuIconAnimation* mAnimation = nullptr;
+    QList<QIcon> mAnimatingIcons;
+    QObject mObserver; // registration on the notification center
+
+    std::unique_ptr<LoginController> mLogin;
+    std::unique_ptr<StatusWindowApi> pStatusController;
+    std::unique_ptr<TimeMachineWindowApi> TimeMachineDlg;
+    std::unique_ptr<LogWindowApi> LogControllerDlg;
+    std::unique_ptr<ExclusionWindowApi> ExcludeControllerDlg;
+    std::unique_ptr<RestoreWindowApi> RestoreViewControllerDlg;
+    std::unique_ptr<FeedbackWindowApi> SendErrorReportDlg;
+};

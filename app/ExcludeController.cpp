@@ -1,0 +1,370 @@
+#include "ExcludeController.h"
+
+#include "DistributedNotificationCenter.h"
+#include "FileTools.h"
+#include "ImageAndTextCell.h"
+#include "PropertyList.h"
+#include "Protocol.h"
+#include "WindowsResources.h"
+#include "ui_ExcludeController.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPropertyAnimation>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// The open panel of "add a location": folders can be chosen (files too), not only entered.
+class ExcludeOpenPanel : public QFileDialog {
+  public:
+    explicit ExcludeOpenPanel(QWidget* parent) : QFileDialog(parent) {
+        setOption(QFileDialog::DontUseNativeDialog);
+        setFileMode(QFileDialog::ExistingFile);
+        setAcceptMode(QFileDialog::AcceptOpen);
+        setLabelText(QFileDialog::Accept, ExcludeController::tr("Exclude"));
+        setWindowModality(Qt::WindowModal);
+        selectFile(QStringLiteral("Script"));
+    }
+    void accept() override {
+        // The base panel would step into a chosen folder; here the folder itself is the answer.
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && QFileInfo(files.first()).isDir()) {
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
+
+} // namespace
+
+ExcludeListModel::ExcludeListModel(ExcludeController& owner, int tag, QString entryColumn)
+    : mOwner(owner), mTag(tag), mEntryColumn(std::move(entryColumn)) {}
+
+int ExcludeListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : mOwner.numberOfRowsInTableView(mTag);
+}
+
+int ExcludeListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 2;
+}
+
+QVariant ExcludeListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid())
+        return QVariant();
+    const QString identifier = index.column() == 0 ? mEntryColumn : QString();
+    if (role == Qt::DisplayRole && index.column() == 0)
+        return mOwner.objectValueForTableColumn(mTag, identifier, index.row());
+    if (role == Qt::DecorationRole && index.column() == ExcludeController::CloseImageColumn)
+        return mOwner.objectValueForTableColumn(mTag, identifier, index.row());
+    if (role == Qt::ToolTipRole && index.column() == 0)
+        return mOwner.objectValueForTableColumn(mTag, identifier, index.row());
+    return QVariant();
+}
+
+QVariant ExcludeListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section != 0)
+        return QVariant();
+    return mTag == ExcludeController::ExcludeListTag ? ExcludeController::tr("Excluded locations")
+                                                     : ExcludeController::tr("Excluded patterns");
+}
+
+void ExcludeListModel::reload() {
+    beginResetModel();
+    endResetModel();
+}
+
+ExcludeController::ExcludeController(const PlatformProfile& profile,
+                                     DistributedNotificationCenter* notifications, const QString& userName,
+                                     QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::ExcludeController>()),
+      appSupportFilePathsObjct(FilePathsController::Table::Application, profile),
+      mNotifications(notifications), mListModel(*this, ExcludeListTag, QStringLiteral("List")),
+      mPatternModel(*this, ExcludePatternTag, QStringLiteral("Pattern")) {
+    if (!userName.isEmpty())
+        appSupportFilePathsObjct.setM_ConsoleUserName(userName);
+    initWindowsResources();
+    ui->setupUi(this);
+    makeWhiteWindow(*this);
+
+    ui->pExcludeList->setTag(ExcludeListTag);
+    ui->pExcludePattern->setTag(ExcludePatternTag);
+    ui->pExcludeList->setModel(&mListModel);
+    ui->pExcludePattern->setModel(&mPatternModel);
+    ui->pExcludeList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ui->pExcludePattern->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (CustomTableView* table : {ui->pExcludeList, ui->pExcludePattern}) {
+        table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+        table->horizontalHeader()->setSectionResizeMode(CloseImageColumn, QHeaderView::Fixed);
+        table->horizontalHeader()->resizeSection(CloseImageColumn, 24);
+        table->setItemDelegateForColumn(CloseImageColumn, new ImageAndTextCell(table));
+        table->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(table, &QAbstractItemView::clicked, this, [this, table](const QModelIndex& index) {
+            if (index.isValid())
+                shouldSelectRow(table, index.row(), index.column());
+        });
+        connect(table, &QWidget::customContextMenuRequested, this, [this, table](const QPoint& at) {
+            QMenu* menu = contextMenuFor(table);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(table->viewport()->mapToGlobal(at));
+        });
+    }
+    ui->locationHelpButton->setProperty("tag", LocationHelpTag);
+    ui->patternHelpButton->setProperty("tag", PatternHelpTag);
+    connect(ui->addLocationButton, &QPushButton::clicked, this, &ExcludeController::AddToExclude);
+    connect(ui->removeLocationButton, &QPushButton::clicked, this, &ExcludeController::deleteExcludeiItem);
+    connect(ui->addPatternButton, &QPushButton::clicked, this, &ExcludeController::AddPattern);
+    connect(ui->removePatternButton, &QPushButton::clicked, this, &ExcludeController::deleteExcludeiPattern);
+    connect(ui->locationHelpButton, &QPushButton::clicked, this,
+            [this] { HelpButton(ui->locationHelpButton); });
+    connect(ui->patternHelpButton, &QPushButton::clicked, this,
+            [this] { HelpButton(ui->patternHelpButton); });
+    buildSheet();
+}
+
+ExcludeController::~ExcludeController() = default;
+
+CustomTableView* ExcludeController::excludeTable() const {
+    return ui->pExcludeList;
+}
+
+CustomTableView* ExcludeController::patternTable() const {
+    return ui->pExcludePattern;
+}
+
+void ExcludeController::buildSheet() {
+    OperationSheet = new QDialog(this);
+    OperationSheet->setObjectName(QStringLiteral("OperationSheet"));
+    OperationSheet->setWindowModality(Qt::WindowModal);
+    OperationSheet->setWindowTitle(tr("Exclude a pattern"));
+    panelMessage = new QLabel(OperationSheet);
+    panelMessage->setObjectName(QStringLiteral("panelMessage"));
+    panelInput = new QLineEdit(OperationSheet);
+    panelInput->setObjectName(QStringLiteral("panelInput"));
+    panelInput->setMinimumWidth(300);
+    OKpanelBtn = new QPushButton(tr("OK"), OperationSheet);
+    OKpanelBtn->setObjectName(QStringLiteral("OKpanelBtn"));
+    OKpanelBtn->setDefault(true);
+    auto* cancel = new QPushButton(tr("Cancel"), OperationSheet);
+    cancel->setObjectName(QStringLiteral("cancelPanelBtn"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    buttons->addWidget(OKpanelBtn);
+    auto* layout = new QVBoxLayout(OperationSheet);
+    layout->addWidget(panelMessage);
+    layout->addWidget(panelInput);
+    layout->addLayout(buttons);
+    connect(OKpanelBtn, &QPushButton::clicked, this, &ExcludeController::Addpatternclicked);
+    connect(cancel, &QPushButton::clicked, this, &ExcludeController::CancelTheSheet);
+    connect(OperationSheet, &QDialog::rejected, this, [this] { OperationSheet->hide(); });
+}
+
+void ExcludeController::setDetails() {
+    ExcludeListArray.clear();
+    ExcludePatternArray.clear();
+    readAndPopulateTable();
+}
+
+void ExcludeController::readAndPopulateTable() {
+    ExcludeListArray = PropertyList::readStringArray(
+        appSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList));
+    ExcludePatternArray = PropertyList::readStringArray(
+        appSupportFilePathsObjct.pathForApplicationFile(AppPath::ExcludePattern));
+    mListModel.reload();
+    mPatternModel.reload();
+}
+
+int ExcludeController::numberOfRowsInTableView(int tag) const {
+    return int(tag == ExcludeListTag ? ExcludeListArray.size() : ExcludePatternArray.size());
+}
+
+QVariant ExcludeController::objectValueForTableColumn(int tag, const QString& identifier, int row) const {
+    const QStringList& list = tag == ExcludeListTag ? ExcludeListArray : ExcludePatternArray;
+    if (row < 0 || row >= list.size())
+        return QVariant();
+    if (identifier == QLatin1String("List") || identifier == QLatin1String("Pattern"))
+        return list.at(row);
+    return QPixmap(QStringLiteral(":/windows/hostlist_closeicon.png"));
+}
+
+bool ExcludeController::writeExcludeList(const QStringList& list) {
+    const QString path = appSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList);
+    FileTools::makePath(QFileInfo(path).path());
+    return PropertyList::writeStringArray(path, list, PropertyList::PublicMode);
+}
+
+bool ExcludeController::writePatterns() {
+    const QString path = appSupportFilePathsObjct.pathForApplicationFile(AppPath::ExcludePattern);
+    FileTools::makePath(QFileInfo(path).path());
+    return PropertyList::writeStringArray(path, ExcludePatternArray, PropertyList::PublicMode);
+}
+
+void ExcludeController::postExclude(const QString& type) {
+    if (mNotifications)
+        mNotifications->postNotification(Protocol::Exclude, {{Protocol::KeyType, type}});
+}
+
+void ExcludeController::AddToExclude() {
+    auto* panel = new ExcludeOpenPanel(this);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    connect(panel, &QDialog::accepted, this, [this, panel] {
+        const QStringList chosen = panel->selectedFiles();
+        if (!chosen.isEmpty())
+            addLocation(chosen.first());
+    });
+    panel->open();
+}
+
+void ExcludeController::addLocation(const QString& path) {
+    if (path.isEmpty() || ExcludeListArray.contains(path))
+        return;
+    ExcludeListArray << path;
+    const bool written = writeExcludeList(ExcludeListArray);
+    mListModel.reload();
+    if (written)
+        postExclude(Protocol::ExcludeTypeUser);
+}
+
+void ExcludeController::DeleteExclude() {
+    QList<int> rows;
+    for (const QModelIndex& index : ui->pExcludeList->selectionModel()->selectedRows())
+        rows << index.row();
+    if (rows.isEmpty())
+        return;
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    for (const int row : rows)
+        if (row < ExcludeListArray.size())
+            ExcludeListArray.removeAt(row);
+    const bool written = writeExcludeList(ExcludeListArray);
+    mListModel.reload();
+    if (written)
+        postExclude(Protocol::ExcludeTypeUser);
+}
+
+void ExcludeController::AddPattern() {
+    panelMessage->setText(PatternPrompt);
+    panelInput->setText(QStringLiteral(" "));
+    OperationSheet->open();
+}
+
+void ExcludeController::Addpatternclicked() {
+    // Stored as typed: no trimming, no check for duplicates or emptiness.
+    ExcludePatternArray << panelInput->text();
+    OperationSheet->hide();
+    mPatternModel.reload();
+    writePatterns();
+}
+
+void ExcludeController::CancelTheSheet() {
+    OperationSheet->hide();
+}
+
+void ExcludeController::DeletePattern() {
+    const QModelIndexList rows = ui->pExcludePattern->selectionModel()->selectedRows();
+    if (rows.isEmpty() || rows.first().row() >= ExcludePatternArray.size())
+        return;
+    ExcludePatternArray.removeAt(rows.first().row());
+    OperationSheet->hide();
+    mPatternModel.reload();
+    writePatterns();
+}
+
+bool ExcludeController::shouldSelectRow(CustomTableView* table, int row, int column) {
+    if (column != CloseImageColumn)
+        return true;
+    QMessageBox alert(QMessageBox::Warning, tr("Zorvik Hollin"), DeleteQuestion, QMessageBox::NoButton, this);
+    alert.setObjectName(QStringLiteral("DeleteAlert"));
+    QPushButton* remove = alert.addButton(DeleteTitle, QMessageBox::DestructiveRole);
+    alert.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    alert.exec();
+    if (alert.clickedButton() != remove)
+        return true;
+    // "Delete" removes the entry whose close image was clicked, and only that one.
+    table->selectionModel()->select(table->model()->index(row, 0),
+                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (table->tag() == ExcludeListTag)
+        deleteExcludeiItem();
+    else
+        deleteExcludeiPattern();
+    return true;
+}
+
+bool ExcludeController::validateMenuItem(const QAction* item) const {
+    if (item->text() != DeleteTitle)
+        return true;
+    return numberOfRowsInTableView(item->property("tag").toInt()) > 0;
+}
+
+QMenu* ExcludeController::contextMenuFor(CustomTableView* table) {
+    auto* menu = new QMenu(table);
+    QAction* remove = menu->addAction(DeleteTitle);
+    remove->setProperty("tag", table->tag());
+    remove->setEnabled(validateMenuItem(remove));
+    connect(remove, &QAction::triggered, this, [this, table] {
+        if (table->tag() == ExcludeListTag)
+            deleteExcludeiItem();
+        else
+            deleteExcludeiPattern();
+    });
+    return menu;
+}
+
+void ExcludeController::HelpButton(QWidget* sender) {
+    if (mHelpPopover)
+        mHelpPopover->close();
+    auto* popover = new QFrame(this, Qt::Popup);
+    popover->setObjectName(QStringLiteral("ZHPopupView"));
+    popover->setAttribute(Qt::WA_DeleteOnClose);
+    popover->setFrameShape(QFrame::StyledPanel);
+    popover->setFixedSize(HelpPopoverSize);
+    auto* text =
+        new QLabel(sender->property("tag").toInt() == LocationHelpTag ? LocationHelp : PatternHelp, popover);
+    text->setObjectName(QStringLiteral("popupText"));
+    text->setWordWrap(true);
+    text->setAlignment(Qt::AlignCenter);
+    auto* layout = new QVBoxLayout(popover);
+    layout->addWidget(text);
+    // Anchored on the upper edge of the button, centred over it.
+    const QPoint anchor = sender->mapToGlobal(QPoint(sender->width() / 2, 0));
+    popover->move(anchor.x() - HelpPopoverSize.width() / 2, anchor.y() - HelpPopoverSize.height() - 2);
+    popover->setWindowOpacity(0.0);
+    popover->show();
+    auto* fadeIn = new QPropertyAnimation(popover, "windowOpacity", popover);
+    fadeIn->setDuration(150);
+    fadeIn->setStartValue(0.0);
+    fadeIn->setEndValue(1.0);
+    fadeIn->start(QAbstractAnimation::DeleteWhenStopped);
+    mHelpPopover = popover;
+}
+
+void ExcludeController::AddDownloadPathToExcludeList(const QString& path) {
+    QStringList onDisk = PropertyList::readStringArray(
+        appSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList));
+    if (onDisk.contains(path))
+        return;
+    onDisk << path;
+    const bool written = writeExcludeList(onDisk);
+    mListModel.reload();
+    if (written)
+        postExclude(Protocol::ExcludeTypeDownloadFolder);
+}
+
+void ExcludeController::RemoveDownloadPathFromeExcludeList(const QString& path) {
+    QStringList onDisk = PropertyList::readStringArray(
+        appSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList));
+    onDisk.removeAll(path);
+    if (writeExcludeList(onDisk))
+        postExclude(Protocol::ExcludeTypeDownloadFolder);
+    mListModel.reload();
+}

@@ -1,0 +1,208 @@
+#include "LogController.h"
+
+#include "ImageAndTextCell.h"
+#include "WindowsResources.h"
+#include "ui_LogController.h"
+
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QStringDecoder>
+
+namespace {
+enum Column { ListColumn = 0, DateColumn = 1, DeleteColumn = 2 };
+}
+
+LogListModel::LogListModel(LogController& owner) : mOwner(owner) {}
+
+int LogListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : mOwner.numberOfRowsInTableView();
+}
+
+int LogListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(LogController::ColumnIdentifiers.size());
+}
+
+QVariant LogListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid())
+        return QVariant();
+    if (role == Qt::DisplayRole)
+        return mOwner.objectValueForTableColumn(LogController::ColumnIdentifiers.value(index.column()),
+                                                index.row());
+    if (role == Qt::DecorationRole && index.column() == ListColumn)
+        return QPixmap(QStringLiteral(":/windows/log_document.png"));
+    if (role == Qt::DecorationRole && index.column() == DeleteColumn)
+        return QPixmap(QStringLiteral(":/windows/hostlist_closeicon.png"));
+    if (role == Qt::ToolTipRole && index.column() == DeleteColumn)
+        return LogController::tr("Delete this log");
+    return QVariant();
+}
+
+QVariant LogListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QVariant();
+    switch (section) {
+    case ListColumn:
+        return LogController::tr("Log");
+    case DateColumn:
+        return LogController::tr("Last modified");
+    default:
+        return QString();
+    }
+}
+
+void LogListModel::reload() {
+    beginResetModel();
+    endResetModel();
+}
+
+LogController::LogController(const PlatformProfile& profile, const QString& userName, FileOpener opener,
+                             QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::LogController>()),
+      appSupportFilePathsObjct(FilePathsController::Table::Application, profile), mModel(*this),
+      mOpenFile(std::move(opener)) {
+    if (!userName.isEmpty())
+        appSupportFilePathsObjct.setM_ConsoleUserName(userName);
+    initWindowsResources();
+    ui->setupUi(this);
+    makeWhiteWindow(*this);
+
+    ui->pLogFileList->setModel(&mModel);
+    ui->pLogFileList->setItemDelegateForColumn(ListColumn, new ImageAndTextCell(ui->pLogFileList));
+    ui->pLogFileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->pLogFileList->horizontalHeader()->setSectionResizeMode(ListColumn, QHeaderView::Stretch);
+    ui->pLogFileList->horizontalHeader()->setSectionResizeMode(DateColumn, QHeaderView::ResizeToContents);
+    ui->pLogFileList->horizontalHeader()->setSectionResizeMode(DeleteColumn, QHeaderView::Fixed);
+    ui->pLogFileList->horizontalHeader()->resizeSection(DeleteColumn, 24);
+    ui->pLogFileList->setItemDelegateForColumn(DeleteColumn, new ImageAndTextCell(ui->pLogFileList));
+    ui->pLogView->setReadOnly(true);
+
+    ui->pLogFileList->viewport()->installEventFilter(this);
+    connect(ui->pLogFileList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected) {
+                if (!mSelectingQuietly && !selected.isEmpty())
+                    shouldSelectRow(selected.indexes().first().row());
+            });
+    connect(ui->pLogFileList, &QAbstractItemView::doubleClicked, this, [this] { openFile(); });
+    connect(ui->pLogFileList, &QAbstractItemView::pressed, this, [this](const QModelIndex& index) {
+        if (index.isValid() && index.column() == DeleteColumn)
+            deleteLog();
+    });
+    connect(ui->deleteButton, &QPushButton::clicked, this, &LogController::deleteLog);
+    loadWindowUI();
+}
+
+LogController::~LogController() = default;
+
+QString LogController::sessionLogFolder() const {
+    return appSupportFilePathsObjct.pathForApplicationFile(AppPath::SessionLogsFolder);
+}
+
+QString LogController::readUtf8Text(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray bytes = file.readAll();
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    return decoder.hasError() ? QString() : text;
+}
+
+void LogController::loadWindowUI() {
+    // The order is the file system's; hidden names are never listed.
+    const QStringList names =
+        QDir(sessionLogFolder())
+            .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QString& name : names)
+        if (!name.startsWith(u'.'))
+            FileListArray << name;
+    mModel.reload();
+    if (!FileListArray.isEmpty()) {
+        selectRowQuietly(0);
+        shouldSelectRow(0);
+    }
+}
+
+void LogController::showLogWindow() {
+    FileListArray.clear();
+    ui->pLogView->clear();
+    loadWindowUI();
+    show();
+    raise();
+    activateWindow();
+}
+
+QVariant LogController::objectValueForTableColumn(const QString& identifier, int row) const {
+    if (row < 0 || row >= FileListArray.size())
+        return QVariant();
+    const QString name = FileListArray.at(row);
+    if (identifier == QLatin1String("List"))
+        return QFileInfo(name).completeBaseName();
+    if (identifier == QLatin1String("LMD")) {
+        const QFileInfo info(sessionLogFolder() + u'/' + name);
+        if (!info.exists())
+            return QStringLiteral("--");
+        return info.lastModified().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+    }
+    return QVariant();
+}
+
+bool LogController::shouldSelectRow(int row) {
+    if (row >= 0 && row < FileListArray.size())
+        ui->pLogView->setPlainText(readUtf8Text(sessionLogFolder() + u'/' + FileListArray.at(row)));
+    return true;
+}
+
+void LogController::selectRowQuietly(int row) {
+    mSelectingQuietly = true;
+    ui->pLogFileList->selectRow(row);
+    mSelectingQuietly = false;
+}
+
+int LogController::selectedRow() const {
+    const QModelIndexList rows = ui->pLogFileList->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void LogController::deselectRow(const QModelIndex& clicked) {
+    if (!clicked.isValid())
+        ui->pLogFileList->clearSelection();
+}
+
+bool LogController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->pLogFileList->viewport() && event->type() == QEvent::MouseButtonPress)
+        deselectRow(ui->pLogFileList->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()));
+    return QWidget::eventFilter(watched, event);
+}
+
+void LogController::openFile() {
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    const QUrl url = QUrl::fromLocalFile(sessionLogFolder() + u'/' + FileListArray.at(row));
+    if (mOpenFile)
+        mOpenFile(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+void LogController::deleteLog() {
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    const QString name = FileListArray.takeAt(row);
+    QFile::remove(sessionLogFolder() + u'/' + name); // a failure is not reported
+    mModel.reload();
+    if (row == 0) {
+        ui->pLogView->clear();
+        return;
+    }
+    selectRowQuietly(row - 1);
+    const QString text = readUtf8Text(sessionLogFolder() + u'/' + FileListArray.at(row - 1));
+    if (!text.isEmpty())
+        ui->pLogView->setPlainText(text);
+}

@@ -1,0 +1,556 @@
+#include "StatusController.h"
+
+#include "AppDelegate.h"
+#include "DistributedNotificationCenter.h"
+#include "FileTools.h"
+#include "PropertyList.h"
+#include "Protocol.h"
+#include "RezodeLoger.h"
+#include "ui_StatusController.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QProcess>
+#include <QTimer>
+
+namespace {
+
+const QString kNoFiles = QStringLiteral("No files / folders for backup!");
+const QString kInProgress = QStringLiteral("Backup is in progress!");
+const QString kInitialize = QStringLiteral("Initialize your backup");
+const QString kPausedTitle = QStringLiteral("Your backup is currently paused.");
+const QString kPausedMessage = QStringLiteral("Click 'Resume' to backup your data.");
+const QString kBackingUp = QStringLiteral("Backing up files / folders to Zorvik Hollin device");
+const QString kProcessingMessage = QStringLiteral("Processing...");
+const QString kInitializing = QStringLiteral("Protect all your data locally to Zorvik Hollin.\nInitializing "
+                                             "backup.\nThis might take from a few minutes to a few hours..");
+const QString kTMNotConfigured = QStringLiteral("Time Machine backup is not configured");
+const QString kTMConfigured = QStringLiteral("Time Machine Backup is Configured!");
+const QString kTMResumed = QStringLiteral("Time Machine Backup is configured!");
+const QString kTMStopped = QStringLiteral("Your Time Machine backup is currently stopped.");
+const QString kTMLabel = QStringLiteral("Backup your data to the Hollin appliance using Time Machine");
+const QString kProcessing = QStringLiteral("processing...");
+const QString kFetchError = QStringLiteral("Error: Enable to fetch details");
+const QString kTimeRemaining = QStringLiteral("TimeRemaining");
+
+// The application's record of the last completed backup, beside its other files.
+const QString kLastBackupFile = QStringLiteral("LastBackupCompleted.plist");
+const QString kLastBackupKey = QStringLiteral("LastBackupCompleted");
+
+constexpr int kWidth = 480;
+
+// Window height and the two boxes (vertical origin from the bottom, height) by backup type.
+struct LayoutRow {
+    int height, localOrigin, localHeight, tmOrigin, tmHeight;
+};
+constexpr LayoutRow kLayout[4] = {
+    {385, 147, 130, 15, 130},
+    {499, 147, 244, 15, 130},
+    {499, 259, 130, 15, 244},
+    {615, 261, 244, 15, 244},
+};
+
+// Places a box given its origin counted from the bottom of the window.
+void placeBox(QWidget* box, int windowHeight, int origin, int height) {
+    box->setGeometry(10, windowHeight - origin - height, kWidth - 20, height);
+    // The buttons stay on the bottom line of the box whatever its height.
+    for (auto* button : box->findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly))
+        button->move(button->x(), height - 38);
+}
+
+// Brings the window to the front where the platform has a front (not offscreen).
+void bringToFront(QWidget* window) {
+    window->show();
+    if (QGuiApplication::platformName() == QStringLiteral("offscreen"))
+        return;
+    window->raise();
+    window->activateWindow();
+}
+
+template <typename R, typename F> R ask(const F& f, R otherwise) {
+    return f ? f() : otherwise;
+}
+
+} // namespace
+
+StatusController::StatusController(const FilePathsController& paths, Owner owner,
+                                   DistributedNotificationCenter* notifications, RezodeLoger* logger,
+                                   AppTimings timings, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::StatusController>()),
+      mPaths(FilePathsController::Table::Application, paths.profile()), mOwner(std::move(owner)),
+      mNotifications(notifications), mLogger(logger), mTimings(timings) {
+    mPaths.setM_ConsoleUserName(paths.m_ConsoleUserName());
+    ui->setupUi(this);
+    setWindowFlag(Qt::Window);
+    windowDidLoad();
+
+    connect(ui->startLocalBackup, &QPushButton::clicked, this, &StatusController::startLocalBackup);
+    connect(ui->configureTimeMachine, &QPushButton::clicked, this, &StatusController::ConfigureTM);
+    connect(ui->pause, &QPushButton::clicked, this, [this] { StartStop(ui->pause); });
+    connect(ui->stopTM, &QPushButton::clicked, this, [this] { StartStop(ui->stopTM); });
+    connect(ui->restore, &QPushButton::clicked, this, &StatusController::Restore);
+    connect(ui->restoreTM, &QPushButton::clicked, this, &StatusController::TMRestore);
+    connect(ui->viewLogs, &QPushButton::clicked, this, &StatusController::viewlogs);
+
+    // The end of every backup is remembered, so the window can say that the backup is alive.
+    if (mNotifications)
+        mNotifications->addObserver(
+            this, Protocol::Progress, [this](const QString&, const QVariantMap& info) {
+                if (info.value(Protocol::KeyProgress).toString() == Protocol::ProgressBackupCompleted)
+                    recordBackupCompleted(QDateTime::currentDateTime());
+            });
+    updateLastBackupLine();
+}
+
+StatusController::Owner StatusController::ownerFor(AppDelegate& app) {
+    Owner o;
+    o.getStatusType = [&app] { return app.getStatusType(); };
+    o.getPauseState = [&app] { return app.getPauseState(); };
+    o.isBackupPending = [&app] { return app.isBackupPending(); };
+    o.isIntialBackuprunning = [&app] { return app.isIntialBackuprunning(); };
+    o.isfirstTimeLogin = [&app] { return app.isfirstTimeLogin(); };
+    o.loginForBackupType = [&app](int type) { app.loginForBackupType(type); };
+    o.startStop = [&app](int tag, bool stop) { app.startStop(tag, stop); };
+    o.RestoreWin = [&app] { app.RestoreWin(); };
+    o.ViewLogs = [&app] { app.ViewLogs(); };
+    o.TimeMachineConfigurationFailed = [&app] { app.TimeMachineConfigurationFailed(); };
+    o.TimeMachineStoppedManually = [&app] { app.TimeMachineStoppedManually(); };
+    return o;
+}
+
+std::unique_ptr<StatusWindowApi> StatusController::forApplication(AppDelegate& app) {
+    return std::make_unique<StatusController>(app.paths(), ownerFor(app), app.notifications(), &app.logger(),
+                                              app.services().timings);
+}
+
+StatusController::~StatusController() {
+    if (mNotifications)
+        mNotifications->removeObserver(this);
+    if (mQuery) {
+        mQuery->disconnect(this);
+        mQuery->kill();
+        mQuery->waitForFinished(2000);
+    }
+}
+
+void StatusController::windowDidLoad() {
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+    ui->restoreTM->hide();
+    ui->viewLogs->hide();
+    ui->stopTM->hide();
+    hideFigures();
+    ui->configureTimeMachine->hide();
+    ui->TimeMachineLabel->setText(kTMLabel);
+    ui->TimeMachineDetailsView->hide();
+    ui->TMMountPointLabel->hide();
+    applyLayout(0);
+}
+
+void StatusController::trace(const QString& line) {
+    if (mLogger)
+        mLogger->logInteractiveTrace(line, true);
+}
+
+void StatusController::applyLayout(int type) {
+    const LayoutRow& row = kLayout[type >= 0 && type <= 3 ? type : 0];
+    setFixedSize(kWidth, row.height);
+    placeBox(ui->localBox, row.height, row.localOrigin, row.localHeight);
+    placeBox(ui->TMBox, row.height, row.tmOrigin, row.tmHeight);
+}
+
+void StatusController::setPosition(const QString& userName) {
+    bringToFront(this);
+    ui->pUsername->setText(userName);
+    showStausWindow();
+}
+
+void StatusController::setTimeMachineStatus() {
+    if (ui->processing->text() == kProcessing && !ui->processing->isHidden()) {
+        ui->TimeMachineTitle->setText(kTMNotConfigured);
+        return;
+    }
+    ui->TimeMachineTitle->setText(kTMConfigured);
+    ui->restoreTM->show();
+    ui->stopTM->show();
+}
+
+void StatusController::showStausWindow() {
+    bringToFront(this);
+    const int type = ask(mOwner.getStatusType, 0);
+    updateLastBackupLine();
+
+    if (type == 2) {
+        ui->startLocalBackup->show();
+        ui->pause->hide();
+        ui->restore->show();
+        ui->titleMsg->setText(kInitialize);
+        setTimeMachineStatus();
+        applyLayout(2);
+        bringToFront(this);
+        return;
+    }
+    if (type != 1 && type != 3) {
+        ui->titleMsg->setText(kInitialize);
+        ui->TimeMachineTitle->setText(kTMNotConfigured);
+        ui->displayMsg->clear();
+        ui->pause->hide();
+        ui->restore->show();
+        ui->startLocalBackup->show();
+        ui->configureTimeMachine->show();
+        ui->stopTM->hide();
+        ui->restoreTM->hide();
+        applyLayout(0);
+        bringToFront(this);
+        return;
+    }
+
+    // Local backup chosen (types 1 and 3).
+    ui->startLocalBackup->hide();
+    ui->pause->show();
+    ui->restore->show();
+    if (type == 1) {
+        ui->configureTimeMachine->show();
+        ui->stopTM->hide();
+        ui->restoreTM->hide();
+        ui->TimeMachineTitle->setText(kTMNotConfigured);
+    } else {
+        ui->configureTimeMachine->hide();
+        setTimeMachineStatus();
+    }
+    applyLayout(type);
+
+    // The last report of the daemon stays; only an empty message line is filled in here.
+    if (ui->displayMsg->text().isEmpty()) {
+        ui->titleMsg->clear();
+        if (ask(mOwner.getPauseState, false)) {
+            ui->titleMsg->setText(kPausedTitle);
+            ui->displayMsg->setText(kPausedMessage);
+            ui->pause->setText(QStringLiteral("Resume"));
+        } else if (ask(mOwner.isIntialBackuprunning, false) && !ui->totalFiles->text().isEmpty()) {
+            ui->titleMsg->setText(kInProgress);
+            ui->viewLogs->hide();
+            return;
+        } else if (ask(mOwner.isIntialBackuprunning, false) || ask(mOwner.isBackupPending, false)) {
+            ui->titleMsg->setText(kInProgress);
+            ui->displayMsg->setText(kBackingUp);
+            ui->viewLogs->hide();
+        } else if (ask(mOwner.isfirstTimeLogin, false)) {
+            QTimer::singleShot(mTimings.startupWindow, this, &StatusController::ResetStatusView);
+            ui->displayMsg->setText(kProcessingMessage);
+        } else {
+            ui->displayMsg->setText(kNoFiles);
+            ui->viewLogs->show();
+        }
+    }
+    bringToFront(this);
+}
+
+void StatusController::ResetStatusView() {
+    if (ask(mOwner.isIntialBackuprunning, false)) {
+        ui->displayMsg->setText(kInitializing);
+    } else if (!ask(mOwner.isBackupPending, false)) {
+        ui->displayMsg->setText(kNoFiles);
+        ui->viewLogs->show();
+    } else {
+        ui->titleMsg->setText(kInProgress);
+        ui->displayMsg->setText(kBackingUp);
+    }
+}
+
+void StatusController::setTitleMessage(const QString& text) {
+    ui->titleMsg->setText(text);
+    if (text == QStringLiteral("Success!"))
+        updateLastBackupLine();
+}
+
+void StatusController::hideFigures() {
+    for (QLabel* figure : {ui->totalFiles, ui->timeRemaining, ui->sizeuploaded, ui->uploadingFile})
+        figure->clear();
+    for (QLabel* caption :
+         {ui->totalFilesLabel, ui->timeRemainingLabel, ui->sizeuploadedLabel, ui->uploadingFileLabel})
+        caption->hide();
+}
+
+void StatusController::setDisplayMessage(const QString& text) {
+    hideFigures();
+    ui->displayMsg->setText(text);
+    if (text == kNoFiles)
+        ui->viewLogs->show();
+    else
+        ui->viewLogs->hide();
+}
+
+void StatusController::setProgress(const QVariantMap& d) {
+    ui->totalFilesLabel->show();
+    ui->sizeuploadedLabel->show();
+    ui->uploadingFileLabel->show();
+    const bool haveFigure = !ui->totalFiles->text().isEmpty();
+    auto hideCaptions = [this] {
+        for (QLabel* caption :
+             {ui->totalFilesLabel, ui->timeRemainingLabel, ui->sizeuploadedLabel, ui->uploadingFileLabel})
+            caption->hide();
+    };
+    auto value = [&d](const QString& key) { return d.value(key).toString(); };
+
+    if (d.isEmpty()) {
+        if (!haveFigure)
+            hideCaptions();
+        return;
+    }
+    if (d.size() == 1) {
+        const QString key = d.firstKey();
+        if (key == Protocol::KeyTotalFiles) {
+            ui->totalFiles->setText(value(key));
+            ui->sizeuploadedLabel->hide();
+            ui->uploadingFileLabel->hide();
+            ui->sizeuploaded->clear();
+            ui->uploadingFile->clear();
+        } else if (key == Protocol::KeyTotalSize && haveFigure) {
+            ui->sizeuploaded->setText(value(key));
+        }
+        ui->displayMsg->clear();
+        return;
+    }
+    if (d.size() == 2) {
+        if (!haveFigure)
+            hideCaptions();
+        return;
+    }
+    if (d.size() == 3) {
+        ui->timeRemainingLabel->hide();
+        ui->timeRemaining->clear();
+    } else {
+        ui->timeRemainingLabel->show();
+        ui->timeRemaining->setText(value(kTimeRemaining));
+    }
+    ui->totalFiles->setText(value(Protocol::KeyTotalFiles));
+    ui->sizeuploaded->setText(value(Protocol::KeyTotalSize));
+    ui->uploadingFile->setText(value(Protocol::KeyUploadingFile));
+    ui->displayMsg->clear();
+}
+
+void StatusController::startLocalBackup() {
+    if (mOwner.loginForBackupType)
+        mOwner.loginForBackupType(ask(mOwner.getStatusType, 0) != 0 ? 3 : 1);
+}
+
+void StatusController::ConfigureTM() {
+    ui->processing->setText(kProcessing);
+    ui->processing->show();
+    const int type = ask(mOwner.getStatusType, 0) != 0 ? 3 : 2;
+    ui->configureTimeMachine->hide();
+    if (mOwner.loginForBackupType)
+        mOwner.loginForBackupType(type);
+}
+
+void StatusController::StartStop(QAbstractButton* sender) {
+    if (!sender)
+        return;
+    const int tag = sender->property("tag").toInt();
+    const QString title = sender->text();
+    const bool stop = title == QStringLiteral("Stop") || title == QStringLiteral("Pause");
+    if (mOwner.startStop)
+        mOwner.startStop(tag, stop);
+    if (stop) {
+        if (tag == TimeMachineTag) {
+            if (ui->processing->text().startsWith(QStringLiteral("processing")))
+                ui->processing->hide();
+            sender->setText(QStringLiteral("Start"));
+            ui->TimeMachineTitle->setText(kTMStopped);
+        } else {
+            sender->setText(QStringLiteral("Resume"));
+        }
+    } else if (tag == TimeMachineTag) {
+        sender->setText(QStringLiteral("Stop"));
+        ui->TimeMachineTitle->setText(kTMResumed);
+    } else {
+        sender->setText(QStringLiteral("Pause"));
+    }
+}
+
+void StatusController::Restore() {
+    if (mOwner.RestoreWin)
+        mOwner.RestoreWin();
+}
+
+void StatusController::TMRestore() {
+    // Linux has no Time Machine browser: the mounted destination is opened in the file manager.
+    const QString mountPoint = ui->TMMountPointLabel->isHidden() ? QString() : ui->TMMountPoint->text();
+    if (mountPoint.isEmpty() || !QFileInfo(mountPoint).isDir()) {
+        trace(QStringLiteral("Time Machine restore: no mounted destination to browse"));
+        return;
+    }
+    const QUrl url = QUrl::fromLocalFile(mountPoint);
+    if (mOwner.openUrl)
+        mOwner.openUrl(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+void StatusController::viewlogs() {
+    if (mOwner.ViewLogs)
+        mOwner.ViewLogs();
+}
+
+void StatusController::closeWindow() {
+    hide();
+}
+
+void StatusController::closeWin() {
+    hide();
+    setDisplayMessage(kNoFiles);
+    ui->titleMsg->clear();
+}
+
+void StatusController::getTimeMachineDetails() {
+    if (!ui->TimeMachineDetailsView->isHidden() || mQuery)
+        return;
+    auto* process = new QProcess(this);
+    mQuery = process;
+    connect(process, &QProcess::finished, this, [this, process] {
+        const QString out = QString::fromUtf8(process->readAllStandardOutput());
+        const QString err = QString::fromUtf8(process->readAllStandardError());
+        process->deleteLater();
+        mQuery = nullptr;
+        timeMachineQueryFinished(out, err);
+    });
+    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError e) {
+        if (e != QProcess::FailedToStart)
+            return; // the end of a started tool arrives through finished()
+        process->deleteLater();
+        mQuery = nullptr;
+        timeMachineQueryFinished(QString(), QStringLiteral("The Time Machine tool could not be started."));
+    });
+    process->start(mPaths.profile().snapshotToolPath, {QStringLiteral("destinationinfo")});
+}
+
+void StatusController::timeMachineQueryFinished(const QString& out, const QString& err) {
+    if (!err.isEmpty()) {
+        ui->processing->setText(err.trimmed());
+        ui->processing->show();
+        timeMachineFailed();
+        return;
+    }
+    if (parseOutput(out).startsWith(QStringLiteral("Error"))) {
+        timeMachineFailed();
+        return;
+    }
+    ui->TimeMachineDetailsView->show();
+    ui->processing->hide();
+    mTMDetailsVisible = true;
+    ui->stopTM->show();
+    ui->restoreTM->show();
+    ui->configureTimeMachine->hide();
+    ui->restoreTM->setText(QStringLiteral("Restore"));
+    showStausWindow();
+    emit timeMachineDetailsFinished(true);
+}
+
+void StatusController::timeMachineFailed() {
+    if (mOwner.TimeMachineConfigurationFailed)
+        mOwner.TimeMachineConfigurationFailed();
+    ui->TimeMachineDetailsView->hide();
+    showStausWindow();
+    emit timeMachineDetailsFinished(false);
+}
+
+QString StatusController::parseOutput(const QString& output) {
+    QString text = output;
+    text.remove(QStringLiteral("=="));
+    // Only blanks and tabs are trimmed; line feeds separate the values.
+    qsizetype from = 0, to = text.size();
+    while (from < to && (text.at(from) == u' ' || text.at(from) == u'\t'))
+        ++from;
+    while (to > from && (text.at(to - 1) == u' ' || text.at(to - 1) == u'\t'))
+        --to;
+    text = text.mid(from, to - from);
+
+    QStringList values;
+    for (const QString& line : text.split(u'\n')) {
+        const QStringList pieces = line.split(QStringLiteral(": "));
+        if (pieces.size() >= 2)
+            values << pieces.at(1);
+    }
+    if (values.size() == 5) {
+        ui->TMName->setText(values.at(0));
+        ui->TMKind->setText(values.at(1));
+        ui->TMUrl->setText(values.at(2));
+        ui->TMMountPoint->setText(values.at(3));
+        ui->TMMountPointLabel->show();
+        ui->TMMountPoint->show();
+        return text;
+    }
+    if (values.size() == 4) {
+        // Set but not mounted.
+        ui->TMName->setText(values.at(0));
+        ui->TMKind->setText(values.at(1));
+        ui->TMUrl->setText(values.at(2));
+        ui->TMMountPoint->clear();
+        ui->TMMountPointLabel->hide();
+        ui->configureTimeMachine->hide();
+        ui->stopTM->show();
+        ui->restoreTM->show();
+        if (mOwner.TimeMachineStoppedManually)
+            mOwner.TimeMachineStoppedManually();
+        return text;
+    }
+    return text.contains(QStringLiteral("Name")) ? text : kFetchError;
+}
+
+void StatusController::TimeMachineProcessCompleted() {
+    getTimeMachineDetails();
+    ui->configureTimeMachine->hide();
+    ui->stopTM->show();
+    ui->restoreTM->show();
+}
+
+void StatusController::setConfigureTimeMachine() {
+    ui->processing->clear();
+    ui->processing->show();
+    if (!mTMDetailsVisible) {
+        ui->configureTimeMachine->show();
+        ui->stopTM->hide();
+        ui->restoreTM->hide();
+        // The panel tells us once for Cancel and once more for its closing: the choice is withdrawn
+        // only while it is still in place.
+        const int type = ask(mOwner.getStatusType, 0);
+        if ((type == 2 || type == 3) && mOwner.TimeMachineConfigurationFailed)
+            mOwner.TimeMachineConfigurationFailed();
+    }
+    showStausWindow();
+}
+
+QString StatusController::lastBackupRecordPath() const {
+    const QString folder = mPaths.pathForApplicationFile(AppPath::UserSupportFolder);
+    return folder.isEmpty() ? QString() : folder + u'/' + kLastBackupFile;
+}
+
+void StatusController::recordBackupCompleted(const QDateTime& when) {
+    const QString path = lastBackupRecordPath();
+    if (path.isEmpty())
+        return;
+    FileTools::makePath(QFileInfo(path).path());
+    QString why;
+    if (!PropertyList::writeDictionary(path, {{kLastBackupKey, when.toString(Qt::ISODate)}},
+                                       PropertyList::PublicMode, &why))
+        trace(QStringLiteral("write plist %1 failed: %2").arg(kLastBackupFile, why));
+    updateLastBackupLine();
+}
+
+void StatusController::updateLastBackupLine() {
+    const QString path = lastBackupRecordPath();
+    const QDateTime when =
+        path.isEmpty()
+            ? QDateTime()
+            : QDateTime::fromString(PropertyList::readDictionary(path).value(kLastBackupKey).toString(),
+                                    Qt::ISODate);
+    ui->lastBackup->setText(
+        when.isValid()
+            ? QStringLiteral("Last backup completed: %1").arg(QLocale().toString(when, QLocale::ShortFormat))
+            : QStringLiteral("No backup completed yet"));
+}

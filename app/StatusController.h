@@ -1,0 +1,124 @@
+#pragma once
+
+#include "AppTimings.h"
+#include "AppWindows.h"
+#include "FilePathsController.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QUrl>
+#include <QVariantMap>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class AppDelegate;
+class DistributedNotificationCenter;
+class QAbstractButton;
+class QProcess;
+class RezodeLoger;
+
+namespace Ui {
+class StatusController;
+}
+
+// The status window: who is logged in, what the local backup is doing with its live figures, the
+// choice of backup type, pause/resume, restore, logs, and the Time Machine section with the details
+// of the destination. The application controller creates it once and keeps it; everything it needs
+// from that controller comes through Owner.
+class StatusController : public QWidget, public StatusWindowApi {
+    Q_OBJECT
+  public:
+    // What the window asks of the application controller. Unset queries answer 0/false; unset
+    // actions do nothing.
+    struct Owner {
+        std::function<int()> getStatusType; // 0 nothing, 1 local, 2 Time Machine, 3 both
+        std::function<bool()> getPauseState;
+        std::function<bool()> isBackupPending;
+        std::function<bool()> isIntialBackuprunning;
+        std::function<bool()> isfirstTimeLogin;
+        std::function<void(int type)> loginForBackupType;
+        std::function<void(int tag, bool stop)> startStop;
+        std::function<void()> RestoreWin;
+        std::function<void()> ViewLogs;
+        std::function<void()> TimeMachineConfigurationFailed;
+        std::function<void()> TimeMachineStoppedManually;
+        // Shows what the platform offers to browse the snapshot backups (a folder in the file
+        // manager on Linux). Unset: QDesktopServices.
+        std::function<void(const QUrl&)> openUrl;
+    };
+
+    // Tags of the two StartStop buttons.
+    static constexpr int TimeMachineTag = 100;
+    static constexpr int PauseTag = 0;
+
+    // paths: the application's table, for the running account or the one it names.
+    StatusController(const FilePathsController& paths, Owner owner,
+                     DistributedNotificationCenter* notifications, RezodeLoger* logger,
+                     AppTimings timings = AppTimings(), QWidget* parent = nullptr);
+    ~StatusController() override;
+
+    // The window over the application controller: its paths, logger, notification center, timings
+    // and operations (the factory of AppWindows::status).
+    static std::unique_ptr<StatusWindowApi> forApplication(AppDelegate& app);
+    // The operations of the application controller, as the window asks for them.
+    static Owner ownerFor(AppDelegate& app);
+
+    // Called by the application controller.
+    QWidget* window() override { return this; }
+    void setPosition(const QString& userName) override;
+    void showStausWindow() override;
+    void setTitleMessage(const QString& text) override;
+    void setDisplayMessage(const QString& text) override;
+    void setProgress(const QVariantMap& progress) override;
+    void getTimeMachineDetails() override;
+    void TimeMachineProcessCompleted() override;
+    void setConfigureTimeMachine() override;
+    void closeWin();
+
+    // The text of tmutil's destination listing, as parsed for the details; fills the details labels.
+    // A result beginning with "Error" is a failure.
+    QString parseOutput(const QString& output);
+
+    bool TMDetailsVisible() const { return mTMDetailsVisible; }
+    bool isQueryingTimeMachine() const { return mQuery != nullptr; }
+
+    // The record of the last completed backup ("LastBackupCompleted.plist" in the user support
+    // folder) and its line in the window.
+    QString lastBackupRecordPath() const;
+    void recordBackupCompleted(const QDateTime& when);
+
+  public slots:
+    void startLocalBackup();
+    void ConfigureTM();
+    void StartStop(QAbstractButton* sender);
+    void Restore();
+    void TMRestore();
+    void viewlogs();
+    void closeWindow();
+    void ResetStatusView();
+
+  signals:
+    // A destination query has ended and the window shows its outcome.
+    void timeMachineDetailsFinished(bool succeeded);
+
+  private:
+    void windowDidLoad();
+    void applyLayout(int type);
+    void setTimeMachineStatus();
+    void hideFigures();
+    void timeMachineQueryFinished(const QString& out, const QString& err);
+    void timeMachineFailed();
+    void updateLastBackupLine();
+    void trace(const QString& line);
+
+    std::unique_ptr<Ui::StatusController> ui;
+    FilePathsController mPaths;
+    Owner mOwner;
+    DistributedNotificationCenter* mNotifications;
+    RezodeLoger* mLogger;
+    AppTimings mTimings; // startupWindow: an idle window is re-examined this much later
+    bool mTMDetailsVisible = false;
+    QProcess* mQuery = nullptr; // the running destination query, a child of the window
+};

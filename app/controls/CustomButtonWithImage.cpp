@@ -1,0 +1,3 @@
+#include "CustomButtonWithImage.h"
+
+CustomButtonWithImage::CustomButtonWithImage(QWidget* parent) : CustomButtonCell(parent) {}

@@ -1,0 +1,15 @@
+#include "Header.h"
+
+#include <QPainter>
+
+Header::Header(QWidget* parent) : QWidget(parent) {}
+
+QColor Header::fillColor() {
+    return QColor(90, 173, 246);
+}
+
+void Header::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.fillRect(rect(), fillColor());
+    QWidget::paintEvent(event);
+}
