@@ -1,0 +1,289 @@
+// The restore window against the appliance fixture, offscreen:
+//  1. restoring folders of many files through the window's real download path (one rsync per ticked
+//     item, progress lines into the status line, the exclusion editor around each item) against a bare
+//     rsync of the same items, one after another into a fresh folder;
+//  2. listing a folder of many entries, from the expand in the outline until its rows are in the model,
+//     and until the window has been painted with them, against a bare "rsync --list-only" of the folder.
+//
+//   bench_restore [--full] [--private]
+//
+// Without arguments a smoke run of a few seconds (10 MB in 100 files, 2,000 entries); --full restores
+// 1 GB in 10,000 files (10 folders) and lists 100,000 entries. --private restores with the private
+// rsync copy instead of the system rsync. Needs root, like the fixture.
+#include "Appliance.h"
+#include "FilePathsController.h"
+#include "FileTools.h"
+#include "PropertyList.h"
+#include "Protocol.h"
+#include "RestoreViewController.h"
+#include "RezodeLoger.h"
+#include "RsyncConventions.h"
+#include "TestRoots.h"
+#include "ui_RestoreViewController.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QTreeView>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+const QString Account = QStringLiteral("bench");
+const QString Password = QStringLiteral("bench-only");
+
+// Runs a real event loop (it sleeps while nothing happens, as the application's does) until condition
+// holds, looking every 5 ms; false after timeoutMs.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer t;
+    t.start();
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || t.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    poll.start(5);
+    if (!condition())
+        loop.exec();
+    return condition();
+}
+
+ZHTreeNode* topNode(RestoreViewController& w, const QString& name) {
+    for (ZHTreeNode* n : w.treeModel()->tree().mRootItem()->getChildren())
+        if (n->relativePath() == name)
+            return n;
+    return nullptr;
+}
+
+// Folder sizes below a path, to check that both runs brought everything.
+qint64 bytesBelow(const QString& folder, int* files) {
+    qint64 total = 0;
+    *files = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        total += it.nextFileInfo().size();
+        ++*files;
+    }
+    return total;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool full = args.contains(QStringLiteral("--full"));
+    const bool privateRsync = args.contains(QStringLiteral("--private"));
+    const int files = full ? 10000 : 100;
+    const qint64 totalBytes = full ? (qint64(1) << 30) : 10 * 1024 * 1024;
+    const int folders = 10;
+    const int entries = full ? 100000 : 2000;
+    const int rounds = full ? 2 : 1;
+
+    const QString reason = Appliance::skipReason();
+    if (!reason.isEmpty()) {
+        std::printf("skipped: %s\n", qPrintable(reason));
+        return 0;
+    }
+    QString error;
+    const FixtureUser user = FixtureUser::get(&error);
+    if (user.name.isEmpty()) {
+        std::printf("skipped: no fixture user: %s\n", qPrintable(error));
+        return 0;
+    }
+    Appliance appliance;
+    appliance.addUser(Account, Password);
+    if (!appliance.start(&error)) {
+        std::printf("appliance did not start: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    // The items: folders "Set 0".."Set 9" sharing the files; and one folder of many empty entries.
+    const qint64 fileBytes = totalBytes / files;
+    QByteArray noise(int(fileBytes) + 4096, Qt::Uninitialized);
+    QRandomGenerator random(18);
+    for (char& c : noise)
+        c = char(random.generate() & 0xff);
+    const QString area = appliance.modulePath() + u'/' + Account;
+    for (int i = 0; i < files; ++i) {
+        const QString folder = area + QStringLiteral("/Set %1").arg(i % folders);
+        if (i < folders)
+            FileTools::makePath(folder);
+        QFile f(folder + QStringLiteral("/file %1.bin").arg(i));
+        if (!f.open(QIODevice::WriteOnly) ||
+            f.write(noise.constData() + (i % 4096), fileBytes) != fileBytes) {
+            std::printf("cannot write %s\n", qPrintable(f.fileName()));
+            return 1;
+        }
+    }
+    FileTools::makePath(area + QStringLiteral("/Big"));
+    for (int i = 0; i < entries; ++i)
+        QFile(area + QStringLiteral("/Big/entry %1.txt").arg(i, 6, 10, QChar(u'0')))
+            .open(QIODevice::WriteOnly);
+
+    // The window's world: a temporary root with the user's support folder and account record.
+    TempRoot root;
+    root.createHome(user);
+    FilePathsController paths(FilePathsController::Table::Application, root.profile());
+    paths.setM_ConsoleUserName(user.name);
+    // The window acts for the user, here the account running the benchmark (rsync wants the password
+    // file to belong to whoever runs it, and files written as root take their folder's owner).
+    const QString supportFolder = paths.pathForApplicationFile(AppPath::UserSupportFolder);
+    FileTools::makePath(supportFolder);
+    if (::chown(QFile::encodeName(supportFolder).constData(), ::geteuid(), ::getegid()) != 0) {
+        std::printf("cannot take over %s\n", qPrintable(supportFolder));
+        return 1;
+    }
+    const QString privateCopy = paths.pathForApplicationFile(AppPath::PrivateRsync);
+    FileTools::makePath(QFileInfo(privateCopy).absolutePath());
+    QFile::copy(QStringLiteral(ZH_PRIVATE_RSYNC), privateCopy);
+    PropertyList::writeDictionary(
+        paths.pathForApplicationFile(AppPath::RsyncVersion),
+        {{Protocol::DefaultRsync, privateRsync ? QStringLiteral("0") : QStringLiteral("1")}},
+        PropertyList::PublicMode);
+    PropertyList::writeDictionary(
+        paths.pathForApplicationFile(AppPath::UserDetails),
+        {{Protocol::UserName, Account}, {Protocol::Password, Password}, {Protocol::Ip, appliance.address()}},
+        PropertyList::OwnerOnlyMode);
+    RezodeLoger trace;
+    trace.setLogWritePath(root.path() + QStringLiteral("/InteractiveTrace.txt"));
+    const QString barePasswordFile = root.path() + QStringLiteral("/bare.pw");
+    RsyncConventions::writePasswordFile(barePasswordFile, Password,
+                                        RsyncConventions::ApplicationPasswordFileMode);
+
+    RestoreViewController window(root.profile(), user.name, &trace, nullptr);
+    const QString excludeList = paths.pathForApplicationFile(AppPath::InitialExcludeList);
+    window.setExcludeListDelegate(
+        {[excludeList](const QString& p) {
+             QStringList l = PropertyList::readStringArray(excludeList);
+             PropertyList::writeStringArray(excludeList, l << p, PropertyList::PublicMode);
+         },
+         [excludeList](const QString& p) {
+             QStringList l = PropertyList::readStringArray(excludeList);
+             l.removeAll(p);
+             PropertyList::writeStringArray(excludeList, l, PropertyList::PublicMode);
+         }});
+    window.resize(900, 600);
+    window.show();
+    if (!waitFor([&] { return !window.isBusy() && topNode(window, QStringLiteral("Big")); }, 120000)) {
+        QFile log(root.path() + QStringLiteral("/InteractiveTrace.txt"));
+        log.open(QIODevice::ReadOnly);
+        std::printf("the root listing did not arrive:\n%s\n", log.readAll().constData());
+        return 1;
+    }
+
+    std::printf("restore: %d files, %lld bytes in %d folders, %s rsync\n", files, qint64(files) * fileBytes,
+                folders, privateRsync ? "private" : "system");
+    QStringList items;
+    for (int i = 0; i < folders; ++i)
+        items << QStringLiteral("Set %1").arg(i);
+    for (const QString& item : items)
+        window.treeModel()->toggle(topNode(window, item));
+
+    double bestWindow = 1e99, bestBare = 1e99;
+    for (int round = 0; round < rounds; ++round) {
+        // A bare rsync of the same items, one run per item, into a fresh folder.
+        const QString bare = root.path() + QStringLiteral("/bare");
+        FileTools::makePath(bare);
+        QElapsedTimer t;
+        t.start();
+        for (const QString& item : items) {
+            QProcess rsync;
+            rsync.start(QStringLiteral("rsync"),
+                        {QStringLiteral("--recursive"), QStringLiteral("--password-file=") + barePasswordFile,
+                         RsyncConventions::remotePath(RsyncConventions::RemoteForm::UserItemPlain,
+                                                      {Account, appliance.address(), Account, item},
+                                                      RsyncConventions::Launch::Direct),
+                         bare + u'/'});
+            if (!rsync.waitForFinished(-1) || rsync.exitCode() != 0) {
+                std::printf("bare rsync of %s failed: %s\n", qPrintable(item),
+                            rsync.readAllStandardError().constData());
+                return 1;
+            }
+        }
+        const double bareSeconds = t.nsecsElapsed() / 1e9;
+        int bareFiles = 0;
+        const qint64 bareBytes = bytesBelow(bare, &bareFiles);
+        QDir(bare).removeRecursively();
+
+        // The window's download of the ticked folders.
+        const QString destination = root.path() + QStringLiteral("/restored");
+        FileTools::makePath(destination);
+        window.setDownloadLocation(destination);
+        bool finished = false;
+        QStringList failed;
+        const auto connection =
+            QObject::connect(&window, &RestoreViewController::restoreFinished, [&](const QStringList& f) {
+                finished = true;
+                failed = f;
+            });
+        t.restart();
+        window.Restore();
+        waitFor([&] { return finished; }, 3600000);
+        const double windowSeconds = t.nsecsElapsed() / 1e9;
+        QObject::disconnect(connection);
+        int windowFiles = 0;
+        const qint64 windowBytes = bytesBelow(destination, &windowFiles);
+        QDir(destination).removeRecursively();
+        if (!finished || !failed.isEmpty() || windowFiles != bareFiles || windowBytes != bareBytes) {
+            std::printf("restore incomplete: %d files / %lld bytes (bare %d / %lld), failed: %s\n",
+                        windowFiles, windowBytes, bareFiles, bareBytes, qPrintable(failed.join(u',')));
+            return 1;
+        }
+        std::printf("  round %d: bare rsync %.2f s, restore window %.2f s (%.3fx)\n", round + 1, bareSeconds,
+                    windowSeconds, windowSeconds / bareSeconds);
+        bestBare = std::min(bestBare, bareSeconds);
+        bestWindow = std::min(bestWindow, windowSeconds);
+    }
+    std::printf("  best: bare rsync %.2f s, restore window %.2f s, ratio %.3f\n", bestBare, bestWindow,
+                bestWindow / bestBare);
+
+    // Listing: a bare "rsync --list-only" of the folder, then the expand in the outline.
+    std::printf("listing: a folder of %d entries\n", entries);
+    QElapsedTimer t;
+    t.start();
+    QProcess list;
+    list.start(QStringLiteral("rsync"),
+               {QStringLiteral("--list-only"), QStringLiteral("--password-file=") + barePasswordFile,
+                RsyncConventions::remotePath(RsyncConventions::RemoteForm::UserItemPlain,
+                                             {Account, appliance.address(), Account, QStringLiteral("Big/")},
+                                             RsyncConventions::Launch::Direct)});
+    list.waitForFinished(-1);
+    const qsizetype listed = list.readAllStandardOutput().count('\n');
+    std::printf("  bare rsync --list-only: %.3f s (%lld lines)\n", t.nsecsElapsed() / 1e9, qint64(listed));
+
+    ZHTreeNode* big = topNode(window, QStringLiteral("Big"));
+    QTreeView* outline = window.ui()->mOutlineView;
+    t.restart();
+    outline->expand(window.treeModel()->indexFor(big));
+    const bool arrived = waitFor(
+        [&] {
+            big = topNode(window, QStringLiteral("Big"));
+            return big && !big->hasdummyChildren() &&
+                   window.treeModel()->rowCount(window.treeModel()->indexFor(big)) == entries;
+        },
+        600000);
+    const double inModel = t.nsecsElapsed() / 1e9;
+    window.grab(); // lays out and paints the outline with the new rows
+    const double painted = t.nsecsElapsed() / 1e9;
+    if (!arrived) {
+        std::printf("  the folder's rows did not arrive\n");
+        return 1;
+    }
+    std::printf("  restore window: rows in the outline's model %.3f s, painted %.3f s\n", inModel, painted);
+    return 0;
+}
