@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <array>
 #include <csignal>
 #include <unistd.h>
 
@@ -34,7 +35,27 @@ QPointer<RestoreViewController> sShared;
 using Form = RsyncConventions::RemoteForm;
 
 QStringList pieces(const QString& line) {
-    return line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    return line.split(blanks, Qt::SkipEmptyParts);
+}
+
+// A listing line's four leading fields (permissions, size, date, time) and the name after them, which
+// keeps its inner blanks. False when the line has no name.
+bool listingFields(QStringView line, std::array<QStringView, 4>& fields, QStringView& name) {
+    qsizetype i = 0;
+    const qsizetype n = line.size();
+    for (QStringView& field : fields) {
+        while (i < n && line[i].isSpace())
+            ++i;
+        const qsizetype start = i;
+        while (i < n && !line[i].isSpace())
+            ++i;
+        if (start == i)
+            return false;
+        field = line.sliced(start, i - start);
+    }
+    name = line.sliced(i).trimmed();
+    return !name.isEmpty();
 }
 
 // The name part of a listing line: everything after the first occurrence of the time field.
@@ -303,15 +324,16 @@ QString RestoreViewController::snapshotFolderFor(const QString& title) const {
 
 QList<QVariantMap> RestoreViewController::ParseOutput(const QString& output) {
     QList<QVariantMap> entries;
-    for (const QString& line : output.split(u'\n')) {
-        const QStringList p = pieces(line);
-        if (p.size() < 5 || p.at(4).startsWith(u'.'))
+    std::array<QStringView, 4> f;
+    QStringView name;
+    for (QStringView line : QStringView(output).split(u'\n')) {
+        if (!listingFields(line, f, name) || name.startsWith(u'.'))
             continue;
-        entries.append({{QStringLiteral("Permission"), p.at(0)},
-                        {QStringLiteral("Type"), p.at(1)},
-                        {QStringLiteral("LMD"), p.at(2)},
-                        {QStringLiteral("LMT"), p.at(3)},
-                        {QStringLiteral("RelativePath"), nameAfter(line, p.at(3))}});
+        entries.append({{QStringLiteral("Permission"), f[0].toString()},
+                        {QStringLiteral("Type"), f[1].toString()},
+                        {QStringLiteral("LMD"), f[2].toString()},
+                        {QStringLiteral("LMT"), f[3].toString()},
+                        {QStringLiteral("RelativePath"), name.toString()}});
     }
     return entries;
 }
