@@ -436,29 +436,28 @@ void AppDelegate::RestoreWin() {
     RestoreViewControllerDlg->setExcludeListDelegate(ExcludeControllerDlg.get());
 }
 
-void AppDelegate::TimeMachine() {
+bool AppDelegate::makeTimeMachineWindow() {
     if (!TimeMachineDlg && mServices.windows.timeMachine) {
         TimeMachineDlg = mServices.windows.timeMachine(*this);
         if (TimeMachineDlg)
             TimeMachineDlg->StartTimeMachineBackupFirstTime();
     }
     if (!TimeMachineDlg)
-        return;
+        return false;
     TimeMachineDlg->reset();
+    return true;
+}
+
+void AppDelegate::TimeMachine() {
+    if (!makeTimeMachineWindow())
+        return;
     TimeMachineDlg->window()->show();
     TimeMachineDlg->window()->raise();
 }
 
 void AppDelegate::StartTimeMachine() {
-    if (!TimeMachineDlg && mServices.windows.timeMachine) {
-        TimeMachineDlg = mServices.windows.timeMachine(*this);
-        if (TimeMachineDlg)
-            TimeMachineDlg->StartTimeMachineBackupFirstTime();
-    }
-    if (!TimeMachineDlg)
-        return;
-    TimeMachineDlg->reset();
-    TimeMachineDlg->setAttempt(1);
+    if (makeTimeMachineWindow())
+        TimeMachineDlg->setAttempt(1);
 }
 
 void AppDelegate::launchTimeMachineWindow() {

@@ -159,6 +159,8 @@ class AppDelegate : public QObject {
     void setStatusMessage(const QString& text);
     // The tray's look for a backup that is paused, or the regular icon again.
     void showPauseState(bool paused);
+    // The Time Machine panel, made on first use (its automatic first attempt starts then) and reset.
+    bool makeTimeMachineWindow();
     // Reads the record, lets change alter it and writes it back; false when it could not be written
     // (a record that exists but cannot be read is left alone rather than replaced by a partial one).
     bool updateUserDetails(const std::function<void(AccountRecord&)>& change);
