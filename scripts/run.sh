@@ -4,4 +4,4 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh" "$top/build"
-exec "$top/build/tests/host/zh-backup-demo"
+exec "$top/build/tests/daemon/host/zh-backup-demo"

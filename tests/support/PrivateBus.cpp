@@ -2,6 +2,7 @@
 
 #include "ChildProcess.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -114,5 +115,18 @@ void PrivateBus::stop() {
         else
             qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
         mExported = false;
+    }
+}
+
+QDBusConnection PrivateBus::connect(const QString& prefix) {
+    static int connections = 0;
+    QDeadlineTimer deadline(5000);
+    for (;;) {
+        const QString name = QStringLiteral("%1-%2").arg(prefix).arg(++connections);
+        QDBusConnection connection = QDBusConnection::connectToBus(mAddress, name);
+        if (connection.isConnected() || deadline.hasExpired())
+            return connection;
+        QDBusConnection::disconnectFromBus(name);
+        QThread::msleep(20);
     }
 }

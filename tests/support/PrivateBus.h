@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDBusConnection>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -25,6 +26,10 @@ class PrivateBus {
 
     // Points DBUS_SYSTEM_BUS_ADDRESS of this process (and of children started afterwards) at the bus.
     void exportAsSystemBus();
+
+    // A new connection to the bus, named "<prefix>-<n>"; the bus's socket can appear a moment before
+    // it accepts connections, so this retries for a few seconds. Check isConnected() on the result.
+    QDBusConnection connect(const QString& prefix);
 
   private:
     QTemporaryDir mDir;
