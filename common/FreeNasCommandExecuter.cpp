@@ -13,15 +13,15 @@
 
 FreeNasCommandExecuter::FreeNasCommandExecuter(FreeNasCommandExecuterController* controller,
                                                RezodeLoger* sessionLogger, std::chrono::milliseconds grace)
-    : controller(controller), mSessionLogger(sessionLogger ? sessionLogger : &RezodeLoger::progressLogger()),
+    : mController(controller), mSessionLogger(sessionLogger ? sessionLogger : &RezodeLoger::progressLogger()),
       mGrace(grace) {}
 
 FreeNasCommandExecuter::~FreeNasCommandExecuter() {
-    if (task) {
-        task->disconnect(this);
-        task->kill();
-        task->waitForFinished(1000);
-        delete task;
+    if (mTask) {
+        mTask->disconnect(this);
+        mTask->kill();
+        mTask->waitForFinished(1000);
+        delete mTask;
     }
 }
 
@@ -48,14 +48,14 @@ FreeNasCommandExecuter::Credentials::forAccount(const QString& name, uid_t uid, 
 
 void FreeNasCommandExecuter::startProcess() {
     mIsProcessingStage = true;
-    taskDidTerminate = false;
+    mTaskDidTerminate = false;
     mExitCode = -1;
     mOutDecoder.resetState();
     mErrDecoder.resetState();
 
     // The process object lives on the starting thread, so its output is delivered there.
     auto* process = new QProcess();
-    task = process;
+    mTask = process;
     if (!mEnvironment.isEmpty()) {
         QProcessEnvironment env;
         for (auto it = mEnvironment.cbegin(); it != mEnvironment.cend(); ++it)
@@ -106,17 +106,17 @@ void FreeNasCommandExecuter::stopProcess() {
 }
 
 void FreeNasCommandExecuter::receivedData() {
-    QProcess* process = task;
+    QProcess* process = mTask;
     if (!process || sender() != process)
         return;
     const QByteArray bytes = process->readAllStandardOutput();
     const QString text = mOutDecoder.decode(bytes);
-    if (!text.isEmpty() && controller)
-        controller->updateProgress(text, this);
+    if (!text.isEmpty() && mController)
+        mController->updateProgress(text, this);
 }
 
 void FreeNasCommandExecuter::receivedError() {
-    QProcess* process = task;
+    QProcess* process = mTask;
     if (!process || sender() != process)
         return;
     const QByteArray bytes = process->readAllStandardError();
@@ -124,39 +124,39 @@ void FreeNasCommandExecuter::receivedError() {
         return;
     const QString text = mErrDecoder.decode(bytes);
     mSessionLogger->logSessionTrace(text, true);
-    if (!text.isEmpty() && controller)
-        controller->getError(text, this);
+    if (!text.isEmpty() && mController)
+        mController->getError(text, this);
 }
 
 void FreeNasCommandExecuter::childEnded() {
-    if (taskDidTerminate)
+    if (mTaskDidTerminate)
         return;
-    taskDidTerminate = true;
+    mTaskDidTerminate = true;
     {
         QMutexLocker lock(&mPidLock);
         mProcessId = 0;
     }
-    if (QProcess* process = task)
+    if (QProcess* process = mTask)
         mExitCode =
             process->error() == QProcess::FailedToStart || process->exitStatus() == QProcess::CrashExit
                 ? -1
                 : process->exitCode();
     // Whatever is still in the pipes belongs to this run.
-    if (QProcess* process = task) {
+    if (QProcess* process = mTask) {
         const QString out = mOutDecoder.decode(process->readAllStandardOutput());
-        if (!out.isEmpty() && controller)
-            controller->updateProgress(out, this);
+        if (!out.isEmpty() && mController)
+            mController->updateProgress(out, this);
         const QByteArray errBytes = process->readAllStandardError();
         if (!errBytes.isEmpty()) {
             const QString err = mErrDecoder.decode(errBytes);
             mSessionLogger->logSessionTrace(err, true);
-            if (!err.isEmpty() && controller)
-                controller->getError(err, this);
+            if (!err.isEmpty() && mController)
+                mController->getError(err, this);
         }
     }
     // The grace time runs on the starting thread; clean-up and completion happen on the main thread.
     QPointer<FreeNasCommandExecuter> self(this);
-    QTimer::singleShot(mGrace, task.data(), [self] {
+    QTimer::singleShot(mGrace, mTask.data(), [self] {
         QObject* main = QCoreApplication::instance();
         QMetaObject::invokeMethod(
             main ? main : self.data(),
@@ -169,14 +169,14 @@ void FreeNasCommandExecuter::childEnded() {
 }
 
 void FreeNasCommandExecuter::cleanup() {
-    if (QProcess* process = task) {
+    if (QProcess* process = mTask) {
         process->disconnect(this);
         process->deleteLater();
     }
-    task.clear();
+    mTask.clear();
     mArguments.clear();
-    taskDidTerminate = false;
+    mTaskDidTerminate = false;
     mIsProcessingStage = false;
-    if (controller)
-        controller->processFinishedOfEngine(this);
+    if (mController)
+        mController->processFinishedOfEngine(this);
 }

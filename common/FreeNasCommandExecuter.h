@@ -77,18 +77,18 @@ class FreeNasCommandExecuter : public QObject {
     void childEnded();
     void cleanup();
 
-    FreeNasCommandExecuterController* controller;
+    FreeNasCommandExecuterController* mController;
     RezodeLoger* mSessionLogger;
     std::chrono::milliseconds mGrace;
     QString mLaunchPath;
     QStringList mArguments;
     QMap<QString, QString> mEnvironment;
 
-    QPointer<QProcess> task;
+    QPointer<QProcess> mTask;
     QStringDecoder mOutDecoder{QStringDecoder::Utf8};
     QStringDecoder mErrDecoder{QStringDecoder::Utf8};
     std::atomic<bool> mIsProcessingStage{false};
-    bool taskDidTerminate = false;
+    bool mTaskDidTerminate = false;
     mutable QMutex mPidLock;
     qint64 mProcessId = 0;
     std::optional<Credentials> mCredentials;

@@ -128,12 +128,12 @@ void RezodeLoger::writeSessionFile(const QString& text) {
 void RezodeLoger::logSessionTraceWithoutTimeStamp(const QString& message, bool flush) {
     QMutexLocker logger(&mLoggerLock);
     if (!message.isEmpty()) {
-        QMutexLocker lock(&pLock);
+        QMutexLocker lock(&mPLock);
         mSessionTraceMsgs += traceLine(message, now());
     }
     if (message.isNull())
         return;
-    QMutexLocker lock(&pLock);
+    QMutexLocker lock(&mPLock);
     if (mSessionTraceMsgs.size() > SessionTraceThreshold - 1 || flush) {
         writeSessionFile(mSessionTraceMsgs);
         mSessionTraceMsgs.clear();

@@ -58,7 +58,7 @@ class RezodeLoger {
     Clock mClock;
     mutable QMutex mLoggerLock; // the logger-wide lock
     QMutex mLock;               // guards mDaemonTraceMsgs
-    QMutex pLock;               // guards mSessionTraceMsgs in the plain-append session operation
+    QMutex mPLock;              // guards mSessionTraceMsgs in the plain-append session operation
     QString mDaemonTraceMsgs;
     QString mLogWritePath;
     QString mSessionTraceMsgs;

@@ -196,13 +196,13 @@ bool DataBaseWraper::initializeDatabaseAtPath(const QString& folder, const QStri
     if (listingCGI) {
         mThrottle.pause(IndexThrottle::Pause::DeltaCreation);
         closeDatabase();
-        mdbPath = masterPath(folder, mainDBName);
-        const bool existed = QFileInfo::exists(mdbPath);
-        mDatabase = std::make_unique<SQLiteDatabase>(mdbPath);
+        mDbPath = masterPath(folder, mainDBName);
+        const bool existed = QFileInfo::exists(mDbPath);
+        mDatabase = std::make_unique<SQLiteDatabase>(mDbPath);
         if (!mDatabase->open())
             return fail(error);
         if (!existed)
-            FileTools::adoptParentOwner(mdbPath);
+            FileTools::adoptParentOwner(mDbPath);
         if (!mDatabase->executeUpdate(CreateMasterSQL))
             return fail(error);
         return true;
@@ -211,7 +211,7 @@ bool DataBaseWraper::initializeDatabaseAtPath(const QString& folder, const QStri
     // The name is reserved by creating the file exclusively and holding an flock on it while the
     // delta is written: a delta without that lock was left behind by a process that ended.
     int reserved = -1;
-    mdbPath = firstFreeDeltaName(
+    mDbPath = firstFreeDeltaName(
         folder, QDateTime::currentDateTime(), ProgressSuffix,
         [&](const QString& path) {
             reserved = ::open(QFile::encodeName(path).constData(),
@@ -219,13 +219,13 @@ bool DataBaseWraper::initializeDatabaseAtPath(const QString& folder, const QStri
             return reserved >= 0;
         },
         error);
-    if (mdbPath.isEmpty())
+    if (mDbPath.isEmpty())
         return false;
     ::flock(reserved, LOCK_EX | LOCK_NB);
     mReservation = reserved;
-    FileTools::adoptParentOwner(mdbPath);
+    FileTools::adoptParentOwner(mDbPath);
     mThrottle.pause(IndexThrottle::Pause::DeltaCreation);
-    mDatabase = std::make_unique<SQLiteDatabase>(mdbPath);
+    mDatabase = std::make_unique<SQLiteDatabase>(mDbPath);
     if (!mDatabase->open() || !mDatabase->executeUpdate(CreateDeltaSQL))
         return fail(error);
     return true;
@@ -233,8 +233,8 @@ bool DataBaseWraper::initializeDatabaseAtPath(const QString& folder, const QStri
 
 bool DataBaseWraper::openDatabaseAtPath(const QString& folder, const QString& fileName, QString* error) {
     closeDatabase();
-    mdbPath = fileName.isEmpty() ? folder : folder + QStringLiteral("/%1").arg(fileName);
-    mDatabase = std::make_unique<SQLiteDatabase>(mdbPath);
+    mDbPath = fileName.isEmpty() ? folder : folder + QStringLiteral("/%1").arg(fileName);
+    mDatabase = std::make_unique<SQLiteDatabase>(mDbPath);
     if (!mDatabase->open())
         return fail(error);
     return true;
@@ -290,20 +290,20 @@ bool DataBaseWraper::unInitializeDatabase(QString* error) {
     closeDatabase();
     bool finished = true;
     // Only a delta being written is finished; any other file keeps its name.
-    if (mdbPath.endsWith(ProgressSuffix)) {
-        const QString finishedName = mdbPath.left(mdbPath.size() - qsizetype(strlen(".progress")));
-        const QString from = mdbPath;
+    if (mDbPath.endsWith(ProgressSuffix)) {
+        const QString finishedName = mDbPath.left(mDbPath.size() - qsizetype(strlen(".progress")));
+        const QString from = mDbPath;
         if (!moveWithoutReplacing(from, finishedName)) {
             // Another writer finished a delta of the same name meanwhile: take the next free one.
             finished = !firstFreeDeltaName(
-                            QFileInfo(mdbPath).path(), QDateTime::currentDateTime(),
+                            QFileInfo(mDbPath).path(), QDateTime::currentDateTime(),
                             QStringLiteral(".") + DeltaExtension,
                             [&](const QString& path) { return moveWithoutReplacing(from, path); }, error)
                             .isEmpty();
         }
     }
     releaseReservation();
-    mdbPath = QStringLiteral("");
+    mDbPath = QStringLiteral("");
     return finished;
 }
 
@@ -455,8 +455,8 @@ bool DataBaseWraper::compactIfWorthIt(SQLiteDatabase& master) {
 bool DataBaseWraper::vacuum(const QVariant&, const QString& masterDBPath, const QString& mainDBName,
                             QString* error) {
     closeDatabase();
-    mdbPath = masterPath(masterDBPath, mainDBName);
-    mDatabase = std::make_unique<SQLiteDatabase>(mdbPath);
+    mDbPath = masterPath(masterDBPath, mainDBName);
+    mDatabase = std::make_unique<SQLiteDatabase>(mDbPath);
     if (!mDatabase->open())
         return fail(error);
     const bool done = mDatabase->executeUpdate(QStringLiteral("VACUUM"));
@@ -469,7 +469,7 @@ bool DataBaseWraper::vacuum(const QVariant&, const QString& masterDBPath, const 
 void DataBaseWraper::removeDataBaseAtPath(const QString& path) {
     closeDatabase();
     ::unlink(QFile::encodeName(path).constData());
-    if (path == mdbPath)
+    if (path == mDbPath)
         releaseReservation();
 }
 

@@ -93,7 +93,7 @@ class DataBaseWraper {
     static QString encryptPath(const QString& path);
     static QString decryptPath(const QString& path);
 
-    QString dbPath() const { return mdbPath; }
+    QString dbPath() const { return mDbPath; }
     SQLiteDatabase* database() const { return mDatabase.get(); }
 
     static QString masterPath(const QString& folder, const QString& mainDBName);
@@ -115,7 +115,7 @@ class DataBaseWraper {
     bool fail(QString* error) const;
 
     std::unique_ptr<SQLiteDatabase> mDatabase;
-    QString mdbPath;
+    QString mDbPath;
     int mReservation = -1; // the delta being written, flock'ed while this writer holds it
     IndexThrottle mThrottle;
 };

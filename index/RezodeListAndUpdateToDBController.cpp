@@ -40,15 +40,15 @@ RezodeListAndUpdateToDBController::RezodeListAndUpdateToDBController(const Platf
 }
 
 RezodeListAndUpdateToDBController::~RezodeListAndUpdateToDBController() {
-    if (task) {
-        task->disconnect(this);
-        if (task->state() != QProcess::NotRunning) {
+    if (mTask) {
+        mTask->disconnect(this);
+        if (mTask->state() != QProcess::NotRunning) {
             signalChild(SIGKILL);
-            task->kill();
-            task->waitForFinished(5000);
+            mTask->kill();
+            mTask->waitForFinished(5000);
         }
-        delete task;
-        task = nullptr;
+        delete mTask;
+        mTask = nullptr;
         removePasswordFile();
     }
 }
@@ -65,8 +65,8 @@ RsyncConventions::Command RezodeListAndUpdateToDBController::firstLevelCommand(b
 }
 
 QStringList RezodeListAndUpdateToDBController::folderLevelArguments(const QString& folder) const {
-    const QStringList values{userName, serverIp, userName, folder};
-    if (IsBuiltinRsync) {
+    const QStringList values{mUserName, mServerIp, mUserName, folder};
+    if (mIsBuiltinRsync) {
         const QString remote = RsyncConventions::remotePath(RsyncConventions::RemoteForm::UserFolder, values,
                                                             RsyncConventions::Launch::Shell);
         const QString password = QStringLiteral("--password-file=\"%1\"")
@@ -101,7 +101,7 @@ QString RezodeListAndUpdateToDBController::listDescription(const QStringList& li
 }
 
 bool RezodeListAndUpdateToDBController::isRunning() const {
-    return (task && task->state() != QProcess::NotRunning) || mIsProcessingStage || mStepTimer.isActive() ||
+    return (mTask && mTask->state() != QProcess::NotRunning) || mIsProcessingStage || mStepTimer.isActive() ||
            mLineTimer.isActive();
 }
 
@@ -114,9 +114,9 @@ void RezodeListAndUpdateToDBController::waituntilOperationDone() {
 }
 
 void RezodeListAndUpdateToDBController::stopProcess() {
-    if (task && task->state() != QProcess::NotRunning) {
+    if (mTask && mTask->state() != QProcess::NotRunning) {
         signalChild(SIGKILL);
-        task->kill();
+        mTask->kill();
     }
 }
 
@@ -127,7 +127,7 @@ void RezodeListAndUpdateToDBController::signalChild(int signal) {
 }
 
 void RezodeListAndUpdateToDBController::holdChild(bool hold) {
-    if (hold == mChildHeld || !task || task->state() == QProcess::NotRunning) {
+    if (hold == mChildHeld || !mTask || mTask->state() == QProcess::NotRunning) {
         if (!hold)
             mChildHeld = false;
         return;
@@ -147,7 +147,7 @@ void RezodeListAndUpdateToDBController::writePasswordFile() {
     if (mPasswordFile.isEmpty())
         return;
     FileTools::makePath(QFileInfo(mPasswordFile).path());
-    RsyncConventions::writePasswordFile(mPasswordFile, userPasswd, RsyncConventions::DaemonPasswordFileMode);
+    RsyncConventions::writePasswordFile(mPasswordFile, mUserPasswd, RsyncConventions::DaemonPasswordFileMode);
 }
 
 void RezodeListAndUpdateToDBController::removePasswordFile() {
@@ -166,7 +166,7 @@ void RezodeListAndUpdateToDBController::initialListing() {
     mLogger.logDaemonTrace(QStringLiteral("Initial Listing Called"), true);
     // The caller writes the password file with the command; writing it here as well keeps a pass
     // that follows an earlier one (whose clean-up removed it) working.
-    if (!userPasswd.isEmpty())
+    if (!mUserPasswd.isEmpty())
         writePasswordFile();
     mIsProcessingStage = true;
     startTask(Stage::FirstLevel);
@@ -174,7 +174,7 @@ void RezodeListAndUpdateToDBController::initialListing() {
 
 void RezodeListAndUpdateToDBController::startTask(Stage stage) {
     mStage = stage;
-    taskDidTerminate = false;
+    mTaskDidTerminate = false;
     mChildEnded = false;
     mCleanupScheduled = false;
     mParser = ListingParser();
@@ -183,18 +183,18 @@ void RezodeListAndUpdateToDBController::startTask(Stage stage) {
     mProcessId = 0;
 
     mChildHeld = false;
-    task = new QProcess(this);
-    task->setChildProcessModifier([] { ::setpgid(0, 0); });
-    task->setProgram(launchPath);
-    task->setArguments(arguments);
-    connect(task, &QProcess::readyReadStandardOutput, this, &RezodeListAndUpdateToDBController::readOutput);
-    connect(task, &QProcess::readyReadStandardError, this, &RezodeListAndUpdateToDBController::readErrors);
-    connect(task, &QProcess::finished, this, &RezodeListAndUpdateToDBController::childEnded);
-    connect(task, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+    mTask = new QProcess(this);
+    mTask->setChildProcessModifier([] { ::setpgid(0, 0); });
+    mTask->setProgram(mLaunchPath);
+    mTask->setArguments(mArguments);
+    connect(mTask, &QProcess::readyReadStandardOutput, this, &RezodeListAndUpdateToDBController::readOutput);
+    connect(mTask, &QProcess::readyReadStandardError, this, &RezodeListAndUpdateToDBController::readErrors);
+    connect(mTask, &QProcess::finished, this, &RezodeListAndUpdateToDBController::childEnded);
+    connect(mTask, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart)
             return;
         // No child: report it like rsync's own errors and end this step normally.
-        const QString text = task ? task->errorString() : QString();
+        const QString text = mTask ? mTask->errorString() : QString();
         mLogger.logDaemonTrace((mStage == Stage::FirstLevel
                                     ? QStringLiteral("receivedErrorOfFirstLevelListing:%1")
                                     : QStringLiteral("receivedErrorOfFolderLevelListing:%1"))
@@ -203,15 +203,15 @@ void RezodeListAndUpdateToDBController::startTask(Stage stage) {
         childEnded();
     });
     // rsync must not wait for input.
-    task->start(QIODevice::ReadOnly);
-    if (task)
-        mProcessId = task->processId();
+    mTask->start(QIODevice::ReadOnly);
+    if (mTask)
+        mProcessId = mTask->processId();
 }
 
 void RezodeListAndUpdateToDBController::readOutput() {
-    if (!task)
+    if (!mTask)
         return;
-    mPendingLines.append(mParser.feed(task->readAllStandardOutput()));
+    mPendingLines.append(mParser.feed(mTask->readAllStandardOutput()));
     if (backlogIsLarge())
         holdChild(true);
     if (!mLineTimer.isActive())
@@ -219,9 +219,9 @@ void RezodeListAndUpdateToDBController::readOutput() {
 }
 
 void RezodeListAndUpdateToDBController::readErrors() {
-    if (!task)
+    if (!mTask)
         return;
-    const QString text = decodeText(task->readAllStandardError());
+    const QString text = decodeText(mTask->readAllStandardError());
     if (text.isEmpty())
         return;
     mLogger.logDaemonTrace((mStage == Stage::FirstLevel
@@ -232,9 +232,9 @@ void RezodeListAndUpdateToDBController::readErrors() {
 }
 
 void RezodeListAndUpdateToDBController::childEnded() {
-    if (taskDidTerminate)
+    if (mTaskDidTerminate)
         return;
-    taskDidTerminate = true;
+    mTaskDidTerminate = true;
     readOutput();
     readErrors();
     if (auto last = mParser.finish())
@@ -297,18 +297,18 @@ void RezodeListAndUpdateToDBController::handleLine(const QByteArray& line) {
 }
 
 void RezodeListAndUpdateToDBController::releaseTask() {
-    if (!task)
+    if (!mTask)
         return;
-    task->disconnect(this);
-    task->deleteLater();
-    task = nullptr;
+    mTask->disconnect(this);
+    mTask->deleteLater();
+    mTask = nullptr;
 }
 
 void RezodeListAndUpdateToDBController::cleanupListDetails() {
     mLogger.logDaemonTrace(QStringLiteral("cleanupListDetails Called"), true);
     releaseTask();
-    arguments.clear();
-    taskDidTerminate = false;
+    mArguments.clear();
+    mTaskDidTerminate = false;
     mIsProcessingStage = false;
     removePasswordFile();
     mLogger.logDaemonTrace(QStringLiteral("cleanupListDetails Finished"), true);
@@ -324,7 +324,7 @@ void RezodeListAndUpdateToDBController::callFolderWiseRecursiveListing() {
         return;
     }
     const QString folder = mListingFolderList.first();
-    mDbMangerObject.setWithDetails({{DBManager::DbPathKey, dbPath}, {DBManager::UserKey, userName}});
+    mDbMangerObject.setWithDetails({{DBManager::DbPathKey, mDbPath}, {DBManager::UserKey, mUserName}});
     mDbMangerObject.setMachineName(folder);
     mDbMangerObject.startDBOperation();
     mLogger.logDaemonTrace(QStringLiteral("Started callFolderWiseRecursiveListing for:%1").arg(folder), true);
@@ -335,7 +335,7 @@ void RezodeListAndUpdateToDBController::perforFolderRecursiveListing(const QStri
     mLogger.logDaemonTrace(QStringLiteral("perforFolderRecursiveListing called"), true);
     mIsProcessingStage = true;
     writePasswordFile();
-    arguments = folderLevelArguments(folder);
+    mArguments = folderLevelArguments(folder);
     startFolderListTask();
 }
 
@@ -347,8 +347,8 @@ void RezodeListAndUpdateToDBController::startFolderListTask() {
 void RezodeListAndUpdateToDBController::cleanupFolderListDetails() {
     mLogger.logDaemonTrace(QStringLiteral("cleanupFolderListDetails Called"), true);
     releaseTask();
-    arguments.clear();
-    taskDidTerminate = false;
+    mArguments.clear();
+    mTaskDidTerminate = false;
     mIsProcessingStage = false;
     removePasswordFile();
     mLogger.logDaemonTrace(QStringLiteral("cleanupFolderListDetails END"), true);

@@ -28,22 +28,22 @@ class RezodeListAndUpdateToDBController : public QObject {
                                       QObject* parent = nullptr);
     ~RezodeListAndUpdateToDBController() override;
 
-    void setUserName(const QString& name) { userName = name; }
-    void setUserPasswd(const QString& password) { userPasswd = password; }
-    void setServerIp(const QString& address) { serverIp = address; }
+    void setUserName(const QString& name) { mUserName = name; }
+    void setUserPasswd(const QString& password) { mUserPasswd = password; }
+    void setServerIp(const QString& address) { mServerIp = address; }
     // The user support folder; the index lives in its subfolder named after the account.
-    void setDbPath(const QString& path) { dbPath = path; }
+    void setDbPath(const QString& path) { mDbPath = path; }
     // True: the system rsync through "/bin/bash -c"; false: the private rsync started directly.
-    void setIsBuiltinRsync(bool builtin) { IsBuiltinRsync = builtin; }
-    void setLaunchPath(const QString& path) { launchPath = path; }
-    void setArguments(const QStringList& list) { arguments = list; }
+    void setIsBuiltinRsync(bool builtin) { mIsBuiltinRsync = builtin; }
+    void setLaunchPath(const QString& path) { mLaunchPath = path; }
+    void setArguments(const QStringList& list) { mArguments = list; }
 
-    QString getUserName() const { return userName; }
-    QString getServerIp() const { return serverIp; }
-    QString getDbPath() const { return dbPath; }
-    bool isBuiltinRsync() const { return IsBuiltinRsync; }
-    QString getLaunchPath() const { return launchPath; }
-    QStringList getArguments() const { return arguments; }
+    QString getUserName() const { return mUserName; }
+    QString getServerIp() const { return mServerIp; }
+    QString getDbPath() const { return mDbPath; }
+    bool isBuiltinRsync() const { return mIsBuiltinRsync; }
+    QString getLaunchPath() const { return mLaunchPath; }
+    QStringList getArguments() const { return mArguments; }
 
     // The first-level command, as the backup controller sets it before initialListing().
     static RsyncConventions::Command firstLevelCommand(bool builtinRsync, const QString& privateRsync,
@@ -108,19 +108,19 @@ class RezodeListAndUpdateToDBController : public QObject {
     QString mPasswordFile;
     QString mPrivateRsync;
 
-    QProcess* task = nullptr;
-    QStringList arguments;
-    QString launchPath;
+    QProcess* mTask = nullptr;
+    QStringList mArguments;
+    QString mLaunchPath;
     bool mIsProcessingStage = false;
-    bool taskDidTerminate = false;
+    bool mTaskDidTerminate = false;
     qint64 mProcessId = 0;
     QStringList mListingFolderList;
-    QString userName;
-    QString userPasswd;
-    QString serverIp;
-    QString dbPath;
+    QString mUserName;
+    QString mUserPasswd;
+    QString mServerIp;
+    QString mDbPath;
     DBManager mDbMangerObject;
-    bool IsBuiltinRsync = false;
+    bool mIsBuiltinRsync = false;
 
     Stage mStage = Stage::FirstLevel;
     ListingParser mParser;

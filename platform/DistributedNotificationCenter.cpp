@@ -2,10 +2,6 @@
 
 #include "ConsoleUserSource.h"
 
-#ifdef ZH_PLATFORM_LINUX
-#include "linux/DBusNotificationCenter.h"
-#endif
-
 #include <pwd.h>
 #include <vector>
 
@@ -47,12 +43,6 @@ DistributedNotificationCenter::rootOrConsoleUser(const ConsoleUserSource& consol
 
 DistributedNotificationCenter::SenderCheck DistributedNotificationCenter::rootOnly() {
     return [](uint uid) { return uid == 0; };
-}
-
-std::unique_ptr<DistributedNotificationCenter> DistributedNotificationCenter::create(SenderCheck check) {
-#ifdef ZH_PLATFORM_LINUX
-    return std::make_unique<DBusNotificationCenter>(QDBusConnection::systemBus(), std::move(check));
-#endif
 }
 
 bool DistributedNotificationCenter::isValidPayload(const QVariantMap& userInfo) {

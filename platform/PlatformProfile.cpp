@@ -170,14 +170,6 @@ PlatformProfile PlatformProfile::forMacOS(const QString& root) {
     return p;
 }
 
-PlatformProfile PlatformProfile::current(const QString& root) {
-#ifdef ZH_PLATFORM_LINUX
-    return forLinux(root);
-#else
-    return forMacOS(root);
-#endif
-}
-
 QString PlatformProfile::homeOf(const QString& userName) const {
     const QString home = passwdHome(userName);
     return home.isEmpty() ? QString() : root + home;

@@ -9,7 +9,7 @@
 
 ConsoleUserManager::ConsoleUserManager(DaemonServices services, AccountManagerFactory accountManagerFactory)
     : mServices(std::move(services)), mAccountManagerFactory(std::move(accountManagerFactory)),
-      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
+      mAppSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
 
 ConsoleUserManager::~ConsoleUserManager() {
     if (mWatchThread) {
@@ -18,7 +18,7 @@ ConsoleUserManager::~ConsoleUserManager() {
     }
     // Account managers built on the watch thread are released after that thread has ended.
     QMutexLocker lock(&mLock);
-    m_ConsoleUserCollection.clear();
+    mConsoleUserCollection.clear();
 }
 
 ConsoleUserManager& ConsoleUserManager::sharedController(DaemonServices services,
@@ -38,23 +38,23 @@ QString ConsoleUserManager::currentConsoleUserName() const {
 
 QString ConsoleUserManager::presentConsoleUser() const {
     QMutexLocker lock(&mLock);
-    return m_presentConsoleUser;
+    return mPresentConsoleUser;
 }
 
 int ConsoleUserManager::accountManagerCount() const {
     QMutexLocker lock(&mLock);
-    return m_ConsoleUserCollection.size();
+    return mConsoleUserCollection.size();
 }
 
 void ConsoleUserManager::start() {
     const QString name = currentConsoleUserName();
     const bool nobody = name.isEmpty() || name == ConsoleUserSource::LoginWindow;
     if (!nobody)
-        appSupportFilePathsObjct.setM_ConsoleUserName(name);
+        mAppSupportFilePathsObjct.setM_ConsoleUserName(name);
     RezodeLoger& logger = *mServices.logger;
-    logger.setLogWritePath(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::DaemonTrace));
+    logger.setLogWritePath(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::DaemonTrace));
     logger.setSessionLogWritePath(
-        appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::SessionLogsFolder),
+        mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::SessionLogsFolder),
         nobody ? QString() : name);
     logger.logDaemonTrace(QStringLiteral("ConsoleUserManager started."), true);
 
@@ -75,7 +75,7 @@ void ConsoleUserManager::didConsoleUserChanged(const QString& userName) {
     }
     {
         QMutexLocker lock(&mLock);
-        if (m_ConsoleUserCollection.contains(userName)) {
+        if (mConsoleUserCollection.contains(userName)) {
             lock.unlock();
             logger.logDaemonTrace(
                 QStringLiteral("No login window and console user array  contains this user."), true);
@@ -87,7 +87,7 @@ void ConsoleUserManager::didConsoleUserChanged(const QString& userName) {
     bool otherUser = false;
     {
         QMutexLocker lock(&mLock);
-        otherUser = !m_ConsoleUserCollection.isEmpty();
+        otherUser = !mConsoleUserCollection.isEmpty();
     }
     if (otherUser) {
         exitDaemon(QStringLiteral("Console User Changed so restarting damon"));
@@ -95,14 +95,14 @@ void ConsoleUserManager::didConsoleUserChanged(const QString& userName) {
     }
     {
         QMutexLocker lock(&mLock);
-        m_presentConsoleUser = userName;
+        mPresentConsoleUser = userName;
     }
     // Built outside the lock: the manager's first poll pass runs inside its creation.
     std::shared_ptr<QObject> manager;
     if (mAccountManagerFactory)
         manager = mAccountManagerFactory(userName);
     QMutexLocker lock(&mLock);
-    m_ConsoleUserCollection.insert(userName, std::move(manager));
+    mConsoleUserCollection.insert(userName, std::move(manager));
 }
 
 void ConsoleUserManager::ConsoleUserDetector() {

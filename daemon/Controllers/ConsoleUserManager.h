@@ -56,10 +56,10 @@ class ConsoleUserManager : public QObject {
 
     DaemonServices mServices;
     AccountManagerFactory mAccountManagerFactory;
-    FilePathsController appSupportFilePathsObjct;
+    FilePathsController mAppSupportFilePathsObjct;
     mutable QMutex mLock;
-    QMap<QString, std::shared_ptr<QObject>> m_ConsoleUserCollection;
-    QString m_presentConsoleUser;
+    QMap<QString, std::shared_ptr<QObject>> mConsoleUserCollection;
+    QString mPresentConsoleUser;
     QString gCurrentConsoleUser; // the last name handled (null: nobody); touched only on the main thread
     std::unique_ptr<QThread> mWatchThread;
     QObject* mWatchContext = nullptr; // lives on the watch thread

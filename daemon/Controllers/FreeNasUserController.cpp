@@ -20,7 +20,7 @@
 
 FreeNasUserController::FreeNasUserController(DaemonServices services, Parts parts)
     : mServices(std::move(services)), mParts(std::move(parts)),
-      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
+      mAppSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
 
 FreeNasUserController::~FreeNasUserController() {
     if (mServices.notifications)
@@ -39,14 +39,14 @@ void FreeNasUserController::initWithDetails(const QVariantMap& details) {
                                              [this](const QString&, const QVariantMap&) { restartDeamon(); });
     }
     const QString consoleUser = details.value(QStringLiteral("ConsoleUser")).toString();
-    appSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
-    RsyncConventions::removeOldrsyncExes(appSupportFilePathsObjct, *mServices.logger);
+    mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
+    RsyncConventions::removeOldrsyncExes(mAppSupportFilePathsObjct, *mServices.logger);
 
-    fseventObj = std::make_unique<FSEventWatcher>(mServices, mParts.excludeManager, mParts.collector,
-                                                  std::move(mParts.eventStream));
-    fseventObj->setWithDetails(details);
+    mFseventObj = std::make_unique<FSEventWatcher>(mServices, mParts.excludeManager, mParts.collector,
+                                                   std::move(mParts.eventStream));
+    mFseventObj->setWithDetails(details);
     trace(QStringLiteral("Watcher started"));
-    fseventObj->startWatcher();
+    mFseventObj->startWatcher();
 
     mParts.collector->initBackupfileController(consoleUser);
     if (mParts.backupController)
@@ -73,7 +73,7 @@ void FreeNasUserController::EnumurateInitialBackupSet() {
     const QStringList roots = PropertyList::readStringArray(path(DaemonPath::InitialBackupList));
     QStringList exclusionList;
     {
-        UserFileAccess access(appSupportFilePathsObjct.m_ConsoleUserName());
+        UserFileAccess access(mAppSupportFilePathsObjct.m_ConsoleUserName());
         exclusionList = PropertyList::readStringArray(path(DaemonPath::InitialExcludeList));
     }
     const QSet<QString> excluded(exclusionList.cbegin(), exclusionList.cend());

@@ -36,14 +36,14 @@ class FreeNasUserController : public QObject {
     void restartDeamon();
     void EnumurateInitialBackupSet();
 
-    FSEventWatcher* watcher() const { return fseventObj.get(); }
+    FSEventWatcher* watcher() const { return mFseventObj.get(); }
 
   private:
-    QString path(int index) const { return appSupportFilePathsObjct.pathForApplicationFile(index); }
+    QString path(int index) const { return mAppSupportFilePathsObjct.pathForApplicationFile(index); }
     void trace(const QString& line) const;
 
     DaemonServices mServices;
     Parts mParts;
-    FilePathsController appSupportFilePathsObjct;
-    std::unique_ptr<FSEventWatcher> fseventObj;
+    FilePathsController mAppSupportFilePathsObjct;
+    std::unique_ptr<FSEventWatcher> mFseventObj;
 };

@@ -36,7 +36,7 @@ MultipleFreeNasAccountManager::MultipleFreeNasAccountManager(DaemonServices serv
                                                              UserControllerFactory userControllerFactory)
     : mServices(std::move(services)), mExcludeManager(excludeManager),
       mUserControllerFactory(std::move(userControllerFactory)),
-      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {
+      mAppSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {
     mPollTimer.setInterval(mServices.timings.accountPollInterval);
     connect(&mPollTimer, &QTimer::timeout, this, &MultipleFreeNasAccountManager::didUserChanged);
 }
@@ -52,7 +52,7 @@ void MultipleFreeNasAccountManager::trace(const QString& line) const {
 
 void MultipleFreeNasAccountManager::initWithDetails(const QString& consoleUserName) {
     mConsoleUser = consoleUserName;
-    appSupportFilePathsObjct.setM_ConsoleUserName(consoleUserName);
+    mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUserName);
     mServices.logger->setLogWritePath(path(DaemonPath::DaemonTrace));
     mServices.logger->setSessionLogWritePath(path(DaemonPath::SessionLogsFolder), consoleUserName);
     if (QFileInfo::exists(path(DaemonPath::InstalMarker))) {
@@ -83,7 +83,7 @@ void MultipleFreeNasAccountManager::didUserChanged() {
     bool exists = false;
     const QVariantMap details = readUserDetails(&exists);
     if (!exists) {
-        timeMachineUserSet.clear();
+        mTimeMachineUserSet.clear();
         return;
     }
     const QString user = details.value(Protocol::UserName).toString();
@@ -102,34 +102,34 @@ void MultipleFreeNasAccountManager::didUserChanged() {
     // One process serves one appliance account: its collector, backup controller and index are set
     // up for it. Another account that switches local backup on gets a fresh process, as every other
     // account change does.
-    if (!freeNasUserSet.isEmpty() && !freeNasUserSet.contains(user) && local == Protocol::FlagOn) {
+    if (!mFreeNasUserSet.isEmpty() && !mFreeNasUserSet.contains(user) && local == Protocol::FlagOn) {
         trace(QStringLiteral("checkForUserLogedIn appliance account changed restarting deamon"));
         mServices.restarter->exitProcess(1);
         return;
     }
-    if (!freeNasUserSet.contains(user) && local == Protocol::FlagOn) {
-        freeNasUserSet.insert(user);
+    if (!mFreeNasUserSet.contains(user) && local == Protocol::FlagOn) {
+        mFreeNasUserSet.insert(user);
         if (mUserControllerFactory) {
             auto controller = mUserControllerFactory({{QStringLiteral("ConsoleUser"), mConsoleUser}});
             if (controller)
-                freeNasUserObject.push_back(std::move(controller));
+                mFreeNasUserObject.push_back(std::move(controller));
         }
         trace(QStringLiteral("checkForUserLogedIn local backup is 1"));
     }
-    if (!timeMachineUserSet.contains(user) && timeMachine == Protocol::FlagOn) {
-        timeMachineUserSet.insert(user);
+    if (!mTimeMachineUserSet.contains(user) && timeMachine == Protocol::FlagOn) {
+        mTimeMachineUserSet.insert(user);
         registerTimeMachineObservers();
         CompleteEnableTimeMachine(user);
         trace(QStringLiteral("checkForUserLogedIn time machine backup is 1"));
     }
-    if (freeNasUserSet.contains(user) && local == Protocol::FlagOff) {
+    if (mFreeNasUserSet.contains(user) && local == Protocol::FlagOff) {
         trace(QStringLiteral("checkForUserLogedIn local machine backup is 0 restarting deamon"));
         mServices.restarter->exitProcess(1);
         return;
     }
-    if (timeMachineUserSet.contains(user) && timeMachine == Protocol::FlagOff) {
+    if (mTimeMachineUserSet.contains(user) && timeMachine == Protocol::FlagOff) {
         DisableTimeMachine();
-        timeMachineUserSet.remove(user);
+        mTimeMachineUserSet.remove(user);
         removeTimeMachineObservers();
         trace(QStringLiteral("checkForUserLogedIn time machine backup is 0 diabling time machine"));
     }
@@ -330,5 +330,5 @@ void MultipleFreeNasAccountManager::TimeMachineReceivePauseNotification() {
 
 void MultipleFreeNasAccountManager::TimeMachineBackupCanceled() {
     const QVariantMap details = readUserDetails();
-    timeMachineUserSet.remove(details.value(Protocol::UserName).toString());
+    mTimeMachineUserSet.remove(details.value(Protocol::UserName).toString());
 }

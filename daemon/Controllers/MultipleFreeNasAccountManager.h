@@ -52,11 +52,11 @@ class MultipleFreeNasAccountManager : public QObject {
     static QString mountPointOf(const QString& url);
 
     QString consoleUser() const { return mConsoleUser; }
-    QSet<QString> freeNasUsers() const { return freeNasUserSet; }
-    QSet<QString> timeMachineUsers() const { return timeMachineUserSet; }
+    QSet<QString> freeNasUsers() const { return mFreeNasUserSet; }
+    QSet<QString> timeMachineUsers() const { return mTimeMachineUserSet; }
 
   private:
-    QString path(int index) const { return appSupportFilePathsObjct.pathForApplicationFile(index); }
+    QString path(int index) const { return mAppSupportFilePathsObjct.pathForApplicationFile(index); }
     void trace(const QString& line) const;
     // "userDetails.plist", read with the console user's rights.
     QVariantMap readUserDetails(bool* exists = nullptr) const;
@@ -66,11 +66,11 @@ class MultipleFreeNasAccountManager : public QObject {
     DaemonServices mServices;
     ExcludeManager* mExcludeManager;
     UserControllerFactory mUserControllerFactory;
-    FilePathsController appSupportFilePathsObjct;
+    FilePathsController mAppSupportFilePathsObjct;
     QString mConsoleUser;
-    QSet<QString> freeNasUserSet;
-    std::vector<std::unique_ptr<QObject>> freeNasUserObject;
-    QSet<QString> timeMachineUserSet;
+    QSet<QString> mFreeNasUserSet;
+    std::vector<std::unique_ptr<QObject>> mFreeNasUserObject;
+    QSet<QString> mTimeMachineUserSet;
     QString refusedUserName; // traced once while the record keeps it
     QTimer mPollTimer;
 };

@@ -21,7 +21,7 @@
 
 BackupfileController::BackupfileController(DaemonServices services)
     : mServices(std::move(services)),
-      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
+      mAppSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
 
 BackupfileController::~BackupfileController() {
     if (mServices.notifications)
@@ -44,11 +44,12 @@ QString BackupfileController::listFileStem(const QDateTime& when) {
 }
 
 void BackupfileController::initBackupfileController(const QString& consoleUser) {
-    appSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
+    mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
     RezodeLoger& trace = *mServices.logger;
 
     // The machine-wide state stays root's: readable by the application, writable by the daemon only.
-    const QString listFolder = appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::BackupListsFolder);
+    const QString listFolder =
+        mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::BackupListsFolder);
     const QString systemFolder = QFileInfo(listFolder).path();
     FileTools::makePath(systemFolder);
     ::chmod(QFile::encodeName(systemFolder).constData(), 0755);
@@ -78,9 +79,9 @@ void BackupfileController::initBackupfileController(const QString& consoleUser) 
             this, Protocol::Initialbackup,
             [this](const QString&, const QVariantMap&) { writeInitialBackupList(); });
 
-    if (QFile::exists(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker)) ||
+    if (QFile::exists(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker)) ||
         QFile::exists(
-            appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialBackupStartedMarker))) {
+            mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialBackupStartedMarker))) {
         trace.logDaemonTrace(QStringLiteral("Previous initial backup not happend properly so starts again"),
                              true);
         writeInitialBackupList();
@@ -96,12 +97,12 @@ void BackupfileController::addBackupFiles(const QString& path) {
     if (path.isNull() || path.startsWith(QLatin1String("/private/")))
         return;
     QMutexLocker lock(&mBLock);
-    backupFilesCollection.insert(path);
+    mBackupFilesCollection.insert(path);
 }
 
 int BackupfileController::pendingCount() const {
     QMutexLocker lock(&mBLock);
-    return backupFilesCollection.size();
+    return mBackupFilesCollection.size();
 }
 
 void BackupfileController::writeInitialBackupList() {
@@ -112,13 +113,13 @@ void BackupfileController::writeInitialBackupList() {
             "Read the initial backup list plist write those list to backup folder to start backup."),
         true);
     const QStringList initial = PropertyList::readStringArray(
-        appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialBackupList));
+        mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialBackupList));
     QMutexLocker lock(&mBLock);
     FileTools::writeAtomically(
-        appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker),
+        mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker),
         QByteArray(Protocol::MarkerContent.data(), Protocol::MarkerContent.size()), 0644);
     for (const QString& path : initial)
-        backupFilesCollection.insert(path);
+        mBackupFilesCollection.insert(path);
 }
 
 void BackupfileController::timerFireMethod() {
@@ -126,12 +127,12 @@ void BackupfileController::timerFireMethod() {
     QStringList paths;
     {
         QMutexLocker lock(&mBLock);
-        if (backupFilesCollection.isEmpty())
+        if (mBackupFilesCollection.isEmpty())
             return;
-        paths = QStringList(backupFilesCollection.cbegin(), backupFilesCollection.cend());
-        backupFilesCollection.clear();
+        paths = QStringList(mBackupFilesCollection.cbegin(), mBackupFilesCollection.cend());
+        mBackupFilesCollection.clear();
     }
-    const QString folder = appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::BackupListsFolder);
+    const QString folder = mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::BackupListsFolder);
     const QString name =
         folder + u'/' + listFileStem(QDateTime::currentDateTime()) + u'.' + Protocol::ListExtensionProgress;
     writeFilesEntryAtPath(name, paths);
@@ -174,7 +175,7 @@ int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, con
     if (!lost.isEmpty()) {
         QMutexLocker lock(&mBLock);
         for (const QString& path : lost)
-            backupFilesCollection.insert(path);
+            mBackupFilesCollection.insert(path);
     }
     return written;
 }
@@ -182,15 +183,15 @@ int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, con
 void BackupfileController::receiveReinitializeNotification() {
     // The record and the account folder lie in the user's home: both are reached with that user's
     // rights only, so a planted symlink or a "../" in the name cannot make root delete elsewhere.
-    const QString consoleUser = appSupportFilePathsObjct.m_ConsoleUserName();
+    const QString consoleUser = mAppSupportFilePathsObjct.m_ConsoleUserName();
     QString refused;
     {
         UserFileAccess access(consoleUser);
         const QString user =
-            AccountRecord::read(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::UserDetails))
+            AccountRecord::read(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::UserDetails))
                 .userName();
         const QString accountPath = QStringLiteral("%1/%2").arg(
-            appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::UserSupportFolder), user);
+            mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::UserSupportFolder), user);
         // Without an account name the "account folder" would be the whole user support folder.
         if (!user.isEmpty() && !UserFileAccess::isSinglePathComponent(user)) {
             refused = QStringLiteral("Account name \"%1\" refused: not a single path component").arg(user);
@@ -211,11 +212,11 @@ void BackupfileController::receiveReinitializeNotification() {
     }
     if (!refused.isEmpty())
         mServices.logger->logDaemonTrace(refused, true);
-    QFile::remove(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker));
-    QFile::remove(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialBackupStartedMarker));
+    QFile::remove(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker));
+    QFile::remove(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialBackupStartedMarker));
     mServices.logger->logDaemonTrace(
         QStringLiteral("receiveReinitializeNotification  so restarting deamon, it will take care."), true);
-    FileTools::writeAtomically(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InstalMarker),
+    FileTools::writeAtomically(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InstalMarker),
                                QByteArray(), 0644);
     mServices.restarter->exitProcess(1);
 }

@@ -46,9 +46,9 @@ class BackupfileController : public QObject {
 
   private:
     DaemonServices mServices;
-    FilePathsController appSupportFilePathsObjct;
+    FilePathsController mAppSupportFilePathsObjct;
     mutable QMutex mBLock;
-    QSet<QString> backupFilesCollection;
+    QSet<QString> mBackupFilesCollection;
     QMutex mFlushLock; // one flush at a time: the timer's or the last one before an exit
     std::unique_ptr<QThread> mCollectorThread;
 };

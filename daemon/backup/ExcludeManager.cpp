@@ -77,7 +77,7 @@ bool underAny(const QString& path, const QSet<QString>& entries) {
 
 ExcludeManager::ExcludeManager(DaemonServices services, BackupfileController* collector)
     : mServices(std::move(services)), mCollector(collector),
-      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {
+      mAppSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {
     if (mServices.notifications)
         mServices.notifications->addObserver(
             this, Protocol::Exclude,
@@ -128,22 +128,22 @@ int ExcludeManager::builtInRuleFor(const QString& path) {
 }
 
 void ExcludeManager::setConsoleUserName(const QString& name) {
-    consoleUser = name;
-    appSupportFilePathsObjct.setM_ConsoleUserName(name);
+    mConsoleUser = name;
+    mAppSupportFilePathsObjct.setM_ConsoleUserName(name);
     const QSet<QString> user =
-        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList), name);
+        readList(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList), name);
     const QSet<QString> timeMachine =
-        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::TimeMachineExclude), name);
+        readList(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::TimeMachineExclude), name);
     {
-        std::unique_lock lock(pLock);
+        std::unique_lock lock(mPLock);
         mExcludeList.unite(user);
     }
-    std::unique_lock lock(TLock);
+    std::unique_lock lock(mTLock);
     mTimeMachineDestinationsExclude.unite(timeMachine);
 }
 
 void ExcludeManager::addTimeMachineDestinationToExcludeList(const QString& path) {
-    std::unique_lock lock(TLock);
+    std::unique_lock lock(mTLock);
     mTimeMachineDestinationsExclude.insert(path);
 }
 
@@ -153,12 +153,12 @@ bool ExcludeManager::isExcludeTheFile(const QString& path) const {
 
 bool ExcludeManager::hasInInitialExcludeList(const QString& path) const {
     {
-        std::shared_lock lock(pLock);
+        std::shared_lock lock(mPLock);
         if (underAny(path, mExcludeList))
             return true;
     }
     {
-        std::shared_lock lock(TLock);
+        std::shared_lock lock(mTLock);
         if (underAny(path, mTimeMachineDestinationsExclude))
             return true;
     }
@@ -169,11 +169,11 @@ void ExcludeManager::receiveExcludeNotification(const QVariantMap& userInfo) {
     const QString type = userInfo.value(Protocol::KeyType).toString();
     // The new list is read before the lock is taken; readers keep seeing the old one until the swap.
     const QSet<QString> fresh =
-        readList(appSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList),
-                 appSupportFilePathsObjct.m_ConsoleUserName());
+        readList(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList),
+                 mAppSupportFilePathsObjct.m_ConsoleUserName());
     QSet<QString> snapshot;
     {
-        std::unique_lock lock(pLock);
+        std::unique_lock lock(mPLock);
         snapshot = mExcludeList;
         mExcludeList = fresh;
     }

@@ -39,10 +39,10 @@ class ExcludeManager : public QObject {
   private:
     DaemonServices mServices;
     BackupfileController* mCollector;
-    FilePathsController appSupportFilePathsObjct;
-    QString consoleUser;
-    mutable std::shared_mutex pLock;
+    FilePathsController mAppSupportFilePathsObjct;
+    QString mConsoleUser;
+    mutable std::shared_mutex mPLock;
     QSet<QString> mExcludeList;
-    mutable std::shared_mutex TLock;
+    mutable std::shared_mutex mTLock;
     QSet<QString> mTimeMachineDestinationsExclude;
 };

@@ -67,9 +67,9 @@ RSyncBackupManager::~RSyncBackupManager() {
 
 void RSyncBackupManager::initializeApplicationSupportPaths(const QString& consoleUser,
                                                            const QString& applianceUser) {
-    appSupportFilePathsObjct =
+    mAppSupportFilePathsObjct =
         std::make_unique<FilePathsController>(FilePathsController::Table::Daemon, mServices.profile);
-    appSupportFilePathsObjct->setM_ConsoleUserName(consoleUser);
+    mAppSupportFilePathsObjct->setM_ConsoleUserName(consoleUser);
     // rsync reads the user's files with the user's rights, so nothing the user could not read
     // reaches the appliance account (and so a restore).
     if (::geteuid() == 0 && !consoleUser.isEmpty()) {
@@ -93,14 +93,14 @@ void RSyncBackupManager::initializeApplicationSupportPaths(const QString& consol
     }
     // Set files left by a run that the daemon's end cut short are owed to the appliance: put them
     // back before the folder is cleared.
-    const QString syncUp = appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
+    const QString syncUp = mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
     if (!QDir(syncUp).isEmpty(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)) {
         mServices.logger->logDaemonTrace(
             QStringLiteral("Unfinished backup sets found at start, re-queueing them."), true);
         AddTheCurrentBackupSetIntoArray();
     }
     createTempFilePaths();
-    mDbManagerObj.setWithDetails({{DBManager::DbPathKey, appSupportFilePathsObjct->pathForApplicationFile(
+    mDbManagerObj.setWithDetails({{DBManager::DbPathKey, mAppSupportFilePathsObjct->pathForApplicationFile(
                                                              DaemonPath::UserSupportFolder)},
                                   {DBManager::UserKey, applianceUser},
                                   {DBManager::LocalUserKey, consoleUser}});
@@ -110,7 +110,7 @@ void RSyncBackupManager::initializeApplicationSupportPaths(const QString& consol
 }
 
 void RSyncBackupManager::createTempFilePaths() {
-    const QString syncUp = appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
+    const QString syncUp = mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
     QDir(syncUp).removeRecursively();
     FileTools::makePath(syncUp);
     // rsync runs as the user and must reach its list (the list itself is the user's alone).
@@ -120,7 +120,7 @@ void RSyncBackupManager::createTempFilePaths() {
 }
 
 void RSyncBackupManager::removeTempFilePaths() {
-    QDir(appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder)).removeRecursively();
+    QDir(mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder)).removeRecursively();
 }
 
 QString RSyncBackupManager::setFilePath(int number) const {
@@ -128,15 +128,15 @@ QString RSyncBackupManager::setFilePath(int number) const {
 }
 
 QVariantMap RSyncBackupManager::readUserDetails() const {
-    UserFileAccess access(appSupportFilePathsObjct->m_ConsoleUserName());
+    UserFileAccess access(mAppSupportFilePathsObjct->m_ConsoleUserName());
     return PropertyList::readDictionary(
-        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::UserDetails));
+        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::UserDetails));
 }
 
 bool RSyncBackupManager::writeUserDetails(const QVariantMap& details) const {
-    UserFileAccess access(appSupportFilePathsObjct->m_ConsoleUserName());
+    UserFileAccess access(mAppSupportFilePathsObjct->m_ConsoleUserName());
     return PropertyList::writeDictionary(
-        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::UserDetails), details,
+        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::UserDetails), details,
         PropertyList::OwnerOnlyMode);
 }
 
@@ -150,12 +150,12 @@ void RSyncBackupManager::setFileSetForOperation(const QStringList& paths) {
 }
 
 bool RSyncBackupManager::isIntialBackuprunning() const {
-    if (!appSupportFilePathsObjct)
+    if (!mAppSupportFilePathsObjct)
         return false;
     return QFileInfo::exists(
-               appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialSetReadyMarker)) ||
+               mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialSetReadyMarker)) ||
            QFileInfo::exists(
-               appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker));
+               mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker));
 }
 
 RsyncOutputParser RSyncBackupManager::progressCounters() const {
@@ -174,29 +174,30 @@ void RSyncBackupManager::startBackup() {
 void RSyncBackupManager::ExecuteBackup() {
     RezodeLoger& trace = *mServices.logger;
     trace.logDaemonTrace(QStringLiteral("ExecuteBackup Called"), true);
-    FileTools::makePath(appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder));
+    FileTools::makePath(mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder));
 
     mIsInitalBackupList = false;
     mBackupsetFileCount = 0;
-    isEngine1Started = false;
+    mIsEngine1Started = false;
     mBackupsetCountOnTheFly = -1;
     mEngineOneRetryFlag = false;
     mRetryCountEngine1 = 0;
     mFailureCount = 0;
     mIsBackupCanceld = false;
-    misQuotaExceded = false;
+    mIsQuotaExceded = false;
     mScheduledRetryDelays.clear();
     mIsRunningFlag = true;
 
-    const QString ready = appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialSetReadyMarker);
+    const QString ready =
+        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialSetReadyMarker);
     if (QFileInfo::exists(ready)) {
         trace.logDaemonTrace(QStringLiteral("Initial Backup exist"), true);
         const QStringList initial = PropertyList::readStringArray(
-            appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupList));
+            mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupList));
         if (mFileSetForOperation.size() >= initial.size()) {
             trace.logDaemonTrace(QStringLiteral("Initial Backup started"), true);
             writeText(
-                appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker),
+                mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker),
                 Protocol::MarkerContent);
             QFile::remove(ready);
         }
@@ -241,8 +242,8 @@ void RSyncBackupManager::writeBackupFilesListToRsyncInputFile(QStringList& paths
         mIsRunningFlag = false;
         mRunPaths.clear();
         endInitialBackup();
-        if (delegate)
-            delegate->operationDidFinishSuccessfully(this);
+        if (mDelegate)
+            mDelegate->operationDidFinishSuccessfully(this);
     }
 }
 
@@ -253,16 +254,16 @@ void RSyncBackupManager::writeBackupSetList(const QStringList& batch, int fileCo
         // The paths are still owed (the run keeps them in memory); the set that misses its file ends
         // the run as "not able to continue" when its turn comes, and the first set cannot start.
         mServices.logger->logDaemonTrace(QStringLiteral("Could not write backup set %1").arg(setFile), true);
-        if (startEngine == 1 && !isEngine1Started) {
-            isEngine1Started = true;
+        if (startEngine == 1 && !mIsEngine1Started) {
+            mIsEngine1Started = true;
             ++mBackupsetCountOnTheFly;
             endRun(BackupRunDecision::Outcome::Failed,
                    QStringLiteral("Not able to continue backup some problem so setting backup running NO."));
         }
         return;
     }
-    if (startEngine == 1 && !isEngine1Started) {
-        isEngine1Started = true;
+    if (startEngine == 1 && !mIsEngine1Started) {
+        mIsEngine1Started = true;
         RSyncfireBackupProcessForEngine({QStringLiteral("1"), setFile});
     }
 }
@@ -284,7 +285,7 @@ void RSyncBackupManager::giveToUser(const QString& file) const {
 }
 
 void RSyncBackupManager::loadUploadingFileList() {
-    uploadingFileList = readText(mSourceA).split(u'\n', Qt::SkipEmptyParts);
+    mUploadingFileList = readText(mSourceA).split(u'\n', Qt::SkipEmptyParts);
 }
 
 RsyncConventions::Command RSyncBackupManager::backupCommand() const {
@@ -298,7 +299,7 @@ RsyncConventions::Command RSyncBackupManager::backupCommand() const {
         builtin, mBackupExecutorPath,
         {QStringLiteral("--progress"), QStringLiteral("--dirs"), QStringLiteral("--recursive"),
          QStringLiteral("-v")},
-        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile), mSourceA,
+        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile), mSourceA,
         QStringLiteral("/"), remote);
 }
 
@@ -312,7 +313,7 @@ void RSyncBackupManager::RSyncfireBackupProcessForEngine(const QStringList& engi
     // rsync runs as the user: the file is that user's, readable by nobody else.
     QString error;
     const QString passwordFile =
-        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile);
+        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile);
     if (!RsyncConventions::writePasswordFile(passwordFile, details.value(Protocol::Password).toString(),
                                              mAccount ? RsyncConventions::ApplicationPasswordFileMode
                                                       : RsyncConventions::DaemonPasswordFileMode,
@@ -324,8 +325,8 @@ void RSyncBackupManager::RSyncfireBackupProcessForEngine(const QStringList& engi
 
     loadUploadingFileList();
     const RsyncConventions::Command command = backupCommand();
-    if (delegate)
-        delegate->operationDidStart(this);
+    if (mDelegate)
+        mDelegate->operationDidStart(this);
     mEngineOne->setLaunchPath(command.program);
     launchCurrentSet();
 }
@@ -397,7 +398,7 @@ void RSyncBackupManager::updateProgress(const QString& text, FreeNasCommandExecu
     }
     // The set's paths go with the chunk, so a chunk parsed after the next set was loaded is still
     // matched against its own set; one thread parses the chunks in the order they came.
-    const QStringList setPaths = uploadingFileList;
+    const QStringList setPaths = mUploadingFileList;
     QMetaObject::invokeMethod(
         mParserContext, [this, whole, setPaths] { parseOutputChunk(whole, true, setPaths); },
         Qt::QueuedConnection);
@@ -413,8 +414,8 @@ void RSyncBackupManager::parseOutputChunk(const QString& text, bool builtin, con
 
 void RSyncBackupManager::deliver(const QList<RsyncOutputParser::Event>& events) {
     for (const RsyncOutputParser::Event& event : events) {
-        if (!event.progress.isEmpty() && mIsRunningFlag && delegate)
-            delegate->operationDidReceiveData(event.progress);
+        if (!event.progress.isEmpty() && mIsRunningFlag && mDelegate)
+            mDelegate->operationDidReceiveData(event.progress);
         if (!event.file.isEmpty()) {
             mDbManagerObj.addFileToBackup(event.file);
             mServices.logger->logSessionTrace(QStringLiteral("Backup completed for %1").arg(event.file),
@@ -443,8 +444,8 @@ void RSyncBackupManager::handleErrorText(const QString& text, FreeNasCommandExec
     const RsyncErrorClassifier::Result result = RsyncErrorClassifier::classify(text);
     switch (result.kind) {
     case RsyncErrorClassifier::Kind::PerFileError: {
-        if (delegate)
-            delegate->operationDidReceiveErrors(text, result.line);
+        if (mDelegate)
+            mDelegate->operationDidReceiveErrors(text, result.line);
         ++mFailureCount;
         ++mSetFileErrors;
         trace.logDaemonTrace(result.line, true);
@@ -467,7 +468,7 @@ void RSyncBackupManager::handleErrorText(const QString& text, FreeNasCommandExec
     case RsyncErrorClassifier::Kind::Quota:
         if (engine && engine->isRunning()) {
             engine->stopProcess();
-            misQuotaExceded = true;
+            mIsQuotaExceded = true;
             trace.logDaemonTrace(text, true);
         }
         return;
@@ -510,8 +511,8 @@ void RSyncBackupManager::checkServerAddress() {
     mUserDetails.insert(Protocol::Ip, found);
     trace.logDaemonTrace(QStringLiteral("server Ip changed and update to plist."), true);
     trace.logDaemonTrace(QStringLiteral("mUserDetails:%1").arg(maskedDescription(mUserDetails)), true);
-    if (delegate)
-        delegate->serverAddressDidChange(found);
+    if (mDelegate)
+        mDelegate->serverAddressDidChange(found);
     mTimeMachineThreads.emplace_back([this, sharePath] { addBackupToTimeMachineList(sharePath); });
 }
 
@@ -552,14 +553,14 @@ QString RSyncBackupManager::maskedDescription(const QVariantMap& details) {
 // ---- end of a set ------------------------------------------------------------------------------
 
 void RSyncBackupManager::deletePasswordFile() {
-    QFile::remove(appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile));
+    QFile::remove(mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile));
 }
 
 QStringList RSyncBackupManager::requeuePaths() const {
     // What the run set out to send, and whatever set files the folder holds (a run of an earlier
     // daemon process leaves only those).
     QStringList lines = mRunPaths;
-    const QString syncUp = appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
+    const QString syncUp = mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
     const QFileInfoList entries =
         QDir(syncUp).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& entry : entries)
@@ -579,7 +580,7 @@ void RSyncBackupManager::AddTheCurrentBackupSetIntoArray() {
 bool RSyncBackupManager::flushOwedPaths() {
     if (mOwedPaths.isEmpty())
         return true;
-    const QString folder = appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupListsFolder);
+    const QString folder = mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupListsFolder);
     FileTools::makePath(folder);
     const QString target = QStringLiteral("%1/remainingFiles").arg(folder);
     // A "remainingFiles" nobody has taken yet is owed too: add to it rather than replace it.
@@ -604,8 +605,8 @@ void RSyncBackupManager::reportFailure(const QString& text, const QString& key) 
     if (same == mLastReportedFailure)
         return;
     mLastReportedFailure = same;
-    if (delegate)
-        delegate->operationDidFailWithError(text);
+    if (mDelegate)
+        mDelegate->operationDidFailWithError(text);
 }
 
 bool RSyncBackupManager::isBackingOff() const {
@@ -614,22 +615,31 @@ bool RSyncBackupManager::isBackingOff() const {
 
 void RSyncBackupManager::endInitialBackup() {
     const QString started =
-        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker);
+        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker);
     if (!QFileInfo::exists(started))
         return;
     mServices.logger->logDaemonTrace(QStringLiteral("Initial Backup Finished sucess full"), true);
     QFile::remove(started);
-    if (delegate)
-        delegate->initialBackupFinished(this);
+    if (mDelegate)
+        mDelegate->initialBackupFinished(this);
 }
 
 void RSyncBackupManager::endRun(BackupRunDecision::Outcome outcome, const QString& text) {
-    using Outcome = BackupRunDecision::Outcome;
-    RezodeLoger& trace = *mServices.logger;
     mRetryTimer.stop();
     mNextSetTimer.stop();
+    if (outcome == BackupRunDecision::Outcome::NextSet || outcome == BackupRunDecision::Outcome::Retry)
+        return; // the run goes on
+    traceRunEnd(outcome, text);
+    settleRunEnd(outcome);
+    tellRunEnd(outcome, text);
+}
+
+// The session trace's words for how the run ended.
+void RSyncBackupManager::traceRunEnd(BackupRunDecision::Outcome outcome, const QString& text) {
+    using Outcome = BackupRunDecision::Outcome;
+    RezodeLoger& trace = *mServices.logger;
     const QString started =
-        appSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker);
+        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker);
     switch (outcome) {
     case Outcome::Finished:
         trace.logDaemonTrace(backupFailureCount() < 1
@@ -665,9 +675,13 @@ void RSyncBackupManager::endRun(BackupRunDecision::Outcome outcome, const QStrin
         break;
     case Outcome::NextSet:
     case Outcome::Retry:
-        return; // the run goes on
+        break;
     }
+}
 
+// What the run leaves behind: its paths when it owes them, no password file, and the back-off.
+void RSyncBackupManager::settleRunEnd(BackupRunDecision::Outcome outcome) {
+    using Outcome = BackupRunDecision::Outcome;
     // Every end but a finished run owes the appliance its paths; a quota stop keeps them until there
     // is space again (the next run after the back-off finds out).
     if (BackupRunDecision::keepsPaths(outcome))
@@ -682,29 +696,34 @@ void RSyncBackupManager::endRun(BackupRunDecision::Outcome outcome, const QStrin
         const std::chrono::milliseconds wait = BackupRunDecision::backOffDelay(
             mFailedRunsInRow, mServices.timings.firstRetryDelay, mServices.timings.laterRetryDelay);
         mNextRunAllowed.setRemainingTime(wait);
-        trace.logDaemonTrace(QStringLiteral("Next backup run not before %1 sec")
-                                 .arg(std::chrono::duration_cast<std::chrono::seconds>(wait).count()),
-                             true);
+        mServices.logger->logDaemonTrace(
+            QStringLiteral("Next backup run not before %1 sec")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(wait).count()),
+            true);
     } else if (outcome == Outcome::Finished) {
         mFailedRunsInRow = 0;
         mLastReportedFailure.clear();
     }
+}
 
+// The delegate and the application hear of the end once.
+void RSyncBackupManager::tellRunEnd(BackupRunDecision::Outcome outcome, const QString& text) {
+    using Outcome = BackupRunDecision::Outcome;
     switch (outcome) {
     case Outcome::Finished:
-        if (delegate)
-            delegate->operationDidFinishSuccessfully(this);
+        if (mDelegate)
+            mDelegate->operationDidFinishSuccessfully(this);
         break;
     case Outcome::Quota:
         if (mLastReportedFailure != QLatin1String("Quota exceeded")) {
             mLastReportedFailure = QStringLiteral("Quota exceeded");
-            if (delegate)
-                delegate->quotaExceded(this);
+            if (mDelegate)
+                mDelegate->quotaExceded(this);
         }
         break;
     case Outcome::Cancelled:
-        if (delegate)
-            delegate->operationDidCancel(this);
+        if (mDelegate)
+            mDelegate->operationDidCancel(this);
         break;
     case Outcome::GiveUp:
         if (isIntialBackuprunning() && mServices.notifications)
@@ -721,14 +740,13 @@ void RSyncBackupManager::endRun(BackupRunDecision::Outcome outcome, const QStrin
     }
 }
 
-void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine) {
-    using Outcome = BackupRunDecision::Outcome;
-    // Whatever the child said last belongs to this set: the unfinished last lines, and the chunks
-    // still waiting for the parser, come before the decision.
+// Whatever the child said last belongs to this set: the unfinished last lines, and the chunks still
+// waiting for the parser, come before the decision.
+void RSyncBackupManager::flushSetOutput(FreeNasCommandExecuter* engine) {
     const QString outRest = mOutJoiner.flush();
     if (!outRest.isEmpty()) {
         if (mIsBuiltinRsync) {
-            const QStringList setPaths = uploadingFileList;
+            const QStringList setPaths = mUploadingFileList;
             QMetaObject::invokeMethod(
                 mParserContext, [this, outRest, setPaths] { parseOutputChunk(outRest, true, setPaths); },
                 Qt::QueuedConnection);
@@ -741,11 +759,16 @@ void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine)
         handleErrorText(errRest, engine);
     if (mIsBuiltinRsync)
         waitForParsing();
+}
+
+void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine) {
+    using Outcome = BackupRunDecision::Outcome;
+    flushSetOutput(engine);
     if (engine != mEngineOne.get() || !mIsRunningFlag)
         return;
 
     BackupRunDecision::SetEnd end;
-    end.quota = misQuotaExceded;
+    end.quota = mIsQuotaExceded;
     end.cancelled = mIsBackupCanceld;
     end.network = mEngineOneRetryFlag;
     end.retriesMade = mRetryCountEngine1;

@@ -67,7 +67,7 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     void initializeApplicationSupportPaths(const QString& consoleUser, const QString& applianceUser);
     void setMDestinationPath(const QString& path) { mDestinationPath = path; }
     QString getMDestinationPath() const { return mDestinationPath; }
-    void setDelegate(RSyncBackupManagerDelegate* d) { delegate = d; }
+    void setDelegate(RSyncBackupManagerDelegate* d) { mDelegate = d; }
     void setIsBuiltinRsync(bool builtin) { mIsBuiltinRsync = builtin; }
     bool IsBuiltinRsync() const { return mIsBuiltinRsync; }
     // The name the address check resolves with ping, and the folder of its scratch file.
@@ -120,7 +120,7 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     // Observation for the controller and for tests.
     FreeNasCommandExecuter* engine() const { return mEngineOne.get(); }
     DBManager& dbManager() { return mDbManagerObj; }
-    const FilePathsController& paths() const { return *appSupportFilePathsObjct; }
+    const FilePathsController& paths() const { return *mAppSupportFilePathsObjct; }
     int backupsetFileCount() const { return mBackupsetFileCount; }
     int backupsetCountOnTheFly() const { return mBackupsetCountOnTheFly; }
     int retryCount() const { return mRetryCountEngine1; }
@@ -143,6 +143,10 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     void checkServerAddress();
     // The one end of a run: trace, re-queue, clean-up, back-off and the report, by outcome.
     void endRun(BackupRunDecision::Outcome outcome, const QString& text);
+    void traceRunEnd(BackupRunDecision::Outcome outcome, const QString& text);
+    void settleRunEnd(BackupRunDecision::Outcome outcome);
+    void tellRunEnd(BackupRunDecision::Outcome outcome, const QString& text);
+    void flushSetOutput(FreeNasCommandExecuter* engine);
     void reportFailure(const QString& text, const QString& key = QString());
     // An initial backup that was under way has ended: its marker goes and the delegate hears of it.
     void endInitialBackup();
@@ -156,24 +160,24 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     DaemonServices mServices;
     const ExcludeManager* mExcludes;
 
-    RSyncBackupManagerDelegate* delegate = nullptr;
+    RSyncBackupManagerDelegate* mDelegate = nullptr;
     std::unique_ptr<FreeNasCommandExecuter> mEngineOne;
-    std::unique_ptr<FilePathsController> appSupportFilePathsObjct;
+    std::unique_ptr<FilePathsController> mAppSupportFilePathsObjct;
     DBManager mDbManagerObj;
     QStringList mFileSetForOperation;
     QString mBackupExecutorPath;
     QStringList mSelectedFilePaths;
     QString mDestinationPath;
     QString mBackupTempSourceFilePath;
-    QStringList uploadingFileList;
+    QStringList mUploadingFileList;
     int mBackupsetFileCount = 0;
-    bool isEngine1Started = false;
+    bool mIsEngine1Started = false;
     QString mSourceA;
     QVariantMap mUserDetails;
     int mBackupsetCountOnTheFly = -1;
     std::atomic<bool> mIsRunningFlag{false};
     bool mIsBackupCanceld = false;
-    bool misQuotaExceded = false;
+    bool mIsQuotaExceded = false;
     bool mEngineOneRetryFlag = false;
     std::atomic<bool> mIsInitalBackupList{false};
     int mRetryCountEngine1 = 0;

@@ -17,20 +17,20 @@
 ReadController::ReadController(DaemonServices services, const ExcludeManager* excludes,
                                RezodeListAndUpdateToDBController* lister, QObject* parent)
     : QObject(parent), mServices(std::move(services)), mExcludes(excludes),
-      appSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile), listingObject(lister),
-      mAlive(std::make_shared<std::atomic<bool>>(true)) {
-    if (!listingObject) {
+      mAppSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile),
+      mListingObject(lister), mAlive(std::make_shared<std::atomic<bool>>(true)) {
+    if (!mListingObject) {
         mOwnLister = std::make_unique<RezodeListAndUpdateToDBController>(mServices.profile, *mServices.logger,
                                                                          IndexThrottle(mServices.timings));
-        listingObject = mOwnLister.get();
+        mListingObject = mOwnLister.get();
     }
-    connect(&ReadOperationTimer, &QTimer::timeout, this, &ReadController::ReadOperation);
+    connect(&mReadOperationTimer, &QTimer::timeout, this, &ReadController::ReadOperation);
     connect(&mListingTimer, &QTimer::timeout, this, &ReadController::startListingDailyOnceUpdateToDatabase);
 }
 
 ReadController::~ReadController() {
     *mAlive = false;
-    ReadOperationTimer.stop();
+    mReadOperationTimer.stop();
     mListingTimer.stop();
     if (mServices.notifications)
         mServices.notifications->removeObserver(this);
@@ -48,17 +48,17 @@ ReadController& ReadController::sharedController(const DaemonServices& services,
 
 QVariantMap ReadController::cachedUserInfo() const {
     QMutexLocker lock(&mLock);
-    return userInfoDic;
+    return mUserInfoDic;
 }
 
 QVariantMap ReadController::readUserDetails() const {
-    UserFileAccess access(appSupportFilePathsObjct.m_ConsoleUserName());
+    UserFileAccess access(mAppSupportFilePathsObjct.m_ConsoleUserName());
     return PropertyList::readDictionary(path(DaemonPath::UserDetails));
 }
 
 void ReadController::initReaderController(const QVariantMap& details) {
     const QString consoleUser = details.value(QString::fromLatin1(ConsoleUserKey)).toString();
-    appSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
+    mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
     const QString machine = QStringLiteral("%1").arg(UtilityClass::machineName());
 
     const QVariantMap userDetails = readUserDetails();
@@ -70,14 +70,14 @@ void ReadController::initReaderController(const QVariantMap& details) {
 
     const bool builtin = RsyncConventions::isDefaultRsync(path(DaemonPath::RsyncVersion));
     mRSyncBackupManager->setIsBuiltinRsync(builtin);
-    listingObject->setIsBuiltinRsync(builtin);
+    mListingObject->setIsBuiltinRsync(builtin);
     mServices.logger->logSessionTrace(
         builtin ? QStringLiteral("setIsBuiltinRsync yes") : QStringLiteral("setIsBuiltinRsync NO"), true);
 
     mListingTimer.start(mServices.timings.serverListingInterval);
-    pause = userDetails.value(Protocol::PauseStateKey).toString() == Protocol::FlagOn;
-    if (!ReadOperationTimer.isActive())
-        ReadOperationTimer.start(mServices.timings.backupPassInterval);
+    mPause = userDetails.value(Protocol::PauseStateKey).toString() == Protocol::FlagOn;
+    if (!mReadOperationTimer.isActive())
+        mReadOperationTimer.start(mServices.timings.backupPassInterval);
 
     if (mServices.notifications) {
         mServices.notifications->addObserver(
@@ -90,7 +90,7 @@ void ReadController::initReaderController(const QVariantMap& details) {
 }
 
 void ReadController::ReadOperation() {
-    if (pause)
+    if (mPause)
         return;
     readBackupFiles();
     deleteReadBackupFile();
@@ -146,16 +146,16 @@ QStringList ReadController::readFileFor(const QStringList& listing) {
 }
 
 void ReadController::deleteReadBackupFile() {
-    if (deleteRunning)
+    if (mDeleteRunning)
         return;
-    deleteRunning = true;
+    mDeleteRunning = true;
     const QString folder = path(DaemonPath::BackupListsFolder);
     const QStringList listing =
         QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& name : listing)
         if (QFileInfo(name).suffix() == Protocol::ListExtensionDelete)
             QFile::remove(QStringLiteral("%1/%2").arg(folder, name));
-    deleteRunning = false;
+    mDeleteRunning = false;
 }
 
 void ReadController::StartBackupForPath(const QStringList& paths) {
@@ -164,23 +164,23 @@ void ReadController::StartBackupForPath(const QStringList& paths) {
     QVariantMap account;
     {
         QMutexLocker lock(&mLock);
-        if (userInfoDic.isEmpty()) {
+        if (mUserInfoDic.isEmpty()) {
             const QVariantMap details = readUserDetails();
-            userInfoDic.insert(Protocol::UserName, details.value(Protocol::UserName).toString());
-            userInfoDic.insert(Protocol::Password,
-                               UtilityClass::decryptPath(details.value(Protocol::Password).toString()));
-            userInfoDic.insert(Protocol::BackupDestinationPath,
-                               details.value(Protocol::BackupDestinationPath).toString());
-            userInfoDic.insert(Protocol::Port, details.value(Protocol::Port).toString());
-            userInfoDic.insert(Protocol::Ip, details.value(Protocol::Ip).toString());
+            mUserInfoDic.insert(Protocol::UserName, details.value(Protocol::UserName).toString());
+            mUserInfoDic.insert(Protocol::Password,
+                                UtilityClass::decryptPath(details.value(Protocol::Password).toString()));
+            mUserInfoDic.insert(Protocol::BackupDestinationPath,
+                                details.value(Protocol::BackupDestinationPath).toString());
+            mUserInfoDic.insert(Protocol::Port, details.value(Protocol::Port).toString());
+            mUserInfoDic.insert(Protocol::Ip, details.value(Protocol::Ip).toString());
         }
-        account.insert(Protocol::UserName, userInfoDic.value(Protocol::UserName).toString());
+        account.insert(Protocol::UserName, mUserInfoDic.value(Protocol::UserName).toString());
         account.insert(Protocol::Password,
-                       UtilityClass::decryptPath(userInfoDic.value(Protocol::Password).toString()));
+                       UtilityClass::decryptPath(mUserInfoDic.value(Protocol::Password).toString()));
         account.insert(Protocol::BackupDestinationPath,
-                       userInfoDic.value(Protocol::BackupDestinationPath).toString());
-        account.insert(Protocol::Ip, userInfoDic.value(Protocol::Ip).toString());
-        account.insert(Protocol::Port, userInfoDic.value(Protocol::Port).toString());
+                       mUserInfoDic.value(Protocol::BackupDestinationPath).toString());
+        account.insert(Protocol::Ip, mUserInfoDic.value(Protocol::Ip).toString());
+        account.insert(Protocol::Port, mUserInfoDic.value(Protocol::Port).toString());
     }
     mRSyncBackupManager->setFileSetForOperation(paths);
     mRSyncBackupManager->setMUserDetails(account);
@@ -191,7 +191,7 @@ void ReadController::StartBackupForPath(const QStringList& paths) {
 void ReadController::receiveTestNotification(const QVariantMap& userInfo) {
     {
         QMutexLocker lock(&mLock);
-        userInfoDic.insert(userInfo);
+        mUserInfoDic.insert(userInfo);
     }
     mServices.logger->logSessionTrace(QStringLiteral("logged in sucessfully"), true);
 }
@@ -200,12 +200,12 @@ void ReadController::receivePauseNotification(const QVariantMap& userInfo) {
     Q_UNUSED(userInfo)
     const QVariantMap details = readUserDetails();
     if (details.value(Protocol::PauseStateKey).toString() == Protocol::FlagOn) {
-        pause = true;
+        mPause = true;
         if (mRSyncBackupManager)
             mRSyncBackupManager->StopOnGoingBackup();
         mServices.logger->logSessionTrace(QStringLiteral("Pause state cancel backup"), true);
     } else {
-        pause = false;
+        mPause = false;
         mServices.logger->logSessionTrace(QStringLiteral("Resume state cancel backup"), true);
     }
 }
@@ -216,7 +216,7 @@ void ReadController::startListingDailyOnceUpdateToDatabase() {
 
 void ReadController::startListing(bool fromTimer) {
     RezodeLoger& trace = *mServices.logger;
-    if (listingObject->isRunning()) {
+    if (mListingObject->isRunning()) {
         trace.logDaemonTrace(
             fromTimer
                 ? QStringLiteral("Listing is already running so no need to do listing")
@@ -233,15 +233,15 @@ void ReadController::startListing(bool fromTimer) {
     const QString address = details.value(Protocol::Ip).toString();
     const QString passwordFile = path(DaemonPath::ListingPasswordFile);
     RsyncConventions::writePasswordFile(passwordFile, password, RsyncConventions::DaemonPasswordFileMode);
-    listingObject->setUserName(user);
-    listingObject->setUserPasswd(password);
-    listingObject->setServerIp(address);
-    listingObject->setDbPath(path(DaemonPath::UserSupportFolder));
+    mListingObject->setUserName(user);
+    mListingObject->setUserPasswd(password);
+    mListingObject->setServerIp(address);
+    mListingObject->setDbPath(path(DaemonPath::UserSupportFolder));
     const RsyncConventions::Command command = RezodeListAndUpdateToDBController::firstLevelCommand(
-        listingObject->isBuiltinRsync(), path(DaemonPath::PrivateRsync), passwordFile, user, address);
-    listingObject->setLaunchPath(command.program);
-    listingObject->setArguments(command.arguments);
-    listingObject->initialListing();
+        mListingObject->isBuiltinRsync(), path(DaemonPath::PrivateRsync), passwordFile, user, address);
+    mListingObject->setLaunchPath(command.program);
+    mListingObject->setArguments(command.arguments);
+    mListingObject->initialListing();
     if (fromTimer)
         trace.logDaemonTrace(QStringLiteral("startListingDailyOnceUpdateToDatabase End"), true);
 }
@@ -306,6 +306,6 @@ void ReadController::operationDidFinishSuccessfully(RSyncBackupManager* manager)
 
 void ReadController::serverAddressDidChange(const QString& address) {
     QMutexLocker lock(&mLock);
-    if (!userInfoDic.isEmpty())
-        userInfoDic.insert(Protocol::Ip, address);
+    if (!mUserInfoDic.isEmpty())
+        mUserInfoDic.insert(Protocol::Ip, address);
 }

@@ -67,29 +67,29 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
     void serverAddressDidChange(const QString& address) override;
 
     RSyncBackupManager& backupManager() { return *mRSyncBackupManager; }
-    RezodeListAndUpdateToDBController& lister() { return *listingObject; }
-    bool isPaused() const { return pause; }
+    RezodeListAndUpdateToDBController& lister() { return *mListingObject; }
+    bool isPaused() const { return mPause; }
     QVariantMap cachedUserInfo() const;
 
   private:
     void postProgress(const QVariantMap& userInfo,
                       int options = Protocol::PostDeliverImmediatelyToAllSessions);
     void startListing(bool fromTimer);
-    QString path(int index) const { return appSupportFilePathsObjct.pathForApplicationFile(index); }
+    QString path(int index) const { return mAppSupportFilePathsObjct.pathForApplicationFile(index); }
     // The user's account record, read with the user's rights.
     QVariantMap readUserDetails() const;
 
     DaemonServices mServices;
     const ExcludeManager* mExcludes;
-    QTimer ReadOperationTimer;
+    QTimer mReadOperationTimer;
     QTimer mListingTimer;
-    FilePathsController appSupportFilePathsObjct;
+    FilePathsController mAppSupportFilePathsObjct;
     std::unique_ptr<RSyncBackupManager> mRSyncBackupManager;
     mutable QMutex mLock; // the controller's monitor
-    QVariantMap userInfoDic;
-    bool deleteRunning = false;
-    bool pause = false;
+    QVariantMap mUserInfoDic;
+    bool mDeleteRunning = false;
+    bool mPause = false;
     std::unique_ptr<RezodeListAndUpdateToDBController> mOwnLister;
-    RezodeListAndUpdateToDBController* listingObject;
+    RezodeListAndUpdateToDBController* mListingObject;
     std::shared_ptr<std::atomic<bool>> mAlive;
 };
