@@ -7,6 +7,8 @@
 #include "linux/FanotifyEventStream.h"
 #include "linux/InotifyEventStream.h"
 
+#include "BenchTable.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -220,11 +222,15 @@ void print(const char* name, const Result& r, int count) {
     std::printf("\n");
 }
 
-void compare(const char* name, const Result& stream, const Result& reference) {
+void compare(const char* name, const Result& stream, const Result& reference, int count) {
     if (!stream.ok || !reference.ok)
         return;
     std::printf("%-12s vs inotifywait: throughput x%.2f, CPU x%.2f (lower is cheaper)\n", name,
                 reference.seconds / stream.seconds, stream.cpuSeconds / reference.cpuSeconds);
+    tableRow(qPrintable(QStringLiteral("event storm, %1 (events/s)").arg(QLatin1String(name))),
+             QString::number(count / stream.seconds, 'f', 0),
+             QStringLiteral("inotifywait %1").arg(count / reference.seconds, 0, 'f', 0),
+             ratioText(reference.seconds / stream.seconds), "≥ 1.0×");
 }
 
 } // namespace
@@ -248,11 +254,11 @@ int main(int argc, char** argv) {
     print("inotifywait", reference, count);
     const Result inotify = runStream(false, base + "/inotify", count);
     print("inotify", inotify, count);
-    compare("inotify", inotify, reference);
+    compare("inotify", inotify, reference, count);
     if (::geteuid() == 0) {
         const Result fanotify = runStream(true, base + "/fanotify", count);
         print("fanotify", fanotify, count);
-        compare("fanotify", fanotify, reference);
+        compare("fanotify", fanotify, reference, count);
     } else {
         std::printf("fanotify     skipped: needs root\n");
     }

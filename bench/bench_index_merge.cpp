@@ -2,6 +2,7 @@
 // against a bare SQLite insert loop into the same schema, in one run, as a ratio. Three cases: new
 // paths into an empty master, new paths into a large master, and known paths (the update check).
 
+#include "BenchTable.h"
 #include "DataBaseWraper.h"
 #include "SQLiteDatabase.h"
 
@@ -108,6 +109,10 @@ int main(int argc, char** argv) {
     std::printf("merge, new paths, %7d-row master: %10.0f rows/s  ratio %.2f\n", large, intoBig,
                 intoBig / bare);
 
+    tableRow("index merge, new paths (rows/s)", QString::number(intoEmpty, 'f', 0),
+             QStringLiteral("bare SQLite %1").arg(bare, 0, 'f', 0), ratioText(intoEmpty / bare), "≥ 0.5×");
+    tableRow("index merge into a large master (rows/s)", QString::number(intoBig, 'f', 0),
+             QStringLiteral("bare SQLite %1").arg(bare, 0, 'f', 0), ratioText(intoBig / bare), "≥ 0.5×");
     Timings standard;
     std::printf("with the standard pause of %lld ms per 100 rows the merge is held to at most %.0f rows/s\n",
                 static_cast<long long>(standard.indexMergeRowsPause.count()),

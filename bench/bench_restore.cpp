@@ -11,6 +11,7 @@
 // 1 GB in 10,000 files (10 folders) and lists 100,000 entries. --private restores with the private
 // rsync copy instead of the system rsync. Needs root, like the fixture.
 #include "Appliance.h"
+#include "BenchTable.h"
 #include "FilePathsController.h"
 #include "FileTools.h"
 #include "PropertyList.h"
@@ -186,6 +187,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    const double idleRss = residentMegabytes();
     std::printf("restore: %d files, %lld bytes in %d folders, %s rsync\n", files, qint64(files) * fileBytes,
                 folders, privateRsync ? "private" : "system");
     QStringList items;
@@ -251,6 +253,12 @@ int main(int argc, char** argv) {
     }
     std::printf("  best: bare rsync %.2f s, restore window %.2f s, ratio %.3f\n", bestBare, bestWindow,
                 bestWindow / bestBare);
+    tableRow(
+        qPrintable(
+            QStringLiteral("restore of %1 files (%2 MB)").arg(files).arg(qint64(files) * fileBytes >> 20)),
+        QStringLiteral("%1 s").arg(bestWindow, 0, 'f', 2),
+        QStringLiteral("bare rsync %1 s").arg(bestBare, 0, 'f', 2), ratioText(bestWindow / bestBare),
+        "≤ 1.10×");
 
     // Listing: a bare "rsync --list-only" of the folder, then the expand in the outline.
     std::printf("listing: a folder of %d entries\n", entries);
@@ -264,7 +272,8 @@ int main(int argc, char** argv) {
                                              RsyncConventions::Launch::Direct)});
     list.waitForFinished(-1);
     const qsizetype listed = list.readAllStandardOutput().count('\n');
-    std::printf("  bare rsync --list-only: %.3f s (%lld lines)\n", t.nsecsElapsed() / 1e9, qint64(listed));
+    const double bareListing = t.nsecsElapsed() / 1e9;
+    std::printf("  bare rsync --list-only: %.3f s (%lld lines)\n", bareListing, qint64(listed));
 
     ZHTreeNode* big = topNode(window, QStringLiteral("Big"));
     QTreeView* outline = window.ui()->mOutlineView;
@@ -285,5 +294,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("  restore window: rows in the outline's model %.3f s, painted %.3f s\n", inModel, painted);
+    const double browsingRss = residentMegabytes();
+    std::printf("resident memory: %.1f MB with the window open, %.1f MB browsing %d entries\n", idleRss,
+                browsingRss, entries);
+    tableRow(qPrintable(QStringLiteral("a folder of %1 entries in the outline").arg(entries)),
+             QStringLiteral("%1 s").arg(painted, 0, 'f', 2),
+             QStringLiteral("bare --list-only %1 s").arg(bareListing, 0, 'f', 2),
+             ratioText(painted / bareListing), "—");
+    tableRow("application RSS, window open / browsing",
+             QStringLiteral("%1 MB / %2 MB").arg(idleRss, 0, 'f', 0).arg(browsingRss, 0, 'f', 0),
+             QStringLiteral("—"), QStringLiteral("—"), "—");
     return 0;
 }
