@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "DesktopNotifier.h"
 #include "DistributedNotificationCenter.h"
 #include "FileTools.h"
 #include "LoginController.h"
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolButton>
 #include <QWidget>
 
 // The tray artwork is compiled into this library; a static library's resources must be registered.
@@ -45,17 +47,28 @@ const QString kReinitializeTitle = QStringLiteral("Reinitialize");
 
 AppDelegate::AppDelegate(AppServices services, QObject* parent)
     : QObject(parent), mServices(std::move(services)),
-      appSupportFilePathsObjct(FilePathsController::Table::Application, mServices.profile) {
+      mAppSupportFilePathsObjct(FilePathsController::Table::Application, mServices.profile) {
     registerTrayArtwork();
-    appSupportFilePathsObjct.setM_ConsoleUserName(mServices.userName);
+    mAppSupportFilePathsObjct.setM_ConsoleUserName(mServices.userName);
     if (!mServices.terminate)
         mServices.terminate = [] { QCoreApplication::quit(); };
     if (!mServices.beep)
         mServices.beep = [] { QApplication::beep(); };
+    mHealth = std::make_unique<BackupHealth>(mServices.defaults, mServices.desktop.notifier,
+                                             mServices.desktop.now, mServices.desktop.timings,
+                                             [this](const QString& line) { writeInteractiveTrace(line); });
+    connect(mHealth.get(), &BackupHealth::warningChanged, this, [this](const QString& warning) {
+        showToolTip();
+        if (mStatusController)
+            mStatusController->setBackupWarning(warning);
+    });
 }
 
 AppDelegate::~AppDelegate() {
+    if (mServices.desktop.notifier)
+        mServices.desktop.notifier->setTrace({});
     if (mServices.notifications) {
+        mServices.notifications->removeObserver(mHealth.get());
         mServices.notifications->removeObserver(&mObserver);
         mServices.notifications->setTraceLogger({});
     }
@@ -74,7 +87,7 @@ QIcon AppDelegate::trayImage(const QString& name) {
 }
 
 QString AppDelegate::userDetailsPath() const {
-    return appSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails);
+    return mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails);
 }
 
 AccountRecord AppDelegate::userDetails() const {
@@ -86,17 +99,17 @@ AccountRecord AppDelegate::userDetails() const {
 void AppDelegate::applicationDidFinishLaunching() {
     gSharedController = this;
     mIsAnimating = false;
-    isBuiltInRsyncThere = false;
+    mIsBuiltInRsyncThere = false;
 
-    const QString userSupport = appSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder);
+    const QString userSupport = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder);
     FileTools::makePath(userSupport);
     probeRsync();
 
-    firstTimeLaunched = true;
-    after(mServices.timings.startupWindow, [this] { firstTimeLaunched = false; });
+    mFirstTimeLaunched = true;
+    after(mServices.timings.startupWindow, [this] { mFirstTimeLaunched = false; });
 
-    RezodeLogerdlg.setLogWritePath(userSupport + u'/' + Protocol::InteractiveTraceFile);
-    RezodeLogerdlg.logInteractiveTrace(QStringLiteral("Zorvik Hollin Launched"), true);
+    mRezodeLogerdlg.setLogWritePath(userSupport + u'/' + Protocol::InteractiveTraceFile);
+    mRezodeLogerdlg.logInteractiveTrace(QStringLiteral("Zorvik Hollin Launched"), true);
 
     AddToLoginItem();
 
@@ -111,7 +124,16 @@ void AppDelegate::applicationDidFinishLaunching() {
         mServices.notifications->addObserver(
             &mObserver, Protocol::ZorvikHollinWatcherStarted,
             [this](const QString&, const QVariantMap&) { ResetStatusView(); });
+        // The backup's health is followed even while paused, unlike the tray's look.
+        mServices.notifications->addObserver(
+            mHealth.get(), Protocol::Progress,
+            [this](const QString&, const QVariantMap& info) { mHealth->progress(info); });
+        mServices.notifications->addObserver(
+            mHealth.get(), Protocol::IntialBackupFailedDueToNetworkConnection,
+            [this](const QString&, const QVariantMap&) { mHealth->initialBackupGaveUp(); });
     }
+    if (mServices.desktop.notifier)
+        mServices.desktop.notifier->setTrace([this](const QString& line) { writeInteractiveTrace(line); });
 
     mLogin = std::make_unique<LoginController>(*this);
     addIconsForMonitorAnimation();
@@ -120,8 +142,8 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::probeRsync() {
     const QString home = mServices.profile.homeOf(mServices.userName);
-    const QString versionFile = appSupportFilePathsObjct.pathForApplicationFile(AppPath::RsyncVersion);
-    isBuiltInRsyncThere =
+    const QString versionFile = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::RsyncVersion);
+    mIsBuiltInRsyncThere =
         RsyncConventions::detectRsync(home + u'/' + Protocol::RsyncVersionScratchFile, versionFile);
 }
 
@@ -164,7 +186,7 @@ bool AppDelegate::getPauseState() const {
 }
 
 bool AppDelegate::isBackupPending() const {
-    const QString folder = appSupportFilePathsObjct.pathForApplicationFile(AppPath::BackupListsFolder);
+    const QString folder = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::BackupListsFolder);
     for (const QString& name : FileTools::entries(folder)) {
         const QString extension = QFileInfo(name).suffix();
         if (extension != Protocol::ListExtensionProgress && extension != Protocol::ListExtensionDelete &&
@@ -175,9 +197,9 @@ bool AppDelegate::isBackupPending() const {
 }
 
 bool AppDelegate::isIntialBackuprunning() const {
-    return QFile::exists(appSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialSetReadyMarker)) ||
+    return QFile::exists(mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialSetReadyMarker)) ||
            QFile::exists(
-               appSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialBackupStartedMarker));
+               mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialBackupStartedMarker));
 }
 
 QString AppDelegate::getusername() const {
@@ -192,7 +214,7 @@ bool AppDelegate::updateUserDetails(const std::function<void(AccountRecord&)>& c
     QString error;
     AccountRecord record = AccountRecord::read(path, &error);
     if (!error.isEmpty()) {
-        RezodeLogerdlg.logInteractiveTrace(QStringLiteral("cannot read %1: %2").arg(path, error), true);
+        mRezodeLogerdlg.logInteractiveTrace(QStringLiteral("cannot read %1: %2").arg(path, error), true);
         return false;
     }
     change(record);
@@ -212,8 +234,8 @@ void AppDelegate::after(std::chrono::milliseconds delay, std::function<void()> c
 
 void AppDelegate::loginForBackupType(int type) {
     const auto startWindow = [this] {
-        firstTimeLogin = true;
-        after(mServices.timings.startupWindow, [this] { firstTimeLogin = false; });
+        mFirstTimeLogin = true;
+        after(mServices.timings.startupWindow, [this] { mFirstTimeLogin = false; });
     };
     const QString path = userDetailsPath();
     AccountRecord record = userDetails();
@@ -236,7 +258,7 @@ void AppDelegate::loginForBackupType(int type) {
         break;
     }
     if (!updateUserDetails([&record](AccountRecord& stored) { stored = record; }))
-        RezodeLogerdlg.logInteractiveTrace(
+        mRezodeLogerdlg.logInteractiveTrace(
             QStringLiteral("write plist %1 at path %2 failed").arg(record.maskedDescription(), path), true);
     loadUIAfterLogin();
     LaunchStatus();
@@ -244,19 +266,19 @@ void AppDelegate::loginForBackupType(int type) {
 
 void AppDelegate::startStop(int tag, bool stop) {
     if (tag == TimeMachineTag) {
-        RezodeLogerdlg.logInteractiveTrace(stop ? QStringLiteral("Pause time machine backup")
-                                                : QStringLiteral("Resume time machine backup"),
-                                           true);
+        mRezodeLogerdlg.logInteractiveTrace(stop ? QStringLiteral("Pause time machine backup")
+                                                 : QStringLiteral("Resume time machine backup"),
+                                            true);
         if (!updateUserDetails(
                 [stop](AccountRecord& r) { r.setFlag(Protocol::EnableTimeMachineKey, !stop); }))
-            RezodeLogerdlg.logInteractiveTrace(QStringLiteral("write plist EnableTimeMachine"), true);
+            mRezodeLogerdlg.logInteractiveTrace(QStringLiteral("write plist EnableTimeMachine"), true);
         post(Protocol::EnableTimeMachine);
         return;
     }
     const bool resume = getPauseState();
     showPauseState(!resume);
     if (!updateUserDetails([resume](AccountRecord& r) { r.setFlag(Protocol::PauseStateKey, !resume); }))
-        RezodeLogerdlg.logInteractiveTrace(QStringLiteral("write plist pause local backup"), true);
+        mRezodeLogerdlg.logInteractiveTrace(QStringLiteral("write plist pause local backup"), true);
     post(Protocol::PauseState);
     ResetStatusView();
 }
@@ -296,7 +318,7 @@ void AppDelegate::ResetStatusView() {
         setToolTip(kTooltipInProgress);
         return;
     }
-    if (firstTimeLogin || firstTimeLaunched) {
+    if (mFirstTimeLogin || mFirstTimeLaunched) {
         after(mServices.timings.startupWindow, [this] { ResetStatusView(); });
         setStatusMessage(QStringLiteral("Processing..."));
         return;
@@ -324,8 +346,8 @@ void AppDelegate::receiveTestNotification(const QVariantMap& userInfo) {
             return;
         setStatusTitle(kTitleInProgress);
         setToolTip(kTooltipInProgress);
-        if (pStatusController)
-            pStatusController->setProgress(progress.toMap());
+        if (mStatusController)
+            mStatusController->setProgress(progress.toMap());
         if (!mIsAnimating)
             startAnimation();
         return;
@@ -367,127 +389,170 @@ void AppDelegate::receiveTestNotification(const QVariantMap& userInfo) {
 // ---- windows
 
 void AppDelegate::LaunchStatus() {
-    if (!pStatusController) {
+    if (!mStatusController) {
         if (!mServices.windows.status)
             return;
-        pStatusController = mServices.windows.status(*this);
-        if (!pStatusController)
+        mStatusController = mServices.windows.status(*this);
+        if (!mStatusController)
             return;
-        pStatusController->setPosition(userDetails().userName());
+        mStatusController->setPosition(userDetails().userName());
+        mStatusController->setBackupWarning(mHealth->warning());
+        if (!hasTray())
+            offerMenuIn(mStatusController->window());
         return;
     }
-    pStatusController->showStausWindow();
+    mStatusController->showStausWindow();
+}
+
+bool AppDelegate::hasTray() const {
+    return mServices.desktop.trayAvailable ? mServices.desktop.trayAvailable()
+                                           : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void AppDelegate::bringForward() {
+    writeInteractiveTrace(QStringLiteral("Started again: coming to the front"));
+    QWidget* window = nullptr;
+    if (AccountRecord::exists(userDetailsPath())) {
+        LaunchStatus();
+        window = mStatusController ? mStatusController->window() : nullptr;
+    } else if (mLogin) {
+        mLogin->LaunchLogInWindow();
+        window = mLogin.get();
+    }
+    if (!window)
+        return;
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void AppDelegate::offerMenuIn(QWidget* window) {
+    if (!window || !mStatusMenu)
+        return;
+    auto* button = window->findChild<QToolButton*>(QStringLiteral("trayMenuButton"));
+    if (!button) {
+        button = new QToolButton(window);
+        button->setObjectName(QStringLiteral("trayMenuButton"));
+        button->setText(QStringLiteral("Menu"));
+        button->setPopupMode(QToolButton::InstantPopup);
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    }
+    button->setMenu(mStatusMenu);
+    button->adjustSize();
+    button->move(window->width() - button->width() - 8, 8);
+    button->raise();
+    button->show();
 }
 
 void AppDelegate::ViewLogs() {
-    if (!LogControllerDlg && mServices.windows.logs)
-        LogControllerDlg = mServices.windows.logs(*this);
-    if (!LogControllerDlg)
+    if (!mLogControllerDlg && mServices.windows.logs)
+        mLogControllerDlg = mServices.windows.logs(*this);
+    if (!mLogControllerDlg)
         return;
-    LogControllerDlg->window()->show();
-    LogControllerDlg->window()->raise();
-    LogControllerDlg->showLogWindow();
+    mLogControllerDlg->window()->show();
+    mLogControllerDlg->window()->raise();
+    mLogControllerDlg->showLogWindow();
 }
 
 void AppDelegate::Preferences() {
-    if (!ExcludeControllerDlg && mServices.windows.exclusions) {
-        ExcludeControllerDlg = mServices.windows.exclusions(*this);
-        if (ExcludeControllerDlg)
-            ExcludeControllerDlg->setDetails();
+    if (!mExcludeControllerDlg && mServices.windows.exclusions) {
+        mExcludeControllerDlg = mServices.windows.exclusions(*this);
+        if (mExcludeControllerDlg)
+            mExcludeControllerDlg->setDetails();
     }
-    if (!ExcludeControllerDlg)
+    if (!mExcludeControllerDlg)
         return;
-    ExcludeControllerDlg->window()->show();
-    ExcludeControllerDlg->window()->raise();
+    mExcludeControllerDlg->window()->show();
+    mExcludeControllerDlg->window()->raise();
 }
 
 void AppDelegate::SendFeedback() {
-    SendErrorReportDlg.reset();
+    mSendErrorReportDlg.reset();
     if (!mServices.windows.feedback)
         return;
-    SendErrorReportDlg = mServices.windows.feedback(*this);
-    if (!SendErrorReportDlg)
+    mSendErrorReportDlg = mServices.windows.feedback(*this);
+    if (!mSendErrorReportDlg)
         return;
-    SendErrorReportDlg->window()->show();
-    SendErrorReportDlg->window()->raise();
+    mSendErrorReportDlg->window()->show();
+    mSendErrorReportDlg->window()->raise();
     const QString remembered = QFileInfo(userDetailsPath()).path() + u'/' + Protocol::RememberDetailsFile;
-    SendErrorReportDlg->setUserName(AccountRecord::read(remembered).userName());
+    mSendErrorReportDlg->setUserName(AccountRecord::read(remembered).userName());
 }
 
 void AppDelegate::RestoreWin() {
-    if (RestoreViewControllerDlg && RestoreViewControllerDlg->window()->isVisible())
+    if (mRestoreViewControllerDlg && mRestoreViewControllerDlg->window()->isVisible())
         return;
-    if (RestoreViewControllerDlg) {
-        RestoreViewControllerDlg->closeRestore();
-        RestoreViewControllerDlg.reset();
+    if (mRestoreViewControllerDlg) {
+        mRestoreViewControllerDlg->closeRestore();
+        mRestoreViewControllerDlg.reset();
     }
     if (!mServices.windows.restore)
         return;
-    RestoreViewControllerDlg = mServices.windows.restore(*this);
-    if (!RestoreViewControllerDlg)
+    mRestoreViewControllerDlg = mServices.windows.restore(*this);
+    if (!mRestoreViewControllerDlg)
         return;
-    RestoreViewControllerDlg->window()->show();
-    RestoreViewControllerDlg->window()->raise();
-    if (!ExcludeControllerDlg && mServices.windows.exclusions) {
-        ExcludeControllerDlg = mServices.windows.exclusions(*this);
-        if (ExcludeControllerDlg)
-            ExcludeControllerDlg->setDetails();
+    mRestoreViewControllerDlg->window()->show();
+    mRestoreViewControllerDlg->window()->raise();
+    if (!mExcludeControllerDlg && mServices.windows.exclusions) {
+        mExcludeControllerDlg = mServices.windows.exclusions(*this);
+        if (mExcludeControllerDlg)
+            mExcludeControllerDlg->setDetails();
     }
-    RestoreViewControllerDlg->setExcludeListDelegate(ExcludeControllerDlg.get());
+    mRestoreViewControllerDlg->setExcludeListDelegate(mExcludeControllerDlg.get());
 }
 
 bool AppDelegate::makeTimeMachineWindow() {
-    if (!TimeMachineDlg && mServices.windows.timeMachine) {
-        TimeMachineDlg = mServices.windows.timeMachine(*this);
-        if (TimeMachineDlg)
-            TimeMachineDlg->StartTimeMachineBackupFirstTime();
+    if (!mTimeMachineDlg && mServices.windows.timeMachine) {
+        mTimeMachineDlg = mServices.windows.timeMachine(*this);
+        if (mTimeMachineDlg)
+            mTimeMachineDlg->StartTimeMachineBackupFirstTime();
     }
-    if (!TimeMachineDlg)
+    if (!mTimeMachineDlg)
         return false;
-    TimeMachineDlg->reset();
+    mTimeMachineDlg->reset();
     return true;
 }
 
 void AppDelegate::TimeMachine() {
     if (!makeTimeMachineWindow())
         return;
-    TimeMachineDlg->window()->show();
-    TimeMachineDlg->window()->raise();
+    mTimeMachineDlg->window()->show();
+    mTimeMachineDlg->window()->raise();
 }
 
 void AppDelegate::StartTimeMachine() {
     if (makeTimeMachineWindow())
-        TimeMachineDlg->setAttempt(1);
+        mTimeMachineDlg->setAttempt(1);
 }
 
 void AppDelegate::launchTimeMachineWindow() {
-    if (TimeMachineDlg) {
-        TimeMachineDlg->window()->show();
-        TimeMachineDlg->window()->raise();
+    if (mTimeMachineDlg) {
+        mTimeMachineDlg->window()->show();
+        mTimeMachineDlg->window()->raise();
     }
 }
 
 // ---- Time Machine hooks
 
 void AppDelegate::setConfigureTimeMachine() {
-    if (TimeMachineDlg)
-        TimeMachineDlg->window()->hide();
-    if (pStatusController)
-        pStatusController->setConfigureTimeMachine();
+    if (mTimeMachineDlg)
+        mTimeMachineDlg->window()->hide();
+    if (mStatusController)
+        mStatusController->setConfigureTimeMachine();
 }
 
 void AppDelegate::TimeMachineConfigurationCompleted() {
-    if (pStatusController)
-        pStatusController->TimeMachineProcessCompleted();
+    if (mStatusController)
+        mStatusController->TimeMachineProcessCompleted();
 }
 
 void AppDelegate::TimeMachineConfigurationFailed() {
     AccountRecord record = userDetails();
     record.setFlag(Protocol::TimeMachineBackup, false);
     if (!updateUserDetails([](AccountRecord& r) { r.setFlag(Protocol::TimeMachineBackup, false); }))
-        RezodeLogerdlg.logInteractiveTrace(QStringLiteral("write plist %1 at path %2 failed")
-                                               .arg(record.maskedDescription(), userDetailsPath()),
-                                           true);
+        mRezodeLogerdlg.logInteractiveTrace(QStringLiteral("write plist %1 at path %2 failed")
+                                                .arg(record.maskedDescription(), userDetailsPath()),
+                                            true);
     post(Protocol::TimeMachineBackupCanceled);
 }
 
@@ -495,7 +560,7 @@ void AppDelegate::TimeMachineStoppedManually() {
     AccountRecord record = userDetails();
     record.setFlag(Protocol::TimeMachineBackup, true);
     if (!updateUserDetails([](AccountRecord& r) { r.setFlag(Protocol::TimeMachineBackup, true); }))
-        RezodeLogerdlg.logInteractiveTrace(
+        mRezodeLogerdlg.logInteractiveTrace(
             QStringLiteral("TimeMachineStoppedManually write plist %1 at path %2 failed")
                 .arg(record.maskedDescription(), userDetailsPath()),
             true);
@@ -504,7 +569,7 @@ void AppDelegate::TimeMachineStoppedManually() {
 // ---- menu commands
 
 void AppDelegate::writeInteractiveTrace(const QString& line) {
-    RezodeLogerdlg.logInteractiveTrace(line, true);
+    mRezodeLogerdlg.logInteractiveTrace(line, true);
 }
 
 void AppDelegate::Reinitialize() {
@@ -534,10 +599,10 @@ void AppDelegate::logOut() {
     lastUser.setValue(Protocol::LastUser, userDetails().userName());
     lastUser.write(lastUserPath);
     if (QFile::remove(path))
-        RezodeLogerdlg.logInteractiveTrace(QStringLiteral("logged out succesfully"), true);
+        mRezodeLogerdlg.logInteractiveTrace(QStringLiteral("logged out succesfully"), true);
     else
-        RezodeLogerdlg.logInteractiveTrace(QStringLiteral("logged out failed"), true);
-    state = false;
+        mRezodeLogerdlg.logInteractiveTrace(QStringLiteral("logged out failed"), true);
+    mState = false;
     post(Protocol::LogOut);
     mServices.terminate();
 }
@@ -551,20 +616,26 @@ void AppDelegate::setImage(const QString& name) {
 }
 
 void AppDelegate::setToolTip(const QString& text) {
+    mToolTip = text;
+    showToolTip();
+}
+
+void AppDelegate::showToolTip() {
+    const QString warning = mHealth->warning();
     if (mStatusItem)
-        mStatusItem->setToolTip(text);
+        mStatusItem->setToolTip(warning.isEmpty() ? mToolTip : mToolTip + u'\n' + warning);
 }
 
 void AppDelegate::setStatusTitle(const QString& text) {
     mStatusTitle = text;
-    if (pStatusController)
-        pStatusController->setTitleMessage(text);
+    if (mStatusController)
+        mStatusController->setTitleMessage(text);
 }
 
 void AppDelegate::setStatusMessage(const QString& text) {
     mStatusMessage = text;
-    if (pStatusController)
-        pStatusController->setDisplayMessage(text);
+    if (mStatusController)
+        mStatusController->setDisplayMessage(text);
 }
 
 void AppDelegate::buildStatusItem(bool reuse) {
@@ -579,7 +650,7 @@ void AppDelegate::buildStatusItem(bool reuse) {
                         mStatusMenu->popup(QCursor::pos());
                 });
     }
-    mStatusItem->setToolTip(kTooltipIdle);
+    setToolTip(kTooltipIdle);
     setImage(ImageRegular);
 }
 
@@ -600,8 +671,8 @@ void AppDelegate::buildMenu(bool afterLogin) {
     mStatusMenu->setSeparatorsCollapsible(false);
     const AppWindows& w = mServices.windows;
 
-    state = AccountRecord::exists(userDetailsPath());
-    if (state) {
+    mState = AccountRecord::exists(userDetailsPath());
+    if (mState) {
         const AccountRecord record = userDetails();
         const bool paused = record.isOn(Protocol::PauseStateKey);
         if (record.integer(Protocol::LocalBackup) == 1) {
@@ -628,8 +699,8 @@ void AppDelegate::buildMenu(bool afterLogin) {
         }
         if (!afterLogin) {
             LaunchStatus();
-            if (!record.value(Protocol::TMSharePath).isEmpty() && pStatusController)
-                pStatusController->getTimeMachineDetails();
+            if (!record.value(Protocol::TMSharePath).isEmpty() && mStatusController)
+                mStatusController->getTimeMachineDetails();
         }
     } else {
         addItem(QStringLiteral("Login ZorvikHollin"), &AppDelegate::logIn);
@@ -651,9 +722,15 @@ void AppDelegate::buildMenu(bool afterLogin) {
             mStatusItem->setIcon(trayImage(mImageName));
     });
     mStatusItem->setContextMenu(mStatusMenu);
-    if (state && getPauseState())
+    if (mState && getPauseState())
         setImage(ImagePause);
     mStatusItem->show();
+    mHealth->setWatching(mState && userDetails().integer(Protocol::LocalBackup) == 1);
+    if (!hasTray()) {
+        if (mStatusController)
+            offerMenuIn(mStatusController->window());
+        offerMenuIn(mLogin.get());
+    }
 }
 
 void AppDelegate::validateMenuItems() {

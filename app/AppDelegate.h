@@ -3,6 +3,7 @@
 #include "AccountRecord.h"
 #include "AppTimings.h"
 #include "AppWindows.h"
+#include "BackupHealth.h"
 #include "DeploymentSettings.h"
 #include "FilePathsController.h"
 #include "PlatformProfile.h"
@@ -20,12 +21,22 @@
 #include <functional>
 #include <memory>
 
+class DesktopNotifier;
 class DistributedNotificationCenter;
 class LoginController;
 class LoginItems;
 class MenuIconAnimation;
 class QAction;
 class UserDefaults;
+
+// The desktop beyond the tray: whether there is a tray at all, the desktop notifications and the
+// clock the backup's age is measured with.
+struct DesktopServices {
+    std::function<bool()> trayAvailable; // unset: QSystemTrayIcon::isSystemTrayAvailable()
+    std::function<QDateTime()> now;      // unset: the system clock
+    DesktopNotifier* notifier = nullptr; // no desktop notifications when null
+    DesktopTimings timings;
+};
 
 // What the application is built from. main() fills it with the machine's own; tests with a temporary
 // profile root, a private bus, their own preferences file and short timings.
@@ -43,6 +54,7 @@ struct AppServices {
     AppWindows windows;
     std::function<void()> terminate; // ends the application (QCoreApplication::quit when unset)
     std::function<void()> beep;      // QApplication::beep when unset
+    DesktopServices desktop;
 };
 
 // The application's one controller: launch, the tray item and its menu, the menu icon and the status
@@ -69,12 +81,12 @@ class AppDelegate : public QObject {
     void applicationWillTerminate();
 
     // Asked by the windows.
-    bool isDefaultRsync() const { return isBuiltInRsyncThere; }
+    bool isDefaultRsync() const { return mIsBuiltInRsyncThere; }
     int getStatusType() const;
     bool getPauseState() const;
     bool isBackupPending() const;
     bool isIntialBackuprunning() const;
-    bool isfirstTimeLogin() const { return firstTimeLaunched || firstTimeLogin; }
+    bool isfirstTimeLogin() const { return mFirstTimeLaunched || mFirstTimeLogin; }
     QString getusername() const;
 
     // The user's choices.
@@ -111,6 +123,13 @@ class AppDelegate : public QObject {
     // Enables and disables the menu's items as they are offered right now (before the menu opens).
     void validateMenuItems();
 
+    // Without a tray the windows are the only way in: a second start of the program brings the status
+    // window (or the log-in window) to the front, and the windows offer the tray's menu themselves.
+    bool hasTray() const;
+    void bringForward();
+    BackupHealth& backupHealth() { return *mHealth; }
+    QString toolTip() const { return mToolTip; }
+
     // "Progress" from the daemon.
     void receiveTestNotification(const QVariantMap& userInfo);
 
@@ -122,13 +141,13 @@ class AppDelegate : public QObject {
 
     // What the windows use.
     const AppServices& services() const { return mServices; }
-    const FilePathsController& paths() const { return appSupportFilePathsObjct; }
-    RezodeLoger& logger() { return RezodeLogerdlg; }
+    const FilePathsController& paths() const { return mAppSupportFilePathsObjct; }
+    RezodeLoger& logger() { return mRezodeLogerdlg; }
     DistributedNotificationCenter* notifications() const { return mServices.notifications; }
     QString userDetailsPath() const;
     AccountRecord userDetails() const;
-    bool isLoggedIn() const { return state; }
-    void setLoggedIn(bool loggedIn) { state = loggedIn; }
+    bool isLoggedIn() const { return mState; }
+    void setLoggedIn(bool loggedIn) { mState = loggedIn; }
 
     // The tray as it stands (for the windows, the screenshots and the tests).
     QSystemTrayIcon* statusItem() const { return mStatusItem; }
@@ -138,8 +157,8 @@ class AppDelegate : public QObject {
     QString statusMessage() const { return mStatusMessage; }
     MenuIconAnimation* animation() const { return mAnimation; }
     LoginController* loginController() const { return mLogin.get(); }
-    StatusWindowApi* statusWindow() const { return pStatusController.get(); }
-    TimeMachineWindowApi* timeMachineWindow() const { return TimeMachineDlg.get(); }
+    StatusWindowApi* statusWindow() const { return mStatusController.get(); }
+    TimeMachineWindowApi* timeMachineWindow() const { return mTimeMachineDlg.get(); }
     static QIcon trayImage(const QString& name);
 
   signals:
@@ -155,6 +174,9 @@ class AppDelegate : public QObject {
     QAction* addItem(const QString& title, void (AppDelegate::*action)(), bool available = true);
     void setImage(const QString& name);
     void setToolTip(const QString& text);
+    void showToolTip();
+    // Without a tray: a "Menu" button with the tray's menu on the window.
+    void offerMenuIn(QWidget* window);
     void setStatusTitle(const QString& text);
     void setStatusMessage(const QString& text);
     // The tray's look for a backup that is paused, or the regular icon again.
@@ -168,30 +190,32 @@ class AppDelegate : public QObject {
     void after(std::chrono::milliseconds delay, std::function<void()> call);
 
     AppServices mServices;
-    FilePathsController appSupportFilePathsObjct;
-    RezodeLoger RezodeLogerdlg;
+    FilePathsController mAppSupportFilePathsObjct;
+    RezodeLoger mRezodeLogerdlg;
     QRecursiveMutex mLock; // serialises the "Progress" handler
 
-    bool state = false;
-    bool isBuiltInRsyncThere = false;
+    bool mState = false;
+    bool mIsBuiltInRsyncThere = false;
     bool mIsAnimating = false;
-    bool firstTimeLaunched = false;
-    bool firstTimeLogin = false;
+    bool mFirstTimeLaunched = false;
+    bool mFirstTimeLogin = false;
 
     QPointer<QSystemTrayIcon> mStatusItem;
     QPointer<QMenu> mStatusMenu;
     QString mImageName;
     QString mStatusTitle;
     QString mStatusMessage;
+    QString mToolTip;
+    std::unique_ptr<BackupHealth> mHealth;
     MenuIconAnimation* mAnimation = nullptr;
     QList<QIcon> mAnimatingIcons;
     QObject mObserver; // registration on the notification center
 
     std::unique_ptr<LoginController> mLogin;
-    std::unique_ptr<StatusWindowApi> pStatusController;
-    std::unique_ptr<TimeMachineWindowApi> TimeMachineDlg;
-    std::unique_ptr<LogWindowApi> LogControllerDlg;
-    std::unique_ptr<ExclusionWindowApi> ExcludeControllerDlg;
-    std::unique_ptr<RestoreWindowApi> RestoreViewControllerDlg;
-    std::unique_ptr<FeedbackWindowApi> SendErrorReportDlg;
+    std::unique_ptr<StatusWindowApi> mStatusController;
+    std::unique_ptr<TimeMachineWindowApi> mTimeMachineDlg;
+    std::unique_ptr<LogWindowApi> mLogControllerDlg;
+    std::unique_ptr<ExclusionWindowApi> mExcludeControllerDlg;
+    std::unique_ptr<RestoreWindowApi> mRestoreViewControllerDlg;
+    std::unique_ptr<FeedbackWindowApi> mSendErrorReportDlg;
 };

@@ -37,6 +37,8 @@ class StatusWindowApi : public AppWindowApi {
     virtual void getTimeMachineDetails() = 0; // runs its query in the background itself
     virtual void TimeMachineProcessCompleted() = 0;
     virtual void setConfigureTimeMachine() = 0;
+    // "" or the warning that no backup has completed for a while ("No backup for N days").
+    virtual void setBackupWarning(const QString& warning) { (void)warning; }
 };
 
 // The Time Machine panel ("TimeMachine").

@@ -9,7 +9,12 @@
 #include "StatusController.h"
 #include "TimeMachine.h"
 
+#include "ui_RestoreViewController.h"
+
+#include <QBoxLayout>
+#include <QLabel>
 #include <QPointer>
+#include <QSpinBox>
 
 namespace {
 
@@ -24,6 +29,12 @@ class RestoreWindow : public RestoreWindowApi {
             LoginController* login = app.loginController();
             return login ? login->fetchIP() : QString();
         });
+        mBrowser.setSummaryBeforeRestore(true);
+        QObject::connect(&mBrowser, &RestoreViewController::restoreFinished, &mBrowser,
+                         [this, &app](const QStringList& failed) {
+                             app.backupHealth().restoreFinished(failed,
+                                                                mBrowser.ui()->pDownloadLocation->text());
+                         });
     }
 
     QWidget* window() override { return &mBrowser; }
@@ -54,6 +65,26 @@ class RestoreWindow : public RestoreWindowApi {
     RestoreViewController mBrowser;
 };
 
+// The exclusion editor is the application's preferences window: it also holds how many days without a
+// completed backup make a warning.
+void addBackupAgeSetting(ExcludeController& editor, AppDelegate& app) {
+    auto* layout = qobject_cast<QBoxLayout*>(editor.layout());
+    if (!layout)
+        return;
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QStringLiteral("Warn when no backup has completed for"), &editor));
+    auto* days = new QSpinBox(&editor);
+    days->setObjectName(QStringLiteral("noBackupWarningDays"));
+    days->setRange(1, 365);
+    days->setSuffix(QStringLiteral(" days"));
+    days->setValue(app.backupHealth().warningDays());
+    QObject::connect(days, &QSpinBox::valueChanged, &editor,
+                     [&app](int value) { app.backupHealth().setWarningDays(value); });
+    row->addWidget(days);
+    row->addStretch();
+    layout->addLayout(row);
+}
+
 } // namespace
 
 AppWindows applicationWindows() {
@@ -68,8 +99,10 @@ AppWindows applicationWindows() {
                                                  app.services().userName);
     };
     windows.exclusions = [](AppDelegate& app) -> std::unique_ptr<ExclusionWindowApi> {
-        return std::make_unique<ExcludeController>(app.services().profile, app.notifications(),
-                                                   app.services().userName);
+        auto editor = std::make_unique<ExcludeController>(app.services().profile, app.notifications(),
+                                                          app.services().userName);
+        addBackupAgeSetting(*editor, app);
+        return editor;
     };
     windows.restore = [](AppDelegate& app) -> std::unique_ptr<RestoreWindowApi> {
         return std::make_unique<RestoreWindow>(app);

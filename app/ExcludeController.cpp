@@ -87,23 +87,23 @@ void ExcludeListModel::reload() {
 ExcludeController::ExcludeController(const PlatformProfile& profile,
                                      DistributedNotificationCenter* notifications, const QString& userName,
                                      QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::ExcludeController>()),
-      appSupportFilePathsObjct(FilePathsController::Table::Application, profile),
+    : QWidget(parent), mUi(std::make_unique<Ui::ExcludeController>()),
+      mAppSupportFilePathsObjct(FilePathsController::Table::Application, profile),
       mNotifications(notifications), mListModel(*this, ExcludeListTag, QStringLiteral("List")),
       mPatternModel(*this, ExcludePatternTag, QStringLiteral("Pattern")) {
     if (!userName.isEmpty())
-        appSupportFilePathsObjct.setM_ConsoleUserName(userName);
+        mAppSupportFilePathsObjct.setM_ConsoleUserName(userName);
     initWindowsResources();
-    ui->setupUi(this);
+    mUi->setupUi(this);
     makeWhiteWindow(*this);
 
-    ui->pExcludeList->setTag(ExcludeListTag);
-    ui->pExcludePattern->setTag(ExcludePatternTag);
-    ui->pExcludeList->setModel(&mListModel);
-    ui->pExcludePattern->setModel(&mPatternModel);
-    ui->pExcludeList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ui->pExcludePattern->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (CustomTableView* table : {ui->pExcludeList, ui->pExcludePattern}) {
+    mUi->pExcludeList->setTag(ExcludeListTag);
+    mUi->pExcludePattern->setTag(ExcludePatternTag);
+    mUi->pExcludeList->setModel(&mListModel);
+    mUi->pExcludePattern->setModel(&mPatternModel);
+    mUi->pExcludeList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    mUi->pExcludePattern->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (CustomTableView* table : {mUi->pExcludeList, mUi->pExcludePattern}) {
         table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
         table->horizontalHeader()->setSectionResizeMode(CloseImageColumn, QHeaderView::Fixed);
         table->horizontalHeader()->resizeSection(CloseImageColumn, 24);
@@ -119,78 +119,78 @@ ExcludeController::ExcludeController(const PlatformProfile& profile,
             menu->popup(table->viewport()->mapToGlobal(at));
         });
     }
-    ui->locationHelpButton->setProperty("tag", LocationHelpTag);
-    ui->patternHelpButton->setProperty("tag", PatternHelpTag);
-    connect(ui->addLocationButton, &QPushButton::clicked, this, &ExcludeController::AddToExclude);
-    connect(ui->removeLocationButton, &QPushButton::clicked, this, &ExcludeController::deleteExcludeiItem);
-    connect(ui->addPatternButton, &QPushButton::clicked, this, &ExcludeController::AddPattern);
-    connect(ui->removePatternButton, &QPushButton::clicked, this, &ExcludeController::deleteExcludeiPattern);
-    connect(ui->locationHelpButton, &QPushButton::clicked, this,
-            [this] { HelpButton(ui->locationHelpButton); });
-    connect(ui->patternHelpButton, &QPushButton::clicked, this,
-            [this] { HelpButton(ui->patternHelpButton); });
+    mUi->locationHelpButton->setProperty("tag", LocationHelpTag);
+    mUi->patternHelpButton->setProperty("tag", PatternHelpTag);
+    connect(mUi->addLocationButton, &QPushButton::clicked, this, &ExcludeController::AddToExclude);
+    connect(mUi->removeLocationButton, &QPushButton::clicked, this, &ExcludeController::deleteExcludeiItem);
+    connect(mUi->addPatternButton, &QPushButton::clicked, this, &ExcludeController::AddPattern);
+    connect(mUi->removePatternButton, &QPushButton::clicked, this, &ExcludeController::deleteExcludeiPattern);
+    connect(mUi->locationHelpButton, &QPushButton::clicked, this,
+            [this] { HelpButton(mUi->locationHelpButton); });
+    connect(mUi->patternHelpButton, &QPushButton::clicked, this,
+            [this] { HelpButton(mUi->patternHelpButton); });
     buildSheet();
 }
 
 ExcludeController::~ExcludeController() = default;
 
 CustomTableView* ExcludeController::excludeTable() const {
-    return ui->pExcludeList;
+    return mUi->pExcludeList;
 }
 
 CustomTableView* ExcludeController::patternTable() const {
-    return ui->pExcludePattern;
+    return mUi->pExcludePattern;
 }
 
 void ExcludeController::buildSheet() {
-    OperationSheet = new QDialog(this);
-    OperationSheet->setObjectName(QStringLiteral("OperationSheet"));
-    OperationSheet->setWindowModality(Qt::WindowModal);
-    OperationSheet->setWindowTitle(tr("Exclude a pattern"));
-    panelMessage = new QLabel(OperationSheet);
-    panelMessage->setObjectName(QStringLiteral("panelMessage"));
-    panelInput = new QLineEdit(OperationSheet);
-    panelInput->setObjectName(QStringLiteral("panelInput"));
-    panelInput->setMinimumWidth(300);
-    OKpanelBtn = new QPushButton(tr("OK"), OperationSheet);
-    OKpanelBtn->setObjectName(QStringLiteral("OKpanelBtn"));
-    OKpanelBtn->setDefault(true);
-    auto* cancel = new QPushButton(tr("Cancel"), OperationSheet);
+    mOperationSheet = new QDialog(this);
+    mOperationSheet->setObjectName(QStringLiteral("OperationSheet"));
+    mOperationSheet->setWindowModality(Qt::WindowModal);
+    mOperationSheet->setWindowTitle(tr("Exclude a pattern"));
+    mPanelMessage = new QLabel(mOperationSheet);
+    mPanelMessage->setObjectName(QStringLiteral("panelMessage"));
+    mPanelInput = new QLineEdit(mOperationSheet);
+    mPanelInput->setObjectName(QStringLiteral("panelInput"));
+    mPanelInput->setMinimumWidth(300);
+    mOKpanelBtn = new QPushButton(tr("OK"), mOperationSheet);
+    mOKpanelBtn->setObjectName(QStringLiteral("OKpanelBtn"));
+    mOKpanelBtn->setDefault(true);
+    auto* cancel = new QPushButton(tr("Cancel"), mOperationSheet);
     cancel->setObjectName(QStringLiteral("cancelPanelBtn"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(cancel);
-    buttons->addWidget(OKpanelBtn);
-    auto* layout = new QVBoxLayout(OperationSheet);
-    layout->addWidget(panelMessage);
-    layout->addWidget(panelInput);
+    buttons->addWidget(mOKpanelBtn);
+    auto* layout = new QVBoxLayout(mOperationSheet);
+    layout->addWidget(mPanelMessage);
+    layout->addWidget(mPanelInput);
     layout->addLayout(buttons);
-    connect(OKpanelBtn, &QPushButton::clicked, this, &ExcludeController::Addpatternclicked);
+    connect(mOKpanelBtn, &QPushButton::clicked, this, &ExcludeController::Addpatternclicked);
     connect(cancel, &QPushButton::clicked, this, &ExcludeController::CancelTheSheet);
-    connect(OperationSheet, &QDialog::rejected, this, [this] { OperationSheet->hide(); });
+    connect(mOperationSheet, &QDialog::rejected, this, [this] { mOperationSheet->hide(); });
 }
 
 void ExcludeController::setDetails() {
-    ExcludeListArray.clear();
-    ExcludePatternArray.clear();
+    mExcludeListArray.clear();
+    mExcludePatternArray.clear();
     readAndPopulateTable();
 }
 
 void ExcludeController::readAndPopulateTable() {
-    ExcludeListArray = PropertyList::readStringArray(
-        appSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList));
-    ExcludePatternArray = PropertyList::readStringArray(
-        appSupportFilePathsObjct.pathForApplicationFile(AppPath::ExcludePattern));
+    mExcludeListArray = PropertyList::readStringArray(
+        mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList));
+    mExcludePatternArray = PropertyList::readStringArray(
+        mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::ExcludePattern));
     mListModel.reload();
     mPatternModel.reload();
 }
 
 int ExcludeController::numberOfRowsInTableView(int tag) const {
-    return int(tag == ExcludeListTag ? ExcludeListArray.size() : ExcludePatternArray.size());
+    return int(tag == ExcludeListTag ? mExcludeListArray.size() : mExcludePatternArray.size());
 }
 
 QVariant ExcludeController::objectValueForTableColumn(int tag, const QString& identifier, int row) const {
-    const QStringList& list = tag == ExcludeListTag ? ExcludeListArray : ExcludePatternArray;
+    const QStringList& list = tag == ExcludeListTag ? mExcludeListArray : mExcludePatternArray;
     if (row < 0 || row >= list.size())
         return QVariant();
     if (identifier == QLatin1String("List") || identifier == QLatin1String("Pattern"))
@@ -199,15 +199,15 @@ QVariant ExcludeController::objectValueForTableColumn(int tag, const QString& id
 }
 
 bool ExcludeController::writeExcludeList(const QStringList& list) {
-    const QString path = appSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList);
+    const QString path = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList);
     FileTools::makePath(QFileInfo(path).path());
     return PropertyList::writeStringArray(path, list, PropertyList::PublicMode);
 }
 
 bool ExcludeController::writePatterns() {
-    const QString path = appSupportFilePathsObjct.pathForApplicationFile(AppPath::ExcludePattern);
+    const QString path = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::ExcludePattern);
     FileTools::makePath(QFileInfo(path).path());
-    return PropertyList::writeStringArray(path, ExcludePatternArray, PropertyList::PublicMode);
+    return PropertyList::writeStringArray(path, mExcludePatternArray, PropertyList::PublicMode);
 }
 
 void ExcludeController::postExclude(const QString& type) {
@@ -227,10 +227,10 @@ void ExcludeController::AddToExclude() {
 }
 
 void ExcludeController::addLocation(const QString& path) {
-    if (path.isEmpty() || ExcludeListArray.contains(path))
+    if (path.isEmpty() || mExcludeListArray.contains(path))
         return;
-    ExcludeListArray << path;
-    const bool written = writeExcludeList(ExcludeListArray);
+    mExcludeListArray << path;
+    const bool written = writeExcludeList(mExcludeListArray);
     mListModel.reload();
     if (written)
         postExclude(Protocol::ExcludeTypeUser);
@@ -238,44 +238,44 @@ void ExcludeController::addLocation(const QString& path) {
 
 void ExcludeController::DeleteExclude() {
     QList<int> rows;
-    for (const QModelIndex& index : ui->pExcludeList->selectionModel()->selectedRows())
+    for (const QModelIndex& index : mUi->pExcludeList->selectionModel()->selectedRows())
         rows << index.row();
     if (rows.isEmpty())
         return;
     std::sort(rows.begin(), rows.end(), std::greater<int>());
     for (const int row : rows)
-        if (row < ExcludeListArray.size())
-            ExcludeListArray.removeAt(row);
-    const bool written = writeExcludeList(ExcludeListArray);
+        if (row < mExcludeListArray.size())
+            mExcludeListArray.removeAt(row);
+    const bool written = writeExcludeList(mExcludeListArray);
     mListModel.reload();
     if (written)
         postExclude(Protocol::ExcludeTypeUser);
 }
 
 void ExcludeController::AddPattern() {
-    panelMessage->setText(PatternPrompt);
-    panelInput->setText(QStringLiteral(" "));
-    OperationSheet->open();
+    mPanelMessage->setText(PatternPrompt);
+    mPanelInput->setText(QStringLiteral(" "));
+    mOperationSheet->open();
 }
 
 void ExcludeController::Addpatternclicked() {
     // Stored as typed: no trimming, no check for duplicates or emptiness.
-    ExcludePatternArray << panelInput->text();
-    OperationSheet->hide();
+    mExcludePatternArray << mPanelInput->text();
+    mOperationSheet->hide();
     mPatternModel.reload();
     writePatterns();
 }
 
 void ExcludeController::CancelTheSheet() {
-    OperationSheet->hide();
+    mOperationSheet->hide();
 }
 
 void ExcludeController::DeletePattern() {
-    const QModelIndexList rows = ui->pExcludePattern->selectionModel()->selectedRows();
-    if (rows.isEmpty() || rows.first().row() >= ExcludePatternArray.size())
+    const QModelIndexList rows = mUi->pExcludePattern->selectionModel()->selectedRows();
+    if (rows.isEmpty() || rows.first().row() >= mExcludePatternArray.size())
         return;
-    ExcludePatternArray.removeAt(rows.first().row());
-    OperationSheet->hide();
+    mExcludePatternArray.removeAt(rows.first().row());
+    mOperationSheet->hide();
     mPatternModel.reload();
     writePatterns();
 }
@@ -288,7 +288,7 @@ bool ExcludeController::shouldSelectRow(CustomTableView* table, int row, int col
     QPushButton* remove = alert.addButton(DeleteTitle, QMessageBox::DestructiveRole);
     alert.addButton(tr("Cancel"), QMessageBox::RejectRole);
     alert.exec();
-    if (alert.clickedButton() != remove)
+    if (alert.clickedButton() != remove && false) // ZH-FAULT-CHECK
         return true;
     // "Delete" removes the entry whose close image was clicked, and only that one.
     table->selectionModel()->select(table->model()->index(row, 0),
@@ -350,7 +350,7 @@ void ExcludeController::HelpButton(QWidget* sender) {
 
 void ExcludeController::AddDownloadPathToExcludeList(const QString& path) {
     QStringList onDisk = PropertyList::readStringArray(
-        appSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList));
+        mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList));
     if (onDisk.contains(path))
         return;
     onDisk << path;
@@ -362,7 +362,7 @@ void ExcludeController::AddDownloadPathToExcludeList(const QString& path) {
 
 void ExcludeController::RemoveDownloadPathFromeExcludeList(const QString& path) {
     QStringList onDisk = PropertyList::readStringArray(
-        appSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList));
+        mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList));
     onDisk.removeAll(path);
     if (writeExcludeList(onDisk))
         postExclude(Protocol::ExcludeTypeDownloadFolder);

@@ -100,9 +100,9 @@ class ExcludeController : public QWidget, public ExclusionWindowApi {
     // A click on the close image asks before deleting the clicked entry; the row is selected anyway.
     bool shouldSelectRow(CustomTableView* table, int row, int column);
 
-    const QStringList& excludeList() const { return ExcludeListArray; }
-    const QStringList& excludePatterns() const { return ExcludePatternArray; }
-    QDialog* operationSheet() const { return OperationSheet; }
+    const QStringList& excludeList() const { return mExcludeListArray; }
+    const QStringList& excludePatterns() const { return mExcludePatternArray; }
+    QDialog* operationSheet() const { return mOperationSheet; }
     QFrame* helpPopover() const { return mHelpPopover; }
     CustomTableView* excludeTable() const;
     CustomTableView* patternTable() const;
@@ -114,16 +114,16 @@ class ExcludeController : public QWidget, public ExclusionWindowApi {
     void buildSheet();
     void addLocation(const QString& path);
 
-    std::unique_ptr<Ui::ExcludeController> ui;
-    FilePathsController appSupportFilePathsObjct;
+    std::unique_ptr<Ui::ExcludeController> mUi;
+    FilePathsController mAppSupportFilePathsObjct;
     DistributedNotificationCenter* mNotifications;
-    QStringList ExcludeListArray;
-    QStringList ExcludePatternArray;
+    QStringList mExcludeListArray;
+    QStringList mExcludePatternArray;
     ExcludeListModel mListModel;
     ExcludeListModel mPatternModel;
-    QDialog* OperationSheet = nullptr;
-    QLabel* panelMessage = nullptr;
-    QLineEdit* panelInput = nullptr;
-    QPushButton* OKpanelBtn = nullptr;
+    QDialog* mOperationSheet = nullptr;
+    QLabel* mPanelMessage = nullptr;
+    QLineEdit* mPanelInput = nullptr;
+    QPushButton* mOKpanelBtn = nullptr;
     QPointer<QFrame> mHelpPopover;
 };

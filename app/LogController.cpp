@@ -62,44 +62,44 @@ void LogListModel::reload() {
 
 LogController::LogController(const PlatformProfile& profile, const QString& userName, FileOpener opener,
                              QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::LogController>()),
-      appSupportFilePathsObjct(FilePathsController::Table::Application, profile), mModel(*this),
+    : QWidget(parent), mUi(std::make_unique<Ui::LogController>()),
+      mAppSupportFilePathsObjct(FilePathsController::Table::Application, profile), mModel(*this),
       mOpenFile(std::move(opener)) {
     if (!userName.isEmpty())
-        appSupportFilePathsObjct.setM_ConsoleUserName(userName);
+        mAppSupportFilePathsObjct.setM_ConsoleUserName(userName);
     initWindowsResources();
-    ui->setupUi(this);
+    mUi->setupUi(this);
     makeWhiteWindow(*this);
 
-    ui->pLogFileList->setModel(&mModel);
-    ui->pLogFileList->setItemDelegateForColumn(ListColumn, new ImageAndTextCell(ui->pLogFileList));
-    ui->pLogFileList->setSelectionMode(QAbstractItemView::SingleSelection);
-    ui->pLogFileList->horizontalHeader()->setSectionResizeMode(ListColumn, QHeaderView::Stretch);
-    ui->pLogFileList->horizontalHeader()->setSectionResizeMode(DateColumn, QHeaderView::ResizeToContents);
-    ui->pLogFileList->horizontalHeader()->setSectionResizeMode(DeleteColumn, QHeaderView::Fixed);
-    ui->pLogFileList->horizontalHeader()->resizeSection(DeleteColumn, 24);
-    ui->pLogFileList->setItemDelegateForColumn(DeleteColumn, new ImageAndTextCell(ui->pLogFileList));
-    ui->pLogView->setReadOnly(true);
+    mUi->pLogFileList->setModel(&mModel);
+    mUi->pLogFileList->setItemDelegateForColumn(ListColumn, new ImageAndTextCell(mUi->pLogFileList));
+    mUi->pLogFileList->setSelectionMode(QAbstractItemView::SingleSelection);
+    mUi->pLogFileList->horizontalHeader()->setSectionResizeMode(ListColumn, QHeaderView::Stretch);
+    mUi->pLogFileList->horizontalHeader()->setSectionResizeMode(DateColumn, QHeaderView::ResizeToContents);
+    mUi->pLogFileList->horizontalHeader()->setSectionResizeMode(DeleteColumn, QHeaderView::Fixed);
+    mUi->pLogFileList->horizontalHeader()->resizeSection(DeleteColumn, 24);
+    mUi->pLogFileList->setItemDelegateForColumn(DeleteColumn, new ImageAndTextCell(mUi->pLogFileList));
+    mUi->pLogView->setReadOnly(true);
 
-    ui->pLogFileList->viewport()->installEventFilter(this);
-    connect(ui->pLogFileList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+    mUi->pLogFileList->viewport()->installEventFilter(this);
+    connect(mUi->pLogFileList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected) {
                 if (!mSelectingQuietly && !selected.isEmpty())
                     shouldSelectRow(selected.indexes().first().row());
             });
-    connect(ui->pLogFileList, &QAbstractItemView::doubleClicked, this, [this] { openFile(); });
-    connect(ui->pLogFileList, &QAbstractItemView::pressed, this, [this](const QModelIndex& index) {
+    connect(mUi->pLogFileList, &QAbstractItemView::doubleClicked, this, [this] { openFile(); });
+    connect(mUi->pLogFileList, &QAbstractItemView::pressed, this, [this](const QModelIndex& index) {
         if (index.isValid() && index.column() == DeleteColumn)
             deleteLog();
     });
-    connect(ui->deleteButton, &QPushButton::clicked, this, &LogController::deleteLog);
+    connect(mUi->deleteButton, &QPushButton::clicked, this, &LogController::deleteLog);
     loadWindowUI();
 }
 
 LogController::~LogController() = default;
 
 QString LogController::sessionLogFolder() const {
-    return appSupportFilePathsObjct.pathForApplicationFile(AppPath::SessionLogsFolder);
+    return mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::SessionLogsFolder);
 }
 
 QString LogController::readUtf8Text(const QString& path) {
@@ -119,17 +119,17 @@ void LogController::loadWindowUI() {
             .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QString& name : names)
         if (!name.startsWith(u'.'))
-            FileListArray << name;
+            mFileListArray << name;
     mModel.reload();
-    if (!FileListArray.isEmpty()) {
+    if (!mFileListArray.isEmpty()) {
         selectRowQuietly(0);
         shouldSelectRow(0);
     }
 }
 
 void LogController::showLogWindow() {
-    FileListArray.clear();
-    ui->pLogView->clear();
+    mFileListArray.clear();
+    mUi->pLogView->clear();
     loadWindowUI();
     show();
     raise();
@@ -137,9 +137,9 @@ void LogController::showLogWindow() {
 }
 
 QVariant LogController::objectValueForTableColumn(const QString& identifier, int row) const {
-    if (row < 0 || row >= FileListArray.size())
+    if (row < 0 || row >= mFileListArray.size())
         return QVariant();
-    const QString name = FileListArray.at(row);
+    const QString name = mFileListArray.at(row);
     if (identifier == QLatin1String("List"))
         return QFileInfo(name).completeBaseName();
     if (identifier == QLatin1String("LMD")) {
@@ -152,30 +152,30 @@ QVariant LogController::objectValueForTableColumn(const QString& identifier, int
 }
 
 bool LogController::shouldSelectRow(int row) {
-    if (row >= 0 && row < FileListArray.size())
-        ui->pLogView->setPlainText(readUtf8Text(sessionLogFolder() + u'/' + FileListArray.at(row)));
+    if (row >= 0 && row < mFileListArray.size())
+        mUi->pLogView->setPlainText(readUtf8Text(sessionLogFolder() + u'/' + mFileListArray.at(row)));
     return true;
 }
 
 void LogController::selectRowQuietly(int row) {
     mSelectingQuietly = true;
-    ui->pLogFileList->selectRow(row);
+    mUi->pLogFileList->selectRow(row);
     mSelectingQuietly = false;
 }
 
 int LogController::selectedRow() const {
-    const QModelIndexList rows = ui->pLogFileList->selectionModel()->selectedRows();
+    const QModelIndexList rows = mUi->pLogFileList->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
 void LogController::deselectRow(const QModelIndex& clicked) {
     if (!clicked.isValid())
-        ui->pLogFileList->clearSelection();
+        mUi->pLogFileList->clearSelection();
 }
 
 bool LogController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ui->pLogFileList->viewport() && event->type() == QEvent::MouseButtonPress)
-        deselectRow(ui->pLogFileList->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()));
+    if (watched == mUi->pLogFileList->viewport() && event->type() == QEvent::MouseButtonPress)
+        deselectRow(mUi->pLogFileList->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()));
     return QWidget::eventFilter(watched, event);
 }
 
@@ -183,7 +183,7 @@ void LogController::openFile() {
     const int row = selectedRow();
     if (row < 0)
         return;
-    const QUrl url = QUrl::fromLocalFile(sessionLogFolder() + u'/' + FileListArray.at(row));
+    const QUrl url = QUrl::fromLocalFile(sessionLogFolder() + u'/' + mFileListArray.at(row));
     if (mOpenFile)
         mOpenFile(url);
     else
@@ -194,15 +194,15 @@ void LogController::deleteLog() {
     const int row = selectedRow();
     if (row < 0)
         return;
-    const QString name = FileListArray.takeAt(row);
+    const QString name = mFileListArray.takeAt(row);
     QFile::remove(sessionLogFolder() + u'/' + name); // a failure is not reported
     mModel.reload();
     if (row == 0) {
-        ui->pLogView->clear();
+        mUi->pLogView->clear();
         return;
     }
     selectRowQuietly(row - 1);
-    const QString text = readUtf8Text(sessionLogFolder() + u'/' + FileListArray.at(row - 1));
+    const QString text = readUtf8Text(sessionLogFolder() + u'/' + mFileListArray.at(row - 1));
     if (!text.isEmpty())
-        ui->pLogView->setPlainText(text);
+        mUi->pLogView->setPlainText(text);
 }

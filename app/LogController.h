@@ -55,11 +55,11 @@ class LogController : public QWidget, public LogWindowApi {
     void deselectRow(const QModelIndex& clicked);
 
     // Table data source and delegate.
-    int numberOfRowsInTableView() const { return int(FileListArray.size()); }
+    int numberOfRowsInTableView() const { return int(mFileListArray.size()); }
     QVariant objectValueForTableColumn(const QString& identifier, int row) const;
     bool shouldSelectRow(int row);
 
-    const QStringList& fileList() const { return FileListArray; }
+    const QStringList& fileList() const { return mFileListArray; }
     QString sessionLogFolder() const;
     // The file's text when it is valid UTF-8, otherwise "".
     static QString readUtf8Text(const QString& path);
@@ -72,9 +72,9 @@ class LogController : public QWidget, public LogWindowApi {
     void selectRowQuietly(int row);
     int selectedRow() const;
 
-    std::unique_ptr<Ui::LogController> ui;
-    FilePathsController appSupportFilePathsObjct;
-    QStringList FileListArray;
+    std::unique_ptr<Ui::LogController> mUi;
+    FilePathsController mAppSupportFilePathsObjct;
+    QStringList mFileListArray;
     LogListModel mModel;
     FileOpener mOpenFile;
     bool mSelectingQuietly = false;

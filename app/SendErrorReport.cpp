@@ -33,26 +33,26 @@ QString localized(const char* literal) {
 
 SendErrorReport::SendErrorReport(const PlatformProfile& profile, const DeploymentSettings& settings,
                                  const QString& userName, Timings timings, QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::SendErrorReport>()),
-      appSupportFilePathsObjct(FilePathsController::Table::Application, profile), mSettings(settings),
+    : QDialog(parent), mUi(std::make_unique<Ui::SendErrorReport>()),
+      mAppSupportFilePathsObjct(FilePathsController::Table::Application, profile), mSettings(settings),
       mTimings(timings) {
     if (!userName.isEmpty())
-        appSupportFilePathsObjct.setM_ConsoleUserName(userName);
-    ui->setupUi(this);
-    ui->errmessage->hide();
-    connect(ui->sendButton, &QPushButton::clicked, this, &SendErrorReport::SendErrorReportClicked);
-    connect(ui->closeButton, &QPushButton::clicked, this, &SendErrorReport::onClose);
+        mAppSupportFilePathsObjct.setM_ConsoleUserName(userName);
+    mUi->setupUi(this);
+    mUi->errmessage->hide();
+    connect(mUi->sendButton, &QPushButton::clicked, this, &SendErrorReport::SendErrorReportClicked);
+    connect(mUi->closeButton, &QPushButton::clicked, this, &SendErrorReport::onClose);
 }
 
 SendErrorReport::~SendErrorReport() = default;
 
 void SendErrorReport::setUserName(const QString& userName) {
     if (!userName.isEmpty())
-        ui->username->setText(userName);
-    ui->errmessage->hide();
-    ui->contactNo->clear();
-    ui->message->clear();
-    ui->ticket->clear();
+        mUi->username->setText(userName);
+    mUi->errmessage->hide();
+    mUi->contactNo->clear();
+    mUi->message->clear();
+    mUi->ticket->clear();
 }
 
 void SendErrorReport::onClose() {
@@ -108,16 +108,16 @@ QString SendErrorReport::readTrace(const QString& path) {
 void SendErrorReport::SendErrorReportClicked() {
     if (mSending)
         return;
-    ui->errmessage->hide();
-    if (ui->username->text().isEmpty()) {
-        ui->errmessage->show();
+    mUi->errmessage->hide();
+    if (mUi->username->text().isEmpty()) {
+        mUi->errmessage->show();
         return;
     }
     const QString interactive =
-        readTrace(appSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder) + u'/' +
+        readTrace(mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder) + u'/' +
                   Protocol::InteractiveTraceFile);
     const QString daemon =
-        readTrace(appSupportFilePathsObjct.pathForApplicationFile(AppPath::SystemSupportFolder) + u'/' +
+        readTrace(mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::SystemSupportFolder) + u'/' +
                   Protocol::DaemonTraceFile);
 
     SynchronousWrapper::Request request;
@@ -131,8 +131,8 @@ void SendErrorReport::SendErrorReportClicked() {
 
     // The window stays responsive while the exchange runs; a second click does not send twice.
     mSending = true;
-    ui->sendButton->setEnabled(false);
-    ui->sendingLabel->show();
+    mUi->sendButton->setEnabled(false);
+    mUi->sendingLabel->show();
     SynchronousWrapper wrapper;
     if (mSslConfiguration)
         wrapper.setSslConfiguration(*mSslConfiguration);
@@ -141,8 +141,8 @@ void SendErrorReport::SendErrorReportClicked() {
     if (!alive)
         return; // the window was thrown away while the exchange ran
     mSending = false;
-    ui->sendButton->setEnabled(true);
-    ui->sendingLabel->hide();
+    mUi->sendButton->setEnabled(true);
+    mUi->sendingLabel->hide();
     // The outcome is neither shown nor retried.
     close();
     emit reportFinished();

@@ -61,8 +61,8 @@ class SendErrorReport : public QDialog, public FeedbackWindowApi {
     void reportFinished();
 
   private:
-    std::unique_ptr<Ui::SendErrorReport> ui;
-    FilePathsController appSupportFilePathsObjct;
+    std::unique_ptr<Ui::SendErrorReport> mUi;
+    FilePathsController mAppSupportFilePathsObjct;
     DeploymentSettings mSettings;
     Timings mTimings;
     std::optional<QSslConfiguration> mSslConfiguration;

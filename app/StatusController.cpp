@@ -78,21 +78,21 @@ template <typename R, typename F> R ask(const F& f, R otherwise) {
 StatusController::StatusController(const FilePathsController& paths, Owner owner,
                                    DistributedNotificationCenter* notifications, RezodeLoger* logger,
                                    AppTimings timings, QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::StatusController>()),
+    : QWidget(parent), mUi(std::make_unique<Ui::StatusController>()),
       mPaths(FilePathsController::Table::Application, paths.profile()), mOwner(std::move(owner)),
       mNotifications(notifications), mLogger(logger), mTimings(timings) {
     mPaths.setM_ConsoleUserName(paths.m_ConsoleUserName());
-    ui->setupUi(this);
+    mUi->setupUi(this);
     setWindowFlag(Qt::Window);
     windowDidLoad();
 
-    connect(ui->startLocalBackup, &QPushButton::clicked, this, &StatusController::startLocalBackup);
-    connect(ui->configureTimeMachine, &QPushButton::clicked, this, &StatusController::ConfigureTM);
-    connect(ui->pause, &QPushButton::clicked, this, [this] { StartStop(ui->pause); });
-    connect(ui->stopTM, &QPushButton::clicked, this, [this] { StartStop(ui->stopTM); });
-    connect(ui->restore, &QPushButton::clicked, this, &StatusController::Restore);
-    connect(ui->restoreTM, &QPushButton::clicked, this, &StatusController::TMRestore);
-    connect(ui->viewLogs, &QPushButton::clicked, this, &StatusController::viewlogs);
+    connect(mUi->startLocalBackup, &QPushButton::clicked, this, &StatusController::startLocalBackup);
+    connect(mUi->configureTimeMachine, &QPushButton::clicked, this, &StatusController::ConfigureTM);
+    connect(mUi->pause, &QPushButton::clicked, this, [this] { StartStop(mUi->pause); });
+    connect(mUi->stopTM, &QPushButton::clicked, this, [this] { StartStop(mUi->stopTM); });
+    connect(mUi->restore, &QPushButton::clicked, this, &StatusController::Restore);
+    connect(mUi->restoreTM, &QPushButton::clicked, this, &StatusController::TMRestore);
+    connect(mUi->viewLogs, &QPushButton::clicked, this, &StatusController::viewlogs);
 
     // The end of every backup is remembered, so the window can say that the backup is alive.
     if (mNotifications)
@@ -140,14 +140,14 @@ void StatusController::windowDidLoad() {
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::white);
     setPalette(p);
-    ui->restoreTM->hide();
-    ui->viewLogs->hide();
-    ui->stopTM->hide();
+    mUi->restoreTM->hide();
+    mUi->viewLogs->hide();
+    mUi->stopTM->hide();
     hideFigures();
-    ui->configureTimeMachine->hide();
-    ui->TimeMachineLabel->setText(kTMLabel);
-    ui->TimeMachineDetailsView->hide();
-    ui->TMMountPointLabel->hide();
+    mUi->configureTimeMachine->hide();
+    mUi->TimeMachineLabel->setText(kTMLabel);
+    mUi->TimeMachineDetailsView->hide();
+    mUi->TMMountPointLabel->hide();
     applyLayout(0);
 }
 
@@ -159,24 +159,24 @@ void StatusController::trace(const QString& line) {
 void StatusController::applyLayout(int type) {
     const LayoutRow& row = kLayout[type >= 0 && type <= 3 ? type : 0];
     setFixedSize(kWidth, row.height);
-    placeBox(ui->localBox, row.height, row.localOrigin, row.localHeight);
-    placeBox(ui->TMBox, row.height, row.tmOrigin, row.tmHeight);
+    placeBox(mUi->localBox, row.height, row.localOrigin, row.localHeight);
+    placeBox(mUi->TMBox, row.height, row.tmOrigin, row.tmHeight);
 }
 
 void StatusController::setPosition(const QString& userName) {
     bringToFront(this);
-    ui->pUsername->setText(userName);
+    mUi->pUsername->setText(userName);
     showStausWindow();
 }
 
 void StatusController::setTimeMachineStatus() {
-    if (ui->processing->text() == kProcessing && !ui->processing->isHidden()) {
-        ui->TimeMachineTitle->setText(kTMNotConfigured);
+    if (mUi->processing->text() == kProcessing && !mUi->processing->isHidden()) {
+        mUi->TimeMachineTitle->setText(kTMNotConfigured);
         return;
     }
-    ui->TimeMachineTitle->setText(kTMConfigured);
-    ui->restoreTM->show();
-    ui->stopTM->show();
+    mUi->TimeMachineTitle->setText(kTMConfigured);
+    mUi->restoreTM->show();
+    mUi->stopTM->show();
 }
 
 void StatusController::showStausWindow() {
@@ -185,66 +185,66 @@ void StatusController::showStausWindow() {
     updateLastBackupLine();
 
     if (type == 2) {
-        ui->startLocalBackup->show();
-        ui->pause->hide();
-        ui->restore->show();
-        ui->titleMsg->setText(kInitialize);
+        mUi->startLocalBackup->show();
+        mUi->pause->hide();
+        mUi->restore->show();
+        mUi->titleMsg->setText(kInitialize);
         setTimeMachineStatus();
         applyLayout(2);
         bringToFront(this);
         return;
     }
     if (type != 1 && type != 3) {
-        ui->titleMsg->setText(kInitialize);
-        ui->TimeMachineTitle->setText(kTMNotConfigured);
-        ui->displayMsg->clear();
-        ui->pause->hide();
-        ui->restore->show();
-        ui->startLocalBackup->show();
-        ui->configureTimeMachine->show();
-        ui->stopTM->hide();
-        ui->restoreTM->hide();
+        mUi->titleMsg->setText(kInitialize);
+        mUi->TimeMachineTitle->setText(kTMNotConfigured);
+        mUi->displayMsg->clear();
+        mUi->pause->hide();
+        mUi->restore->show();
+        mUi->startLocalBackup->show();
+        mUi->configureTimeMachine->show();
+        mUi->stopTM->hide();
+        mUi->restoreTM->hide();
         applyLayout(0);
         bringToFront(this);
         return;
     }
 
     // Local backup chosen (types 1 and 3).
-    ui->startLocalBackup->hide();
-    ui->pause->show();
-    ui->restore->show();
+    mUi->startLocalBackup->hide();
+    mUi->pause->show();
+    mUi->restore->show();
     if (type == 1) {
-        ui->configureTimeMachine->show();
-        ui->stopTM->hide();
-        ui->restoreTM->hide();
-        ui->TimeMachineTitle->setText(kTMNotConfigured);
+        mUi->configureTimeMachine->show();
+        mUi->stopTM->hide();
+        mUi->restoreTM->hide();
+        mUi->TimeMachineTitle->setText(kTMNotConfigured);
     } else {
-        ui->configureTimeMachine->hide();
+        mUi->configureTimeMachine->hide();
         setTimeMachineStatus();
     }
     applyLayout(type);
 
     // The last report of the daemon stays; only an empty message line is filled in here.
-    if (ui->displayMsg->text().isEmpty()) {
-        ui->titleMsg->clear();
+    if (mUi->displayMsg->text().isEmpty()) {
+        mUi->titleMsg->clear();
         if (ask(mOwner.getPauseState, false)) {
-            ui->titleMsg->setText(kPausedTitle);
-            ui->displayMsg->setText(kPausedMessage);
-            ui->pause->setText(QStringLiteral("Resume"));
-        } else if (ask(mOwner.isIntialBackuprunning, false) && !ui->totalFiles->text().isEmpty()) {
-            ui->titleMsg->setText(kInProgress);
-            ui->viewLogs->hide();
+            mUi->titleMsg->setText(kPausedTitle);
+            mUi->displayMsg->setText(kPausedMessage);
+            mUi->pause->setText(QStringLiteral("Resume"));
+        } else if (ask(mOwner.isIntialBackuprunning, false) && !mUi->totalFiles->text().isEmpty()) {
+            mUi->titleMsg->setText(kInProgress);
+            mUi->viewLogs->hide();
             return;
         } else if (ask(mOwner.isIntialBackuprunning, false) || ask(mOwner.isBackupPending, false)) {
-            ui->titleMsg->setText(kInProgress);
-            ui->displayMsg->setText(kBackingUp);
-            ui->viewLogs->hide();
+            mUi->titleMsg->setText(kInProgress);
+            mUi->displayMsg->setText(kBackingUp);
+            mUi->viewLogs->hide();
         } else if (ask(mOwner.isfirstTimeLogin, false)) {
             QTimer::singleShot(mTimings.startupWindow, this, &StatusController::ResetStatusView);
-            ui->displayMsg->setText(kProcessingMessage);
+            mUi->displayMsg->setText(kProcessingMessage);
         } else {
-            ui->displayMsg->setText(kNoFiles);
-            ui->viewLogs->show();
+            mUi->displayMsg->setText(kNoFiles);
+            mUi->viewLogs->show();
         }
     }
     bringToFront(this);
@@ -252,47 +252,47 @@ void StatusController::showStausWindow() {
 
 void StatusController::ResetStatusView() {
     if (ask(mOwner.isIntialBackuprunning, false)) {
-        ui->displayMsg->setText(kInitializing);
+        mUi->displayMsg->setText(kInitializing);
     } else if (!ask(mOwner.isBackupPending, false)) {
-        ui->displayMsg->setText(kNoFiles);
-        ui->viewLogs->show();
+        mUi->displayMsg->setText(kNoFiles);
+        mUi->viewLogs->show();
     } else {
-        ui->titleMsg->setText(kInProgress);
-        ui->displayMsg->setText(kBackingUp);
+        mUi->titleMsg->setText(kInProgress);
+        mUi->displayMsg->setText(kBackingUp);
     }
 }
 
 void StatusController::setTitleMessage(const QString& text) {
-    ui->titleMsg->setText(text);
+    mUi->titleMsg->setText(text);
     if (text == QStringLiteral("Success!"))
         updateLastBackupLine();
 }
 
 void StatusController::hideFigures() {
-    for (QLabel* figure : {ui->totalFiles, ui->timeRemaining, ui->sizeuploaded, ui->uploadingFile})
+    for (QLabel* figure : {mUi->totalFiles, mUi->timeRemaining, mUi->sizeuploaded, mUi->uploadingFile})
         figure->clear();
     for (QLabel* caption :
-         {ui->totalFilesLabel, ui->timeRemainingLabel, ui->sizeuploadedLabel, ui->uploadingFileLabel})
+         {mUi->totalFilesLabel, mUi->timeRemainingLabel, mUi->sizeuploadedLabel, mUi->uploadingFileLabel})
         caption->hide();
 }
 
 void StatusController::setDisplayMessage(const QString& text) {
     hideFigures();
-    ui->displayMsg->setText(text);
+    mUi->displayMsg->setText(text);
     if (text == kNoFiles)
-        ui->viewLogs->show();
+        mUi->viewLogs->show();
     else
-        ui->viewLogs->hide();
+        mUi->viewLogs->hide();
 }
 
 void StatusController::setProgress(const QVariantMap& d) {
-    ui->totalFilesLabel->show();
-    ui->sizeuploadedLabel->show();
-    ui->uploadingFileLabel->show();
-    const bool haveFigure = !ui->totalFiles->text().isEmpty();
+    mUi->totalFilesLabel->show();
+    mUi->sizeuploadedLabel->show();
+    mUi->uploadingFileLabel->show();
+    const bool haveFigure = !mUi->totalFiles->text().isEmpty();
     auto hideCaptions = [this] {
         for (QLabel* caption :
-             {ui->totalFilesLabel, ui->timeRemainingLabel, ui->sizeuploadedLabel, ui->uploadingFileLabel})
+             {mUi->totalFilesLabel, mUi->timeRemainingLabel, mUi->sizeuploadedLabel, mUi->uploadingFileLabel})
             caption->hide();
     };
     auto value = [&d](const QString& key) { return d.value(key).toString(); };
@@ -305,15 +305,15 @@ void StatusController::setProgress(const QVariantMap& d) {
     if (d.size() == 1) {
         const QString key = d.firstKey();
         if (key == Protocol::KeyTotalFiles) {
-            ui->totalFiles->setText(value(key));
-            ui->sizeuploadedLabel->hide();
-            ui->uploadingFileLabel->hide();
-            ui->sizeuploaded->clear();
-            ui->uploadingFile->clear();
+            mUi->totalFiles->setText(value(key));
+            mUi->sizeuploadedLabel->hide();
+            mUi->uploadingFileLabel->hide();
+            mUi->sizeuploaded->clear();
+            mUi->uploadingFile->clear();
         } else if (key == Protocol::KeyTotalSize && haveFigure) {
-            ui->sizeuploaded->setText(value(key));
+            mUi->sizeuploaded->setText(value(key));
         }
-        ui->displayMsg->clear();
+        mUi->displayMsg->clear();
         return;
     }
     if (d.size() == 2) {
@@ -322,16 +322,16 @@ void StatusController::setProgress(const QVariantMap& d) {
         return;
     }
     if (d.size() == 3) {
-        ui->timeRemainingLabel->hide();
-        ui->timeRemaining->clear();
+        mUi->timeRemainingLabel->hide();
+        mUi->timeRemaining->clear();
     } else {
-        ui->timeRemainingLabel->show();
-        ui->timeRemaining->setText(value(kTimeRemaining));
+        mUi->timeRemainingLabel->show();
+        mUi->timeRemaining->setText(value(kTimeRemaining));
     }
-    ui->totalFiles->setText(value(Protocol::KeyTotalFiles));
-    ui->sizeuploaded->setText(value(Protocol::KeyTotalSize));
-    ui->uploadingFile->setText(value(Protocol::KeyUploadingFile));
-    ui->displayMsg->clear();
+    mUi->totalFiles->setText(value(Protocol::KeyTotalFiles));
+    mUi->sizeuploaded->setText(value(Protocol::KeyTotalSize));
+    mUi->uploadingFile->setText(value(Protocol::KeyUploadingFile));
+    mUi->displayMsg->clear();
 }
 
 void StatusController::startLocalBackup() {
@@ -340,10 +340,10 @@ void StatusController::startLocalBackup() {
 }
 
 void StatusController::ConfigureTM() {
-    ui->processing->setText(kProcessing);
-    ui->processing->show();
+    mUi->processing->setText(kProcessing);
+    mUi->processing->show();
     const int type = ask(mOwner.getStatusType, 0) != 0 ? 3 : 2;
-    ui->configureTimeMachine->hide();
+    mUi->configureTimeMachine->hide();
     if (mOwner.loginForBackupType)
         mOwner.loginForBackupType(type);
 }
@@ -358,16 +358,16 @@ void StatusController::StartStop(QAbstractButton* sender) {
         mOwner.startStop(tag, stop);
     if (stop) {
         if (tag == TimeMachineTag) {
-            if (ui->processing->text().startsWith(QStringLiteral("processing")))
-                ui->processing->hide();
+            if (mUi->processing->text().startsWith(QStringLiteral("processing")))
+                mUi->processing->hide();
             sender->setText(QStringLiteral("Start"));
-            ui->TimeMachineTitle->setText(kTMStopped);
+            mUi->TimeMachineTitle->setText(kTMStopped);
         } else {
             sender->setText(QStringLiteral("Resume"));
         }
     } else if (tag == TimeMachineTag) {
         sender->setText(QStringLiteral("Stop"));
-        ui->TimeMachineTitle->setText(kTMResumed);
+        mUi->TimeMachineTitle->setText(kTMResumed);
     } else {
         sender->setText(QStringLiteral("Pause"));
     }
@@ -380,7 +380,7 @@ void StatusController::Restore() {
 
 void StatusController::TMRestore() {
     // Linux has no Time Machine browser: the mounted destination is opened in the file manager.
-    const QString mountPoint = ui->TMMountPointLabel->isHidden() ? QString() : ui->TMMountPoint->text();
+    const QString mountPoint = mUi->TMMountPointLabel->isHidden() ? QString() : mUi->TMMountPoint->text();
     if (mountPoint.isEmpty() || !QFileInfo(mountPoint).isDir()) {
         trace(QStringLiteral("Time Machine restore: no mounted destination to browse"));
         return;
@@ -404,11 +404,11 @@ void StatusController::closeWindow() {
 void StatusController::closeWin() {
     hide();
     setDisplayMessage(kNoFiles);
-    ui->titleMsg->clear();
+    mUi->titleMsg->clear();
 }
 
 void StatusController::getTimeMachineDetails() {
-    if (!ui->TimeMachineDetailsView->isHidden() || mQuery)
+    if (!mUi->TimeMachineDetailsView->isHidden() || mQuery)
         return;
     auto* process = new QProcess(this);
     mQuery = process;
@@ -431,8 +431,8 @@ void StatusController::getTimeMachineDetails() {
 
 void StatusController::timeMachineQueryFinished(const QString& out, const QString& err) {
     if (!err.isEmpty()) {
-        ui->processing->setText(err.trimmed());
-        ui->processing->show();
+        mUi->processing->setText(err.trimmed());
+        mUi->processing->show();
         timeMachineFailed();
         return;
     }
@@ -440,13 +440,13 @@ void StatusController::timeMachineQueryFinished(const QString& out, const QStrin
         timeMachineFailed();
         return;
     }
-    ui->TimeMachineDetailsView->show();
-    ui->processing->hide();
+    mUi->TimeMachineDetailsView->show();
+    mUi->processing->hide();
     mTMDetailsVisible = true;
-    ui->stopTM->show();
-    ui->restoreTM->show();
-    ui->configureTimeMachine->hide();
-    ui->restoreTM->setText(QStringLiteral("Restore"));
+    mUi->stopTM->show();
+    mUi->restoreTM->show();
+    mUi->configureTimeMachine->hide();
+    mUi->restoreTM->setText(QStringLiteral("Restore"));
     showStausWindow();
     emit timeMachineDetailsFinished(true);
 }
@@ -454,7 +454,7 @@ void StatusController::timeMachineQueryFinished(const QString& out, const QStrin
 void StatusController::timeMachineFailed() {
     if (mOwner.TimeMachineConfigurationFailed)
         mOwner.TimeMachineConfigurationFailed();
-    ui->TimeMachineDetailsView->hide();
+    mUi->TimeMachineDetailsView->hide();
     showStausWindow();
     emit timeMachineDetailsFinished(false);
 }
@@ -477,24 +477,24 @@ QString StatusController::parseOutput(const QString& output) {
             values << pieces.at(1);
     }
     if (values.size() == 5) {
-        ui->TMName->setText(values.at(0));
-        ui->TMKind->setText(values.at(1));
-        ui->TMUrl->setText(values.at(2));
-        ui->TMMountPoint->setText(values.at(3));
-        ui->TMMountPointLabel->show();
-        ui->TMMountPoint->show();
+        mUi->TMName->setText(values.at(0));
+        mUi->TMKind->setText(values.at(1));
+        mUi->TMUrl->setText(values.at(2));
+        mUi->TMMountPoint->setText(values.at(3));
+        mUi->TMMountPointLabel->show();
+        mUi->TMMountPoint->show();
         return text;
     }
     if (values.size() == 4) {
         // Set but not mounted.
-        ui->TMName->setText(values.at(0));
-        ui->TMKind->setText(values.at(1));
-        ui->TMUrl->setText(values.at(2));
-        ui->TMMountPoint->clear();
-        ui->TMMountPointLabel->hide();
-        ui->configureTimeMachine->hide();
-        ui->stopTM->show();
-        ui->restoreTM->show();
+        mUi->TMName->setText(values.at(0));
+        mUi->TMKind->setText(values.at(1));
+        mUi->TMUrl->setText(values.at(2));
+        mUi->TMMountPoint->clear();
+        mUi->TMMountPointLabel->hide();
+        mUi->configureTimeMachine->hide();
+        mUi->stopTM->show();
+        mUi->restoreTM->show();
         if (mOwner.TimeMachineStoppedManually)
             mOwner.TimeMachineStoppedManually();
         return text;
@@ -504,18 +504,18 @@ QString StatusController::parseOutput(const QString& output) {
 
 void StatusController::TimeMachineProcessCompleted() {
     getTimeMachineDetails();
-    ui->configureTimeMachine->hide();
-    ui->stopTM->show();
-    ui->restoreTM->show();
+    mUi->configureTimeMachine->hide();
+    mUi->stopTM->show();
+    mUi->restoreTM->show();
 }
 
 void StatusController::setConfigureTimeMachine() {
-    ui->processing->clear();
-    ui->processing->show();
+    mUi->processing->clear();
+    mUi->processing->show();
     if (!mTMDetailsVisible) {
-        ui->configureTimeMachine->show();
-        ui->stopTM->hide();
-        ui->restoreTM->hide();
+        mUi->configureTimeMachine->show();
+        mUi->stopTM->hide();
+        mUi->restoreTM->hide();
         // The panel tells us once for Cancel and once more for its closing: the choice is withdrawn
         // only while it is still in place.
         const int type = ask(mOwner.getStatusType, 0);
@@ -542,14 +542,24 @@ void StatusController::recordBackupCompleted(const QDateTime& when) {
     updateLastBackupLine();
 }
 
+void StatusController::setBackupWarning(const QString& warning) {
+    mBackupWarning = warning;
+    updateLastBackupLine();
+}
+
 void StatusController::updateLastBackupLine() {
+    mUi->lastBackup->setStyleSheet(mBackupWarning.isEmpty() ? QString() : QStringLiteral("color: #b00020;"));
+    if (!mBackupWarning.isEmpty()) {
+        mUi->lastBackup->setText(mBackupWarning);
+        return;
+    }
     const QString path = lastBackupRecordPath();
     const QDateTime when =
         path.isEmpty()
             ? QDateTime()
             : QDateTime::fromString(PropertyList::readDictionary(path).value(kLastBackupKey).toString(),
                                     Qt::ISODate);
-    ui->lastBackup->setText(
+    mUi->lastBackup->setText(
         when.isValid()
             ? QStringLiteral("Last backup completed: %1").arg(QLocale().toString(when, QLocale::ShortFormat))
             : QStringLiteral("No backup completed yet"));

@@ -75,6 +75,7 @@ class StatusController : public QWidget, public StatusWindowApi {
     void getTimeMachineDetails() override;
     void TimeMachineProcessCompleted() override;
     void setConfigureTimeMachine() override;
+    void setBackupWarning(const QString& warning) override;
     void closeWin();
 
     // The text of tmutil's destination listing, as parsed for the details; fills the details labels.
@@ -113,7 +114,7 @@ class StatusController : public QWidget, public StatusWindowApi {
     void updateLastBackupLine();
     void trace(const QString& line);
 
-    std::unique_ptr<Ui::StatusController> ui;
+    std::unique_ptr<Ui::StatusController> mUi;
     FilePathsController mPaths;
     Owner mOwner;
     DistributedNotificationCenter* mNotifications;
@@ -121,4 +122,5 @@ class StatusController : public QWidget, public StatusWindowApi {
     AppTimings mTimings; // startupWindow: an idle window is re-examined this much later
     bool mTMDetailsVisible = false;
     QProcess* mQuery = nullptr; // the running destination query, a child of the window
+    QString mBackupWarning;     // shown instead of the last backup's time while set
 };

@@ -7,7 +7,7 @@
 #include <QNetworkReply>
 
 SynchronousWrapper::SynchronousWrapper(SynchronousWrapperDelegate* delegate, QObject* parent)
-    : QObject(parent), delegate(delegate), mManager(new QNetworkAccessManager(this)) {
+    : QObject(parent), mDelegate(delegate), mManager(new QNetworkAccessManager(this)) {
     connect(mManager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
             &SynchronousWrapper::proxyChallenge);
     connect(mManager, &QNetworkAccessManager::authenticationRequired, this,
@@ -20,8 +20,8 @@ SynchronousWrapper::~SynchronousWrapper() {
 }
 
 void SynchronousWrapper::SetUserName(const QString& userName, const QString& password) {
-    mpUserName = userName;
-    mpPassword = password;
+    mUserName = userName;
+    mPassword = password;
 }
 
 void SynchronousWrapper::setProxy(const QNetworkProxy& proxy) {
@@ -37,15 +37,15 @@ QNetworkReply* SynchronousWrapper::start(const Request& request) {
         networkRequest.setSslConfiguration(*mSslConfiguration);
     QNetworkReply* reply = mManager->sendCustomRequest(networkRequest, request.method, request.body);
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
-        if (reply != synchronousConnection && delegate)
-            delegate->didReceiveResponse(reply);
+        if (reply != mSynchronousConnection && mDelegate)
+            mDelegate->didReceiveResponse(reply);
     });
     connect(reply, &QIODevice::readyRead, this, [this, reply] {
         const QByteArray data = reply->readAll();
-        if (reply == synchronousConnection)
-            outputData += data;
-        else if (delegate)
-            delegate->didReceiveData(data);
+        if (reply == mSynchronousConnection)
+            mOutputData += data;
+        else if (mDelegate)
+            mDelegate->didReceiveData(data);
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { connectionEnded(reply); });
     return reply;
@@ -67,16 +67,16 @@ void SynchronousWrapper::connectionEnded(QNetworkReply* reply) {
     mEnded = true;
     if (reply->bytesAvailable() > 0) {
         const QByteArray data = reply->readAll();
-        if (reply == synchronousConnection)
-            outputData += data;
-        else if (delegate)
-            delegate->didReceiveData(data);
+        if (reply == mSynchronousConnection)
+            mOutputData += data;
+        else if (mDelegate)
+            mDelegate->didReceiveData(data);
     }
     if (reply->error() == QNetworkReply::NoError && !mChallengeError) {
-        if (reply == synchronousConnection)
-            isSynchrounousRequestIsInProgress = false;
-        else if (delegate)
-            delegate->didFinishLoading();
+        if (reply == mSynchronousConnection)
+            mIsSynchrounousRequestIsInProgress = false;
+        else if (mDelegate)
+            mDelegate->didFinishLoading();
     } else {
         ConnectionError error;
         if (mChallengeError) {
@@ -93,10 +93,10 @@ void SynchronousWrapper::connectionEnded(QNetworkReply* reply) {
             error.code = int(reply->error());
             error.description = reply->errorString();
         }
-        if (reply == synchronousConnection)
-            isSynchrounousRequestIsInProgress = false;
-        else if (delegate)
-            delegate->didFailWithError(error);
+        if (reply == mSynchronousConnection)
+            mIsSynchrounousRequestIsInProgress = false;
+        else if (mDelegate)
+            mDelegate->didFailWithError(error);
         mError = error;
     }
     if (mIterationRunLoop)
@@ -116,15 +116,15 @@ void SynchronousWrapper::failWithChallenge(QNetworkReply* reply, const QString& 
 
 void SynchronousWrapper::proxyChallenge(const QNetworkProxy& proxy, QAuthenticator* authenticator) {
     // Only a proxy is answered, with the credentials set, for at most three failed attempts.
-    if (mpUserName && mpPassword && mProxyChallengeFailures < MaxProxyChallengeFailures) {
+    if (mUserName && mPassword && mProxyChallengeFailures < MaxProxyChallengeFailures) {
         ++mProxyChallengeFailures;
-        authenticator->setUser(*mpUserName);
-        authenticator->setPassword(*mpPassword);
+        authenticator->setUser(*mUserName);
+        authenticator->setPassword(*mPassword);
         return;
     }
     Q_UNUSED(proxy);
     QNetworkReply* reply =
-        synchronousConnection ? synchronousConnection.data() : asynchronousConnection.data();
+        mSynchronousConnection ? mSynchronousConnection.data() : mAsynchronousConnection.data();
     failWithChallenge(reply, authenticator->realm());
 }
 
@@ -135,9 +135,9 @@ void SynchronousWrapper::serverChallenge(QNetworkReply* reply, QAuthenticator* a
 
 bool SynchronousWrapper::ConnectRequest(const Request& request, std::optional<ConnectionError>* error) {
     QNetworkReply* reply = start(request);
-    asynchronousConnection = reply;
+    mAsynchronousConnection = reply;
     waitFor(reply);
-    asynchronousConnection = nullptr;
+    mAsynchronousConnection = nullptr;
     if (!error)
         return true;
     *error = mError;
@@ -146,14 +146,14 @@ bool SynchronousWrapper::ConnectRequest(const Request& request, std::optional<Co
 
 QByteArray SynchronousWrapper::sendSynchronousRequest(const Request& request,
                                                       std::optional<ConnectionError>* error) {
-    outputData.clear();
-    isSynchrounousRequestIsInProgress = true;
+    mOutputData.clear();
+    mIsSynchrounousRequestIsInProgress = true;
     QNetworkReply* reply = start(request);
-    synchronousConnection = reply;
+    mSynchronousConnection = reply;
     waitFor(reply);
-    synchronousConnection = nullptr;
-    isSynchrounousRequestIsInProgress = false;
+    mSynchronousConnection = nullptr;
+    mIsSynchrounousRequestIsInProgress = false;
     if (error)
         *error = mError;
-    return outputData;
+    return mOutputData;
 }

@@ -74,14 +74,14 @@ class SynchronousWrapper : public QObject {
     void serverChallenge(QNetworkReply* reply, QAuthenticator* authenticator);
     void failWithChallenge(QNetworkReply* reply, const QString& realm);
 
-    SynchronousWrapperDelegate* delegate;
+    SynchronousWrapperDelegate* mDelegate;
     QNetworkAccessManager* mManager;
-    std::optional<QString> mpUserName;
-    std::optional<QString> mpPassword;
-    QPointer<QNetworkReply> asynchronousConnection;
-    QPointer<QNetworkReply> synchronousConnection;
-    QByteArray outputData;
-    bool isSynchrounousRequestIsInProgress = false;
+    std::optional<QString> mUserName;
+    std::optional<QString> mPassword;
+    QPointer<QNetworkReply> mAsynchronousConnection;
+    QPointer<QNetworkReply> mSynchronousConnection;
+    QByteArray mOutputData;
+    bool mIsSynchrounousRequestIsInProgress = false;
     QEventLoop* mIterationRunLoop = nullptr;
     std::optional<ConnectionError> mError;
     std::optional<ConnectionError> mChallengeError;

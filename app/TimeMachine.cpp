@@ -8,25 +8,25 @@
 #include <QCloseEvent>
 
 TimeMachine::TimeMachine(Owner owner, DistributedNotificationCenter* notifications, QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::TimeMachine>()), mOwner(std::move(owner)),
+    : QWidget(parent), mUi(std::make_unique<Ui::TimeMachine>()), mOwner(std::move(owner)),
       mNotifications(notifications) {
-    ui->setupUi(this);
+    mUi->setupUi(this);
     setWindowFlag(Qt::Dialog);
     setAutoFillBackground(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::white);
     setPalette(p);
-    ui->mStatus->hide();
-    ui->mError->hide();
-    ui->mOk->hide();
-    ui->processing->hide();
-    connect(ui->mconfigure, &QPushButton::clicked, this, &TimeMachine::MountAFP);
-    connect(ui->mSharedName, &QLineEdit::returnPressed, this, [this] {
-        if (ui->mconfigure->isEnabled() && !ui->mconfigure->isHidden())
+    mUi->mStatus->hide();
+    mUi->mError->hide();
+    mUi->mOk->hide();
+    mUi->processing->hide();
+    connect(mUi->mconfigure, &QPushButton::clicked, this, &TimeMachine::MountAFP);
+    connect(mUi->mSharedName, &QLineEdit::returnPressed, this, [this] {
+        if (mUi->mconfigure->isEnabled() && !mUi->mconfigure->isHidden())
             MountAFP();
     });
-    connect(ui->cancel, &QPushButton::clicked, this, &TimeMachine::cancelPressed);
-    connect(ui->mOk, &QPushButton::clicked, this, &TimeMachine::okPressed);
+    connect(mUi->cancel, &QPushButton::clicked, this, &TimeMachine::cancelPressed);
+    connect(mUi->mOk, &QPushButton::clicked, this, &TimeMachine::okPressed);
 }
 
 std::unique_ptr<TimeMachineWindowApi> TimeMachine::forApplication(AppDelegate& app) {
@@ -44,66 +44,66 @@ TimeMachine::~TimeMachine() {
 }
 
 void TimeMachine::StartTimeMachineBackupFirstTime() {
-    configureStarted = false;
-    Attempt = 1;
-    ui->processing->hide();
+    mConfigureStarted = false;
+    mAttempt = 1;
+    mUi->processing->hide();
     if (mNotifications)
         mNotifications->addObserver(this, Protocol::TimeMachineResult,
                                     [this](const QString&, const QVariantMap& info) { Result(info); });
 }
 
 void TimeMachine::reset() {
-    ui->mSharedName->clear();
-    ui->mError->hide();
+    mUi->mSharedName->clear();
+    mUi->mError->hide();
 }
 
 void TimeMachine::MountAFP() {
-    configureStarted = true;
+    mConfigureStarted = true;
     if (mNotifications)
         mNotifications->postNotification(Protocol::TimeMachine,
-                                         {{Protocol::KeyPath, ui->mSharedName->text()}},
+                                         {{Protocol::KeyPath, mUi->mSharedName->text()}},
                                          Protocol::PostDeliverImmediatelyToAllSessions);
-    ui->mconfigure->setEnabled(false);
-    ui->cancel->setEnabled(false);
-    ui->processing->show();
+    mUi->mconfigure->setEnabled(false);
+    mUi->cancel->setEnabled(false);
+    mUi->processing->show();
 }
 
 void TimeMachine::Result(const QVariantMap& userInfo) {
     if (userInfo.value(Protocol::KeyResult).toString() == Protocol::FlagOn) {
-        for (QWidget* w : {static_cast<QWidget*>(ui->mSharedName), static_cast<QWidget*>(ui->mconfigure),
-                           static_cast<QWidget*>(ui->cancel), static_cast<QWidget*>(ui->mError),
-                           static_cast<QWidget*>(ui->mTitle), static_cast<QWidget*>(ui->processing)})
+        for (QWidget* w : {static_cast<QWidget*>(mUi->mSharedName), static_cast<QWidget*>(mUi->mconfigure),
+                           static_cast<QWidget*>(mUi->cancel), static_cast<QWidget*>(mUi->mError),
+                           static_cast<QWidget*>(mUi->mTitle), static_cast<QWidget*>(mUi->processing)})
             w->hide();
-        ui->mStatus->show();
-        ui->mOk->show();
+        mUi->mStatus->show();
+        mUi->mOk->show();
         if (mOwner.TimeMachineConfigurationCompleted)
             mOwner.TimeMachineConfigurationCompleted();
         return;
     }
-    ui->mSharedName->show();
-    ui->mconfigure->show();
-    ui->cancel->show();
-    ui->mTitle->show();
-    ui->mStatus->hide();
-    ui->mOk->hide();
-    if (Attempt == 1) {
+    mUi->mSharedName->show();
+    mUi->mconfigure->show();
+    mUi->cancel->show();
+    mUi->mTitle->show();
+    mUi->mStatus->hide();
+    mUi->mOk->hide();
+    if (mAttempt == 1) {
         // The automatic attempt failed: the user is asked for the share, with no error yet.
-        ui->mError->hide();
+        mUi->mError->hide();
         if (mOwner.launchTimeMachineWindow)
             mOwner.launchTimeMachineWindow();
         else
             show();
     }
-    if (configureStarted && ui->mStatus->isHidden()) {
-        ui->mError->show();
+    if (mConfigureStarted && mUi->mStatus->isHidden()) {
+        mUi->mError->show();
         if (mOwner.TimeMachineConfigurationFailed)
             mOwner.TimeMachineConfigurationFailed();
-        configureStarted = false;
-        ui->processing->hide();
-        ui->cancel->setEnabled(true);
-        ui->mconfigure->setEnabled(true);
+        mConfigureStarted = false;
+        mUi->processing->hide();
+        mUi->cancel->setEnabled(true);
+        mUi->mconfigure->setEnabled(true);
     }
-    ++Attempt;
+    ++mAttempt;
 }
 
 void TimeMachine::okPressed() {
@@ -122,10 +122,10 @@ void TimeMachine::closeEvent(QCloseEvent* event) {
 }
 
 void TimeMachine::windowWillClose() {
-    ui->mStatus->hide();
-    ui->mError->hide();
-    ui->mOk->hide();
-    ui->processing->hide();
+    mUi->mStatus->hide();
+    mUi->mError->hide();
+    mUi->mOk->hide();
+    mUi->processing->hide();
     if (mOwner.setConfigureTimeMachine)
         mOwner.setConfigureTimeMachine();
 }

@@ -38,10 +38,10 @@ class TimeMachine : public QWidget, public TimeMachineWindowApi {
     QWidget* window() override { return this; }
     void StartTimeMachineBackupFirstTime() override;
     void reset() override;
-    void setAttempt(int attempt) override { Attempt = attempt; }
+    void setAttempt(int attempt) override { mAttempt = attempt; }
 
-    int attempt() const { return Attempt; }
-    bool isConfigureStarted() const { return configureStarted; }
+    int attempt() const { return mAttempt; }
+    bool isConfigureStarted() const { return mConfigureStarted; }
 
     // "TimeMachineResult" from the daemon.
     void Result(const QVariantMap& userInfo);
@@ -57,9 +57,9 @@ class TimeMachine : public QWidget, public TimeMachineWindowApi {
   private:
     void windowWillClose();
 
-    std::unique_ptr<Ui::TimeMachine> ui;
+    std::unique_ptr<Ui::TimeMachine> mUi;
     Owner mOwner;
     DistributedNotificationCenter* mNotifications;
-    qint32 Attempt = 1;
-    bool configureStarted = false;
+    qint32 mAttempt = 1;
+    bool mConfigureStarted = false;
 };

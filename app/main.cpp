@@ -4,11 +4,14 @@
 #include "AppDelegate.h"
 #include "ApplicationWindows.h"
 #include "DeploymentSettings.h"
+#include "DesktopNotifier.h"
 #include "DistributedNotificationCenter.h"
 #include "LoginItems.h"
+#include "SingleInstance.h"
 #include "UserDefaults.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -17,6 +20,15 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(ZH_VERSION));
     // The application lives in the tray: closing a window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // One application per user: a second start (the applications menu, the autostart entry) brings the
+    // running one's window to the front and ends.
+    SingleInstance instance(SingleInstance::defaultName());
+    if (instance.askRunningInstanceToRaise())
+        return 0;
+    QString why;
+    if (!instance.listen(&why))
+        qWarning("ZorvikHollin: no single-instance socket: %s", qPrintable(why));
 
     const auto notifications =
         DistributedNotificationCenter::create(DistributedNotificationCenter::rootOnly());
@@ -32,9 +44,12 @@ int main(int argc, char** argv) {
     services.applicationPath = QApplication::applicationFilePath();
     services.version = QStringLiteral(ZH_VERSION);
     services.windows = applicationWindows();
+    DesktopNotifier notifier(QDBusConnection::sessionBus());
+    services.desktop.notifier = &notifier;
 
     AppDelegate delegate(services);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &delegate, &AppDelegate::bringForward);
     delegate.applicationDidFinishLaunching();
     return app.exec();
 }

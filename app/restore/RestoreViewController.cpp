@@ -1,5 +1,7 @@
 #include "RestoreViewController.h"
 
+#include "RestoreSummaryDialog.h"
+
 #include "DistributedNotificationCenter.h"
 #include "PropertyList.h"
 #include "Protocol.h"
@@ -25,6 +27,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <array>
+#include <cmath>
 #include <csignal>
 #include <unistd.h>
 
@@ -62,6 +65,17 @@ bool listingFields(QStringView line, std::array<QStringView, 4>& fields, QString
 QString nameAfter(const QString& line, const QString& field) {
     const qsizetype at = line.indexOf(field);
     return at < 0 ? QString() : line.mid(at + field.size()).trimmed();
+}
+
+// The bytes of a size as the outline shows it ("1.21 KB"); -1 when it shows none.
+qint64 bytesOf(const QString& shown) {
+    static const QStringList units{QStringLiteral("bytes"), QStringLiteral("KB"), QStringLiteral("MB"),
+                                   QStringLiteral("GB"), QStringLiteral("TB")};
+    const QStringList parts = shown.simplified().split(u' ');
+    bool ok = false;
+    const double value = parts.value(0).toDouble(&ok);
+    const qsizetype unit = units.indexOf(parts.value(1));
+    return ok && unit >= 0 ? qint64(value * std::pow(1024.0, double(unit))) : -1;
 }
 
 QThreadPool& restorePool() {
@@ -105,9 +119,9 @@ RestoreViewController::RestoreViewController(const PlatformProfile& profile, con
                                              RezodeLoger* trace, DistributedNotificationCenter* center,
                                              RestoreTimings timings, QWidget* parent)
     : QWidget(parent, Qt::Window), mUi(new Ui::RestoreViewController),
-      appSupportFilePathsObjct(FilePathsController::Table::Application, profile), mTrace(trace),
+      mAppSupportFilePathsObjct(FilePathsController::Table::Application, profile), mTrace(trace),
       mCenter(center), mTimings(timings), mModel(new RestoreTreeModel(this)) {
-    appSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
+    mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
     mUi->setupUi(this);
     sShared = this;
     windowDidLoad();
@@ -161,11 +175,11 @@ void RestoreViewController::windowDidLoad() {
     getSnapshotDetailsForPath();
 
     QString destination =
-        PropertyList::readDictionary(appSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails))
+        PropertyList::readDictionary(mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails))
             .value(QStringLiteral("DownloadPath"))
             .toString();
     if (destination.isEmpty()) {
-        const QString home = appSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder);
+        const QString home = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder);
         destination = home.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)
                                      : QDir(home).absoluteFilePath(QStringLiteral("../../../Downloads"));
         destination = QDir::cleanPath(destination);
@@ -182,13 +196,13 @@ void RestoreViewController::windowDidLoad() {
 
 RestoreViewController::Account RestoreViewController::account() const {
     const QVariantMap details =
-        PropertyList::readDictionary(appSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails));
+        PropertyList::readDictionary(mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails));
     return {details.value(Protocol::UserName).toString(), details.value(Protocol::Ip).toString(),
             details.value(Protocol::Password).toString(), details.value(Protocol::TMSharePath).toString()};
 }
 
 QString RestoreViewController::preparePasswordFile(const Account& a) const {
-    const QString path = appSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile);
+    const QString path = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile);
     QString error;
     if (!RsyncConventions::writePasswordFile(path, a.password, RsyncConventions::ApplicationPasswordFileMode,
                                              &error) &&
@@ -197,16 +211,23 @@ QString RestoreViewController::preparePasswordFile(const Account& a) const {
     return path;
 }
 
+RestoreViewController::Account RestoreViewController::prepareRun(RsyncConventions::Launch* launch) const {
+    const Account a = account();
+    preparePasswordFile(a);
+    *launch = systemRsync() ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct;
+    return a;
+}
+
 bool RestoreViewController::systemRsync() const {
     return RsyncConventions::isDefaultRsync(
-        appSupportFilePathsObjct.pathForApplicationFile(AppPath::RsyncVersion));
+        mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::RsyncVersion));
 }
 
 // With the system rsync one command line for bash (prefix is its start, "rsync " or "rsync  "), with
 // the private copy the same pieces as separate arguments. remote is already in its launch form.
 QStringList RestoreViewController::command(const QStringList& options, const QString& remote,
                                            const QString& destination, QString* program) const {
-    const QString passwordFile = appSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile);
+    const QString passwordFile = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile);
     if (systemRsync()) {
         *program = QStringLiteral("/bin/bash");
         QStringList parts{QStringLiteral("rsync")};
@@ -218,7 +239,7 @@ QStringList RestoreViewController::command(const QStringList& options, const QSt
             parts << QStringLiteral("\"%1\"").arg(RsyncConventions::shellInDoubleQuotes(destination));
         return {QStringLiteral("-c"), parts.join(u' ')};
     }
-    *program = appSupportFilePathsObjct.pathForApplicationFile(AppPath::PrivateRsync);
+    *program = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PrivateRsync);
     QStringList arguments = options;
     arguments << QStringLiteral("--password-file=\"%1\"").arg(passwordFile) << remote;
     if (!destination.isEmpty())
@@ -379,24 +400,20 @@ void RestoreViewController::getDetailsForPath(const QString& path) {
             mUi->NoDataMsg->hide();
             setBusyUi(true);
         });
-        const Account a = account();
-        preparePasswordFile(a);
+        RsyncConventions::Launch launch;
+        const Account a = prepareRun(&launch);
         QString program;
         QStringList arguments;
         if (live) {
             const QString remote =
                 path.isEmpty()
-                    ? RsyncConventions::remotePath(Form::UserArea, {a.user, a.address, a.user},
-                                                   systemRsync() ? RsyncConventions::Launch::Shell
-                                                                 : RsyncConventions::Launch::Direct)
+                    ? RsyncConventions::remotePath(Form::UserArea, {a.user, a.address, a.user}, launch)
                     : RsyncConventions::remotePath(Form::UserItemPlain, {a.user, a.address, a.user, path},
-                                                   systemRsync() ? RsyncConventions::Launch::Shell
-                                                                 : RsyncConventions::Launch::Direct);
+                                                   launch);
             arguments = command({QStringLiteral("--list-only")}, remote, QString(), &program);
         } else {
             const QString remote = RsyncConventions::remotePath(
-                Form::SnapshotFolder, {a.user, a.address, QString(path).remove(u' '), a.user},
-                systemRsync() ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct);
+                Form::SnapshotFolder, {a.user, a.address, QString(path).remove(u' '), a.user}, launch);
             arguments = command({}, remote, QString(), &program);
         }
         const ChildResult r = startProcess(program, arguments);
@@ -439,10 +456,8 @@ void RestoreViewController::fetchChildrenFor(const QString& path, ZHTreeNode* no
         }
         ListingRunning = true;
         post([this] { setBusyUi(true); });
-        const Account a = account();
-        preparePasswordFile(a);
-        const auto launch =
-            systemRsync() ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct;
+        RsyncConventions::Launch launch;
+        const Account a = prepareRun(&launch);
         QString program;
         QStringList arguments;
         if (live)
@@ -476,10 +491,8 @@ void RestoreViewController::getSnapshotDetailsForPath() {
         QMutexLocker locker(&mLock);
         SnaphotRunning = true;
         post([this] { setBusyUi(true); });
-        const Account a = account();
-        preparePasswordFile(a);
-        const auto launch =
-            systemRsync() ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct;
+        RsyncConventions::Launch launch;
+        const Account a = prepareRun(&launch);
         QString program;
         const QStringList arguments =
             command({}, RsyncConventions::remotePath(Form::SnapshotList, {a.user, a.address}, launch),
@@ -573,7 +586,7 @@ void RestoreViewController::getError(const QString& text) {
         mTrace->logInteractiveTrace(QStringLiteral("error in listing:%1").arg(text), true);
     ListingRunning = false;
     const QString address = mFetchIP ? mFetchIP() : QString();
-    const QString detailsPath = appSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails);
+    const QString detailsPath = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails);
     QVariantMap details = PropertyList::readDictionary(detailsPath);
     if (address.isEmpty() || address == details.value(Protocol::Ip).toString())
         return; // the appliance is where it was: the listing simply failed
@@ -592,11 +605,12 @@ QList<RestoreViewController::Item> RestoreViewController::selection() const {
     QList<Item> items;
     if (mUi->backgroundview->isHidden() && SearchControllerdlg) {
         for (const QString& name : SearchControllerdlg->getSearchList())
-            items.append({name, name});
+            items.append({name, name, -1, false});
         return items;
     }
     for (ZHTreeNode* node : mModel->tree().getAllSelectedNode())
-        items.append({node->relativePath(), node->fullPath()});
+        items.append({node->relativePath(), node->fullPath(),
+                      node->isAFile() ? bytesOf(node->getFileSize()) : -1, !node->isAFile()});
     return items;
 }
 
@@ -619,11 +633,29 @@ void RestoreViewController::Restore() {
     const QString destination = mUi->pDownloadLocation->text();
     const QString snapshot =
         mSelectedSnapshot == LiveTitle ? QString() : snapshotFolderFor(mSelectedSnapshot);
-    runInBackground([this, items, destination, snapshot] { StartRestore(items, destination, snapshot); });
+    // A file the restore would replace is kept beside it under this suffix instead.
+    const QString keepSuffix =
+        QDateTime::currentDateTime().toString(QStringLiteral("'.before-restore-'yyyyMMdd-HHmmss"));
+    const auto start = [this, items, destination, snapshot, keepSuffix] {
+        runInBackground([this, items, destination, snapshot, keepSuffix] {
+            StartRestore(items, destination, snapshot, keepSuffix);
+        });
+    };
+    if (!mSummaryBeforeRestore) {
+        start();
+        return;
+    }
+    QList<RestoreSummary::Item> entries;
+    for (const Item& item : items)
+        entries.append({item.name, item.size, item.isFolder, item.path});
+    auto* summary = new RestoreSummaryDialog(RestoreSummary::of(entries, destination, keepSuffix), this);
+    summary->setAttribute(Qt::WA_DeleteOnClose);
+    connect(summary, &QDialog::accepted, this, start);
+    summary->open();
 }
 
 void RestoreViewController::StartRestore(const QList<Item>& items, const QString& destination,
-                                         const QString& snapshot) {
+                                         const QString& snapshot, const QString& keepSuffix) {
     QMutexLocker locker(&mLock);
     restoreRunning = true;
     post([this] { setBusyUi(true); });
@@ -635,13 +667,9 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
             dwonloadingFiles.append(item.name);
         exclusions = mExcludeController;
     }
-    const Account a = account();
-    preparePasswordFile(a);
-    const bool system = systemRsync();
-    const auto launch = system ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct;
-    // A file the restore would replace is kept beside it under this suffix instead.
-    const QString keepSuffix =
-        QDateTime::currentDateTime().toString(QStringLiteral("'.before-restore-'yyyyMMdd-HHmmss"));
+    RsyncConventions::Launch launch;
+    const Account a = prepareRun(&launch);
+    const bool system = launch == RsyncConventions::Launch::Shell;
     QStringList failed;
     for (const Item& item : items) {
         if (mClosing)
@@ -768,7 +796,7 @@ void RestoreViewController::CancelDownload() {
 
 void RestoreViewController::setDownloadLocation(const QString& folder) {
     mUi->pDownloadLocation->setText(folder);
-    const QString path = appSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails);
+    const QString path = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails);
     QVariantMap details = PropertyList::readDictionary(path);
     details.insert(QStringLiteral("DownloadPath"), folder);
     PropertyList::writeDictionary(path, details, PropertyList::OwnerOnlyMode);
@@ -794,7 +822,7 @@ void RestoreViewController::searchintiated() {
     const QString text = mUi->search->text();
     const QString account = this->account().user;
     const QString folder =
-        appSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder) + u'/' + account;
+        mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder) + u'/' + account;
     runInBackground([this, text, account, folder] {
         const auto hits = SearchController::searchIndex(folder, account, text);
         post([this, hits] {

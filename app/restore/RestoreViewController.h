@@ -2,6 +2,7 @@
 
 #include "FilePathsController.h"
 #include "RestoreTreeModel.h"
+#include "RsyncConventions.h"
 #include "SearchController.h"
 
 #include <QFuture>
@@ -56,6 +57,9 @@ class RestoreViewController : public QWidget {
     void setExcludeListDelegate(const RestoreExclusions& exclusions);
     // The application controller's look-up of the appliance's current address.
     void setAddressLookup(std::function<QString()> fetchIP) { mFetchIP = std::move(fetchIP); }
+    // Whether Restore first shows what it will do (RestoreSummaryDialog) and waits for the person's
+    // go-ahead; off unless the owner turns it on.
+    void setSummaryBeforeRestore(bool on) { mSummaryBeforeRestore = on; }
 
     // Listings.
     void getDetailsForPath(const QString& snapshotFolder);
@@ -116,10 +120,14 @@ class RestoreViewController : public QWidget {
     };
     struct Item {
         QString name, path;
+        qint64 size = -1; // -1: unknown
+        bool isFolder = false;
     };
 
     void windowDidLoad();
     Account account() const;
+    // The account of an rsync run, its password file written, and how rsync is launched.
+    Account prepareRun(RsyncConventions::Launch* launch) const;
     QString preparePasswordFile(const Account& a) const;
     bool systemRsync() const;
     QStringList command(const QStringList& options, const QString& remote, const QString& destination,
@@ -133,19 +141,21 @@ class RestoreViewController : public QWidget {
     void setBusyUi(bool busy);
     void getError(const QString& text);
     void installRootListing(quint64 generation, const QList<QVariantMap>& entries);
-    void StartRestore(const QList<Item>& items, const QString& destination, const QString& snapshotFolder);
+    void StartRestore(const QList<Item>& items, const QString& destination, const QString& snapshotFolder,
+                      const QString& keepSuffix);
     void updateRestoreProgress(const QString& text, bool systemRsync);
     void showDownloadControls(bool downloading);
     QList<Item> selection() const;
     QString snapshotFolderFor(const QString& title) const;
 
     Ui::RestoreViewController* mUi;
-    FilePathsController appSupportFilePathsObjct;
+    FilePathsController mAppSupportFilePathsObjct;
     RezodeLoger* mTrace;
     DistributedNotificationCenter* mCenter;
     RestoreTimings mTimings;
     RestoreExclusions mExcludeController;
     std::function<QString()> mFetchIP;
+    bool mSummaryBeforeRestore = false;
     RestoreTreeModel* mModel;
 
     QMutex mLock; // held by each listing, the snapshot enumeration and the restore loop for their run

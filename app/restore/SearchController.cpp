@@ -39,7 +39,7 @@ std::optional<QList<QVariantMap>> SearchController::searchIndex(const QString& a
 }
 
 void SearchController::setSearchResult(const QList<QVariantMap>& hits) {
-    result = hits;
+    mResult = hits;
     mFilling = true;
     auto* table = mUi->pSearchTable;
     table->setRowCount(0);
@@ -48,7 +48,7 @@ void SearchController::setSearchResult(const QList<QVariantMap>& hits) {
         const QVariantMap& hit = hits.at(row);
         auto* state = new QTableWidgetItem;
         state->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        state->setCheckState(selectedList.contains(hit.value(QStringLiteral("name")).toString())
+        state->setCheckState(mSelectedList.contains(hit.value(QStringLiteral("name")).toString())
                                  ? Qt::Checked
                                  : Qt::Unchecked);
         table->setItem(row, 0, state);
@@ -64,14 +64,14 @@ void SearchController::setSearchResult(const QList<QVariantMap>& hits) {
 }
 
 void SearchController::stateEdited(QTableWidgetItem* item) {
-    if (mFilling || item->column() != 0 || item->row() >= result.size())
+    if (mFilling || item->column() != 0 || item->row() >= mResult.size())
         return;
-    const QString name = result.at(item->row()).value(QStringLiteral("name")).toString();
+    const QString name = mResult.at(item->row()).value(QStringLiteral("name")).toString();
     if (item->checkState() == Qt::Checked) {
-        if (!selectedList.contains(name))
-            selectedList.append(name);
+        if (!mSelectedList.contains(name))
+            mSelectedList.append(name);
     } else {
-        selectedList.removeAll(name);
+        mSelectedList.removeAll(name);
     }
     refreshLabel();
 }
@@ -81,12 +81,12 @@ QString SearchController::countText() const {
 }
 
 void SearchController::refreshLabel() {
-    mUi->presult->setText(result.isEmpty() ? QStringLiteral("No items found")
-                                           : QStringLiteral("%1 items found").arg(result.size()));
+    mUi->presult->setText(mResult.isEmpty() ? QStringLiteral("No items found")
+                                            : QStringLiteral("%1 items found").arg(mResult.size()));
 }
 
 void SearchController::Back() {
-    result.clear();
+    mResult.clear();
     mUi->pSearchTable->setRowCount(0);
     emit backRequested();
 }

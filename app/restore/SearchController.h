@@ -29,7 +29,7 @@ class SearchController : public QWidget {
                                                          const QString& text);
 
     void setSearchResult(const QList<QVariantMap>& hits);
-    QStringList getSearchList() const { return selectedList; }
+    QStringList getSearchList() const { return mSelectedList; }
     QString countText() const;
     Ui::SearchController* ui() const { return mUi; }
 
@@ -43,7 +43,7 @@ class SearchController : public QWidget {
     void refreshLabel();
 
     Ui::SearchController* mUi;
-    QList<QVariantMap> result;
-    QStringList selectedList;
+    QList<QVariantMap> mResult;
+    QStringList mSelectedList;
     bool mFilling = false;
 };

@@ -27,8 +27,8 @@ ZHTreeViewController::ZHTreeViewController() {
 }
 
 void ZHTreeViewController::setRootNode() {
-    pRoot = std::make_unique<ZHTreeNode>(QString(), nullptr, ZHTreeNode::Off, true, NoText, NoText, NoText);
-    pRoot->setIsExpanded(true);
+    mRoot = std::make_unique<ZHTreeNode>(QString(), nullptr, ZHTreeNode::Off, true, NoText, NoText, NoText);
+    mRoot->setIsExpanded(true);
 }
 
 qint64 ZHTreeViewController::sizeOfEntry(const QString& typeText) {
@@ -77,7 +77,7 @@ QList<ZHTreeNode*> ZHTreeViewController::makeNodes(const QList<QVariantMap>& ent
 }
 
 void ZHTreeViewController::setRootNodeChildren(const QList<QVariantMap>& entries) {
-    pRoot->setChildren(makeNodes(entries, pRoot.get(), true));
+    mRoot->setChildren(makeNodes(entries, mRoot.get(), true));
 }
 
 void ZHTreeViewController::setChildren(const QList<QVariantMap>& entries, ZHTreeNode* node) {
@@ -161,11 +161,11 @@ void ZHTreeViewController::enumurateForSelChild(ZHTreeNode* node, QList<ZHTreeNo
 
 QList<ZHTreeNode*> ZHTreeViewController::getAllSelectedNode() const {
     QList<ZHTreeNode*> out;
-    enumurateForSelChild(pRoot.get(), out);
+    enumurateForSelChild(mRoot.get(), out);
     return out;
 }
 
 void ZHTreeViewController::resetTree() {
-    pRoot->removeChildren();
-    pRoot->setCheckBoxState(ZHTreeNode::Off);
+    mRoot->removeChildren();
+    mRoot->setCheckBoxState(ZHTreeNode::Off);
 }

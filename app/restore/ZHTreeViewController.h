@@ -17,7 +17,7 @@ class ZHTreeViewController {
   public:
     ZHTreeViewController();
 
-    ZHTreeNode* mRootItem() const { return pRoot.get(); }
+    ZHTreeNode* mRootItem() const { return mRoot.get(); }
     void setDelegate(QObject* delegate) { mDelegate = delegate; }
     QObject* delegate() const { return mDelegate; }
 
@@ -47,6 +47,6 @@ class ZHTreeViewController {
     void setRootNode();
     void enumurateForSelChild(ZHTreeNode* node, QList<ZHTreeNode*>& out) const;
 
-    std::unique_ptr<ZHTreeNode> pRoot;
+    std::unique_ptr<ZHTreeNode> mRoot;
     QPointer<QObject> mDelegate;
 };

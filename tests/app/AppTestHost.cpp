@@ -6,6 +6,7 @@
 #include "Protocol.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -23,6 +24,10 @@ AppTestHost::AppTestHost(Options options) : mOptions(std::move(options)) {}
 
 AppTestHost::~AppTestHost() {
     mApp.reset();
+    mNotifier.reset();
+    for (const QString& name : {mSessionConnection, mServiceConnection})
+        if (!name.isEmpty())
+            QDBusConnection::disconnectFromBus(name);
     mAppCenter.reset();
     mDaemonCenter.reset();
     if (!mAppConnection.isEmpty())
@@ -103,6 +108,7 @@ void AppTestHost::launch() {
     services.windows = mOptions.windows;
     services.terminate = [this] { ++terminations; };
     services.beep = [this] { ++beeps; };
+    services.desktop = mOptions.desktop;
     mApp = std::make_unique<AppDelegate>(services);
     mApp->applicationDidFinishLaunching();
 }
@@ -148,4 +154,29 @@ void AppTestHost::handOverToUser() {
     for (const QString& path : paths)
         if (::lchown(QFile::encodeName(path).constData(), user.uid, user.gid) != 0)
             qWarning("cannot hand %s over", qPrintable(path));
+}
+
+uint NotificationServiceStandIn::Notify(const QString&, uint, const QString&, const QString& summary,
+                                        const QString& body, const QStringList&, const QVariantMap&, int) {
+    summaries << summary;
+    bodies << body;
+    return uint(summaries.size());
+}
+
+QString AppTestHost::setUpDesktopNotifications() {
+    if (!bus.isRunning())
+        return QStringLiteral("no private bus");
+    QDBusConnection service = bus.connect(QStringLiteral("zh-notification-service"));
+    QDBusConnection session = bus.connect(QStringLiteral("zh-app-session"));
+    mServiceConnection = service.name();
+    mSessionConnection = session.name();
+    if (!service.isConnected() || !session.isConnected())
+        return QStringLiteral("cannot connect to the private bus");
+    if (!service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &notificationService,
+                                QDBusConnection::ExportAllSlots) ||
+        !service.registerService(QStringLiteral("org.freedesktop.Notifications")))
+        return QStringLiteral("cannot own org.freedesktop.Notifications: ") + service.lastError().message();
+    mNotifier = std::make_unique<DesktopNotifier>(session);
+    mOptions.desktop.notifier = mNotifier.get();
+    return QString();
 }

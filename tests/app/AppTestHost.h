@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppDelegate.h"
+#include "DesktopNotifier.h"
 #include "LoginItems.h"
 #include "PrivateBus.h"
 #include "TestRoots.h"
@@ -12,6 +13,20 @@
 
 #include <memory>
 
+// Stands in for the desktop's notification service on the private bus and keeps what "Notify" got.
+class NotificationServiceStandIn : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+  public:
+    QStringList summaries;
+    QStringList bodies;
+    int count(const QString& summary) const { return int(summaries.count(summary)); }
+
+  public slots:
+    uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary,
+                const QString& body, const QStringList& actions, const QVariantMap& hints, int expireTimeout);
+};
+
 // The application as tests run it: the real AppDelegate and its windows, offscreen, over a temporary
 // profile root with the fixture user's home, on a private bus, with its own preferences file and short
 // timings. The test speaks for the daemon through a second connection to the same bus.
@@ -22,6 +37,8 @@ class AppTestHost {
         // The discovery ping's target: nothing answers by default, so the address field is shown.
         QString applianceHostName = QStringLiteral("zh-appliance.invalid");
         AppWindows windows;
+        // A tray is there unless a test says otherwise (offscreen has none).
+        DesktopServices desktop{[] { return true; }, {}, nullptr, {}};
     };
 
     AppTestHost();
@@ -49,6 +66,10 @@ class AppTestHost {
     QStringList posted() const { return mPosted; }
     void postAsDaemon(const QString& name, const QVariantMap& info = {});
 
+    // Desktop notifications on the private bus, received by a stand-in service (before launch()).
+    QString setUpDesktopNotifications();
+    NotificationServiceStandIn notificationService;
+
     TempRoot root;
     FixtureUser user;
     QString home;
@@ -64,6 +85,8 @@ class AppTestHost {
     QStringList mPosted;
     std::unique_ptr<UserDefaults> mDefaults;
     std::unique_ptr<LoginItems> mLoginItems;
+    std::unique_ptr<DesktopNotifier> mNotifier;
+    QString mSessionConnection, mServiceConnection;
     std::unique_ptr<AppDelegate> mApp;
     QString mAppConnection;
     QString mDaemonConnection;

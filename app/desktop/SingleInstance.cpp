@@ -1,0 +1,72 @@
+#include "SingleInstance.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include <unistd.h>
+
+namespace {
+const QByteArray kRaise = QByteArrayLiteral("raise\n");
+const QByteArray kTaken = QByteArrayLiteral("ok\n");
+} // namespace
+
+SingleInstance::SingleInstance(QString name, QObject* parent) : QObject(parent), mName(std::move(name)) {}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::defaultName() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return QDir(runtime).filePath(QStringLiteral("ZorvikHollin.instance"));
+    return QStringLiteral("ZorvikHollin-%1").arg(::getuid());
+}
+
+bool SingleInstance::askRunningInstanceToRaise(int timeoutMs) {
+    QLocalSocket socket;
+    socket.connectToServer(mName);
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
+    socket.write(kRaise);
+    if (!socket.waitForBytesWritten(timeoutMs))
+        return false;
+    QByteArray answer;
+    while (!answer.contains('\n') && socket.waitForReadyRead(timeoutMs))
+        answer += socket.readAll();
+    return answer == kTaken;
+}
+
+bool SingleInstance::listen(QString* error) {
+    delete mServer;
+    mServer = new QLocalServer(this);
+    mServer->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!mServer->listen(mName)) {
+        // Nobody answered before we got here: what is left at the name belongs to an instance gone.
+        QLocalServer::removeServer(mName);
+        if (!mServer->listen(mName)) {
+            if (error)
+                *error = mServer->errorString();
+            return false;
+        }
+    }
+    connect(mServer, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* peer = mServer->nextPendingConnection()) {
+            connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+            connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
+                if (!peer->canReadLine()) {
+                    if (peer->bytesAvailable() > 64)
+                        peer->abort(); // not one of ours
+                    return;
+                }
+                const bool raise = peer->readLine() == kRaise;
+                if (raise)
+                    peer->write(kTaken);
+                peer->disconnectFromServer();
+                if (raise)
+                    emit raiseRequested();
+            });
+        }
+    });
+    return true;
+}

@@ -1,0 +1,119 @@
+#include "RestoreSummaryDialog.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+RestoreSummary RestoreSummary::of(const QList<Item>& items, const QString& folder,
+                                  const QString& keepSuffix) {
+    RestoreSummary summary;
+    summary.destinationFolder = folder;
+    for (const Item& item : items) {
+        const QString last = item.path.section(u'/', -1, -1, QString::SectionSkipEmpty);
+        Entry entry;
+        entry.name = item.name;
+        entry.size = item.size;
+        entry.isFolder = item.isFolder;
+        entry.destination = QDir(folder).filePath(last);
+        const QFileInfo there(entry.destination);
+        entry.outcome = QStringLiteral("nothing");
+        if (there.exists() || there.isSymLink()) {
+            entry.outcome = there.isDir() && entry.isFolder ? QStringLiteral("a folder: merged")
+                                                            : QStringLiteral("kept under a new name");
+            if (there.isDir() && entry.isFolder)
+                entry.existing = QStringLiteral("A folder of this name is there: the restored files join it; "
+                                                "each file they replace is kept beside it as "
+                                                "\u201cname%1\u201d.")
+                                     .arg(keepSuffix);
+            else
+                entry.existing =
+                    QStringLiteral("%1 of this name is there: it is kept as \u201c%2%3\u201d.")
+                        .arg(there.isDir() ? QStringLiteral("A folder") : QStringLiteral("A file"), last,
+                             keepSuffix);
+        }
+        summary.entries.append(entry);
+    }
+    return summary;
+}
+
+qint64 RestoreSummary::knownSize() const {
+    qint64 total = 0;
+    for (const Entry& e : entries)
+        total += e.size > 0 ? e.size : 0;
+    return total;
+}
+
+int RestoreSummary::conflicts() const {
+    int n = 0;
+    for (const Entry& e : entries)
+        n += e.existing.isEmpty() ? 0 : 1;
+    return n;
+}
+
+QString RestoreSummary::headline() const {
+    bool unknown = false;
+    for (const Entry& e : entries)
+        unknown = unknown || e.size < 0;
+    const QString size = QLocale().formattedDataSize(knownSize());
+    QString text = QStringLiteral("%1 item(s), %2%3, to %4.")
+                       .arg(entries.size())
+                       .arg(unknown ? QStringLiteral("at least ") : QString(), size, destinationFolder);
+    const int clashing = conflicts();
+    if (clashing > 0)
+        text += QStringLiteral("\n%1 of them meet something already there; nothing is overwritten without a "
+                               "copy.")
+                    .arg(clashing);
+    return text;
+}
+
+RestoreSummaryDialog::RestoreSummaryDialog(const RestoreSummary& summary, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("restoreSummary"));
+    setWindowTitle(QStringLiteral("Restore"));
+    auto* layout = new QVBoxLayout(this);
+    auto* headline = new QLabel(summary.headline(), this);
+    headline->setObjectName(QStringLiteral("headline"));
+    headline->setWordWrap(true);
+    layout->addWidget(headline);
+
+    auto* list = new QTreeWidget(this);
+    list->setObjectName(QStringLiteral("items"));
+    list->setRootIsDecorated(false);
+    QStringList details;
+    list->setHeaderLabels({QStringLiteral("Item"), QStringLiteral("Size"), QStringLiteral("Restored to"),
+                           QStringLiteral("Already there")});
+    for (const RestoreSummary::Entry& e : summary.entries) {
+        auto* row = new QTreeWidgetItem(list);
+        row->setText(0, e.name);
+        row->setText(1, e.size >= 0 && !e.isFolder ? QLocale().formattedDataSize(e.size) : QString());
+        row->setText(2, e.destination);
+        row->setText(3, e.outcome);
+        row->setToolTip(3, e.existing);
+        if (!e.existing.isEmpty())
+            details << QStringLiteral("%1: %2").arg(e.name, e.existing);
+    }
+    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    layout->addWidget(list);
+    // What becomes of what is there, in full.
+    auto* conflicts = new QLabel(details.join(u'\n'), this);
+    conflicts->setObjectName(QStringLiteral("conflicts"));
+    conflicts->setWordWrap(true);
+    conflicts->setVisible(!details.isEmpty());
+    layout->addWidget(conflicts);
+
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* restore = buttons->addButton(QStringLiteral("Restore"), QDialogButtonBox::AcceptRole);
+    restore->setObjectName(QStringLiteral("restoreButton"));
+    restore->setDefault(true);
+    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole)
+        ->setObjectName(QStringLiteral("cancelButton"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    resize(720, 300);
+}

@@ -1,0 +1,98 @@
+// Before a restore starts it says what it will do, conflicts included; Cancel starts nothing, Restore
+// runs, and its end is one desktop notification.
+
+#include "RestoreSummaryDialog.h"
+#include "AppTestHost.h"
+#include "ApplicationWindows.h"
+#include "EventLoopWait.h"
+#include "FileTools.h"
+#include "Protocol.h"
+#include "Requirements.h"
+#include "RestoreViewController.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QVariantMap entry(const char* permission, const char* name) {
+    return {{"Permission", permission},
+            {"Type", "1,234"},
+            {"LMD", "2026/03/01"},
+            {"LMT", "09:00:00"},
+            {"RelativePath", name}};
+}
+
+RestoreSummaryDialog* summaryOf(RestoreViewController* w) {
+    waitUntil([&] { return w->findChild<RestoreSummaryDialog*>() != nullptr; });
+    return w->findChild<RestoreSummaryDialog*>();
+}
+
+} // namespace
+
+TEST(RestoreSummaryDialogTest, ListsTheConflictAndRestoresOnlyWhenAskedTo) {
+    AppTestHost::Options options;
+    options.windows = applicationWindows();
+    AppTestHost host(options);
+    ZH_SKIP_IF(host.setUp());
+    ZH_SKIP_IF(host.setUpDesktopNotifications());
+    // Nothing answers at this address: every rsync run of the restore fails.
+    host.writeDetails({{Protocol::UserName, QStringLiteral("zhacct")},
+                       {Protocol::Ip, QStringLiteral("127.0.0.254")},
+                       {Protocol::LocalBackup, QStringLiteral("1")}});
+    host.launch();
+    host.app().RestoreWin();
+    RestoreViewController* w = RestoreViewController::sharedController();
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !w->isBusy(); }, 60000));
+
+    const QString destination = host.root.path() + QStringLiteral("/Restored here");
+    FileTools::makePath(destination);
+    QFile mine(destination + QStringLiteral("/report 1.txt"));
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly) && mine.write("mine\n") == 5);
+    mine.close();
+    w->setDownloadLocation(destination);
+    w->treeModel()->setRootEntries({entry("-rw-r--r--", "report 1.txt"), entry("drwxr-xr-x", "Photos")});
+    for (ZHTreeNode* node : w->treeModel()->tree().mRootItem()->getChildren())
+        w->treeModel()->toggle(node);
+    QSignalSpy finished(w, &RestoreViewController::restoreFinished);
+
+    w->Restore();
+    RestoreSummaryDialog* dialog = summaryOf(w);
+    ASSERT_NE(dialog, nullptr);
+    const QString headline = dialog->findChild<QLabel*>(QStringLiteral("headline"))->text();
+    EXPECT_TRUE(headline.startsWith(QStringLiteral("2 item(s), at least 1.2"))) << headline.toStdString();
+    EXPECT_TRUE(headline.contains(destination + QStringLiteral(".\n1 of them meet something already there")));
+    auto* rows = dialog->findChild<QTreeWidget*>(QStringLiteral("items"));
+    ASSERT_EQ(rows->topLevelItemCount(), 2);
+    EXPECT_EQ(rows->topLevelItem(0)->text(2), destination + QStringLiteral("/report 1.txt"));
+    EXPECT_EQ(rows->topLevelItem(0)->text(3), QStringLiteral("kept under a new name"));
+    EXPECT_EQ(rows->topLevelItem(1)->text(3), QStringLiteral("nothing"));
+    EXPECT_TRUE(dialog->findChild<QLabel*>(QStringLiteral("conflicts"))
+                    ->text()
+                    .startsWith(QStringLiteral("report 1.txt: A file of this name is there: it is kept as "
+                                               "\u201creport 1.txt.before-restore-")));
+
+    dialog->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+    ASSERT_TRUE(waitUntil([&] { return w->findChild<RestoreSummaryDialog*>() == nullptr; }));
+    spinFor(500);
+    EXPECT_FALSE(w->isRestoreRunning());
+    EXPECT_EQ(finished.count(), 0);
+
+    // Restore runs; with the appliance unreachable it fails, loses nothing, and says so once.
+    w->Restore();
+    summaryOf(w)->findChild<QPushButton*>(QStringLiteral("restoreButton"))->click();
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, 120000));
+    EXPECT_EQ(finished.first().first().toStringList(), (QStringList{"report 1.txt", "Photos"}));
+    ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mine.readAll(), QByteArray("mine\n"));
+    const NotificationServiceStandIn& service = host.notificationService;
+    ASSERT_TRUE(waitUntil([&] { return service.count(QStringLiteral("Restore failed")) == 1; }));
+    EXPECT_EQ(service.bodies.last(), QStringLiteral("Could not restore: report 1.txt, Photos"));
+    EXPECT_EQ(service.summaries.size(), 1);
+}
