@@ -1,10 +1,9 @@
 #include "XdgAutostartLoginItems.h"
 
 #include "ChildProcess.h"
+#include "Requirements.h"
 
 #include <QDir>
-#include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -13,125 +12,76 @@ namespace {
 
 const QString App = QStringLiteral("/opt/zorvik-hollin/bin/ZorvikHollin");
 
-QString readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-void writeFile(const QString& path, const QString& text) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
+// Writes an entry that runs exec ("" writes no Exec line) into folder.
+void writeEntry(const QString& folder, const char* name, const QString& exec) {
+    QDir().mkpath(folder);
+    QFile file(folder + QLatin1Char('/') + QLatin1String(name));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text.toUtf8());
+    file.write(("[Desktop Entry]\nType=Application\nName=X\n" + (exec.isEmpty() ? QString() : "Exec=" + exec))
+                   .toUtf8());
 }
 
-QString entryRunning(const QString& exec, bool hidden = false) {
-    return QStringLiteral("[Desktop Entry]\nType=Application\nName=X\nExec=%1\n%2")
-        .arg(exec, hidden ? QStringLiteral("Hidden=true\n") : QString());
-}
-
-class LoginItemsTest : public ::testing::Test {
-  protected:
-    QString userFolder() const { return mHome.path() + QStringLiteral("/.config/autostart"); }
-    QString ourEntry() const { return userFolder() + QStringLiteral("/ZorvikHollin.desktop"); }
-    QString systemFolder() const { return mSystem.path() + QStringLiteral("/autostart"); }
-    XdgAutostartLoginItems items() const { return XdgAutostartLoginItems(mHome.path(), {systemFolder()}); }
-
-    QTemporaryDir mHome;
-    QTemporaryDir mSystem;
-};
-
-TEST_F(LoginItemsTest, AddThenRemoveRoundTrip) {
-    auto login = items();
+TEST(LoginItems, AddRemoveTheUsersEntriesAndHideTheSystemOne) {
+    QTemporaryDir home, system;
+    const QString folder = home.path() + QStringLiteral("/.config/autostart");
+    const QString ours = folder + QStringLiteral("/ZorvikHollin.desktop");
+    XdgAutostartLoginItems login(home.path(), {system.path()});
     ASSERT_TRUE(login.add(App));
-    ASSERT_TRUE(QFile::exists(ourEntry()));
-    const QString text = readAll(ourEntry());
-    EXPECT_TRUE(text.contains(QStringLiteral("\nExec=") + App + QLatin1Char('\n'))) << text.toStdString();
-    EXPECT_FALSE(text.contains(QLatin1String("Hidden=true")));
-
     ASSERT_TRUE(login.add(App)); // again: still one entry
-    EXPECT_EQ(QDir(userFolder()).entryList(QDir::Files).size(), 1);
+    EXPECT_TRUE(readTrace(ours).contains(QStringLiteral("\nExec=") + App + QLatin1Char('\n')));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
 
+    // Removal takes every entry that starts the application, under any name, and nothing else.
+    writeEntry(folder, "old-name.desktop", App + QStringLiteral(" --minimized"));
+    writeEntry(folder, "quoted.desktop", QLatin1Char('"') + App + "\" %U");
+    writeEntry(folder, "other.desktop", QStringLiteral("/usr/bin/other-tool"));
+    writeEntry(folder, "no-exec.desktop", QString());
+    writeEntry(folder, "notes.txt", App);
     ASSERT_TRUE(login.remove(App));
-    EXPECT_FALSE(QFile::exists(ourEntry()));
-}
-
-TEST_F(LoginItemsTest, AddedEntryPassesTheDesktopEntryValidator) {
-    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
-    if (validator.isEmpty())
-        GTEST_SKIP() << "desktop-file-validate is not installed (package desktop-file-utils)";
-    auto login = items();
-    ASSERT_TRUE(login.add(QStringLiteral("/opt/Zorvik Hollin/bin/Zorvik\"Hollin$")));
-    QByteArray out, err;
-    EXPECT_EQ(ChildProcess::run({validator, ourEntry()}, &out, &err), 0)
-        << out.toStdString() << err.toStdString();
-}
-
-TEST_F(LoginItemsTest, RemoveTakesEveryEntryOfTheApplicationAndNothingElse) {
-    writeFile(userFolder() + QStringLiteral("/old-name.desktop"),
-              entryRunning(App + QStringLiteral(" --minimized")));
-    writeFile(userFolder() + QStringLiteral("/quoted.desktop"),
-              entryRunning(QStringLiteral("\"/opt/zorvik-hollin/bin/ZorvikHollin\" %U")));
-    writeFile(userFolder() + QStringLiteral("/other.desktop"),
-              entryRunning(QStringLiteral("/usr/bin/other-tool")));
-    writeFile(userFolder() + QStringLiteral("/no-exec.desktop"),
-              QStringLiteral("[Desktop Entry]\nType=Application\n"));
-    writeFile(userFolder() + QStringLiteral("/notes.txt"), App);
-    auto login = items();
-    ASSERT_TRUE(login.add(App));
-
-    ASSERT_TRUE(login.remove(App));
-    EXPECT_EQ(QDir(userFolder()).entryList(QDir::Files, QDir::Name),
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files, QDir::Name),
               (QStringList{QStringLiteral("no-exec.desktop"), QStringLiteral("notes.txt"),
                            QStringLiteral("other.desktop")}));
-}
 
-TEST_F(LoginItemsTest, SystemEntryIsHiddenForTheUserAndAddShowsItAgain) {
-    writeFile(systemFolder() + QStringLiteral("/ZorvikHollin.desktop"), entryRunning(App));
-    writeFile(systemFolder() + QStringLiteral("/other.desktop"),
-              entryRunning(QStringLiteral("/usr/bin/other-tool")));
-    auto login = items();
-
+    // An entry installed for every user is not the user's to delete: a hidden entry overrides it.
+    writeEntry(system.path(), "ZorvikHollin.desktop", App);
     ASSERT_TRUE(login.remove(App));
-    ASSERT_TRUE(QFile::exists(ourEntry()));
-    EXPECT_TRUE(readAll(ourEntry()).contains(QLatin1String("\nHidden=true\n")));
-    EXPECT_FALSE(QFile::exists(userFolder() + QStringLiteral("/other.desktop")));
-    EXPECT_TRUE(QFile::exists(systemFolder() + QStringLiteral("/ZorvikHollin.desktop")))
-        << "not the user's to delete";
-
     ASSERT_TRUE(login.remove(App)); // a second removal keeps the override
-    EXPECT_TRUE(readAll(ourEntry()).contains(QLatin1String("\nHidden=true\n")));
-
+    EXPECT_TRUE(readTrace(ours).contains(QLatin1String("\nHidden=true\n")));
+    EXPECT_TRUE(QFile::exists(system.path() + QStringLiteral("/ZorvikHollin.desktop")));
     ASSERT_TRUE(login.add(App));
-    EXPECT_FALSE(readAll(ourEntry()).contains(QLatin1String("Hidden=true")));
-}
+    EXPECT_FALSE(readTrace(ours).contains(QLatin1String("Hidden=true")));
 
-TEST_F(LoginItemsTest, AddFailsWithoutHarmWhenTheFolderCannotBeMade) {
-    writeFile(mHome.path() + QStringLiteral("/.config"), QStringLiteral("a file where the folder belongs"));
-    auto login = items();
+    // A file where the folder belongs: add fails and the file is left alone.
+    QFile blocker(home.path() + QStringLiteral("/.config"));
+    ASSERT_TRUE(QDir(blocker.fileName()).removeRecursively() && blocker.open(QIODevice::WriteOnly));
     EXPECT_FALSE(login.add(App));
-    EXPECT_EQ(readAll(mHome.path() + QStringLiteral("/.config")),
-              QStringLiteral("a file where the folder belongs"));
+    EXPECT_TRUE(QFileInfo(blocker.fileName()).isFile());
     EXPECT_FALSE(login.add(QString()));
     EXPECT_FALSE(login.remove(QString()));
 }
 
-TEST(DesktopEntryExec, QuotingRoundTrips) {
+TEST(LoginItems, OddProgramPathsRoundTripThroughExecAndPassTheValidator) {
     for (const QString& program :
-         {QStringLiteral("/usr/bin/ZorvikHollin"), QStringLiteral("/opt/Zorvik Hollin/bin/app"),
-          QStringLiteral("/opt/a\"b/$HOME/`x`/back\\slash"), QStringLiteral("/opt/100%/app"),
-          QStringLiteral("/opt/tab\there")})
+         {QStringLiteral("/opt/Zorvik Hollin/bin/app"), QStringLiteral("/opt/a\"b/$HOME/`x`/back\\slash"),
+          QStringLiteral("/opt/100%/app"), QStringLiteral("/opt/tab\there")})
         EXPECT_EQ(XdgAutostartLoginItems::execProgram(XdgAutostartLoginItems::execValueFor(program)), program)
-            << program.toStdString() << " as " << XdgAutostartLoginItems::execValueFor(program).toStdString();
-}
-
-TEST(DesktopEntryExec, ProgramIsTheFirstArgument) {
+            << XdgAutostartLoginItems::execValueFor(program).toStdString();
+    // Entries written by others: the program is the first argument.
     EXPECT_EQ(XdgAutostartLoginItems::execProgram(QStringLiteral("  /usr/bin/app --flag %U")),
               QStringLiteral("/usr/bin/app"));
-    EXPECT_EQ(XdgAutostartLoginItems::execProgram(QStringLiteral("\"/a b/app\" x")),
-              QStringLiteral("/a b/app"));
     EXPECT_EQ(XdgAutostartLoginItems::execProgram(QStringLiteral("\"/a\\sb\" x")), QStringLiteral("/a b"));
     EXPECT_EQ(XdgAutostartLoginItems::execProgram(QString()), QString());
+
+    ZH_SKIP_IF(needs::tool("desktop-file-validate", "desktop-file-utils"));
+    QTemporaryDir home;
+    ASSERT_TRUE(XdgAutostartLoginItems(home.path(), {})
+                    .add(QStringLiteral("/opt/Zorvik Hollin/bin/Zorvik\"Hollin$")));
+    QByteArray out, err;
+    EXPECT_EQ(ChildProcess::run({QStringLiteral("desktop-file-validate"),
+                                 home.path() + QStringLiteral("/.config/autostart/ZorvikHollin.desktop")},
+                                &out, &err),
+              0)
+        << out.toStdString() << err.toStdString();
 }
 
 } // namespace
