@@ -1,143 +1,116 @@
 #pragma once
 
+// What the index tests share: brisk timings, a pause counter, reading index files back, writing files
+// and deltas.
+
 #include "DataBaseWraper.h"
-#include "IndexThrottle.h"
+#include "EventLoopWait.h"
+#include "QtPrinters.h"
+#include "Requirements.h"
 #include "SQLiteDatabase.h"
 #include "SQLiteResultSet.h"
-#include "Timings.h"
+#include "TestRoots.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QStringList>
+#include <QTemporaryDir>
 #include <QThread>
-#include <QVariantMap>
 
 #include <array>
 #include <atomic>
-#include <chrono>
-#include <optional>
-#include <ostream>
-#include <sqlite3.h>
-#include <utility>
-
-// Readable failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace indextest {
+
+using namespace Qt::StringLiterals;
+
+inline const QString kUser = u"alice"_s;
+inline const QString kEarly = u"2016-03-04 05:06:07 +0000"_s;
+inline const QString kLate = u"2017-01-01 00:00:00 +0000"_s;
 
 // Every index and listing pause off, a brisk updater tick.
 inline Timings quickTimings() {
     Timings t;
-    using std::chrono::milliseconds;
-    t.indexUpdateInterval = milliseconds(40);
-    t.indexDeltaCreationPause = milliseconds(0);
-    t.indexBackupRecordsPause = milliseconds(0);
-    t.indexListingRecordsPause = milliseconds(0);
-    t.indexMergeRowsPause = milliseconds(0);
-    t.indexFolderEntriesPause = milliseconds(0);
-    t.listingFirstLevelGrace = milliseconds(0);
-    t.listingFolderGrace = milliseconds(0);
-    t.listingFolderPause = milliseconds(0);
-    t.listingLinesPause = milliseconds(0);
+    t.indexUpdateInterval = std::chrono::milliseconds(40);
+    t.indexDeltaCreationPause = t.indexBackupRecordsPause = t.indexListingRecordsPause = {};
+    t.indexMergeRowsPause = t.indexFolderEntriesPause = {};
+    t.listingFirstLevelGrace = t.listingFolderGrace = t.listingFolderPause = t.listingLinesPause = {};
     return t;
 }
 
 // Counts the pauses taken, per kind, from any thread.
-class PauseCounter {
-  public:
+struct PauseCounter {
+    std::array<std::atomic<int>, 5> counts{};
     IndexThrottle::Observer observer() {
-        return [this](IndexThrottle::Pause pause) { mCounts[size_t(pause)].fetch_add(1); };
+        return [this](IndexThrottle::Pause pause) { ++counts[size_t(pause)]; };
     }
-    int count(IndexThrottle::Pause pause) const { return mCounts[size_t(pause)].load(); }
-    void reset() {
-        for (auto& c : mCounts)
-            c = 0;
-    }
-
-  private:
-    std::array<std::atomic<int>, 5> mCounts{};
+    int operator[](IndexThrottle::Pause pause) const { return counts[size_t(pause)]; }
 };
 
-// Runs a read of a master; while a merge holds it locked, tries again (for up to five seconds).
-template <typename Read>
-auto readMaster(const QString& dbFile, Read read) -> decltype(read(std::declval<SQLiteDatabase&>())) {
-    using Result = decltype(read(std::declval<SQLiteDatabase&>()));
-    for (int attempt = 0;; ++attempt) {
-        SQLiteDatabase db(dbFile);
-        if (!QFileInfo::exists(dbFile) || !db.openReadOnly())
-            return std::nullopt;
-        Result result = read(db);
-        const int code = db.lastErrorCode();
-        if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || attempt >= 500)
-            return result;
-        QThread::msleep(10);
-    }
-}
-
-inline qint64 rowCount(const QString& dbFile, const QString& table = QStringLiteral("FILE_TABLE")) {
-    const auto count = readMaster(dbFile, [&](SQLiteDatabase& db) -> std::optional<qint64> {
-        return db.intForQuery(QStringLiteral("SELECT count(*) FROM %1").arg(table));
-    });
-    return count.value_or(-1);
-}
-
-// The row of path in a master: every column by name as text ("<null>" for NULL), plus "sizeType"
-// of FILE_SIZE. Empty when absent.
-inline QVariantMap masterRow(const QString& dbFile, const QString& path) {
-    const auto row = readMaster(dbFile, [&](SQLiteDatabase& db) -> std::optional<QVariantMap> {
-        auto rows = db.executeQuery(QStringLiteral("SELECT *, typeof(FILE_SIZE) AS sizeType FROM FILE_TABLE "
-                                                   "WHERE FILEPATH = ?"),
-                                    {path});
-        if (!rows || !rows->next())
-            return QVariantMap();
-        QVariantMap out;
-        for (const char* column : {"FILEPATH", "FILE_LMD", "FILE_SIZE", "FILE_OR_FOLDER", "ATTRIBUTES",
-                                   "RESERVED1", "RESERVED2", "sizeType"}) {
-            const QString name = QLatin1String(column);
-            const QString value = rows->stringForColumn(name);
-            out.insert(name, value.isNull() ? QStringLiteral("<null>") : value);
-        }
+// The first column of every row of sql, read-only, waiting out a merge's lock; nothing when the file
+// cannot be read.
+inline QStringList firstColumn(const QString& file, const QString& sql, const QVariantList& arguments = {}) {
+    SQLiteDatabase db(file);
+    QStringList out;
+    if (!QFileInfo::exists(file) || !db.openReadOnly())
         return out;
-    });
-    return row.value_or(QVariantMap());
+    db.setBusyTimeout(10000);
+    for (auto rows = db.executeQuery(sql, arguments); rows && rows->next();)
+        out << rows->stringForColumnIndex(0);
+    return out;
 }
 
-inline QStringList masterPaths(const QString& dbFile) {
-    const auto paths = readMaster(dbFile, [&](SQLiteDatabase& db) -> std::optional<QStringList> {
-        QStringList out;
-        auto rows = db.executeQuery(QStringLiteral("SELECT FILEPATH FROM FILE_TABLE"));
-        while (rows && rows->next())
-            out << rows->stringForColumnIndex(0);
-        return out;
-    });
-    return paths.value_or(QStringList());
+// -1 when the file or table cannot be read.
+inline qint64 rowCount(const QString& file, const QString& table = DataBaseWraper::MasterTable) {
+    return firstColumn(file, u"SELECT count(*) FROM "_s + table).value(0, u"-1"_s).toLongLong();
+}
+
+inline QStringList masterPaths(const QString& file) {
+    return firstColumn(file, u"SELECT FILEPATH FROM FILE_TABLE ORDER BY FILEPATH"_s);
+}
+
+// An expression over the columns of path's row of a master, as text; "<none>" without that row.
+inline QString field(const QString& file, const QString& path, const char* expression) {
+    return firstColumn(file, u"SELECT %1 FROM FILE_TABLE WHERE FILEPATH = ?"_s.arg(QLatin1String(expression)),
+                       {path})
+        .value(0, u"<none>"_s);
+}
+
+inline bool writeFile(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+// lstat of a path (all zero when it does not exist).
+inline struct stat statOf(const QString& path) {
+    struct stat st {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st;
 }
 
 inline QStringList filesWithSuffix(const QString& folder, const QString& suffix) {
-    QStringList found;
-    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
-        if (name.endsWith(suffix))
-            found << name;
-    return found;
+    return QDir(folder).entryList({u'*' + suffix}, QDir::Files | QDir::Hidden | QDir::System);
 }
 
-// A seven-value record for a path.
+// A seven-value record.
 inline QVariantList record(const QString& path, const QString& lmd, const QVariant& size = qint64(1),
-                           bool folder = false, const QString& attributes = QStringLiteral("NA"),
-                           const QString& reserved1 = QStringLiteral("NA")) {
-    return {path, lmd, size, folder, attributes, reserved1, QStringLiteral("NA")};
+                           bool folder = false, const QString& attributes = u"NA"_s,
+                           const QString& reserved1 = u"NA"_s) {
+    return {path, lmd, size, folder, attributes, reserved1, u"NA"_s};
+}
+
+// count records "<prefix><i>", i zero-padded to six digits.
+inline QList<QVariantList> numbered(int count, const QString& prefix, const QString& lmd = kEarly) {
+    QList<QVariantList> records;
+    for (int i = 0; i < count; ++i)
+        records << record(prefix + u"%1"_s.arg(i, 6, 10, QLatin1Char('0')), lmd);
+    return records;
 }
 
 // Writes a finished delta holding the records; returns its file name.
 inline QString writeDelta(const QString& folder, const QList<QVariantList>& records) {
-    Timings t = quickTimings();
-    DataBaseWraper delta{IndexThrottle(t)};
-    if (!delta.initializeDatabaseAtPath(folder, QStringLiteral("unused"), false))
+    DataBaseWraper delta{IndexThrottle(quickTimings())};
+    if (!delta.initializeDatabaseAtPath(folder, u"unused"_s, false))
         return QString();
     const QString progress = delta.dbPath();
     delta.beginTransaction();
@@ -145,7 +118,7 @@ inline QString writeDelta(const QString& folder, const QList<QVariantList>& reco
         delta.insertRecord(r, false, false);
     delta.commitTransaction();
     delta.unInitializeDatabase();
-    return QFileInfo(progress.left(progress.size() - qsizetype(strlen(".progress")))).fileName();
+    return QFileInfo(progress.chopped(9)).fileName(); // without ".progress"
 }
 
 } // namespace indextest

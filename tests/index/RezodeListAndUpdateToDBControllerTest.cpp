@@ -1,146 +1,89 @@
 // The server listing: first-level and folder-wise listings as child processes into the index.
-// Most cases run a scripted stand-in for rsync; the appliance cases list a real rsync daemon.
+// Most cases run a scripted stand-in for rsync; the appliance case lists a real rsync daemon.
 
 #include "RezodeListAndUpdateToDBController.h"
 #include "Appliance.h"
-#include "EventLoopWait.h"
 #include "IndexTestSupport.h"
 #include "RezodeLoger.h"
-#include "TestRoots.h"
 
-#include <QCryptographicHash>
-#include <QDirIterator>
 #include <QSet>
-#include <QTemporaryDir>
-
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace indextest;
+using Lister = RezodeListAndUpdateToDBController;
 
 namespace {
 
-const QString kUser = QStringLiteral("alice");
 // Travels only in the password file; never in a command line or a log.
-const QString kPassword = QStringLiteral("s3 cr'e\"t$(touch pwned)");
+const QString kPassword = u"s3 cr'e\"t$(touch pwned)"_s;
+const QString kPassEnd = u"No Folder Details  to call callFolderWiseRecursiveListing"_s;
 
-QByteArray line(const QByteArray& perms, const QByteArray& size, const QByteArray& name) {
-    return perms + "  " + size.rightJustified(13, ' ') + " 2016/03/04 05:06:07 " + name + "\n";
+QByteArray entry(const QByteArray& name, const QByteArray& size = "1", const char* perms = "-rw-r--r--") {
+    return perms + QByteArray("  ") + size.rightJustified(13, ' ') + " 2016/03/04 05:06:07 " + name + "\n";
+}
+QByteArray dir(const QByteArray& name) {
+    return entry(name, "4,096", "drwxr-xr-x");
 }
 
-// A scripted rsync with the private copy's calling form: the first level prints a fixed text; a
-// folder listing prints that folder's text, optionally in two parts with a pause between them
-// (two chunks), optionally then waits until killed. It records each call and the password file
-// it was given.
-class FakeRsync {
-  public:
-    struct Folder {
-        QByteArray first;
-        QByteArray second; // sent after a pause, when not empty
-        bool hang = false;
-    };
-
-    FakeRsync() {
-        mScript = mDir.filePath(QStringLiteral("fake-rsync"));
-        QFile f(mScript);
-        f.open(QIODevice::WriteOnly);
-        f.write("#!/bin/bash\n"
-                "dir='" +
-                QFile::encodeName(mDir.path()) +
-                "'\n"
-                "recursive=0\n"
-                "for a in \"$@\"; do case \"$a\" in --recursive) recursive=1;; "
-                "--password-file=*) pw=\"${a#--password-file=}\";; esac; done\n"
-                "remote=\"${@: -1}\"\n"
-                "printf '%s\\n' \"$remote\" >> \"$dir/calls\"\n"
-                "cat \"$pw\" > \"$dir/password.$recursive\"; stat -c %a \"$pw\" >> \"$dir/modes\"\n"
-                "if [ $recursive = 0 ]; then cat \"$dir/first\"; exit 0; fi\n"
-                "folder=\"${remote#*::\\\"backup/alice/}\"; folder=\"${folder%/\\\"}\"\n"
-                "key=$(printf %s \"$folder\" | md5sum | cut -c1-12)\n"
-                "cat \"$dir/$key.1\" 2>/dev/null\n"
-                "if [ -e \"$dir/$key.2\" ]; then sleep 0.3; cat \"$dir/$key.2\"; fi\n"
-                "if [ -e \"$dir/$key.hang\" ]; then touch \"$dir/hanging\"; exec sleep 60; fi\n"
-                "exit 0\n");
-        f.close();
-        ::chmod(QFile::encodeName(mScript).constData(), 0755);
-    }
-
-    QString path() const { return mScript; }
-    void setFirstLevel(const QByteArray& text) { put(QStringLiteral("first"), text); }
-    void setFolder(const QString& name, const Folder& folder) {
-        const QString key = QString::fromLatin1(
-            QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Md5).toHex().left(12));
-        put(key + QStringLiteral(".1"), folder.first);
-        if (!folder.second.isEmpty())
-            put(key + QStringLiteral(".2"), folder.second);
-        if (folder.hang)
-            put(key + QStringLiteral(".hang"), "");
-    }
-    QStringList calls() const {
-        return QString::fromUtf8(read(QStringLiteral("calls"))).split(u'\n', Qt::SkipEmptyParts);
-    }
-    QByteArray read(const QString& name) const {
-        QFile f(mDir.filePath(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    bool hanging() const { return QFile::exists(mDir.filePath(QStringLiteral("hanging"))); }
-    void clearHanging() { QFile::remove(mDir.filePath(QStringLiteral("hanging"))); }
-
-  private:
-    void put(const QString& name, const QByteArray& data) {
-        QFile f(mDir.filePath(name));
-        f.open(QIODevice::WriteOnly);
-        f.write(data);
-    }
-    QTemporaryDir mDir;
-    QString mScript;
-};
-
-class ListingControllerTest : public ::testing::Test {
+class ListingControllerTest : public RequiringTest {
   protected:
-    void SetUp() override { mLogger.setLogWritePath(mDir.filePath(QStringLiteral("trace.log"))); }
-
-    QString log() const {
-        QFile f(mDir.filePath(QStringLiteral("trace.log")));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    // A stand-in for rsync, called like the private copy: for a folder ("" at the first level) it prints
+    // <folder>.1, after a pause <folder>.2 as a second chunk, then with a <folder>.hang waits to be killed.
+    // It records each call's remote, the password it found and its file's mode.
+    void prepare() override {
+        mLogger.setLogWritePath(file(u"trace.log"_s));
+        writeFile(file(u"rsync"_s),
+                  "#!/bin/bash\nd='" + QFile::encodeName(mDir.path()) +
+                      "'\nfor a; do case \"$a\" in --password-file=*) pw=\"${a#*=}\";; esac; done\n"
+                      "remote=\"${@: -1}\"; printf '%s\\n' \"$remote\" >> \"$d/calls\"\n"
+                      "cat \"$pw\" >> \"$d/passwords\"; stat -c %a \"$pw\" >> \"$d/modes\"\n"
+                      "f=\"${remote#*::\\\"backup/alice/}\"; f=\"${f%\\\"}\"; f=\"$d/${f%/}\"\n"
+                      "cat \"$f.1\"; if [ -s \"$f.2\" ]; then sleep 0.3; cat \"$f.2\"; fi\n"
+                      "if [ -s \"$f.hang\" ]; then touch \"$d/hanging\"; exec sleep 60; fi\n");
+        QFile::setPermissions(file(u"rsync"_s), QFileDevice::ExeOwner | QFileDevice::ReadOwner);
     }
-    int logCount(const QString& message) const {
-        return int(log().count(QStringLiteral(" : ") + message + u' '));
+    void serve(const QString& folder, const QByteArray& first, const QByteArray& second = {},
+               const char* hang = "") {
+        writeFile(file(folder + u".1"_s), first);
+        writeFile(file(folder + u".2"_s), second);
+        writeFile(file(folder + u".hang"_s), hang);
     }
-    // The messages of the trace, in order, each without its timestamp.
-    QStringList messages() const {
+    QString file(const QString& name) const { return mDir.filePath(name); }
+    QStringList calls() const { return readTrace(file(u"calls"_s)).split(u'\n', Qt::SkipEmptyParts); }
+    QString log() const { return readTrace(file(u"trace.log"_s)); }
+    int logCount(const QString& message) const { return int(log().count(u" : "_s + message + u' ')); }
+    // The trace's messages without their timestamps, joined by "|".
+    QString messages() const {
         QStringList out;
-        for (const QString& entry : log().split(QStringLiteral(" \n"), Qt::SkipEmptyParts))
-            out << entry.mid(entry.indexOf(QStringLiteral(" : ")) + 3);
-        return out;
+        for (const QString& line : log().split(u" \n"_s, Qt::SkipEmptyParts))
+            out << line.mid(line.indexOf(u" : "_s) + 3);
+        return out.join(u'|');
     }
-    QString support() const { return mRoot.path() + QStringLiteral("/support"); }
-    QString folder() const { return support() + u'/' + kUser; }
-    QString master() const { return DataBaseWraper::masterPath(folder(), kUser); }
+    QString master() const { return DataBaseWraper::masterPath(mRoot.path() + u"/support/alice"_s, kUser); }
 
-    std::unique_ptr<RezodeListAndUpdateToDBController>
-    make(const QString& launch, bool builtin, const QString& address, Timings timings = quickTimings()) {
-        auto lister = std::make_unique<RezodeListAndUpdateToDBController>(mRoot.profile(), mLogger,
-                                                                          IndexThrottle(timings));
+    std::unique_ptr<Lister> make(Timings timings = quickTimings(), const QString& launch = {},
+                                 const QString& address = u"127.0.0.1"_s) {
+        auto lister = std::make_unique<Lister>(mRoot.profile(), mLogger, IndexThrottle(timings));
         lister->setUserName(kUser);
         lister->setUserPasswd(kPassword);
         lister->setServerIp(address);
-        lister->setDbPath(support());
-        lister->setIsBuiltinRsync(builtin);
-        lister->setLaunchPath(launch);
-        const auto command = RezodeListAndUpdateToDBController::firstLevelCommand(
-            builtin, launch, lister->passwordFilePath(), kUser, address);
-        lister->setArguments(command.arguments);
+        lister->setDbPath(mRoot.path() + u"/support"_s);
+        lister->setIsBuiltinRsync(launch == u"/bin/bash"_s);
+        lister->setLaunchPath(launch.isEmpty() ? file(u"rsync"_s) : launch);
         return lister;
     }
-    std::unique_ptr<RezodeListAndUpdateToDBController> makeFake(const FakeRsync& fake,
-                                                                Timings timings = quickTimings()) {
-        return make(fake.path(), false, QStringLiteral("127.0.0.1"), timings);
+    // Sets the first-level command the way the backup controller does, then starts a pass.
+    static void startPass(Lister& lister) {
+        lister.setArguments(Lister::firstLevelCommand(lister.isBuiltinRsync(), lister.getLaunchPath(),
+                                                      lister.passwordFilePath(), kUser, lister.getServerIp())
+                                .arguments);
+        lister.initialListing();
     }
-    static bool finish(RezodeListAndUpdateToDBController& lister, int ms = 30000) {
+    static bool finish(Lister& lister, int ms = 30000) {
         return waitUntil([&] { return !lister.isRunning(); }, ms);
+    }
+    static bool runPass(Lister& lister, int ms = 30000) {
+        startPass(lister);
+        return finish(lister, ms);
     }
 
     TempRoot mRoot;
@@ -148,324 +91,178 @@ class ListingControllerTest : public ::testing::Test {
     RezodeLoger mLogger;
 };
 
-TEST_F(ListingControllerTest, OnlyHiddenFoldersEndThePassAtOnce) {
-    FakeRsync fake;
-    fake.setFirstLevel(line("drwxr-xr-x", "4,096", ".") + line("drwxr-xr-x", "4,096", ".Trash") +
-                       line("drwxr-xr-x", "4,096", ".zfs") + line("-rw-r--r--", "12", "notes.txt"));
-    auto lister = makeFake(fake);
-    int finished = 0;
-    QObject::connect(lister.get(), &RezodeListAndUpdateToDBController::listingFinished, [&] { ++finished; });
-    lister->initialListing();
-    EXPECT_TRUE(lister->isRunning());
-    ASSERT_TRUE(finish(*lister));
-    EXPECT_EQ(finished, 1);
-    EXPECT_TRUE(lister->listingFolderList().isEmpty());
-    EXPECT_EQ(messages(),
-              QStringList(
-                  {QStringLiteral("Initial Listing Called"), QStringLiteral("Initial Listing Finished"),
-                   QStringLiteral("cleanupListDetails Called"), QStringLiteral("cleanupListDetails Finished"),
-                   QStringLiteral("No Folder Details  to call callFolderWiseRecursiveListing")}));
-    EXPECT_FALSE(QFile::exists(lister->passwordFilePath())) << "the password file goes with the child";
-    EXPECT_FALSE(QFileInfo::exists(folder())) << "no folder listed, no index touched";
-}
-
 TEST_F(ListingControllerTest, ListsEachFolderInTurnIntoTheIndex) {
-    FakeRsync fake;
-    fake.setFirstLevel(line("drwxr-xr-x", "4,096", ".") + line("drwxr-xr-x", "4,096", "Office Mac") +
-                       line("drwxr-xr-x", "4,096", "A") + line("-rw-r--r--", "1", "stray file"));
-    FakeRsync::Folder office;
-    office.first = line("drwxr-xr-x", "4,096", ".") + line("drwxr-xr-x", "4,096", "Docs") +
-                   line("-rw-r--r--", "1,234", "Docs/My File.txt") + "-rw-r--r--         2,0";
-    office.second = "48 2016/03/04 05:06:07 Docs/cut between chunks\n" +
-                    line("-rw-r--r--", "5", "Docs/bad\xff") + line("-rw-r--r--", "5", "Docs/new\\#012line") +
-                    "-rw-r--r--  6 2016/03/04 05:06:07 no line end";
-    fake.setFolder(QStringLiteral("Office Mac"), office);
-    fake.setFolder(QStringLiteral("A"), {line("-rw-r--r--", "7", "it's \"quoted\" $(x)"), {}, false});
+    serve(QString(), dir(".") + dir(".Trash") + dir("A") + dir("Office Mac") + entry("stray file"));
+    serve(u"A"_s, entry("it's \"quoted\" $(x)", "7"));
+    // Two chunks, cut inside a line and inside a character; no line end after the last line.
+    serve(u"Office Mac"_s,
+          dir(".") + dir("Docs") + entry("Docs/My File.txt", "1,234") +
+              "-rw-r--r--  2,048 2016/03/04 05:06:07 Docs/Caf\xc3",
+          "\xa9\n" + entry("Docs/bad\xff") + entry("Docs/new\\#012line") +
+              "-rw-r--r--  6 2016/03/04 05:06:07 no line end");
+    auto lister = make();
+    ASSERT_TRUE(runPass(*lister));
+    ASSERT_TRUE(waitUntil([&] { return rowCount(master()) == 7; })) << rowCount(master());
 
-    auto lister = makeFake(fake);
-    lister->initialListing();
-    ASSERT_TRUE(finish(*lister));
-    ASSERT_TRUE(waitUntil([&] { return rowCount(master()) == 7; }, 10000)) << rowCount(master());
-
-    EXPECT_EQ(fake.calls(), QStringList({QStringLiteral("alice@127.0.0.1::\"backup/alice/\""),
-                                         QStringLiteral("alice@127.0.0.1::\"backup/alice/Office Mac/\""),
-                                         QStringLiteral("alice@127.0.0.1::\"backup/alice/A/\"")}))
+    EXPECT_EQ(calls(),
+              QStringList({u"alice@127.0.0.1::\"backup/alice/\""_s, u"alice@127.0.0.1::\"backup/alice/A/\""_s,
+                           u"alice@127.0.0.1::\"backup/alice/Office Mac/\""_s}))
         << "folders in the order the first level printed them";
-    QStringList paths = masterPaths(master());
-    paths.sort();
-    EXPECT_EQ(paths,
-              QStringList(
-                  {QStringLiteral("A/it's \"quoted\" $(x)"), QStringLiteral("Office Mac/Docs"),
-                   QStringLiteral("Office Mac/Docs/My File.txt"), QStringLiteral("Office Mac/Docs/bad\\#377"),
-                   QStringLiteral("Office Mac/Docs/cut between chunks"),
-                   QStringLiteral("Office Mac/Docs/new\nline"), QStringLiteral("Office Mac/no line end")}));
-    const QVariantMap cut = masterRow(master(), QStringLiteral("Office Mac/Docs/cut between chunks"));
-    EXPECT_EQ(cut.value(QStringLiteral("FILE_SIZE")), QStringLiteral("2048"))
-        << "the cut line was read whole";
-    const QVariantMap docs = masterRow(master(), QStringLiteral("Office Mac/Docs"));
-    EXPECT_EQ(docs.value(QStringLiteral("FILE_OR_FOLDER")), QStringLiteral("1"));
-    EXPECT_EQ(docs.value(QStringLiteral("FILE_LMD")), QStringLiteral("2016-03-04 05:06:07 +0000"));
+    EXPECT_EQ(masterPaths(master()),
+              QStringList({u"A/it's \"quoted\" $(x)"_s, u"Office Mac/Docs"_s, u"Office Mac/Docs/Café"_s,
+                           u"Office Mac/Docs/My File.txt"_s, u"Office Mac/Docs/bad\\#377"_s,
+                           u"Office Mac/Docs/new\nline"_s, u"Office Mac/no line end"_s}));
+    EXPECT_EQ(field(master(), u"Office Mac/Docs/Café"_s, "FILE_SIZE"), u"2048"_s);
+    EXPECT_EQ(field(master(), u"Office Mac/Docs"_s, "FILE_OR_FOLDER"), u"1"_s);
+    const QString folder =
+        u"Started callFolderWiseRecursiveListing for:%1|perforFolderRecursiveListing called|"
+        "startFolderListTask called|startFolderListTask End|cleanupFolderListDetails Called|"
+        "cleanupFolderListDetails END|remaining List:%2|"_s;
+    EXPECT_EQ(
+        messages(),
+        u"Initial Listing Called|Initial Listing Finished|cleanupListDetails Called|cleanupListDetails Finished|"_s +
+            folder.arg(u"A"_s, u"(\n    \"Office Mac\"\n)"_s) + folder.arg(u"Office Mac"_s, u"(\n)"_s) +
+            kPassEnd);
 
-    const QStringList expected{QStringLiteral("Initial Listing Called"),
-                               QStringLiteral("Initial Listing Finished"),
-                               QStringLiteral("cleanupListDetails Called"),
-                               QStringLiteral("cleanupListDetails Finished"),
-                               QStringLiteral("Started callFolderWiseRecursiveListing for:Office Mac"),
-                               QStringLiteral("perforFolderRecursiveListing called"),
-                               QStringLiteral("startFolderListTask called"),
-                               QStringLiteral("startFolderListTask End"),
-                               QStringLiteral("cleanupFolderListDetails Called"),
-                               QStringLiteral("cleanupFolderListDetails END"),
-                               QStringLiteral("remaining List:(\n    A\n)"),
-                               QStringLiteral("Started callFolderWiseRecursiveListing for:A"),
-                               QStringLiteral("perforFolderRecursiveListing called"),
-                               QStringLiteral("startFolderListTask called"),
-                               QStringLiteral("startFolderListTask End"),
-                               QStringLiteral("cleanupFolderListDetails Called"),
-                               QStringLiteral("cleanupFolderListDetails END"),
-                               QStringLiteral("remaining List:(\n)"),
-                               QStringLiteral("No Folder Details  to call callFolderWiseRecursiveListing")};
-    EXPECT_EQ(messages(), expected);
-
-    // Every child found the password, owner-only, and it is gone now.
-    EXPECT_EQ(QString::fromUtf8(fake.read(QStringLiteral("password.0"))), kPassword);
-    EXPECT_EQ(QString::fromUtf8(fake.read(QStringLiteral("password.1"))), kPassword);
-    EXPECT_EQ(fake.read(QStringLiteral("modes")), QByteArray("611\n611\n611\n"));
+    // Every child found the password in an owner-only file, which is gone now.
+    EXPECT_EQ(readTrace(file(u"passwords"_s)), kPassword.repeated(3));
+    EXPECT_EQ(readTrace(file(u"modes"_s)), u"611\n611\n611\n"_s);
     EXPECT_FALSE(QFile::exists(lister->passwordFilePath()));
     EXPECT_FALSE(log().contains(kPassword));
 }
 
-TEST_F(ListingControllerTest, StopProcessKillsTheChildAndTheNextFolderFollows) {
-    FakeRsync fake;
-    fake.setFirstLevel(line("drwxr-xr-x", "4,096", "Slow") + line("drwxr-xr-x", "4,096", "Quick"));
-    fake.setFolder(QStringLiteral("Slow"), {line("-rw-r--r--", "1", "before the kill"), {}, true});
-    fake.setFolder(QStringLiteral("Quick"), {line("-rw-r--r--", "1", "quick file"), {}, false});
-    auto lister = makeFake(fake);
+TEST_F(ListingControllerTest, RunningBetweenFoldersAndASecondStartIsIgnored) {
+    serve(QString(), dir("One") + dir("Two"));
+    serve(u"One"_s, entry("a"));
+    serve(u"Two"_s, entry("b"));
+    Timings timings = quickTimings();
+    timings.listingFolderPause = std::chrono::milliseconds(400);
+    auto lister = make(timings);
+    int finished = 0;
+    QObject::connect(lister.get(), &Lister::listingFinished, [&] { ++finished; });
+    startPass(*lister);
+    ASSERT_TRUE(waitUntil([&] { return logCount(u"cleanupFolderListDetails END"_s) == 1; }));
+    EXPECT_TRUE(lister->isRunning()) << "the pause between folders is part of the pass";
     lister->initialListing();
-    ASSERT_TRUE(waitUntil([&] { return fake.hanging(); }, 10000));
-    EXPECT_TRUE(lister->isRunning());
-    EXPECT_GT(lister->processId(), 0);
-    lister->stopProcess();
-    ASSERT_TRUE(finish(*lister, 15000)) << "the killed child ends its folder";
-    ASSERT_TRUE(waitUntil([&] { return rowCount(master()) == 2; }, 10000));
-    EXPECT_EQ(logCount(QStringLiteral("cleanupFolderListDetails Called")), 2) << "one clean-up per child";
-    EXPECT_TRUE(masterPaths(master()).contains(QStringLiteral("Slow/before the kill")));
-    lister->stopProcess(); // nothing running: nothing happens
+    EXPECT_EQ(logCount(u"Initial Listing Called"_s), 1);
+    lister->waituntilOperationDone();
+    EXPECT_FALSE(lister->isRunning());
+    EXPECT_EQ(calls().size(), 3);
+    EXPECT_EQ(finished, 1);
+    ASSERT_TRUE(runPass(*lister)) << "a later pass starts afresh";
+    EXPECT_EQ(calls().size(), 6);
+    EXPECT_FALSE(QFile::exists(lister->passwordFilePath())) << "the password file goes with the child";
 }
 
-TEST_F(ListingControllerTest, ChildThatCannotStartIsCleanedUpOnce) {
-    FakeRsync fake;
-    auto lister = make(mDir.filePath(QStringLiteral("no-such-rsync")), false, QStringLiteral("127.0.0.1"));
-    lister->initialListing();
-    ASSERT_TRUE(finish(*lister));
-    EXPECT_EQ(logCount(QStringLiteral("cleanupListDetails Called")), 1);
-    EXPECT_TRUE(log().contains(QStringLiteral(" : receivedErrorOfFirstLevelListing:")));
-    EXPECT_EQ(logCount(QStringLiteral("No Folder Details  to call callFolderWiseRecursiveListing")), 1);
+TEST_F(ListingControllerTest, ChildThatIsKilledOrCannotStartIsCleanedUpOnce) {
+    serve(QString(), dir("Slow") + dir("Quick"));
+    serve(u"Slow"_s, entry("before the kill"), {}, "hang");
+    serve(u"Quick"_s, entry("quick file"));
+    auto lister = make();
+    startPass(*lister);
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(file(u"hanging"_s)); }));
+    lister->stopProcess();
+    ASSERT_TRUE(finish(*lister)) << "the killed child ends its folder and the next one follows";
+    ASSERT_TRUE(waitUntil([&] { return rowCount(master()) == 2; }));
+    EXPECT_EQ(masterPaths(master()), QStringList({u"Quick/quick file"_s, u"Slow/before the kill"_s}));
+    EXPECT_EQ(logCount(u"cleanupFolderListDetails Called"_s), 2) << "one clean-up per child";
+    lister->stopProcess(); // nothing running: nothing happens
+
+    lister->setLaunchPath(file(u"no-such-rsync"_s));
+    ASSERT_TRUE(runPass(*lister));
+    EXPECT_EQ(logCount(u"cleanupListDetails Called"_s), 2);
+    EXPECT_TRUE(log().contains(u" : receivedErrorOfFirstLevelListing:"_s));
+    EXPECT_EQ(logCount(kPassEnd), 2);
     EXPECT_FALSE(QFile::exists(lister->passwordFilePath()));
 }
 
-TEST_F(ListingControllerTest, RunningBetweenFoldersAndASecondStartIsIgnored) {
-    FakeRsync fake;
-    fake.setFirstLevel(line("drwxr-xr-x", "4,096", "One") + line("drwxr-xr-x", "4,096", "Two"));
-    fake.setFolder(QStringLiteral("One"), {line("-rw-r--r--", "1", "a"), {}, false});
-    fake.setFolder(QStringLiteral("Two"), {line("-rw-r--r--", "1", "b"), {}, false});
-    Timings timings = quickTimings();
-    timings.listingFolderPause = std::chrono::milliseconds(400);
-    auto lister = makeFake(fake, timings);
-    lister->initialListing();
-    ASSERT_TRUE(
-        waitUntil([&] { return logCount(QStringLiteral("cleanupFolderListDetails END")) == 1; }, 10000));
-    EXPECT_TRUE(lister->isRunning()) << "the pause between folders is part of the pass";
-    lister->initialListing();
-    EXPECT_EQ(logCount(QStringLiteral("Initial Listing Called")), 1);
-    lister->waituntilOperationDone();
-    EXPECT_FALSE(lister->isRunning());
-    EXPECT_EQ(fake.calls().size(), 3);
-
-    // A later pass starts afresh.
-    lister->setArguments(
-        RezodeListAndUpdateToDBController::firstLevelCommand(false, fake.path(), lister->passwordFilePath(),
-                                                             kUser, QStringLiteral("127.0.0.1"))
-            .arguments);
-    lister->initialListing();
-    ASSERT_TRUE(finish(*lister));
-    EXPECT_EQ(logCount(QStringLiteral("Initial Listing Called")), 2);
-    EXPECT_EQ(fake.calls().size(), 6);
-}
-
 TEST_F(ListingControllerTest, PacedReadingLosesNoLine) {
-    FakeRsync fake;
-    fake.setFirstLevel(line("drwxr-xr-x", "4,096", "Mac"));
     // Far more lines than the backlog may hold: the child waits while they are read.
-    const int count = 3 * int(RezodeListAndUpdateToDBController::BacklogHighLines);
+    const int count = 3 * int(Lister::BacklogHighLines);
     QByteArray many;
     for (int i = 0; i < count; ++i)
-        many += line("-rw-r--r--", "1", "f" + QByteArray::number(i));
-    fake.setFolder(QStringLiteral("Mac"), {many, {}, false});
+        many += entry("f" + QByteArray::number(i));
+    serve(QString(), dir("Mac"));
+    serve(u"Mac"_s, many);
     Timings timings = quickTimings();
     timings.listingLinesPause = std::chrono::milliseconds(1);
-    auto lister = makeFake(fake, timings);
-    int timerTicks = 0;
+    auto lister = make(timings);
     qsizetype largestBacklog = 0;
     QTimer alive;
-    QObject::connect(&alive, &QTimer::timeout, [&] {
-        ++timerTicks;
-        largestBacklog = std::max(largestBacklog, lister->pendingLines());
-    });
+    QObject::connect(&alive, &QTimer::timeout,
+                     [&] { largestBacklog = std::max(largestBacklog, lister->pendingLines()); });
     alive.start(1);
-    lister->initialListing();
-    ASSERT_TRUE(finish(*lister, 120000));
+    ASSERT_TRUE(runPass(*lister, 120000));
     ASSERT_TRUE(waitUntil([&] { return rowCount(master()) == count; }, 30000)) << rowCount(master());
-    EXPECT_GT(timerTicks, 0) << "the thread kept serving its events";
-    EXPECT_LT(largestBacklog, RezodeListAndUpdateToDBController::BacklogHighLines + 4000)
-        << "bounded backlog";
+    EXPECT_GT(largestBacklog, 0) << "the thread kept serving its events while lines waited";
+    EXPECT_LT(largestBacklog, Lister::BacklogHighLines + 4000) << "bounded backlog";
 }
-
-// ---- a real appliance ----
-
-struct Tree {
-    QString base; // the account's area in the module
-    QSet<QString> expected;
-    QList<QByteArray> rawPaths;
-
-    // Qt cannot name what is no UTF-8, so those files are removed here.
-    ~Tree() {
-        for (const QByteArray& path : rawPaths)
-            ::unlink(path.constData());
-    }
-
-    void folder(const QString& machine, const QString& relative) {
-        QDir().mkpath(base + u'/' + machine + u'/' + relative);
-        QString path;
-        for (const QString& part : relative.split(u'/')) {
-            path += (path.isEmpty() ? QString() : QStringLiteral("/")) + part;
-            expected.insert(machine + u'/' + path);
-        }
-    }
-    void file(const QString& machine, const QString& relative, qint64 size = 0) {
-        const int slash = int(relative.lastIndexOf(u'/'));
-        if (slash > 0)
-            folder(machine, relative.left(slash));
-        QFile f(base + u'/' + machine + u'/' + relative);
-        f.open(QIODevice::WriteOnly);
-        f.resize(size);
-        expected.insert(machine + u'/' + relative);
-    }
-    // A name that is no UTF-8; the index holds it in rsync's escaped form.
-    void rawFile(const QString& machine, const QByteArray& name, const QString& indexed) {
-        const QByteArray path = QFile::encodeName(base + u'/' + machine) + '/' + name;
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0644);
-        if (fd >= 0)
-            ::close(fd);
-        rawPaths << path;
-        expected.insert(machine + u'/' + indexed);
-    }
-};
 
 class ApplianceListingTest : public ListingControllerTest {
   protected:
-    void SetUp() override {
-        ListingControllerTest::SetUp();
-        const QString reason = Appliance::skipReason();
-        if (!reason.isEmpty())
-            GTEST_SKIP() << reason.toStdString();
-        ASSERT_TRUE(mAppliance.addUser(kUser, kPassword));
+    QString requirements() override { return Appliance::skipReason(); }
+    void prepare() override {
+        ListingControllerTest::prepare();
         QString error;
-        ASSERT_TRUE(mAppliance.start(&error)) << error.toStdString();
-        mTree.base = mAppliance.modulePath() + u'/' + kUser;
+        ASSERT_TRUE(mAppliance.addUser(kUser, kPassword) && mAppliance.start(&error)) << error.toStdString();
     }
-    void expectIndexMatchesTree(RezodeListAndUpdateToDBController& lister, int ms) {
-        lister.initialListing();
-        ASSERT_TRUE(finish(lister, ms));
-        const qint64 expected = mTree.expected.size();
-        ASSERT_TRUE(waitUntil([&] { return rowCount(master()) == expected; }, ms))
-            << rowCount(master()) << " of " << expected << "\n"
+    // A file in a machine's folder of the account; it and each folder on its way are entries.
+    void put(const QString& machine, const QString& relative, qint64 size = 0) {
+        ASSERT_TRUE(mAppliance.putFile(kUser + u'/' + machine + u'/' + relative, QByteArray(size, 'x')));
+        QString path = machine;
+        for (const QString& part : relative.split(u'/'))
+            mExpected.insert(path += u'/' + part);
+    }
+    void expectIndexMatchesTheAccount(Lister& lister) {
+        ASSERT_TRUE(runPass(lister, 120000));
+        QStringList expected = mExpected.values();
+        expected.sort();
+        ASSERT_TRUE(waitUntil([&] { return masterPaths(master()) == expected; }, 60000))
+            << rowCount(master()) << " of " << expected.size() << "\n"
             << log().toStdString();
-        const QStringList paths = masterPaths(master());
-        EXPECT_EQ(QSet<QString>(paths.cbegin(), paths.cend()), mTree.expected);
         EXPECT_FALSE(log().contains(kPassword));
         EXPECT_FALSE(QFile::exists(lister.passwordFilePath()));
     }
     Appliance mAppliance;
-    Tree mTree;
+    QSet<QString> mExpected;
 };
 
 TEST_F(ApplianceListingTest, EveryFileOfEveryMachineReachesTheMaster) {
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("Users/alice/Docs/My File.txt"), 1234567);
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("Users/alice/a  b.txt"));
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("odd/it's"));
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("odd/q\"uote $(touch pwned) `id`"));
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("odd/new\nline"));
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("odd/Café"));
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("odd/ lead"));
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("odd/back\\#123"));
-    mTree.rawFile(QStringLiteral("My Mac"), "odd/bad\xff", QStringLiteral("odd/bad\\#377"));
-    for (int d = 0; d < 100; ++d)
-        for (int f = 0; f < 100; ++f) {
-            mTree.file(QStringLiteral("My Mac"), QStringLiteral("bulk/d%1/f%2.txt").arg(d).arg(f));
-            mTree.file(QStringLiteral("Office2"), QStringLiteral("home/bulk/d%1/f%2.txt").arg(d).arg(f));
-        }
+    const QString big = u"Users/alice/Docs/My File.txt"_s;
+    put(u"My Mac"_s, big, 1234567);
+    for (const char* odd :
+         {"a  b.txt", "it's", "q\"uote $(touch pwned) `id`", "new\nline", "Café", " lead", "back\\#123"})
+        put(u"My Mac"_s, u"odd/"_s + QString::fromUtf8(odd));
+    put(u"Mac \"$(touch pwned)\" `id`"_s, u"a.txt"_s);
+    for (int d = 0; d < 60; ++d)
+        for (int f = 0; f < 100; ++f)
+            put(u"Office2"_s, u"home/bulk/d%1/f%2.txt"_s.arg(d).arg(f));
     // Not machines: a hidden folder and a plain file at the first level.
-    QDir().mkpath(mTree.base + QStringLiteral("/.hidden Mac/x"));
-    QFile(mTree.base + QStringLiteral("/readme.txt")).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(mAppliance.putFile(kUser + u"/.hidden Mac/x"_s, {}) &&
+                mAppliance.putFile(kUser + u"/readme"_s, {}));
 
-    auto lister = make(QStringLiteral("/bin/bash"), true, mAppliance.address());
-    expectIndexMatchesTree(*lister, 120000);
-    EXPECT_GE(mTree.expected.size(), 20000);
+    auto lister = make(quickTimings(), u"/bin/bash"_s, mAppliance.address());
+    expectIndexMatchesTheAccount(*lister);
+    const QDateTime modified = QFileInfo(mAppliance.modulePath() + u"/alice/My Mac/"_s + big).lastModified();
+    EXPECT_EQ(field(master(), u"My Mac/"_s + big, "FILE_LMD || '|' || FILE_SIZE || '|' || FILE_OR_FOLDER"),
+              modified.toUTC().toString(u"yyyy-MM-dd HH:mm:ss"_s) + u" +0000|1234567|0"_s)
+        << "rsync prints local time; the index keeps UTC";
+    EXPECT_FALSE(QFile::exists(u"pwned"_s));
 
-    const QVariantMap big = masterRow(master(), QStringLiteral("My Mac/Users/alice/Docs/My File.txt"));
-    EXPECT_EQ(big.value(QStringLiteral("FILE_SIZE")), QStringLiteral("1234567"));
-    EXPECT_EQ(big.value(QStringLiteral("FILE_OR_FOLDER")), QStringLiteral("0"));
-    const QDateTime modified =
-        QFileInfo(mTree.base + QStringLiteral("/My Mac/Users/alice/Docs/My File.txt")).lastModified();
-    EXPECT_EQ(big.value(QStringLiteral("FILE_LMD")).toString(),
-              modified.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000"))
-        << "rsync prints the appliance's local time; it is stored as printed";
-    EXPECT_EQ(masterRow(master(), QStringLiteral("Office2/home")).value(QStringLiteral("FILE_OR_FOLDER")),
-              QStringLiteral("1"));
-    EXPECT_EQ(logCount(QStringLiteral("Started callFolderWiseRecursiveListing for:My Mac")), 1);
-    EXPECT_EQ(logCount(QStringLiteral("Started callFolderWiseRecursiveListing for:Office2")), 1);
-    EXPECT_FALSE(log().contains(QStringLiteral("for:.hidden")));
-    EXPECT_FALSE(QFile::exists(QStringLiteral("pwned")));
+    // A second pass, through the private rsync, finds everything again and doubles nothing.
+    lister->setIsBuiltinRsync(false);
+    lister->setLaunchPath(QStringLiteral(ZH_TEST_PRIVATE_RSYNC));
+    expectIndexMatchesTheAccount(*lister);
 
-    // A second pass finds everything again and doubles nothing.
-    lister->setArguments(RezodeListAndUpdateToDBController::firstLevelCommand(
-                             true, QString(), lister->passwordFilePath(), kUser, mAppliance.address())
-                             .arguments);
-    expectIndexMatchesTree(*lister, 120000);
-}
-
-TEST_F(ApplianceListingTest, ThroughThePrivateRsync) {
-#ifndef ZH_TEST_PRIVATE_RSYNC
-    GTEST_SKIP() << "the private rsync adapter is not part of this build";
-#else
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("Users/alice/Docs/My File.txt"), 1234567);
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("odd/it's \"q\" $(x)"));
-    mTree.file(QStringLiteral("Office Mac"), QStringLiteral("home/a  b.txt"));
-    auto lister = make(QStringLiteral(ZH_TEST_PRIVATE_RSYNC), false, mAppliance.address());
-    expectIndexMatchesTree(*lister, 60000);
-#endif
-}
-
-TEST_F(ApplianceListingTest, WrongPasswordOrNoApplianceListNothing) {
-    mTree.file(QStringLiteral("My Mac"), QStringLiteral("a.txt"));
-    auto lister = make(QStringLiteral("/bin/bash"), true, mAppliance.address());
-    lister->setUserPasswd(QStringLiteral("wrong"));
-    lister->initialListing();
-    ASSERT_TRUE(finish(*lister));
-    EXPECT_TRUE(log().contains(QStringLiteral(" : receivedErrorOfFirstLevelListing:")))
-        << log().toStdString();
-    EXPECT_EQ(logCount(QStringLiteral("No Folder Details  to call callFolderWiseRecursiveListing")), 1);
-
+    // A wrong password, then no appliance at all: an error in the trace, nothing listed.
+    lister->setUserPasswd(u"wrong"_s);
+    ASSERT_TRUE(runPass(*lister));
+    EXPECT_TRUE(log().contains(u" : receivedErrorOfFirstLevelListing:"_s)) << log().toStdString();
     mAppliance.stop();
     lister->setUserPasswd(kPassword);
-    lister->setArguments(RezodeListAndUpdateToDBController::firstLevelCommand(
-                             true, QString(), lister->passwordFilePath(), kUser, mAppliance.address())
-                             .arguments);
-    lister->initialListing();
-    ASSERT_TRUE(finish(*lister));
-    EXPECT_EQ(logCount(QStringLiteral("No Folder Details  to call callFolderWiseRecursiveListing")), 2);
-    EXPECT_EQ(rowCount(master()), -1);
+    ASSERT_TRUE(runPass(*lister));
+    EXPECT_EQ(logCount(kPassEnd), 4);
+    EXPECT_EQ(rowCount(master()), mExpected.size());
     EXPECT_FALSE(QFile::exists(lister->passwordFilePath()));
 }
 
