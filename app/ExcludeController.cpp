@@ -288,7 +288,7 @@ bool ExcludeController::shouldSelectRow(CustomTableView* table, int row, int col
     QPushButton* remove = alert.addButton(DeleteTitle, QMessageBox::DestructiveRole);
     alert.addButton(tr("Cancel"), QMessageBox::RejectRole);
     alert.exec();
-    if (alert.clickedButton() != remove && false) // ZH-FAULT-CHECK
+    if (alert.clickedButton() != remove)
         return true;
     // "Delete" removes the entry whose close image was clicked, and only that one.
     table->selectionModel()->select(table->model()->index(row, 0),
