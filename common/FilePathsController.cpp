@@ -4,6 +4,73 @@
 
 #include <QMutexLocker>
 
+#include <iterator>
+
+namespace {
+
+// Where an entry lives: below one of the two support folders (an empty name is the folder itself),
+// or at a location the profile names outright.
+enum class Base { System, User, BackupPasswordFile, ListingPasswordFile, PrivateRsync };
+
+struct Entry {
+    Base base;
+    QLatin1String name;
+};
+
+using namespace Protocol;
+
+// Indexed by DaemonPath.
+constexpr Entry kDaemonTable[] = {
+    {Base::System, {}},
+    {Base::User, {}},
+    {Base::System, SyncUpFolder},
+    {Base::System, BackupListsFolder},
+    {Base::System, InitialBackupListFile},
+    {Base::User, InitialExcludeListFile},
+    {Base::User, UserDetailsFile},
+    {Base::BackupPasswordFile, {}},
+    {Base::PrivateRsync, {}},
+    {Base::System, DaemonTraceFile},
+    {Base::System, KeepAliveFile},
+    {Base::User, ExcludePatternFile},
+    {Base::System, InstalMarker},
+    {Base::System, InitialSetReadyMarker},
+    {Base::System, InitialBackupStartedMarker},
+    {Base::User, SessionLogsFolder},
+    {Base::ListingPasswordFile, {}},
+    {Base::User, RsyncVersionFile},
+    {Base::User, TimeMachineExcludeFile},
+};
+
+// Indexed by AppPath.
+constexpr Entry kApplicationTable[] = {
+    {Base::System, {}},
+    {Base::User, {}},
+    {Base::System, SyncUpFolder},
+    {Base::User, UserDetailsFile},
+    {Base::System, KeepAliveFile},
+    {Base::User, InitialExcludeListFile},
+    {Base::User, ExcludePatternFile},
+    {Base::User, SessionLogsFolder},
+    {Base::User, ApplicationPasswordFile},
+    {Base::PrivateRsync, {}},
+    {Base::System, InitialSetReadyMarker},
+    {Base::System, InitialBackupStartedMarker},
+    {Base::System, BackupListsFolder},
+    {Base::User, RsyncVersionFile},
+};
+
+static_assert(std::size(kDaemonTable) == DaemonPath::TimeMachineExclude + 1);
+static_assert(std::size(kApplicationTable) == AppPath::RsyncVersion + 1);
+
+QString below(const QString& folder, QLatin1String name) {
+    if (folder.isEmpty())
+        return QString(QLatin1String("")); // a user without a home has no per-user paths
+    return name.isEmpty() ? folder : folder + u'/' + name;
+}
+
+} // namespace
+
 FilePathsController::FilePathsController(Table table, PlatformProfile profile)
     : mTable(table), mProfile(std::move(profile)) {}
 
@@ -17,97 +84,23 @@ void FilePathsController::setM_ConsoleUserName(const QString& name) {
     mConsoleUserName = name;
 }
 
-QString FilePathsController::userSupportFolder() const {
-    return mProfile.userSupportFolder(m_ConsoleUserName());
-}
-
 QString FilePathsController::pathForApplicationFile(int index) const {
-    const QString system = mProfile.systemSupportFolder;
-    const auto user = [this](QLatin1String name) {
-        const QString folder = userSupportFolder();
-        return folder.isEmpty() ? QString(QLatin1String("")) : folder + u'/' + name;
-    };
-    const auto inSystem = [&system](QLatin1String name) { return system + u'/' + name; };
-
-    if (mTable == Table::Daemon) {
-        switch (index) {
-        case DaemonPath::SystemSupportFolder:
-            return system;
-        case DaemonPath::UserSupportFolder: {
-            const QString folder = userSupportFolder();
-            return folder.isEmpty() ? QString(QLatin1String("")) : folder;
-        }
-        case DaemonPath::SyncUpFolder:
-            return inSystem(Protocol::SyncUpFolder);
-        case DaemonPath::BackupListsFolder:
-            return inSystem(Protocol::BackupListsFolder);
-        case DaemonPath::InitialBackupList:
-            return inSystem(Protocol::InitialBackupListFile);
-        case DaemonPath::InitialExcludeList:
-            return user(Protocol::InitialExcludeListFile);
-        case DaemonPath::UserDetails:
-            return user(Protocol::UserDetailsFile);
-        case DaemonPath::BackupPasswordFile:
-            return mProfile.backupPasswordFile;
-        case DaemonPath::PrivateRsync:
-            return mProfile.privateRsyncPath;
-        case DaemonPath::DaemonTrace:
-            return inSystem(Protocol::DaemonTraceFile);
-        case DaemonPath::KeepAlive:
-            return inSystem(Protocol::KeepAliveFile);
-        case DaemonPath::ExcludePattern:
-            return user(Protocol::ExcludePatternFile);
-        case DaemonPath::InstalMarker:
-            return inSystem(Protocol::InstalMarker);
-        case DaemonPath::InitialSetReadyMarker:
-            return inSystem(Protocol::InitialSetReadyMarker);
-        case DaemonPath::InitialBackupStartedMarker:
-            return inSystem(Protocol::InitialBackupStartedMarker);
-        case DaemonPath::SessionLogsFolder:
-            return user(Protocol::SessionLogsFolder);
-        case DaemonPath::ListingPasswordFile:
-            return mProfile.listingPasswordFile;
-        case DaemonPath::RsyncVersion:
-            return user(Protocol::RsyncVersionFile);
-        case DaemonPath::TimeMachineExclude:
-            return user(Protocol::TimeMachineExcludeFile);
-        default:
-            return QString(QLatin1String(""));
-        }
-    }
-
-    switch (index) {
-    case AppPath::SystemSupportFolder:
-        return system;
-    case AppPath::UserSupportFolder: {
-        const QString folder = userSupportFolder();
-        return folder.isEmpty() ? QString(QLatin1String("")) : folder;
-    }
-    case AppPath::SyncUpFolder:
-        return inSystem(Protocol::SyncUpFolder);
-    case AppPath::UserDetails:
-        return user(Protocol::UserDetailsFile);
-    case AppPath::KeepAlive:
-        return inSystem(Protocol::KeepAliveFile);
-    case AppPath::InitialExcludeList:
-        return user(Protocol::InitialExcludeListFile);
-    case AppPath::ExcludePattern:
-        return user(Protocol::ExcludePatternFile);
-    case AppPath::SessionLogsFolder:
-        return user(Protocol::SessionLogsFolder);
-    case AppPath::PasswordFile:
-        return user(Protocol::ApplicationPasswordFile);
-    case AppPath::PrivateRsync:
-        return mProfile.privateRsyncPath;
-    case AppPath::InitialSetReadyMarker:
-        return inSystem(Protocol::InitialSetReadyMarker);
-    case AppPath::InitialBackupStartedMarker:
-        return inSystem(Protocol::InitialBackupStartedMarker);
-    case AppPath::BackupListsFolder:
-        return inSystem(Protocol::BackupListsFolder);
-    case AppPath::RsyncVersion:
-        return user(Protocol::RsyncVersionFile);
-    default:
+    const bool daemon = mTable == Table::Daemon;
+    const qsizetype size = daemon ? std::size(kDaemonTable) : std::size(kApplicationTable);
+    if (index < 0 || index >= size)
         return QString(QLatin1String(""));
+    const Entry& entry = daemon ? kDaemonTable[index] : kApplicationTable[index];
+    switch (entry.base) {
+    case Base::System:
+        return below(mProfile.systemSupportFolder, entry.name);
+    case Base::User:
+        return below(mProfile.userSupportFolder(m_ConsoleUserName()), entry.name);
+    case Base::BackupPasswordFile:
+        return mProfile.backupPasswordFile;
+    case Base::ListingPasswordFile:
+        return mProfile.listingPasswordFile;
+    case Base::PrivateRsync:
+        return mProfile.privateRsyncPath;
     }
+    return QString(QLatin1String(""));
 }

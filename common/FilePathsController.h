@@ -66,11 +66,8 @@ class FilePathsController {
     QString pathForApplicationFile(int index) const;
 
     const PlatformProfile& profile() const { return mProfile; }
-    Table table() const { return mTable; }
 
   private:
-    QString userSupportFolder() const;
-
     Table mTable;
     PlatformProfile mProfile;
     mutable QMutex mNameLock;

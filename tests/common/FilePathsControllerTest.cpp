@@ -1,4 +1,5 @@
 #include "FilePathsController.h"
+#include "QtPrinters.h"
 #include "TestRoots.h"
 
 #include <gtest/gtest.h>
@@ -13,64 +14,32 @@ namespace {
 
 using Table = FilePathsController::Table;
 
-struct Expected {
-    int index;
-    QString path; // with {S} for the system support folder, {U} for the user support folder
-};
+// By index: {S} the system support folder, {U} the user support folder, {R} the profile root.
+const QStringList kDaemonTable =
+    QString("{S} {U} {S}/Operation/syncUp {S}/Backup {S}/InitialBackupList.txt {U}/InitialExcludeList.txt "
+            "{U}/userDetails.plist {R}/etc/passwd.secrets {S}/ZorvikHollinHelper/bin/ZorvikHollin_ver_001 "
+            "{S}/LogsFolder/DaemonTrace.txt {S}/KeepAlive {U}/ExcludePattern.txt {S}/instal.txt "
+            "{S}/initalSetReady.txt {S}/initalBackupStarted.txt {U}/SessionLogs "
+            "{R}/etc/initialListingPasswd.secrets "
+            "{U}/RsyncVersion.plist {U}/.TimeMachineDestinationFolderExcludeForWatcher.plist")
+        .split(u' ');
 
-QString expand(QString t, const PlatformProfile& p, const QString& user) {
-    return t.replace(QStringLiteral("{S}"), p.systemSupportFolder)
-        .replace(QStringLiteral("{U}"), p.userSupportFolder(user));
-}
+const QStringList kApplicationTable =
+    QString("{S} {U} {S}/Operation/syncUp {U}/userDetails.plist {S}/KeepAlive {U}/InitialExcludeList.txt "
+            "{U}/ExcludePattern.txt {U}/SessionLogs {U}/.etc {S}/ZorvikHollinHelper/bin/ZorvikHollin_ver_001 "
+            "{S}/initalSetReady.txt {S}/initalBackupStarted.txt {S}/Backup {U}/RsyncVersion.plist")
+        .split(u' ');
 
-const QList<Expected> kDaemonTable = {
-    {0, "{S}"},
-    {1, "{U}"},
-    {2, "{S}/Operation/syncUp"},
-    {3, "{S}/Backup"},
-    {4, "{S}/InitialBackupList.txt"},
-    {5, "{U}/InitialExcludeList.txt"},
-    {6, "{U}/userDetails.plist"},
-    {7, "{R}/etc/passwd.secrets"},
-    {8, "{S}/ZorvikHollinHelper/bin/ZorvikHollin_ver_001"},
-    {9, "{S}/LogsFolder/DaemonTrace.txt"},
-    {10, "{S}/KeepAlive"},
-    {11, "{U}/ExcludePattern.txt"},
-    {12, "{S}/instal.txt"},
-    {13, "{S}/initalSetReady.txt"},
-    {14, "{S}/initalBackupStarted.txt"},
-    {15, "{U}/SessionLogs"},
-    {16, "{R}/etc/initialListingPasswd.secrets"},
-    {17, "{U}/RsyncVersion.plist"},
-    {18, "{U}/.TimeMachineDestinationFolderExcludeForWatcher.plist"},
-};
-
-const QList<Expected> kApplicationTable = {
-    {0, "{S}"},
-    {1, "{U}"},
-    {2, "{S}/Operation/syncUp"},
-    {3, "{U}/userDetails.plist"},
-    {4, "{S}/KeepAlive"},
-    {5, "{U}/InitialExcludeList.txt"},
-    {6, "{U}/ExcludePattern.txt"},
-    {7, "{U}/SessionLogs"},
-    {8, "{U}/.etc"},
-    {9, "{S}/ZorvikHollinHelper/bin/ZorvikHollin_ver_001"},
-    {10, "{S}/initalSetReady.txt"},
-    {11, "{S}/initalBackupStarted.txt"},
-    {12, "{S}/Backup"},
-    {13, "{U}/RsyncVersion.plist"},
-};
-
-void checkTable(const QList<Expected>& table, Table which, const PlatformProfile& profile,
-                const QString& user) {
+void checkTable(const QStringList& table, Table which, const PlatformProfile& profile, const QString& user) {
     FilePathsController paths(which, profile);
     if (!user.isEmpty())
         paths.setM_ConsoleUserName(user);
-    for (const Expected& e : table) {
-        QString want = expand(e.path, profile, user);
-        want.replace(QStringLiteral("{R}"), profile.root);
-        EXPECT_EQ(paths.pathForApplicationFile(e.index), want) << "index " << e.index;
+    for (int index = 0; index < table.size(); ++index) {
+        QString want = table[index];
+        want.replace("{S}", profile.systemSupportFolder)
+            .replace("{U}", profile.userSupportFolder(user))
+            .replace("{R}", profile.root);
+        EXPECT_EQ(paths.pathForApplicationFile(index), want) << "index " << index;
     }
 }
 
@@ -82,36 +51,26 @@ class FilePathsControllerTest : public ::testing::Test {
 
 } // namespace
 
-TEST_F(FilePathsControllerTest, EveryDaemonIndexWithAndWithoutUserName) {
-    checkTable(kDaemonTable, Table::Daemon, root.profile(), user.name);
-    checkTable(kDaemonTable, Table::Daemon, root.profile(), QString());
-}
-
-TEST_F(FilePathsControllerTest, EveryApplicationIndexWithAndWithoutUserName) {
-    checkTable(kApplicationTable, Table::Application, root.profile(), user.name);
-    checkTable(kApplicationTable, Table::Application, root.profile(), QString());
-}
-
-TEST_F(FilePathsControllerTest, MacProfileKeepsTheMacLocations) {
+TEST_F(FilePathsControllerTest, EveryIndexOfBothTablesInTheLinuxAndMacProfiles) {
+    for (const QString& name : {user.name, QString()}) {
+        checkTable(kDaemonTable, Table::Daemon, root.profile(), name);
+        checkTable(kApplicationTable, Table::Application, root.profile(), name);
+    }
     TempRoot mac(PlatformProfile::Kind::MacOS);
     checkTable(kDaemonTable, Table::Daemon, mac.profile(), user.name);
-    FilePathsController paths(Table::Daemon, PlatformProfile::forMacOS());
-    EXPECT_EQ(paths.pathForApplicationFile(9),
+    FilePathsController onMac(Table::Daemon, PlatformProfile::forMacOS());
+    EXPECT_EQ(onMac.pathForApplicationFile(9),
               "/Library/Application Support/ZorvikHollin/LogsFolder/DaemonTrace.txt");
-    paths.setM_ConsoleUserName(user.name);
-    EXPECT_EQ(paths.pathForApplicationFile(6),
+    onMac.setM_ConsoleUserName(user.name);
+    EXPECT_EQ(onMac.pathForApplicationFile(6),
               user.passwdHome + "/Library/Application Support/ZorvikHollin/userDetails.plist");
-}
+    FilePathsController onLinux(Table::Daemon, PlatformProfile::forLinux());
+    onLinux.setM_ConsoleUserName(user.name);
+    EXPECT_EQ(onLinux.pathForApplicationFile(3), "/var/lib/ZorvikHollin/Backup");
+    EXPECT_EQ(onLinux.pathForApplicationFile(7), "/etc/passwd.secrets");
+    EXPECT_EQ(onLinux.pathForApplicationFile(15), user.passwdHome + "/.local/share/ZorvikHollin/SessionLogs");
 
-TEST_F(FilePathsControllerTest, LinuxProfileOnTheRealMachine) {
-    FilePathsController paths(Table::Daemon, PlatformProfile::forLinux());
-    paths.setM_ConsoleUserName(user.name);
-    EXPECT_EQ(paths.pathForApplicationFile(3), "/var/lib/ZorvikHollin/Backup");
-    EXPECT_EQ(paths.pathForApplicationFile(7), "/etc/passwd.secrets");
-    EXPECT_EQ(paths.pathForApplicationFile(15), user.passwdHome + "/.local/share/ZorvikHollin/SessionLogs");
-}
-
-TEST_F(FilePathsControllerTest, OutOfRangeIndicesGiveTheEmptyString) {
+    // Outside the tables: the empty string, never a null one.
     FilePathsController daemon(Table::Daemon, root.profile());
     FilePathsController app(Table::Application, root.profile());
     for (int index : {19, 20, -1, -19, INT_MIN, INT_MAX}) {
@@ -120,57 +79,38 @@ TEST_F(FilePathsControllerTest, OutOfRangeIndicesGiveTheEmptyString) {
     }
     for (int index : {14, 18, -1, INT_MIN})
         EXPECT_EQ(app.pathForApplicationFile(index), "") << index;
+    // Nothing is created or tested.
+    EXPECT_TRUE(
+        QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 }
 
-TEST_F(FilePathsControllerTest, DaemonForTheUserAndTheUsersOwnApplicationNameTheSameFile) {
+TEST_F(FilePathsControllerTest, UnknownUserHasNoUserPaths) {
+    FilePathsController paths(Table::Daemon, root.profile());
+    paths.setM_ConsoleUserName("no-such-user-zh");
+    EXPECT_EQ(paths.pathForApplicationFile(6), "");
+    EXPECT_EQ(paths.pathForApplicationFile(1), "");
+    EXPECT_EQ(paths.pathForApplicationFile(9),
+              root.profile().systemSupportFolder + "/LogsFolder/DaemonTrace.txt");
+
+    // The home is looked up at every call: two users differ only in their user folders.
+    const QString other = user.name == "root" ? "nobody" : "root";
+    paths.setM_ConsoleUserName(user.name);
+    const QString record = paths.pathForApplicationFile(6), folder = paths.pathForApplicationFile(1);
+    QStringList system;
+    for (int index : {0, 2, 3, 4, 7, 8, 9, 12, 13, 14, 16})
+        system << paths.pathForApplicationFile(index);
+    paths.setM_ConsoleUserName(other);
+    EXPECT_NE(paths.pathForApplicationFile(6), record);
+    EXPECT_NE(paths.pathForApplicationFile(1), folder);
+    for (int index : {0, 2, 3, 4, 7, 8, 9, 12, 13, 14, 16})
+        EXPECT_EQ(paths.pathForApplicationFile(index), system.takeFirst()) << index;
+    paths.setM_ConsoleUserName(user.name);
+    EXPECT_EQ(paths.pathForApplicationFile(6), record);
+
     // The application, running as the user, sets no name; the daemon names that user.
     FilePathsController daemon(Table::Daemon, root.profile());
     daemon.setM_ConsoleUserName(QString::fromLocal8Bit(getpwuid(geteuid())->pw_name));
     FilePathsController app(Table::Application, root.profile());
     EXPECT_EQ(daemon.pathForApplicationFile(6), app.pathForApplicationFile(3));
     EXPECT_EQ(daemon.pathForApplicationFile(15), app.pathForApplicationFile(7));
-}
-
-TEST_F(FilePathsControllerTest, TwoUsersDifferOnlyInTheirUserFolders) {
-    FilePathsController a(Table::Daemon, root.profile());
-    FilePathsController b(Table::Daemon, root.profile());
-    a.setM_ConsoleUserName(user.name);
-    b.setM_ConsoleUserName(QStringLiteral("root"));
-    if (user.name == QLatin1String("root"))
-        b.setM_ConsoleUserName(QStringLiteral("nobody"));
-    EXPECT_NE(a.pathForApplicationFile(1), b.pathForApplicationFile(1));
-    EXPECT_NE(a.pathForApplicationFile(6), b.pathForApplicationFile(6));
-    for (int systemIndex : {0, 2, 3, 4, 7, 8, 9, 12, 13, 14, 16})
-        EXPECT_EQ(a.pathForApplicationFile(systemIndex), b.pathForApplicationFile(systemIndex));
-}
-
-TEST_F(FilePathsControllerTest, NothingIsCreatedOrTested) {
-    FilePathsController paths(Table::Daemon, root.profile());
-    paths.setM_ConsoleUserName(user.name);
-    for (int i = 0; i <= 18; ++i)
-        paths.pathForApplicationFile(i);
-    EXPECT_TRUE(
-        QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
-}
-
-TEST_F(FilePathsControllerTest, HomeIsLookedUpAtEveryCall) {
-    FilePathsController paths(Table::Daemon, root.profile());
-    paths.setM_ConsoleUserName(user.name);
-    const QString first = paths.pathForApplicationFile(6);
-    paths.setM_ConsoleUserName(QStringLiteral("root"));
-    const QString second = paths.pathForApplicationFile(6);
-    paths.setM_ConsoleUserName(user.name);
-    EXPECT_EQ(paths.pathForApplicationFile(6), first);
-    if (user.name != QLatin1String("root")) {
-        EXPECT_NE(first, second);
-    }
-}
-
-TEST_F(FilePathsControllerTest, UnknownUserHasNoUserPaths) {
-    FilePathsController paths(Table::Daemon, root.profile());
-    paths.setM_ConsoleUserName(QStringLiteral("no-such-user-zh"));
-    EXPECT_EQ(paths.pathForApplicationFile(6), "");
-    EXPECT_EQ(paths.pathForApplicationFile(1), "");
-    EXPECT_EQ(paths.pathForApplicationFile(9),
-              root.profile().systemSupportFolder + "/LogsFolder/DaemonTrace.txt");
 }

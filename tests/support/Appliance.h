@@ -35,7 +35,6 @@ class Appliance {
     // same address.
     void stop();
     bool isRunning() const;
-    pid_t pid() const { return mPid; }
 
     QString address() const { return mAddress; }
     QString modulePath() const; // the folder behind the module "backup"
@@ -48,11 +47,6 @@ class Appliance {
     bool putFile(const QString& relativePath, const QByteArray& content);
     // Copies the module's current content (without ".zfs") to ".zfs/snapshot/<name>".
     bool createSnapshot(const QString& name);
-
-    // A client listing: "rsync --list-only" of a path inside the module as the given account.
-    // Returns rsync's exit code; output and errors are captured when given.
-    int list(const QString& user, const QString& password, const QString& modulePathInside, QByteArray* out,
-             QByteArray* err = nullptr) const;
 
     // Whether something accepts connections on address:873.
     static bool portOpen(const QString& address);

@@ -1,6 +1,6 @@
 #include "ChildProcess.h"
 
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QThread>
@@ -15,6 +15,16 @@
 
 namespace ChildProcess {
 
+bool pollUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return condition();
+        QThread::msleep(10);
+    }
+    return true;
+}
+
 pid_t spawn(const QStringList& argv, const QString& stdoutFile, const QString& stderrFile) {
     if (argv.isEmpty())
         return -1;
@@ -25,10 +35,11 @@ pid_t spawn(const QStringList& argv, const QString& stdoutFile, const QString& s
     for (QByteArray& a : args)
         raw.push_back(a.data());
     raw.push_back(nullptr);
-    const QByteArray out = QFile::encodeName(stdoutFile.isEmpty() ? QStringLiteral("/dev/null") : stdoutFile);
-    const QByteArray err = QFile::encodeName(stderrFile.isEmpty() ? QStringLiteral("/dev/null") : stderrFile);
+    const auto target = [](const QString& file) {
+        return QFile::encodeName(file.isEmpty() ? QStringLiteral("/dev/null") : file);
+    };
+    const QByteArray out = target(stdoutFile), err = target(stderrFile);
     const pid_t parent = getpid();
-
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
@@ -37,15 +48,9 @@ pid_t spawn(const QStringList& argv, const QString& stdoutFile, const QString& s
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)
         _exit(127);
-    const int in = open("/dev/null", O_RDONLY);
-    const int o = open(out.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    const int e = open(err.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (in >= 0)
-        dup2(in, 0);
-    if (o >= 0)
-        dup2(o, 1);
-    if (e >= 0)
-        dup2(e, 2);
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(open(out.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644), 1);
+    dup2(open(err.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644), 2);
     execvp(raw[0], raw.data());
     _exit(127);
 }
@@ -57,9 +62,7 @@ bool isAlive(pid_t pid) {
     const pid_t r = waitpid(pid, &status, WNOHANG);
     if (r == pid)
         return false; // it had ended; now reaped
-    if (r < 0)
-        return ::kill(pid, 0) == 0;
-    return true;
+    return r >= 0 || ::kill(pid, 0) == 0;
 }
 
 void terminate(pid_t pid, int timeoutMs) {
@@ -67,21 +70,17 @@ void terminate(pid_t pid, int timeoutMs) {
         return;
     ::kill(-pid, SIGTERM);
     ::kill(pid, SIGTERM);
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs) {
+    const auto reaped = [pid] {
         int status = 0;
         const pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid || (r < 0 && errno == ECHILD)) {
-            ::kill(-pid, SIGKILL); // stragglers of the group
-            return;
-        }
-        QThread::msleep(10);
+        return r == pid || (r < 0 && errno == ECHILD);
+    };
+    if (!pollUntil(reaped, timeoutMs)) {
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
     }
-    ::kill(-pid, SIGKILL);
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    ::kill(-pid, SIGKILL); // stragglers of the group
 }
 
 int run(const QStringList& argv, QByteArray* out, QByteArray* err, int timeoutMs) {

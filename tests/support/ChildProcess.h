@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include <sys/types.h>
 
 // Small process helpers for fixtures: children are put in their own process group and die with the
@@ -24,5 +26,9 @@ bool isAlive(pid_t pid);
 // Runs a program to completion; returns its exit code (-1 when it could not run). Output is captured
 // when the pointers are given.
 int run(const QStringList& argv, QByteArray* out = nullptr, QByteArray* err = nullptr, int timeoutMs = 60000);
+
+// Polls condition every few milliseconds, without an event loop, until it holds or timeoutMs passes;
+// returns condition().
+bool pollUntil(const std::function<bool()>& condition, int timeoutMs);
 
 } // namespace ChildProcess

@@ -3,23 +3,41 @@
 #include "ChildProcess.h"
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QFile>
+#include <QLocalSocket>
 #include <QThread>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstring>
+namespace {
 
-PrivateBus::PrivateBus() = default;
+// A system-type bus that lets every local user own names and exchange every kind of message.
+const char* const kConfig =
+    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=%1</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_type="method_call"/> <allow send_type="signal"/> <allow send_type="method_return"/>
+    <allow send_type="error"/> <allow receive_type="method_call"/> <allow receive_type="signal"/>
+    <allow receive_type="method_return"/> <allow receive_type="error"/>
+  </policy>
+</busconfig>
+)";
 
-PrivateBus::~PrivateBus() {
-    stop();
+// The socket file appears before the bus accepts connections; only a real connection tells.
+bool accepting(const QString& socket) {
+    QLocalSocket probe;
+    probe.connectToServer(socket);
+    return probe.waitForConnected(2000);
 }
+
+} // namespace
 
 bool PrivateBus::start(QString* error) {
     const auto fail = [&](const QString& why) {
@@ -34,62 +52,22 @@ bool PrivateBus::start(QString* error) {
     ::chmod(QFile::encodeName(mDir.path()).constData(), 0755);
     const QString socket = mDir.filePath(QStringLiteral("system_bus_socket"));
     const QString config = mDir.filePath(QStringLiteral("system.conf"));
-    QFile conf(config);
-    if (!conf.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write %1").arg(config));
-    conf.write(
-        QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                       " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                       "<busconfig>\n"
-                       "  <type>system</type>\n"
-                       "  <listen>unix:path=%1</listen>\n"
-                       "  <auth>EXTERNAL</auth>\n"
-                       "  <policy context=\"default\">\n"
-                       "    <allow user=\"*\"/>\n"
-                       "    <allow own=\"*\"/>\n"
-                       "    <allow send_type=\"method_call\"/>\n"
-                       "    <allow send_type=\"signal\"/>\n"
-                       "    <allow send_type=\"method_return\"/>\n"
-                       "    <allow send_type=\"error\"/>\n"
-                       "    <allow receive_type=\"method_call\"/>\n"
-                       "    <allow receive_type=\"signal\"/>\n"
-                       "    <allow receive_type=\"method_return\"/>\n"
-                       "    <allow receive_type=\"error\"/>\n"
-                       "  </policy>\n"
-                       "</busconfig>\n")
-            .arg(socket)
-            .toUtf8());
-    conf.close();
-
     const QString log = mDir.filePath(QStringLiteral("dbus.log"));
+    QFile conf(config);
+    if (!conf.open(QIODevice::WriteOnly) || conf.write(QString::fromUtf8(kConfig).arg(socket).toUtf8()) < 0)
+        return fail(QStringLiteral("cannot write %1").arg(config));
+    conf.close();
     mPid = ChildProcess::spawn({QStringLiteral("dbus-daemon"), QStringLiteral("--nofork"),
                                 QStringLiteral("--nopidfile"), QStringLiteral("--config-file=") + config},
                                log, log);
     if (mPid <= 0)
         return fail(QStringLiteral("cannot start dbus-daemon"));
-    QElapsedTimer timer;
-    timer.start();
-    // The socket file appears before the bus accepts connections; wait for a real connection.
-    const auto accepting = [&socket] {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un sa{};
-        sa.sun_family = AF_UNIX;
-        const QByteArray path = QFile::encodeName(socket);
-        std::memcpy(sa.sun_path, path.constData(), std::min<size_t>(path.size(), sizeof sa.sun_path - 1));
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-        ::close(fd);
-        return ok;
-    };
-    while (!accepting()) {
-        if (!ChildProcess::isAlive(mPid)) {
-            QFile f(log);
-            f.open(QIODevice::ReadOnly);
-            mPid = -1;
-            return fail(QStringLiteral("dbus-daemon ended: %1").arg(QString::fromUtf8(f.readAll())));
-        }
-        if (timer.elapsed() > 10000)
-            return fail(QStringLiteral("dbus-daemon did not open its socket"));
-        QThread::msleep(10);
+    ChildProcess::pollUntil([&] { return accepting(socket) || !ChildProcess::isAlive(mPid); }, 10000);
+    if (!accepting(socket)) {
+        QFile f(log);
+        f.open(QIODevice::ReadOnly);
+        return fail(
+            QStringLiteral("dbus-daemon did not open its socket: %1").arg(QString::fromUtf8(f.readAll())));
     }
     ::chmod(QFile::encodeName(socket).constData(), 0777);
     mAddress = QStringLiteral("unix:path=") + socket;
@@ -106,8 +84,7 @@ void PrivateBus::exportAsSystemBus() {
 }
 
 void PrivateBus::stop() {
-    if (mPid > 0)
-        ChildProcess::terminate(mPid);
+    ChildProcess::terminate(mPid);
     mPid = -1;
     if (mExported) {
         if (mHadSavedAddress)
@@ -120,7 +97,7 @@ void PrivateBus::stop() {
 
 QDBusConnection PrivateBus::connect(const QString& prefix) {
     static int connections = 0;
-    QDeadlineTimer deadline(5000);
+    const QDeadlineTimer deadline(5000);
     for (;;) {
         const QString name = QStringLiteral("%1-%2").arg(prefix).arg(++connections);
         QDBusConnection connection = QDBusConnection::connectToBus(mAddress, name);

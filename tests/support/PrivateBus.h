@@ -12,8 +12,8 @@
 // environment restored, when the fixture is destroyed.
 class PrivateBus {
   public:
-    PrivateBus();
-    ~PrivateBus();
+    PrivateBus() = default;
+    ~PrivateBus() { stop(); }
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "QtPrinters.h"
+
 #include <QFile>
 #include <QStandardPaths>
 #include <QString>

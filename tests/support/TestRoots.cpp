@@ -17,10 +17,7 @@ bool lookUp(const char* name, FixtureUser& user) {
     const passwd* pw = name ? getpwnam(name) : getpwuid(geteuid());
     if (!pw)
         return false;
-    user.name = QString::fromLocal8Bit(pw->pw_name);
-    user.uid = pw->pw_uid;
-    user.gid = pw->pw_gid;
-    user.passwdHome = QString::fromLocal8Bit(pw->pw_dir);
+    user = {QString::fromLocal8Bit(pw->pw_name), pw->pw_uid, pw->pw_gid, QString::fromLocal8Bit(pw->pw_dir)};
     return true;
 }
 
@@ -29,17 +26,17 @@ bool lookUp(const char* name, FixtureUser& user) {
 FixtureUser FixtureUser::get(QString* error) {
     FixtureUser user;
     if (geteuid() != 0) {
-        lookUp(nullptr, user);
+        lookUp(nullptr, user); // without root: the account running the tests
         return user;
     }
     if (lookUp(kFixtureAccount, user))
         return user;
     // No home is made on the machine: tests create it below their own root.
+    const QString account = QString::fromLatin1(kFixtureAccount);
     QByteArray err;
     ChildProcess::run({QStringLiteral("useradd"), QStringLiteral("--no-create-home"),
-                       QStringLiteral("--home-dir"),
-                       QStringLiteral("/home/") + QLatin1String(kFixtureAccount), QStringLiteral("--shell"),
-                       QStringLiteral("/usr/sbin/nologin"), QString::fromLatin1(kFixtureAccount)},
+                       QStringLiteral("--home-dir"), QStringLiteral("/home/") + account,
+                       QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), account},
                       nullptr, &err);
     // Another test process may have created it at the same moment; look again either way.
     if (!lookUp(kFixtureAccount, user)) {
