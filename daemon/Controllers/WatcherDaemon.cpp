@@ -9,6 +9,50 @@
 #include "ReadController.h"
 #include "RezodeLoger.h"
 
+#include <QCoreApplication>
+#include <QMutex>
+#include <QSet>
+
+namespace {
+
+// A state file that reads as empty (malformed, of another type, too big, a FIFO or a symlink at its
+// name) says why in the daemon's trace, once per file and reason: the account poll reads the record
+// every few seconds.
+QMutex gStateFileLock;
+RezodeLoger* gStateFileTrace = nullptr;
+QtMessageHandler gNextHandler = nullptr;
+QSet<QString> gStateFileReasons;
+
+void traceStateFileWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (context.category && qstrcmp(context.category, "zorvikhollin.plist") == 0) {
+        QMutexLocker lock(&gStateFileLock);
+        if (gStateFileTrace && QCoreApplication::instance() && !gStateFileReasons.contains(message)) {
+            if (gStateFileReasons.size() > 256)
+                gStateFileReasons.clear();
+            gStateFileReasons.insert(message);
+            // Written from the main loop: the reader may hold a user's rights, which the trace refuses.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [line = QStringLiteral("State file read as empty: %1").arg(message)] {
+                    QMutexLocker lock(&gStateFileLock);
+                    if (gStateFileTrace)
+                        gStateFileTrace->logDaemonTrace(line, true);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    gNextHandler(type, context, message);
+}
+
+void traceStateFilesTo(RezodeLoger* trace) {
+    QMutexLocker lock(&gStateFileLock);
+    if (!gNextHandler)
+        gNextHandler = qInstallMessageHandler(traceStateFileWarnings);
+    gStateFileTrace = trace;
+}
+
+} // namespace
+
 WatcherDaemon::WatcherDaemon(DaemonServices services) : mServices(std::move(services)) {
     mCollector = std::make_unique<BackupfileController>(mServices);
     mExcludes = std::make_unique<ExcludeManager>(mServices, mCollector.get());
@@ -20,9 +64,13 @@ WatcherDaemon::WatcherDaemon(DaemonServices services) : mServices(std::move(serv
 WatcherDaemon::~WatcherDaemon() {
     // The console-user manager ends its watch thread (and the managers built there) first.
     mConsoleUsers.reset();
+    QMutexLocker lock(&gStateFileLock);
+    if (gStateFileTrace == mServices.logger)
+        gStateFileTrace = nullptr;
 }
 
 void WatcherDaemon::start() {
+    traceStateFilesTo(mServices.logger);
     mConsoleUsers->start();
 }
 
