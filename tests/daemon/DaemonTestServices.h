@@ -3,22 +3,33 @@
 #include "DaemonRestarter.h"
 #include "DaemonServices.h"
 #include "EventLoopWait.h"
+#include "FilePathsController.h"
+#include "FileTools.h"
 #include "InProcessNotificationCenter.h"
 #include "PrivateBus.h"
+#include "PropertyList.h"
 #include "QtPrinters.h"
+#include "Requirements.h"
 #include "RezodeLoger.h"
 #include "TestRoots.h"
 #include "linux/DBusNotificationCenter.h"
 
-#include <QDBusConnection>
-#include <QFile>
+#include <Protocol.h>
+
+#include <QDir>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
 
-// The daemon's services over a temporary root: its own logger, in-process center, a restarter that
-// records instead of exiting, and (on request) a private bus with a daemon-side and an
-// application-side notification center.
+using namespace std::chrono_literals;
+
+// What the daemon's tests share: the daemon's services over a temporary root (its own logger,
+// in-process center, a restarter that records instead of exiting, and on request a private bus with
+// a daemon-side and an application-side notification center), and the headers every test uses.
 struct DaemonTestServices {
     TempRoot root;
     FixtureUser user = FixtureUser::get();
@@ -26,39 +37,33 @@ struct DaemonTestServices {
     InProcessNotificationCenter local;
     std::atomic<int> exits{0};
     std::atomic<int> exitStatus{-1};
-    DaemonRestarter restarter{[this](int status) {
-        exitStatus = status;
-        ++exits;
-    }};
+    DaemonRestarter restarter{[this](int status) { exitStatus = status, ++exits; }};
     PrivateBus bus;
     std::unique_ptr<DBusNotificationCenter> daemonSide;
     std::unique_ptr<DBusNotificationCenter> appSide;
+    QStringList connections;
 
     DaemonTestServices() {
         root.createHome(user);
-        logger.setLogWritePath(root.profile().systemSupportFolder +
-                               QStringLiteral("/LogsFolder/DaemonTrace.txt"));
+        logger.setLogWritePath(tracePath());
     }
     ~DaemonTestServices() {
-        if (!daemonSide)
-            return;
-        daemonSide.reset();
-        appSide.reset();
-        QDBusConnection::disconnectFromBus(QStringLiteral("zh-daemon-side"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("zh-app-side"));
+        daemonSide.reset(), appSide.reset();
+        for (const QString& name : std::as_const(connections))
+            QDBusConnection::disconnectFromBus(name);
     }
 
     bool startBus() {
         if (!bus.start())
             return false;
-        const auto connect = [this](const QString& name) {
-            return QDBusConnection::connectToBus(bus.address(), name);
+        const auto side = [this](const char* prefix) {
+            const QDBusConnection connection = bus.connect(QString::fromLatin1(prefix));
+            connections << connection.name();
+            return std::make_unique<DBusNotificationCenter>(
+                connection, [](uint uid) { return uid == 0 || uid == ::geteuid(); });
         };
-        daemonSide =
-            std::make_unique<DBusNotificationCenter>(connect(QStringLiteral("zh-daemon-side")),
-                                                     [](uint uid) { return uid == 0 || uid == ::geteuid(); });
-        appSide = std::make_unique<DBusNotificationCenter>(
-            connect(QStringLiteral("zh-app-side")), [](uint uid) { return uid == 0 || uid == ::geteuid(); });
+        daemonSide = side("zh-daemon");
+        appSide = side("zh-app");
         return daemonSide->isListening() && appSide->isListening();
     }
 
@@ -73,9 +78,23 @@ struct DaemonTestServices {
         return s;
     }
 
-    QString trace() const {
-        QFile f(root.profile().systemSupportFolder + QStringLiteral("/LogsFolder/DaemonTrace.txt"));
-        f.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(f.readAll());
+    // A daemon file of the fixture user (DaemonPath::…).
+    QString path(int index) const {
+        FilePathsController paths(FilePathsController::Table::Daemon, root.profile());
+        paths.setM_ConsoleUserName(user.name);
+        return paths.pathForApplicationFile(index);
     }
+    QString home() const { return root.profile().homeOf(user.name); }
+    // Every line of the backup lists the collector has written.
+    QStringList listed() const {
+        const QString folder = path(DaemonPath::BackupListsFolder);
+        QStringList all;
+        for (const QString& name : QDir(folder).entryList(QDir::Files))
+            all << readTrace(folder + u'/' + name).split(u'\n');
+        return all;
+    }
+    QString tracePath() const {
+        return root.profile().systemSupportFolder + QStringLiteral("/LogsFolder/DaemonTrace.txt");
+    }
+    QString trace() const { return readTrace(tracePath()); }
 };

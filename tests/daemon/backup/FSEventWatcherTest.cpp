@@ -4,12 +4,6 @@
 #include "DaemonTestServices.h"
 #include "ExcludeManager.h"
 
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QTemporaryDir>
-
-using namespace std::chrono_literals;
 using Event = FileSystemEventStream::Event;
 using F = FileSystemEventStream;
 
@@ -18,31 +12,14 @@ namespace {
 class FSEventWatcherTest : public ::testing::Test {
   protected:
     DaemonTestServices env;
-    FilePathsController paths{FilePathsController::Table::Daemon, env.root.profile()};
-    // Outside /tmp, which may be a file system the whole-disk stream cannot mark.
-    QTemporaryDir tree{QStringLiteral("/var/tmp/zh-watch-XXXXXX")};
-
-    void SetUp() override {
-        paths.setM_ConsoleUserName(env.user.name);
-        QDir().mkpath(paths.pathForApplicationFile(DaemonPath::BackupListsFolder));
-    }
-
+    QTemporaryDir tree;
+    void SetUp() override { QDir().mkpath(env.path(DaemonPath::BackupListsFolder)); }
     QString at(const QString& relative) const { return tree.filePath(relative); }
     static void touch(const QString& path) {
         QDir().mkpath(QFileInfo(path).path());
         QFile f(path);
         f.open(QIODevice::WriteOnly | QIODevice::Append);
         f.write("x");
-    }
-    QStringList listed() const {
-        QStringList all;
-        const QString folder = paths.pathForApplicationFile(DaemonPath::BackupListsFolder);
-        for (const QString& name : QDir(folder).entryList(QDir::Files)) {
-            QFile f(folder + u'/' + name);
-            f.open(QIODevice::ReadOnly);
-            all << QString::fromUtf8(f.readAll()).split(u'\n');
-        }
-        return all;
     }
 };
 
@@ -52,13 +29,16 @@ Event ev(const QString& path, quint32 flags) {
 
 } // namespace
 
-TEST_F(FSEventWatcherTest, BatchRulesForCreatesRenamesAndTheRest) {
+TEST_F(FSEventWatcherTest, BatchesQueueWhatChangedAndTheFolderOfNamesAListCannotHold) {
     BackupfileController collector(env.services());
     ExcludeManager rules(env.services(), &collector);
     FSEventWatcher watcher(env.services(), &rules, &collector, nullptr);
-    touch(at("b/moved.txt"));
-    touch(at("a/renamed.txt"));
-    touch(at("a/saved.docx"));
+    watcher.setWithDetails({{QStringLiteral("ConsoleUser"), env.user.name}});
+    const QString home = env.home();
+    for (const QString& p :
+         {at("b/moved.txt"), at("a/renamed.txt"), at("a/saved.docx"), home + "/Docs/edited.txt",
+          home + "/Docs/two\nlines.txt", home + "/scratch.tmp", home + "/Music/song.mp3"})
+        touch(p);
 
     // A new file; an appended file; created and removed within the window; a path below /private/.
     watcher.handleFsData({ev(at("new.txt"), F::ItemCreated | F::ItemIsFile),
@@ -72,56 +52,25 @@ TEST_F(FSEventWatcherTest, BatchRulesForCreatesRenamesAndTheRest) {
                           ev(at("a/missing-now.txt"), F::ItemRenamed)});
     // The old name is excluded (".tmp"): the new name becomes the pending old name, nothing is queued.
     watcher.handleFsData({ev(at("a/~wrd0001.tmp"), F::ItemRenamed), ev(at("a/saved.docx"), F::ItemRenamed)});
-    collector.timerFireMethod();
-    QStringList got = listed();
-    got.sort();
-    QStringList want{at("b/moved.txt"), at("a/renamed.txt"), at("new.txt")};
-    want.sort();
-    EXPECT_EQ(got, want);
-}
-
-TEST_F(FSEventWatcherTest, NamesThatAreNotUtf8BringTheirFolder) {
-    BackupfileController collector(env.services());
-    ExcludeManager rules(env.services(), &collector);
-    FSEventWatcher watcher(env.services(), &rules, &collector, nullptr);
+    // A name that is not UTF-8 cannot be written into a list: its folder goes instead.
     const QByteArray folder = QFile::encodeName(at("Docs"));
     watcher.handleFsData({Event{at("Docs/caf\uFFFD.txt"), F::ItemCreated, folder + "/caf\xe9.txt"}});
+    // Lost events (an overflow names the whole disk, itself excluded), a name with a line feed, files
+    // written in place.
+    watcher.handleFsData({
+        ev("/", F::MustScanSubDirs | F::KernelDropped),
+        ev(home + "/Docs/two\nlines.txt", F::ItemCreated | F::ItemIsFile),
+        ev(home + "/Docs/edited.txt", F::ItemModified | F::ItemIsFile),
+        ev(home + "/Docs/edited then gone.txt", F::ItemModified | F::ItemRemoved | F::ItemIsFile),
+    });
     collector.timerFireMethod();
-    EXPECT_EQ(listed(), QStringList{at("Docs")});
-    EXPECT_TRUE(env.trace().contains(QStringLiteral("Name is not UTF-8, backing up its folder instead")));
-}
-
-TEST_F(FSEventWatcherTest, RealEventsReachAListFileWithinLatencyAndFlush) {
-    ASSERT_TRUE(tree.isValid());
-    Timings timings;
-    timings.fileEventLatency = 300ms;
-    timings.changeFlushInterval = 300ms;
-    // What exists before the stream is subscribed is not reported.
-    QDir().mkpath(at("a"));
-    QDir().mkpath(at("b"));
-    touch(at("b/existing.txt"));
-    BackupfileController collector(env.services(timings));
-    collector.initBackupfileController(env.user.name);
-    ExcludeManager rules(env.services(timings), &collector);
-    FileSystemEventStream::Options options;
-    options.root = tree.path();
-    options.usersFolder = tree.path();
-    FSEventWatcher watcher(env.services(timings), &rules, &collector,
-                           FileSystemEventStream::create(timings.fileEventLatency, options));
-    watcher.setWithDetails({{QStringLiteral("ConsoleUser"), env.user.name}});
-    ASSERT_TRUE(watcher.startWatcher());
-
-    const QString created = at("a/new \"report\" $(x).txt");
-    touch(created);
-    touch(at("a/scratch.tmp"));
-    ASSERT_TRUE(waitUntil([&] { return listed().contains(created); }, 5000))
-        << listed().join(u'|').toStdString();
-    ASSERT_TRUE(QFile::rename(at("a/new \"report\" $(x).txt"), at("b/moved.txt")));
-    ASSERT_TRUE(waitUntil([&] { return listed().contains(at("b/moved.txt")); }, 5000));
-    touch(at("b/existing.txt")); // written in place: its new content is owed too
-    ASSERT_TRUE(waitUntil([&] { return listed().contains(at("b/existing.txt")); }, 5000));
-    const QStringList all = listed();
-    EXPECT_FALSE(all.contains(at("a/scratch.tmp")));
-    EXPECT_TRUE(
-        env.trace().contains(QStringLiteral("Watching file system events with ") + watcher.backendName()));
+    QStringList got = env.listed();
+    got.sort();
+    // The home entry by entry past the rules (not the ".tmp"), the folder of the name with a line feed.
+    QStringList want{at("b/moved.txt"), at("a/renamed.txt"),       at("new.txt"),  at("Docs"),
+                     home + "/Docs",    home + "/Docs/edited.txt", home + "/Music"};
+    want.sort();
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(env.trace().contains("Name is not UTF-8, backing up its folder instead"));
+    EXPECT_TRUE(env.trace().contains("Changes were lost below /, backing up the home folder"));
 }

@@ -1,89 +1,61 @@
 #include "ReadController.h"
 #include "BackupRunSupport.h"
-#include "ExcludeManager.h"
-#include "FileTools.h"
-#include "PropertyList.h"
+#include "RsyncConventions.h"
 
-#include <Protocol.h>
-
-#include <QDir>
-#include <QFile>
-#include <QSet>
-
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-using namespace std::chrono_literals;
-
-// The backup controller with the manager, the appliance and the application's side of the bus.
-class ControllerRuns : public ::testing::Test {
+// Whole runs of the backup controller and its manager against the appliance, as the application
+// sees them on the bus.
+class ControllerRuns : public BackupRunTest {
   protected:
-    bool start(Appliance::Options options = Appliance::Options()) {
-        const QString reason = run.setUp(options);
-        if (!reason.isEmpty()) {
-            skipReason = reason;
-            return false;
-        }
-        return true;
-    }
-    // passes: let the 5-second pass (shortened) run; otherwise the test calls ReadOperation itself.
-    void init(bool passes, bool withExcludes = false) {
-        Timings t = BackupRunSupport::shortTimings();
-        if (!passes)
-            t.backupPassInterval = std::chrono::hours(1);
-        DaemonServices s = run.svc.services(t);
-        if (withExcludes) {
-            excludes = std::make_unique<ExcludeManager>(s, nullptr);
-            excludes->setConsoleUserName(run.svc.user.name);
-        }
-        controller = std::make_unique<ReadController>(s, excludes.get());
-        controller->initReaderController({{"ConsoleUser", run.svc.user.name}});
-        controller->backupManager().setApplianceHostName(run.appliance->address());
-    }
+    QString requirements() override { return Appliance::skipReason(); }
     bool waitFor(const QString& progressText, int ms = 60000) {
-        return waitUntil([&] { return run.progressTexts().contains(progressText); }, ms);
+        return waitUntil([&] { return count(progressText) > 0; }, ms);
     }
-    bool waitIdleAndDelivered(int ms = 60000) {
-        const bool idle = waitUntil([&] { return !controller->backupManager().mIsRunning(); }, ms);
-        spinFor(300); // the last posts cross the bus
-        return idle;
+    void pauseOverTheBus(bool on) {
+        run.writeUserDetails({{Protocol::PauseStateKey, on ? "1" : "0"}});
+        run.svc.appSide->postNotification(Protocol::PauseState);
+        ASSERT_TRUE(waitUntil([&] { return controller->isPaused() == on; }));
     }
-    void expectOnAppliance(const QStringList& files) {
-        int missing = 0;
-        for (const QString& f : files)
-            if (!QFile::exists(run.onAppliance(f)))
-                ++missing;
-        EXPECT_EQ(missing, 0) << "of " << files.size();
+    QStringList onAppliance(const QStringList& files) const { // those of files that reached it
+        QStringList there;
+        std::copy_if(files.begin(), files.end(), std::back_inserter(there),
+                     [&](const QString& f) { return QFile::exists(run.onAppliance(f)); });
+        return there;
     }
-    QString remainingFiles() const { return run.path(DaemonPath::BackupListsFolder) + "/remainingFiles"; }
-
-    BackupRunSupport run;
-    QString skipReason;
-    std::unique_ptr<ExcludeManager> excludes;
-    std::unique_ptr<ReadController> controller;
+    QStringList remaining() const { // the pending paths, each once
+        QStringList lines = sorted(run.readLines(run.remainingFiles()));
+        EXPECT_EQ(lines.removeDuplicates(), 0);
+        return lines;
+    }
+    QString errors() const {
+        QString all;
+        for (const QVariantMap& p : run.progress)
+            all += p.value(Protocol::KeyError).toString();
+        return all;
+    }
 };
 
-#define START_OR_SKIP(...)                                                                                   \
-    if (!start(__VA_ARGS__))                                                                                 \
-    GTEST_SKIP() << skipReason.toStdString()
-
-TEST_F(ControllerRuns, OrdinaryRunOf2500PathsGoesInThreeSets) {
-    START_OR_SKIP();
+TEST_F(ControllerRuns, PausedRunKeepsEveryPathOnceAndTheResumedRunSendsThemInThreeSetsInTheLogsOrder) {
+    ASSERT_EQ(run.setUp(), "");
     const QStringList files = run.makeFiles("Documents/many", 2500);
     run.writeList("2024-01-01 10-00-00-000_0", files.mid(0, 1300));
     run.writeList("2024-01-01 10-00-00-000_1", files.mid(1200));
     init(true);
+    ASSERT_TRUE(waitUntil([&] { return run.progress.size() > 1; }, 60000)); // the first file is on its way
+    pauseOverTheBus(true);
+    ASSERT_TRUE(waitFor("Backup canceled", 30000));
+    ASSERT_TRUE(waitIdleAndDelivered());
+    EXPECT_FALSE(run.progressTexts().contains("Backup completed"));
+    EXPECT_EQ(remaining(), sorted(files));
+    EXPECT_TRUE(run.trace().contains("Backup canceld in the middle."));
+
+    run.progress.clear();
+    pauseOverTheBus(false);
     ASSERT_TRUE(waitFor("Backup completed", 180000));
     ASSERT_TRUE(waitIdleAndDelivered());
-
-    EXPECT_EQ(controller->backupManager().backupsetFileCount(), 3);
-    expectOnAppliance(files);
-    const QStringList texts = run.progressTexts();
-    EXPECT_EQ(texts.first(), "Backing up files / folders to Zorvik Hollin device");
-    EXPECT_EQ(texts.last(), "Backup completed");
-    EXPECT_FALSE(texts.contains("Error"));
-    EXPECT_EQ(run.dataPosts(), 2500);
+    EXPECT_EQ(manager().backupsetFileCount(), 3);
+    EXPECT_EQ(onAppliance(files), files);
+    EXPECT_EQ(run.progressTexts(),
+              (QStringList{"Backing up files / folders to Zorvik Hollin device", "Backup completed"}));
     // Progress arrives in the order the files were reported: the same order as the session log's.
     QStringList posted;
     QString lastCount;
@@ -95,43 +67,156 @@ TEST_F(ControllerRuns, OrdinaryRunOf2500PathsGoesInThreeSets) {
         lastCount = d.value(Protocol::KeyTotalFiles).toString();
         posted << d.value(Protocol::KeyUploadingFile).toString();
     }
-    QFile session(run.svc.logger.sessionLogCurrentWriteFile());
-    ASSERT_TRUE(session.open(QIODevice::ReadOnly));
+    const QString log = readTrace(run.svc.logger.sessionLogCurrentWriteFile());
     QStringList logged;
-    for (const QString& line : QString::fromUtf8(session.readAll()).split('\n')) {
-        const qsizetype at = line.indexOf("Backup completed for ");
-        if (at >= 0)
+    for (const QString& line : log.split('\n'))
+        if (const qsizetype at = line.indexOf("Backup completed for "); at >= 0)
             logged << line.mid(at + 21).trimmed();
-    }
-    EXPECT_EQ(posted, logged);
+    ASSERT_FALSE(posted.isEmpty());
+    EXPECT_EQ(posted, logged.mid(logged.size() - posted.size()));
     EXPECT_TRUE(lastCount.endsWith(" out of 504")) << lastCount.toStdString();
-    const QString trace = run.trace();
-    EXPECT_TRUE(trace.contains("ExecuteBackup Called"));
-    EXPECT_TRUE(trace.contains("Backup Finished sucess full"));
-    EXPECT_FALSE(trace.contains(BackupRunSupport::Password));
+    EXPECT_TRUE(log.contains("Pause state cancel backup"));
+    EXPECT_TRUE(log.contains("Resume state cancel backup"));
+    EXPECT_TRUE(run.trace().contains("Backup Finished sucess full"));
+    EXPECT_FALSE(run.trace().contains(BackupRunSupport::Password));
     EXPECT_FALSE(QFile::exists(run.path(DaemonPath::BackupPasswordFile)));
     EXPECT_FALSE(QDir(run.path(DaemonPath::SyncUpFolder)).exists());
     EXPECT_TRUE(QDir(run.path(DaemonPath::BackupListsFolder)).isEmpty());
 }
 
-TEST_F(ControllerRuns, SystemRsyncRunWithOddNamesReportsItsDialect) {
-    START_OR_SKIP();
-    run.setDefaultRsync(true);
+TEST_F(ControllerRuns, InitialBackupAtAStaleAddressGivesUpIsPausedWhileWaitingAndRecoversAtTheNewAddress) {
+    ASSERT_EQ(run.setUp(), "");
+    const QString toolState = run.svc.root.path() + "/tmutil-state.plist";
+    qputenv("ZH_TMUTIL_STATE", toolState.toUtf8());
+    run.writeUserDetails({{Protocol::Ip, "127.0.0.254"}, {Protocol::TMSharePath, "/mnt/tm"}});
+    QStringList folders, files;
+    for (int i = 0; i < 12; ++i) {
+        files << run.makeFiles(QStringLiteral("Top%1").arg(i), 2);
+        folders << run.svc.home() + QStringLiteral("/Top%1").arg(i);
+    }
+    run.queueInitialBackup(folders);
+    run.appliance->stop();
+    Timings t = BackupRunSupport::shortTimings();
+    t.firstRetryDelay = 300ms; // room to pause while a retry is waiting
+    init(false, t);
+    controller->ReadOperation();
+    EXPECT_TRUE(QFile::exists(run.path(DaemonPath::InitialBackupStartedMarker)));
+    EXPECT_FALSE(QFile::exists(run.path(DaemonPath::InitialSetReadyMarker)));
+    EXPECT_EQ(manager().backupsetFileCount(), 3); // sets of five folders
+    ASSERT_TRUE(waitIdleAndDelivered());
+
+    // Eleven tries on the retry schedule, then the run gives up and keeps its paths.
+    QList<std::chrono::milliseconds> schedule(3, 300ms);
+    schedule << QList<std::chrono::milliseconds>(7, 200ms);
+    EXPECT_EQ(manager().scheduledRetryDelays(), schedule);
+    QString trace = run.trace();
+    EXPECT_EQ(trace.count("RetryEnginOne called"), 10);
+    EXPECT_TRUE(
+        trace.contains("Initial Backup was going on after network connect user has to clik startbackup."));
+    EXPECT_EQ(run.progressTexts().count("Error"), 2); // the refused connection told once, and the give-up
+    EXPECT_TRUE(run.progress[1].value(Protocol::KeyError).toString().contains("Connection refused"));
+    EXPECT_EQ(run.progress.last()[Protocol::KeyError].toString(),
+              "10 retrys hapend so not able to continue operation");
+    EXPECT_EQ(remaining(), sorted(folders));
+    EXPECT_TRUE(waitUntil([&] { return run.initialBackupFailedPosts == 1; }, 5000));
+    EXPECT_TRUE(QFile::exists(run.path(DaemonPath::InitialBackupStartedMarker)));
+    // The address check found the appliance elsewhere: the record and the controller take the address.
+    EXPECT_TRUE(trace.contains("plistIpAddress:127.0.0.254 ipAddr:" + run.appliance->address()));
+    EXPECT_TRUE(trace.contains("server Ip changed and update to plist."));
+    EXPECT_TRUE(trace.contains("password = \"********\";"));
+    EXPECT_FALSE(trace.contains(BackupRunSupport::Password));
+    EXPECT_EQ(run.userDetails().value(Protocol::Ip).toString(), run.appliance->address());
+    EXPECT_EQ(controller->cachedUserInfo().value(Protocol::Ip).toString(), run.appliance->address());
+
+    // Paused while a retry waits, the run ends as cancelled; no retry starts behind the user's back.
+    ASSERT_TRUE(waitUntil([&] { return !manager().isBackingOff(); }));
+    run.progress.clear();
+    controller->ReadOperation();
+    ASSERT_TRUE(waitUntil([&] { return manager().scheduledRetryDelays().size() == 1; }, 20000));
+    run.writeUserDetails({{Protocol::PauseStateKey, "1"}});
+    controller->receivePauseNotification({});
+    ASSERT_TRUE(waitFor("Backup canceled", 20000));
+    const int retries = int(run.trace().count("RetryEnginOne called"));
+    spinFor(500);
+    EXPECT_EQ(run.trace().count("RetryEnginOne called"), retries);
+    EXPECT_FALSE(manager().mIsRunning());
+    EXPECT_EQ(remaining(), sorted(folders));
+
+    // Resumed, the next run reaches the appliance once it is back, at the new address.
+    run.writeUserDetails({{Protocol::PauseStateKey, "0"}});
+    controller->receivePauseNotification({});
+    run.progress.clear();
+    controller->ReadOperation();
+    ASSERT_TRUE(waitUntil([&] { return manager().scheduledRetryDelays().size() == 1; }, 20000));
+    ASSERT_TRUE(run.appliance->start());
+    ASSERT_TRUE(waitIdleAndDelivered());
+    EXPECT_EQ(onAppliance(files), files);
+    EXPECT_EQ(run.progressTexts().last(), "Backup completed");
+    EXPECT_FALSE(QFile::exists(run.path(DaemonPath::InitialBackupStartedMarker)));
+    trace = run.trace();
+    EXPECT_TRUE(trace.contains("Initial Backup Finished sucess full"));
+    EXPECT_TRUE(trace.contains("Initial Listing Called")); // the listing follows the initial backup
+    for (const QVariantMap& p : run.progress)              // during the initial backup the count is plain
+        EXPECT_FALSE(p[Protocol::KeyProgress].toMap()[Protocol::KeyTotalFiles].toString().contains("out of"));
+    // Time Machine was pointed at the new address, through the snapshot tool.
+    EXPECT_TRUE(waitUntil([&] { return readTrace(toolState).contains(run.appliance->address()); }));
+    qunsetenv("ZH_TMUTIL_STATE");
+}
+
+TEST_F(ControllerRuns, FileProblemsEndPartialAndListsAreTakenTenAtATime) {
+    ASSERT_EQ(run.setUp(), "");
+    QStringList files = run.makeFiles("Docs", 14);
+    QFile::remove(files[1]); // vanished after it was listed
+    const QString notAFolder = files[0] + "/inside.txt";
+    const QString secret = run.svc.home() + "/Docs/root only.txt";
+    ASSERT_TRUE(FileTools::writeAtomically(secret, "not for the user", 0600));
+    ASSERT_TRUE(::chown(QFile::encodeName(secret).constData(), 0, 0) == 0);
+    // The watcher lists the folder of a name a list cannot hold; rsync brings the name along.
+    const QString twoLines = run.svc.home() + "/Odd/two\nlines.txt";
+    ASSERT_TRUE(QFile::rename(run.makeFiles("Odd", 1).first(), twoLines));
+    const QStringList items = files + QStringList{notAFolder, secret, run.svc.home() + "/Odd"};
+    for (int i = 0; i < items.size(); ++i)
+        run.writeList(QStringLiteral("2024-01-01 10-00-%1-000_0").arg(i, 2, 10, QLatin1Char('0')),
+                      {items[i]});
+    run.writeList("2024-01-01 10-00-99-000_0.progress", {files[0]});
+    init(false);
+    controller->ReadOperation();
+    EXPECT_EQ(manager().fileSetForOperation().size(), 10);
+    ASSERT_TRUE(waitIdleAndDelivered());
+    controller->ReadOperation();
+    EXPECT_EQ(manager().fileSetForOperation().size(), 7);
+    ASSERT_TRUE(waitIdleAndDelivered());
+    files.removeAt(1);
+    EXPECT_EQ(onAppliance(items + QStringList{twoLines}),
+              (files + QStringList{run.svc.home() + "/Odd", twoLines}));
+    EXPECT_EQ(run.progressTexts().count("Backup completed"), 2);
+    EXPECT_TRUE(errors().contains("IOERROR"));
+    EXPECT_TRUE(errors().contains("root only.txt"));
+    EXPECT_TRUE(run.trace().contains("Backup finished partial check errors"));
+    EXPECT_GE(manager().backupFailureCount(), 1);
+    EXPECT_FALSE(QFile::exists(run.remainingFiles()));
+    EXPECT_EQ(QDir(run.path(DaemonPath::BackupListsFolder)).entryList(QDir::Files),
+              QStringList{"2024-01-01 10-00-99-000_0.progress"});
+}
+
+TEST_F(ControllerRuns, SystemRsyncRunWithOddNamesReportsItsDialectAndAnExcludedListSendsNothing) {
+    ASSERT_EQ(run.setUp(), "");
+    PropertyList::writeDictionary(run.path(DaemonPath::RsyncVersion), {{Protocol::DefaultRsync, "1"}},
+                                  PropertyList::PublicMode);
+    PropertyList::writeStringArray(run.path(DaemonPath::InitialExcludeList), {run.svc.home() + "/Private"},
+                                   PropertyList::PublicMode);
     QStringList files = run.makeFiles("Odd names", 5);
-    const QString dir = run.home() + "/Odd names";
     for (const QString& name :
          {QStringLiteral("quote \"q\" 'x'.txt"), QStringLiteral("$(touch INJECTED).txt"),
           QStringLiteral("back`tick`;&|.txt")}) {
-        QFile f(dir + "/" + name);
-        f.open(QIODevice::WriteOnly);
-        f.write("odd");
-        files << dir + "/" + name;
+        files << run.svc.home() + "/Odd names/" + name;
+        ASSERT_TRUE(FileTools::writeAtomically(files.last(), "odd", 0644));
     }
     run.writeList("2024-01-01 10-00-00-000_0", files);
     init(false);
     controller->ReadOperation();
     ASSERT_TRUE(waitIdleAndDelivered());
-    expectOnAppliance(files);
+    EXPECT_EQ(onAppliance(files), files);
     EXPECT_FALSE(QFile::exists(QDir::currentPath() + "/INJECTED"));
     EXPECT_EQ(run.progressTexts().last(), "Backup completed");
     QSet<QString> shown;
@@ -139,242 +224,51 @@ TEST_F(ControllerRuns, SystemRsyncRunWithOddNamesReportsItsDialect) {
         shown << p.value(Protocol::KeyProgress).toMap().value(Protocol::KeyUploadingFile).toString();
     EXPECT_TRUE(shown.contains(files.last().mid(1))) << "names are relative to /";
     EXPECT_TRUE(QFile(run.svc.logger.sessionLogCurrentWriteFile()).exists());
-}
 
-TEST_F(ControllerRuns, InitialBackupGoesInSetsOfFiveFoldersThenLists) {
-    START_OR_SKIP();
-    QStringList folders, files;
-    for (int i = 0; i < 12; ++i) {
-        files << run.makeFiles(QStringLiteral("Top%1").arg(i), 2);
-        folders << run.home() + QStringLiteral("/Top%1").arg(i);
-    }
-    PropertyList::writeStringArray(run.path(DaemonPath::InitialBackupList), folders,
-                                   PropertyList::PublicMode);
-    FileTools::writeAtomically(run.path(DaemonPath::InitialSetReadyMarker), "1", 0644);
-    run.writeList("2024-01-01 10-00-00-000_0", folders);
-    init(false);
+    // A list whose every path is excluded sends nothing and still completes.
+    const int fired = int(run.trace().count("RSyncfire"));
+    run.progress.clear();
+    const QStringList hidden = run.makeFiles("Private", 3);
+    run.writeList("2024-01-01 10-00-00-000_1", hidden);
     controller->ReadOperation();
-    EXPECT_TRUE(QFile::exists(run.path(DaemonPath::InitialBackupStartedMarker)));
-    EXPECT_FALSE(QFile::exists(run.path(DaemonPath::InitialSetReadyMarker)));
-    ASSERT_TRUE(waitIdleAndDelivered());
-
-    EXPECT_EQ(controller->backupManager().backupsetFileCount(), 3);
-    expectOnAppliance(files);
-    EXPECT_FALSE(QFile::exists(run.path(DaemonPath::InitialBackupStartedMarker)));
-    const QString trace = run.trace();
-    EXPECT_TRUE(trace.contains("Initial Backup exist"));
-    EXPECT_TRUE(trace.contains("Initial Backup started"));
-    EXPECT_TRUE(trace.contains("Initial Backup Finished sucess full"));
-    EXPECT_TRUE(trace.contains("Initial Listing Called")); // the listing follows the initial backup
-    EXPECT_EQ(run.progressTexts().last(), "Backup completed");
-    // During the initial backup the count is plain.
-    for (const QVariantMap& p : run.progress) {
-        if (p.contains(Protocol::KeyBackupRunning)) {
-            EXPECT_FALSE(p.value(Protocol::KeyProgress)
-                             .toMap()
-                             .value(Protocol::KeyTotalFiles)
-                             .toString()
-                             .contains("out of"));
-        }
-    }
-}
-
-TEST_F(ControllerRuns, EveryPathExcludedSendsNothingAndCompletes) {
-    START_OR_SKIP();
-    const QStringList files = run.makeFiles("Private", 3);
-    PropertyList::writeStringArray(run.path(DaemonPath::InitialExcludeList), {run.home() + "/Private"},
-                                   PropertyList::PublicMode);
-    run.writeList("2024-01-01 10-00-00-000_0", files);
-    init(false, true);
-    controller->ReadOperation();
-    EXPECT_FALSE(controller->backupManager().mIsRunning());
-    spinFor(300);
+    EXPECT_FALSE(manager().mIsRunning());
+    ASSERT_TRUE(waitUntil([&] { return run.progressTexts().size() == 2; }));
     EXPECT_EQ(run.progressTexts(),
               (QStringList{"Backing up files / folders to Zorvik Hollin device", "Backup completed"}));
     EXPECT_TRUE(run.trace().contains(
         "writeBackupFilesListToRsyncInputFile :No files present to do backup so stoping backup"));
-    EXPECT_FALSE(QFile::exists(run.onAppliance(files.first())));
-    EXPECT_FALSE(run.trace().contains("RSyncfire"));
+    EXPECT_FALSE(QFile::exists(run.onAppliance(hidden.first())));
+    EXPECT_EQ(run.trace().count("RSyncfire"), fired);
 }
 
-TEST_F(ControllerRuns, VanishedAndUnreachableFilesEndPartial) {
-    START_OR_SKIP();
-    QStringList files = run.makeFiles("Docs", 4);
-    QFile::remove(files[1]); // vanished after it was listed
-    const QString notAFolder = files[0] + "/inside.txt";
-    run.writeList("2024-01-01 10-00-00-000_0", files + QStringList{notAFolder});
-    init(false);
-    controller->ReadOperation();
-    ASSERT_TRUE(waitIdleAndDelivered());
-    expectOnAppliance({files[0], files[2], files[3]});
-    const QStringList texts = run.progressTexts();
-    EXPECT_TRUE(texts.contains("Error"));
-    EXPECT_EQ(texts.last(), "Backup completed");
-    bool namedIoError = false;
-    for (const QVariantMap& p : run.progress)
-        if (p.value(Protocol::KeyError).toString().contains("IOERROR"))
-            namedIoError = true;
-    EXPECT_TRUE(namedIoError);
-    EXPECT_TRUE(run.trace().contains("Backup finished partial check errors"));
-    EXPECT_GE(controller->backupManager().backupFailureCount(), 1);
-    EXPECT_FALSE(QFile::exists(remainingFiles()));
-}
-
-TEST_F(ControllerRuns, RootOnlyFileIsReportedAndStaysHomeAFolderBringsANameWithALineFeed) {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root: only a root daemon runs rsync with the console user's rights";
-    START_OR_SKIP();
-    const QStringList files = run.makeFiles("Docs", 3);
-    const QString secret = run.home() + "/Docs/root only.txt";
-    ASSERT_TRUE(FileTools::writeAtomically(secret, "not for the user", 0600));
-    // The watcher lists the folder of a name a list cannot hold; rsync brings the name along.
-    const QString odd = run.makeFiles("Odd", 1).first();
-    const QString twoLines = run.home() + "/Odd/two\nlines.txt";
-    ASSERT_TRUE(QFile::rename(odd, twoLines));
-    run.writeList("2024-01-01 10-00-00-000_0", files + QStringList{secret, run.home() + "/Odd"});
-    init(false);
-    controller->ReadOperation();
-    ASSERT_TRUE(waitIdleAndDelivered());
-    expectOnAppliance(files + QStringList{twoLines});
-    EXPECT_FALSE(QFile::exists(run.onAppliance(secret)));
-    EXPECT_EQ(run.progressTexts().last(), "Backup completed");
-    EXPECT_TRUE(std::any_of(run.progress.begin(), run.progress.end(), [](const QVariantMap& p) {
-        return p.value(Protocol::KeyError).toString().contains("root only.txt");
-    }));
-    EXPECT_FALSE(QFile::exists(remainingFiles()));
-}
-
-TEST_F(ControllerRuns, StoppedApplianceIsRetriedOnScheduleAndTheRunCompletesWhenItIsBack) {
-    START_OR_SKIP();
-    const QStringList files = run.makeFiles("Docs", 6);
-    run.writeList("2024-01-01 10-00-00-000_0", files);
-    run.appliance->stop();
-    init(false);
-    controller->ReadOperation();
-    ASSERT_TRUE(
-        waitUntil([&] { return controller->backupManager().scheduledRetryDelays().size() == 5; }, 30000));
-    ASSERT_TRUE(run.appliance->start());
-    ASSERT_TRUE(waitIdleAndDelivered());
-    const auto delays = controller->backupManager().scheduledRetryDelays();
-    ASSERT_GE(delays.size(), 5);
-    EXPECT_EQ(delays.mid(0, 5), (QList<std::chrono::milliseconds>{100ms, 100ms, 100ms, 200ms, 200ms}));
-    expectOnAppliance(files);
-    const QStringList texts = run.progressTexts();
-    EXPECT_EQ(texts.last(), "Backup completed");
-    EXPECT_TRUE(run.progress[1].value(Protocol::KeyError).toString().contains("Connection refused"));
-    const QString trace = run.trace();
-    EXPECT_TRUE(trace.contains("Check wether server Ip changed."));
-    EXPECT_TRUE(trace.contains("RetryEnginOne will start after :0 sec"));
-    EXPECT_GE(trace.count("RetryEnginOne called"), 5);
-}
-
-TEST_F(ControllerRuns, AddressFoundByTheCheckIsUsedByLaterRuns) {
-    START_OR_SKIP();
-    qputenv("ZH_TMUTIL_STATE", (run.svc.root.path() + "/tmutil-state.plist").toUtf8());
-    run.writeUserDetails({{Protocol::Ip, "127.0.0.254"}, {Protocol::TMSharePath, "/mnt/tm"}});
-    const QStringList first = run.makeFiles("First", 2);
-    run.writeList("2024-01-01 10-00-00-000_0", first);
+TEST_F(ControllerRuns, FullApplianceStopsTheRunKillsRsyncAndRemovesTheMarker) {
+    Appliance::Options options;
+    options.tmpfs = true;
+    options.tmpfsBytes = 2 * 1024 * 1024;
+    ZH_SKIP_IF(Appliance::skipReason(options));
+    ASSERT_EQ(run.setUp(options), "");
+    const QString dir = run.svc.home() + "/Big";
+    QDir().mkpath(dir);
+    ASSERT_TRUE(FileTools::writeAtomically(dir + "/blob.bin", QByteArray(8 << 20, 'z'), 0644));
+    run.queueInitialBackup({dir});
     Timings t = BackupRunSupport::shortTimings();
-    t.backupPassInterval = std::chrono::hours(1);
-    DaemonServices s = run.svc.services(t);
-    s.profile.snapshotToolPath = ZH_TMUTIL;
-    controller = std::make_unique<ReadController>(s, nullptr);
-    controller->initReaderController({{"ConsoleUser", run.svc.user.name}});
-    controller->backupManager().setApplianceHostName(run.appliance->address());
+    t.firstRetryDelay = std::chrono::minutes(1); // the back-off after a full appliance
+    init(false, t);
     controller->ReadOperation();
     ASSERT_TRUE(waitIdleAndDelivered());
-    expectOnAppliance(first);
-    EXPECT_EQ(run.userDetails().value(Protocol::Ip).toString(), run.appliance->address());
-    EXPECT_EQ(controller->cachedUserInfo().value(Protocol::Ip).toString(), run.appliance->address());
-    const QString trace = run.trace();
-    EXPECT_TRUE(trace.contains("server Ip changed and update to plist."));
-    EXPECT_TRUE(trace.contains("password = \"********\";"));
-    EXPECT_FALSE(trace.contains(BackupRunSupport::Password));
-
-    // The next run goes straight to the new address: no failure, no retry.
-    const int retriesBefore = trace.count("RetryEnginOne called");
-    run.progress.clear();
-    const QStringList second = run.makeFiles("Second", 2);
-    run.writeList("2024-01-01 10-00-01-000_0", second);
-    controller->ReadOperation();
-    ASSERT_TRUE(waitIdleAndDelivered());
-    expectOnAppliance(second);
-    EXPECT_FALSE(run.progressTexts().contains("Error"));
-    EXPECT_EQ(run.trace().count("RetryEnginOne called"), retriesBefore);
-    // Time Machine was pointed at the new address, through the snapshot tool.
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            QFile state(run.svc.root.path() + "/tmutil-state.plist");
-            return state.open(QIODevice::ReadOnly) &&
-                   state.readAll().contains(run.appliance->address().toUtf8());
-        },
-        10000));
-    qunsetenv("ZH_TMUTIL_STATE");
-}
-
-TEST_F(ControllerRuns, PauseCancelsTheRunRequeuesEveryPathOnceAndResumeSendsThem) {
-    START_OR_SKIP();
-    const QStringList files = run.makeFiles("Docs", 2500);
-    run.writeList("2024-01-01 10-00-00-000_0", files);
-    init(true);
-    ASSERT_TRUE(waitUntil([&] { return run.dataPosts() > 0; }, 60000));
-    run.writeUserDetails({{Protocol::PauseStateKey, "1"}});
-    run.svc.appSide->postNotification(Protocol::PauseState);
-    ASSERT_TRUE(waitFor("Backup canceled", 30000));
-    ASSERT_TRUE(waitIdleAndDelivered());
-    EXPECT_TRUE(controller->isPaused());
+    EXPECT_TRUE(run.progressTexts().contains("Quota exceeded"));
     EXPECT_FALSE(run.progressTexts().contains("Backup completed"));
-    const QStringList remaining = run.readLines(remainingFiles());
-    EXPECT_EQ(remaining.size(), 2500);
-    EXPECT_EQ(QSet<QString>(remaining.begin(), remaining.end()), QSet<QString>(files.begin(), files.end()));
-    EXPECT_TRUE(run.trace().contains("Backup canceld in the middle."));
-    spinFor(400); // paused: the pending list stays
-    EXPECT_TRUE(QFile::exists(remainingFiles()));
-
-    run.writeUserDetails({{Protocol::PauseStateKey, "0"}});
-    run.svc.appSide->postNotification(Protocol::PauseState);
-    ASSERT_TRUE(waitFor("Backup completed", 180000));
-    ASSERT_TRUE(waitIdleAndDelivered());
-    expectOnAppliance(files);
-    EXPECT_FALSE(QFile::exists(remainingFiles()));
-    QFile session(run.svc.logger.sessionLogCurrentWriteFile());
-    ASSERT_TRUE(session.open(QIODevice::ReadOnly));
-    const QByteArray log = session.readAll();
-    EXPECT_TRUE(log.contains("Pause state cancel backup"));
-    EXPECT_TRUE(log.contains("Resume state cancel backup"));
-}
-
-TEST_F(ControllerRuns, WrongPasswordEndsInErrorNeverInSuccess) {
-    START_OR_SKIP();
-    const QStringList files = run.makeFiles("Docs", 3);
-    run.writeUserDetails({{Protocol::Password, "not it"}});
-    run.writeList("2024-01-01 10-00-00-000_0", files);
-    init(false);
-    controller->ReadOperation();
-    ASSERT_TRUE(waitIdleAndDelivered());
-    const QStringList texts = run.progressTexts();
-    EXPECT_FALSE(texts.contains("Backup completed"));
-    ASSERT_EQ(texts.last(), "Error");
-    EXPECT_TRUE(run.progress.last().value(Protocol::KeyError).toString().contains("auth failed"));
-    EXPECT_EQ(run.readLines(remainingFiles()).size(), 3);
-    EXPECT_FALSE(run.trace().contains("Backup Finished sucess full"));
-}
-
-TEST_F(ControllerRuns, PendingListsAreTakenTenAtATimeWhenMoreThanFifteenWait) {
-    START_OR_SKIP();
-    const QStringList files = run.makeFiles("Docs", 16);
-    for (int i = 0; i < 16; ++i)
-        run.writeList(QStringLiteral("2024-01-01 10-00-%1-000_0").arg(i, 2, 10, QLatin1Char('0')),
-                      {files[i]});
-    run.writeList("2024-01-01 10-00-99-000_0.progress", {files[0]});
-    init(false);
-    controller->ReadOperation();
-    EXPECT_EQ(controller->backupManager().fileSetForOperation().size(), 10);
-    ASSERT_TRUE(waitIdleAndDelivered());
-    controller->ReadOperation();
-    EXPECT_EQ(controller->backupManager().fileSetForOperation().size(), 6);
-    ASSERT_TRUE(waitIdleAndDelivered());
-    expectOnAppliance(files);
-    const QStringList left = QDir(run.path(DaemonPath::BackupListsFolder)).entryList(QDir::Files);
-    EXPECT_EQ(left, (QStringList{"2024-01-01 10-00-99-000_0.progress"}));
+    const QString trace = run.trace();
+    EXPECT_TRUE(trace.contains("Backup Stoped in the middle due to Quota Exceded."));
+    EXPECT_TRUE(trace.contains("Initial Backup File removed due to Quota Exceded"));
+    // The paths wait until there is space again.
+    EXPECT_EQ(remaining(), QStringList{dir});
+    EXPECT_TRUE(manager().isBackingOff());
+    EXPECT_FALSE(QFile::exists(run.path(DaemonPath::InitialBackupStartedMarker)));
+    EXPECT_FALSE(QFile::exists(run.path(DaemonPath::BackupPasswordFile)));
+    EXPECT_FALSE(manager().engine()->isRunning());
+    // The private copy is killed; the rsync it ran ends once its pipes are gone.
+    EXPECT_TRUE(waitUntil([&] {
+        return RsyncConventions::strayRsyncProcesses({run.path(DaemonPath::BackupPasswordFile)}).isEmpty();
+    }));
 }

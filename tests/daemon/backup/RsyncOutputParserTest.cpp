@@ -1,127 +1,61 @@
 #include "RsyncOutputParser.h"
+#include "RsyncErrorClassifier.h"
 
 #include <Protocol.h>
 
 #include <gtest/gtest.h>
 
 namespace {
-QString totalFiles(const RsyncOutputParser::Event& e) {
-    return e.progress.value(Protocol::KeyTotalFiles).toString();
-}
-QString totalSize(const RsyncOutputParser::Event& e) {
-    return e.progress.value(Protocol::KeyTotalSize).toString();
-}
-QString sent(int size, const QString& path, const char* tag = "[Full Backup]", const char* pct = "100%") {
-    return QStringLiteral("Sent file %1 bytes %2 %3%4\n")
-        .arg(size)
-        .arg(QLatin1String(pct), QLatin1String(tag), path);
+QStringList shown(const QList<RsyncOutputParser::Event>& events, const QLatin1String& key) {
+    QStringList out;
+    for (const auto& e : events)
+        out << (key == Protocol::KeyUploadingFile ? e.file : e.progress.value(key).toString());
+    return out;
 }
 } // namespace
 
-TEST(ByteFigures, UnitsOf1024WithTwoDecimals) {
-    EXPECT_EQ(RsyncOutputParser::formatBytes(1536), "1.50 KB");
-    EXPECT_EQ(RsyncOutputParser::formatBytes(1024), "1024.00 bytes");
-    EXPECT_EQ(RsyncOutputParser::formatBytes(1025), "1.00 KB");
-    EXPECT_EQ(RsyncOutputParser::formatBytes(3.0 * 1024 * 1024), "3.00 MB");
-    EXPECT_EQ(RsyncOutputParser::formatBytes(0), "0.00 bytes");
+TEST(PrivateRsyncDialect, TaggedLinesGiveFileAndSizeAndTheCountStopsAtNOutOfNOutsideTheInitialBackup) {
+    const QString chunk =
+        QStringLiteral("3 files to consider\nsending incremental file list\n"
+                       "Sent file 1536 bytes 100% [Full Backup]home/a/x y.txt\n"
+                       "Sent file 3145728 bytes 100% [Incremental Backup]home/a/big\n"
+                       "Sent file 99 bytes 99% [Full Backup]home/a/half\nSent 1 [Full Backup]short\n"
+                       "Sent file 4 bytes 100% [Full Backup]a[Full Backup]b\n"
+                       "Sent file 5 bytes 100% [Full Backup]d\n");
+    RsyncOutputParser p;
+    const auto events = p.ParseOutput(chunk, false);
+    EXPECT_EQ(shown(events, Protocol::KeyUploadingFile),
+              (QStringList{"home/a/x y.txt", "home/a/big", "a", "d"}));
+    EXPECT_EQ(shown(events, Protocol::KeyTotalSize),
+              (QStringList{"1.50 KB", "3.00 MB", "4.00 bytes", "5.00 bytes"}));
+    EXPECT_EQ(shown(events, Protocol::KeyTotalFiles),
+              (QStringList{"1 out of 3", "2 out of 3", "3 out of 3", "3 out of 3"}));
+    EXPECT_EQ(events[0].progress.size(), 3);
+    // The initial backup counts without clamping; no files to consider counts as one.
+    RsyncOutputParser initial;
+    EXPECT_EQ(shown(initial.ParseOutput(chunk, true), Protocol::KeyTotalFiles),
+              (QStringList{"1", "2", "3", "4"}));
+    initial.ParseOutput("0 files to consider\n", true);
+    EXPECT_EQ(initial.noOfFiles, 1);
     EXPECT_EQ(RsyncOutputParser::formatBytes(5.0 * 1024 * 1024 * 1024 * 1024 * 2048), "10240.00 TB");
 }
 
-TEST(ByteFigures, LeadingNumbersOfTokens) {
-    EXPECT_EQ(RsyncOutputParser::leadingInt("42abc"), 42);
-    EXPECT_EQ(RsyncOutputParser::leadingInt("abc"), 0);
-    EXPECT_EQ(RsyncOutputParser::leadingInt(" 7 "), 7);
-    EXPECT_DOUBLE_EQ(RsyncOutputParser::leadingDouble("12.5kB"), 12.5);
-    EXPECT_EQ(RsyncOutputParser::tokens(" a\t b  c "), (QStringList{"a", "b", "c"}));
-}
-
-TEST(PrivateRsyncDialect, FilesToConsiderSetsTheCountAndZeroCountsAsOne) {
+TEST(SystemRsyncDialect, EachFileShowsTheTotalBeforeItsOwnBytesAndTheFileCountIsAnnounced) {
     RsyncOutputParser p;
-    EXPECT_TRUE(p.ParseOutput("5 files to consider\n", false).isEmpty());
-    EXPECT_EQ(p.noOfFiles, 5);
-    p.ParseOutput("0 files to consider\n", false);
-    EXPECT_EQ(p.noOfFiles, 1);
-    p.ParseOutput("-3 files to consider\n", false);
-    EXPECT_EQ(p.noOfFiles, 1);
-}
-
-TEST(PrivateRsyncDialect, CountStopsAtNOutOfNOutsideTheInitialBackup) {
-    RsyncOutputParser p;
-    p.ParseOutput("3 files to consider\n", false);
-    QStringList shown;
-    for (int i = 0; i < 4; ++i)
-        for (const auto& e : p.ParseOutput(sent(10, QStringLiteral("home/a/f%1").arg(i)), false))
-            shown << totalFiles(e);
-    EXPECT_EQ(shown, (QStringList{"1 out of 3", "2 out of 3", "3 out of 3", "3 out of 3"}));
-}
-
-TEST(PrivateRsyncDialect, InitialBackupCountsWithoutClamping) {
-    RsyncOutputParser p;
-    p.ParseOutput("3 files to consider\n", true);
-    QStringList shown;
-    for (int i = 0; i < 4; ++i)
-        for (const auto& e : p.ParseOutput(sent(10, QStringLiteral("f%1").arg(i)), true))
-            shown << totalFiles(e);
-    EXPECT_EQ(shown, (QStringList{"1", "2", "3", "4"}));
-}
-
-TEST(PrivateRsyncDialect, TaggedLinesGiveFileAndSizeOthersAreIgnored) {
-    RsyncOutputParser p;
-    p.ParseOutput("2 files to consider\n", false);
-    const QString chunk = QStringLiteral("sending incremental file list\n") + sent(1536, "home/a/x y.txt") +
-                          sent(3 * 1024 * 1024, "home/a/big", "[Incremental Backup]") +
-                          sent(99, "home/a/half", "[Full Backup]", "99%") +
-                          QStringLiteral("Sent 1 [Full Backup]short\n");
-    const auto events = p.ParseOutput(chunk, false);
-    ASSERT_EQ(events.size(), 2);
-    EXPECT_EQ(events[0].file, "home/a/x y.txt");
-    EXPECT_EQ(events[0].progress.value(Protocol::KeyUploadingFile).toString(), "home/a/x y.txt");
-    EXPECT_EQ(totalSize(events[0]), "1.50 KB");
-    EXPECT_EQ(events[1].file, "home/a/big");
-    // The size is the last file's, not a running total.
-    EXPECT_EQ(totalSize(events[1]), "3.00 MB");
-    EXPECT_EQ(events[0].progress.size(), 3);
-}
-
-TEST(PrivateRsyncDialect, FileTextEndsAtASecondTag) {
-    RsyncOutputParser p;
-    const auto events = p.ParseOutput("Sent file 4 bytes 100% [Full Backup]a[Full Backup]b\n", true);
-    ASSERT_EQ(events.size(), 1);
-    EXPECT_EQ(events[0].file, "a");
-}
-
-TEST(SystemRsyncDialect, FirstChunkWithOnlyAFileNameShowsTheStartingTotal) {
-    RsyncOutputParser p;
-    const auto events = p.ParseDefaultRsyncOutput("home/a/doc.txt\n", {"/home/a/doc.txt"});
-    ASSERT_EQ(events.size(), 1);
-    EXPECT_EQ(events[0].file, "home/a/doc.txt");
-    EXPECT_EQ(totalSize(events[0]), "1024.00 bytes");
-    EXPECT_EQ(totalFiles(events[0]), "1");
-}
-
-TEST(SystemRsyncDialect, EachCompletedFileAddsItsOwnBytesOnce) {
-    RsyncOutputParser p;
-    const QString chunk =
-        QStringLiteral("home/a/one\n        2048 100%    1.95MB/s    0:00:00 (xfr#1, to-chk=1/2)\n"
-                       "home/a/two\n       1,000 100%    1.95MB/s    0:00:00 (xfr#2, to-chk=0/2)\n");
-    const auto events = p.ParseDefaultRsyncOutput(chunk, {"/home/a/one", "/home/a/two"});
-    ASSERT_EQ(events.size(), 2);
-    // The size shown with a file is the total before its own bytes.
-    EXPECT_EQ(totalSize(events[0]), "1024.00 bytes");
-    EXPECT_EQ(totalSize(events[1]), RsyncOutputParser::formatBytes(1024 + 2048));
+    const auto events = p.ParseDefaultRsyncOutput(
+        "home/a/one\n        2048 100%    1.95MB/s    0:00:00 (xfr#1, to-chk=1/2)\n"
+        "home/a/two\n       1,000 100%    1.95MB/s    0:00:00 (xfr#2, to-chk=0/2)\n",
+        {"/home/a/one", "/home/a/two"});
+    EXPECT_EQ(shown(events, Protocol::KeyUploadingFile), (QStringList{"home/a/one", "home/a/two"}));
+    EXPECT_EQ(shown(events, Protocol::KeyTotalSize), (QStringList{"1024.00 bytes", "3.00 KB"}));
     EXPECT_DOUBLE_EQ(p.bytesuploaded, 1024 + 2048 + 1000);
     EXPECT_EQ(p.completedfiles, 3);
-}
-
-TEST(SystemRsyncDialect, FileCountAnnouncementAndFolderWithFileInside) {
-    RsyncOutputParser p;
-    auto events = p.ParseDefaultRsyncOutput("building file list ... \r12 files...\r", {});
-    ASSERT_EQ(events.size(), 1);
-    EXPECT_EQ(totalFiles(events[0]), "12");
-    EXPECT_TRUE(events[0].file.isEmpty());
-    EXPECT_EQ(p.completedfiles, 12);
-    events = p.ParseDefaultRsyncOutput("home/a/f\n", {"/home/a", "/home/a/f"});
-    EXPECT_EQ(events.size(), 2); // the folder and the file both prefix the line
+    // A folder and the file inside it both prefix the line.
+    EXPECT_EQ(p.ParseDefaultRsyncOutput("home/a/f\n", {"/home/a", "/home/a/f"}).size(), 2);
+    RsyncOutputParser q;
+    EXPECT_EQ(shown(q.ParseDefaultRsyncOutput("building file list ... \r12 files...\r", {}),
+                    Protocol::KeyTotalFiles),
+              QStringList{"12"});
 }
 
 TEST(LineJoining, LinesCutBetweenChunksAreJoined) {
@@ -131,15 +65,53 @@ TEST(LineJoining, LinesCutBetweenChunksAreJoined) {
     EXPECT_TRUE(j.hasPending());
     EXPECT_EQ(j.flush(), "Sent");
     EXPECT_FALSE(j.hasPending());
-
     // A tagged line split in the middle still counts once, with its full path.
     RsyncOutputParser p;
-    LineJoiner out;
     QList<RsyncOutputParser::Event> events;
-    for (const QString& piece :
-         {QStringLiteral("Sent file 7 bytes 10"), QStringLiteral("0% [Full Backup]home/a/"),
-          QStringLiteral("long name.txt\n")})
-        events << p.ParseOutput(out.take(piece), true);
-    ASSERT_EQ(events.size(), 1);
-    EXPECT_EQ(events[0].file, "home/a/long name.txt");
+    for (const char* piece : {"Sent file 7 bytes 10", "0% [Full Backup]home/a/", "long name.txt\n"})
+        events << p.ParseOutput(j.take(piece), true);
+    EXPECT_EQ(shown(events, Protocol::KeyUploadingFile), QStringList{"home/a/long name.txt"});
+}
+
+TEST(ErrorClassification, PerFileErrorComesFirstAndTheRestOfTheChunkStillCounts) {
+    using C = RsyncErrorClassifier;
+    const QString chunk = "IOERROR: rsync: link_stat \"/home/a/gone\" failed: No such file or directory (2)\n"
+                          "rsync: failed to connect to 10.0.0.1 (10.0.0.1): Connection refused (111)\n";
+    EXPECT_EQ(C::classify(chunk).kind, C::Kind::PerFileError);
+    EXPECT_TRUE(C::classify(chunk).line.startsWith("IOERROR: rsync: link_stat"));
+    EXPECT_EQ(C::classify(C::withoutPerFileLines(chunk)).kind, C::Kind::Network);
+    EXPECT_EQ(C::classify("SFERROR: write failed\n").kind, C::Kind::PerFileError);
+    const QString auth = "@ERROR: auth failed on module backup\nrsync error: error starting client-server "
+                         "protocol (code 5) at main.c(1863) [sender=3.2.7]\n";
+    EXPECT_EQ(C::classify(auth).kind, C::Kind::None);
+    EXPECT_TRUE(C::isRsyncFailure(auth));
+    EXPECT_FALSE(C::isPartialTransfer(auth));
+    EXPECT_TRUE(C::isPartialTransfer("rsync error: some files/attrs were not transferred (code 23)"));
+    EXPECT_FALSE(C::isRsyncFailure("rsync warning: something"));
+    // The address check reads the address between the first parentheses of ping's answer.
+    EXPECT_EQ(C::addressFromPingOutput("PING 127.0.0.5 (127.0.0.5) 56(84) bytes of data."), "127.0.0.5");
+    for (const char* text : {"(192.168.1.20) x", "no parentheses", "a ) b ("})
+        EXPECT_EQ(C::addressFromPingOutput(QString::fromLatin1(text)), "") << text;
+}
+
+TEST(ErrorClassification, OnlyRsyncsOwnMessageFormsCountNotFileNames) {
+    using C = RsyncErrorClassifier;
+    for (const char* text : {"rsync: [Receiver] read error: Operation timed out (60)",
+                             "rsync: failed to connect to x (1.2.3.4): Connection timed out (110)",
+                             "rsync: connection unexpectedly closed (0 bytes received so far) [sender]",
+                             "rsync error: error in socket IO (code 10) at clientserver.c(139)"})
+        EXPECT_EQ(C::classify(QString::fromLatin1(text)).kind, C::Kind::Network) << text;
+    for (const char* text : {"rsync: [receiver] write failed on \"/m/x\": No space left on device (28)",
+                             "rsync: mkstemp \"/m/.x.Ab\" failed: Disk quota exceeded (122)",
+                             "rsync: write failed: Disc quota exceeded (69)",
+                             // A full appliance breaks the connection too: the full disk decides.
+                             "rsync: write failed on \"/m/x\": No space left on device (28)\n"
+                             "rsync: connection unexpectedly closed (9 bytes received so far)"})
+        EXPECT_EQ(C::classify(QString::fromLatin1(text)).kind, C::Kind::Quota) << text;
+    // Names that read like failures, in lines that are about those files.
+    for (const char* text :
+         {"file has vanished: \"/home/a/No space left on device.txt\"",
+          "rsync: link_stat \"/home/a/Connection refused.pdf\" failed: No such file or directory (2)",
+          "sending /home/a/failed to connect.txt", "Connection refused"})
+        EXPECT_EQ(C::classify(QString::fromLatin1(text)).kind, C::Kind::None) << text;
 }

@@ -1,21 +1,10 @@
 // Every end of a backup run, played by a stand-in for the private rsync: the paths come back and are
 // sent once the cause is gone, and a failing appliance is asked again only on the retry schedule.
 #include "BackupRunSupport.h"
-#include "FileTools.h"
-#include "ReadController.h"
-
-#include <Protocol.h>
-
-#include <QFile>
-#include <QSet>
 
 #include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
-
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -24,19 +13,10 @@ const char* const kRefused =
     "echo 'rsync: failed to connect to x (127.0.0.1): Connection refused (111)' >&2\n"
     "echo 'rsync error: error in socket IO (code 10)' >&2; exit 10";
 
-class RunEnds : public ::testing::Test {
+class RunEnds : public BackupRunTest {
   protected:
-    void SetUp() override {
-        const QString reason = run.setUpFakeRsync();
-        if (!reason.isEmpty())
-            GTEST_SKIP() << reason.toStdString();
-    }
-    void init(Timings timings) {
-        controller = std::make_unique<ReadController>(run.svc.services(timings), nullptr);
-        controller->initReaderController({{"ConsoleUser", run.svc.user.name}});
-    }
-    RSyncBackupManager& manager() { return controller->backupManager(); }
-    int count(const QString& text) const { return int(run.progressTexts().count(text)); }
+    QString requirements() override { return needs::tool("dbus-daemon", "dbus-daemon"); }
+    void prepare() override { ASSERT_EQ(run.setUpFakeRsync(), ""); }
     QSet<QString> sent(int from, int to) const { // what rsync calls from..to were given
         QStringList all;
         for (int call = from; call <= to; ++call)
@@ -50,9 +30,6 @@ class RunEnds : public ::testing::Test {
             out[i] = QStringLiteral("/home/nobody/%1/file %2.txt").arg(prefix).arg(i);
         return out;
     }
-
-    BackupRunSupport run;
-    std::unique_ptr<ReadController> controller;
 };
 
 } // namespace
@@ -66,7 +43,7 @@ TEST_F(RunEnds, FailingRunBacksOffIsReportedOnceAndSendsItsPathsOnceTheCauseIsGo
     run.writeList("2024-01-01 10-00-00-000_1", files + QStringList{QString()});
     // The collector's atomic write in progress: hidden, never taken.
     run.writeList(".2024-01-01 10-00-00-000_2.Xa1b2c", {"/home/nobody/half-written"});
-    init(t);
+    init(true, t);
 
     ASSERT_TRUE(waitUntil([&] { return count("Error") == 1 && !manager().mIsRunning(); }, 20000));
     spinFor(800); // within the first step of the schedule no run starts
@@ -78,6 +55,8 @@ TEST_F(RunEnds, FailingRunBacksOffIsReportedOnceAndSendsItsPathsOnceTheCauseIsGo
     EXPECT_EQ(run.rsyncCalls(), 3);
     EXPECT_EQ(count("Error"), 1); // the unchanged failure was told once
     EXPECT_EQ(sent(3, 3), set(files));
+    // rsync ran as the user, with a password file of the user's that only the user may read.
+    EXPECT_EQ(run.fakeFile("who", 3), QStringList{QStringLiteral("%1 %1 600").arg(run.svc.user.uid)});
     EXPECT_TRUE(run.trace().contains("Next backup run not before 1 sec"));
     EXPECT_TRUE(run.trace().contains("Next backup run not before 2 sec"));
     EXPECT_TRUE(
@@ -85,7 +64,7 @@ TEST_F(RunEnds, FailingRunBacksOffIsReportedOnceAndSendsItsPathsOnceTheCauseIsGo
 }
 
 TEST_F(RunEnds, QuotaMissingSetFileAndGiveUpKeepThePathsUntilTheyAreSent) {
-    init(BackupRunSupport::shortTimings());
+    init(true);
     // A full appliance: rsync is stopped in the middle; a vanished file whose name reads like a full
     // disk is only a per-file matter.
     run.step("echo 'IOERROR: file has vanished: \"/home/nobody/No space left on device.txt\"' >&2\n"
@@ -120,7 +99,20 @@ TEST_F(RunEnds, QuotaMissingSetFileAndGiveUpKeepThePathsUntilTheyAreSent) {
     EXPECT_EQ(run.rsyncCalls(), before + 12);
     EXPECT_TRUE(run.trace().contains("10 retrys hapend so not able to continue operation"));
     EXPECT_EQ(sent(before + 12, before + 12), set(late));
-    EXPECT_EQ(count("Error"), 4); // the vanished file, the missing set, refused, the give-up: once each
+
+    // An rsync that cannot be started fails the run; its paths are sent once it is there again.
+    const QString rsync = run.path(DaemonPath::PrivateRsync);
+    ASSERT_TRUE(QFile::rename(rsync, rsync + ".away"));
+    const QStringList lost = paths("Lost", 2);
+    run.writeList("2024-01-01 10-00-03-000_1", lost);
+    ASSERT_TRUE(waitUntil([&] { return count("Error") == 5 && !manager().mIsRunning(); }, 30000));
+    EXPECT_EQ(run.progress.last().value(Protocol::KeyError).toString(),
+              "rsync ended before the backup set was sent.");
+    ASSERT_TRUE(QFile::rename(rsync + ".away", rsync));
+    ASSERT_TRUE(waitUntil([&] { return count("Backup completed") == 4; }, 30000));
+    EXPECT_EQ(sent(run.rsyncCalls(), run.rsyncCalls()), set(lost));
+    // Each told once: the vanished file, the missing set, refused, the give-up, the missing rsync.
+    EXPECT_EQ(count("Error"), 5);
 }
 
 TEST_F(RunEnds, UnwritableSetFileKeepsThePathsInMemoryUntilTheyCanBeWritten) {
@@ -139,11 +131,11 @@ TEST_F(RunEnds, UnwritableSetFileKeepsThePathsInMemoryUntilTheyCanBeWritten) {
         void lift() { ::setrlimit(RLIMIT_FSIZE, &saved); }
         ~FileSizeLimit() { lift(); }
     } full;
-    init(BackupRunSupport::shortTimings());
+    init(true);
     ASSERT_TRUE(waitUntil([&] { return count("Error") == 1 && !manager().mIsRunning(); }, 20000));
     spinFor(300); // the paths cannot be written back either; they wait in memory
     EXPECT_EQ(run.rsyncCalls(), 0);
-    EXPECT_FALSE(QFile::exists(run.path(DaemonPath::BackupListsFolder) + "/remainingFiles"));
+    EXPECT_FALSE(QFile::exists(run.remainingFiles()));
     full.lift();
     ASSERT_TRUE(waitUntil([&] { return count("Backup completed") == 1; }, 20000));
     EXPECT_EQ(sent(1, 1), set(files));
