@@ -11,6 +11,7 @@
 // the idle figures are the daemon's own.
 
 #include "Appliance.h"
+#include "BenchFixture.h"
 #include "BenchTable.h"
 #include "DaemonRestarter.h"
 #include "EventLoopWait.h"
@@ -65,17 +66,11 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int idleSeconds = argc > 1 ? std::max(1, atoi(argv[1])) : 60;
     const int changes = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
-    const QString reason = Appliance::skipReason();
-    if (!reason.isEmpty()) {
-        std::printf("skipped: %s\n", qPrintable(reason));
+    const std::optional<FixtureUser> fixtureUser = benchFixtureUser();
+    if (!fixtureUser)
         return 0;
-    }
+    const FixtureUser& user = *fixtureUser;
     QString error;
-    const FixtureUser user = FixtureUser::get(&error);
-    if (user.name.isEmpty()) {
-        std::printf("skipped: no fixture user: %s\n", qPrintable(error));
-        return 0;
-    }
     // A password made for this run; it stays on this machine.
     const QString account = QStringLiteral("bench");
     const QString password = QString::number(QDateTime::currentMSecsSinceEpoch(), 36) + QStringLiteral("-pw");

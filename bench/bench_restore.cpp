@@ -11,6 +11,7 @@
 // 1 GB in 10,000 files (10 folders) and lists 100,000 entries. --private restores with the private
 // rsync copy instead of the system rsync. Needs root, like the fixture.
 #include "Appliance.h"
+#include "BenchFixture.h"
 #include "BenchTable.h"
 #include "FilePathsController.h"
 #include "FileTools.h"
@@ -95,17 +96,11 @@ int main(int argc, char** argv) {
     const int entries = full ? 100000 : 2000;
     const int rounds = full ? 2 : 1;
 
-    const QString reason = Appliance::skipReason();
-    if (!reason.isEmpty()) {
-        std::printf("skipped: %s\n", qPrintable(reason));
+    const std::optional<FixtureUser> fixtureUser = benchFixtureUser();
+    if (!fixtureUser)
         return 0;
-    }
+    const FixtureUser& user = *fixtureUser;
     QString error;
-    const FixtureUser user = FixtureUser::get(&error);
-    if (user.name.isEmpty()) {
-        std::printf("skipped: no fixture user: %s\n", qPrintable(error));
-        return 0;
-    }
     Appliance appliance;
     appliance.addUser(Account, Password);
     if (!appliance.start(&error)) {
