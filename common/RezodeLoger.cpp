@@ -65,11 +65,6 @@ void RezodeLoger::setSessionLogWritePath(const QString& folder, const QString& o
     mSessionLogCurrentWriteFile = sessionLogFileName(folder, now());
 }
 
-QString RezodeLoger::logWritePath() const {
-    QMutexLocker logger(&mLoggerLock);
-    return mLogWritePath;
-}
-
 QString RezodeLoger::sessionLogWritePath() const {
     QMutexLocker logger(&mLoggerLock);
     return mSessionLogWritePath;

@@ -40,7 +40,6 @@ class RezodeLoger {
     void logSessionTrace(const QString& message, bool flush);
     void logSessionTraceWithoutTimeStamp(const QString& message, bool flush);
 
-    QString logWritePath() const;
     QString sessionLogWritePath() const;
     QString sessionLogCurrentWriteFile() const;
 

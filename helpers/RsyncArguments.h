@@ -41,7 +41,6 @@ class RsyncArguments {
     bool listUsesNul() const { return mFrom0; }
     // Local sources of an upload without a file list.
     std::size_t sourceCount() const { return mOperands.empty() ? 0 : mOperands.size() - 1; }
-    const std::vector<std::string>& operands() const { return mOperands; }
 
   private:
     Mode mMode = Mode::Other;

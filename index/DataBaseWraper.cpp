@@ -452,20 +452,6 @@ bool DataBaseWraper::compactIfWorthIt(SQLiteDatabase& master) {
     return master.executeUpdate(QStringLiteral("VACUUM"));
 }
 
-bool DataBaseWraper::vacuum(const QVariant&, const QString& masterDBPath, const QString& mainDBName,
-                            QString* error) {
-    closeDatabase();
-    mDbPath = masterPath(masterDBPath, mainDBName);
-    mDatabase = std::make_unique<SQLiteDatabase>(mDbPath);
-    if (!mDatabase->open())
-        return fail(error);
-    const bool done = mDatabase->executeUpdate(QStringLiteral("VACUUM"));
-    if (!done)
-        fail(error);
-    closeDatabase();
-    return done;
-}
-
 void DataBaseWraper::removeDataBaseAtPath(const QString& path) {
     closeDatabase();
     ::unlink(QFile::encodeName(path).constData());

@@ -71,10 +71,6 @@ class DataBaseWraper {
     static constexpr int MergeLockWaitMilliseconds = 10000;
     static constexpr qint64 CompactionMinimumFreeBytes = 4 * 1024 * 1024;
 
-    // Compacts folder/<mainDBName>.zx; no connection is open afterwards. The first value is unused.
-    bool vacuum(const QVariant& unused, const QString& masterDBPath, const QString& mainDBName,
-                QString* error = nullptr);
-
     // Closes the connection and deletes the file.
     void removeDataBaseAtPath(const QString& path);
 

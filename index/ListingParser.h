@@ -29,7 +29,6 @@ class ListingParser {
     QList<QByteArray> feed(QByteArrayView chunk);
     // The unfinished last line, if any; the parser is empty afterwards.
     std::optional<QByteArray> finish();
-    bool hasPartialLine() const { return !mPending.isEmpty(); }
 
     // Reads one line. Lines of 10 characters or fewer, and lines without a size (digits and
     // separators), a yyyy/MM/dd date, an HH:mm:ss time and a name, give nothing. The name is kept

@@ -38,12 +38,9 @@ class RezodeListAndUpdateToDBController : public QObject {
     void setLaunchPath(const QString& path) { mLaunchPath = path; }
     void setArguments(const QStringList& list) { mArguments = list; }
 
-    QString getUserName() const { return mUserName; }
     QString getServerIp() const { return mServerIp; }
-    QString getDbPath() const { return mDbPath; }
     bool isBuiltinRsync() const { return mIsBuiltinRsync; }
     QString getLaunchPath() const { return mLaunchPath; }
-    QStringList getArguments() const { return mArguments; }
 
     // The first-level command, as the backup controller sets it before initialListing().
     static RsyncConventions::Command firstLevelCommand(bool builtinRsync, const QString& privateRsync,
@@ -69,7 +66,6 @@ class RezodeListAndUpdateToDBController : public QObject {
     static constexpr qsizetype IntakeHighRecords = 20000;
     qsizetype pendingLines() const { return mPendingLines.size(); }
 
-    QStringList listingFolderList() const { return mListingFolderList; }
     qint64 processId() const { return mProcessId; }
     DBManager& dbManager() { return mDbMangerObject; }
 

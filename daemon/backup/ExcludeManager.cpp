@@ -89,12 +89,6 @@ ExcludeManager::~ExcludeManager() {
         mServices.notifications->removeObserver(this);
 }
 
-ExcludeManager& ExcludeManager::sharedController(const DaemonServices& services,
-                                                 BackupfileController* collector) {
-    static ExcludeManager* shared = new ExcludeManager(services, collector);
-    return *shared;
-}
-
 int ExcludeManager::builtInRuleFor(const QString& path) {
     const QStringView name = QStringView(path).mid(path.lastIndexOf(u'/') + 1);
     int number = 0;

@@ -21,8 +21,6 @@ class ExcludeManager : public QObject {
     ExcludeManager(DaemonServices services, BackupfileController* collector);
     ~ExcludeManager() override;
 
-    static ExcludeManager& sharedController(const DaemonServices& services, BackupfileController* collector);
-
     void setConsoleUserName(const QString& name);
     void addTimeMachineDestinationToExcludeList(const QString& path);
 

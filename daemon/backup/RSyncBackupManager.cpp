@@ -158,11 +158,6 @@ bool RSyncBackupManager::isIntialBackuprunning() const {
                mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::InitialBackupStartedMarker));
 }
 
-RsyncOutputParser RSyncBackupManager::progressCounters() const {
-    QMutexLocker lock(&mParseLock);
-    return mParser;
-}
-
 void RSyncBackupManager::startBackup() {
     {
         QMutexLocker lock(&mParseLock);
@@ -778,7 +773,6 @@ void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine)
     end.partialText = RsyncErrorClassifier::isPartialTransfer(mSetErrors);
     end.lastSet = mBackupsetCountOnTheFly + 1 >= mBackupsetFileCount;
     const Outcome outcome = BackupRunDecision::decide(end);
-    mLastOutcome = outcome;
 
     switch (outcome) {
     case Outcome::Retry: {

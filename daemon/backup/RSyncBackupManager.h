@@ -66,19 +66,15 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     // Set-up, in this order.
     void initializeApplicationSupportPaths(const QString& consoleUser, const QString& applianceUser);
     void setMDestinationPath(const QString& path) { mDestinationPath = path; }
-    QString getMDestinationPath() const { return mDestinationPath; }
     void setDelegate(RSyncBackupManagerDelegate* d) { mDelegate = d; }
     void setIsBuiltinRsync(bool builtin) { mIsBuiltinRsync = builtin; }
-    bool IsBuiltinRsync() const { return mIsBuiltinRsync; }
-    // The name the address check resolves with ping, and the folder of its scratch file.
+    // The name the address check resolves with ping.
     void setApplianceHostName(const QString& name) { mApplianceHostName = name; }
-    void setScratchFolder(const QString& folder) { mScratchFolder = folder; }
 
     // Per run.
     void setFileSetForOperation(const QStringList& paths);
     QStringList fileSetForOperation() const { return mFileSetForOperation; }
     void setMUserDetails(const QVariantMap& details) { mUserDetails = details; }
-    QVariantMap getMUserDetails() const { return mUserDetails; }
     void setMBackupExecutorPath(const QString& path) { mBackupExecutorPath = path; }
     void startBackup();
     void StopOnGoingBackup();
@@ -122,14 +118,9 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     DBManager& dbManager() { return mDbManagerObj; }
     const FilePathsController& paths() const { return *mAppSupportFilePathsObjct; }
     int backupsetFileCount() const { return mBackupsetFileCount; }
-    int backupsetCountOnTheFly() const { return mBackupsetCountOnTheFly; }
-    int retryCount() const { return mRetryCountEngine1; }
-    BackupRunDecision::Outcome lastOutcome() const { return mLastOutcome; }
     // The delays scheduled for retries in the current run, in order.
     QList<std::chrono::milliseconds> scheduledRetryDelays() const { return mScheduledRetryDelays; }
-    QString sourceAPath() const { return mSourceA; }
     QString setFilePath(int number) const;
-    RsyncOutputParser progressCounters() const;
     // Blocks until the output queued for parsing so far has been parsed.
     void waitForParsing();
 
@@ -199,7 +190,6 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     QString mLastReportedFailure;
     int mFailedRunsInRow = 0;
     QDeadlineTimer mNextRunAllowed;
-    BackupRunDecision::Outcome mLastOutcome = BackupRunDecision::Outcome::Finished;
     // The console user's account rsync runs as (root daemon only).
     std::optional<UserFileAccess::Account> mAccount;
     int mSetFileErrors = 0;

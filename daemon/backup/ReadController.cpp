@@ -39,13 +39,6 @@ ReadController::~ReadController() {
         mRSyncBackupManager->setDelegate(nullptr);
 }
 
-ReadController& ReadController::sharedController(const DaemonServices& services,
-                                                 const ExcludeManager* excludes,
-                                                 RezodeListAndUpdateToDBController* lister) {
-    static ReadController* shared = new ReadController(services, excludes, lister);
-    return *shared;
-}
-
 QVariantMap ReadController::cachedUserInfo() const {
     QMutexLocker lock(&mLock);
     return mUserInfoDic;

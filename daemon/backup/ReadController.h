@@ -36,10 +36,6 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
                    RezodeListAndUpdateToDBController* lister = nullptr, QObject* parent = nullptr);
     ~ReadController() override;
 
-    // The daemon's shared instance (created on the first call with the collaborators given then).
-    static ReadController& sharedController(const DaemonServices& services, const ExcludeManager* excludes,
-                                            RezodeListAndUpdateToDBController* lister = nullptr);
-
     // Set-up for {"ConsoleUser": name}: backup manager, rsync choice, pause state, the pass and listing
     // timers, the "LogIn" and "PauseState" observers. Timers run on the calling thread.
     void initReaderController(const QVariantMap& details);

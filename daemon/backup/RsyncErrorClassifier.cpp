@@ -106,11 +106,6 @@ bool RsyncErrorClassifier::isPartialTransfer(const QString& text) {
     });
 }
 
-bool RsyncErrorClassifier::hasTransferSummary(const QString& output) {
-    return anyLine(output,
-                   [](const QString& line) { return line.startsWith(QLatin1String("total size is ")); });
-}
-
 QString RsyncErrorClassifier::addressFromPingOutput(const QString& text) {
     const qsizetype open = text.indexOf(u'(');
     const qsizetype close = text.indexOf(u')');

@@ -30,8 +30,6 @@ class RsyncErrorClassifier {
     static bool isRsyncFailure(const QString& text);
     // The complaint of a run that sent what it could and names the files it could not (codes 23, 24).
     static bool isPartialTransfer(const QString& text);
-    // The closing summary rsync prints with -v once the whole list has been gone through.
-    static bool hasTransferSummary(const QString& output);
 
     // The errno text at the end of one of rsync's lines ("No space left on device"), or "".
     static QString errnoText(const QString& line);

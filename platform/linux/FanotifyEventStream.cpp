@@ -196,13 +196,6 @@ void FanotifyEventStream::closeDescriptor() {
     mFolders.clear();
 }
 
-QStringList FanotifyEventStream::markedFileSystems() const {
-    QStringList points;
-    for (const FileSystem& fs : mFileSystems)
-        points << QFile::decodeName(fs.mountPoint);
-    return points;
-}
-
 QList<QByteArray> FanotifyEventStream::unmarkedFolders(const QByteArray& folder) const {
     QFile file(mMountInfoPath);
     if (!file.open(QIODevice::ReadOnly))

@@ -29,8 +29,6 @@ class FanotifyEventStream : public DescriptorEventStream {
     ~FanotifyEventStream() override;
 
     QString backendName() const override { return QStringLiteral("fanotify"); }
-    // Mount points of the file systems that carry a mark while the stream is open.
-    QStringList markedFileSystems() const;
     // The folders at or below `folder` that no mark covers: mounts there that refused the mark or are
     // not worth one (network, tmpfs, FUSE), each as the deeper of the mount point and `folder`. Read
     // from the mount list of the moment; empty when everything there is marked.

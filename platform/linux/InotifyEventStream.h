@@ -21,8 +21,6 @@ class InotifyEventStream : public DescriptorEventStream {
     QString backendName() const override { return QStringLiteral("inotify"); }
     // The folder watched with everything below it.
     QString folder() const;
-    // Folders under watch; only meaningful while the stream's thread is not touching them.
-    qsizetype watchCount() const { return mWatches.size(); }
 
   protected:
     int openDescriptor(QString& error) override;
