@@ -1,113 +1,225 @@
-// The application and the daemon together: log in through the window, choose the local backup, the
-// daemon (its test host, as a process of its own) backs up the documents, and the tray icon animates
-// and comes to rest at "Backup completed".
+// The application and the daemon together: log in through the window against the appliance (a wrong
+// password, then the right one), choose the local backup in the status window, and the daemon (its
+// test host, as a process of its own) backs up the documents while the window's figures move and the
+// tray icon animates; a folder added in the exclusion editor stays home until it is taken off the
+// list; Time Machine chosen, the daemon's set-up reaches the panel; the restore browser finds and
+// restores what was backed up.
 
 #include "AppTestHost.h"
-#include "Appliance.h"
-#include "ChildProcess.h"
-#include "EventLoopWait.h"
-#include "FileTools.h"
+#include "AppTestSupport.h"
+#include "CustomTableView.h"
 #include "LoginController.h"
-#include "Protocol.h"
+#include "PropertyList.h"
 #include "QtPrinters.h"
+#include "RestoreViewController.h"
+#include "SearchController.h"
 #include "UtilityClass.h"
 #include "ui_LoginController.h"
+#include "ui_RestoreViewController.h"
+#include "ui_SearchController.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
+#include <QSet>
+#include <QSignalSpy>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
-TEST(AppEndToEndTest, LogInThroughTheWindowAndWatchTheBackupToItsEnd) {
-    const QString reason = Appliance::skipReason();
-    if (!reason.isEmpty())
-        GTEST_SKIP() << reason.toStdString();
+TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
+    ZH_SKIP_IF(Appliance::skipReason());
     Appliance appliance;
-    const QString password = QStringLiteral("s3cret 'pw'");
-    appliance.addUser(QStringLiteral("ann"), password);
-    appliance.putFile(QStringLiteral("ann/.keep"), "");
-    ASSERT_TRUE(appliance.start());
-    AppTestHost host;
-    const QString why = host.setUp();
-    if (!why.isEmpty())
-        GTEST_SKIP() << why.toStdString();
+    const QString password = QStringLiteral("p4ss 'word' \"$(x)\"");
+    ASSERT_TRUE(startWithAccount(appliance, QStringLiteral("ann"), password));
+    AppTestHost::Options options;
+    options.windows = windowsWithTool(QStringLiteral(ZH_TMUTIL));
+    AppTestHost host(options);
+    ZH_SKIP_IF(host.setUp());
+    const ToolState toolState(host.root.path());
     host.linkPrivateRsync(QStringLiteral(ZH_PRIVATE_RSYNC));
-    qputenv("ZH_TMUTIL_STATE", (host.root.path() + QStringLiteral("/tmutil-state.plist")).toUtf8());
-    QDir().mkpath(host.root.path() + QStringLiteral("/etc"));
-
     QStringList documents;
-    for (int i = 0; i < 12; ++i) {
-        const QString path = host.home + QStringLiteral("/Documents/Report %1 $(x).txt").arg(i);
-        FileTools::makePath(QFileInfo(path).path());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(40000, 'r'));
-        documents << path;
+    for (const char* name : {"Zq 100%_sure.txt", "Zq it's mine.txt", "Zq other.txt"})
+        writeFile(documents.emplaceBack(host.home + "/Documents/" + name), name);
+    for (int i = 0; i < 40; ++i) {
+        documents << host.home + QStringLiteral("/Documents/Part %1/Report '%2' $(x).txt").arg(i / 8).arg(i);
+        writeFile(documents.last(), QByteArray(30000 + i, 'r'));
     }
-    QFile(host.root.profile().systemSupportFolder + u'/' + Protocol::InstalMarker).open(QIODevice::WriteOnly);
-
-    const QString hostLog = host.root.path() + QStringLiteral("/host.log");
-    // The test plays the service supervisor: the daemon ends on every restart trigger (the log-in of a
-    // new user posts "Reinitialize") and is started again.
+    const QString keep = host.home + QStringLiteral("/Keep"),
+                  secret = host.home + QStringLiteral("/Private Stuff");
+    writeFile(keep + QStringLiteral("/a.txt"), "a");
+    writeFile(secret + QStringLiteral("/p.txt"), "p");
+    const auto onAppliance = [&](const QString& local) {
+        return QFile::exists(appliance.modulePath() + QStringLiteral("/ann/") + UtilityClass::machineName() +
+                             local);
+    };
+    // The daemon's test host, started again after every exit as the service supervisor does.
+    const QString system = host.root.profile().systemSupportFolder, hostLog = host.root.path() + "/host.log";
+    writeFile(system + u'/' + Protocol::InstalMarker, {});
+    QDir().mkpath(host.root.path() + QStringLiteral("/etc")); // the rsync password files
     pid_t daemon = -1;
-    int starts = 0;
     const auto supervise = [&] {
-        int status = 0;
-        if (daemon > 0 && waitpid(daemon, &status, WNOHANG) != daemon)
-            return;
-        daemon = ChildProcess::spawn(
-            {QStringLiteral(ZH_DAEMON_HOST), host.root.path(), host.user.name, host.bus.address()}, hostLog,
-            hostLog);
-        ++starts;
+        if (int status = 0; daemon < 0 || ::waitpid(daemon, &status, WNOHANG) == daemon)
+            daemon = ChildProcess::spawn(
+                {ZH_DAEMON_HOST, host.root.path(), host.user.name, host.bus.address()}, hostLog, hostLog);
     };
     supervise();
-    ASSERT_GT(daemon, 0);
+    const auto stop = qScopeGuard([&] { ChildProcess::terminate(daemon); });
     const auto log = [&] {
-        QFile f(hostLog),
-            trace(host.root.profile().systemSupportFolder + QStringLiteral("/LogsFolder/DaemonTrace.txt"));
-        f.open(QIODevice::ReadOnly);
-        trace.open(QIODevice::ReadOnly);
-        return (f.readAll() + "\n--- daemon trace\n" + trace.readAll().right(6000) +
-                "\n--- application trace\n" + host.trace().toUtf8())
+        return (readTrace(hostLog).right(4000) +
+                readTrace(system + "/LogsFolder/DaemonTrace.txt").right(6000))
             .toStdString();
+    };
+    const auto until = [&](const std::function<bool()>& condition, int ms) {
+        return waitUntil([&] { return supervise(), condition(); }, ms);
     };
 
     host.launch();
     AppDelegate& app = host.app();
     QList<bool> animation;
     QObject::connect(&app, &AppDelegate::animatingChanged, [&](bool on) { animation << on; });
-    Ui::LoginController& ui = app.loginController()->ui();
+    LoginController* login = app.loginController();
+    Ui::LoginController& ui = login->ui();
+
+    // A wrong password: the error label, the fields usable again, no record.
     QTest::keyClicks(ui.pIp, appliance.address());
     QTest::keyClicks(ui.pUsername, QStringLiteral("ann"));
-    QTest::keyClicks(ui.pwd, password);
+    QTest::keyClicks(ui.pwd, QStringLiteral("wrong"));
     QTest::keyClick(ui.pwd, Qt::Key_Return);
-    ASSERT_TRUE(waitUntil([&] { return app.isLoggedIn(); }, 60000)) << host.trace().toStdString();
+    EXPECT_FALSE(ui.pwd->isEnabled());
+    ASSERT_TRUE(until([&] { return !login->isAuthenticating(); }, 60000));
+    EXPECT_FALSE(ui.error->isHidden());
+    EXPECT_TRUE(ui.pwd->isEnabled() && ui.pUsername->isEnabled() && ui.pIp->isEnabled());
+    EXPECT_FALSE(QFile::exists(host.userDetailsPath()));
+    EXPECT_TRUE(host.trace().contains(QStringLiteral("Error in authentication:")));
+    // The right one: exactly six keys, owner-only; the details remembered; the window gone; the password
+    // in no trace. Another user than at the last quit: "Reinitialize" (the daemon starts again).
+    ui.pwd->setText(password);
+    ui.remembermeBtn->setChecked(true);
+    QTest::mouseClick(ui.LoginBtn, Qt::LeftButton);
+    ASSERT_TRUE(until([&] { return app.isLoggedIn(); }, 60000)) << host.trace().toStdString();
+    const QVariantMap record = PropertyList::readDictionary(host.userDetailsPath());
+    EXPECT_EQ(record, (QVariantMap{{"username", "ann"},
+                                   {"password", password},
+                                   {"login", "1"},
+                                   {"PauseState", "0"},
+                                   {"ip", appliance.address()},
+                                   {"remembermeState", "1"}}));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(host.userDetailsPath()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(PropertyList::readDictionary(host.supportFile(Protocol::RememberDetailsFile)), record);
+    EXPECT_EQ(readTrace(host.supportFile(Protocol::ApplicationPasswordFile)), password);
+    EXPECT_TRUE(login->isHidden());
+    ASSERT_TRUE(until([&] { return host.posted() == QStringList{"Reinitialize"}; }, 10000));
+    // The application runs as the user: the daemon reads its files with the user's rights.
     host.handOverToUser();
-    // The status window's choice of the local backup.
-    app.loginForBackupType(1);
+    auto* window = static_cast<StatusController*>(app.statusWindow());
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->height(), 385);
 
-    const auto onAppliance = [&](const QString& local) {
-        return appliance.modulePath() + QStringLiteral("/ann/") + UtilityClass::machineName() + local;
-    };
-    ASSERT_TRUE(waitUntil(
+    // Local backup chosen in the window; the figures move during the initial backup. They are read right
+    // after the controller has handed each "Progress" to the window.
+    QSet<QString> sizes;
+    QObject reader;
+    app.notifications()->addObserver(&reader, Protocol::Progress, [&](const QString&, const QVariantMap&) {
+        sizes << text(window, "sizeuploaded");
+    });
+    outlet<QPushButton>(window, "startLocalBackup")->click();
+    EXPECT_EQ(window->height(), 499);
+    ASSERT_TRUE(until(
         [&] {
-            supervise();
-            return app.statusItem()->toolTip() == QString(Protocol::ProgressBackupCompleted) &&
-                   !app.isAnimating();
+            return text(window, "titleMsg") == QStringLiteral("Success!") && onAppliance(secret + "/p.txt");
+        },
+        180000))
+        << log();
+    for (const QString& d : documents)
+        EXPECT_TRUE(onAppliance(d)) << d.toStdString();
+    sizes.remove(QString());
+    EXPECT_GE(sizes.size(), 2);
+    EXPECT_EQ(text(window, "displayMsg"),
+              QStringLiteral("You have successfully backed up all your files / folders."));
+    EXPECT_TRUE(text(window, "lastBackup").startsWith(QStringLiteral("Last backup completed")));
+    EXPECT_TRUE(until([&] { return !app.isAnimating(); }, 20000));
+    EXPECT_EQ(app.statusItem()->toolTip(), QString(Protocol::ProgressBackupCompleted));
+    EXPECT_EQ(animation.value(0), true) << "the icon never moved";
+    EXPECT_FALSE(host.trace().contains(password));
+
+    // A folder added in the exclusion editor: a new file in it stays home, one beside it travels.
+    ExcludeController editor(host.root.profile(), app.notifications(), host.user.name);
+    editor.setDetails();
+    editor.show();
+    chooseInPanel(editor, secret);
+    ASSERT_TRUE(editor.excludeList().contains(secret));
+    spinFor(2000); // the daemon reads the list again on the notification
+    writeFile(secret + QStringLiteral("/secret.txt"), "s");
+    writeFile(keep + QStringLiteral("/b.txt"), "b");
+    ASSERT_TRUE(until([&] { return onAppliance(keep + QStringLiteral("/b.txt")); }, 60000)) << log();
+    spinFor(2000);
+    EXPECT_FALSE(onAppliance(secret + QStringLiteral("/secret.txt")));
+    // Taken off the list, the folder is backed up with what arrived meanwhile.
+    editor.excludeTable()->selectRow(int(editor.excludeList().indexOf(secret)));
+    editor.DeleteExclude();
+    EXPECT_TRUE(until([&] { return onAppliance(secret + QStringLiteral("/secret.txt")); }, 60000)) << log();
+
+    // Time Machine chosen: the daemon's automatic set-up reaches the panel, the window reads the details.
+    outlet<QPushButton>(window, "configureTimeMachine")->click();
+    const auto details = [&] { return PropertyList::readDictionary(host.userDetailsPath()); };
+    EXPECT_EQ(details().value(Protocol::TimeMachineBackup), QStringLiteral("1"));
+    auto* panel = static_cast<TimeMachine*>(app.timeMachineWindow());
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(until([&] { return shown(panel, "mStatus") && window->TMDetailsVisible(); }, 60000)) << log();
+    EXPECT_EQ(text(window, "TMName"), QStringLiteral("ann"));
+    EXPECT_EQ(text(window, "TMMountPoint"), QStringLiteral("/Volumes/ann"));
+    EXPECT_EQ(text(window, "TimeMachineTitle"), QStringLiteral("Time Machine Backup is Configured!"));
+    EXPECT_EQ(window->height(), 615);
+    // The daemon records the share after its answer.
+    EXPECT_TRUE(until(
+        [&] { return details().value(Protocol::TMSharePath).toString() == QStringLiteral("ann"); }, 30000));
+    // The restore browser's search over the index the daemon keeps: an apostrophe, "%" and "_" find the
+    // names holding them; the ticked hits are restored byte for byte. Its rsync runs as the test's
+    // account, which must own the password file it writes (a new file takes the folder's owner).
+    const QString support = QFileInfo(host.userDetailsPath()).path();
+    ASSERT_EQ(::chown(QFile::encodeName(support).constData(), ::geteuid(), ::getegid()), 0);
+    ASSERT_TRUE(until(
+        [&] {
+            const auto hits =
+                SearchController::searchIndex(host.supportFile("ann"), "ann", QStringLiteral("Zq "));
+            return hits && hits->size() == 3;
         },
         120000))
         << log();
-    for (const QString& d : documents)
-        EXPECT_TRUE(QFile::exists(onAppliance(d))) << d.toStdString();
-    EXPECT_EQ(animation.value(0), true) << "the icon never moved";
-    EXPECT_EQ(animation.last(), false);
-    EXPECT_EQ(app.statusTitle(), QStringLiteral("Success!"));
-    EXPECT_FALSE(host.trace().contains(password));
-
-    EXPECT_EQ(starts, 2); // the first run, and the one after "Reinitialize"
-    ChildProcess::terminate(daemon);
-    qunsetenv("ZH_TMUTIL_STATE");
+    RestoreViewController browser(host.root.profile(), host.user.name, &app.logger(), nullptr);
+    browser.show();
+    QSignalSpy searched(&browser, &RestoreViewController::searchFinished);
+    const auto search = [&](const QString& what) {
+        searched.clear();
+        browser.ui()->search->setText(what);
+        emit browser.ui()->search->returnPressed();
+        EXPECT_TRUE(waitUntil([&] { return !searched.isEmpty(); }, 60000));
+        return browser.searchController() ? browser.searchController()->countText() : QStringLiteral("none");
+    };
+    EXPECT_EQ(search(QStringLiteral("it's")), QStringLiteral("1 items found"));
+    EXPECT_EQ(search(QStringLiteral("100%_")), QStringLiteral("1 items found"));
+    EXPECT_EQ(search(QStringLiteral("zzz-nothing")), QStringLiteral("No items found"));
+    ASSERT_EQ(search(QStringLiteral("zq ")), QStringLiteral("3 items found"));
+    QTableWidget* hits = browser.searchController()->ui()->pSearchTable;
+    for (int row = 0; row < hits->rowCount(); ++row)
+        hits->item(row, 0)->setCheckState(hits->item(row, 1)->text().endsWith("other.txt") ? Qt::Unchecked
+                                                                                           : Qt::Checked);
+    const QString found = host.root.path() + QStringLiteral("/found");
+    QDir().mkpath(found);
+    browser.setDownloadLocation(found);
+    QSignalSpy restored(&browser, &RestoreViewController::restoreFinished);
+    browser.Restore();
+    ASSERT_TRUE(waitUntil([&] { return !restored.isEmpty(); }, 60000));
+    EXPECT_EQ(restored.first().first().toStringList(), QStringList()) << host.trace().toStdString();
+    EXPECT_EQ(QDir(found).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{"Zq 100%_sure.txt", "Zq it's mine.txt"}));
+    for (int i : {0, 1})
+        EXPECT_EQ(readTrace(found + u'/' + QFileInfo(documents[i]).fileName()), readTrace(documents[i]));
+    // Back, then a new search starts with nothing ticked.
+    browser.searchController()->Back();
+    search(QStringLiteral("zq "));
+    EXPECT_TRUE(browser.searchController()->getSearchList().isEmpty());
 }

@@ -1,0 +1,5 @@
+# Tests of the restore browser: the check-box tree, and listings, snapshots and restore downloads against
+# the appliance fixture (the search runs end to end in app_core_tests). Widgets run offscreen.
+zh_add_app_test(restore_tests ${CMAKE_CURRENT_LIST_DIR}/ZHTreeViewControllerTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RestoreBrowserTest.cpp)
+zh_add_screenshots(restore ${CMAKE_CURRENT_LIST_DIR}/RestoreScreenshots.cpp)
