@@ -10,7 +10,11 @@ namespace {
 
 // Where an entry lives: below one of the two support folders (an empty name is the folder itself),
 // or at a location the profile names outright.
-enum class Base { System, User, BackupPasswordFile, ListingPasswordFile, PrivateRsync };
+enum class Base { System, User, SystemPerUser, BackupPasswordFile, ListingPasswordFile, PrivateRsync };
+
+// The daemon's own record of the watches it runs (one file per console user); the application never
+// reads it.
+constexpr QLatin1String WatchMarkersFolder("WatchMarkers");
 
 struct Entry {
     Base base;
@@ -40,6 +44,7 @@ constexpr Entry kDaemonTable[] = {
     {Base::ListingPasswordFile, {}},
     {Base::User, RsyncVersionFile},
     {Base::User, TimeMachineExcludeFile},
+    {Base::SystemPerUser, WatchMarkersFolder},
 };
 
 // Indexed by AppPath.
@@ -60,7 +65,7 @@ constexpr Entry kApplicationTable[] = {
     {Base::User, RsyncVersionFile},
 };
 
-static_assert(std::size(kDaemonTable) == DaemonPath::TimeMachineExclude + 1);
+static_assert(std::size(kDaemonTable) == DaemonPath::WatchMarker + 1);
 static_assert(std::size(kApplicationTable) == AppPath::RsyncVersion + 1);
 
 QString below(const QString& folder, QLatin1String name) {
@@ -95,6 +100,14 @@ QString FilePathsController::pathForApplicationFile(int index) const {
         return below(mProfile.systemSupportFolder, entry.name);
     case Base::User:
         return below(mProfile.userSupportFolder(m_ConsoleUserName()), entry.name);
+    case Base::SystemPerUser: {
+        const QString user = m_ConsoleUserName();
+        if (user.isEmpty() || user == QLatin1String(".") || user == QLatin1String("..") ||
+            user.contains(u'/'))
+            return QString(QLatin1String(""));
+        const QString folder = below(mProfile.systemSupportFolder, entry.name);
+        return folder.isEmpty() ? folder : folder + u'/' + user;
+    }
     case Base::BackupPasswordFile:
         return mProfile.backupPasswordFile;
     case Base::ListingPasswordFile:

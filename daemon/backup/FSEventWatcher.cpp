@@ -1,11 +1,18 @@
 #include "FSEventWatcher.h"
 
 #include "BackupfileController.h"
+#include "DaemonRestarter.h"
 #include "ExcludeManager.h"
+#include "FilePathsController.h"
+#include "FileTools.h"
 #include "RezodeLoger.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QThread>
 
 #include <sys/stat.h>
 
@@ -34,12 +41,21 @@ bool existsNow(const Event& event) {
 
 } // namespace
 
+struct FSEventWatcher::ExitGuard {
+    QMutex lock;
+    FSEventWatcher* watcher = nullptr;
+};
+
 FSEventWatcher::FSEventWatcher(DaemonServices services, ExcludeManager* excludeManager,
                                BackupfileController* collector, std::unique_ptr<FileSystemEventStream> stream)
     : mServices(std::move(services)), mExcludeMngObj(excludeManager), mCollector(collector),
       mFileStream(std::move(stream)) {}
 
 FSEventWatcher::~FSEventWatcher() {
+    if (mExitGuard) {
+        QMutexLocker lock(&mExitGuard->lock); // waits for a clean end under way on another thread
+        mExitGuard->watcher = nullptr;
+    }
     if (mFileStream)
         mFileStream->stop();
     mOperationQueue.waitForDone();
@@ -70,7 +86,77 @@ bool FSEventWatcher::startWatcher() {
     else
         trace.logDaemonTrace(
             QStringLiteral("Watching file system events with %1").arg(mFileStream->backendName()), true);
+    if (started)
+        beginWatch();
     return started;
+}
+
+void FSEventWatcher::beginWatch() {
+    FilePathsController paths(FilePathsController::Table::Daemon, mServices.profile);
+    paths.setM_ConsoleUserName(mConsoleUser);
+    const QString marker = paths.pathForApplicationFile(DaemonPath::WatchMarker);
+    if (marker.isEmpty() || !mMarkerPath.isEmpty())
+        return;
+    RezodeLoger& trace = *mServices.logger;
+    const QFileInfo found(marker);
+    const bool unclean = found.exists() || found.isSymLink();
+    // The machine-wide state stays root's: the folder and the marker are not writable by anyone else.
+    QString error;
+    const QString folder = found.path();
+    if (!FileTools::makePath(folder, 0755) || !QFileInfo(folder).isDir())
+        error = QStringLiteral("cannot create %1").arg(folder);
+    else if (found.isDir() && !found.isSymLink())
+        QDir(marker).removeRecursively(); // the rename below replaces anything else at the name
+    if (error.isEmpty())
+        FileTools::writeAtomically(marker, QByteArray::number(QCoreApplication::applicationPid()) + '\n',
+                                   0644, &error);
+    if (!error.isEmpty())
+        trace.logDaemonTrace(
+            QStringLiteral("Watch marker %1 could not be written, a killed daemon's lost changes will not be "
+                           "backed up again: %2")
+                .arg(marker, error),
+            true);
+    else
+        mMarkerPath = marker;
+    if (unclean)
+        backUpHomeAgain(
+            QStringLiteral("The last watch for %1 did not end cleanly (killed or crashed), backing "
+                           "up the home folder %2 again")
+                .arg(mConsoleUser, mServices.profile.homeOf(mConsoleUser)));
+    if (mMarkerPath.isEmpty() || !mServices.restarter)
+        return;
+    mExitGuard = std::make_shared<ExitGuard>();
+    mExitGuard->watcher = this;
+    mServices.restarter->addBeforeExitHook([guard = mExitGuard] {
+        QMutexLocker lock(&guard->lock);
+        if (guard->watcher)
+            guard->watcher->endWatch();
+    });
+}
+
+void FSEventWatcher::endWatch() {
+    if (mMarkerPath.isEmpty())
+        return;
+    // A change reaches the stream's callback at most one latency after it happened; the margin covers
+    // reading and handing over on a busy machine.
+    const auto latency = mServices.timings.fileEventLatency;
+    QThread::msleep(static_cast<unsigned long>((latency + latency / 5).count() + 100));
+    mOperationQueue.waitForDone();
+    mCollector->timerFireMethod();
+    if (mCollector->pendingCount() > 0) {
+        mServices.logger->logDaemonTrace(
+            QStringLiteral("Changed paths could not be written at exit, the next watch backs up the home "
+                           "folder again"),
+            true);
+        return;
+    }
+    if (!QFile::remove(mMarkerPath) && QFileInfo::exists(mMarkerPath))
+        mServices.logger->logDaemonTrace(
+            QStringLiteral("Watch marker %1 could not be removed, the next watch backs up the home folder "
+                           "again")
+                .arg(mMarkerPath),
+            true);
+    mMarkerPath.clear();
 }
 
 void FSEventWatcher::processData(QList<Event> events) {
@@ -118,9 +204,15 @@ void FSEventWatcher::rescan(const QString& path) {
         }
         return;
     }
-    mServices.logger->logDaemonTrace(
-        QStringLiteral("Changes were lost below %1, backing up the home folder %2 again").arg(path, home),
-        true);
+    backUpHomeAgain(
+        QStringLiteral("Changes were lost below %1, backing up the home folder %2 again").arg(path, home));
+}
+
+void FSEventWatcher::backUpHomeAgain(const QString& why) {
+    const QString home = mConsoleUser.isEmpty() ? QString() : mServices.profile.homeOf(mConsoleUser);
+    if (home.isEmpty())
+        return;
+    mServices.logger->logDaemonTrace(why, true);
     const QStringList entries =
         QDir(home).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& name : entries) {

@@ -15,6 +15,12 @@ class ExcludeManager;
 // Makes the backup continuous: every created, renamed or modified item the disk reports that the
 // exclusion rules let pass goes to the change collector; where changes were lost, the folder (or the
 // user's home) is backed up again. Batches are handled on a thread pool, several at once.
+//
+// While it watches, a small marker per console user lies in the system support folder. A planned exit
+// (every restart trigger goes through DaemonRestarter) first saves what the stream and the collector
+// still hold and then removes it; a marker found when the next watch starts means the last one ended
+// without that (killed, crashed, power lost) and what it held in memory is gone, so the home is backed
+// up again the way a kernel queue overflow is handled.
 class FSEventWatcher : public QObject {
     Q_OBJECT
   public:
@@ -24,8 +30,14 @@ class FSEventWatcher : public QObject {
 
     // Hands the details' "ConsoleUser" to the exclusion rules, which load that user's lists.
     void setWithDetails(const QVariantMap& details);
-    // Starts the stream; false (with a trace line) when the platform refuses it.
+    // Starts the stream; false (with a trace line) when the platform refuses it. On success the watch
+    // marker is checked and set, and the clean end is registered with the restarter.
     bool startWatcher();
+    // The clean end of the watch: waits one latency for what the stream still holds, hands it to the
+    // collector, writes the collector out and removes the marker (kept when paths could not be written).
+    void endWatch();
+    // Queues the entries of the console user's home through the exclusion rules; why goes to the trace.
+    void backUpHomeAgain(const QString& why);
 
     // One batch, in event order.
     void handleFsData(const QList<FileSystemEventStream::Event>& events);
@@ -38,6 +50,7 @@ class FSEventWatcher : public QObject {
     void processData(QList<FileSystemEventStream::Event> events);
     void queue(const FileSystemEventStream::Event& event);
     void rescan(const QString& path);
+    void beginWatch();
 
     DaemonServices mServices;
     ExcludeManager* mExcludeMngObj;
@@ -45,4 +58,7 @@ class FSEventWatcher : public QObject {
     BackupfileController* mCollector;
     std::unique_ptr<FileSystemEventStream> mFileStream;
     QThreadPool mOperationQueue;
+    QString mMarkerPath; // set while a watch with a marker runs
+    struct ExitGuard;    // lets the exit hook outlive the watcher safely
+    std::shared_ptr<ExitGuard> mExitGuard;
 };
