@@ -51,8 +51,12 @@ int main(int argc, char** argv) {
     DaemonRestarter restarter;
     RezodeLoger& logger = RezodeLoger::progressLogger();
     const uid_t consoleUid = ::geteuid();
-    DBusNotificationCenter notifications(QDBusConnection::connectToBus(args[3], QStringLiteral("daemon")),
-                                         [consoleUid](uint uid) { return uid == 0 || uid == consoleUid; });
+    // Like the daemon: root and the user at the screen; and the account running the host, for tests.
+    DBusNotificationCenter notifications(
+        QDBusConnection::connectToBus(args[3], QStringLiteral("daemon")),
+        [consoleUid, check = DistributedNotificationCenter::rootOrConsoleUser(console)](uint uid) {
+            return uid == consoleUid || check(uid);
+        });
     notifications.setTraceLogger([&logger](const QString& line) { logger.logDaemonTrace(line, true); });
 
     DaemonServices services;
