@@ -8,7 +8,7 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${ZH_BUILD_DIR:-$top/build}"
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh" "$build"
-run="$build/tests/run/zh-run"
+run="$build/tools/run/zh-run"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && "$run" --probe-display >/dev/null 2>&1; then
   exec "$run" --interactive
 fi

@@ -5,5 +5,3 @@ target_link_libraries(zh_app_testhost PUBLIC zh_app zh_testsupport Qt6::DBus)
 target_include_directories(zh_app_testhost PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/platform)
 
 zh_add_app_test(app_core_tests AppDelegateTest.cpp LoginControllerTest.cpp AppEndToEndTest.cpp)
-# The log-in window and the tray menus in the states worth showing, as PNGs into the folder given.
-zh_add_screenshots(core CoreScreenshots.cpp)

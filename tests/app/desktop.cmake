@@ -2,6 +2,3 @@
 zh_add_app_test(desktop_tests BackupHealthTest.cpp SingleInstanceTest.cpp)
 target_compile_definitions(desktop_tests PRIVATE ZH_APPLICATION="$<TARGET_FILE:ZorvikHollin>")
 add_dependencies(desktop_tests ZorvikHollin)
-
-# Window-only mode, a notification's text, the "no backup" state and the restore summary, as PNGs.
-zh_add_screenshots(desktop DesktopScreenshots.cpp)

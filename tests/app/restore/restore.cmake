@@ -3,4 +3,3 @@
 # app_core_tests). Widgets run offscreen.
 zh_add_app_test(restore_tests ${CMAKE_CURRENT_LIST_DIR}/ZHTreeViewControllerTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RestoreBrowserTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RestoreSummaryDialogTest.cpp)
-zh_add_screenshots(restore ${CMAKE_CURRENT_LIST_DIR}/RestoreScreenshots.cpp)
