@@ -14,10 +14,6 @@
 
 #include <unistd.h>
 
-namespace {
-int gConnections = 0;
-}
-
 AppTestHost::AppTestHost() : AppTestHost(Options()) {}
 
 AppTestHost::AppTestHost(Options options) : mOptions(std::move(options)) {}
@@ -67,19 +63,10 @@ QString AppTestHost::setUp() {
         return QString();
     if (!bus.start(&error))
         return QStringLiteral("private dbus-daemon: ") + error;
-    const auto connect = [this](QString& name) {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            name = QStringLiteral("zh-app-test-%1").arg(++gConnections);
-            QDBusConnection c = QDBusConnection::connectToBus(bus.address(), name);
-            if (c.isConnected())
-                return c;
-            QDBusConnection::disconnectFromBus(name);
-            spinFor(50);
-        }
-        return QDBusConnection(name);
-    };
-    const QDBusConnection appBus = connect(mAppConnection);
-    const QDBusConnection daemonBus = connect(mDaemonConnection);
+    const QDBusConnection appBus = bus.connect(QStringLiteral("zh-app-test"));
+    const QDBusConnection daemonBus = bus.connect(QStringLiteral("zh-app-test"));
+    mAppConnection = appBus.name();
+    mDaemonConnection = daemonBus.name();
     if (!appBus.isConnected() || !daemonBus.isConnected())
         return QStringLiteral("cannot connect to the private bus");
     mAppCenter = std::make_unique<DBusNotificationCenter>(appBus, DistributedNotificationCenter::rootOnly());
