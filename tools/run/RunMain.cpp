@@ -85,6 +85,191 @@ bool secretInTraces(const QString& root, const QString& secret) {
     return false;
 }
 
+// What the job holds while it runs.
+struct Job {
+    qint64 start = 0;
+    bool walk = false;
+    Appliance appliance;
+    PrivateBus bus;
+    TempRoot root;
+    FixtureUser user;
+    QString account = QStringLiteral("demo");
+    QString password;
+    QString home;
+    QString shared; // the user's folder for what the two sides share
+    QString hostLog;
+    pid_t daemon = -1;
+    QStringList snapshots;
+
+    void say(const QString& text) const { Run::say(start, text); }
+    pid_t startDaemon() const {
+        return ChildProcess::spawn({QStringLiteral(ZH_DAEMON_HOST), root.path(), user.name, bus.address()},
+                                   hostLog, hostLog);
+    }
+    void snapshot() {
+        const QString name =
+            QDateTime::currentDateTime().toString(QStringLiteral("'auto-'yyyyMMdd.HHmm'-frequent'"));
+        if (snapshots.contains(name) || !appliance.createSnapshot(name))
+            return say(QStringLiteral("appliance: no snapshot taken"));
+        snapshots << name;
+        say(QStringLiteral("appliance: snapshot %1").arg(name));
+    }
+};
+
+// The appliance with its account and a password made for this run, and the bus.
+bool startAppliance(Job& job) {
+    for (int i = 0; i < 12; ++i)
+        job.password += QChar(u"abcdefghijkmnpqrstuvwxyz23456789"[QRandomGenerator::system()->bounded(32)]);
+    job.appliance.addUser(job.account, job.password);
+    job.appliance.putFile(job.account + QStringLiteral("/.keep"), "");
+    QString error;
+    if (!job.appliance.start(&error) || !job.bus.start(&error)) {
+        std::fprintf(stderr, "zh-run: %s\n", qPrintable(error));
+        return false;
+    }
+    job.say(QStringLiteral("appliance: rsync daemon with snapshots at %1::backup, account \"%2\"")
+                .arg(job.appliance.address(), job.account));
+    return true;
+}
+
+// The machine: a profile root with the user's home and documents, the helpers an installation leaves,
+// and a folder of the user's for what the two sides share.
+bool setUpMachine(Job& job) {
+    QString error;
+    job.user = FixtureUser::get(&error);
+    if (job.user.name.isEmpty() || !job.root.isValid()) {
+        std::fprintf(stderr, "zh-run: no account to act for: %s\n", qPrintable(error));
+        return false;
+    }
+    const QString root = job.root.path();
+    job.home = job.root.createHome(job.user);
+    writeDocuments(job.home + QStringLiteral("/Documents"));
+    handOver(job.home, job.user);
+    qputenv("ZH_TMUTIL_STATE", (root + QStringLiteral("/tmutil-state.plist")).toUtf8());
+    QDir().mkpath(root + QStringLiteral("/etc"));
+    const PlatformProfile& profile = job.root.profile();
+    FileTools::makePath(QFileInfo(profile.privateRsyncPath).path());
+    QFile::link(QStringLiteral(ZH_PRIVATE_RSYNC), profile.privateRsyncPath);
+    QFile(profile.systemSupportFolder + u'/' + Protocol::InstalMarker).open(QIODevice::WriteOnly);
+    job.shared = root + QStringLiteral("/run");
+    job.hostLog = root + QStringLiteral("/daemon-host.log");
+    QDir().mkpath(Run::shotsFolder(root));
+    QDir().mkpath(job.shared + QStringLiteral("/xdg"));
+    QFile::setPermissions(job.shared + QStringLiteral("/xdg"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (QFile cookie(qEnvironmentVariable("XAUTHORITY", QDir::homePath() + QStringLiteral("/.Xauthority")));
+        cookie.open(QIODevice::ReadOnly))
+        FileTools::writeAtomically(job.shared + QStringLiteral("/Xauthority"), cookie.readAll(), 0600);
+    handOver(job.shared, job.user);
+    job.say(QStringLiteral("machine: profile root %1, user %2, 38 documents in %3/Documents")
+                .arg(root, job.user.name, job.home));
+    return true;
+}
+
+// The application as the user at the screen: its environment, groups and rights.
+void startApplication(const Job& job, QProcess& application) {
+    const FixtureUser& user = job.user;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS", "SESSION_MANAGER"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("HOME"), job.home);
+    environment.insert(QStringLiteral("USER"), user.name);
+    environment.insert(QStringLiteral("LOGNAME"), user.name);
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), job.shared + QStringLiteral("/xdg"));
+    environment.insert(QStringLiteral("XAUTHORITY"), job.shared + QStringLiteral("/Xauthority"));
+    // The user's Wayland socket is closed to another account; X (or XWayland) takes the copied cookie.
+    if (!environment.contains(QStringLiteral("QT_QPA_PLATFORM")) && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    if (job.walk)
+        job.say(
+            QStringLiteral("application: ZorvikHollin as %1, walking through its windows").arg(user.name));
+    else
+        job.say(QStringLiteral("application: ZorvikHollin as %1. Log in with account \"%2\", password \"%3\" "
+                               "(appliance address %4, if asked). Quit it from its menu (tray icon or the "
+                               "window's Menu button), or press Ctrl-C here, to end.")
+                    .arg(user.name, job.account, job.password, job.appliance.address()));
+    std::vector<gid_t> groups(64);
+    int groupCount = int(groups.size());
+    if (::getgrouplist(QFile::encodeName(user.name).constData(), user.gid, groups.data(), &groupCount) < 0)
+        groupCount = 0;
+    groups.resize(size_t(groupCount));
+    application.setProcessEnvironment(environment);
+    application.setProcessChannelMode(QProcess::ForwardedChannels);
+    application.setChildProcessModifier([user, groups] { // in the child, before it runs the program
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(user.gid) != 0 ||
+            ::setuid(user.uid) != 0)
+            ::_exit(126);
+    });
+    application.start(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("--app"), job.root.path(), job.bus.address(), user.name,
+                       job.walk ? QStringLiteral("walk") : QStringLiteral("interactive"),
+                       job.appliance.address(), QString::number(job.start)});
+    application.write(job.password.toUtf8() + '\n'); // the password travels on standard input only
+    application.waitForBytesWritten(10000);
+    application.closeWriteChannel();
+}
+
+// Until the application ends: the daemon is started again after every exit; the appliance takes a
+// snapshot when the walk asks for one, and every two minutes while a person uses the programs. Whether
+// the application ended well.
+bool supervise(Job& job, QProcess& application) {
+    QDeadlineTimer nextSnapshot(120000);
+    const QString request = Run::snapshotRequest(job.root.path());
+    while (!gStop && application.state() != QProcess::NotRunning && !application.waitForFinished(200)) {
+        if (!ChildProcess::isAlive(job.daemon)) {
+            job.daemon = job.startDaemon();
+            job.say(QStringLiteral("daemon: ended; started again (pid %1), as the service supervisor does")
+                        .arg(job.daemon));
+        }
+        if (QFile::exists(request)) {
+            job.snapshot();
+            QFile::remove(request);
+        } else if (!job.walk && nextSnapshot.hasExpired()) {
+            job.snapshot();
+            nextSnapshot.setRemainingTime(120000);
+        }
+    }
+    if (application.state() != QProcess::NotRunning) {
+        application.terminate();
+        if (!application.waitForFinished(5000))
+            application.kill();
+        application.waitForFinished(5000);
+    }
+    ChildProcess::terminate(job.daemon);
+    return application.exitStatus() == QProcess::NormalExit && application.exitCode() == 0;
+}
+
+// The walk's end: the traces, what the appliance holds, the screenshots, the counts.
+int endWalk(const Job& job, bool finished, const QString& out) {
+    const QString root = job.root.path();
+    QFile counts(Run::resultFile(root));
+    const QList<QByteArray> figures =
+        counts.open(QIODevice::ReadOnly) ? counts.readAll().split(' ') : QList<QByteArray>();
+    int passed = figures.value(0).toInt(),
+        failed = figures.size() == 2 ? figures.value(1).trimmed().toInt() : 1;
+    const bool clean = !secretInTraces(root, job.password);
+    job.say(QStringLiteral("no password in any trace or log ... %1").arg(clean ? "ok" : "FAILED"));
+    (clean ? passed : failed) += 1;
+    QByteArray listing;
+    ChildProcess::run({QStringLiteral("find"), job.appliance.modulePath() + u'/' + job.account,
+                       QStringLiteral("-type"), QStringLiteral("f"), QStringLiteral("!"),
+                       QStringLiteral("-name"), QStringLiteral(".keep")},
+                      &listing);
+    job.say(QStringLiteral("the appliance holds %1 files for \"%2\"; snapshots: %3")
+                .arg(listing.count('\n'))
+                .arg(job.account, job.snapshots.join(QStringLiteral(", "))));
+    QDir().mkpath(out);
+    const QStringList shots = QDir(Run::shotsFolder(root)).entryList({QStringLiteral("*.png")}, QDir::Files);
+    for (const QString& shot : shots) {
+        QFile::remove(out + u'/' + shot);
+        QFile::copy(Run::shotsFolder(root) + u'/' + shot, out + u'/' + shot);
+    }
+    job.say(QStringLiteral("%1 screenshots in %2").arg(shots.size()).arg(out));
+    std::printf("walk: %d passed, %d failed\n", passed, failed);
+    return failed == 0 && finished ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -96,11 +281,8 @@ int main(int argc, char** argv) {
     }
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    const bool walk = arguments.contains(QStringLiteral("--walk"));
     const int outAt = arguments.indexOf(QStringLiteral("--out"));
     const QString out = outAt > 0 ? arguments.value(outAt + 1) : QDir::currentPath() + QStringLiteral("/run");
-    const qint64 start = QDateTime::currentMSecsSinceEpoch();
-    const auto say = [start](const QString& text) { Run::say(start, text); };
     if (const QString reason = Appliance::skipReason(); !reason.isEmpty()) {
         std::fprintf(stderr, "zh-run cannot run here: %s\n", qPrintable(reason));
         return 77;
@@ -108,164 +290,19 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, [](int) { gStop = 1; });
     std::signal(SIGTERM, [](int) { gStop = 1; });
 
-    // The appliance, its account, and the bus.
-    Appliance appliance;
-    const QString account = QStringLiteral("demo");
-    QString password;
-    for (int i = 0; i < 12; ++i)
-        password += QChar(u"abcdefghijkmnpqrstuvwxyz23456789"[QRandomGenerator::system()->bounded(32)]);
-    appliance.addUser(account, password);
-    appliance.putFile(account + QStringLiteral("/.keep"), "");
-    PrivateBus bus;
-    QString error;
-    if (!appliance.start(&error) || !bus.start(&error)) {
-        std::fprintf(stderr, "zh-run: %s\n", qPrintable(error));
+    Job job;
+    job.start = QDateTime::currentMSecsSinceEpoch();
+    job.walk = arguments.contains(QStringLiteral("--walk"));
+    if (!startAppliance(job))
         return 1;
-    }
-    say(QStringLiteral("appliance: rsync daemon with snapshots at %1::backup, account \"%2\"")
-            .arg(appliance.address(), account));
-
-    // The machine: a profile root with the user's home and documents, the helpers an installation
-    // leaves, and a folder of the user's for what the two sides share.
-    TempRoot root;
-    const FixtureUser user = FixtureUser::get(&error);
-    if (user.name.isEmpty() || !root.isValid()) {
-        std::fprintf(stderr, "zh-run: no account to act for: %s\n", qPrintable(error));
+    if (!setUpMachine(job))
         return 77;
-    }
-    const QString home = root.createHome(user);
-    writeDocuments(home + QStringLiteral("/Documents"));
-    handOver(home, user);
-    qputenv("ZH_TMUTIL_STATE", (root.path() + QStringLiteral("/tmutil-state.plist")).toUtf8());
-    QDir().mkpath(root.path() + QStringLiteral("/etc"));
-    const PlatformProfile& profile = root.profile();
-    FileTools::makePath(QFileInfo(profile.privateRsyncPath).path());
-    QFile::link(QStringLiteral(ZH_PRIVATE_RSYNC), profile.privateRsyncPath);
-    QFile(profile.systemSupportFolder + u'/' + Protocol::InstalMarker).open(QIODevice::WriteOnly);
-    const QString shared = root.path() + QStringLiteral("/run");
-    QDir().mkpath(Run::shotsFolder(root.path()));
-    QDir().mkpath(shared + QStringLiteral("/xdg"));
-    QFile::setPermissions(shared + QStringLiteral("/xdg"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (QFile cookie(qEnvironmentVariable("XAUTHORITY", QDir::homePath() + QStringLiteral("/.Xauthority")));
-        cookie.open(QIODevice::ReadOnly))
-        FileTools::writeAtomically(shared + QStringLiteral("/Xauthority"), cookie.readAll(), 0600);
-    handOver(shared, user);
-    say(QStringLiteral("machine: profile root %1, user %2, 38 documents in %3/Documents")
-            .arg(root.path(), user.name, home));
-
-    // The daemon, and the application as the user.
-    const QString hostLog = root.path() + QStringLiteral("/daemon-host.log");
-    const auto startDaemon = [&] {
-        return ChildProcess::spawn({QStringLiteral(ZH_DAEMON_HOST), root.path(), user.name, bus.address()},
-                                   hostLog, hostLog);
-    };
-    pid_t daemon = startDaemon();
-    say(QStringLiteral("daemon: ZorvikHollinWatcher's object graph for %1 (pid %2)")
-            .arg(user.name)
-            .arg(daemon));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DBUS_SYSTEM_BUS_ADDRESS", "SESSION_MANAGER"})
-        environment.remove(QString::fromLatin1(name));
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.insert(QStringLiteral("USER"), user.name);
-    environment.insert(QStringLiteral("LOGNAME"), user.name);
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), shared + QStringLiteral("/xdg"));
-    environment.insert(QStringLiteral("XAUTHORITY"), shared + QStringLiteral("/Xauthority"));
-    // The user's Wayland socket is closed to another account; X (or XWayland) takes the copied cookie.
-    if (!environment.contains(QStringLiteral("QT_QPA_PLATFORM")) && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    if (walk)
-        say(QStringLiteral("application: ZorvikHollin as %1, walking through its windows").arg(user.name));
-    else
-        say(QStringLiteral("application: ZorvikHollin as %1. Log in with account \"%2\", password \"%3\" "
-                           "(appliance address %4, if asked). Quit it from its menu (tray icon or the "
-                           "window's Menu button), or press Ctrl-C here, to end.")
-                .arg(user.name, account, password, appliance.address()));
-    std::vector<gid_t> groups(64);
-    int groupCount = int(groups.size());
-    if (::getgrouplist(QFile::encodeName(user.name).constData(), user.gid, groups.data(), &groupCount) < 0)
-        groupCount = 0;
-    groups.resize(size_t(groupCount));
+    job.daemon = job.startDaemon();
+    job.say(QStringLiteral("daemon: ZorvikHollinWatcher's object graph for %1 (pid %2)")
+                .arg(job.user.name)
+                .arg(job.daemon));
     QProcess application;
-    application.setProcessEnvironment(environment);
-    application.setProcessChannelMode(QProcess::ForwardedChannels);
-    application.setChildProcessModifier([user, groups] { // in the child, before it runs the program
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(user.gid) != 0 ||
-            ::setuid(user.uid) != 0)
-            ::_exit(126);
-    });
-    application.start(QCoreApplication::applicationFilePath(),
-                      {QStringLiteral("--app"), root.path(), bus.address(), user.name,
-                       walk ? QStringLiteral("walk") : QStringLiteral("interactive"), appliance.address(),
-                       QString::number(start)});
-    application.write(password.toUtf8() + '\n'); // the password travels on standard input only
-    application.waitForBytesWritten(10000);
-    application.closeWriteChannel();
-
-    // Supervise: the daemon is started again after every exit; the appliance takes a snapshot when the
-    // walk asks for one, and every two minutes while a person uses the programs.
-    QStringList snapshots;
-    const auto snapshot = [&] {
-        const QString name =
-            QDateTime::currentDateTime().toString(QStringLiteral("'auto-'yyyyMMdd.HHmm'-frequent'"));
-        if (snapshots.contains(name) || !appliance.createSnapshot(name))
-            return say(QStringLiteral("appliance: no snapshot taken"));
-        snapshots << name;
-        say(QStringLiteral("appliance: snapshot %1").arg(name));
-    };
-    QDeadlineTimer nextSnapshot(120000);
-    while (!gStop && application.state() != QProcess::NotRunning && !application.waitForFinished(200)) {
-        if (!ChildProcess::isAlive(daemon)) {
-            daemon = startDaemon();
-            say(QStringLiteral("daemon: ended; started again (pid %1), as the service supervisor does")
-                    .arg(daemon));
-        }
-        if (QFile::exists(Run::snapshotRequest(root.path()))) {
-            snapshot();
-            QFile::remove(Run::snapshotRequest(root.path()));
-        } else if (!walk && nextSnapshot.hasExpired()) {
-            snapshot();
-            nextSnapshot.setRemainingTime(120000);
-        }
-    }
-    if (application.state() != QProcess::NotRunning) {
-        application.terminate();
-        if (!application.waitForFinished(5000))
-            application.kill();
-        application.waitForFinished(5000);
-    }
-    const bool finished = application.exitStatus() == QProcess::NormalExit && application.exitCode() == 0;
-    ChildProcess::terminate(daemon);
-    if (!walk)
-        return finished ? 0 : 1;
-
-    // The walk's end: the traces, what the appliance holds, the screenshots, the counts.
-    QFile counts(Run::resultFile(root.path()));
-    const QList<QByteArray> figures =
-        counts.open(QIODevice::ReadOnly) ? counts.readAll().split(' ') : QList<QByteArray>();
-    int passed = figures.value(0).toInt(),
-        failed = figures.size() == 2 ? figures.value(1).trimmed().toInt() : 1;
-    const bool clean = !secretInTraces(root.path(), password);
-    say(QStringLiteral("no password in any trace or log ... %1").arg(clean ? "ok" : "FAILED"));
-    (clean ? passed : failed) += 1;
-    QByteArray listing;
-    ChildProcess::run({QStringLiteral("find"), appliance.modulePath() + u'/' + account,
-                       QStringLiteral("-type"), QStringLiteral("f"), QStringLiteral("!"),
-                       QStringLiteral("-name"), QStringLiteral(".keep")},
-                      &listing);
-    say(QStringLiteral("the appliance holds %1 files for \"%2\"; snapshots: %3")
-            .arg(listing.count('\n'))
-            .arg(account, snapshots.join(QStringLiteral(", "))));
-    QDir().mkpath(out);
-    const QStringList shots =
-        QDir(Run::shotsFolder(root.path())).entryList({QStringLiteral("*.png")}, QDir::Files);
-    for (const QString& shot : shots) {
-        QFile::remove(out + u'/' + shot);
-        QFile::copy(Run::shotsFolder(root.path()) + u'/' + shot, out + u'/' + shot);
-    }
-    say(QStringLiteral("%1 screenshots in %2").arg(shots.size()).arg(out));
-    std::printf("walk: %d passed, %d failed\n", passed, failed);
-    return failed == 0 && finished ? 0 : 1;
+    startApplication(job, application);
+    const bool finished = supervise(job, application);
+    return job.walk ? endWalk(job, finished, out) : (finished ? 0 : 1);
 }
