@@ -29,8 +29,6 @@ static void registerTrayArtwork() {
 
 namespace {
 
-AppDelegate* gSharedController = nullptr;
-
 const QString kTooltipIdle = QStringLiteral("ZorvikHollin");
 const QString kTooltipPaused = QStringLiteral("Paused");
 const QString kTooltipInProgress = QStringLiteral("Backup is in progress");
@@ -72,14 +70,8 @@ AppDelegate::~AppDelegate() {
         mServices.notifications->removeObserver(&mObserver);
         mServices.notifications->setTraceLogger({});
     }
-    if (gSharedController == this)
-        gSharedController = nullptr;
     delete mStatusMenu;
     delete mStatusItem;
-}
-
-AppDelegate* AppDelegate::sharedController() {
-    return gSharedController;
 }
 
 QIcon AppDelegate::trayImage(const QString& name) {
@@ -97,7 +89,6 @@ AccountRecord AppDelegate::userDetails() const {
 // ---- launch and termination
 
 void AppDelegate::applicationDidFinishLaunching() {
-    gSharedController = this;
     mIsAnimating = false;
     mIsBuiltInRsyncThere = false;
 
@@ -627,13 +618,11 @@ void AppDelegate::showToolTip() {
 }
 
 void AppDelegate::setStatusTitle(const QString& text) {
-    mStatusTitle = text;
     if (mStatusController)
         mStatusController->setTitleMessage(text);
 }
 
 void AppDelegate::setStatusMessage(const QString& text) {
-    mStatusMessage = text;
     if (mStatusController)
         mStatusController->setDisplayMessage(text);
 }

@@ -74,9 +74,6 @@ class AppDelegate : public QObject {
     explicit AppDelegate(AppServices services, QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // The one controller once launched (null before and after).
-    static AppDelegate* sharedController();
-
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
@@ -153,8 +150,6 @@ class AppDelegate : public QObject {
     QSystemTrayIcon* statusItem() const { return mStatusItem; }
     QMenu* statusMenu() const { return mStatusMenu; }
     QString imageName() const { return mImageName; }
-    QString statusTitle() const { return mStatusTitle; }
-    QString statusMessage() const { return mStatusMessage; }
     MenuIconAnimation* animation() const { return mAnimation; }
     LoginController* loginController() const { return mLogin.get(); }
     StatusWindowApi* statusWindow() const { return mStatusController.get(); }
@@ -203,8 +198,6 @@ class AppDelegate : public QObject {
     QPointer<QSystemTrayIcon> mStatusItem;
     QPointer<QMenu> mStatusMenu;
     QString mImageName;
-    QString mStatusTitle;
-    QString mStatusMessage;
     QString mToolTip;
     std::unique_ptr<BackupHealth> mHealth;
     MenuIconAnimation* mAnimation = nullptr;

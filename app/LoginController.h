@@ -42,7 +42,6 @@ class LoginController : public QWidget {
     QString fetchIP();
     QString getusername() const;
 
-    bool isIpVisible() const { return mIsIpVisible; }
     bool isAuthenticating() const { return mProcess != nullptr; }
     Ui::LoginController& ui() { return *mUi; }
 

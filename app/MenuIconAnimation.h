@@ -41,7 +41,6 @@ class MenuIconAnimation : public QObject {
 
     // The frame shown at the last tick (null before the first) and the index of the next one.
     QIcon displayIcon() const { return mDisplayIcon; }
-    int iconIndex() const { return mIconIdex; }
 
   private:
     void show(const QIcon& icon);

@@ -41,7 +41,6 @@ class TimeMachine : public QWidget, public TimeMachineWindowApi {
     void setAttempt(int attempt) override { mAttempt = attempt; }
 
     int attempt() const { return mAttempt; }
-    bool isConfigureStarted() const { return mConfigureStarted; }
 
     // "TimeMachineResult" from the daemon.
     void Result(const QVariantMap& userInfo);

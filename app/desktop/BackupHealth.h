@@ -57,8 +57,6 @@ class BackupHealth : public QObject {
     QDateTime lastCompleted() const;
     // "" or "No backup for N days".
     QString warning() const { return mWarning; }
-    bool isStorageFull() const { return mStorageFull; }
-    bool hasFailed() const { return mFailed; }
 
   signals:
     void warningChanged(const QString& warning);

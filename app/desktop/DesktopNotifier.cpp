@@ -10,8 +10,6 @@ DesktopNotifier::DesktopNotifier(QDBusConnection bus, Trace trace)
     : mBus(std::move(bus)), mTrace(std::move(trace)) {}
 
 void DesktopNotifier::notify(const QString& summary, const QString& body) {
-    mLastSummary = summary;
-    mLastBody = body;
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));

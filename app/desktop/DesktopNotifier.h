@@ -18,12 +18,7 @@ class DesktopNotifier {
     void setTrace(Trace trace) { mTrace = std::move(trace); }
     void notify(const QString& summary, const QString& body);
 
-    // What was sent last (the screenshots show it).
-    QString lastSummary() const { return mLastSummary; }
-    QString lastBody() const { return mLastBody; }
-
   private:
     QDBusConnection mBus;
     Trace mTrace;
-    QString mLastSummary, mLastBody;
 };

@@ -21,17 +21,6 @@ ConsoleUserManager::~ConsoleUserManager() {
     mConsoleUserCollection.clear();
 }
 
-ConsoleUserManager& ConsoleUserManager::sharedController(DaemonServices services,
-                                                         AccountManagerFactory accountManagerFactory) {
-    // Published before start() so that the watch thread can call back into it.
-    static ConsoleUserManager* shared = [&] {
-        auto* manager = new ConsoleUserManager(std::move(services), std::move(accountManagerFactory));
-        manager->start();
-        return manager;
-    }();
-    return *shared;
-}
-
 QString ConsoleUserManager::currentConsoleUserName() const {
     return mServices.consoleUser->currentUserName();
 }

@@ -28,10 +28,6 @@ class ConsoleUserManager : public QObject {
     ConsoleUserManager(DaemonServices services, AccountManagerFactory accountManagerFactory);
     ~ConsoleUserManager() override;
 
-    // The daemon's shared instance, created (and started) on the first call.
-    static ConsoleUserManager& sharedController(DaemonServices services,
-                                                AccountManagerFactory accountManagerFactory);
-
     // Start-up on the calling (main) thread: trace paths, the first decision, the watch thread and the
     // daily restart timer.
     void start();
@@ -44,7 +40,6 @@ class ConsoleUserManager : public QObject {
 
     // How many account managers this process built (at most one in practice).
     int accountManagerCount() const;
-    QThread* watchThread() const { return mWatchThread.get(); }
 
   private:
     void ConsoleUserDetector();

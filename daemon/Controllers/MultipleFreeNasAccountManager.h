@@ -52,7 +52,6 @@ class MultipleFreeNasAccountManager : public QObject {
     static QString mountPointOf(const QString& url);
 
     QString consoleUser() const { return mConsoleUser; }
-    QSet<QString> freeNasUsers() const { return mFreeNasUserSet; }
     QSet<QString> timeMachineUsers() const { return mTimeMachineUserSet; }
 
   private:

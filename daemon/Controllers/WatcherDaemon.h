@@ -24,7 +24,6 @@ class WatcherDaemon {
     // Start-up on the calling (main) thread.
     void start();
 
-    ConsoleUserManager& consoleUserManager() { return *mConsoleUsers; }
     BackupfileController& collector() { return *mCollector; }
     ExcludeManager& excludeManager() { return *mExcludes; }
     ReadController& backupController() { return *mBackupController; }

@@ -34,11 +34,6 @@ BackupfileController::~BackupfileController() {
     }
 }
 
-BackupfileController& BackupfileController::sharedController(const DaemonServices& services) {
-    static BackupfileController* shared = new BackupfileController(services);
-    return *shared;
-}
-
 QString BackupfileController::listFileStem(const QDateTime& when) {
     return DateFormat::format("yyyy-MM-dd HH-mm-ss-SSS", when);
 }

@@ -22,9 +22,6 @@ class BackupfileController : public QObject {
     explicit BackupfileController(DaemonServices services);
     ~BackupfileController() override;
 
-    // The daemon's shared instance (created on the first call with the services given then).
-    static BackupfileController& sharedController(const DaemonServices& services);
-
     // Set-up for the console user: list folder, collector thread, observers, unfinished initial backup.
     void initBackupfileController(const QString& consoleUser);
 
