@@ -8,7 +8,6 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -132,15 +131,8 @@ void AppTestHost::postAsDaemon(const QString& name, const QVariantMap& info) {
 }
 
 void AppTestHost::handOverToUser() {
-    const QString folder = root.profile().userSupportFolder(user.name);
-    QStringList paths{folder};
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths << it.next();
-    for (const QString& path : paths)
-        if (::lchown(QFile::encodeName(path).constData(), user.uid, user.gid) != 0)
-            qWarning("cannot hand %s over", qPrintable(path));
+    if (!user.handOver(root.profile().userSupportFolder(user.name)))
+        qWarning("cannot hand the user's support folder over");
 }
 
 uint NotificationServiceStandIn::Notify(const QString&, uint, const QString&, const QString& summary,

@@ -3,6 +3,7 @@
 #include "ChildProcess.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 
 #include <pwd.h>
@@ -61,4 +62,16 @@ QString TempRoot::createHome(const FixtureUser& user) const {
     if (geteuid() == 0)
         (void)::chown(QFile::encodeName(home).constData(), user.uid, user.gid);
     return home;
+}
+
+bool FixtureUser::handOver(const QString& folder) const {
+    QStringList paths{folder};
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << it.next();
+    bool all = true;
+    for (const QString& path : paths)
+        all = ::lchown(QFile::encodeName(path).constData(), uid, gid) == 0 && all;
+    return all;
 }

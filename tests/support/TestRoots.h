@@ -16,6 +16,9 @@ struct FixtureUser {
     QString passwdHome; // the home as the account database has it (not rooted)
 
     static FixtureUser get(QString* error = nullptr);
+
+    // Gives folder and everything below it (symlinks themselves, not their targets) to the account.
+    bool handOver(const QString& folder) const;
 };
 
 // A temporary profile root: every machine location of the profile, homes included, lives below it.

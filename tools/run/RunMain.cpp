@@ -59,17 +59,6 @@ void writeDocuments(const QString& documents) {
         write(QStringLiteral("Reports 2026/Report %1.txt").arg(i), QByteArray(20000, char('a' + i)));
 }
 
-// Hands a folder and everything below it to the user.
-void handOver(const QString& folder, const FixtureUser& user) {
-    QStringList paths{folder};
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths << it.next();
-    for (const QString& path : paths)
-        (void)::lchown(QFile::encodeName(path).constData(), user.uid, user.gid);
-}
-
 // What the traces and logs below the root hold, and the daemon host's own output.
 bool secretInTraces(const QString& root, const QString& secret) {
     QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -144,7 +133,7 @@ bool setUpMachine(Job& job) {
     const QString root = job.root.path();
     job.home = job.root.createHome(job.user);
     writeDocuments(job.home + QStringLiteral("/Documents"));
-    handOver(job.home, job.user);
+    job.user.handOver(job.home);
     qputenv("ZH_TMUTIL_STATE", (root + QStringLiteral("/tmutil-state.plist")).toUtf8());
     QDir().mkpath(root + QStringLiteral("/etc"));
     const PlatformProfile& profile = job.root.profile();
@@ -160,7 +149,7 @@ bool setUpMachine(Job& job) {
     if (QFile cookie(qEnvironmentVariable("XAUTHORITY", QDir::homePath() + QStringLiteral("/.Xauthority")));
         cookie.open(QIODevice::ReadOnly))
         FileTools::writeAtomically(job.shared + QStringLiteral("/Xauthority"), cookie.readAll(), 0600);
-    handOver(job.shared, job.user);
+    job.user.handOver(job.shared);
     job.say(QStringLiteral("machine: profile root %1, user %2, 38 documents in %3/Documents")
                 .arg(root, job.user.name, job.home));
     return true;
