@@ -21,6 +21,9 @@ class DaemonRestarter {
     // Runs the hooks once, then the exit function. May be called from any thread. A second trigger
     // while the first one's hooks run waits for them (the first one's exit then ends the process).
     void exitProcess(int status);
+    // From now on SIGTERM and SIGINT (the supervisor's stop, a shutdown) end the process through
+    // exitProcess(status) on the calling thread's event loop, so a stop is a planned exit too.
+    void exitOnTerminationSignals(int status = 0);
 
   private:
     QMutex mLock;

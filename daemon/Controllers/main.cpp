@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     services.hostFacts = &HostFacts::system();
 
     WatcherDaemon daemon(services);
+    restarter.exitOnTerminationSignals();
     daemon.start();
     return app.exec();
 }

@@ -178,7 +178,16 @@ TEST_F(WatcherDaemonFault, KilledMidRunAndStartedAgainLosesNothing) {
     restart(1);
     EXPECT_TRUE(arrived(expected)) << missing(expected).join(u'\n').toStdString() << hostLog();
     EXPECT_EQ(trace().count(unclean), 2);
-    EXPECT_EQ(exitStatuses.size(), 3);
+
+    // So is the supervisor's stop (SIGTERM, as at a shutdown).
+    const QString stopped = home + QStringLiteral("/Folder 2/written just before the stop.txt");
+    expected.insert(stopped, "stopped");
+    writeFile(stopped, "stopped");
+    ::kill(daemon, SIGTERM);
+    restart(0);
+    EXPECT_TRUE(arrived(expected)) << missing(expected).join(u'\n').toStdString() << hostLog();
+    EXPECT_EQ(trace().count(unclean), 2);
+    EXPECT_EQ(exitStatuses.size(), 4);
 }
 
 TEST_F(WatcherDaemonFault, HostileNamesAreBackedUpAndRestoredFromASnapshotByteForByte) {

@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
     services.restarter = &restarter;
 
     WatcherDaemon daemon(services);
+    restarter.exitOnTerminationSignals();
     daemon.start();
     return app.exec();
 }
