@@ -8,6 +8,7 @@
 #include "MenuIconAnimation.h"
 #include "Protocol.h"
 #include "RsyncConventions.h"
+#include "StatusTexts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,9 +33,6 @@ namespace {
 const QString kTooltipIdle = QStringLiteral("ZorvikHollin");
 const QString kTooltipPaused = QStringLiteral("Paused");
 const QString kTooltipInProgress = QStringLiteral("Backup is in progress");
-const QString kTitleInProgress = QStringLiteral("Backup is in progress!");
-const QString kTitlePaused = QStringLiteral("Your backup is currently paused.");
-const QString kMessagePaused = QStringLiteral("Click 'Resume' to backup your data.");
 const QString kMessageNothingToBackUp = QStringLiteral("No files / folders for backup!");
 const QString kMessageUnexpectedError =
     QStringLiteral("The backup operation could not start due to an unexpected error.");
@@ -282,8 +280,8 @@ void AppDelegate::showPauseState(bool paused) {
     stopAnimation();
     setToolTip(kTooltipPaused);
     setImage(ImagePause);
-    setStatusTitle(kTitlePaused);
-    setStatusMessage(kMessagePaused);
+    setStatusTitle(StatusTexts::PausedTitle);
+    setStatusMessage(StatusTexts::PausedMessage);
 }
 
 void AppDelegate::PauseResume() {
@@ -297,14 +295,14 @@ void AppDelegate::PauseResume() {
 void AppDelegate::ResetStatusView() {
     if (getPauseState()) {
         stopAnimation();
-        setStatusTitle(kTitlePaused);
-        setStatusMessage(kMessagePaused);
+        setStatusTitle(StatusTexts::PausedTitle);
+        setStatusMessage(StatusTexts::PausedMessage);
         return;
     }
     if (isBackupPending() || isIntialBackuprunning()) {
         if (!mIsAnimating)
             startAnimation();
-        setStatusTitle(kTitleInProgress);
+        setStatusTitle(StatusTexts::InProgressTitle);
         setStatusMessage(QString(Protocol::ProgressBackupStarts));
         setToolTip(kTooltipInProgress);
         return;
@@ -335,7 +333,7 @@ void AppDelegate::receiveTestNotification(const QVariantMap& userInfo) {
         // The daemon sends figures with at least one more entry; a bare dictionary means nothing.
         if (userInfo.size() < 2)
             return;
-        setStatusTitle(kTitleInProgress);
+        setStatusTitle(StatusTexts::InProgressTitle);
         setToolTip(kTooltipInProgress);
         if (mStatusController)
             mStatusController->setProgress(progress.toMap());
@@ -371,7 +369,7 @@ void AppDelegate::receiveTestNotification(const QVariantMap& userInfo) {
     } else {
         if (!mIsAnimating)
             startAnimation();
-        setStatusTitle(kTitleInProgress);
+        setStatusTitle(StatusTexts::InProgressTitle);
         setStatusMessage(text);
         setToolTip(kTooltipInProgress);
     }

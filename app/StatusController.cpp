@@ -6,6 +6,7 @@
 #include "PropertyList.h"
 #include "Protocol.h"
 #include "RezodeLoger.h"
+#include "StatusTexts.h"
 #include "ui_StatusController.h"
 
 #include <QDesktopServices>
@@ -18,10 +19,7 @@
 namespace {
 
 const QString kNoFiles = QStringLiteral("No files / folders for backup!");
-const QString kInProgress = QStringLiteral("Backup is in progress!");
 const QString kInitialize = QStringLiteral("Initialize your backup");
-const QString kPausedTitle = QStringLiteral("Your backup is currently paused.");
-const QString kPausedMessage = QStringLiteral("Click 'Resume' to backup your data.");
 const QString kBackingUp = QStringLiteral("Backing up files / folders to Zorvik Hollin device");
 const QString kProcessingMessage = QStringLiteral("Processing...");
 const QString kInitializing = QStringLiteral("Protect all your data locally to Zorvik Hollin.\nInitializing "
@@ -228,15 +226,15 @@ void StatusController::showStausWindow() {
     if (mUi->displayMsg->text().isEmpty()) {
         mUi->titleMsg->clear();
         if (ask(mOwner.getPauseState, false)) {
-            mUi->titleMsg->setText(kPausedTitle);
-            mUi->displayMsg->setText(kPausedMessage);
+            mUi->titleMsg->setText(StatusTexts::PausedTitle);
+            mUi->displayMsg->setText(StatusTexts::PausedMessage);
             mUi->pause->setText(QStringLiteral("Resume"));
         } else if (ask(mOwner.isIntialBackuprunning, false) && !mUi->totalFiles->text().isEmpty()) {
-            mUi->titleMsg->setText(kInProgress);
+            mUi->titleMsg->setText(StatusTexts::InProgressTitle);
             mUi->viewLogs->hide();
             return;
         } else if (ask(mOwner.isIntialBackuprunning, false) || ask(mOwner.isBackupPending, false)) {
-            mUi->titleMsg->setText(kInProgress);
+            mUi->titleMsg->setText(StatusTexts::InProgressTitle);
             mUi->displayMsg->setText(kBackingUp);
             mUi->viewLogs->hide();
         } else if (ask(mOwner.isfirstTimeLogin, false)) {
@@ -257,7 +255,7 @@ void StatusController::ResetStatusView() {
         mUi->displayMsg->setText(kNoFiles);
         mUi->viewLogs->show();
     } else {
-        mUi->titleMsg->setText(kInProgress);
+        mUi->titleMsg->setText(StatusTexts::InProgressTitle);
         mUi->displayMsg->setText(kBackingUp);
     }
 }
