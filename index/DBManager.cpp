@@ -449,7 +449,7 @@ void DBManager::updateListedFilesToDatabase(const QList<ListingEntry>& records, 
             return std::nullopt;
         return QVariantList{QStringLiteral("%1/%2").arg(entry.machine, record.value(PathKey).toString()),
                             record.value(LmdKey).toString(),
-                            record.value(SizeKey).toString(),
+                            DataBaseWraper::sizeValue(record.value(SizeKey).toString()),
                             record.value(StateKey).toString() == QStringLiteral("1"),
                             kNA,
                             kNA,

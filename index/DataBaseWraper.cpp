@@ -14,10 +14,13 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <string>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,8 +39,37 @@ const QString DataBaseWraper::ProgressSuffix = QStringLiteral(".zxt.progress");
 
 namespace {
 
-const QString kNA = QStringLiteral("NA");
 const QString kInsert = QStringLiteral("INSERT");
+
+// See DataBaseWraper::sizeValue; blanks around are allowed.
+std::optional<qint64> groupedNumber(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    std::string digits;
+    char separator = 0;
+    std::size_t run = 0; // digits since the last separator
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digits += c;
+            ++run;
+            continue;
+        }
+        const bool allowed = c != 0 && std::strchr(",.' ", c) && (!separator || c == separator);
+        if (!allowed || (separator ? run != 3 : (run == 0 || run > 3)))
+            return std::nullopt;
+        separator = c;
+        run = 0;
+    }
+    qint64 number = 0;
+    const auto [end, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (digits.empty() || (separator && run != 3) || failure != std::errc() ||
+        end != digits.data() + digits.size())
+        return std::nullopt;
+    return number;
+}
 
 // Index files are readable by the account's user (the application searches the master).
 constexpr mode_t kIndexFileMode = 0644;
@@ -139,29 +171,10 @@ std::optional<QDateTime> DataBaseWraper::dateFromString(const QString& text) {
     return QDateTime(date, time, QTimeZone::utc()).addSecs(m.captured(7) == u'+' ? -offset : offset);
 }
 
-QVariant DataBaseWraper::sizeValue(const QVariant& size) {
-    if (!size.isValid() || size.isNull())
-        return qint64(0);
-    if (size.typeId() != QMetaType::QString && size.typeId() != QMetaType::QByteArray) {
-        bool ok = false;
-        const qint64 number = size.toLongLong(&ok);
-        return ok ? QVariant(number) : size;
-    }
-    static const QRegularExpression grouped(QStringLiteral("^\\d{1,3}(?:([,.' ])\\d{3})(?:\\1\\d{3})*$"));
-    static const QRegularExpression plain(QStringLiteral("^\\d+$"));
-    const QString text = size.toString();
-    const QString trimmed = text.trimmed();
-    QString digits;
-    if (plain.match(trimmed).hasMatch()) {
-        digits = trimmed;
-    } else if (grouped.match(trimmed).hasMatch()) {
-        for (QChar c : trimmed)
-            if (c.isDigit())
-                digits += c;
-    }
-    bool ok = false;
-    const qint64 number = digits.toLongLong(&ok);
-    return ok ? QVariant(number) : QVariant(text);
+QVariant DataBaseWraper::sizeValue(const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    const auto number = groupedNumber(std::string_view(utf8.constData(), std::size_t(utf8.size())));
+    return number ? QVariant(*number) : QVariant(text);
 }
 
 bool DataBaseWraper::moveWithoutReplacing(const QString& from, const QString& to, bool renameSupported) {
@@ -307,7 +320,7 @@ bool DataBaseWraper::unInitializeDatabase(QString* error) {
     return finished;
 }
 
-void DataBaseWraper::registerLaterFunction(sqlite3* db) {
+void DataBaseWraper::registerMergeFunctions(sqlite3* db) {
     // zh_later(a, b): a is a later FILE_LMD than b; false when either cannot be read. Both in the
     // stored form "yyyy-MM-dd HH:mm:ss +0000" compare as text; other offsets are read first.
     const auto later = [](sqlite3_context* context, int, sqlite3_value** values) {
@@ -338,6 +351,22 @@ void DataBaseWraper::registerLaterFunction(sqlite3* db) {
     };
     sqlite3_create_function_v2(db, "zh_later", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, later, nullptr,
                                nullptr, nullptr);
+    // zh_size(size): sizeValue in SQL, for a delta's size handed in as text.
+    const auto size = [](sqlite3_context* context, int, sqlite3_value** values) {
+        if (sqlite3_value_type(values[0]) != SQLITE_TEXT) {
+            sqlite3_result_int64(context, sqlite3_value_int64(values[0]));
+            return;
+        }
+        const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
+        const auto number =
+            groupedNumber(std::string_view(text, std::size_t(sqlite3_value_bytes(values[0]))));
+        if (number)
+            sqlite3_result_int64(context, *number);
+        else
+            sqlite3_result_value(context, values[0]);
+    };
+    sqlite3_create_function_v2(db, "zh_size", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, size, nullptr,
+                               nullptr, nullptr);
 }
 
 bool DataBaseWraper::updateMasterDatabaseWorker(const QString& folder, const QString& mainDBName,
@@ -366,76 +395,65 @@ bool DataBaseWraper::updateMasterDatabaseWorker(const QString& folder, const QSt
         FileTools::adoptParentOwner(path);
     // Readers (the application's search) hold the master only briefly; wait for them at commit.
     master.setBusyTimeout(MergeLockWaitMilliseconds);
-    registerLaterFunction(master.handle());
+    registerMergeFunctions(master.handle());
     // Whatever fails keeps the delta for a later merge; what earlier batches committed stays, and
     // merging the same rows again changes nothing.
-    const auto giveUp = [&](SQLiteDatabase& failed) {
-        report(error, failed.lastErrorMessage());
+    const auto giveUp = [&] {
+        report(error, master.lastErrorMessage());
         master.rollback();
         master.close();
         return false;
     };
-    if (!master.beginImmediateTransaction())
-        return giveUp(master);
+    if (!master.executeUpdate(QStringLiteral("ATTACH DATABASE ? AS delta"), {QFile::encodeName(mDbPath)}) ||
+        !master.beginImmediateTransaction())
+        return giveUp();
     {
         const qint64 tables = master.intForQuery(
             QStringLiteral("select count(*) from sqlite_master where type='table' and name='FILE_TABLE'"));
         if (master.lastErrorCode() != 0)
-            return giveUp(master);
+            return giveUp();
         if (tables < 1 && !master.executeUpdate(CreateMasterSQL))
-            return giveUp(master);
+            return giveUp();
     }
 
-    auto rows = mDatabase->executeQuery(QStringLiteral(
-        "SELECT FILEPATH, FILE_LMD, FILE_SIZE, FILE_OR_FOLDER, ATTRIBUTES, RESERVED1, RESERVED2 "
-        "FROM FILE_TABLE_TEMP WHERE OPERATION_TYPE = 'INSERT'"));
-    if (!rows)
-        return giveUp(*mDatabase);
+    // The rows go from the delta, attached to the master's connection, straight into the master, in
+    // the delta's own order: a batch is the next MergeBatchRows rowids (one writer filled the delta,
+    // so they have no gaps).
+    qint64 last = 0;
+    qint64 final = 0;
+    {
+        auto range =
+            master.executeQuery(QStringLiteral("SELECT min(rowid), max(rowid) FROM delta.FILE_TABLE_TEMP"));
+        if (!range || !range->next())
+            return giveUp();
+        last = range->int64ForColumnIndex(0) - 1;
+        final = range->int64ForColumnIndex(1);
+    }
     // New paths are inserted; a known path takes the delta's values only when they are newer.
     const QString upsert = QStringLiteral(
-        "INSERT INTO FILE_TABLE (FILEPATH, FILE_LMD, FILE_SIZE, FILE_OR_FOLDER, "
+        "INSERT INTO main.FILE_TABLE (FILEPATH, FILE_LMD, FILE_SIZE, FILE_OR_FOLDER, "
         "ATTRIBUTES,RESERVED1,RESERVED2) "
-        "VALUES(?,?,?,?,?,?,?) ON CONFLICT(FILEPATH) DO UPDATE SET FILE_LMD = excluded.FILE_LMD, "
+        "SELECT FILEPATH, FILE_LMD, zh_size(FILE_SIZE), ifnull(CAST(FILE_OR_FOLDER AS INTEGER), 0) <> 0, "
+        "ifnull(ATTRIBUTES, 'NA'), ifnull(RESERVED1, 'NA'), ifnull(RESERVED2, 'NA') "
+        "FROM delta.FILE_TABLE_TEMP WHERE rowid > ? AND rowid <= ? AND OPERATION_TYPE = 'INSERT' "
+        "ON CONFLICT(FILEPATH) DO UPDATE SET FILE_LMD = excluded.FILE_LMD, "
         "FILE_SIZE = excluded.FILE_SIZE, FILE_OR_FOLDER = excluded.FILE_OR_FOLDER, "
         "ATTRIBUTES = excluded.ATTRIBUTES WHERE zh_later(excluded.FILE_LMD, FILE_TABLE.FILE_LMD)");
-    const auto textOrNA = [&](int column) {
-        const QString value = rows->stringForColumnIndex(column);
-        return value.isNull() ? kNA : value;
-    };
     const int pauseEvery = 100;
-    int inBatch = 0;
-    int sincePause = 0;
-    for (;;) {
-        const bool more = rows->next();
-        if (!more && mDatabase->lastErrorCode() != 0)
-            return giveUp(*mDatabase);
-        if (more) {
-            const QVariant size = rows->columnTypeForIndex(2) == SQLITE_TEXT
-                                      ? sizeValue(rows->stringForColumnIndex(2))
-                                      : QVariant(rows->int64ForColumnIndex(2));
-            if (!master.executeUpdate(upsert,
-                                      {rows->stringForColumnIndex(0), rows->stringForColumnIndex(1), size,
-                                       rows->boolForColumnIndex(3), textOrNA(4), textOrNA(5), textOrNA(6)}))
-                return giveUp(master);
-            ++inBatch;
-            ++sincePause;
-        }
-        if (inBatch == MergeBatchRows || (!more && inBatch > 0)) {
-            // The pauses are taken between transactions, so a search never meets a sleeping lock.
-            if (!master.commit())
-                return giveUp(master);
-            for (; sincePause >= pauseEvery; sincePause -= pauseEvery)
-                mThrottle.pause(IndexThrottle::Pause::MergeRows);
-            inBatch = 0;
-            if (more && !master.beginImmediateTransaction())
-                return giveUp(master);
-        }
-        if (!more)
-            break;
+    qint64 sincePause = 0;
+    while (last < final) {
+        const qint64 end = std::min(final, last + MergeBatchRows);
+        if (!master.executeUpdate(upsert, {last, end}) || !master.commit())
+            return giveUp();
+        // The pauses are taken between transactions, so a search never meets a sleeping lock.
+        for (sincePause += end - last; sincePause >= pauseEvery; sincePause -= pauseEvery)
+            mThrottle.pause(IndexThrottle::Pause::MergeRows);
+        last = end;
+        if (last < final && !master.beginImmediateTransaction())
+            return giveUp();
     }
-    rows.reset();
-    if (master.handle() && !sqlite3_get_autocommit(master.handle()) && !master.commit())
-        return giveUp(master);
+    if (!sqlite3_get_autocommit(master.handle()) && !master.commit())
+        return giveUp();
     compactIfWorthIt(master);
     master.close();
     return true;

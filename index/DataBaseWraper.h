@@ -99,15 +99,16 @@ class DataBaseWraper {
     static QString dateText(const QDateTime& when);
     // Reads the FILE_LMD form (any "+hhmm"/"-hhmm" offset); nothing when it does not parse.
     static std::optional<QDateTime> dateFromString(const QString& text);
-    // A size as the master stores it: digits with thousands separators (as rsync prints them)
-    // become the number; a text that is no number is kept as it is.
-    static QVariant sizeValue(const QVariant& size);
+    // A size as the master stores it: digits, or digits grouped by threes with one separator (as rsync
+    // prints them: "1,234,567", or with ".", "'" or a blank in other locales) become the number;
+    // anything else stays the text it is.
+    static QVariant sizeValue(const QString& text);
 
   private:
     void closeDatabase();
     void releaseReservation();
     bool compactIfWorthIt(SQLiteDatabase& master);
-    static void registerLaterFunction(sqlite3* db);
+    static void registerMergeFunctions(sqlite3* db);
     bool fail(QString* error) const;
 
     std::unique_ptr<SQLiteDatabase> mDatabase;

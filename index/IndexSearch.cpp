@@ -58,14 +58,17 @@ IndexSearch::Page IndexSearch::search(const QString& masterPath, const QString& 
     }
     db.setBusyTimeout(int(std::clamp<qint64>(lockWait.count(), 0, 600000)));
     const int wanted = std::max(1, limit);
-    QString sql = QStringLiteral("SELECT FILEPATH, FILE_SIZE, FILE_LMD, FILE_OR_FOLDER FROM FILE_TABLE "
+    // The match walks the path index alone (no table row is read for a path that does not match);
+    // only the page's hits are looked up in the table afterwards.
+    QString sql = QStringLiteral("WITH hits AS MATERIALIZED (SELECT FILEPATH AS hit FROM FILE_TABLE "
                                  "WHERE FILEPATH LIKE ? ESCAPE '\\'");
     QVariantList arguments{likePattern(text)};
     if (!after.isNull()) {
         sql += QStringLiteral(" AND FILEPATH > ?");
         arguments << after;
     }
-    sql += QStringLiteral(" ORDER BY FILEPATH LIMIT ?");
+    sql += QStringLiteral(" ORDER BY FILEPATH LIMIT ?) SELECT FILEPATH, FILE_SIZE, FILE_LMD, FILE_OR_FOLDER "
+                          "FROM FILE_TABLE WHERE FILEPATH IN hits ORDER BY FILEPATH");
     arguments << qint64(wanted) + 1;
     auto rows = db.executeQuery(sql, arguments);
     if (!rows) {

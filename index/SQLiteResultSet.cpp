@@ -60,12 +60,6 @@ bool SQLiteResultSet::columnIsNull(int index) const {
     return sqlite3_column_type(mStatement, index) == SQLITE_NULL;
 }
 
-int SQLiteResultSet::columnTypeForIndex(int index) const {
-    if (!mStatement || index < 0 || index >= columnCount())
-        return SQLITE_NULL;
-    return sqlite3_column_type(mStatement, index);
-}
-
 QString SQLiteResultSet::stringForColumnIndex(int index) const {
     if (columnIsNull(index))
         return QString();

@@ -29,8 +29,6 @@ class SQLiteResultSet {
     qint64 int64ForColumnIndex(int index) const;
     bool boolForColumn(const QString& name) const;
     bool boolForColumnIndex(int index) const;
-    // SQLite's storage class of the value in the current row (SQLITE_INTEGER, SQLITE_TEXT, ...).
-    int columnTypeForIndex(int index) const;
 
   private:
     friend class SQLiteDatabase;

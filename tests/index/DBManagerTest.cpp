@@ -58,8 +58,8 @@ TEST_F(DBManagerTest, TenThousandListedRecordsGoIntoOneDeltaAndTheMaster) {
     manager->listedFileAddToDatabase(listed(u"a.txt"_s));
     manager->setMachineName(u"Office Mac"_s); // the next folder starts before the tick
     for (int i = 0; i < 10000; ++i)
-        manager->listedFileAddToDatabase(
-            listed(u"Docs/file %1.txt"_s.arg(i), u"1,234"_s, i % 10 == 0 ? u"1"_s : u"0"_s));
+        manager->listedFileAddToDatabase(listed(u"Docs/file %1.txt"_s.arg(i), i % 2 ? u"1,234"_s : u"1.234"_s,
+                                                i % 10 == 0 ? u"1"_s : u"0"_s));
     // Dropped at the intake: a repeat, ".", fewer than three keys; skipped when written: no size.
     manager->listedFileAddToDatabase(listed(u"Docs/file 1.txt"_s, u"1,234"_s));
     manager->listedFileAddToDatabase(listed(u"."_s, u"4,096"_s, u"1"_s));

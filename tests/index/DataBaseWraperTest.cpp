@@ -14,7 +14,8 @@ namespace {
 
 class DataBaseWraperTest : public ::testing::Test {
   protected:
-    QString folder() const { return mDir.path() + u"/support/alice"_s; }
+    // A home may hold blanks, quotes and what a shell would run.
+    QString folder() const { return mDir.path() + u"/o'brien $(touch x)/support/alice"_s; }
     QString master() const { return DataBaseWraper::masterPath(folder(), kUser); }
     static DataBaseWraper quickWrapper() { return DataBaseWraper(IndexThrottle(quickTimings())); }
     static QString schemaOf(const QString& file, const QString& table) {
@@ -111,12 +112,20 @@ TEST_F(DataBaseWraperTest, MergeUpdatesOnlyWhenTheDeltaIsLater) {
                {record(u"Mac/same"_s, kLate, qint64(1), false, u"A1"_s, u"first"_s),
                 record(u"Mac/newer"_s, kEarly, qint64(1), false, u"A1"_s, u"first"_s),
                 record(u"Mac/odd date"_s, u"yesterday"_s), record(u"Mac/it's"_s, kEarly, u"1,234,567"_s),
-                record(u"Mac/no number"_s, kEarly, u"1,23"_s)});
+                record(u"Mac/no number"_s, kEarly, u"1,23"_s),
+                record(u"Mac/dots"_s, kEarly, u" 12.345.678 "_s),
+                record(u"Mac/mixed"_s, kEarly, u"1,234.567"_s),
+                record(u"Mac/huge"_s, kEarly, u"99,999,999,999,999,999,999"_s)});
     mergeAll();
     EXPECT_TRUE(filesWithSuffix(folder(), u".zxt"_s).isEmpty()) << "a merged delta is deleted";
     EXPECT_EQ(field(master(), u"Mac/it's"_s, "FILE_SIZE || typeof(FILE_SIZE)"), u"1234567integer"_s)
         << "thousands separators are not a cut-off";
-    EXPECT_EQ(field(master(), u"Mac/no number"_s, "FILE_SIZE"), u"1,23"_s) << "no number: kept as it is";
+    EXPECT_EQ(field(master(), u"Mac/dots"_s, "FILE_SIZE"), u"12345678"_s);
+    for (const QString& kept : {u"1,23"_s, u"1,234.567"_s, u"99,999,999,999,999,999,999"_s})
+        EXPECT_EQ(
+            firstColumn(master(), u"SELECT count(*) FROM FILE_TABLE WHERE FILE_SIZE = ?"_s, {kept}).value(0),
+            u"1"_s)
+            << "no number (or none that fits): kept as it is: " << kept.toStdString();
 
     writeDelta(folder(), {record(u"Mac/same"_s, kEarly, qint64(99), true, u"A2"_s),
                           record(u"Mac/newer"_s, kLate, u"2,048"_s, true, u"A2"_s, u"second"_s),
@@ -127,7 +136,10 @@ TEST_F(DataBaseWraperTest, MergeUpdatesOnlyWhenTheDeltaIsLater) {
     EXPECT_EQ(firstColumn(master(), u"SELECT FILEPATH || '|' || FILE_LMD || '|' || FILE_SIZE || '|' || "
                                     "FILE_OR_FOLDER || '|' || ATTRIBUTES || '|' || RESERVED1 FROM FILE_TABLE "
                                     "ORDER BY FILEPATH"_s),
-              QStringList({u"Mac/it's|2016-03-04 05:06:07 +0000|1234567|0|NA|NA"_s,
+              QStringList({u"Mac/dots|2016-03-04 05:06:07 +0000|12345678|0|NA|NA"_s,
+                           u"Mac/huge|2016-03-04 05:06:07 +0000|99,999,999,999,999,999,999|0|NA|NA"_s,
+                           u"Mac/it's|2016-03-04 05:06:07 +0000|1234567|0|NA|NA"_s,
+                           u"Mac/mixed|2016-03-04 05:06:07 +0000|1,234.567|0|NA|NA"_s,
                            u"Mac/newer|2017-01-01 00:00:00 +0000|2048|1|A2|first"_s,
                            u"Mac/no number|2016-03-04 08:06:07 +0200|3|0|NA|NA"_s,
                            u"Mac/odd date|yesterday|1|0|NA|NA"_s,
