@@ -1,5 +1,6 @@
 // A storm of creates against each Linux event stream and against `inotifywait -m -r` on the same
-// storm: events per second (storm start until the last create is delivered) and CPU time.
+// storm: events per second (storm start until the last create is delivered) and CPU time, the median
+// of three rounds.
 //
 //   bench_event_stream [creates=100000] [parent folder=/var/tmp]
 
@@ -14,17 +15,20 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <iterator>
 #include <mutex>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -233,6 +237,17 @@ void compare(const char* name, const Result& stream, const Result& reference, in
              ratioText(reference.seconds / stream.seconds), "≥ 1.0×");
 }
 
+// The result with the median time of those that went through (the first one when none did).
+Result median(std::vector<Result> results) {
+    std::vector<Result> ok;
+    std::copy_if(results.begin(), results.end(), std::back_inserter(ok),
+                 [](const Result& r) { return r.ok; });
+    if (ok.empty())
+        return results.front();
+    std::sort(ok.begin(), ok.end(), [](const Result& a, const Result& b) { return a.seconds < b.seconds; });
+    return ok[ok.size() / 2];
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -250,18 +265,27 @@ int main(int argc, char** argv) {
                 count, kFolders, base.constData(), static_cast<long long>(kLatency.count()),
                 static_cast<long long>(Timings::standard().fileEventLatency.count()));
 
-    const Result reference = runInotifywait(base + "/inotifywait", count);
-    print("inotifywait", reference, count);
-    const Result inotify = runStream(false, base + "/inotify", count);
-    print("inotify", inotify, count);
-    compare("inotify", inotify, reference, count);
-    if (::geteuid() == 0) {
-        const Result fanotify = runStream(true, base + "/fanotify", count);
-        print("fanotify", fanotify, count);
-        compare("fanotify", fanotify, reference, count);
-    } else {
-        std::printf("fanotify     skipped: needs root\n");
+    // Three rounds, each kind once a round, so the three meet the same changes of load; each figure is
+    // the round with the median time.
+    const bool root = ::geteuid() == 0;
+    std::vector<Result> references, inotifies, fanotifies;
+    for (int round = 0; round < 3; ++round) {
+        const QByteArray suffix = QByteArray::number(round);
+        references.push_back(runInotifywait(base + "/inotifywait" + suffix, count));
+        print("inotifywait", references.back(), count);
+        inotifies.push_back(runStream(false, base + "/inotify" + suffix, count));
+        print("inotify", inotifies.back(), count);
+        if (root) {
+            fanotifies.push_back(runStream(true, base + "/fanotify" + suffix, count));
+            print("fanotify", fanotifies.back(), count);
+        }
     }
+    const Result reference = median(references);
+    compare("inotify", median(inotifies), reference, count);
+    if (root)
+        compare("fanotify", median(fanotifies), reference, count);
+    else
+        std::printf("fanotify     skipped: needs root\n");
     std::printf("cleaning up...\n");
     return 0;
 }
