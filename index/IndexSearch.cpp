@@ -58,8 +58,8 @@ IndexSearch::Page IndexSearch::search(const QString& masterPath, const QString& 
     }
     db.setBusyTimeout(int(std::clamp<qint64>(lockWait.count(), 0, 600000)));
     const int wanted = std::max(1, limit);
-    // The match walks the path index alone (no table row is read for a path that does not match);
-    // only the page's hits are looked up in the table afterwards.
+    // The match is a scan of the path index alone (no table column is wanted there, so no row is
+    // referenced per entry); only the page's hits are looked up in the table afterwards.
     QString sql = QStringLiteral("WITH hits AS MATERIALIZED (SELECT FILEPATH AS hit FROM FILE_TABLE "
                                  "WHERE FILEPATH LIKE ? ESCAPE '\\'");
     QVariantList arguments{likePattern(text)};
