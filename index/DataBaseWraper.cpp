@@ -420,14 +420,14 @@ bool DataBaseWraper::updateMasterDatabaseWorker(const QString& folder, const QSt
     // the delta's own order: a batch is the next MergeBatchRows rowids (one writer filled the delta,
     // so they have no gaps).
     qint64 last = 0;
-    qint64 final = 0;
+    qint64 deltaEnd = 0;
     {
         auto range =
             master.executeQuery(QStringLiteral("SELECT min(rowid), max(rowid) FROM delta.FILE_TABLE_TEMP"));
         if (!range || !range->next())
             return giveUp();
         last = range->int64ForColumnIndex(0) - 1;
-        final = range->int64ForColumnIndex(1);
+        deltaEnd = range->int64ForColumnIndex(1);
     }
     // New paths are inserted; a known path takes the delta's values only when they are newer.
     const QString upsert = QStringLiteral(
@@ -441,15 +441,15 @@ bool DataBaseWraper::updateMasterDatabaseWorker(const QString& folder, const QSt
         "ATTRIBUTES = excluded.ATTRIBUTES WHERE zh_later(excluded.FILE_LMD, FILE_TABLE.FILE_LMD)");
     const int pauseEvery = 100;
     qint64 sincePause = 0;
-    while (last < final) {
-        const qint64 end = std::min(final, last + MergeBatchRows);
+    while (last < deltaEnd) {
+        const qint64 end = std::min(deltaEnd, last + MergeBatchRows);
         if (!master.executeUpdate(upsert, {last, end}) || !master.commit())
             return giveUp();
         // The pauses are taken between transactions, so a search never meets a sleeping lock.
         for (sincePause += end - last; sincePause >= pauseEvery; sincePause -= pauseEvery)
             mThrottle.pause(IndexThrottle::Pause::MergeRows);
         last = end;
-        if (last < final && !master.beginImmediateTransaction())
+        if (last < deltaEnd && !master.beginImmediateTransaction())
             return giveUp();
     }
     if (!sqlite3_get_autocommit(master.handle()) && !master.commit())
