@@ -418,7 +418,7 @@ bool DataBaseWraper::updateMasterDatabaseWorker(const QString& folder, const QSt
 
     // The rows go from the delta, attached to the master's connection, straight into the master, in
     // the delta's own order: a batch is the next MergeBatchRows rowids (one writer filled the delta,
-    // so they have no gaps).
+    // so they have no gaps). An empty delta still runs one empty batch, which commits the table.
     qint64 last = 0;
     qint64 deltaEnd = 0;
     {
@@ -452,8 +452,6 @@ bool DataBaseWraper::updateMasterDatabaseWorker(const QString& folder, const QSt
         if (last < deltaEnd && !master.beginImmediateTransaction())
             return giveUp();
     }
-    if (!sqlite3_get_autocommit(master.handle()) && !master.commit())
-        return giveUp();
     compactIfWorthIt(master);
     master.close();
     return true;
