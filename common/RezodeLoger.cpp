@@ -33,6 +33,8 @@ QString RezodeLoger::traceTimestamp(const QDateTime& when) {
 }
 
 QString RezodeLoger::sessionLogFileName(const QString& folder, const QDateTime& when) {
+    if (folder.isEmpty())
+        return QString(); // no session-log folder (nobody at the screen): no session log at all
     return QStringLiteral("%1/Backup %2.txt").arg(folder, DateFormat::format("dd.MM.YY_hh.mm.ss", when));
 }
 

@@ -42,8 +42,10 @@ void ConsoleUserManager::start() {
         mAppSupportFilePathsObjct.setM_ConsoleUserName(name);
     RezodeLoger& logger = *mServices.logger;
     logger.setLogWritePath(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::DaemonTrace));
+    // Session logs live in the home of the person at the screen; with nobody there, there are none
+    // (the paths of an unnamed user would be those of the daemon's own account).
     logger.setSessionLogWritePath(
-        mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::SessionLogsFolder),
+        nobody ? QString() : mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::SessionLogsFolder),
         nobody ? QString() : name);
     logger.logDaemonTrace(QStringLiteral("ConsoleUserManager started."), true);
 

@@ -43,6 +43,11 @@ TEST_F(ConsoleUserManagerTest, StartAtTheLoginWindowBuildsNothingUntilTheFirstLo
     EXPECT_EQ(manager->accountManagerCount(), 0);
     EXPECT_EQ(traceMessages(), (QStringList{"ConsoleUserManager started.", "didConsoleUserChanged started.",
                                             "Console user name nill or Login window is present"}));
+    // With nobody at the screen there are no session logs: nothing is made in the daemon's own home.
+    EXPECT_TRUE(env.logger.sessionLogWritePath().isEmpty());
+    env.logger.logSessionTrace(QStringLiteral("nobody here"), true);
+    EXPECT_FALSE(QFileInfo::exists(env.root.profile().userSupportFolder(QString())));
+    EXPECT_TRUE(QDir(QStringLiteral("/")).entryList({QStringLiteral("Backup *")}).isEmpty());
     spinFor(100); // the watch thread takes up its watch
     console.setUserName(env.user.name);
     ASSERT_TRUE(waitUntil([&] { return manager->accountManagerCount() == 1; }));
