@@ -27,10 +27,42 @@ bool decodeStringMap(const QDBusArgument& argument, QVariantMap& map) {
 
 } // namespace
 
+DBusNotificationCenter::DBusNotificationCenter(Connector connect, SenderCheck check,
+                                               std::chrono::milliseconds retryInterval, QObject* parent)
+    : QObject(parent), mConnect(std::move(connect)), mBus(QString()), mCheck(std::move(check)) {
+    attach();
+    if (retryInterval.count() > 0) {
+        // Also while connected: a bus that goes away is noticed at the next tick.
+        mRetry.setInterval(retryInterval);
+        QObject::connect(&mRetry, &QTimer::timeout, this, &DBusNotificationCenter::checkConnection);
+        mRetry.start();
+    }
+}
+
 DBusNotificationCenter::DBusNotificationCenter(const QDBusConnection& bus, SenderCheck check, QObject* parent)
-    : QObject(parent), mBus(bus), mCheck(std::move(check)) {
+    : DBusNotificationCenter([bus] { return bus; }, std::move(check), std::chrono::milliseconds(0), parent) {}
+
+DBusNotificationCenter::~DBusNotificationCenter() {
+    detach();
+}
+
+DBusNotificationCenter::Connector DBusNotificationCenter::systemBus() {
+    // A failed or lost connection keeps its name registered; each attempt takes a fresh one.
+    return [attempt = 0, name = QString()]() mutable {
+        if (!name.isEmpty())
+            QDBusConnection::disconnectFromBus(name);
+        name = QStringLiteral("zh-notifications-%1").arg(++attempt);
+        return QDBusConnection::connectToBus(QDBusConnection::SystemBus, name);
+    };
+}
+
+bool DBusNotificationCenter::attach() {
+    {
+        QMutexLocker lock(&mBusLock);
+        mBus = mConnect ? mConnect() : QDBusConnection(QString());
+    }
     if (!mBus.isConnected())
-        return;
+        return false;
     // Uids are looked up as connections appear, so that a sender that posts and quits at once can
     // still be identified when its notification is handled.
     mBus.connect(BusService, BusPath, BusService, QStringLiteral("NameOwnerChanged"), this,
@@ -43,14 +75,38 @@ DBusNotificationCenter::DBusNotificationCenter(const QDBusConnection& bus, Sende
         for (const QString& name : names.value())
             if (name.startsWith(QLatin1Char(':')) && name != mBus.baseService())
                 resolveUid(name);
+    return mListening;
 }
 
-DBusNotificationCenter::~DBusNotificationCenter() {
-    if (!mBus.isConnected())
+void DBusNotificationCenter::detach() {
+    if (mBus.isConnected()) {
+        mBus.disconnect(QString(), ObjectPath, Interface, Member, this, SLOT(posted(QDBusMessage)));
+        mBus.disconnect(BusService, BusPath, BusService, QStringLiteral("NameOwnerChanged"), this,
+                        SLOT(nameOwnerChanged(QString, QString, QString)));
+    }
+    mListening = false;
+    mUids.clear(); // unique names are not reused across connections, but a new bus starts afresh
+}
+
+void DBusNotificationCenter::checkConnection() {
+    if (mListening && mBus.isConnected())
         return;
-    mBus.disconnect(QString(), ObjectPath, Interface, Member, this, SLOT(posted(QDBusMessage)));
-    mBus.disconnect(BusService, BusPath, BusService, QStringLiteral("NameOwnerChanged"), this,
-                    SLOT(nameOwnerChanged(QString, QString, QString)));
+    if (mListening) {
+        trace(QStringLiteral("Notifications: the connection to the system bus was lost, reconnecting"));
+        detach();
+    }
+    if (attach()) {
+        trace(QStringLiteral("Notifications: connected to the system bus"));
+        mOutOfReachTraced = false;
+        return;
+    }
+    if (!mOutOfReachTraced) {
+        mOutOfReachTraced = true;
+        trace(QStringLiteral("Notifications: the system bus cannot be reached (%1), trying again every %2 ms")
+                  .arg(mBus.lastError().isValid() ? mBus.lastError().message()
+                                                  : QStringLiteral("no connection"))
+                  .arg(mRetry.interval()));
+    }
 }
 
 bool DBusNotificationCenter::postNotification(const QString& name, const QVariantMap& userInfo, int options) {
@@ -62,10 +118,14 @@ bool DBusNotificationCenter::postNotification(const QString& name, const QVarian
     }
     QDBusMessage signal = QDBusMessage::createSignal(ObjectPath, Interface, Member);
     signal << name << userInfo;
-    if (!mBus.isConnected() || !mBus.send(signal)) {
+    const QDBusConnection bus = [this] {
+        QMutexLocker lock(&mBusLock); // the center's thread replaces the connection when it reconnects
+        return mBus;
+    }();
+    if (!bus.isConnected() || !bus.send(signal)) {
         trace(QStringLiteral("Notification \"%1\" not posted: %2")
-                  .arg(name, mBus.lastError().isValid() ? mBus.lastError().message()
-                                                        : QStringLiteral("no connection to the system bus")));
+                  .arg(name, bus.lastError().isValid() ? bus.lastError().message()
+                                                       : QStringLiteral("no connection to the system bus")));
         return false;
     }
     return true;
@@ -118,8 +178,10 @@ void DBusNotificationCenter::posted(const QDBusMessage& message) {
                   .arg(message.service(), message.signature()));
         return;
     }
-    if (!mObservers.isObserved(name))
+    if (!mObservers.isObserved(name)) {
+        traceUnobserved(name, message.service());
         return;
+    }
     uint uid = 0;
     if (!senderUid(message.service(), uid)) {
         trace(QStringLiteral("Notification \"%1\" dropped: the uid of its sender %2 is unknown")
@@ -144,6 +206,19 @@ void DBusNotificationCenter::posted(const QDBusMessage& message) {
         return;
     }
     mObservers.deliver(name, userInfo);
+}
+
+void DBusNotificationCenter::traceUnobserved(const QString& name, const QString& sender) {
+    // Every process hears every notification, its own included; one line per name says that a request
+    // arrived while nothing here could act on it. Only names from accepted senders count, and only so
+    // many, so that nobody can fill the trace.
+    if (mUnobservedTraced.contains(name) || mUnobservedTraced.size() >= MaxUnobservedNames)
+        return;
+    uint uid = 0;
+    if (!senderUid(sender, uid) || !mCheck || !mCheck(uid))
+        return;
+    mUnobservedTraced.insert(name);
+    trace(QStringLiteral("Notification \"%1\" dropped: nothing observes it here").arg(name));
 }
 
 void DBusNotificationCenter::nameOwnerChanged(const QString& name, const QString& oldOwner,

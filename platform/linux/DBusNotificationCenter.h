@@ -8,6 +8,11 @@
 #include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QTimer>
+
+#include <QSet>
+#include <chrono>
+#include <functional>
 
 // Distributed notifications as one D-Bus signal, Posted(s name, a{sv} userInfo), on the object
 // below. The post options have no D-Bus counterpart: every signal reaches every session at once.
@@ -21,10 +26,21 @@ class DBusNotificationCenter : public QObject, public DistributedNotificationCen
     static constexpr QLatin1String Interface{"org.zorvikhollin.Notifications"};
     static constexpr QLatin1String Member{"Posted"};
 
+    // Makes a new connection; called again while the bus cannot be reached or after it went away.
+    using Connector = std::function<QDBusConnection()>;
+
+    // Connects through connect and, while the bus is out of reach (not started yet, restarted),
+    // tries again every retryInterval, with a trace line when it is lost and when it is back.
+    DBusNotificationCenter(Connector connect, SenderCheck check, std::chrono::milliseconds retryInterval,
+                           QObject* parent = nullptr);
+    // Over one given connection, which is not replaced.
     DBusNotificationCenter(const QDBusConnection& bus, SenderCheck check, QObject* parent = nullptr);
     ~DBusNotificationCenter() override;
 
-    // Whether the center receives notifications (the bus was reachable when it was made).
+    // A connector for the system bus, a new private connection at each call.
+    static Connector systemBus();
+
+    // Whether the center receives notifications now.
     bool isListening() const { return mListening; }
 
     bool postNotification(const QString& name, const QVariantMap& userInfo = QVariantMap(),
@@ -41,15 +57,25 @@ class DBusNotificationCenter : public QObject, public DistributedNotificationCen
     void nameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
   private:
+    bool attach();
+    void detach();
+    void checkConnection();
+    void traceUnobserved(const QString& name, const QString& sender);
     void resolveUid(const QString& uniqueName);
     bool senderUid(const QString& uniqueName, uint& uid);
     void trace(const QString& line) const;
 
+    Connector mConnect;
+    mutable QMutex mBusLock; // guards replacing mBus against posts from other threads
     QDBusConnection mBus;
     SenderCheck mCheck;
+    QTimer mRetry;
+    bool mOutOfReachTraced = false;
     NotificationObservers mObservers;
     bool mListening = false;
     QHash<QString, uint> mUids; // unique bus name → uid, on the center's thread only
+    static constexpr qsizetype MaxUnobservedNames = 32;
+    QSet<QString> mUnobservedTraced; // names nothing observed, traced once each
     static constexpr qint64 RefusedTraceIntervalMs = 60000;
     qint64 mRefusedSinceTrace = 0; // refused notifications not yet in the trace
     QElapsedTimer mRefusedTraced;  // since the last trace line about a refusal

@@ -28,5 +28,7 @@ std::unique_ptr<LoginItems> LoginItems::forHome(const QString& home) {
 }
 
 std::unique_ptr<DistributedNotificationCenter> DistributedNotificationCenter::create(SenderCheck check) {
-    return std::make_unique<DBusNotificationCenter>(QDBusConnection::systemBus(), std::move(check));
+    // The system bus may not be up yet when the daemon starts, or restart under it.
+    return std::make_unique<DBusNotificationCenter>(DBusNotificationCenter::systemBus(), std::move(check),
+                                                    std::chrono::seconds(5));
 }

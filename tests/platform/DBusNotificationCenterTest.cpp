@@ -21,6 +21,7 @@
 namespace {
 
 using namespace Protocol;
+using namespace std::chrono_literals;
 
 // What observers of every sample name saw, and on which threads.
 class Inbox {
@@ -154,6 +155,64 @@ TEST_F(DBusNotificationCenterTest, RefusedSenderIsDroppedAndTraced) {
     console.setUserName(QStringLiteral("no-such-account-zh"));
     EXPECT_FALSE(daemonCheck(nobody->pw_uid));
     EXPECT_TRUE(daemonCheck(0));
+}
+
+TEST_F(DBusNotificationCenterTest, ABusNotUpYetIsJoinedWhenItComesAndAgainAfterItRestarts) {
+    // The daemon may start before the system bus, and the bus may restart under it.
+    PrivateBus late;
+    const QString address = late.socketAddress();
+    int attempts = 0;
+    QStringList names;
+    const auto connect = [&] {
+        names << QStringLiteral("zh-late-%1").arg(++attempts);
+        return QDBusConnection::connectToBus(address, names.last());
+    };
+    DBusNotificationCenter center(
+        connect, [](uint) { return true; }, 100ms);
+    center.setTraceLogger([this](const QString& line) { mTrace << line; });
+    Inbox got;
+    QObject observer;
+    got.observe(center, &observer);
+    EXPECT_FALSE(center.isListening());
+    ASSERT_TRUE(waitUntil([&] { return !mTrace.isEmpty(); }));
+    EXPECT_TRUE(mTrace.last().startsWith(QLatin1String("Notifications: the system bus cannot be reached")))
+        << mTrace.last().toStdString();
+    spinFor(300);
+    EXPECT_EQ(mTrace.size(), 1) << "an outage is traced once, not at every attempt";
+
+    const auto postFromApplication = [&](const QString& name) {
+        const QDBusConnection app = late.connect(QStringLiteral("zh-late-app"));
+        names << app.name(); // closed at the end, so that nothing sent is cut off
+        return DBusNotificationCenter(app, [](uint) { return true; }).postNotification(name);
+    };
+    ASSERT_TRUE(late.start());
+    ASSERT_TRUE(waitUntil([&] { return center.isListening(); }));
+    EXPECT_EQ(mTrace.last(), QStringLiteral("Notifications: connected to the system bus"));
+    ASSERT_TRUE(postFromApplication(LogOut));
+    ASSERT_TRUE(waitUntil([&] { return got.got().size() == 1; }));
+
+    late.stop();
+    ASSERT_TRUE(waitUntil([&] { return !center.isListening(); }));
+    ASSERT_TRUE(late.start());
+    ASSERT_TRUE(waitUntil([&] { return center.isListening(); }));
+    ASSERT_TRUE(postFromApplication(Exclude));
+    ASSERT_TRUE(waitUntil([&] { return got.got().size() == 2; }));
+    EXPECT_EQ(got.got().last().name, QString(Exclude));
+    EXPECT_TRUE(mTrace.contains(
+        QStringLiteral("Notifications: the connection to the system bus was lost, reconnecting")));
+
+    // A request nothing here observes is not dropped in silence (once per name).
+    ASSERT_TRUE(postFromApplication(Reinitialize));
+    ASSERT_TRUE(postFromApplication(Reinitialize));
+    ASSERT_TRUE(waitUntil([&] {
+        return mTrace.contains(
+            QStringLiteral("Notification \"Reinitialize\" dropped: nothing observes it here"));
+    }));
+    spinFor(200);
+    EXPECT_EQ(mTrace.count(QStringLiteral("Notification \"Reinitialize\" dropped: nothing observes it here")),
+              1);
+    for (const QString& name : std::as_const(names))
+        QDBusConnection::disconnectFromBus(name);
 }
 
 TEST_F(DBusNotificationCenterTest, MalformedSignalsAndPayloadsAreDroppedWithATraceLine) {

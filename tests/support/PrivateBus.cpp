@@ -70,8 +70,12 @@ bool PrivateBus::start(QString* error) {
             QStringLiteral("dbus-daemon did not open its socket: %1").arg(QString::fromUtf8(f.readAll())));
     }
     ::chmod(QFile::encodeName(socket).constData(), 0777);
-    mAddress = QStringLiteral("unix:path=") + socket;
+    mAddress = socketAddress();
     return true;
+}
+
+QString PrivateBus::socketAddress() const {
+    return QStringLiteral("unix:path=") + mDir.filePath(QStringLiteral("system_bus_socket"));
 }
 
 void PrivateBus::exportAsSystemBus() {

@@ -23,6 +23,8 @@ class PrivateBus {
     bool isRunning() const { return mPid > 0; }
     pid_t pid() const { return mPid; }
     QString address() const { return mAddress; }
+    // The address the bus has whenever it runs, known before the first start (the same after a restart).
+    QString socketAddress() const;
 
     // Points DBUS_SYSTEM_BUS_ADDRESS of this process (and of children started afterwards) at the bus.
     void exportAsSystemBus();
