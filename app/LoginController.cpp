@@ -4,6 +4,7 @@
 #include "AppDelegate.h"
 #include "DistributedNotificationCenter.h"
 #include "FileTools.h"
+#include "ListingParser.h"
 #include "Protocol.h"
 #include "RsyncConventions.h"
 #include "UserDefaults.h"
@@ -17,6 +18,14 @@
 namespace {
 
 const QString kAllowedAddressCharacters = QStringLiteral("0123456789.\n");
+
+// Whether rsync's list-only output holds an entry (the account's own folder at least).
+bool hasListingLine(const QString& out) {
+    for (const QStringView line : QStringView(out).split(u'\n'))
+        if (ListingParser::parseLine(line.toUtf8()))
+            return true;
+    return false;
+}
 
 } // namespace
 
@@ -226,10 +235,14 @@ void LoginController::authenticateUser() {
     connect(mProcess, &QProcess::finished, this, [this] {
         const QString out = QString::fromUtf8(mProcess->readAllStandardOutput());
         const QString err = QString::fromUtf8(mProcess->readAllStandardError());
+        // An appliance's login message comes on standard output before anything is checked: only
+        // rsync's success and the listing itself say that the account and password were taken.
+        const bool listed = mProcess->exitStatus() == QProcess::NormalExit && mProcess->exitCode() == 0 &&
+                            hasListingLine(out);
         mProcess->deleteLater();
         mProcess = nullptr;
         setFieldsEnabled(true);
-        const bool success = !out.isEmpty();
+        const bool success = listed;
         if (success)
             mDelegate.writeInteractiveTrace(
                 QStringLiteral("authentication is successful:%1").arg(out.trimmed()));

@@ -3,6 +3,7 @@
 #include "RestoreSummaryDialog.h"
 
 #include "DistributedNotificationCenter.h"
+#include "ListingParser.h"
 #include "PropertyList.h"
 #include "Protocol.h"
 #include "RezodeLoger.h"
@@ -42,8 +43,13 @@ QStringList pieces(const QString& line) {
     return line.split(blanks, Qt::SkipEmptyParts);
 }
 
+// An appliance's login message, printed before the listing, is not an entry.
+bool isEntryLine(QStringView line) {
+    return ListingParser::parseLine(line.toUtf8()).has_value();
+}
+
 // A listing line's four leading fields (permissions, size, date, time) and the name after them, which
-// keeps its inner blanks. False when the line has no name.
+// keeps its inner blanks. False when the line has no name or is no entry.
 bool listingFields(QStringView line, std::array<QStringView, 4>& fields, QStringView& name) {
     qsizetype i = 0;
     const qsizetype n = line.size();
@@ -58,7 +64,7 @@ bool listingFields(QStringView line, std::array<QStringView, 4>& fields, QString
         field = line.sliced(start, i - start);
     }
     name = line.sliced(i).trimmed();
-    return !name.isEmpty();
+    return !name.isEmpty() && isEntryLine(line);
 }
 
 // The name part of a listing line: everything after the first occurrence of the time field.
@@ -504,7 +510,7 @@ void RestoreViewController::getSnapshotDetailsForPath() {
             if (!windowLoaded || mClosing)
                 break;
             const QStringList p = pieces(line);
-            if (p.size() < 5 || p.at(4).startsWith(u'.'))
+            if (p.size() < 5 || p.at(4).startsWith(u'.') || !isEntryLine(line))
                 continue;
             const QString folder = nameAfter(line, p.at(3));
             // Only a snapshot whose account folder holds something other than a sparse bundle is offered.
@@ -517,7 +523,7 @@ void RestoreViewController::getSnapshotDetailsForPath() {
             for (const QString& checkLine :
                  QString::fromUtf8(startProcess(program, check).out).split(u'\n')) {
                 const QStringList c = pieces(checkLine);
-                if (c.size() >= 5 && !c.at(4).startsWith(u'.')) {
+                if (c.size() >= 5 && !c.at(4).startsWith(u'.') && isEntryLine(checkLine)) {
                     offered = !c.at(4).contains(QStringLiteral(".sparsebundle"));
                     break;
                 }
@@ -775,7 +781,7 @@ void RestoreViewController::updateRestoreProgress(const QString& text, bool syst
                     mUi->pStatusContent->setText(QStringLiteral("Downloading %1 ").arg(line));
         } else {
             const QStringList p = pieces(line);
-            if (p.size() >= 7 && !p.at(4).startsWith(u'.'))
+            if (p.size() >= 7 && !p.at(4).startsWith(u'.') && p.at(4).endsWith(u'%'))
                 mUi->pStatusContent->setText(
                     QStringLiteral("Downloading %1 %2").arg(nameAfter(line, p.at(6)), p.at(4)));
         }

@@ -87,10 +87,18 @@ bool Appliance::writeConfig(QString* error) {
     // rsync refuses a secrets file that others can read. Without any account the module would be
     // open to everybody; keep it closed instead.
     const QString users = mUsers.isEmpty() ? QStringLiteral("nobody-at-all") : mUsers.keys().join(u", ");
-    const QString conf = QStringLiteral("use chroot = no\nuid = root\ngid = root\nlog file = %1\n"
-                                        "[backup]\n  path = %2\n  read only = no\n  list = yes\n"
-                                        "  auth users = %3\n  secrets file = %4\n  strict modes = yes\n")
-                             .arg(logPath(), modulePath(), users, secretsPath);
+    const QString motdPath = mDir.filePath(QStringLiteral("motd"));
+    if (!mOptions.motd.isEmpty() && !writeFile(motdPath, mOptions.motd))
+        return fail(error, QStringLiteral("cannot write the login message"));
+    // The connection count lives in the lock file: one of its own, or daemons of parallel tests would
+    // count each other's clients.
+    const QString conf =
+        QStringLiteral("use chroot = no\nuid = root\ngid = root\nlog file = %1\nlock file = %5\n%6"
+                       "[backup]\n  path = %2\n  read only = no\n  list = yes\n  max connections = %7\n"
+                       "  auth users = %3\n  secrets file = %4\n  strict modes = yes\n")
+            .arg(logPath(), modulePath(), users, secretsPath, mDir.filePath(QStringLiteral("rsyncd.lock")),
+                 mOptions.motd.isEmpty() ? QString() : QStringLiteral("motd file = %1\n").arg(motdPath))
+            .arg(mOptions.maxConnections);
     const QString confPath = mDir.filePath(QStringLiteral("rsyncd.conf"));
     const QString tmp = confPath + QStringLiteral(".new");
     const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
@@ -156,7 +164,45 @@ bool Appliance::start(QString* error) {
     return false;
 }
 
+bool Appliance::holdConnection(const QString& user, QString* error) {
+    if (!isRunning() || !mUsers.contains(user))
+        return fail(error, QStringLiteral("the appliance does not run or has no account %1").arg(user));
+    const QString blob = QStringLiteral("%1/.zh-held-connection").arg(user);
+    const QString passwordFile = mDir.filePath(QStringLiteral("holder.secret"));
+    if (!QFileInfo::exists(modulePath() + u'/' + blob) && !putFile(blob, QByteArray(4 << 20, 'h')))
+        return fail(error, QStringLiteral("cannot write the held download"));
+    if (!writeFile(passwordFile, mUsers.value(user).toUtf8(), QFile::ReadOwner | QFile::WriteOwner))
+        return fail(error, QStringLiteral("cannot write the holder's password file"));
+    const QString target = mDir.filePath(QStringLiteral("held-%1").arg(mHolders.size()));
+    const qint64 before = QFileInfo(logPath()).size();
+    const pid_t pid =
+        ChildProcess::spawn({QStringLiteral("rsync"), QStringLiteral("--bwlimit=1"),
+                             QStringLiteral("--password-file=") + passwordFile,
+                             QStringLiteral("%1@%2::backup/%3").arg(user, mAddress, blob), target},
+                            QStringLiteral("/dev/null"), QStringLiteral("/dev/null"));
+    if (pid <= 0)
+        return fail(error, QStringLiteral("cannot start the holding client"));
+    mHolders << pid;
+    // The daemon logs the transfer once the client holds its connection.
+    const auto holding = [&] {
+        QFile log(logPath());
+        return log.open(QIODevice::ReadOnly) && log.seek(before) &&
+               log.readAll().contains(QByteArrayLiteral(".zh-held-connection"));
+    };
+    if (!ChildProcess::pollUntil([&] { return holding() || !ChildProcess::isAlive(pid); }, 10000) ||
+        !holding())
+        return fail(error, QStringLiteral("the holding client did not get a connection"));
+    return true;
+}
+
+void Appliance::releaseConnections() {
+    for (const pid_t pid : std::as_const(mHolders))
+        ChildProcess::terminate(pid);
+    mHolders.clear();
+}
+
 void Appliance::stop() {
+    releaseConnections();
     if (mPid <= 0)
         return;
     ChildProcess::terminate(mPid);

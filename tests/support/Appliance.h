@@ -8,16 +8,29 @@
 
 #include <sys/types.h>
 
-// The appliance as the programs see it: a real rsync daemon on 127.0.0.N port 873 with the module
-// "backup", password-protected accounts, a ".zfs/snapshot" folder of read-only copies, and optionally
-// a small tmpfs as the module's storage so that it can run full. It needs root (the port, the mount);
-// skipReason() says why it cannot run elsewhere. Everything is stopped and removed on destruction.
+// The appliance as the programs see it in the field: a real rsync daemon on 127.0.0.N port 873 with
+// the module "backup", password-protected accounts whose passwords can change while it runs, a login
+// message that every client prints before anything else, optionally a connection limit and a small
+// tmpfs as the module's storage so that it can run full, and a ".zfs/snapshot" folder of read-only
+// copies. It needs root (the port, the mount); skipReason() says why it cannot run elsewhere.
+// Everything is stopped and removed on destruction.
 class Appliance {
   public:
     struct Options {
         bool tmpfs = false;
         qint64 tmpfsBytes = 4 * 1024 * 1024;
+        // "max connections": clients past it are turned away ("@ERROR: max connections (N) reached");
+        // 0 for no limit.
+        int maxConnections = 0;
+        // The login message ("motd file"); "" for none.
+        QByteArray motd = DefaultMotd;
     };
+    // A FreeNAS-like greeting whose lines have words, numbers, a date and a time, as such messages do.
+    static constexpr const char* DefaultMotd =
+        "FreeBSD 11.3-RELEASE-p14 (FreeNAS.amd64) #0 r325575: Mon 2026/11/02 09:14:21 UTC\n"
+        "\n"
+        "\tZorvik Hollin backup appliance -- welcome\n"
+        "  Authorised users only. 4 drives, 12.3 TB free, quota 500 GB per account.\n";
 
     Appliance();
     explicit Appliance(Options options);
@@ -40,8 +53,15 @@ class Appliance {
     QString modulePath() const; // the folder behind the module "backup"
     QString logPath() const;
 
-    // Accounts; may be added while the daemon runs (it rereads its configuration per connection).
+    // Accounts; may be added, or their password changed, while the daemon runs (it rereads its
+    // configuration per connection).
     bool addUser(const QString& name, const QString& password);
+    bool setPassword(const QString& name, const QString& password) { return addUser(name, password); }
+
+    // Takes one of the daemon's connections as another client would (a download slowed to a crawl)
+    // until releaseConnections(); with maxConnections, enough of them turn the programs away.
+    bool holdConnection(const QString& user, QString* error = nullptr);
+    void releaseConnections();
 
     // Writes a file below the module (creating folders), e.g. "alice/Mac/Users/alice/a.txt".
     bool putFile(const QString& relativePath, const QByteArray& content);
@@ -61,4 +81,5 @@ class Appliance {
     pid_t mPid = -1;
     bool mMounted = false;
     QMap<QString, QString> mUsers;
+    QList<pid_t> mHolders;
 };
