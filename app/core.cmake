@@ -2,7 +2,6 @@
 target_sources(zh_app PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/AppDelegate.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ApplicationWindows.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/DeploymentSettings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LoginController.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MenuIconAnimation.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ui/LoginController.ui

@@ -1,5 +1,7 @@
 #include "BackupRunDecision.h"
 
+#include <algorithm>
+
 namespace {
 // rsync's exit codes for a run that went through the list but could not send some files.
 constexpr int PartialTransfer = 23;
@@ -15,6 +17,10 @@ BackupRunDecision::Outcome BackupRunDecision::decide(const SetEnd& end) {
         return Outcome::Quota;
     if (end.cancelled)
         return Outcome::Cancelled;
+    if (end.refused)
+        return Outcome::Refused;
+    if (end.busy)
+        return Outcome::Busy;
     if (end.network)
         return end.retriesMade < end.maxRetries ? Outcome::Retry : Outcome::GiveUp;
     // The exit code says whether rsync went through the set; a clean code with rsync's closing
@@ -24,6 +30,16 @@ BackupRunDecision::Outcome BackupRunDecision::decide(const SetEnd& end) {
     if (!wentThrough || (end.failureText && !isPartial(end)))
         return Outcome::Failed;
     return end.lastSet ? Outcome::Finished : Outcome::NextSet;
+}
+
+std::chrono::milliseconds BackupRunDecision::busyDelay(int turnedAway, std::chrono::milliseconds first,
+                                                       std::chrono::milliseconds most, double random01) {
+    std::chrono::milliseconds delay = first;
+    for (int i = 1; i < turnedAway && delay < most; ++i)
+        delay *= 2;
+    delay = std::min(delay, most);
+    const double spread = 0.5 + 0.5 * std::clamp(random01, 0.0, 1.0);
+    return std::chrono::milliseconds(static_cast<long long>(double(delay.count()) * spread));
 }
 
 const char* BackupRunDecision::name(Outcome outcome) {
@@ -42,6 +58,10 @@ const char* BackupRunDecision::name(Outcome outcome) {
         return "failed";
     case Outcome::GiveUp:
         return "give up";
+    case Outcome::Busy:
+        return "busy";
+    case Outcome::Refused:
+        return "refused";
     }
     return "";
 }

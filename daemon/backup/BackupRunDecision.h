@@ -14,6 +14,8 @@ class BackupRunDecision {
         Cancelled, // the user stopped the run
         Failed,    // rsync gave up on the set for another reason
         GiveUp,    // the appliance stayed out of reach through every retry
+        Busy,      // the appliance had no connection free: the same set again soon, not a failure
+        Refused,   // the appliance refused the password: the run stops until the account changes
     };
 
     // What one set ended with.
@@ -21,6 +23,8 @@ class BackupRunDecision {
         bool quota = false;     // rsync reported a full appliance
         bool cancelled = false; // the run was stopped
         bool network = false;   // rsync could not reach the appliance
+        bool busy = false;      // the appliance turned the connection away: all its slots are taken
+        bool refused = false;   // the appliance refused the account's password
         int retriesMade = 0;    // retries already made for this set
         int maxRetries = 10;
         int exitCode = 0;         // rsync's exit code; -1 when it was killed or never started
@@ -34,7 +38,7 @@ class BackupRunDecision {
     static bool isPartial(const SetEnd& end);
     // Whether the run's paths are put back for a later run.
     static bool keepsPaths(Outcome outcome) {
-        return outcome != Outcome::Finished && outcome != Outcome::NextSet;
+        return outcome != Outcome::Finished && outcome != Outcome::NextSet && outcome != Outcome::Busy;
     }
     // A run that ended like this waits before the next one starts (see backOffDelay).
     static bool backsOff(Outcome outcome) {
@@ -46,5 +50,10 @@ class BackupRunDecision {
                                                   std::chrono::milliseconds later) {
         return failedRuns <= 1 ? first : later;
     }
+    // The wait before a set the busy appliance turned away is tried again: doubling from first with each
+    // turn-away in a row (from 1) up to most, then spread over 50–100 % of that, so that machines turned
+    // away together do not all come back together. random01 is a number in [0, 1).
+    static std::chrono::milliseconds busyDelay(int turnedAway, std::chrono::milliseconds first,
+                                               std::chrono::milliseconds most, double random01);
     static const char* name(Outcome outcome);
 };

@@ -1,5 +1,6 @@
 #include "RSyncBackupManager.h"
 
+#include "DeploymentSettings.h"
 #include "DistributedNotificationCenter.h"
 #include "ExcludeManager.h"
 #include "FileTools.h"
@@ -12,10 +13,12 @@
 
 #include <Protocol.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +110,7 @@ void RSyncBackupManager::initializeApplicationSupportPaths(const QString& consol
     mDbManagerObj.startDBOperation();
     if (mScratchFolder.isEmpty())
         mScratchFolder = mServices.profile.homeOf(QString());
+    mApplianceHostName = DeploymentSettings::load(mServices.profile).applianceHostName;
 }
 
 void RSyncBackupManager::createTempFilePaths() {
@@ -305,6 +309,7 @@ void RSyncBackupManager::RSyncfireBackupProcessForEngine(const QStringList& engi
     ++mBackupsetCountOnTheFly;
 
     const QVariantMap details = readUserDetails();
+    mRunPassword = passwordFingerprint(details);
     // rsync runs as the user: the file is that user's, readable by nobody else.
     QString error;
     const QString passwordFile =
@@ -331,6 +336,8 @@ void RSyncBackupManager::launchCurrentSet() {
     mErrJoiner.reset();
     mSetErrors.clear();
     mSetFileErrors = 0;
+    mApplianceBusy = false;
+    mPasswordRefused = false;
     const RsyncConventions::Command command = backupCommand();
     mEngineOne->setEnvironment({});
     mEngineOne->setArguments(command.arguments);
@@ -409,8 +416,10 @@ void RSyncBackupManager::parseOutputChunk(const QString& text, bool builtin, con
 
 void RSyncBackupManager::deliver(const QList<RsyncOutputParser::Event>& events) {
     for (const RsyncOutputParser::Event& event : events) {
-        if (!event.progress.isEmpty() && mIsRunningFlag && mDelegate)
+        if (!event.progress.isEmpty() && mIsRunningFlag && mDelegate) {
+            mToldUnderWay = true;
             mDelegate->operationDidReceiveData(event.progress);
+        }
         if (!event.file.isEmpty()) {
             mDbManagerObj.addFileToBackup(event.file);
             mServices.logger->logSessionTrace(QStringLiteral("Backup completed for %1").arg(event.file),
@@ -459,6 +468,14 @@ void RSyncBackupManager::handleErrorText(const QString& text, FreeNasCommandExec
             trace.logDaemonTrace(QStringLiteral("Retrying.."), true);
             mEngineOneRetryFlag = true;
         }
+        return;
+    case RsyncErrorClassifier::Kind::Busy:
+        mApplianceBusy = true;
+        return;
+    case RsyncErrorClassifier::Kind::AuthRefused:
+        if (!mPasswordRefused)
+            trace.logDaemonTrace(text, true);
+        mPasswordRefused = true;
         return;
     case RsyncErrorClassifier::Kind::Quota:
         if (engine && engine->isRunning()) {
@@ -593,19 +610,47 @@ bool RSyncBackupManager::flushOwedPaths() {
     return true;
 }
 
+bool RSyncBackupManager::tellFailure(const QString& key) {
+    // A failure that keeps coming back unchanged is told to the application once, unless it has
+    // heard since that a backup is under way: then it must hear that it failed again.
+    if (key == mLastReportedFailure && !mToldUnderWay)
+        return false;
+    mLastReportedFailure = key;
+    mToldUnderWay = false;
+    return true;
+}
+
 void RSyncBackupManager::reportFailure(const QString& text, const QString& key) {
-    // A failure that keeps coming back unchanged is told to the application once. Network failures
-    // count as one whatever rsync's words, which differ with how its lines were cut into chunks.
-    const QString same = key.isEmpty() ? text : key;
-    if (same == mLastReportedFailure)
-        return;
-    mLastReportedFailure = same;
-    if (mDelegate)
+    // Network failures count as one whatever rsync's words, which differ with how its lines were cut
+    // into chunks.
+    if (tellFailure(key.isEmpty() ? text : key) && mDelegate)
         mDelegate->operationDidFailWithError(text);
 }
 
-bool RSyncBackupManager::isBackingOff() const {
+QByteArray RSyncBackupManager::passwordFingerprint(const QVariantMap& details) {
+    return QCryptographicHash::hash(details.value(Protocol::Password).toString().toUtf8(),
+                                    QCryptographicHash::Sha256);
+}
+
+bool RSyncBackupManager::isBackingOff() {
+    if (!mRefusedPassword.isNull()) {
+        if (passwordFingerprint(readUserDetails()) == mRefusedPassword && !mRefusedRetryAllowed.hasExpired())
+            return true;
+        mServices.logger->logDaemonTrace(
+            mRefusedRetryAllowed.hasExpired()
+                ? QStringLiteral("Trying the refused password of the account once more")
+                : QStringLiteral("The password in the account record changed, backing up again"),
+            true);
+        mRefusedPassword.clear();
+    }
     return mFailedRunsInRow > 0 && !mNextRunAllowed.hasExpired();
+}
+
+bool RSyncBackupManager::announceRun() {
+    if (!mLastReportedFailure.isEmpty())
+        return false;
+    mToldUnderWay = true;
+    return true;
 }
 
 void RSyncBackupManager::endInitialBackup() {
@@ -622,7 +667,8 @@ void RSyncBackupManager::endInitialBackup() {
 void RSyncBackupManager::endRun(BackupRunDecision::Outcome outcome, const QString& text) {
     mRetryTimer.stop();
     mNextSetTimer.stop();
-    if (outcome == BackupRunDecision::Outcome::NextSet || outcome == BackupRunDecision::Outcome::Retry)
+    if (outcome == BackupRunDecision::Outcome::NextSet || outcome == BackupRunDecision::Outcome::Retry ||
+        outcome == BackupRunDecision::Outcome::Busy)
         return; // the run goes on
     traceRunEnd(outcome, text);
     settleRunEnd(outcome);
@@ -668,8 +714,15 @@ void RSyncBackupManager::traceRunEnd(BackupRunDecision::Outcome outcome, const Q
     case Outcome::Failed:
         trace.logDaemonTrace(QStringLiteral("Backup set failed: %1").arg(text), true);
         break;
+    case Outcome::Refused:
+        trace.logDaemonTrace(
+            QStringLiteral("Backup stopped, the appliance refused the password of the account: "
+                           "no new run until the password in the account record changes"),
+            true);
+        break;
     case Outcome::NextSet:
     case Outcome::Retry:
+    case Outcome::Busy:
         break;
     }
 }
@@ -699,6 +752,12 @@ void RSyncBackupManager::settleRunEnd(BackupRunDecision::Outcome outcome) {
         mFailedRunsInRow = 0;
         mLastReportedFailure.clear();
     }
+    if (outcome == Outcome::Refused) {
+        // Trying the same password again every minute would only be refused again (and may lock the
+        // account on the appliance): wait for the person to log in with the new one.
+        mRefusedPassword = mRunPassword;
+        mRefusedRetryAllowed.setRemainingTime(mServices.timings.refusedRetryDelay);
+    }
 }
 
 // The delegate and the application hear of the end once.
@@ -710,11 +769,8 @@ void RSyncBackupManager::tellRunEnd(BackupRunDecision::Outcome outcome, const QS
             mDelegate->operationDidFinishSuccessfully(this);
         break;
     case Outcome::Quota:
-        if (mLastReportedFailure != QLatin1String("Quota exceeded")) {
-            mLastReportedFailure = QStringLiteral("Quota exceeded");
-            if (mDelegate)
-                mDelegate->quotaExceded(this);
-        }
+        if (tellFailure(QStringLiteral("Quota exceeded")) && mDelegate)
+            mDelegate->quotaExceded(this);
         break;
     case Outcome::Cancelled:
         if (mDelegate)
@@ -727,10 +783,12 @@ void RSyncBackupManager::tellRunEnd(BackupRunDecision::Outcome outcome, const QS
         reportFailure(text);
         break;
     case Outcome::Failed:
+    case Outcome::Refused:
         reportFailure(text);
         break;
     case Outcome::NextSet:
     case Outcome::Retry:
+    case Outcome::Busy:
         break;
     }
 }
@@ -766,6 +824,8 @@ void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine)
     end.quota = mIsQuotaExceded;
     end.cancelled = mIsBackupCanceld;
     end.network = mEngineOneRetryFlag;
+    end.busy = mApplianceBusy;
+    end.refused = mPasswordRefused;
     end.retriesMade = mRetryCountEngine1;
     end.maxRetries = MaxRetries;
     end.exitCode = engine->exitCode();
@@ -774,7 +834,23 @@ void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine)
     end.lastSet = mBackupsetCountOnTheFly + 1 >= mBackupsetFileCount;
     const Outcome outcome = BackupRunDecision::decide(end);
 
+    if (outcome != Outcome::Busy)
+        mTurnedAwayInRow = 0;
     switch (outcome) {
+    case Outcome::Busy: {
+        // Not a failure: the appliance serves others now. The wait does not count towards giving up.
+        ++mTurnedAwayInRow;
+        const std::chrono::milliseconds delay = BackupRunDecision::busyDelay(
+            mTurnedAwayInRow, mServices.timings.busyRetryDelay, mServices.timings.busyRetryMaxDelay,
+            QRandomGenerator::global()->generateDouble());
+        mServices.logger->logDaemonTrace(
+            QStringLiteral(
+                "The appliance is busy (all its connections are taken), the set is tried again in %1 ms")
+                .arg(delay.count()),
+            true);
+        mRetryTimer.start(delay);
+        return;
+    }
     case Outcome::Retry: {
         const std::chrono::milliseconds delay = mRetryCountEngine1 < FirstRetries
                                                     ? mServices.timings.firstRetryDelay
@@ -809,6 +885,13 @@ void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine)
     }
     if (outcome == Outcome::GiveUp) {
         endRun(outcome, QStringLiteral("10 retrys hapend so not able to continue operation"));
+        return;
+    }
+    if (outcome == Outcome::Refused) {
+        endRun(outcome,
+               QStringLiteral("The Zorvik Hollin device refused the password of account \"%1\". Log in "
+                              "again with the account's current password; the backup goes on then.")
+                   .arg(mUserDetails.value(Protocol::UserName).toString()));
         return;
     }
     if (outcome == Outcome::Failed) {

@@ -56,8 +56,6 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     static constexpr int InitialBackupPathsPerSet = 5;
     static constexpr int MaxRetries = 10;
     static constexpr int FirstRetries = 3;
-    // The host name the address check pings when none is set.
-    static constexpr const char* DefaultApplianceHostName = "hollin.local";
 
     // excludes may be null (nothing is excluded).
     RSyncBackupManager(DaemonServices services, const ExcludeManager* excludes, QObject* parent = nullptr);
@@ -68,8 +66,6 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     void setMDestinationPath(const QString& path) { mDestinationPath = path; }
     void setDelegate(RSyncBackupManagerDelegate* d) { mDelegate = d; }
     void setIsBuiltinRsync(bool builtin) { mIsBuiltinRsync = builtin; }
-    // The name the address check resolves with ping.
-    void setApplianceHostName(const QString& name) { mApplianceHostName = name; }
 
     // Per run.
     void setFileSetForOperation(const QStringList& paths);
@@ -81,8 +77,14 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
 
     bool mIsRunning() const { return mIsRunningFlag.load(); }
     // A run that failed (or stopped on a full appliance) is not followed by another one before the
-    // retry schedule's next step: 60 s after the first failed run in a row, then 120 s.
-    bool isBackingOff() const;
+    // retry schedule's next step: 60 s after the first failed run in a row, then 120 s. After the
+    // appliance refused the password, none follows until the account record holds another password
+    // (or, in case the appliance takes it again, half an hour has passed).
+    bool isBackingOff();
+    // Whether the run about to start is to be announced to the application. Not after a failure it
+    // was told of and no success since: such a run may only meet the same failure again, and the
+    // application keeps showing the truth; the run's first figures announce it then.
+    bool announceRun();
     // Paths owed to the appliance that could not be written back to the list folder yet (local disk
     // full); tried again on every pass. True when nothing is owed any more.
     bool flushOwedPaths();
@@ -139,6 +141,8 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     void tellRunEnd(BackupRunDecision::Outcome outcome, const QString& text);
     void flushSetOutput(FreeNasCommandExecuter* engine);
     void reportFailure(const QString& text, const QString& key = QString());
+    // Whether a failure known by key is to be told now (and, if so, records it as told).
+    bool tellFailure(const QString& key);
     // An initial backup that was under way has ended: its marker goes and the delegate hears of it.
     void endInitialBackup();
     void giveToUser(const QString& file) const;
@@ -147,6 +151,7 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     QVariantMap readUserDetails() const;
     bool writeUserDetails(const QVariantMap& details) const;
     QStringList requeuePaths() const;
+    static QByteArray passwordFingerprint(const QVariantMap& details);
 
     DaemonServices mServices;
     const ExcludeManager* mExcludes;
@@ -170,6 +175,9 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     bool mIsBackupCanceld = false;
     bool mIsQuotaExceded = false;
     bool mEngineOneRetryFlag = false;
+    bool mApplianceBusy = false;   // the set was turned away: no connection free on the appliance
+    bool mPasswordRefused = false; // the set was refused: the password is not the account's
+    int mTurnedAwayInRow = 0;
     std::atomic<bool> mIsInitalBackupList{false};
     int mRetryCountEngine1 = 0;
     int mFailureCount = 0;
@@ -188,13 +196,19 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     QStringList mRunPaths;
     QStringList mOwedPaths;
     QString mLastReportedFailure;
+    // Since the last failure it was told of, the application heard that a backup is under way (a
+    // run's start or figures, the latter from the parsing thread).
+    std::atomic<bool> mToldUnderWay{false};
     int mFailedRunsInRow = 0;
     QDeadlineTimer mNextRunAllowed;
+    QByteArray mRunPassword;     // a fingerprint of the password the run was given
+    QByteArray mRefusedPassword; // that of the refused password, while no run may start
+    QDeadlineTimer mRefusedRetryAllowed;
     // The console user's account rsync runs as (root daemon only).
     std::optional<UserFileAccess::Account> mAccount;
     int mSetFileErrors = 0;
 
-    QString mApplianceHostName = QString::fromLatin1(DefaultApplianceHostName);
+    QString mApplianceHostName; // the deployment's name of the appliance, which the address check pings
     QString mScratchFolder;
     QTimer mRetryTimer;
     QTimer mNextSetTimer;

@@ -152,8 +152,12 @@ void ReadController::deleteReadBackupFile() {
 }
 
 void ReadController::StartBackupForPath(const QStringList& paths) {
-    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressBackupStarts)}},
-                 Protocol::PostToAllSessions);
+    // What the application was told last must stay true: after a failure it heard of, a run that may
+    // only meet the same failure again is not announced as backing up until it sends.
+    if (mRSyncBackupManager->announceRun())
+        postBackupStarts();
+    else
+        mStartOwed = true;
     QVariantMap account;
     {
         QMutexLocker lock(&mLock);
@@ -262,8 +266,15 @@ void ReadController::operationDidStart(RSyncBackupManager* manager) {
     mServices.logger->logSessionTraceWithoutTimeStamp(QString(79, u'-'), true);
 }
 
+void ReadController::postBackupStarts() {
+    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressBackupStarts)}},
+                 Protocol::PostToAllSessions);
+}
+
 void ReadController::operationDidReceiveData(const QVariantMap& progress) {
     QMutexLocker lock(&mLock);
+    if (mStartOwed.exchange(false))
+        postBackupStarts();
     postProgress(
         {{Protocol::KeyProgress, progress}, {Protocol::KeyBackupRunning, QString(Protocol::FlagOn)}});
 }
@@ -284,6 +295,7 @@ void ReadController::quotaExceded(RSyncBackupManager* manager) {
 
 void ReadController::operationDidCancel(RSyncBackupManager* manager) {
     Q_UNUSED(manager)
+    mStartOwed = false;
     postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressBackupCanceled)}});
 }
 
@@ -294,6 +306,7 @@ void ReadController::initialBackupFinished(RSyncBackupManager* manager) {
 
 void ReadController::operationDidFinishSuccessfully(RSyncBackupManager* manager) {
     Q_UNUSED(manager)
+    mStartOwed = false;
     postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressBackupCompleted)}});
 }
 

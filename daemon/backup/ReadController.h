@@ -71,6 +71,7 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
     void postProgress(const QVariantMap& userInfo,
                       int options = Protocol::PostDeliverImmediatelyToAllSessions);
     void startListing(bool fromTimer);
+    void postBackupStarts();
     QString path(int index) const { return mAppSupportFilePathsObjct.pathForApplicationFile(index); }
     // The user's account record, read with the user's rights.
     QVariantMap readUserDetails() const;
@@ -85,6 +86,9 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
     QVariantMap mUserInfoDic;
     bool mDeleteRunning = false;
     bool mPause = false;
+    // The run under way was not announced (it followed a failure the application was told of): its
+    // first figures announce it. Set on the pass timer's thread, taken on the parsing thread.
+    std::atomic<bool> mStartOwed{false};
     std::unique_ptr<RezodeListAndUpdateToDBController> mOwnLister;
     RezodeListAndUpdateToDBController* mListingObject;
     std::shared_ptr<std::atomic<bool>> mAlive;

@@ -74,6 +74,11 @@ RsyncErrorClassifier::Result RsyncErrorClassifier::classify(const QString& chunk
         return {Kind::Quota, QString()};
     if (isNetworkFailure(chunk))
         return {Kind::Network, QString()};
+    // The daemon's refusals come before any transfer; both end with rsync's code 5.
+    if (isAuthRefused(chunk))
+        return {Kind::AuthRefused, QString()};
+    if (isBusy(chunk))
+        return {Kind::Busy, QString()};
     return {};
 }
 
@@ -91,6 +96,19 @@ bool RsyncErrorClassifier::isNetworkFailure(const QString& text) {
 
 bool RsyncErrorClassifier::isQuotaFailure(const QString& text) {
     return anyLine(text, isQuotaLine);
+}
+
+bool RsyncErrorClassifier::isBusy(const QString& text) {
+    return anyLine(text, [](const QString& line) {
+        return line.startsWith(QLatin1String("@ERROR: max connections ")) &&
+               line.contains(QLatin1String(" reached"));
+    });
+}
+
+bool RsyncErrorClassifier::isAuthRefused(const QString& text) {
+    return anyLine(text, [](const QString& line) {
+        return line.startsWith(QLatin1String("@ERROR: auth failed on module"));
+    });
 }
 
 bool RsyncErrorClassifier::isRsyncFailure(const QString& text) {

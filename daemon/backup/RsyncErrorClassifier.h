@@ -14,6 +14,8 @@ class RsyncErrorClassifier {
         PerFileError, // a file could not be read or sent ("IOERROR"/"SFERROR"); the set goes on
         Network,      // the appliance could not be reached; the set is retried
         Quota,        // the appliance is full or the quota used up; the run stops
+        Busy,         // the appliance has no connection free ("max connections"); try again soon
+        AuthRefused,  // the appliance refused the account's password: the person must act
     };
     struct Result {
         Kind kind = Kind::None;
@@ -26,6 +28,10 @@ class RsyncErrorClassifier {
     static QString withoutPerFileLines(const QString& chunk);
     static bool isNetworkFailure(const QString& text);
     static bool isQuotaFailure(const QString& text);
+    // "@ERROR: max connections (N) reached -- try again later"
+    static bool isBusy(const QString& text);
+    // "@ERROR: auth failed on module …"
+    static bool isAuthRefused(const QString& text);
     // rsync's own closing complaint ("rsync error: …", "@ERROR: …"), printed whenever it gives up.
     static bool isRsyncFailure(const QString& text);
     // The complaint of a run that sent what it could and names the files it could not (codes 23, 24).

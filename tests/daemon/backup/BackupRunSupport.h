@@ -2,6 +2,7 @@
 
 #include "Appliance.h"
 #include "DaemonTestServices.h"
+#include "DeploymentSettings.h"
 #include "ExcludeManager.h"
 #include "ReadController.h"
 #include "UtilityClass.h"
@@ -151,12 +152,18 @@ class BackupRunTest : public RequiringTest {
             t.backupPassInterval = std::chrono::hours(1);
         DaemonServices s = run.svc.services(t);
         s.profile.snapshotToolPath = ZH_TMUTIL;
+        // The deployment names the appliance; its address stands in for a host name ping resolves.
+        if (run.appliance)
+            writeDeploymentHostName(run.appliance->address());
         excludes = std::make_unique<ExcludeManager>(s, nullptr);
         excludes->setConsoleUserName(run.svc.user.name);
         controller = std::make_unique<ReadController>(s, excludes.get());
         controller->initReaderController({{"ConsoleUser", run.svc.user.name}});
-        if (run.appliance)
-            manager().setApplianceHostName(run.appliance->address());
+    }
+    void writeDeploymentHostName(const QString& name) {
+        const QString file = DeploymentSettings::filePath(run.svc.root.profile());
+        FileTools::makePath(QFileInfo(file).path());
+        ASSERT_TRUE(FileTools::writeAtomically(file, "[appliance]\nhostName=" + name.toUtf8() + '\n', 0644));
     }
     RSyncBackupManager& manager() { return controller->backupManager(); }
     int count(const QString& progressText) const { return int(run.progressTexts().count(progressText)); }

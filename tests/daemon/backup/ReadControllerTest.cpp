@@ -252,7 +252,7 @@ TEST_F(ControllerRuns, FullApplianceStopsTheRunKillsRsyncAndRemovesTheMarker) {
     ASSERT_TRUE(FileTools::writeAtomically(dir + "/blob.bin", QByteArray(8 << 20, 'z'), 0644));
     run.queueInitialBackup({dir});
     Timings t = BackupRunSupport::shortTimings();
-    t.firstRetryDelay = std::chrono::minutes(1); // the back-off after a full appliance
+    t.firstRetryDelay = t.laterRetryDelay = 2s; // the back-off after a full appliance
     init(false, t);
     controller->ReadOperation();
     ASSERT_TRUE(waitIdleAndDelivered());
@@ -271,4 +271,75 @@ TEST_F(ControllerRuns, FullApplianceStopsTheRunKillsRsyncAndRemovesTheMarker) {
     EXPECT_TRUE(waitUntil([&] {
         return RsyncConventions::strayRsyncProcesses({run.path(DaemonPath::BackupPasswordFile)}).isEmpty();
     }));
+
+    // Still full at the next run, which sends a part of the file before it stops: the application,
+    // which heard figures of it, hears again that the appliance is full; it is never left with a
+    // backup "under way" that has ended.
+    ASSERT_TRUE(waitUntil([&] { return !manager().isBackingOff(); }, 10000));
+    controller->ReadOperation();
+    ASSERT_TRUE(waitIdleAndDelivered());
+    EXPECT_EQ(run.trace().count("Backup Stoped in the middle due to Quota Exceded."), 2);
+    EXPECT_EQ(run.progressTexts(), (QStringList{Protocol::ProgressBackupStarts, "Quota exceeded",
+                                                Protocol::ProgressBackupStarts, "Quota exceeded"}));
+    EXPECT_EQ(run.progress.last().value(Protocol::KeyProgress).toString(), "Quota exceeded");
+
+    // Room again (the file shrank): the run sends, and the last word the application hears is true.
+    ASSERT_TRUE(FileTools::writeAtomically(dir + "/blob.bin", QByteArray(1024, 'z'), 0644));
+    ASSERT_TRUE(waitUntil([&] { return !manager().isBackingOff(); }, 10000));
+    controller->ReadOperation();
+    ASSERT_TRUE(waitIdleAndDelivered());
+    EXPECT_EQ(run.progressTexts().last(), "Backup completed");
+    EXPECT_TRUE(QFile::exists(run.onAppliance(dir + "/blob.bin")));
+}
+
+TEST_F(ControllerRuns, RefusedPasswordIsToldOnceAndWaitsForTheNewOneInsteadOfRetryingEveryMinute) {
+    ASSERT_EQ(run.setUp(), "");
+    const QStringList files = run.makeFiles("Docs", 2);
+    init(true);
+    // Someone changes the account's password on the appliance while the daemon runs.
+    ASSERT_TRUE(run.appliance->setPassword(BackupRunSupport::ApplianceUser, "n3w \"secret\""));
+    run.writeList("2024-01-01 10-00-00-000_1", files);
+    ASSERT_TRUE(waitUntil([&] { return count("Error") == 1 && !manager().mIsRunning(); }, 30000));
+    EXPECT_TRUE(run.progress.last().value(Protocol::KeyError).toString().contains("refused the password"))
+        << errors().toStdString();
+    // Passes and the retry schedule (a tenth of a second here) go by: the same password is not tried
+    // again, and nothing more is told.
+    spinFor(1500);
+    EXPECT_EQ(run.trace().count("ExecuteBackup Called"), 1);
+    EXPECT_EQ(count("Error"), 1);
+    EXPECT_EQ(count(Protocol::ProgressBackupStarts), 1);
+    EXPECT_EQ(remaining(), sorted(files));
+    EXPECT_FALSE(run.trace().contains("n3w"));
+
+    // The person logs in again with the new password: the next pass sends what waited.
+    run.writeUserDetails({{Protocol::Password, "n3w \"secret\""}});
+    ASSERT_TRUE(waitFor("Backup completed", 30000)) << run.trace().toStdString();
+    EXPECT_EQ(onAppliance(files), files);
+    EXPECT_TRUE(run.trace().contains("The password in the account record changed, backing up again"));
+}
+
+TEST_F(ControllerRuns, BusyApplianceIsWaitedForWithoutAnErrorAndWithoutGivingUp) {
+    Appliance::Options options;
+    options.maxConnections = 1;
+    ASSERT_EQ(run.setUp(options), "");
+    QString error;
+    ASSERT_TRUE(run.appliance->holdConnection(BackupRunSupport::ApplianceUser, &error))
+        << error.toStdString();
+    const QStringList files = run.makeFiles("Docs", 3);
+    Timings t = BackupRunSupport::shortTimings();
+    t.busyRetryDelay = 20ms;
+    t.busyRetryMaxDelay = 80ms;
+    init(true, t);
+    run.writeList("2024-01-01 10-00-00-000_1", files);
+    // Turned away more often than a network failure would be retried: still waiting, nothing told.
+    ASSERT_TRUE(waitUntil([&] { return run.trace().count("The appliance is busy") >= 12; }, 30000))
+        << run.trace().toStdString();
+    EXPECT_EQ(count("Error"), 0) << errors().toStdString();
+    EXPECT_TRUE(manager().mIsRunning());
+    EXPECT_FALSE(run.trace().contains("10 retrys hapend"));
+
+    run.appliance->releaseConnections();
+    ASSERT_TRUE(waitFor("Backup completed", 30000)) << run.trace().toStdString();
+    EXPECT_EQ(onAppliance(files), files);
+    EXPECT_EQ(count("Error"), 0);
 }

@@ -1,4 +1,5 @@
 #include "RsyncOutputParser.h"
+#include "BackupRunDecision.h"
 #include "RsyncErrorClassifier.h"
 
 #include <Protocol.h>
@@ -81,11 +82,19 @@ TEST(ErrorClassification, PerFileErrorComesFirstAndTheRestOfTheChunkStillCounts)
     EXPECT_TRUE(C::classify(chunk).line.startsWith("IOERROR: rsync: link_stat"));
     EXPECT_EQ(C::classify(C::withoutPerFileLines(chunk)).kind, C::Kind::Network);
     EXPECT_EQ(C::classify("SFERROR: write failed\n").kind, C::Kind::PerFileError);
+    // The appliance's refusals: a password the person must renew, and no connection free for now.
     const QString auth = "@ERROR: auth failed on module backup\nrsync error: error starting client-server "
                          "protocol (code 5) at main.c(1863) [sender=3.2.7]\n";
-    EXPECT_EQ(C::classify(auth).kind, C::Kind::None);
+    EXPECT_EQ(C::classify(auth).kind, C::Kind::AuthRefused);
     EXPECT_TRUE(C::isRsyncFailure(auth));
     EXPECT_FALSE(C::isPartialTransfer(auth));
+    const QString busy =
+        "@ERROR: max connections (4) reached -- try again later\nrsync error: error starting "
+        "client-server protocol (code 5) at main.c(1863) [sender=3.2.7]\n";
+    EXPECT_EQ(C::classify(busy).kind, C::Kind::Busy);
+    EXPECT_EQ(C::classify("@ERROR: Unknown module 'backup'\n").kind, C::Kind::None);
+    EXPECT_EQ(C::classify("file has vanished: \"/home/a/@ERROR: max connections (4) reached\"").kind,
+              C::Kind::None);
     EXPECT_TRUE(C::isPartialTransfer("rsync error: some files/attrs were not transferred (code 23)"));
     EXPECT_FALSE(C::isRsyncFailure("rsync warning: something"));
     // The address check reads the address between the first parentheses of ping's answer.
@@ -114,4 +123,27 @@ TEST(ErrorClassification, OnlyRsyncsOwnMessageFormsCountNotFileNames) {
           "rsync: link_stat \"/home/a/Connection refused.pdf\" failed: No such file or directory (2)",
           "sending /home/a/failed to connect.txt", "Connection refused"})
         EXPECT_EQ(C::classify(QString::fromLatin1(text)).kind, C::Kind::None) << text;
+}
+
+TEST(RunDecision, RefusalsComeBeforeRetriesAndABusyApplianceIsWaitedForWithSpreadDelays) {
+    using D = BackupRunDecision;
+    D::SetEnd end;
+    end.exitCode = 5;
+    end.failureText = true;
+    end.busy = true;
+    end.retriesMade = 10; // never counted for a busy appliance
+    EXPECT_EQ(D::decide(end), D::Outcome::Busy);
+    EXPECT_FALSE(D::keepsPaths(D::Outcome::Busy)) << "the run goes on with its paths";
+    end.refused = true;
+    EXPECT_EQ(D::decide(end), D::Outcome::Refused);
+    EXPECT_TRUE(D::keepsPaths(D::Outcome::Refused));
+    EXPECT_FALSE(D::backsOff(D::Outcome::Refused)) << "held until the password changes, not on a timer";
+    end.cancelled = true;
+    EXPECT_EQ(D::decide(end), D::Outcome::Cancelled);
+
+    using ms = std::chrono::milliseconds;
+    EXPECT_EQ(D::busyDelay(1, ms(1000), ms(8000), 0.999), ms(999));
+    EXPECT_EQ(D::busyDelay(1, ms(1000), ms(8000), 0.0), ms(500));
+    EXPECT_EQ(D::busyDelay(3, ms(1000), ms(8000), 0.5), ms(3000));
+    EXPECT_EQ(D::busyDelay(40, ms(1000), ms(8000), 1.0), ms(8000)) << "capped, however long the wait";
 }

@@ -8,7 +8,7 @@
 
 namespace {
 
-const char* const kAuthFailure = "echo '@ERROR: auth failed on module backup' >&2; exit 5";
+const char* const kUnknownModule = "echo \"@ERROR: Unknown module 'backup'\" >&2; exit 5";
 const char* const kRefused =
     "echo 'rsync: failed to connect to x (127.0.0.1): Connection refused (111)' >&2\n"
     "echo 'rsync error: error in socket IO (code 10)' >&2; exit 10";
@@ -38,7 +38,7 @@ TEST_F(RunEnds, FailingRunBacksOffIsReportedOnceAndSendsItsPathsOnceTheCauseIsGo
     Timings t = BackupRunSupport::shortTimings();
     t.firstRetryDelay = 1500ms;
     t.laterRetryDelay = 2500ms;
-    run.step(kAuthFailure);
+    run.step(kUnknownModule);
     const QStringList files = paths("Docs", 3);
     run.writeList("2024-01-01 10-00-00-000_1", files + QStringList{QString()});
     // The collector's atomic write in progress: hidden, never taken.
@@ -54,6 +54,11 @@ TEST_F(RunEnds, FailingRunBacksOffIsReportedOnceAndSendsItsPathsOnceTheCauseIsGo
 
     EXPECT_EQ(run.rsyncCalls(), 3);
     EXPECT_EQ(count("Error"), 1); // the unchanged failure was told once
+    // …and no later run announced itself as backing up while it could only fail the same way: the
+    // application, told of the failure, went from it straight to the completion.
+    EXPECT_EQ(count(Protocol::ProgressBackupStarts), 1);
+    EXPECT_EQ(run.progressTexts().mid(run.progressTexts().indexOf("Error")),
+              (QStringList{"Error", "Backup completed"}));
     EXPECT_EQ(sent(3, 3), set(files));
     // rsync ran as the user, with a password file of the user's that only the user may read.
     EXPECT_EQ(run.fakeFile("who", 3), QStringList{QStringLiteral("%1 %1 600").arg(run.svc.user.uid)});
