@@ -29,10 +29,6 @@ bool isListable(const QByteArray& bytes) {
     return !bytes.contains('\n') && !bytes.contains('\r') && isUtf8(bytes);
 }
 
-QString folderOf(const QString& path) {
-    return path.left(path.lastIndexOf(u'/'));
-}
-
 bool existsNow(const Event& event) {
     struct stat st {};
     const QByteArray native = event.nativePath.isEmpty() ? QFile::encodeName(event.path) : event.nativePath;
@@ -223,7 +219,6 @@ void FSEventWatcher::backUpHomeAgain(const QString& why) {
 }
 
 void FSEventWatcher::handleFsData(const QList<Event>& events) {
-    QString pendingRename; // the old name of a rename pair, within this batch only
     for (const Event& event : events) {
         // Lost changes come before the exclusion rules: the path named may well be excluded ("/").
         if (event.flags & FileSystemEventStream::MustScanSubDirs) {
@@ -232,16 +227,13 @@ void FSEventWatcher::handleFsData(const QList<Event>& events) {
         }
         if (mExcludeMngObj->isExcludeTheFile(event.path))
             continue;
+        // Either name of a rename: whatever is there under it now is owed, whatever became of the
+        // other half. A save through a temporary name ("lu12345.tmp" renamed over "Report.odt", a
+        // finished ".part" download) has an old half the rules exclude; an item moved in from a folder
+        // nobody watches has none at all. The old name is gone, so it queues nothing.
         if (event.flags & FileSystemEventStream::ItemRenamed) {
-            if (pendingRename.isNull()) {
-                pendingRename = event.path;
-                continue;
-            }
-            const bool sameFolder = folderOf(pendingRename) == folderOf(event.path);
             if (existsNow(event))
                 queue(event);
-            if (!sameFolder)
-                pendingRename = QString();
             continue;
         }
         // Gone again (created and removed within the latency); one removed and made anew is owed.

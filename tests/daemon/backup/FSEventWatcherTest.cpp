@@ -3,6 +3,10 @@
 #include "BackupfileController.h"
 #include "DaemonTestServices.h"
 #include "ExcludeManager.h"
+#include "linux/FanotifyEventStream.h"
+#include "linux/InotifyEventStream.h"
+
+#include <QProcess>
 
 using Event = FileSystemEventStream::Event;
 using F = FileSystemEventStream;
@@ -47,11 +51,13 @@ TEST_F(FSEventWatcherTest, BatchesQueueWhatChangedAndTheFolderOfNamesAListCannot
                           ev(QStringLiteral("/private/var/x"), F::ItemCreated)});
     // A move between folders: the new path.
     watcher.handleFsData({ev(at("a/moved.txt"), F::ItemRenamed), ev(at("b/moved.txt"), F::ItemRenamed)});
-    // A rename in place queues the new name; the pending old name stays for the rest of the batch.
+    // A rename in place queues the new name; a name that is gone again queues nothing.
     watcher.handleFsData({ev(at("a/old.txt"), F::ItemRenamed), ev(at("a/renamed.txt"), F::ItemRenamed),
                           ev(at("a/missing-now.txt"), F::ItemRenamed)});
-    // The old name is excluded (".tmp"): the new name becomes the pending old name, nothing is queued.
+    // A save through a temporary name: the old half is excluded (".tmp"), the document is owed all
+    // the same; so is the new half of a pair whose old half came in an earlier batch.
     watcher.handleFsData({ev(at("a/~wrd0001.tmp"), F::ItemRenamed), ev(at("a/saved.docx"), F::ItemRenamed)});
+    watcher.handleFsData({ev(at("b/moved.txt"), F::ItemRenamed)});
     // A name that is not UTF-8 cannot be written into a list: its folder goes instead.
     const QByteArray folder = QFile::encodeName(at("Docs"));
     watcher.handleFsData({Event{at("Docs/caf\uFFFD.txt"), F::ItemCreated, folder + "/caf\xe9.txt"}});
@@ -67,10 +73,112 @@ TEST_F(FSEventWatcherTest, BatchesQueueWhatChangedAndTheFolderOfNamesAListCannot
     QStringList got = env.listed();
     got.sort();
     // The home entry by entry past the rules (not the ".tmp"), the folder of the name with a line feed.
-    QStringList want{at("b/moved.txt"), at("a/renamed.txt"),       at("new.txt"),  at("Docs"),
-                     home + "/Docs",    home + "/Docs/edited.txt", home + "/Music"};
+    QStringList want{at("b/moved.txt"), at("a/renamed.txt"), at("a/saved.docx"),        at("new.txt"),
+                     at("Docs"),        home + "/Docs",      home + "/Docs/edited.txt", home + "/Music"};
     want.sort();
     EXPECT_EQ(got, want);
     EXPECT_TRUE(env.trace().contains("Name is not UTF-8, backing up its folder instead"));
     EXPECT_TRUE(env.trace().contains("Changes were lost below /, backing up the home folder"));
 }
+
+namespace {
+
+// The watcher over a real event stream of each back end, watching a temporary tree as it watches the
+// disk, while files are saved the way programs save them.
+class FieldSaves : public RequiringTest, public ::testing::WithParamInterface<std::string> {
+  protected:
+    QString requirements() override {
+        return GetParam() == "fanotify" ? needs::root("fanotify needs CAP_SYS_ADMIN") : QString();
+    }
+    void prepare() override {
+        QDir().mkpath(env.path(DaemonPath::BackupListsFolder));
+        base = QDir(dir.path()).canonicalPath();
+        tree = base + "/home";
+        outside = base + "/elsewhere";
+        ASSERT_TRUE(QDir().mkpath(tree + "/Documents") && QDir().mkpath(outside));
+        FileSystemEventStream::Options options;
+        options.root = tree;
+        options.usersFolder = tree;
+        if (GetParam() == "fanotify")
+            stream = std::make_unique<FanotifyEventStream>(200ms, options);
+        else
+            stream = std::make_unique<InotifyEventStream>(200ms, options);
+        collector = std::make_unique<BackupfileController>(env.services());
+        rules = std::make_unique<ExcludeManager>(env.services(), collector.get());
+        watcher =
+            std::make_unique<FSEventWatcher>(env.services(), rules.get(), collector.get(), std::move(stream));
+        watcher->setWithDetails({{QStringLiteral("ConsoleUser"), env.user.name}});
+        ASSERT_TRUE(watcher->startWatcher()) << env.trace().toStdString();
+    }
+    void TearDown() override { watcher.reset(); }
+    static void write(const QString& path, const QByteArray& data) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(data);
+    }
+    static void rename(const QString& from, const QString& to) {
+        ASSERT_EQ(::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()), 0);
+    }
+    // Whether the change just made makes path owed: it reaches a backup list, and no temporary name
+    // the rules exclude does. The lists are emptied for the next change.
+    bool owed(const QString& path) {
+        QStringList got;
+        waitUntil(
+            [&] {
+                collector->timerFireMethod();
+                got = env.listed();
+                return got.contains(path);
+            },
+            3000);
+        const bool found = got.contains(path);
+        for (const QString& name : QDir(env.path(DaemonPath::BackupListsFolder)).entryList(QDir::Files))
+            QFile::remove(env.path(DaemonPath::BackupListsFolder) + u'/' + name);
+        EXPECT_TRUE(found) << path.toStdString()
+                           << " not owed; the lists held: " << got.join(u' ').toStdString();
+        for (const QString& listed : std::as_const(got))
+            EXPECT_FALSE(listed.endsWith(".tmp") || listed.endsWith(".part") ||
+                         listed.endsWith(".crdownload"))
+                << listed.toStdString();
+        return found;
+    }
+
+    DaemonTestServices env;
+    QTemporaryDir dir;
+    QString base, tree, outside;
+    std::unique_ptr<FileSystemEventStream> stream;
+    std::unique_ptr<BackupfileController> collector;
+    std::unique_ptr<ExcludeManager> rules;
+    std::unique_ptr<FSEventWatcher> watcher;
+};
+
+} // namespace
+
+TEST_P(FieldSaves, DocumentsSavedThroughATemporaryNameDownloadsAndMovesInAreOwed) {
+    const QString docs = tree + "/Documents";
+    write(outside + "/Notes.txt", "from elsewhere");
+    ASSERT_TRUE(QDir().mkpath(outside + "/Album"));
+    write(outside + "/Album/photo.jpg", "jpeg");
+    write(docs + "/Report.odt", "first");
+    ASSERT_TRUE(owed(docs + "/Report.odt"));
+
+    // Each save on its own, as a person makes them. An office suite writes the new version under a
+    // temporary name and renames it over the document.
+    write(docs + "/lu12345.tmp", "second");
+    rename(docs + "/lu12345.tmp", docs + "/Report.odt");
+    ASSERT_TRUE(owed(docs + "/Report.odt"));
+    // A browser renames the finished download.
+    write(docs + "/manual.pdf.part", "pdf");
+    rename(docs + "/manual.pdf.part", docs + "/manual.pdf");
+    ASSERT_TRUE(owed(docs + "/manual.pdf"));
+    write(docs + "/setup.iso.crdownload", "iso");
+    rename(docs + "/setup.iso.crdownload", docs + "/setup.iso");
+    ASSERT_TRUE(owed(docs + "/setup.iso"));
+    // A file and a folder moved in from outside the watched folder.
+    rename(outside + "/Notes.txt", docs + "/Notes.txt");
+    ASSERT_TRUE(owed(docs + "/Notes.txt"));
+    rename(outside + "/Album", docs + "/Album");
+    ASSERT_TRUE(owed(docs + "/Album"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, FieldSaves, ::testing::Values("fanotify", "inotify"),
+                         [](const auto& info) { return info.param; });
