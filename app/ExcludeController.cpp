@@ -259,11 +259,16 @@ void ExcludeController::AddPattern() {
 }
 
 void ExcludeController::Addpatternclicked() {
-    // Stored as typed: no trimming, no check for duplicates or emptiness.
-    mExcludePatternArray << mPanelInput->text();
+    // The daemon matches a pattern against whole names: blanks around it (the input starts as one)
+    // would make it match nothing; an empty pattern or one already listed adds nothing.
+    const QString pattern = mPanelInput->text().trimmed();
     mOperationSheet->hide();
+    if (pattern.isEmpty() || mExcludePatternArray.contains(pattern))
+        return;
+    mExcludePatternArray << pattern;
     mPatternModel.reload();
-    writePatterns();
+    if (writePatterns())
+        postExclude(Protocol::ExcludeTypeUser);
 }
 
 void ExcludeController::CancelTheSheet() {
@@ -277,7 +282,9 @@ void ExcludeController::DeletePattern() {
     mExcludePatternArray.removeAt(rows.first().row());
     mOperationSheet->hide();
     mPatternModel.reload();
-    writePatterns();
+    // The daemon reads the patterns again on "Exclude", like the list.
+    if (writePatterns())
+        postExclude(Protocol::ExcludeTypeUser);
 }
 
 bool ExcludeController::shouldSelectRow(CustomTableView* table, int row, int column) {

@@ -4,9 +4,13 @@
 #include "DistributedNotificationCenter.h"
 #include "PropertyList.h"
 #include "Protocol.h"
+#include "RezodeLoger.h"
 #include "UserFileAccess.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <fnmatch.h>
 
 namespace {
 
@@ -64,6 +68,32 @@ QSet<QString> readList(const QString& path, const QString& owner) {
     UserFileAccess access(owner);
     const QStringList list = PropertyList::readStringArray(path);
     return QSet<QString>(list.cbegin(), list.cend());
+}
+
+// The patterns of the user's file as the editor writes them; one that could never match a single
+// name (empty, holding "/" or a line break) is left out with a trace line.
+QList<QByteArray> readPatterns(const QString& path, const QString& owner, RezodeLoger& trace) {
+    QStringList entries;
+    {
+        UserFileAccess access(owner);
+        entries = PropertyList::readStringArray(path);
+    }
+    QList<QByteArray> patterns;
+    for (const QString& entry : std::as_const(entries)) {
+        const QString pattern = entry.trimmed();
+        if (pattern.isEmpty() || pattern.contains(u'/') || pattern.contains(u'\n') ||
+            pattern.contains(u'\r')) {
+            if (!pattern.isEmpty())
+                trace.logDaemonTrace(
+                    QStringLiteral("Exclusion pattern \"%1\" ignored: it cannot match a name").arg(entry),
+                    true);
+            continue;
+        }
+        const QByteArray encoded = QFile::encodeName(pattern);
+        if (!patterns.contains(encoded))
+            patterns << encoded;
+    }
+    return patterns;
 }
 
 bool underAny(const QString& path, const QSet<QString>& entries) {
@@ -132,8 +162,36 @@ void ExcludeManager::setConsoleUserName(const QString& name) {
         std::unique_lock lock(mPLock);
         mExcludeList.unite(user);
     }
-    std::unique_lock lock(mTLock);
-    mTimeMachineDestinationsExclude.unite(timeMachine);
+    {
+        std::unique_lock lock(mTLock);
+        mTimeMachineDestinationsExclude.unite(timeMachine);
+    }
+    loadNamePatterns();
+}
+
+void ExcludeManager::loadNamePatterns() {
+    QList<QByteArray> patterns =
+        readPatterns(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::ExcludePattern),
+                     mAppSupportFilePathsObjct.m_ConsoleUserName(), *mServices.logger);
+    std::unique_lock lock(mPatternLock);
+    mNamePatterns.swap(patterns);
+}
+
+bool ExcludeManager::matchesNamePattern(const QString& path) const {
+    const QByteArray name = QFile::encodeName(path.mid(path.lastIndexOf(u'/') + 1));
+    std::shared_lock lock(mPatternLock);
+    for (const QByteArray& pattern : mNamePatterns)
+        if (::fnmatch(pattern.constData(), name.constData(), 0) == 0)
+            return true;
+    return false;
+}
+
+QStringList ExcludeManager::namePatterns() const {
+    std::shared_lock lock(mPatternLock);
+    QStringList out;
+    for (const QByteArray& pattern : mNamePatterns)
+        out << QFile::decodeName(pattern);
+    return out;
 }
 
 void ExcludeManager::addTimeMachineDestinationToExcludeList(const QString& path) {
@@ -142,7 +200,7 @@ void ExcludeManager::addTimeMachineDestinationToExcludeList(const QString& path)
 }
 
 bool ExcludeManager::isExcludeTheFile(const QString& path) const {
-    return builtInRuleFor(path) != 0 || hasInInitialExcludeList(path);
+    return builtInRuleFor(path) != 0 || hasInInitialExcludeList(path) || matchesNamePattern(path);
 }
 
 bool ExcludeManager::hasInInitialExcludeList(const QString& path) const {
@@ -171,6 +229,7 @@ void ExcludeManager::receiveExcludeNotification(const QVariantMap& userInfo) {
         snapshot = mExcludeList;
         mExcludeList = fresh;
     }
+    loadNamePatterns();
     if (type != Protocol::ExcludeTypeUser || !mCollector)
         return;
     for (const QString& path : snapshot)

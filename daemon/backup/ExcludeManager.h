@@ -12,8 +12,9 @@
 class BackupfileController;
 
 // Decides which paths are not backed up: fixed rules for temporary and foreign files, the user's
-// excluded folders and the Time Machine destinations. Asked from many threads at once; a list being
-// rebuilt is swapped in whole, so a reader never sees it half-filled.
+// excluded folders, the user's name patterns ("*.iso", shell-style, matched against the last
+// component of a path) and the Time Machine destinations. Asked from many threads at once; a list
+// being rebuilt is swapped in whole, so a reader never sees it half-filled.
 class ExcludeManager : public QObject {
     Q_OBJECT
   public:
@@ -24,17 +25,24 @@ class ExcludeManager : public QObject {
     void setConsoleUserName(const QString& name);
     void addTimeMachineDestinationToExcludeList(const QString& path);
 
-    // Fixed rules, then both lists.
+    // Fixed rules, then both lists, then the name patterns.
     bool isExcludeTheFile(const QString& path) const;
     // Whether path lies under an entry of either list (plain prefix), or is "/".
     bool hasInInitialExcludeList(const QString& path) const;
-    // On "Exclude": reloads the user's list; with "Type" "1" the folders that left it are queued.
+    // Whether the last component of path matches one of the user's name patterns.
+    bool matchesNamePattern(const QString& path) const;
+    // The user's name patterns, for rsync to skip what they match inside the folders it sends.
+    QStringList namePatterns() const;
+    // On "Exclude": reloads the user's list and patterns; with "Type" "1" the folders that left the
+    // list are queued.
     void receiveExcludeNotification(const QVariantMap& userInfo);
 
     // Which fixed rule (1-based) excludes path, 0 for none.
     static int builtInRuleFor(const QString& path);
 
   private:
+    void loadNamePatterns();
+
     DaemonServices mServices;
     BackupfileController* mCollector;
     FilePathsController mAppSupportFilePathsObjct;
@@ -43,4 +51,6 @@ class ExcludeManager : public QObject {
     QSet<QString> mExcludeList;
     mutable std::shared_mutex mTLock;
     QSet<QString> mTimeMachineDestinationsExclude;
+    mutable std::shared_mutex mPatternLock;
+    QList<QByteArray> mNamePatterns; // as the file system spells names, for fnmatch
 };

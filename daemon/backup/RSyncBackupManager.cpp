@@ -204,7 +204,7 @@ void RSyncBackupManager::ExecuteBackup() {
     }
 
     for (const QString& path : std::as_const(mFileSetForOperation))
-        if (!mExcludes || !mExcludes->hasInInitialExcludeList(path))
+        if (!mExcludes || (!mExcludes->hasInInitialExcludeList(path) && !mExcludes->matchesNamePattern(path)))
             mSelectedFilePaths << path;
     QStringList selected = mSelectedFilePaths;
     mSelectedFilePaths.clear();
@@ -294,10 +294,16 @@ RsyncConventions::Command RSyncBackupManager::backupCommand() const {
         RsyncConventions::RemoteForm::UserItem,
         {user, mUserDetails.value(Protocol::Ip).toString(), user, mDestinationPath},
         builtin ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct);
+    QStringList options{QStringLiteral("--progress"), QStringLiteral("--dirs"), QStringLiteral("--recursive"),
+                        QStringLiteral("-v")};
+    // The person's name patterns hold inside the folders rsync sends whole too. "- " makes each an
+    // exclusion whatever it begins with ("+ ", "!").
+    for (const QString& pattern : mExcludes ? mExcludes->namePatterns() : QStringList()) {
+        const QString option = QStringLiteral("--exclude=- ") + pattern;
+        options << (builtin ? RsyncConventions::shellWord(option) : option);
+    }
     return RsyncConventions::command(
-        builtin, mBackupExecutorPath,
-        {QStringLiteral("--progress"), QStringLiteral("--dirs"), QStringLiteral("--recursive"),
-         QStringLiteral("-v")},
+        builtin, mBackupExecutorPath, options,
         mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile), mSourceA,
         QStringLiteral("/"), remote);
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QMenu>
 
 TEST(ExcludeController, EditsBothListsAndTheDownloadFolderOfARestore) {
@@ -42,14 +43,23 @@ TEST(ExcludeController, EditsBothListsAndTheDownloadFolderOfARestore) {
     chooseInPanel(editor, folderB);
     EXPECT_EQ(list(), (QStringList{folderA, folderB}));
 
-    // A pattern confirmed without typing is stored as the single blank; patterns post nothing.
+    // A pattern confirmed without typing (the input starts as one blank) adds nothing; one typed with
+    // blanks around it is stored without them, once, and announced like the list.
     editor.AddPattern();
     EXPECT_EQ(text(editor.operationSheet(), "panelMessage"),
               QStringLiteral("Enter Pattern you want to exclude"));
     outlet<QPushButton>(editor.operationSheet(), "OKpanelBtn")->click();
     EXPECT_FALSE(editor.operationSheet()->isVisible());
-    EXPECT_EQ(PropertyList::readStringArray(patternFile), QStringList{QStringLiteral(" ")});
+    EXPECT_TRUE(editor.excludePatterns().isEmpty());
     EXPECT_EQ(center.posted.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        editor.AddPattern();
+        outlet<QLineEdit>(editor.operationSheet(), "panelInput")->setText(QStringLiteral("  *.iso "));
+        outlet<QPushButton>(editor.operationSheet(), "OKpanelBtn")->click();
+    }
+    EXPECT_EQ(PropertyList::readStringArray(patternFile), QStringList{QStringLiteral("*.iso")});
+    EXPECT_EQ(center.posted.size(), 3);
+    EXPECT_EQ(center.posted.last(), "Exclude Type=1");
 
     // The close image asks; "Cancel" keeps the entry, "Delete" removes the clicked one only.
     editor.excludeTable()->selectAll();
@@ -71,7 +81,7 @@ TEST(ExcludeController, EditsBothListsAndTheDownloadFolderOfARestore) {
     editor.AddDownloadPathToExcludeList(download); // already there: nothing posted
     editor.RemoveDownloadPathFromeExcludeList(download);
     EXPECT_EQ(list(), QStringList{folderA});
-    EXPECT_EQ(center.posted.mid(3), (QStringList{"Exclude Type=2", "Exclude Type=2"}));
+    EXPECT_EQ(center.posted.mid(4), (QStringList{"Exclude Type=2", "Exclude Type=2"}));
 
     // A pattern removed; without a selection nothing happens.
     editor.patternTable()->clearSelection();
@@ -80,11 +90,13 @@ TEST(ExcludeController, EditsBothListsAndTheDownloadFolderOfARestore) {
     editor.patternTable()->selectRow(0);
     editor.DeletePattern();
     EXPECT_TRUE(PropertyList::readStringArray(patternFile).isEmpty());
+    EXPECT_EQ(center.posted.size(), 7);
+    EXPECT_EQ(center.posted.last(), "Exclude Type=1");
 
     // A write that fails shows the change but announces nothing.
     QFile::remove(listFile);
     QDir().mkpath(listFile + QStringLiteral("/in the way"));
     chooseInPanel(editor, folderB);
     EXPECT_EQ(editor.excludeList(), (QStringList{folderA, folderB}));
-    EXPECT_EQ(center.posted.size(), 5);
+    EXPECT_EQ(center.posted.size(), 7);
 }

@@ -71,6 +71,28 @@ TEST_F(ExcludeManagerTest, ExcludeOverTheBusQueuesRemovedFoldersOnceAndAMissingL
     EXPECT_FALSE(rules.hasInInitialExcludeList("/home/joe/A/x"));
 }
 
+TEST_F(ExcludeManagerTest, NamePatternsMatchTheLastComponentAndFollowTheEditorOverTheBus) {
+    ASSERT_TRUE(env.startBus());
+    writeList(DaemonPath::ExcludePattern, {"*.iso", " Thumbs.db ", "[Bb]ackup-??.zip", "tmp/*", "", "*.iso"});
+    ExcludeManager rules(env.services(), nullptr);
+    rules.setConsoleUserName(env.user.name);
+    EXPECT_EQ(rules.namePatterns(), (QStringList{"*.iso", "Thumbs.db", "[Bb]ackup-??.zip"}));
+    EXPECT_TRUE(env.trace().contains("Exclusion pattern \"tmp/*\" ignored: it cannot match a name"));
+    for (const char* excluded : {"/home/joe/Downloads/debian 12.iso", "/home/joe/Pictures/Thumbs.db",
+                                 "/home/joe/backup-01.zip", "/home/joe/a $(x).iso"})
+        EXPECT_TRUE(rules.isExcludeTheFile(QString::fromUtf8(excluded))) << excluded;
+    // Against the name only, whole and case by case: the folders above it say nothing.
+    for (const char* kept : {"/home/joe/isos/readme.txt", "/home/joe/report.iso.txt",
+                             "/home/joe/Backup-001.zip", "/home/joe/thumbs.db"})
+        EXPECT_FALSE(rules.isExcludeTheFile(QString::fromUtf8(kept))) << kept;
+
+    // The editor rewrites the file and posts "Exclude": the daemon follows at once.
+    writeList(DaemonPath::ExcludePattern, {"*.mkv"});
+    env.appSide->postNotification("Exclude", {{"Type", "1"}});
+    ASSERT_TRUE(waitUntil([&] { return rules.isExcludeTheFile("/home/joe/film.mkv"); }));
+    EXPECT_FALSE(rules.isExcludeTheFile("/home/joe/Downloads/debian 12.iso"));
+}
+
 TEST_F(ExcludeManagerTest, ConcurrentQuestionsDuringRebuilds) {
     QStringList many;
     for (int i = 0; i < 200; ++i)
