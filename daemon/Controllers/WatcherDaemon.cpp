@@ -75,6 +75,7 @@ void WatcherDaemon::start() {
 }
 
 std::unique_ptr<QObject> WatcherDaemon::makeAccountManager(const QString& consoleUser) {
+    mCollector->observeReinitialize(consoleUser);
     auto manager = std::make_unique<MultipleFreeNasAccountManager>(
         mServices, mExcludes.get(),
         [this](const QVariantMap& details) { return makeUserController(details); });

@@ -82,10 +82,17 @@ void BackupfileController::initBackupfileController(const QString& consoleUser) 
         writeInitialBackupList();
     }
 
-    if (mServices.notifications)
-        mServices.notifications->addObserver(
-            this, Protocol::Reinitialize,
-            [this](const QString&, const QVariantMap&) { receiveReinitializeNotification(); });
+    observeReinitialize(consoleUser);
+}
+
+void BackupfileController::observeReinitialize(const QString& consoleUser) {
+    mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
+    if (mReinitializeObserved || !mServices.notifications)
+        return;
+    mReinitializeObserved = true;
+    mServices.notifications->addObserver(
+        this, Protocol::Reinitialize,
+        [this](const QString&, const QVariantMap&) { receiveReinitializeNotification(); });
 }
 
 void BackupfileController::addBackupFiles(const QString& path) {

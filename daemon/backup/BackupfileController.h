@@ -29,6 +29,10 @@ class BackupfileController : public QObject {
     void addBackupFiles(const QString& path);
     // Queues the whole initial backup list and sets the "initalSetReady.txt" marker.
     void writeInitialBackupList();
+    // Hears "Reinitialize" for the user at the screen from now on (once per process). The daemon calls
+    // it as soon as it serves a console user, whatever the account's state: the application posts it
+    // right after a new account's log-in, before the person has chosen a backup type.
+    void observeReinitialize(const QString& consoleUser);
     void receiveReinitializeNotification();
 
     // One flush: writes what has gathered. Runs on the collector thread, and before a planned exit.
@@ -47,5 +51,6 @@ class BackupfileController : public QObject {
     mutable QMutex mBLock;
     QSet<QString> mBackupFilesCollection;
     QMutex mFlushLock; // one flush at a time: the timer's or the last one before an exit
+    bool mReinitializeObserved = false;
     std::unique_ptr<QThread> mCollectorThread;
 };

@@ -37,7 +37,9 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
     AppTestHost host(options);
     ZH_SKIP_IF(host.setUp());
     const ToolState toolState(host.root.path());
-    host.linkPrivateRsync(QStringLiteral(ZH_PRIVATE_RSYNC));
+    // The machine as an installation leaves it (the private rsync copy, the first-start marker).
+    const QString installed = host.root.installBuild();
+    ASSERT_TRUE(installed.isEmpty()) << installed.toStdString();
     QStringList documents;
     for (const char* name : {"Zq 100%_sure.txt", "Zq it's mine.txt", "Zq other.txt"})
         writeFile(documents.emplaceBack(host.home + "/Documents/" + name), name);
@@ -55,7 +57,6 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
     };
     // The daemon's test host, started again after every exit as the service supervisor does.
     const QString system = host.root.profile().systemSupportFolder, hostLog = host.root.path() + "/host.log";
-    writeFile(system + u'/' + Protocol::InstalMarker, {});
     QDir().mkpath(host.root.path() + QStringLiteral("/etc")); // the rsync password files
     pid_t daemon = -1;
     const auto supervise = [&] {

@@ -120,11 +120,6 @@ QString AppTestHost::trace() const {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-void AppTestHost::linkPrivateRsync(const QString& adapter) {
-    FileTools::makePath(QFileInfo(root.profile().privateRsyncPath).path());
-    QFile::link(adapter, root.profile().privateRsyncPath);
-}
-
 void AppTestHost::postAsDaemon(const QString& name, const QVariantMap& info) {
     if (mDaemonCenter)
         mDaemonCenter->postNotification(name, info);

@@ -57,7 +57,6 @@ class AppTestHost {
     QString supportFile(const QString& name) const; // a file beside the account record
     void writeDetails(const QVariantMap& values);
     QString trace() const; // the application's interactive trace
-    void linkPrivateRsync(const QString& adapter);
     // The application's files become the fixture user's, as they are when the application runs as that
     // user: the daemon then reads them with the user's rights.
     void handOverToUser();

@@ -42,7 +42,6 @@ class WatcherDaemonFault : public DaemonRig {
     }
     void startBackingUp() {
         writeDetails();
-        markInstalled();
         startDaemon();
         ASSERT_TRUE(waitUntil([&] { return progress.contains(QStringLiteral("file")); }, 60000)) << hostLog();
     }
@@ -194,7 +193,6 @@ TEST_F(WatcherDaemonFault, HostileNamesAreBackedUpAndRestoredFromASnapshotByteFo
     const QString tree = home + QStringLiteral("/Hostile");
     writeFile(tree + QStringLiteral("/start.txt"), "start");
     writeDetails();
-    markInstalled();
     startDaemon();
     ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 60000))
         << hostLog();

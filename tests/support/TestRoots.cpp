@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -74,4 +75,22 @@ bool FixtureUser::handOver(const QString& folder) const {
     for (const QString& path : paths)
         all = ::lchown(QFile::encodeName(path).constData(), uid, gid) == 0 && all;
     return all;
+}
+
+QString TempRoot::installBuild() const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DESTDIR"), mDir.path());
+    for (const char* component : {"daemon", "helpers"}) {
+        QProcess install;
+        install.setProcessEnvironment(environment);
+        install.setProcessChannelMode(QProcess::MergedChannels);
+        install.start(QStringLiteral(ZH_CMAKE_COMMAND),
+                      {QStringLiteral("--install"), QStringLiteral(ZH_BUILD_DIR),
+                       QStringLiteral("--component"), QString::fromLatin1(component)});
+        if (!install.waitForFinished(120000) || install.exitStatus() != QProcess::NormalExit ||
+            install.exitCode() != 0)
+            return QStringLiteral("cmake --install of %1 failed: %2")
+                .arg(QString::fromLatin1(component), QString::fromUtf8(install.readAll()));
+    }
+    return QString();
 }

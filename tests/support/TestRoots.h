@@ -33,6 +33,10 @@ class TempRoot {
 
     // Creates the user's home below the root (owned by the user) and returns it.
     QString createHome(const FixtureUser& user) const;
+    // Installs the build's daemon and helpers below the root as an administrator's `cmake --install`
+    // puts them on a machine: the programs where the profile looks for them, and whatever a first
+    // installation leaves (its first-start marker); nothing planted by hand. "" when done, else why not.
+    QString installBuild() const;
 
   private:
     QTemporaryDir mDir;

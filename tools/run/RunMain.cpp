@@ -14,7 +14,6 @@
 #include "ChildProcess.h"
 #include "FileTools.h"
 #include "PrivateBus.h"
-#include "Protocol.h"
 #include "Run.h"
 #include "TestRoots.h"
 
@@ -136,10 +135,12 @@ bool setUpMachine(Job& job) {
     job.user.handOver(job.home);
     qputenv("ZH_TMUTIL_STATE", (root + QStringLiteral("/tmutil-state.plist")).toUtf8());
     QDir().mkpath(root + QStringLiteral("/etc"));
-    const PlatformProfile& profile = job.root.profile();
-    FileTools::makePath(QFileInfo(profile.privateRsyncPath).path());
-    QFile::link(QStringLiteral(ZH_PRIVATE_RSYNC), profile.privateRsyncPath);
-    QFile(profile.systemSupportFolder + u'/' + Protocol::InstalMarker).open(QIODevice::WriteOnly);
+    // What `cmake --install` leaves on a machine: the helpers in place, the first-start marker.
+    const QString installed = job.root.installBuild();
+    if (!installed.isEmpty()) {
+        std::fprintf(stderr, "zh-run: %s\n", qPrintable(installed));
+        return false;
+    }
     job.shared = root + QStringLiteral("/run");
     job.hostLog = root + QStringLiteral("/daemon-host.log");
     QDir().mkpath(Run::shotsFolder(root));

@@ -57,8 +57,10 @@ class DaemonRig : public RequiringTest {
         paths.setM_ConsoleUserName(user.name);
         home = root.createHome(user);
         QDir().mkpath(root.path() + QStringLiteral("/etc"));
-        FileTools::makePath(QFileInfo(root.profile().privateRsyncPath).path());
-        QFile::link(QStringLiteral(ZH_PRIVATE_RSYNC), root.profile().privateRsyncPath);
+        // The machine as an installation leaves it: the private rsync copy in place and the marker
+        // that asks the first start for the initial backup.
+        const QString installed = root.installBuild();
+        ASSERT_TRUE(installed.isEmpty()) << installed.toStdString();
         FileTools::makePath(paths.pathForApplicationFile(DaemonPath::UserSupportFolder));
         QDBusConnection connection = bus.connect(QStringLiteral("app"));
         appConnection = connection.name();
@@ -111,10 +113,6 @@ class DaemonRig : public RequiringTest {
         details.insert(changes);
         ASSERT_TRUE(PropertyList::writeDictionary(paths.pathForApplicationFile(DaemonPath::UserDetails),
                                                   details, PropertyList::OwnerOnlyMode));
-    }
-    void markInstalled() {
-        FileTools::makePath(root.profile().systemSupportFolder);
-        QFile(paths.pathForApplicationFile(DaemonPath::InstalMarker)).open(QIODevice::WriteOnly);
     }
     static void writeFile(const QString& path, const QByteArray& content) {
         FileTools::makePath(QFileInfo(path).path());

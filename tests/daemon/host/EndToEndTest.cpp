@@ -2,10 +2,12 @@
 // at a time, files the user cannot read. Faults (appliance gone or full, kills, hostile names and
 // state files) are in tests/faults.
 
+#include "AccountRecord.h"
 #include "DaemonRig.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace {
@@ -17,7 +19,6 @@ class EndToEndTest : public DaemonRig {};
 TEST_F(EndToEndTest, RestartTriggersEndTheDaemonAndItComesBackRight) {
     writeFile(home + QStringLiteral("/Notes/a.txt"), "a");
     writeDetails();
-    markInstalled();
     startDaemon();
     ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 60000))
         << hostLog();
@@ -63,7 +64,6 @@ TEST_F(EndToEndTest, RestartTriggersEndTheDaemonAndItComesBackRight) {
 TEST_F(EndToEndTest, StartedAtTheLoginWindowServesTheUserWhoLogsInAndOneAccountAtATime) {
     writeFile(home + QStringLiteral("/Notes/a.txt"), "a");
     writeDetails();
-    markInstalled();
     const QString consoleFile = root.path() + QStringLiteral("/console-user");
     startDaemon(u'@' + consoleFile);
     spinFor(1500);
@@ -109,10 +109,69 @@ TEST_F(EndToEndTest, FilesTheUserCannotReadStayOffTheAppliance) {
     ASSERT_EQ(::chown(QFile::encodeName(secret).constData(), 0, 0), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
     writeDetails();
-    markInstalled();
     startDaemon();
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(onAppliance(readable)); }, 60000)) << hostLog();
     ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 60000));
     EXPECT_FALSE(QFile::exists(onAppliance(secret)));
     EXPECT_FALSE(daemonEnded());
+}
+
+TEST_F(EndToEndTest, ANewAccountGetsItsFirstBackupAndItsProgramsSavesAndPatternsAreHonoured) {
+    // What the person had before the installation.
+    QMap<QString, QByteArray> documents{{home + QStringLiteral("/Documents/Report.odt"), "first version"},
+                                        {home + QStringLiteral("/Documents/Old notes $(x).txt"), "notes"},
+                                        {home + QStringLiteral("/Pictures/summer.jpg"), "jpeg"}};
+    for (auto it = documents.cbegin(); it != documents.cend(); ++it)
+        writeFile(it.key(), it.value());
+    user.handOver(home);
+    // The log-in writes the record as the application does, before the person has chosen a backup
+    // type; five seconds later the application asks for the new account's initial backup.
+    ASSERT_TRUE(AccountRecord::forLogin(account, password, appliance->address(), false, false)
+                    .write(paths.pathForApplicationFile(DaemonPath::UserDetails)));
+    startDaemon();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return trace().contains(
+                QStringLiteral("Deamon restarted  due to application install/ Reinitialize"));
+        },
+        20000))
+        << hostLog();
+    appSide->postNotification(Protocol::Reinitialize);
+    ASSERT_TRUE(waitForExit()) << "\"Reinitialize\" was not acted on: " << trace().toStdString();
+    EXPECT_EQ(exitStatuses.last(), 1);
+    EXPECT_TRUE(QFile::exists(paths.pathForApplicationFile(DaemonPath::InstalMarker)));
+
+    // The person chooses the local backup: everything that was there arrives.
+    startDaemon();
+    writeDetails();
+    ASSERT_TRUE(arrived(documents, 60000)) << missing(documents).join(u' ').toStdString() << hostLog();
+
+    // The office suite saves through a temporary name renamed over the document.
+    const QString report = home + QStringLiteral("/Documents/Report.odt");
+    writeFile(home + QStringLiteral("/Documents/lu12345.tmp"), "second version");
+    ASSERT_EQ(::rename(QFile::encodeName(home + QStringLiteral("/Documents/lu12345.tmp")).constData(),
+                       QFile::encodeName(report).constData()),
+              0);
+    documents[report] = "second version";
+    ASSERT_TRUE(arrived(documents, 30000)) << missing(documents).join(u' ').toStdString() << hostLog();
+
+    // The person excludes disk images in the exclusion editor: a new one stays home, also inside a
+    // folder moved into the home whole; the rest arrives.
+    const QString patterns = paths.pathForApplicationFile(DaemonPath::ExcludePattern);
+    ASSERT_TRUE(
+        PropertyList::writeStringArray(patterns, {QStringLiteral("*.iso")}, PropertyList::PublicMode));
+    user.handOver(patterns);
+    appSide->postNotification(Protocol::Exclude, {{Protocol::KeyType, Protocol::ExcludeTypeUser}});
+    spinFor(500);
+    const QString outside = root.path() + QStringLiteral("/elsewhere/Installers");
+    writeFile(outside + QStringLiteral("/debian.iso"), "iso");
+    writeFile(outside + QStringLiteral("/README.txt"), "readme");
+    ASSERT_TRUE(QFile::rename(outside, home + QStringLiteral("/Installers")));
+    writeFile(home + QStringLiteral("/Documents/disk.iso"), "iso");
+    const QMap<QString, QByteArray> later{{home + QStringLiteral("/Installers/README.txt"), "readme"},
+                                          {home + QStringLiteral("/Documents/new.txt"), "new"}};
+    writeFile(home + QStringLiteral("/Documents/new.txt"), "new");
+    ASSERT_TRUE(arrived(later, 30000)) << missing(later).join(u' ').toStdString() << hostLog();
+    EXPECT_FALSE(QFile::exists(onAppliance(home + QStringLiteral("/Documents/disk.iso"))));
+    EXPECT_FALSE(QFile::exists(onAppliance(home + QStringLiteral("/Installers/debian.iso"))));
 }
