@@ -129,4 +129,26 @@ TEST_F(PackagingTest, DesktopEntriesStartTheInstalledApplicationAndPassTheValida
     ZH_SKIP_IF(noValidator);
 }
 
+TEST_F(PackagingTest, AFirstInstallationAsksForTheInitialBackupAndAReinstallKeepsTheMachinesState) {
+    const QString support = staged(PlatformProfile::forLinux().systemSupportFolder);
+    const QString marker = support + QStringLiteral("/instal.txt");
+    EXPECT_TRUE(QFileInfo(marker).isFile()) << "a first install leaves the first-start marker";
+    // The machine was set up since (the first start consumed the marker): installing again over it
+    // must not start everything from scratch.
+    ASSERT_TRUE(QFile::remove(marker));
+    QFile list(support + QStringLiteral("/InitialBackupList.txt"));
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.close();
+    qputenv("DESTDIR", sStage.path().toUtf8());
+    QByteArray out, err;
+    EXPECT_EQ(ChildProcess::run({QStringLiteral(ZH_CMAKE_COMMAND), QStringLiteral("--install"),
+                                 QStringLiteral(ZH_BUILD_DIR), QStringLiteral("--component"),
+                                 QStringLiteral("daemon")},
+                                &out, &err, 120000),
+              0)
+        << out.toStdString() << err.toStdString();
+    qunsetenv("DESTDIR");
+    EXPECT_FALSE(QFileInfo::exists(marker));
+}
+
 } // namespace
