@@ -15,6 +15,8 @@ inline Timings hostTimings() {
     t.nextSetPause = 100ms;
     t.firstRetryDelay = 300ms;
     t.laterRetryDelay = 300ms;
+    t.busyRetryDelay = 300ms;
+    t.busyRetryMaxDelay = 2s;
     t.indexUpdateInterval = 300ms;
     t.indexDeltaCreationPause = 10ms;
     t.indexBackupRecordsPause = 0ms;
