@@ -16,6 +16,8 @@ packages=(
   desktop-file-utils systemd xvfb xauth openssl fonts-dejavu-core
   # packaging
   dpkg-dev
+  # the package on a booted Debian: a root made from Debian's packages, booted in a container
+  mmdebstrap systemd-container
 )
 
 missing=()

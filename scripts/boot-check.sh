@@ -1,0 +1,468 @@
+#!/usr/bin/env bash
+# Proves on a booted Debian 12 that a fresh installation of the package backs up what the person at the
+# screen already has. A Debian root made with mmdebstrap (cached) is copied afresh and booted with
+# systemd-nspawn; there the package is installed, a local account with documents in its home becomes the
+# active session on seat0, the account record is written and "Reinitialize" posted as the application
+# does, and the documents must arrive on an rsync daemon on the host (127.0.0.N:873, shared network).
+# Then a save through a temporary name, an upgrade and a purge.
+#
+#   scripts/boot-check.sh [package.deb]        (default: the newest build-package/zorvik-hollin_*.deb)
+#   scripts/boot-check.sh --build BUILD_DIR    (packages that build with cpack first)
+#
+# The root is cached as BUILD_DIR/boot-check/debian12-<hash>.tar (or beside the package;
+# ZH_BOOT_CHECK_CACHE moves it); the hash covers the package list, so a new dependency makes a new root.
+# ZH_BOOT_CHECK_MIRROR names another Debian mirror; ZH_BOOT_CHECK_DISK=folder boots from a plain folder
+# instead of an ext4 loop device (the daemon then watches with inotify). Exit status 77, with the reason,
+# when it cannot run here.
+set -uo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+started=$SECONDS
+
+skip() { echo "boot-check: skipped: $*"; exit 77; }
+die() { echo "boot-check: $*" >&2; exit 2; }
+
+usage="usage: scripts/boot-check.sh [package.deb | --build BUILD_DIR]"
+deb="" build=""
+case "${1:-}" in
+  --build) [ $# -eq 2 ] || die "$usage"; build="$2" ;;
+  -h|--help) echo "$usage"; exit 0 ;;
+  -*) die "unknown option $1; $usage" ;;
+  "") deb="$(ls -t "$top"/build-package/zorvik-hollin_*.deb 2>/dev/null | head -n 1 || true)"
+      [ -n "$deb" ] || die "no package in build-package/: build one with scripts/package.sh or name one" ;;
+  *) [ $# -eq 1 ] || die "$usage"; deb="$1" ;;
+esac
+
+[ "$(id -u)" -eq 0 ] || skip "needs root (mmdebstrap, systemd-nspawn, an rsync daemon on port 873)"
+if ! command -v mmdebstrap >/dev/null || ! command -v systemd-nspawn >/dev/null; then
+  echo "boot-check: installing mmdebstrap and systemd-container"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends mmdebstrap systemd-container \
+    >/dev/null 2>&1 || true
+  command -v mmdebstrap >/dev/null || skip "mmdebstrap is missing and cannot be installed"
+  command -v systemd-nspawn >/dev/null || skip "systemd-nspawn is missing and cannot be installed"
+fi
+for tool in nsenter flock rsync dpkg-deb; do
+  command -v "$tool" >/dev/null || skip "$tool is missing"
+done
+
+if [ -n "$build" ]; then
+  [ -f "$build/CPackConfig.cmake" ] || die "$build is not a configured build folder (no CPackConfig.cmake)"
+  build="$(cd "$build" && pwd)"
+  mkdir -p "$build/boot-check" && rm -f "$build"/boot-check/package/zorvik-hollin_*.deb
+  # Everything under the build's own prefix, as its `cmake --install` would place it (CPack's Debian
+  # generator would put the relative destinations under /usr otherwise).
+  prefix="$(sed -n 's/^CMAKE_INSTALL_PREFIX:[A-Z]*=//p' "$build/CMakeCache.txt")"
+  t=$SECONDS
+  if ! (cd "$build" && cpack -G DEB -B "$build/boot-check/package" \
+          ${prefix:+-D CPACK_PACKAGING_INSTALL_PREFIX="$prefix"} >"$build/boot-check/cpack.log" 2>&1); then
+    tail -n 20 "$build/boot-check/cpack.log" >&2
+    die "cpack could not make the package in $build"
+  fi
+  deb="$(ls "$build"/boot-check/package/zorvik-hollin_*.deb 2>/dev/null | head -n 1)"
+  [ -n "$deb" ] || die "cpack made no zorvik-hollin package in $build/boot-check/package"
+  echo "boot-check: made $(basename "$deb") with cpack from $build in $((SECONDS - t)) s"
+fi
+[ -f "$deb" ] || die "no such package: $deb"
+deb="$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")"
+[ "$(dpkg-deb -f "$deb" Package 2>/dev/null)" = zorvik-hollin ] ||
+  die "$deb is not a zorvik-hollin Debian package"
+version="$(dpkg-deb -f "$deb" Version)"
+cache="${ZH_BOOT_CHECK_CACHE:-${build:-$(dirname "$deb")}/boot-check}"
+mkdir -p "$cache" || die "cannot create the cache folder $cache"
+
+# Per run: the container's copy of the root, the appliance, the outputs. Everything goes at the end.
+# A run killed outright (SIGKILL at a time-out) cannot clean up: its folder is swept by the next run,
+# unless something still uses its disk.
+for old in /tmp/zh-boot-check.*; do
+  [ -f "$old/pid" ] && ! kill -0 "$(cat "$old/pid")" 2>/dev/null || continue
+  if mountpoint -q "$old/root"; then umount "$old/root" 2>/dev/null || continue; fi
+  findmnt -rn -o TARGET | grep -q "^$old/" || rm -rf --one-file-system "$old"
+done
+scratch="$(mktemp -d /tmp/zh-boot-check.XXXXXX)"
+echo $$ >"$scratch/pid"
+root="$scratch/root" appliance="$scratch/appliance"
+machine="zh-boot-$$"
+nspawn_pid="" rsyncd_pid="" leader="" mmdebstrap_pid=""
+nspawn_run_existed=0
+[ -d /run/systemd/nspawn ] && nspawn_run_existed=1
+cleanup() {
+  set +e
+  if [ -n "$mmdebstrap_pid" ]; then
+    kill -TERM "$mmdebstrap_pid" 2>/dev/null; wait "$mmdebstrap_pid" 2>/dev/null
+    rm -f "$cache/.new.tar"
+  fi
+  if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
+    kill -TERM "$nspawn_pid" # nspawn asks the container's systemd to power off
+    for _ in $(seq 1 100); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.2; done
+    kill -KILL "$nspawn_pid" 2>/dev/null
+    wait "$nspawn_pid" 2>/dev/null
+  fi
+  if [ -n "$rsyncd_pid" ] && kill -0 "$rsyncd_pid" 2>/dev/null; then
+    kill -TERM "$rsyncd_pid"; wait "$rsyncd_pid" 2>/dev/null
+  fi
+  if mountpoint -q "$root"; then
+    umount "$root" 2>/dev/null || umount -l "$root"
+  fi
+  if findmnt -rn -o TARGET | grep -q "^$scratch/"; then
+    echo "boot-check: $scratch still has mounts; left in place" >&2
+  else
+    rm -rf --one-file-system "$scratch"
+  fi
+  # nspawn's own folders in /run, when this run made them (rmdir: another run's stay).
+  rmdir "/run/systemd/nspawn/propagate/$machine" 2>/dev/null
+  [ "$nspawn_run_existed" = 1 ] ||
+    rmdir /run/systemd/nspawn/propagate /run/systemd/nspawn/locks /run/systemd/nspawn 2>/dev/null
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+# The appliance's password is made here and never printed: every output shown passes through redact.
+password="$(head -c 24 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 20)"
+redact() { sed "s/$password/<password>/g"; }
+
+passed=0 failed=0
+since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f s", b - a }'; }
+ok() { echo "boot-check: $1 ... ok"; passed=$((passed + 1)); }
+bad() { # bad "what" [file whose tail explains]
+  echo "boot-check: $1 ... FAILED"; failed=$((failed + 1))
+  [ -n "${2:-}" ] && [ -s "$2" ] && redact <"$2" | tail -n 25 | sed 's/^/    /'
+  return 0
+}
+note() { echo "boot-check: $*" | redact; }
+check() { # check "what" command...
+  local what="$1"; shift
+  if "$@" >"$scratch/out" 2>&1; then ok "$what"; else bad "$what" "$scratch/out"; return 1; fi
+}
+# Polls a command every 2 s until it succeeds or the time is up; the step names the time it took.
+wait_for() { # wait_for "what" seconds command...
+  local what="$1" limit="$2" t=$SECONDS t0=$EPOCHREALTIME; shift 2
+  until "$@" >"$scratch/out" 2>&1; do
+    if [ $((SECONDS - t)) -ge "$limit" ]; then
+      trace_tail >>"$scratch/out"; bad "$what (waited $limit s)" "$scratch/out"; return 1
+    fi
+    sleep 2
+  done
+  ok "$what ($(since "$t0"))"
+}
+finish() {
+  echo "boot-check: run took $((SECONDS - started)) s"
+  echo "boot-check: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ] && exit 0
+  exit 1
+}
+halt() { echo "boot-check: stopping here: the remaining steps need the one that failed"; finish; }
+stop() { bad "$1" "${2:-}"; halt; }
+
+# Runs a command inside the booted container (its mount, host name, IPC, PID and cgroup namespaces; the
+# network is the host's), with a clean environment.
+inside() {
+  nsenter --target "$leader" --mount --uts --ipc --pid --cgroup --root --wd -- \
+    /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+    DEBIAN_FRONTEND=noninteractive ${inside_timeout:+timeout "$inside_timeout"} "$@"
+}
+as_alice() { inside runuser -u alice -- "$@"; }
+trace="$root/var/lib/ZorvikHollin/LogsFolder/DaemonTrace.txt"
+trace_tail() {
+  # The whole trace (the password blanked out) stays for a look after the run.
+  [ -f "$trace" ] && redact <"$trace" >"$cache/last-failure-DaemonTrace.txt" &&
+    echo "--- the whole trace: $cache/last-failure-DaemonTrace.txt"
+  echo "--- daemon trace (tail)"
+  tail -n 30 "$trace" 2>/dev/null || echo "(no trace)"
+  echo "--- journal of the unit (tail)"
+  inside journalctl -u zorvik-hollin-watcher.service --no-pager -n 10 2>&1
+}
+
+# The package itself: the first-start marker is its postinst's, never a shipped file (an upgrade would
+# bring it back).
+no_marker_shipped() { dpkg-deb -c "$deb" >"$scratch/contents" && ! grep 'instal\.txt$' "$scratch/contents"; }
+check "$(basename "$deb") ships no first-start marker" no_marker_shipped
+
+# 1. The Debian root: systemd, dbus, logind's PAM module and every dependency of the package, so that
+# installing the package needs no network inside the container.
+mapfile -t deps < <( { dpkg-deb -f "$deb" Pre-Depends; echo ,; dpkg-deb -f "$deb" Depends; } | tr ',' '\n' |
+  sed -E 's/\|.*//; s/\(.*\)//; s/:any//; s/[[:space:]]//g' | grep -v '^$' | sort -u)
+# python3-dbus posts the notification as the application does: it stays on the bus after posting.
+includes=(systemd-sysv dbus libpam-systemd procps python3-dbus "${deps[@]}")
+mirror="${ZH_BOOT_CHECK_MIRROR:-}"
+key="$(printf 'bookworm apt 1\n%s\n%s\n' "$mirror" "${includes[*]}" | sha256sum | cut -c1-12)"
+tarball="$cache/debian12-$key.tar"
+exec 9>"$cache/.lock"
+flock -w 900 9 || die "another boot check holds $cache/.lock"
+if [ -s "$tarball" ]; then
+  ok "Debian 12 root from the cache ($(basename "$tarball"))"
+else
+  t=$SECONDS
+  # Without a mirror named, mmdebstrap takes Debian's own, with the updates and security suites.
+  # In the background, so that an interrupt is handled at once rather than when it ends.
+  mmdebstrap --variant=apt --include="$(IFS=,; echo "${includes[*]}")" bookworm "$cache/.new.tar" \
+    ${mirror:+"$mirror"} </dev/null >"$scratch/mmdebstrap.log" 2>&1 &
+  mmdebstrap_pid=$!
+  wait "$mmdebstrap_pid"; status=$?
+  mmdebstrap_pid=""
+  if [ "$status" -eq 0 ]; then
+    mv "$cache/.new.tar" "$tarball"
+    find "$cache" -maxdepth 1 -name 'debian12-*.tar' ! -name "$(basename "$tarball")" -delete
+    ok "Debian 12 root made with mmdebstrap in $((SECONDS - t)) s ($(basename "$tarball"))"
+  else
+    rm -f "$cache/.new.tar"
+    unreachable='Could not resolve|Temporary failure resolving|Unable to connect|Could not connect'
+    unreachable+='|Network is unreachable|Connection timed out|Failed to fetch'
+    why="$(grep -Em1 "$unreachable" "$scratch/mmdebstrap.log")"
+    [ -z "$why" ] || skip "the Debian mirror cannot be reached: $why"
+    stop "a Debian 12 root made with mmdebstrap" "$scratch/mmdebstrap.log"
+  fi
+fi
+exec 9>&-
+
+# 2. Boot a fresh copy (the cached root stays as it is). The person's machine has a pretty name; the
+# daemon files its backups under that name with only letters and digits kept.
+# The machine's disk is an ext4 file system on a loop device, as a real machine's is: the daemon marks
+# it with fanotify there. Where no loop device can be had, a plain folder (the daemon then watches the
+# homes with inotify, as it does in any container whose root is a bind mount).
+mkdir -p "$root"
+disk="a folder"
+if [ "${ZH_BOOT_CHECK_DISK:-loop}" = loop ] && truncate -s 4G "$scratch/disk.img" &&
+   mkfs.ext4 -q -F -L zhbootroot "$scratch/disk.img" >/dev/null 2>&1 &&
+   mount -o loop "$scratch/disk.img" "$root" 2>/dev/null; then
+  disk="ext4 on a loop device"
+  rm -rf "$root/lost+found"
+fi
+tar -C "$root" --xattrs --xattrs-include='*' -xpf "$tarball" || stop "the root unpacks into $root"
+echo zh-boot-check >"$root/etc/hostname"
+echo "PRETTY_HOSTNAME=\"Alice's Laptop\"" >"$root/etc/machine-info"
+machine_name="AlicesLaptop"
+# No machine registration: machined may not run here (or the host may not run systemd at all). The
+# container's system call filter refuses fanotify, which a real machine's root daemon has: allow it.
+systemd-nspawn --boot --directory="$root" --machine="$machine" --register=no --keep-unit \
+  --link-journal=no --console=passive --system-call-filter="fanotify_init fanotify_mark open_by_handle_at" \
+  </dev/null >"$scratch/console.log" 2>&1 &
+nspawn_pid=$!
+t=$SECONDS t0=$EPOCHREALTIME
+cannot_boot() { tail -n 15 "$scratch/console.log"; skip "the container cannot boot here: $*"; }
+until leader="$(pgrep -P "$nspawn_pid" -x systemd)"; do
+  kill -0 "$nspawn_pid" 2>/dev/null || cannot_boot "systemd-nspawn ended (its output is above)"
+  [ $((SECONDS - t)) -lt 20 ] || cannot_boot "its systemd did not start within 20 s"
+  sleep 0.2
+done
+state="$(inside_timeout=90 inside systemctl is-system-running --wait 2>&1)"
+case "$state" in
+  running) ok "the machine boots to multi-user ($(since "$t0"), its disk $disk)" ;;
+  degraded) failed_units="$(inside systemctl --failed --no-legend --plain | awk '{print $1}' | tr '\n' ' ')"
+            ok "the machine boots to multi-user ($(since "$t0"), its disk $disk, degraded: $failed_units)" ;;
+  *) cannot_boot "it reached \"$state\" instead of multi-user" ;;
+esac
+
+# 3. Install. The root has no package lists: every dependency must already be there.
+inside sh -c 'cat >/tmp/zorvik-hollin.deb' <"$deb" || stop "the package is copied into the machine"
+check "apt-get install ./$(basename "$deb") (no network needed)" \
+  inside apt-get install -y -q --no-install-recommends /tmp/zorvik-hollin.deb || halt
+marker="$root/var/lib/ZorvikHollin/instal.txt"
+fresh_marker() {
+  [ -f "$marker" ] || { echo "no $marker"; return 1; }
+  [ "$(stat -c '%U:%G %a %s' "$marker")" = "root:root 644 0" ] || { stat "$marker"; return 1; }
+}
+check "a first installation plants the first-start marker (empty, root's, 0644)" fresh_marker
+unit_runs() {
+  local enabled active sub
+  enabled="$(inside systemctl is-enabled zorvik-hollin-watcher.service 2>&1)"
+  active="$(inside systemctl show zorvik-hollin-watcher.service -p ActiveState --value 2>&1)"
+  sub="$(inside systemctl show zorvik-hollin-watcher.service -p SubState --value 2>&1)"
+  echo "is-enabled: $enabled; state: $active ($sub)"
+  [ "$enabled" = enabled ] && [ "$active" = active ] && [ "$sub" = running ]
+}
+wait_for "zorvik-hollin-watcher.service is enabled and running" 20 unit_runs
+
+# 4. The appliance: a real rsync daemon on the host, as in the field with a login message and a
+# connection limit. One account whose password is made for this run.
+account="alicew"
+mkdir -p "$appliance/module/$account"
+( umask 077; printf '%s:%s\n' "$account" "$password" >"$appliance/rsyncd.secrets" )
+printf '%s\n' "FreeBSD 11.3-RELEASE-p14 (FreeNAS.amd64) #0 r325575: Mon 2026/11/02 09:14:21 UTC" "" \
+  "	Zorvik Hollin backup appliance -- welcome" \
+  "  Authorised users only. 4 drives, 12.3 TB free, quota 500 GB per account." >"$appliance/motd"
+cat >"$appliance/rsyncd.conf" <<EOF
+use chroot = no
+uid = root
+gid = root
+lock file = $appliance/rsyncd.lock
+log file = $appliance/rsyncd.log
+motd file = $appliance/motd
+[backup]
+  path = $appliance/module
+  read only = no
+  list = yes
+  max connections = 4
+  auth users = $account
+  secrets file = $appliance/rsyncd.secrets
+  strict modes = yes
+EOF
+port_open() { (exec 3<>"/dev/tcp/$1/873") 2>/dev/null; }
+address=""
+for _ in $(seq 1 20); do
+  candidate="127.0.0.$((RANDOM % 250 + 3))"
+  port_open "$candidate" || { address="$candidate"; break; }
+done
+[ -n "$address" ] || stop "a free 127.0.0.N address for the appliance"
+rsync --daemon --no-detach --address="$address" --port=873 --config="$appliance/rsyncd.conf" \
+  >"$appliance/rsyncd.out" 2>&1 &
+rsyncd_pid=$!
+appliance_answers() {
+  for _ in $(seq 1 50); do port_open "$address" && break; sleep 0.2; done
+  inside rsync "rsync://$address/" | tee "$scratch/modules"
+  if grep -q 'backup appliance -- welcome' "$scratch/modules" && grep -q '^backup' "$scratch/modules" &&
+     inside sh -c 'read -r RSYNC_PASSWORD; export RSYNC_PASSWORD; exec rsync --list-only "$1"' - \
+       "rsync://$account@$address/backup/$account/" <<<"$password"; then
+    return 0
+  fi
+  cat "$appliance/rsyncd.out"; return 1
+}
+check "the appliance answers the machine (rsync daemon on $address:873, login message, 4 connections)" \
+  appliance_answers || halt
+
+# 5. Alice and what she already has, then Alice at the screen: a PAM session (pam_systemd) run by the
+# container's systemd, on seat0. A container's seat0 has no VTs, so logind activates the new session.
+alice_has_documents() {
+  inside useradd -m -s /bin/bash alice || return 1
+  as_alice sh -c 'set -e; mkdir -p ~/Documents/Projects; cd ~/Documents
+    printf "Shopping: bread, milk\n" >"Meeting notes 2025.txt"
+    head -c 180000 /dev/urandom >Report.odt
+    head -c 70000 /dev/urandom >"Projects/Plan B (draft).pdf"
+    printf "year,amount\n2024,1200\n" >budget.csv
+    ls -lR'
+}
+check "alice has documents in her home" alice_has_documents || halt
+documents=("Meeting notes 2025.txt" Report.odt "Projects/Plan B (draft).pdf" budget.csv)
+inside systemd-run --quiet --unit=console-alice --property=PAMName=login --uid=alice \
+  --setenv=XDG_SEAT=seat0 --setenv=XDG_SESSION_TYPE=tty --setenv=XDG_SESSION_CLASS=user /bin/sleep infinity \
+  >"$scratch/out" 2>&1 || stop "alice's session starts" "$scratch/out"
+alice_at_screen() {
+  local session
+  session="$(inside loginctl show-seat seat0 -p ActiveSession --value)"
+  [ -n "$session" ] || { echo "seat0 has no active session"; inside loginctl list-sessions; return 1; }
+  inside loginctl show-session "$session" -p Name -p Active -p Seat -p Type | tee "$scratch/session"
+  grep -qx Name=alice "$scratch/session" && grep -qx Active=yes "$scratch/session"
+}
+wait_for "alice is the person at the screen (active session on seat0)" 10 alice_at_screen || halt
+
+# 6. The account record as the application writes it: a property list in alice's support folder,
+# written by her to a temporary name and renamed; then "Reinitialize" 5 s later, posted as alice.
+write_record() {
+  as_alice sh -c 'set -e; umask 077; d=~/.local/share/ZorvikHollin; mkdir -p "$d"
+    cat >"$d/.userDetails.plist.new"; chmod 600 "$d/.userDetails.plist.new"
+    mv "$d/.userDetails.plist.new" "$d/userDetails.plist"' <<EOF || return 1
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>PauseState</key>
+	<string>0</string>
+	<key>ip</key>
+	<string>$address</string>
+	<key>localBackup</key>
+	<string>1</string>
+	<key>login</key>
+	<string>1</string>
+	<key>password</key>
+	<string>$password</string>
+	<key>remembermeState</key>
+	<string>0</string>
+	<key>timeMachineBackup</key>
+	<string>0</string>
+	<key>username</key>
+	<string>$account</string>
+</dict>
+</plist>
+EOF
+  inside stat -c "%U %a %s" /home/alice/.local/share/ZorvikHollin/userDetails.plist | tee "$scratch/stat"
+  grep -q '^alice 600 ' "$scratch/stat"
+}
+check "alice's account record is written (hers, 0600, renamed into place)" write_record || halt
+sleep 5
+# The daemon asks the bus for the sender's uid when the signal arrives: a sender that has already left
+# (busctl emit, dbus-send) is unknown by then and its notification is dropped. The application stays.
+post_reinitialize() {
+  as_alice python3 - <<'EOF'
+import time
+import dbus
+bus = dbus.SystemBus()
+signal = dbus.lowlevel.SignalMessage("/org/zorvikhollin/Notifications", "org.zorvikhollin.Notifications",
+                                     "Posted")
+signal.append("Reinitialize", dbus.Dictionary({}, signature="sv"), signature="sa{sv}")
+bus.send_message(signal)
+bus.flush()
+time.sleep(3)
+EOF
+}
+check "Reinitialize is posted on the system bus as alice" post_reinitialize
+taken() { grep -q receiveReinitializeNotification "$trace"; }
+wait_for "the daemon takes it" 15 taken
+
+# 7. What she already had arrives, byte for byte.
+backed_up="$appliance/module/$account/$machine_name/home/alice/Documents"
+arrived() {
+  local f missing=0
+  for f in "$@"; do
+    cmp -s "$root/home/alice/Documents/$f" "$backed_up/$f" && continue
+    echo "not on the appliance (yet): $f"; missing=1
+  done
+  [ "$missing" = 0 ]
+}
+wait_for "the documents already in the home arrive on the appliance byte for byte" 120 \
+  arrived "${documents[@]}"
+watching="$(grep -ho 'Watching file system events with.*' "$trace" 2>/dev/null | tail -n 1)"
+note "the daemon's trace says: ${watching:-nothing about how it watches file system events}"
+
+# A document written in place shows that the watcher follows the home at all, so that a failure below
+# points at the save through a temporary name.
+check "alice writes a new document" as_alice sh -c 'head -c 30000 /dev/urandom >~/Documents/Letter.txt'
+wait_for "the new document arrives on the appliance" 60 arrived Letter.txt
+
+# 8. A save the way office suites make one: new content to a temporary name renamed over the document.
+save_report() {
+  as_alice sh -c 'set -e; cd ~/Documents
+    head -c 190000 /dev/urandom >lu12345.tmp; mv -f lu12345.tmp Report.odt'
+}
+check "alice saves Report.odt through lu12345.tmp" save_report
+wait_for "the saved Report.odt arrives on the appliance" 120 arrived Report.odt
+
+# 9. An upgrade (the same package again: postinst configure with the version before) keeps the state;
+# a marker already consumed stays consumed, one not consumed is left as it is.
+marker_before="$(stat -c '%i %Y' "$marker" 2>/dev/null || echo absent)"
+check "reinstalling $(basename "$deb") (an upgrade from $version)" \
+  inside apt-get install -y -q --reinstall --no-install-recommends /tmp/zorvik-hollin.deb
+no_new_marker() {
+  local after; after="$(stat -c '%i %Y' "$marker" 2>/dev/null || echo absent)"
+  echo "first-start marker before: $marker_before; after: $after"
+  [ "$after" = "$marker_before" ]
+}
+check "the upgrade plants no first-start marker" no_new_marker
+wait_for "the unit is enabled and running after the upgrade" 20 unit_runs
+
+# 10. Purge: nothing of the package is left outside dpkg's records, logs, caches, /tmp, /run and the
+# users' homes; alice's own support folder is hers and stays.
+check "apt-get purge -y zorvik-hollin" inside apt-get purge -y -q zorvik-hollin
+unit_gone() {
+  local state links
+  state="$(inside systemctl is-active zorvik-hollin-watcher.service 2>&1)"
+  links="$(inside find /etc/systemd/system -name 'zorvik-hollin-watcher*' 2>&1)"
+  echo "is-active: $state"; [ -z "$links" ] || echo "left: $links"
+  inside ps -eo comm | grep '^ZorvikHollinWat' && return 1
+  [ "$state" = inactive ] && [ -z "$links" ]
+}
+check "the unit is stopped and no longer enabled" unit_gone
+check "/var/lib/ZorvikHollin is gone" test ! -e "$root/var/lib/ZorvikHollin"
+nothing_left() {
+  local left
+  left="$(inside find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /tmp -o -path /run \
+    -o -path /var/lib/dpkg -o -path /var/log -o -path /var/cache -o -path /home -o -path /root \) -prune \
+    -o \( -iname '*zorvik*' -o -iname '*hollin*' \) -print)"
+  [ -z "$left" ] || { echo "left: $left"; return 1; }
+  left="$(inside dpkg-query -W -f='${db:Status-Abbrev}' zorvik-hollin 2>/dev/null)"
+  echo "dpkg: ${left:-no record}"
+  case "$left" in ""|"un "*|"pn "*) return 0 ;; *) return 1 ;; esac
+}
+check "nothing of the package is left" nothing_left
+check "alice's own support folder stays" \
+  test -f "$root/home/alice/.local/share/ZorvikHollin/userDetails.plist"
+
+finish
