@@ -97,7 +97,9 @@ int FanotifyEventStream::openDescriptor(QString& error) {
     if (fd < 0) {
         const int e = errno;
         if (e == EPERM)
-            error = QStringLiteral("fanotify needs CAP_SYS_ADMIN (%1)").arg(errnoText(e));
+            error = QStringLiteral("fanotify refused (%1): it needs CAP_SYS_ADMIN and a system call filter "
+                                   "that allows fanotify_init (containers often refuse it)")
+                        .arg(errnoText(e));
         else if (e == EINVAL)
             error = QStringLiteral("this kernel has no fanotify with file handles and names (%1)")
                         .arg(errnoText(e));
