@@ -138,7 +138,8 @@ TEST_F(FullApplianceFault, QuotaStopIsReportedAndEverythingArrivesOnceThereIsSpa
             EXPECT_FALSE(underWay) << "a run announced without an end: " << progress.join(u'|').toStdString();
             underWay = true;
         } else if (text == Protocol::ProgressQuotaExceeded) {
-            EXPECT_TRUE(underWay) << "told again with nothing in between: " << progress.join(u'|').toStdString();
+            EXPECT_TRUE(underWay) << "told again with nothing in between: "
+                                  << progress.join(u'|').toStdString();
             underWay = false;
         } else if (text == Protocol::ProgressBackupCompleted || text == Protocol::ProgressError) {
             underWay = false;
