@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <pwd.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -111,6 +112,8 @@ int runListing(int argc, char** argv, long entries) {
     lister.setUserPasswd(QStringLiteral("bench"));
     lister.setServerIp(QStringLiteral("127.0.0.1"));
     lister.setDbPath(support);
+    if (const passwd* self = ::getpwuid(::geteuid())) // a root process names whose index it is
+        lister.setLocalUser(QString::fromLocal8Bit(self->pw_name));
     lister.setIsBuiltinRsync(false);
     lister.setLaunchPath(self);
     lister.setArguments(

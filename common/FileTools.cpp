@@ -59,9 +59,10 @@ bool makePath(const QString& folder, mode_t mode) {
     const QString parent = parentOf(clean);
     if (parent != clean && !makePath(parent, mode))
         return false;
-    if (::mkdir(native(clean).constData(), mode) != 0 && errno != EEXIST)
+    if (::mkdir(native(clean).constData(), mode) == 0)
+        adoptParentOwner(clean); // only what was made just now: one that appeared meanwhile is not ours
+    else if (errno != EEXIST)
         return false;
-    adoptParentOwner(clean);
     return QFileInfo(clean).isDir();
 }
 

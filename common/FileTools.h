@@ -11,8 +11,9 @@
 // daemon running as root keeps what it creates in a user's home that user's).
 namespace FileTools {
 
-// Creates the folder and every missing parent. Each folder created takes the owner and group of the
-// nearest folder above it that already existed. True when the folder exists afterwards.
+// Creates the folder and every missing parent. Each folder it creates takes the owner and group of
+// the folder above it; a folder it did not create is left as it is. True when the folder exists
+// afterwards.
 bool makePath(const QString& folder, mode_t mode = 0755);
 
 // Gives path the owner and group of the folder that holds it (only effective when running as root).

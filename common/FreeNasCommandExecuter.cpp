@@ -8,7 +8,6 @@
 #include <QTimer>
 
 #include <csignal>
-#include <grp.h>
 #include <unistd.h>
 
 FreeNasCommandExecuter::FreeNasCommandExecuter(FreeNasCommandExecuterController* controller,
@@ -30,22 +29,6 @@ qint64 FreeNasCommandExecuter::processId() const {
     return mProcessId;
 }
 
-std::optional<FreeNasCommandExecuter::Credentials>
-FreeNasCommandExecuter::Credentials::forAccount(const QString& name, uid_t uid, gid_t gid) {
-    if (::geteuid() != 0 || name.isEmpty())
-        return std::nullopt;
-    const QByteArray native = name.toLocal8Bit();
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    while (::getgrouplist(native.constData(), gid, groups.data(), &count) < 0) {
-        if (count <= int(groups.size()))
-            count = int(groups.size()) * 2;
-        groups.resize(size_t(count));
-    }
-    groups.resize(size_t(count));
-    return Credentials{uid, gid, std::move(groups)};
-}
-
 void FreeNasCommandExecuter::startProcess() {
     mIsProcessingStage = true;
     mTaskDidTerminate = false;
@@ -56,6 +39,8 @@ void FreeNasCommandExecuter::startProcess() {
     // The process object lives on the starting thread, so its output is delivered there.
     auto* process = new QProcess();
     mTask = process;
+    if (mCredentials)
+        mCredentials->applyTo(*process, mAccountName);
     if (!mEnvironment.isEmpty()) {
         QProcessEnvironment env;
         for (auto it = mEnvironment.cbegin(); it != mEnvironment.cend(); ++it)
@@ -63,20 +48,6 @@ void FreeNasCommandExecuter::startProcess() {
         process->setProcessEnvironment(env);
     }
     process->setStandardInputFile(QProcess::nullDevice());
-    if (mCredentials && ::geteuid() == 0) {
-        // Dropped in the child between fork and exec, groups first: once the uid is not 0 the child
-        // may change nothing else. Only async-signal-safe calls here; the group list was made above.
-        const Credentials who = *mCredentials;
-        process->setWorkingDirectory(QStringLiteral("/"));
-        process->setChildProcessModifier([who] {
-            if (::setgroups(who.groups.size(), who.groups.data()) != 0 || ::setgid(who.gid) != 0 ||
-                ::setuid(who.uid) != 0) {
-                static const char message[] = "cannot take on the user's credentials\n";
-                (void)!::write(2, message, sizeof message - 1);
-                ::_exit(127);
-            }
-        });
-    }
     connect(process, &QProcess::readyReadStandardOutput, this, &FreeNasCommandExecuter::receivedData,
             Qt::DirectConnection);
     connect(process, &QProcess::readyReadStandardError, this, &FreeNasCommandExecuter::receivedError,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ChildCredentials.h"
+
 #include <QMap>
 #include <QMutex>
 #include <QObject>
@@ -48,17 +50,13 @@ class FreeNasCommandExecuter : public QObject {
     void setEnvironment(const QMap<QString, QString>& environment) { mEnvironment = environment; }
     QMap<QString, QString> environment() const { return mEnvironment; }
 
-    // The account the child runs as: its uid, primary gid and supplementary groups. Only a daemon
-    // running as root switches; without an account the child keeps the daemon's own credentials.
-    struct Credentials {
-        uid_t uid = 0;
-        gid_t gid = 0;
-        std::vector<gid_t> groups;
-        // The account's groups as the group database lists them (getgrouplist); nullopt without root
-        // or when there is no such account.
-        static std::optional<Credentials> forAccount(const QString& name, uid_t uid, gid_t gid);
-    };
-    void setCredentials(std::optional<Credentials> credentials) { mCredentials = std::move(credentials); }
+    // The account the child runs as (uid, groups, a clean environment). Only a daemon running as root
+    // switches; without an account the child keeps the daemon's own credentials.
+    using Credentials = ChildCredentials;
+    void setCredentials(std::optional<Credentials> credentials, const QString& accountName = QString()) {
+        mCredentials = std::move(credentials);
+        mAccountName = accountName;
+    }
     std::optional<Credentials> credentials() const { return mCredentials; }
 
     void startProcess();
@@ -92,5 +90,6 @@ class FreeNasCommandExecuter : public QObject {
     mutable QMutex mPidLock;
     qint64 mProcessId = 0;
     std::optional<Credentials> mCredentials;
+    QString mAccountName;
     int mExitCode = -1;
 };

@@ -62,49 +62,6 @@ QByteArray native(const QString& path) {
     return QFile::encodeName(path);
 }
 
-// The index folder and what it holds are readable by everybody and writable only by the owner.
-// Walked through descriptors, never through a symlink: a name the user planted in the folder leads
-// nowhere else. Files are changed by name relative to their folder's descriptor (never opened, so
-// no lock SQLite holds on them is disturbed).
-void tightenTree(int folder, int depth) {
-    struct stat st {};
-    if (::fstat(folder, &st) != 0)
-        return;
-    if ((st.st_mode & 07777) != 0755)
-        ::fchmod(folder, 0755);
-    DIR* listing = ::fdopendir(::dup(folder));
-    if (!listing)
-        return;
-    while (const dirent* entry = ::readdir(listing)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        struct stat child {};
-        if (::fstatat(folder, name, &child, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (S_ISDIR(child.st_mode) && depth < 8) {
-            const int sub = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub >= 0) {
-                tightenTree(sub, depth + 1);
-                ::close(sub);
-            }
-        } else if (S_ISREG(child.st_mode)) {
-            const mode_t wanted = (child.st_mode & 07777 & ~mode_t(022)) | 0444;
-            if ((child.st_mode & 07777) != wanted)
-                ::fchmodat(folder, name, wanted, 0);
-        }
-    }
-    ::closedir(listing);
-}
-
-void closeToOthers(const QString& folder) {
-    const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    tightenTree(fd, 0);
-    ::close(fd);
-}
-
 bool isRegularFile(const QString& path, struct stat* out = nullptr) {
     struct stat st {};
     if (::lstat(native(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -142,26 +99,36 @@ void finishStrandedDelta(const QString& path) {
         finisher.unInitializeDatabase();
 }
 
-// Whose rights the index folder is reached with: the named local account, or else the owner of the
-// nearest existing folder on the way (never following a symlink there, so a planted link counts as
-// its planter's).
-std::optional<UserFileAccess::Account> folderAccount(const QString& base, const QString& localUser) {
-    if (!localUser.isEmpty())
-        return UserFileAccess::lookup(localUser);
-    QString path = QDir::cleanPath(base);
-    for (;;) {
-        struct stat st {};
-        if (::lstat(native(path).constData(), &st) == 0) {
-            UserFileAccess::Account owner;
-            owner.uid = st.st_uid;
-            owner.gid = st.st_gid;
-            return owner;
-        }
-        const QString parent = QFileInfo(path).path();
-        if (parent == path)
-            return std::nullopt;
-        path = parent;
+// Creates the account folder (owner-only) in base, or finds it there, and checks that it is a real
+// folder: a symlink planted in its place is refused, never followed. Runs with the local account's
+// rights, so a link above it can only lead where that account may go anyway.
+bool makeAccountFolder(const QString& base, const QString& account, QString& why) {
+    if (!FileTools::makePath(base, 0700)) {
+        why = QStringLiteral("cannot create %1: %2").arg(base, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
     }
+    const int parent = ::open(native(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0) {
+        why = QStringLiteral("cannot open %1: %2").arg(base, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    const QByteArray name = native(account);
+    if (::mkdirat(parent, name.constData(), 0700) != 0 && errno != EEXIST) {
+        why = QStringLiteral("cannot create %1/%2: %3")
+                  .arg(base, account, QString::fromLocal8Bit(std::strerror(errno)));
+        ::close(parent);
+        return false;
+    }
+    const int folder = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int error = errno;
+    ::close(parent);
+    if (folder < 0) {
+        why = QStringLiteral("%1/%2 is no folder of its own (%3), not used")
+                  .arg(base, account, QString::fromLocal8Bit(std::strerror(error)));
+        return false;
+    }
+    ::close(folder);
+    return true;
 }
 
 // Keeps the calling thread at the folder owner's rights while alive.
@@ -195,23 +162,31 @@ DBManager::~DBManager() {
 void DBManager::setWithDetails(const QVariantMap& details) {
     const QString base = details.value(DbPathKey).toString();
     const QString user = details.value(UserKey).toString();
-    // The account name becomes a folder and a file name: it must not lead anywhere else.
+    const QString localUser = details.value(LocalUserKey).toString();
+    // The account name becomes a folder and a file name: it must not lead anywhere else. The folder
+    // lies in a person's home, so a root process reaches it with that person's rights, named by the
+    // caller; they are never guessed from the path, which its owner can point anywhere.
     std::optional<UserFileAccess::Account> account;
     bool usable = !base.isEmpty() && UserFileAccess::isSinglePathComponent(user);
-    if (usable) {
-        account = folderAccount(base, details.value(LocalUserKey).toString());
+    if (usable && !localUser.isEmpty()) {
+        account = UserFileAccess::lookup(localUser);
         usable = account.has_value();
+    } else if (usable && ::geteuid() == 0) {
+        usable = false;
+        qWarning("index folder %s/%s: no local account named, not used", qPrintable(base), qPrintable(user));
     }
     QString folder;
     if (usable) {
-        folder = QStringLiteral("%1/%2").arg(base, user);
         const AsFolderOwner owner(account);
-        FileTools::makePath(folder, 0755);
-        closeToOthers(folder);
+        QString why;
+        if (makeAccountFolder(base, user, why))
+            folder = QStringLiteral("%1/%2").arg(base, user);
+        else
+            qWarning("index folder: %s", qPrintable(why));
     }
     QMutexLocker locker(&mConfigLock);
     mDatabasePath = folder;
-    mLogedInuser = usable ? user : QString();
+    mLogedInuser = folder.isEmpty() ? QString() : user;
     mAccount = account;
 }
 

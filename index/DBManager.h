@@ -49,12 +49,12 @@ class DBManager {
     void setDelegate(QObject* delegate) { mDelegate = delegate; }
     QObject* delegate() const { return mDelegate; }
 
-    // Binds to the account folder "<DbPath>/<user>": creates it (readable by everybody, writable only
-    // by its owner) and takes "user" as the master's name. Everything this instance does in the
-    // folder it does with the rights of "localUser" (when given; otherwise of the owner of the
-    // nearest existing folder of DbPath), never through a symlink planted there. Without DbPath and
-    // user, with a user name that is no plain file name, or with an unknown local account, the
-    // instance is unbound and its intakes wait.
+    // Binds to the account folder "<DbPath>/<user>": creates it (owner-only; one that exists keeps the
+    // person's modes) and takes "user" as the master's name. Everything this instance does in the
+    // folder it does with the rights of "localUser", never through a symlink planted there; a root
+    // process must name it (a process of the person's own may leave it out). Without DbPath and user,
+    // with a user name that is no plain file name, with an unknown local account, as root without one,
+    // or where a symlink stands for the account folder, the instance is unbound and its intakes wait.
     void setWithDetails(const QVariantMap& details);
     // The per-machine folder put in front of listing records taken in from now on.
     void setMachineName(const QString& name);

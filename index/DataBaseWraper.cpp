@@ -72,7 +72,16 @@ std::optional<qint64> groupedNumber(std::string_view text) {
 }
 
 // Index files are readable by the account's user (the application searches the master).
-constexpr mode_t kIndexFileMode = 0644;
+constexpr mode_t kIndexFileMode = 0600; // a person's index is theirs alone
+
+// SQLite would create a new database file readable by everybody (and its journals like it): an empty
+// file made first, owner-only, is an empty database. One that exists keeps its modes.
+void createOwnerOnly(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kIndexFileMode);
+    if (fd >= 0)
+        ::close(fd);
+}
 
 bool insertInto(SQLiteDatabase& db, const QVariantList& values, const QString& table) {
     if (table == DataBaseWraper::MasterTable) {
@@ -205,17 +214,15 @@ bool DataBaseWraper::moveWithoutReplacing(const QString& from, const QString& to
 
 bool DataBaseWraper::initializeDatabaseAtPath(const QString& folder, const QString& mainDBName,
                                               bool listingCGI, QString* error) {
-    FileTools::makePath(folder, 0755);
+    FileTools::makePath(folder, 0700);
     if (listingCGI) {
         mThrottle.pause(IndexThrottle::Pause::DeltaCreation);
         closeDatabase();
         mDbPath = masterPath(folder, mainDBName);
-        const bool existed = QFileInfo::exists(mDbPath);
+        createOwnerOnly(mDbPath);
         mDatabase = std::make_unique<SQLiteDatabase>(mDbPath);
         if (!mDatabase->open())
             return fail(error);
-        if (!existed)
-            FileTools::adoptParentOwner(mDbPath);
         if (!mDatabase->executeUpdate(CreateMasterSQL))
             return fail(error);
         return true;
@@ -236,7 +243,6 @@ bool DataBaseWraper::initializeDatabaseAtPath(const QString& folder, const QStri
         return false;
     ::flock(reserved, LOCK_EX | LOCK_NB);
     mReservation = reserved;
-    FileTools::adoptParentOwner(mDbPath);
     mThrottle.pause(IndexThrottle::Pause::DeltaCreation);
     mDatabase = std::make_unique<SQLiteDatabase>(mDbPath);
     if (!mDatabase->open() || !mDatabase->executeUpdate(CreateDeltaSQL))
@@ -385,14 +391,12 @@ bool DataBaseWraper::updateMasterDatabaseWorker(const QString& folder, const QSt
         return true;
     }
     const QString path = masterPath(folder, mainDBName);
-    const bool existed = QFileInfo::exists(path);
+    createOwnerOnly(path);
     SQLiteDatabase master(path);
     if (!master.open()) {
         report(error, master.lastErrorMessage());
         return false;
     }
-    if (!existed)
-        FileTools::adoptParentOwner(path);
     // Readers (the application's search) hold the master only briefly; wait for them at commit.
     master.setBusyTimeout(MergeLockWaitMilliseconds);
     registerMergeFunctions(master.handle());

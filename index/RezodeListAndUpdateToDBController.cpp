@@ -3,6 +3,7 @@
 #include "FilePathsController.h"
 #include "FileTools.h"
 #include "RezodeLoger.h"
+#include "UserFileAccess.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -24,7 +25,8 @@ RezodeListAndUpdateToDBController::RezodeListAndUpdateToDBController(const Platf
                                                                      RezodeLoger& logger,
                                                                      const IndexThrottle& throttle,
                                                                      QObject* parent)
-    : QObject(parent), mLogger(logger), mTimings(throttle.timings()), mDbMangerObject(throttle) {
+    : QObject(parent), mLogger(logger), mTimings(throttle.timings()), mProfile(profile),
+      mDbMangerObject(throttle) {
     const FilePathsController paths(FilePathsController::Table::Daemon, profile);
     mPasswordFile = paths.pathForApplicationFile(DaemonPath::ListingPasswordFile);
     mPrivateRsync = paths.pathForApplicationFile(DaemonPath::PrivateRsync);
@@ -143,11 +145,23 @@ bool RezodeListAndUpdateToDBController::backlogIsLarge() const {
            mDbMangerObject.pendingListingRecords() >= IntakeHighRecords;
 }
 
+void RezodeListAndUpdateToDBController::setLocalUser(const QString& name) {
+    mLocalUser = name;
+    mCredentials.reset();
+    if (const std::optional<UserFileAccess::Account> account = UserFileAccess::lookup(name))
+        mCredentials = ChildCredentials::forAccount(name, account->uid, account->gid, mProfile.homeOf(name));
+}
+
 void RezodeListAndUpdateToDBController::writePasswordFile() {
     if (mPasswordFile.isEmpty())
         return;
     FileTools::makePath(QFileInfo(mPasswordFile).path());
-    RsyncConventions::writePasswordFile(mPasswordFile, mUserPasswd, RsyncConventions::DaemonPasswordFileMode);
+    // rsync runs as the person: the file is theirs and nobody else's.
+    RsyncConventions::writePasswordFile(mPasswordFile, mUserPasswd,
+                                        mCredentials ? RsyncConventions::ApplicationPasswordFileMode
+                                                     : RsyncConventions::DaemonPasswordFileMode);
+    if (mCredentials)
+        (void)::chown(QFile::encodeName(mPasswordFile).constData(), mCredentials->uid, mCredentials->gid);
 }
 
 void RezodeListAndUpdateToDBController::removePasswordFile() {
@@ -184,7 +198,12 @@ void RezodeListAndUpdateToDBController::startTask(Stage stage) {
 
     mChildHeld = false;
     mTask = new QProcess(this);
-    mTask->setChildProcessModifier([] { ::setpgid(0, 0); });
+    // Its own process group, so that a stop ends rsync with the children it starts; and the person's
+    // rights: the appliance is one the person named.
+    if (mCredentials)
+        mCredentials->applyTo(*mTask, mLocalUser, true);
+    else
+        mTask->setChildProcessModifier([] { ::setpgid(0, 0); });
     mTask->setProgram(mLaunchPath);
     mTask->setArguments(mArguments);
     connect(mTask, &QProcess::readyReadStandardOutput, this, &RezodeListAndUpdateToDBController::readOutput);
@@ -324,7 +343,9 @@ void RezodeListAndUpdateToDBController::callFolderWiseRecursiveListing() {
         return;
     }
     const QString folder = mListingFolderList.first();
-    mDbMangerObject.setWithDetails({{DBManager::DbPathKey, mDbPath}, {DBManager::UserKey, mUserName}});
+    mDbMangerObject.setWithDetails({{DBManager::DbPathKey, mDbPath},
+                                    {DBManager::UserKey, mUserName},
+                                    {DBManager::LocalUserKey, mLocalUser}});
     mDbMangerObject.setMachineName(folder);
     mDbMangerObject.startDBOperation();
     mLogger.logDaemonTrace(QStringLiteral("Started callFolderWiseRecursiveListing for:%1").arg(folder), true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChildCredentials.h"
 #include "DBManager.h"
 #include "IndexThrottle.h"
 #include "ListingParser.h"
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class RezodeLoger;
 
@@ -33,6 +35,8 @@ class RezodeListAndUpdateToDBController : public QObject {
     void setServerIp(const QString& address) { mServerIp = address; }
     // The user support folder; the index lives in its subfolder named after the account.
     void setDbPath(const QString& path) { mDbPath = path; }
+    // The person whose home holds it: the index is reached, and rsync run, with their rights only.
+    void setLocalUser(const QString& name);
     // True: the system rsync through "/bin/bash -c"; false: the private rsync started directly.
     void setIsBuiltinRsync(bool builtin) { mIsBuiltinRsync = builtin; }
     void setLaunchPath(const QString& path) { mLaunchPath = path; }
@@ -115,6 +119,9 @@ class RezodeListAndUpdateToDBController : public QObject {
     QString mUserPasswd;
     QString mServerIp;
     QString mDbPath;
+    QString mLocalUser;
+    std::optional<ChildCredentials> mCredentials;
+    PlatformProfile mProfile;
     DBManager mDbMangerObject;
     bool mIsBuiltinRsync = false;
 

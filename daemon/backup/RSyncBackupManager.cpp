@@ -78,8 +78,9 @@ void RSyncBackupManager::initializeApplicationSupportPaths(const QString& consol
     if (::geteuid() == 0 && !consoleUser.isEmpty()) {
         if (const std::optional<UserFileAccess::Account> account = UserFileAccess::lookup(consoleUser)) {
             mAccount = account;
-            mEngineOne->setCredentials(
-                FreeNasCommandExecuter::Credentials::forAccount(consoleUser, account->uid, account->gid));
+            mEngineOne->setCredentials(FreeNasCommandExecuter::Credentials::forAccount(
+                                           consoleUser, account->uid, account->gid, mServices.profile.homeOf(consoleUser)),
+                                       consoleUser);
         } else {
             // No such account: rsync gets the rights of nobody rather than root's.
             constexpr uid_t Nobody = 65534;
@@ -88,7 +89,8 @@ void RSyncBackupManager::initializeApplicationSupportPaths(const QString& consol
             nobody.uid = Nobody;
             nobody.gid = Nobody;
             mAccount = nobody;
-            mEngineOne->setCredentials(FreeNasCommandExecuter::Credentials{Nobody, Nobody, {Nobody}});
+            mEngineOne->setCredentials(FreeNasCommandExecuter::Credentials{Nobody, Nobody, {Nobody}, {}},
+                                       QStringLiteral("nobody"));
             mServices.logger->logDaemonTrace(
                 QStringLiteral("No local account %1, backups run without any user's rights").arg(consoleUser),
                 true);

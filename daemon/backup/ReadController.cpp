@@ -234,6 +234,7 @@ void ReadController::startListing(bool fromTimer) {
     mListingObject->setUserPasswd(password);
     mListingObject->setServerIp(address);
     mListingObject->setDbPath(path(DaemonPath::UserSupportFolder));
+    mListingObject->setLocalUser(mAppSupportFilePathsObjct.m_ConsoleUserName());
     const RsyncConventions::Command command = RezodeListAndUpdateToDBController::firstLevelCommand(
         mListingObject->isBuiltinRsync(), path(DaemonPath::PrivateRsync), passwordFile, user, address);
     mListingObject->setLaunchPath(command.program);

@@ -140,7 +140,8 @@ TEST_F(FreeNasCommandExecuterTest, ExitCodeAndTheAccountTheChildRunsAs) {
     FreeNasCommandExecuter engine(&recorder, &session, 100ms);
     const FixtureUser user = FixtureUser::get();
     if (::geteuid() == 0) // only a root daemon runs its children as another account
-        engine.setCredentials(FreeNasCommandExecuter::Credentials::forAccount(user.name, user.uid, user.gid));
+        engine.setCredentials(FreeNasCommandExecuter::Credentials::forAccount(user.name, user.uid, user.gid),
+                              user.name);
     run(engine, "/bin/sh", {"-c", "id -u; id -g; id -G; exit 23"});
     ASSERT_TRUE(finishes(1));
     EXPECT_EQ(engine.exitCode(), 23);
@@ -150,9 +151,18 @@ TEST_F(FreeNasCommandExecuterTest, ExitCodeAndTheAccountTheChildRunsAs) {
     EXPECT_EQ(lines[1].toUInt(), user.gid);
     EXPECT_EQ(lines[2].split(u' ').contains("0"), user.gid == 0); // root's group is gone
 
+    // The account's child gets a clean environment, nothing of the daemon's (root's) own.
+    qputenv("ZH_DAEMON_SECRET", "root's");
+    recorder.out.clear();
+    run(engine, "/usr/bin/env", {});
+    ASSERT_TRUE(finishes(2));
+    qunsetenv("ZH_DAEMON_SECRET");
+    EXPECT_EQ(recorder.out.contains("ZH_DAEMON_SECRET"), ::geteuid() != 0) << recorder.out.toStdString();
+    EXPECT_TRUE(::geteuid() != 0 || recorder.out.contains("USER=" + user.name)) << recorder.out.toStdString();
+
     recorder.out.clear(); // the environment given replaces the inherited one
     engine.setEnvironment({{"ZH_ONLY", "yes"}});
     run(engine, "/usr/bin/env", {});
-    ASSERT_TRUE(finishes(2));
+    ASSERT_TRUE(finishes(3));
     EXPECT_EQ(recorder.out, "ZH_ONLY=yes\n");
 }

@@ -24,21 +24,26 @@ class DBManagerTest : public ::testing::Test {
     std::unique_ptr<DBManager> make(IndexThrottle::Observer observer = {}, const QString& user = kUser) {
         auto manager = std::make_unique<DBManager>(IndexThrottle(quickTimings(), std::move(observer)),
                                                    [] { return u"ThisMac"_s; });
-        manager->setWithDetails({{D::DbPathKey, support()}, {D::UserKey, user}});
+        manager->setWithDetails(
+            {{D::DbPathKey, support()}, {D::UserKey, user}, {D::LocalUserKey, processAccount()}});
         manager->setMachineName(u"Mac"_s);
         return manager;
     }
     QTemporaryDir mDir;
 };
 
-TEST_F(DBManagerTest, BindsToTheAccountFolderWhichOthersCanReadButNotWrite) {
+TEST_F(DBManagerTest, BindsToAnOwnerOnlyAccountFolderAndKeepsThePersonsModes) {
+    EXPECT_EQ(make()->databasePath(), folder());
+    EXPECT_EQ(statOf(folder()).st_mode & 07777, 0700u) << "a new index folder is its owner's alone";
+    EXPECT_EQ(statOf(support()).st_mode & 07777, 0700u);
+    // Modes the person chose stay as they are, at every start.
     ASSERT_TRUE(QDir().mkpath(folder() + u"/old"_s) && writeFile(master(), {}));
     const QStringList paths{folder(), folder() + u"/old"_s, master()};
     for (const QString& path : paths)
-        ::chmod(QFile::encodeName(path).constData(), 0777);
+        ::chmod(QFile::encodeName(path).constData(), 0750);
     EXPECT_EQ(make()->databasePath(), folder());
     for (const QString& path : paths)
-        EXPECT_EQ(statOf(path).st_mode & 07777, 0755u) << path.toStdString();
+        EXPECT_EQ(statOf(path).st_mode & 07777, 0750u) << path.toStdString();
 
     // An account name that is no single path component binds nothing; the entries wait.
     for (const char* user : {"../escape", "..", "a/b", ""}) {
@@ -255,6 +260,45 @@ TEST_F(DBManagerTest, SymlinksPlantedInTheIndexFolderLeadNowhere) {
     EXPECT_EQ(masterPaths(account + u"/alice.zx"_s), QStringList({u"Mac/a.txt"_s, u"Mac/b.txt"_s}));
     EXPECT_EQ(statOf(account + u"/alice.zx"_s).st_uid, user.uid)
         << "what the daemon creates there is the user's";
+}
+
+TEST_F(DBManagerTest, AnAccountNamedLikeASystemFolderBehindALinkInTheHomeCannotMakeRootOpenIt) {
+    ZH_SKIP_IF(needs::root("to act for the fixture account against root's files"));
+    QString why;
+    const FixtureUser user = FixtureUser::get(&why);
+    ZH_SKIP_IF(user.uid == 0 ? u"no fixture account: "_s + why : QString());
+    // The person points "~/.local/share" at a root folder (a stand-in for /var/lib) whose
+    // "ZorvikHollin/etc" stands in for /etc, and names their appliance account "etc".
+    TempRoot root;
+    const QString home = root.createHome(user);
+    const QString system = root.path() + u"/var-lib"_s, etc = system + u"/ZorvikHollin/etc"_s;
+    ASSERT_TRUE(QDir().mkpath(etc) && QDir().mkpath(home + u"/.local"_s));
+    ::chmod(QFile::encodeName(etc).constData(), 0750);
+    const QMap<QString, mode_t> secrets{{etc + u"/shadow"_s, 0640}, {etc + u"/ssh_host_key"_s, 0600}};
+    for (auto it = secrets.cbegin(); it != secrets.cend(); ++it) {
+        ASSERT_TRUE(writeFile(it.key(), "secret"));
+        ASSERT_EQ(::chmod(QFile::encodeName(it.key()).constData(), it.value()), 0);
+    }
+    const QByteArray share = QFile::encodeName(home + u"/.local/share"_s);
+    ASSERT_EQ(::symlink(QFile::encodeName(system).constData(), share.constData()), 0);
+    ASSERT_TRUE(user.handOver(home));
+    const QString base = home + u"/.local/share/ZorvikHollin"_s;
+
+    // As the listing called it (no person named) and as it calls it now (the person named).
+    for (const QString& localUser : {QString(), user.name}) {
+        DBManager manager{IndexThrottle(quickTimings())};
+        manager.setWithDetails({{D::DbPathKey, base}, {D::UserKey, u"etc"_s}, {D::LocalUserKey, localUser}});
+        manager.setMachineName(u"Mac"_s);
+        manager.listedFileAddToDatabase(listed(u"a.txt"_s));
+        manager.updaterDatabaseArraysToDB();
+        EXPECT_EQ(statOf(etc).st_mode & 07777, 0750u) << localUser.toStdString();
+        EXPECT_EQ(statOf(etc).st_uid, 0u);
+        for (auto it = secrets.cbegin(); it != secrets.cend(); ++it) {
+            EXPECT_EQ(statOf(it.key()).st_mode & 07777, it.value()) << it.key().toStdString();
+            EXPECT_EQ(statOf(it.key()).st_uid, 0u) << it.key().toStdString();
+        }
+        EXPECT_TRUE(filesWithSuffix(etc, u".zxt"_s).isEmpty()) << "nothing written among root's files";
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Index files: naming, schema, inserting, finishing, the scrambler and the merge into the master.
 
 #include "IndexTestSupport.h"
+#include "UserFileAccess.h"
 
 #include <QRegularExpression>
 
@@ -189,16 +190,28 @@ TEST_F(DataBaseWraperTest, MergeCutShortKeepsItsDeltaAndLosesNoRow) {
     EXPECT_EQ(field(master(), u"Mac/f000001"_s, "FILE_LMD"), kLate);
 }
 
-TEST_F(DataBaseWraperTest, FilesCreatedByRootBelongToTheFolderOwner) {
-    ZH_SKIP_IF(needs::root("to create files for another account"));
+TEST_F(DataBaseWraperTest, IndexFilesAreTheirPersonsAloneAndBelongToWhoseRightsMadeThem) {
+    ZH_SKIP_IF(needs::root("to create files with another account's rights"));
     const FixtureUser user = FixtureUser::get();
-    ASSERT_TRUE(QDir().mkpath(folder()));
-    ASSERT_EQ(::chown(QFile::encodeName(folder()).constData(), user.uid, user.gid), 0);
-    const struct stat delta = statOf(folder() + u'/' + writeDelta(folder(), {record(u"Mac/a"_s, kEarly)}));
-    EXPECT_TRUE(delta.st_uid == user.uid && (delta.st_mode & 0777) == 0644);
-    mergeAll();
-    EXPECT_TRUE(statOf(master()).st_uid == user.uid && (statOf(master()).st_mode & 0022) == 0)
-        << "the user's, and nobody else may write the index";
+    ZH_SKIP_IF(user.uid == 0 ? u"needs a fixture account other than root"_s : QString());
+    const QString support = QFileInfo(folder()).path();
+    ASSERT_TRUE(QDir().mkpath(support));
+    ::chmod(QFile::encodeName(mDir.path()).constData(), 0755);
+    ::chmod(QFile::encodeName(QFileInfo(support).path()).constData(), 0755);
+    ASSERT_EQ(::chown(QFile::encodeName(support).constData(), user.uid, user.gid), 0);
+    // Root reaches a person's index with that person's rights: what it makes is theirs, and nobody
+    // else's to read (the paths of their files are in it).
+    {
+        UserFileAccess access(user.name);
+        writeDelta(folder(), {record(u"Mac/a"_s, kEarly)});
+        mergeAll();
+    }
+    for (const QString& path : {folder(), master()}) {
+        const struct stat st = statOf(path);
+        EXPECT_EQ(st.st_uid, user.uid) << path.toStdString();
+        EXPECT_EQ(st.st_mode & 0077, 0u) << path.toStdString() << " is open to others";
+    }
+    EXPECT_EQ(masterPaths(master()), QStringList{u"Mac/a"_s});
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include <array>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 namespace indextest {
@@ -27,6 +28,12 @@ using namespace Qt::StringLiterals;
 inline const QString kUser = u"alice"_s;
 inline const QString kEarly = u"2016-03-04 05:06:07 +0000"_s;
 inline const QString kLate = u"2017-01-01 00:00:00 +0000"_s;
+
+// The account this test runs as, named to an index that a root process must be told whose it is.
+inline QString processAccount() {
+    const passwd* pw = ::getpwuid(::geteuid());
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
+}
 
 // Every index and listing pause off, a brisk updater tick.
 inline Timings quickTimings() {

@@ -67,6 +67,7 @@ class ListingControllerTest : public RequiringTest {
         lister->setUserPasswd(kPassword);
         lister->setServerIp(address);
         lister->setDbPath(mRoot.path() + u"/support"_s);
+        lister->setLocalUser(processAccount());
         lister->setIsBuiltinRsync(launch == u"/bin/bash"_s);
         lister->setLaunchPath(launch.isEmpty() ? file(u"rsync"_s) : launch);
         return lister;
@@ -126,7 +127,7 @@ TEST_F(ListingControllerTest, ListsEachFolderInTurnIntoTheIndex) {
 
     // Every child found the password in an owner-only file, which is gone now.
     EXPECT_EQ(readTrace(file(u"passwords"_s)), kPassword.repeated(3));
-    EXPECT_EQ(readTrace(file(u"modes"_s)), u"611\n611\n611\n"_s);
+    EXPECT_EQ(readTrace(file(u"modes"_s)), u"600\n600\n600\n"_s);
     EXPECT_FALSE(QFile::exists(lister->passwordFilePath()));
     EXPECT_FALSE(log().contains(kPassword));
 }
