@@ -16,7 +16,12 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         args << QFile::decodeName(argv[i]);
     QByteArray out, err;
-    const int status = TimeMachineStandIn(TimeMachineStandIn::defaultStatePath()).run(args, out, err);
+    const auto readPassword = [] {
+        QFile in;
+        return in.open(stdin, QIODevice::ReadOnly) ? in.read(64 * 1024) : QByteArray();
+    };
+    const int status =
+        TimeMachineStandIn(TimeMachineStandIn::defaultStatePath()).run(args, out, err, readPassword);
     std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
     std::fwrite(err.constData(), 1, std::size_t(err.size()), stderr);
     return status;

@@ -237,17 +237,6 @@ void MultipleFreeNasAccountManager::constructExcludeFolderList() {
     trace(QStringLiteral("constructExcludeFolderList End"));
 }
 
-QString MultipleFreeNasAccountManager::destinationUrl(const QString& user, const QString& password,
-                                                      const QString& address, const QString& sharePath) {
-    return sharePath.startsWith(u'/')
-               ? QStringLiteral("afp://%1:%2@%3%4").arg(user, password, address, sharePath)
-               : QStringLiteral("afp://%1:%2@%3/%4").arg(user, password, address, sharePath);
-}
-
-QString MultipleFreeNasAccountManager::mountPointOf(const QString& url) {
-    return QStringLiteral("/Volumes/%1").arg(url.mid(url.lastIndexOf(u'/') + 1));
-}
-
 void MultipleFreeNasAccountManager::EnableTimeMachineBackup(const QVariantMap& userInfo) {
     CompleteEnableTimeMachine(userInfo.value(Protocol::KeyPath).toString());
 }
@@ -281,9 +270,8 @@ bool MultipleFreeNasAccountManager::addBackupToTimeMachineList(const QString& sh
         return false;
     const QVariantMap details = readUserDetails();
     const AccountRecord record(details);
-    const QString url =
-        destinationUrl(record.userName(), record.password(), record.value(Protocol::Ip), sharePath);
-    const QString mountPoint = mountPointOf(url);
+    const QString mountPoint = TimeMachineTool::mountPointOf(
+        TimeMachineTool::destinationUrl(record.userName(), record.value(Protocol::Ip), sharePath));
     const QString marker = QStringLiteral("%1/.autodiskmounted").arg(mountPoint);
     {
         UserFileAccess access(mConsoleUser);
@@ -296,7 +284,8 @@ bool MultipleFreeNasAccountManager::addBackupToTimeMachineList(const QString& sh
     }
     trace(QStringLiteral("Added TimeMachine Destination To ExcludeList:%1 %2").arg(mountPoint, marker));
     const TimeMachineTool::Result result =
-        TimeMachineTool(mServices.profile.snapshotToolPath).run({QStringLiteral("setdestination"), url});
+        TimeMachineTool(mServices.profile.snapshotToolPath)
+            .setDestination(record.userName(), record.password(), record.value(Protocol::Ip), sharePath);
     const QString error = QString::fromUtf8(result.error);
     if (!error.isEmpty()) {
         trace(QStringLiteral("Time machine set destination error :%1").arg(error));

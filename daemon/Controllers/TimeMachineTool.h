@@ -16,7 +16,16 @@ class TimeMachineTool {
 
     explicit TimeMachineTool(QString toolPath, int timeoutMs = 120000);
 
-    Result run(const QStringList& arguments) const;
+    // input, if any, is written to the tool's standard input, which is closed then.
+    Result run(const QStringList& arguments, const QByteArray& input = QByteArray()) const;
+    // Points the tool at the appliance's share: "setdestination -p" with the destination without its
+    // password, which goes through standard input. An argument would show it to every local user.
+    Result setDestination(const QString& user, const QString& password, const QString& address,
+                          const QString& sharePath) const;
+    // "afp://user@address/share" (no password), with or without a leading "/" on the share path.
+    static QString destinationUrl(const QString& user, const QString& address, const QString& sharePath);
+    // "/Volumes/<last component of the share>", where the share is mounted.
+    static QString mountPointOf(const QString& url);
     QString toolPath() const { return mToolPath; }
 
   private:

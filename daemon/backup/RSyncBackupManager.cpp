@@ -78,9 +78,10 @@ void RSyncBackupManager::initializeApplicationSupportPaths(const QString& consol
     if (::geteuid() == 0 && !consoleUser.isEmpty()) {
         if (const std::optional<UserFileAccess::Account> account = UserFileAccess::lookup(consoleUser)) {
             mAccount = account;
-            mEngineOne->setCredentials(FreeNasCommandExecuter::Credentials::forAccount(
-                                           consoleUser, account->uid, account->gid, mServices.profile.homeOf(consoleUser)),
-                                       consoleUser);
+            mEngineOne->setCredentials(
+                FreeNasCommandExecuter::Credentials::forAccount(consoleUser, account->uid, account->gid,
+                                                                mServices.profile.homeOf(consoleUser)),
+                consoleUser);
         } else {
             // No such account: rsync gets the rights of nobody rather than root's.
             constexpr uid_t Nobody = 65534;
@@ -543,12 +544,8 @@ bool RSyncBackupManager::addBackupToTimeMachineList(const QString& sharePath) {
     const QString user = details.value(Protocol::UserName).toString();
     const QString password = details.value(Protocol::Password).toString();
     const QString address = details.value(Protocol::Ip).toString();
-    const QString destination =
-        sharePath.startsWith(u'/')
-            ? QStringLiteral("afp://%1:%2@%3%4").arg(user, password, address, sharePath)
-            : QStringLiteral("afp://%1:%2@%3/%4").arg(user, password, address, sharePath);
-    const TimeMachineTool tool(mServices.profile.snapshotToolPath);
-    const TimeMachineTool::Result result = tool.run({QStringLiteral("setdestination"), destination});
+    const TimeMachineTool::Result result = TimeMachineTool(mServices.profile.snapshotToolPath)
+                                               .setDestination(user, password, address, sharePath);
     if (!result.error.isEmpty()) {
         // The tool's complaint may quote the destination; keep the password out of the trace.
         QString complaint = QString::fromUtf8(result.error);

@@ -2,6 +2,7 @@
 
 #include "DaemonTestServices.h"
 #include "HostFacts.h"
+#include "TimeMachineTool.h"
 
 #include <sys/stat.h>
 
@@ -163,11 +164,34 @@ TEST_F(AccountManagerTest, DestinationErrorsAndMissingSharePathAnswerFailure) {
     EXPECT_EQ(results.last(), "0");
     EXPECT_EQ(details().value("TMSharePath").toString(), "/mnt/tm");
     EXPECT_EQ(env.exits, 0);
-    // The destination, with or without a leading slash on the share.
-    const QString url = MultipleFreeNasAccountManager::destinationUrl("ann", "p", "10.0.0.2", "/mnt/pool/tm");
-    EXPECT_EQ(url, "afp://ann:p@10.0.0.2/mnt/pool/tm");
-    EXPECT_EQ(url, MultipleFreeNasAccountManager::destinationUrl("ann", "p", "10.0.0.2", "mnt/pool/tm"));
-    EXPECT_EQ(MultipleFreeNasAccountManager::mountPointOf(url), "/Volumes/tm");
+    // The destination, with or without a leading slash on the share, and never with the password.
+    const QString url = TimeMachineTool::destinationUrl("ann", "10.0.0.2", "/mnt/pool/tm");
+    EXPECT_EQ(url, "afp://ann@10.0.0.2/mnt/pool/tm");
+    EXPECT_EQ(url, TimeMachineTool::destinationUrl("ann", "10.0.0.2", "mnt/pool/tm"));
+    EXPECT_EQ(TimeMachineTool::mountPointOf(url), "/Volumes/tm");
+}
+
+TEST_F(AccountManagerTest, ThePasswordNeverStandsOnTheToolsCommandLine) {
+    // Every local user reads a process's arguments (ps, /proc/<pid>/cmdline): a tool that records
+    // them, and what came on its standard input, before it hands over to the real stand-in.
+    observeResults();
+    const QString tool = toolState.filePath("tmutil");
+    const QString seen = toolState.filePath("seen");
+    ASSERT_TRUE(FileTools::writeAtomically(
+        tool,
+        QStringLiteral(
+            "#!/bin/sh\ntr '\\0' ' ' </proc/$$/cmdline >>'%1'; echo >>'%1'\n"
+            "if [ \"$2\" = -p ]; then tee -a '%1.in' | exec '%2' \"$@\"; else exec '%2' \"$@\"; fi\n")
+            .arg(seen, QStringLiteral(ZH_TMUTIL))
+            .toUtf8(),
+        0700));
+    writeDetails({{"timeMachineBackup", "1"}});
+    auto m = manager(tool);
+    ASSERT_TRUE(waitUntil([&] { return results.size() == 1; }));
+    EXPECT_EQ(results, QStringList{"1"});
+    EXPECT_TRUE(readTrace(seen).contains("setdestination -p afp://ann@")) << readTrace(seen).toStdString();
+    EXPECT_FALSE(readTrace(seen).contains("pw with blank")) << readTrace(seen).toStdString();
+    EXPECT_TRUE(readTrace(seen + ".in").contains("pw with blank")) << "the tool got it on its input";
 }
 
 TEST_F(AccountManagerTest, AfterAnInstallTheInitialRootsAndDefaultExclusionsAreWritten) {
