@@ -25,6 +25,15 @@ class DistributedNotificationCenter {
     // level of dictionaries of strings) or when the transport is down.
     virtual bool postNotification(const QString& name, const QVariantMap& userInfo = QVariantMap(),
                                   int options = Protocol::PostDeliverImmediatelyToAllSessions) = 0;
+    // Like postNotification, but only processes of the local account uid (and root's, which may read
+    // everything anyway) receive it: what names a person's files is not for every local user. Where
+    // the transport cannot address processes, it posts to all.
+    virtual bool postNotificationToUser(uint uid, const QString& name,
+                                        const QVariantMap& userInfo = QVariantMap(),
+                                        int options = Protocol::PostDeliverImmediatelyToAllSessions) {
+        Q_UNUSED(uid)
+        return postNotification(name, userInfo, options);
+    }
     // handler runs on the thread observer lives in; a destroyed observer is forgotten.
     virtual void addObserver(QObject* observer, const QString& name, Handler handler) = 0;
     // An empty name removes every registration of the observer.

@@ -1,6 +1,7 @@
 #include "ReadController.h"
 
 #include "DistributedNotificationCenter.h"
+#include "FileTools.h"
 #include "PropertyList.h"
 #include "RezodeListAndUpdateToDBController.h"
 #include "RezodeLoger.h"
@@ -52,6 +53,8 @@ QVariantMap ReadController::readUserDetails() const {
 void ReadController::initReaderController(const QVariantMap& details) {
     const QString consoleUser = details.value(QString::fromLatin1(ConsoleUserKey)).toString();
     mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
+    if (const std::optional<UserFileAccess::Account> account = UserFileAccess::lookup(consoleUser))
+        mConsoleUid = account->uid;
     const QString machine = QStringLiteral("%1").arg(UtilityClass::machineName());
 
     const QVariantMap userDetails = readUserDetails();
@@ -61,7 +64,12 @@ void ReadController::initReaderController(const QVariantMap& details) {
     mRSyncBackupManager->setMDestinationPath(machine);
     mRSyncBackupManager->setDelegate(this);
 
-    const bool builtin = RsyncConventions::isDefaultRsync(path(DaemonPath::RsyncVersion));
+    bool builtin = false;
+    {
+        // The record lies in the person's home: read with their rights only.
+        UserFileAccess access(consoleUser);
+        builtin = RsyncConventions::isDefaultRsync(path(DaemonPath::RsyncVersion));
+    }
     mRSyncBackupManager->setIsBuiltinRsync(builtin);
     mListingObject->setIsBuiltinRsync(builtin);
     mServices.logger->logSessionTrace(
@@ -125,11 +133,16 @@ QStringList ReadController::readFileFor(const QStringList& listing) {
             name.startsWith(u'.'))
             continue;
         const QString file = QStringLiteral("%1/%2").arg(folder, name);
-        QFile list(file);
-        if (list.open(QIODevice::ReadOnly)) {
-            result << QString::fromUtf8(list.readAll()).split(u'\n', Qt::SkipEmptyParts);
-            list.close();
+        // Read within a bound: a list too large for it stays where it is, with a trace line, rather
+        // than exhausting the daemon's memory or being thrown away.
+        QByteArray text;
+        QString error;
+        if (!FileTools::readRegularFile(file, RSyncBackupManager::MaxListBytes, text, &error) &&
+            QFileInfo(file).size() > RSyncBackupManager::MaxListBytes) {
+            mServices.logger->logDaemonTrace(error, true);
+            continue;
         }
+        result << QString::fromUtf8(text).split(u'\n', Qt::SkipEmptyParts);
         const QString consumed = QStringLiteral("%1.%2").arg(file, Protocol::ListExtensionDelete);
         QFile::remove(consumed);
         QFile::rename(file, consumed);
@@ -244,15 +257,21 @@ void ReadController::startListing(bool fromTimer) {
         trace.logDaemonTrace(QStringLiteral("startListingDailyOnceUpdateToDatabase End"), true);
 }
 
-void ReadController::postProgress(const QVariantMap& userInfo, int options) {
+void ReadController::postProgress(const QVariantMap& userInfo, int options, bool personal) {
     DistributedNotificationCenter* center = mServices.notifications;
     if (!center)
         return;
     // Every post leaves from the main thread, in the order the events were queued.
     QObject* main = QCoreApplication::instance();
     std::shared_ptr<std::atomic<bool>> alive = mAlive;
-    const auto post = [center, alive, userInfo, options] {
-        if (*alive)
+    // Without a known person nobody but root hears a personal one.
+    const uint uid = mConsoleUid.value_or(0);
+    const auto post = [center, alive, userInfo, options, personal, uid] {
+        if (!*alive)
+            return;
+        if (personal)
+            center->postNotificationToUser(uid, Protocol::Progress, userInfo, options);
+        else
             center->postNotification(Protocol::Progress, userInfo, options);
     };
     if (!main) {
@@ -276,17 +295,19 @@ void ReadController::operationDidReceiveData(const QVariantMap& progress) {
     QMutexLocker lock(&mLock);
     if (mStartOwed.exchange(false))
         postBackupStarts();
-    postProgress(
-        {{Protocol::KeyProgress, progress}, {Protocol::KeyBackupRunning, QString(Protocol::FlagOn)}});
+    postProgress({{Protocol::KeyProgress, progress}, {Protocol::KeyBackupRunning, QString(Protocol::FlagOn)}},
+                 Protocol::PostDeliverImmediatelyToAllSessions, true);
 }
 
 void ReadController::operationDidReceiveErrors(const QString& errors, const QString& file) {
     Q_UNUSED(file)
-    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressError)}, {Protocol::KeyError, errors}});
+    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressError)}, {Protocol::KeyError, errors}},
+                 Protocol::PostDeliverImmediatelyToAllSessions, true);
 }
 
 void ReadController::operationDidFailWithError(const QString& text) {
-    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressError)}, {Protocol::KeyError, text}});
+    postProgress({{Protocol::KeyProgress, QString(Protocol::ProgressError)}, {Protocol::KeyError, text}},
+                 Protocol::PostDeliverImmediatelyToAllSessions, true);
 }
 
 void ReadController::quotaExceded(RSyncBackupManager* manager) {

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 class ExcludeManager;
 class RezodeListAndUpdateToDBController;
@@ -68,8 +69,10 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
     QVariantMap cachedUserInfo() const;
 
   private:
+    // personal: the payload names the person's files (figures, error texts), so only the person's
+    // processes receive it; the bare notifications go to everybody.
     void postProgress(const QVariantMap& userInfo,
-                      int options = Protocol::PostDeliverImmediatelyToAllSessions);
+                      int options = Protocol::PostDeliverImmediatelyToAllSessions, bool personal = false);
     void startListing(bool fromTimer);
     void postBackupStarts();
     QString path(int index) const { return mAppSupportFilePathsObjct.pathForApplicationFile(index); }
@@ -82,7 +85,8 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
     QTimer mListingTimer;
     FilePathsController mAppSupportFilePathsObjct;
     std::unique_ptr<RSyncBackupManager> mRSyncBackupManager;
-    mutable QMutex mLock; // the controller's monitor
+    mutable QMutex mLock;            // the controller's monitor
+    std::optional<uint> mConsoleUid; // whose processes hear the personal notifications
     QVariantMap mUserInfoDic;
     bool mDeleteRunning = false;
     bool mPause = false;

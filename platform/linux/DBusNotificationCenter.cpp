@@ -131,6 +131,30 @@ bool DBusNotificationCenter::postNotification(const QString& name, const QVarian
     return true;
 }
 
+bool DBusNotificationCenter::postNotificationToUser(uint uid, const QString& name,
+                                                    const QVariantMap& userInfo, int options) {
+    Q_UNUSED(options)
+    if (name.isEmpty() || !isValidPayload(userInfo)) {
+        trace(QStringLiteral("Notification \"%1\" not posted: its payload is not a dictionary of strings")
+                  .arg(name));
+        return false;
+    }
+    if (!mBus.isConnected()) {
+        trace(QStringLiteral("Notification \"%1\" not posted: no connection to the system bus").arg(name));
+        return false;
+    }
+    // The uids of the connections are known from their arrival on the bus (nameOwnerChanged).
+    bool sent = true;
+    for (auto it = mUids.cbegin(); it != mUids.cend(); ++it) {
+        if (it.value() != uid && it.value() != 0)
+            continue;
+        QDBusMessage signal = QDBusMessage::createTargetedSignal(it.key(), ObjectPath, Interface, Member);
+        signal << name << userInfo;
+        sent = mBus.send(signal) && sent;
+    }
+    return sent;
+}
+
 void DBusNotificationCenter::addObserver(QObject* observer, const QString& name, Handler handler) {
     mObservers.add(observer, name, std::move(handler));
 }

@@ -45,6 +45,10 @@ class DBusNotificationCenter : public QObject, public DistributedNotificationCen
 
     bool postNotification(const QString& name, const QVariantMap& userInfo = QVariantMap(),
                           int options = Protocol::PostDeliverImmediatelyToAllSessions) override;
+    // One signal addressed to each connection of uid and of root (D-Bus delivers a signal with a
+    // destination to that connection only); call it on the center's thread.
+    bool postNotificationToUser(uint uid, const QString& name, const QVariantMap& userInfo = QVariantMap(),
+                                int options = Protocol::PostDeliverImmediatelyToAllSessions) override;
     void addObserver(QObject* observer, const QString& name, Handler handler) override;
     void removeObserver(QObject* observer, const QString& name = QString()) override;
     void setTraceLogger(TraceLogger logger) override;

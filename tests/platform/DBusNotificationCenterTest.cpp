@@ -55,6 +55,8 @@ struct Peer {
     pid_t pid;
     explicit Peer(const QStringList& prefix = {})
         : pid(ChildProcess::spawn(prefix + QStringList{QStringLiteral(ZH_NOTIFICATION_PEER)})) {}
+    // The whole command line given (a listener).
+    Peer(const QStringList& command, bool) : pid(ChildProcess::spawn(command)) {}
     ~Peer() { ChildProcess::terminate(pid); }
 };
 
@@ -155,6 +157,42 @@ TEST_F(DBusNotificationCenterTest, RefusedSenderIsDroppedAndTraced) {
     console.setUserName(QStringLiteral("no-such-account-zh"));
     EXPECT_FALSE(daemonCheck(nobody->pw_uid));
     EXPECT_TRUE(daemonCheck(0));
+}
+
+TEST_F(DBusNotificationCenterTest, APersonsNotificationsReachOnlyThatPersonsProcessesAndRoots) {
+    ZH_SKIP_IF(needs::root("the listeners run under other accounts"));
+    const passwd* nobody = getpwnam("nobody");
+    ZH_SKIP_IF(nobody ? QString() : QStringLiteral("no account \"nobody\" to listen as"));
+    QTemporaryDir dir;
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
+    const QString heardByNobody = dir.filePath(QStringLiteral("nobody")),
+                  heardByRoot = dir.filePath(QStringLiteral("root"));
+    const Peer asNobody({QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
+                         QStringLiteral("--"), QStringLiteral(ZH_NOTIFICATION_PEER),
+                         QStringLiteral("--listen"), heardByNobody},
+                        true);
+    const Peer asRoot({QStringLiteral(ZH_NOTIFICATION_PEER), QStringLiteral("--listen"), heardByRoot}, true);
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(heardByNobody) && QFile::exists(heardByRoot); }));
+    spinFor(300); // the daemon's side learns the listeners' uids as they arrive
+    auto daemon = makeCenter([](uint) { return true; });
+    spinFor(300);
+
+    // A person's figures: for the person (here: nobody) and root, not for another account.
+    const QVariantMap figures{
+        {KeyProgress, QVariantMap{{KeyUploadingFile, QStringLiteral("/home/anna/private.txt")}}},
+        {KeyBackupRunning, FlagOn}};
+    ASSERT_TRUE(daemon->postNotificationToUser(nobody->pw_uid, Progress, figures));
+    ASSERT_TRUE(daemon->postNotificationToUser(nobody->pw_uid + 1, Progress, figures));
+    // A bare notification for everybody.
+    ASSERT_TRUE(daemon->postNotification(Progress, {{KeyProgress, QString(ProgressBackupCompleted)}}));
+    ASSERT_TRUE(waitUntil([&] {
+        return readTrace(heardByNobody).contains(QLatin1String(ProgressBackupCompleted)) &&
+               readTrace(heardByRoot).count(u'\n') == 3;
+    })) << readTrace(heardByNobody).toStdString()
+        << readTrace(heardByRoot).toStdString();
+    EXPECT_EQ(readTrace(heardByNobody).count(QStringLiteral("private.txt")), 1)
+        << readTrace(heardByNobody).toStdString();
+    EXPECT_EQ(readTrace(heardByRoot).count(QStringLiteral("private.txt")), 2);
 }
 
 TEST_F(DBusNotificationCenterTest, ABusNotUpYetIsJoinedWhenItComesAndAgainAfterItRestarts) {

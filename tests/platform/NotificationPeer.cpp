@@ -1,20 +1,54 @@
-// The other process of the notification tests: posts every sample notification on the system bus
-// once, then stays connected until it is stopped.
+// The other process of the notification tests. Without arguments it posts every sample notification
+// on the system bus once, then stays connected until it is stopped. With "--listen FILE" it posts
+// nothing and writes every "Progress" and "Error"-bearing notification it hears, from any sender, to
+// FILE, one line each ("<name> <payload>"): a local user listening on the bus.
 
 #include "ProtocolSamples.h"
 #include "linux/DBusNotificationCenter.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QFile>
 
 #include <unistd.h>
 
+namespace {
+
+QString flat(const QVariantMap& map) {
+    QStringList parts;
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        parts << it.key() + u'=' +
+                     (it.value().typeId() == QMetaType::QVariantMap ? u'{' + flat(it.value().toMap()) + u'}'
+                                                                    : it.value().toString());
+    return parts.join(u';');
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    DBusNotificationCenter center(QDBusConnection::systemBus(), DistributedNotificationCenter::rootOnly());
-    for (const SampleNotification& s : samples())
-        if (!center.postNotification(s.name, s.userInfo))
-            return 3;
+    const QStringList args = app.arguments();
+    DBusNotificationCenter center(QDBusConnection::systemBus(),
+                                  args.value(1) == QLatin1String("--listen")
+                                      ? DistributedNotificationCenter::SenderCheck([](uint) { return true; })
+                                      : DistributedNotificationCenter::rootOnly());
+    QObject listener;
+    if (args.value(1) == QLatin1String("--listen")) {
+        const QString file = args.value(2);
+        center.addObserver(&listener, Protocol::Progress,
+                           [file](const QString& name, const QVariantMap& info) {
+                               QFile out(file);
+                               if (out.open(QIODevice::Append))
+                                   out.write((name + u' ' + flat(info) + u'\n').toUtf8());
+                           });
+        // Ready once the match rule is in place (the center's constructor waits for it).
+        QFile ready(file);
+        ready.open(QIODevice::Append);
+    } else {
+        for (const SampleNotification& s : samples())
+            if (!center.postNotification(s.name, s.userInfo))
+                return 3;
+    }
     ::alarm(300); // the test stops it long before; this only bounds a forgotten peer
     return app.exec();
 }

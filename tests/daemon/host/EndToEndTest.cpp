@@ -5,9 +5,13 @@
 #include "AccountRecord.h"
 #include "DaemonRig.h"
 
+#include <QScopeGuard>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <pwd.h>
 #include <sys/stat.h>
 
 namespace {
@@ -174,4 +178,51 @@ TEST_F(EndToEndTest, ANewAccountGetsItsFirstBackupAndItsProgramsSavesAndPatterns
     ASSERT_TRUE(arrived(later, 30000)) << missing(later).join(u' ').toStdString() << hostLog();
     EXPECT_FALSE(QFile::exists(onAppliance(home + QStringLiteral("/Documents/disk.iso"))));
     EXPECT_FALSE(QFile::exists(onAppliance(home + QStringLiteral("/Installers/debian.iso"))));
+}
+
+TEST_F(EndToEndTest, AnotherLocalUserListeningOnTheBusHearsNoneOfThePersonsFileNames) {
+    ZH_SKIP_IF(user.uid == 0 ? QStringLiteral("needs a fixture account other than root") : QString());
+    const passwd* nobody = ::getpwnam("nobody");
+    ZH_SKIP_IF(nobody ? QString() : QStringLiteral("no account \"nobody\" to listen as"));
+    // Another account on the machine listens to every notification on the system bus.
+    QTemporaryDir dir;
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
+    const QString heard = dir.filePath(QStringLiteral("heard"));
+    const pid_t listener = ChildProcess::spawn(
+        {QStringLiteral("env"), QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") + bus.address(),
+         QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
+         QStringLiteral(ZH_NOTIFICATION_PEER), QStringLiteral("--listen"), heard});
+    const auto stop = qScopeGuard([&] { ChildProcess::terminate(listener); });
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(heard); }, 10000));
+
+    const QString secret = home + QStringLiteral("/Private/Letter to my doctor.txt");
+    writeFile(secret, "private");
+    writeDetails();
+    startDaemon();
+    ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 60000))
+        << hostLog();
+    ASSERT_TRUE(QFile::exists(onAppliance(secret)));
+    EXPECT_TRUE(progress.contains(QStringLiteral("file"))) << "root (here: the test) hears the figures";
+    // The other account heard that a backup ran, and nothing of what it held.
+    ASSERT_TRUE(
+        waitUntil([&] { return readTrace(heard).contains(Protocol::ProgressBackupCompleted); }, 10000))
+        << readTrace(heard).toStdString();
+    EXPECT_FALSE(readTrace(heard).contains(QStringLiteral("Letter to my doctor")))
+        << readTrace(heard).toStdString();
+    EXPECT_FALSE(readTrace(heard).contains(home)) << readTrace(heard).toStdString();
+
+    // Paused, the changes wait in the system support folder: the other account reads none of them,
+    // nor the initial set or the trace.
+    writeDetails({{Protocol::PauseStateKey, QStringLiteral("1")}});
+    appSide->postNotification(Protocol::PauseState);
+    spinFor(500);
+    writeFile(home + QStringLiteral("/Private/Second letter.txt"), "private");
+    const QString lists = paths.pathForApplicationFile(DaemonPath::BackupListsFolder);
+    ASSERT_TRUE(waitUntil([&] { return !QDir(lists).entryList(QDir::Files).isEmpty(); }, 20000)) << hostLog();
+    QByteArray found, errors;
+    ChildProcess::run({QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
+                       QStringLiteral("--"), QStringLiteral("grep"), QStringLiteral("-rlF"),
+                       QStringLiteral("/Private"), root.profile().systemSupportFolder},
+                      &found, &errors);
+    EXPECT_TRUE(found.isEmpty()) << "readable by another account: " << found.toStdString();
 }
