@@ -201,13 +201,13 @@ QVariant ExcludeController::objectValueForTableColumn(int tag, const QString& id
 bool ExcludeController::writeExcludeList(const QStringList& list) {
     const QString path = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList);
     FileTools::makePath(QFileInfo(path).path());
-    return PropertyList::writeStringArray(path, list, PropertyList::PublicMode);
+    return PropertyList::writeStringArray(path, list, PropertyList::OwnerOnlyMode);
 }
 
 bool ExcludeController::writePatterns() {
     const QString path = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::ExcludePattern);
     FileTools::makePath(QFileInfo(path).path());
-    return PropertyList::writeStringArray(path, mExcludePatternArray, PropertyList::PublicMode);
+    return PropertyList::writeStringArray(path, mExcludePatternArray, PropertyList::OwnerOnlyMode);
 }
 
 void ExcludeController::postExclude(const QString& type) {

@@ -130,7 +130,7 @@ bool appendOrCreate(const QString& path, const QByteArray& data) {
     if (fd < 0) {
         if (errno != ENOENT)
             return false;
-        return writeAtomically(path, data, 0644);
+        return writeAtomically(path, data, 0600);
     }
     const char* p = data.constData();
     qint64 left = data.size();

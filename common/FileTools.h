@@ -27,7 +27,8 @@ bool writeAtomically(const QString& path, const QByteArray& data, mode_t mode, Q
 // Every entry of a folder, hidden ones included, without "." and ".."; empty when it cannot be listed.
 QStringList entries(const QString& folder);
 
-// Appends to an existing file, or creates it atomically (mode 0644, owner of its folder).
+// Appends to an existing file (its mode as it is), or creates it atomically, its owner's alone (0600,
+// owner of its folder): traces name the files they are about.
 bool appendOrCreate(const QString& path, const QByteArray& data);
 
 // Reads a whole regular file of at most maxBytes without following a symlink at its name and

@@ -47,7 +47,8 @@ void FreeNasCommandExecuter::startProcess() {
             env.insert(it.key(), it.value());
         process->setProcessEnvironment(env);
     }
-    process->setStandardInputFile(QProcess::nullDevice());
+    if (mInput.isEmpty())
+        process->setStandardInputFile(QProcess::nullDevice());
     connect(process, &QProcess::readyReadStandardOutput, this, &FreeNasCommandExecuter::receivedData,
             Qt::DirectConnection);
     connect(process, &QProcess::readyReadStandardError, this, &FreeNasCommandExecuter::receivedError,
@@ -68,6 +69,11 @@ void FreeNasCommandExecuter::startProcess() {
         },
         Qt::DirectConnection);
     process->start(mLaunchPath, mArguments);
+    if (!mInput.isEmpty()) {
+        // Written from this thread's loop as the child takes it; a child that did not start takes none.
+        process->write(mInput);
+        process->closeWriteChannel();
+    }
 }
 
 void FreeNasCommandExecuter::stopProcess() {

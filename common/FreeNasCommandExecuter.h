@@ -46,6 +46,8 @@ class FreeNasCommandExecuter : public QObject {
     QString launchPath() const { return mLaunchPath; }
     void setArguments(const QStringList& arguments) { mArguments = arguments; }
     QStringList arguments() const { return mArguments; }
+    // What the child reads on its standard input (then end of file); empty: nothing, at once.
+    void setStandardInput(const QByteArray& input) { mInput = input; }
     // The child's complete environment; empty means the daemon's own is inherited.
     void setEnvironment(const QMap<QString, QString>& environment) { mEnvironment = environment; }
     QMap<QString, QString> environment() const { return mEnvironment; }
@@ -81,6 +83,7 @@ class FreeNasCommandExecuter : public QObject {
     QString mLaunchPath;
     QStringList mArguments;
     QMap<QString, QString> mEnvironment;
+    QByteArray mInput;
 
     QPointer<QProcess> mTask;
     QStringDecoder mOutDecoder{QStringDecoder::Utf8};

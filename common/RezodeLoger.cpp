@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 void writeToFile(const QString& path, const QString& text) {
     if (path.isEmpty() || text.isEmpty())
         return;
@@ -48,6 +51,16 @@ void RezodeLoger::setLogWritePath(const QString& path) {
         const QString folder = QFileInfo(path).absolutePath();
         if (!QFileInfo(folder).isDir())
             FileTools::makePath(folder);
+        // New traces are their owner's alone; the daemon's (root's own, in its own folder) is made so
+        // too when an earlier version left it readable by everybody.
+        if (::geteuid() == 0)
+            for (const QString& file : {path, path + QStringLiteral(".1")}) {
+                struct stat st {};
+                const QByteArray name = QFile::encodeName(file);
+                if (::lstat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0 &&
+                    (st.st_mode & 0077) != 0)
+                    ::chmod(name.constData(), 0600);
+            }
     }
     mLogWritePath = path;
 }

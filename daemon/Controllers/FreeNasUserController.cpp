@@ -121,7 +121,7 @@ void FreeNasUserController::EnumurateInitialBackupSet() {
             }
         }
     }
-    PropertyList::writeStringArray(path(DaemonPath::InitialBackupList), result, PropertyList::PublicMode);
+    PropertyList::writeStringArray(path(DaemonPath::InitialBackupList), result, PropertyList::OwnerOnlyMode);
     trace(QStringLiteral("EnumurateInitialBackupSet End"));
     trace(QStringLiteral("Post Notification"));
     if (mServices.localNotifications)

@@ -202,7 +202,7 @@ void MultipleFreeNasAccountManager::getInitialBackupSetList() {
     }
     QDir().mkpath(profile.systemSupportFolder);
     PropertyList::writeStringArray(path(DaemonPath::InitialBackupList), unique(roots),
-                                   PropertyList::PublicMode);
+                                   PropertyList::OwnerOnlyMode);
     trace(QStringLiteral("getInitialBackupSetList End"));
 }
 
@@ -232,7 +232,7 @@ void MultipleFreeNasAccountManager::constructExcludeFolderList() {
     {
         UserFileAccess access(mConsoleUser);
         FileTools::makePath(QFileInfo(list).path());
-        PropertyList::writeStringArray(list, unique(excluded), PropertyList::PublicMode);
+        PropertyList::writeStringArray(list, unique(excluded), PropertyList::OwnerOnlyMode);
     }
     trace(QStringLiteral("constructExcludeFolderList End"));
 }
@@ -276,7 +276,7 @@ bool MultipleFreeNasAccountManager::addBackupToTimeMachineList(const QString& sh
     {
         UserFileAccess access(mConsoleUser);
         PropertyList::writeStringArray(path(DaemonPath::TimeMachineExclude), {mountPoint, marker},
-                                       PropertyList::PublicMode);
+                                       PropertyList::OwnerOnlyMode);
     }
     if (mExcludeManager) {
         mExcludeManager->addTimeMachineDestinationToExcludeList(mountPoint);

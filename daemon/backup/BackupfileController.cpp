@@ -159,7 +159,8 @@ int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, con
         const QString finalPath = QStringLiteral("%1/%2_%3").arg(folder, stem).arg(k);
         const QString partial = finalPath + u'.' + Protocol::ListExtensionProgress;
         QString error;
-        const bool ok = FileTools::writeAtomically(partial, chunk.join(u'\n').toUtf8(), 0644, &error) &&
+        // The paths of the person's files are for root's eyes only.
+        const bool ok = FileTools::writeAtomically(partial, chunk.join(u'\n').toUtf8(), 0600, &error) &&
                         QFile::rename(partial, finalPath);
         if (ok) {
             ++written;

@@ -1,5 +1,6 @@
 #include "RSyncBackupManager.h"
 
+#include "BackupfileController.h"
 #include "DeploymentSettings.h"
 #include "DistributedNotificationCenter.h"
 #include "ExcludeManager.h"
@@ -24,15 +25,17 @@
 #include <unistd.h>
 
 namespace {
-QString readText(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
+// Whatever stands at the name, nothing larger than a list may be is read, so no file can exhaust the
+// daemon's memory.
+QString readText(const QString& path, QString* error = nullptr) {
+    QByteArray data;
+    FileTools::readRegularFile(path, RSyncBackupManager::MaxListBytes, data, error);
+    return QString::fromUtf8(data);
 }
 
 bool writeText(const QString& path, const QString& text) {
-    return FileTools::writeAtomically(path, text.toUtf8(), 0644);
+    return FileTools::writeAtomically(path, text.toUtf8(),
+                                      0600); // root's working files: paths of the person's
 }
 
 // Once each, in first-seen order.
@@ -120,8 +123,8 @@ void RSyncBackupManager::createTempFilePaths() {
     const QString syncUp = mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
     QDir(syncUp).removeRecursively();
     FileTools::makePath(syncUp);
-    // rsync runs as the user and must reach its list (the list itself is the user's alone).
-    ::chmod(QFile::encodeName(syncUp).constData(), 0755);
+    // Root's working folder: the sets name the person's files, and nobody else may plant one here.
+    ::chmod(QFile::encodeName(syncUp).constData(), 0700);
     mBackupTempSourceFilePath = QStringLiteral("%1/File").arg(syncUp);
     mSourceA = QStringLiteral("%1/SourceA").arg(syncUp);
 }
@@ -274,10 +277,8 @@ bool RSyncBackupManager::setSourceFileContents(const QString& setFile) {
     if (!QFileInfo::exists(setFile))
         return false;
     QFile::remove(mSourceA);
-    if (!FileTools::writeAtomically(mSourceA, readText(setFile).toUtf8(), mAccount ? 0600 : 0644))
-        return false;
-    giveToUser(mSourceA);
-    return true;
+    // Root's working file, root's alone: rsync gets the list on its standard input.
+    return FileTools::writeAtomically(mSourceA, readText(setFile).toUtf8(), 0600);
 }
 
 void RSyncBackupManager::giveToUser(const QString& file) const {
@@ -307,8 +308,8 @@ RsyncConventions::Command RSyncBackupManager::backupCommand() const {
     }
     return RsyncConventions::command(
         builtin, mBackupExecutorPath, options,
-        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile), mSourceA,
-        QStringLiteral("/"), remote);
+        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile),
+        QStringLiteral("-"), QStringLiteral("/"), remote);
 }
 
 void RSyncBackupManager::RSyncfireBackupProcessForEngine(const QStringList& engineAndSetFile) {
@@ -350,6 +351,7 @@ void RSyncBackupManager::launchCurrentSet() {
     const RsyncConventions::Command command = backupCommand();
     mEngineOne->setEnvironment({});
     mEngineOne->setArguments(command.arguments);
+    mEngineOne->setStandardInput(readText(mSourceA).toUtf8());
     mEngineOne->startProcess();
 }
 
@@ -580,8 +582,12 @@ QStringList RSyncBackupManager::requeuePaths() const {
     const QString syncUp = mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
     const QFileInfoList entries =
         QDir(syncUp).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& entry : entries)
-        lines << readText(entry.absoluteFilePath()).split(u'\n', Qt::SkipEmptyParts);
+    for (const QFileInfo& entry : entries) {
+        QString error;
+        lines << readText(entry.absoluteFilePath(), &error).split(u'\n', Qt::SkipEmptyParts);
+        if (!error.isEmpty())
+            mServices.logger->logDaemonTrace(QStringLiteral("Backup set not re-queued: %1").arg(error), true);
+    }
     return lines;
 }
 
@@ -599,9 +605,15 @@ bool RSyncBackupManager::flushOwedPaths() {
         return true;
     const QString folder = mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupListsFolder);
     FileTools::makePath(folder);
-    const QString target = QStringLiteral("%1/remainingFiles").arg(folder);
-    // A "remainingFiles" nobody has taken yet is owed too: add to it rather than replace it.
-    QStringList all = readText(target).split(u'\n', Qt::SkipEmptyParts);
+    QString target = QStringLiteral("%1/remainingFiles").arg(folder);
+    // A "remainingFiles" nobody has taken yet is owed too: add to it rather than replace it. One that
+    // cannot be read (too large) stays as it is, and the owed paths go into a list of their own.
+    QString error;
+    QStringList all = readText(target, &error).split(u'\n', Qt::SkipEmptyParts);
+    if (!error.isEmpty() && QFileInfo::exists(target)) {
+        mServices.logger->logDaemonTrace(QStringLiteral("%1, the paths owed go beside it").arg(error), true);
+        target += u' ' + BackupfileController::listFileStem(QDateTime::currentDateTime());
+    }
     all << mOwedPaths;
     if (!writeText(target, unique(all).join(u'\n'))) {
         // The local disk may be full: the paths stay here and are written again on the next pass.

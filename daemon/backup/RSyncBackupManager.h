@@ -55,6 +55,9 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     static constexpr int MaxPathsPerSet = 998;
     static constexpr int InitialBackupPathsPerSet = 5;
     static constexpr int MaxRetries = 10;
+    // The largest list of paths read: a set holds at most 998, what a run owes may hold a whole
+    // home's. A larger one stays where it is, with a trace line.
+    static constexpr qint64 MaxListBytes = 512ll << 20;
     static constexpr int FirstRetries = 3;
 
     // excludes may be null (nothing is excluded).

@@ -1,6 +1,8 @@
 #include "RSyncBackupManager.h"
 #include "BackupRunSupport.h"
 
+#include <sys/stat.h>
+
 TEST(BackupStartUp, SetsOfARunCutShortAreRequeuedBeforeTheFolderIsCleared) {
     DaemonTestServices svc;
     FilePathsController paths(FilePathsController::Table::Daemon, svc.root.profile());
@@ -28,4 +30,29 @@ TEST(BackupStartUp, SetsOfARunCutShortAreRequeuedBeforeTheFolderIsCleared) {
     EXPECT_FALSE(manager.mIsRunning());
     EXPECT_EQ(BackupRunSupport::readLines(lists + "/remainingFiles").size(), 4);
     EXPECT_TRUE(svc.trace().contains("StopOnGoingBackup called."));
+}
+
+TEST(BackupStartUp, AHugeFileInTheWorkingFolderIsNotReadWholeAndTheFolderIsRootsAlone) {
+    DaemonTestServices svc;
+    FilePathsController paths(FilePathsController::Table::Daemon, svc.root.profile());
+    paths.setM_ConsoleUserName(svc.user.name);
+    const QString syncUp = paths.pathForApplicationFile(DaemonPath::SyncUpFolder);
+    const QString lists = paths.pathForApplicationFile(DaemonPath::BackupListsFolder);
+    FileTools::makePath(syncUp);
+    FileTools::makePath(lists);
+    // A 200 GB sparse "SourceA" (as its owner could make it when it was the person's) and a set.
+    QFile huge(syncUp + "/SourceA");
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(200ll << 30));
+    huge.close();
+    FileTools::writeAtomically(syncUp + "/File_0", "/h/a", 0600);
+
+    RSyncBackupManager manager(svc.services(BackupRunSupport::shortTimings()), nullptr);
+    manager.initializeApplicationSupportPaths(svc.user.name, QStringLiteral("alice"));
+    EXPECT_EQ(BackupRunSupport::readLines(lists + "/remainingFiles"), QStringList{"/h/a"});
+    EXPECT_TRUE(svc.trace().contains("Backup set not re-queued:")) << svc.trace().toStdString();
+    // The working folder is root's alone now: nobody else may read a set, or plant one.
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(syncUp).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
 }
