@@ -18,6 +18,10 @@
 #include <QFile>
 #include <QSet>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 FreeNasUserController::FreeNasUserController(DaemonServices services, Parts parts)
     : mServices(std::move(services)), mParts(std::move(parts)),
       mAppSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
@@ -90,6 +94,24 @@ void FreeNasUserController::EnumurateInitialBackupSet() {
             result << p;
         }
     };
+    // Only what is the person's to back up: not another account's home or files, nor what the person
+    // may not read (rsync, running as the person, would only report it as failed).
+    const QString consoleUser = mAppSupportFilePathsObjct.m_ConsoleUserName();
+    const std::optional<UserFileAccess::Account> person = UserFileAccess::lookup(consoleUser);
+    const auto anotherAccounts = [&person](const QString& path) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && st.st_uid != 0 &&
+               (!person || st.st_uid != person->uid);
+    };
+    const auto mayRead = [&consoleUser](const QString& path) {
+        UserFileAccess access(consoleUser);
+        if (!access.active() && ::geteuid() == 0)
+            return false;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+        return fd >= 0;
+    };
     QStringList userFolders;
     for (const QString& root : roots) {
         for (const QString& entry : FileTools::entries(root)) {
@@ -98,24 +120,31 @@ void FreeNasUserController::EnumurateInitialBackupSet() {
                                !child.contains(QLatin1String("installer.failurerequests")) &&
                                !child.contains(QLatin1String("mach_kernel")) &&
                                !child.contains(QLatin1String("Password.txt")) && !child.contains(marker);
-            if (plain)
-                add(child);
-            else if (child.contains(marker) && !child.contains(QLatin1String("/.")))
+            if (plain) {
+                if (!anotherAccounts(child) && mayRead(child))
+                    add(child);
+            } else if (child.contains(marker) && !child.contains(QLatin1String("/.")))
                 userFolders << child;
         }
     }
     for (const QString& folder : userFolders) {
+        if (anotherAccounts(folder))
+            continue; // another account's home
         if (folder.startsWith(usersFolder)) {
             for (const QString& entry : FileTools::entries(folder)) {
                 const QString item = folder + u'/' + entry;
-                if (entry != profile.perHomeExcludedFolder && !item.contains(QLatin1String("/.")))
+                if (entry != profile.perHomeExcludedFolder && !item.contains(QLatin1String("/.")) &&
+                    !anotherAccounts(item) && mayRead(item))
                     add(item);
             }
         } else if (!volumes.isEmpty() && folder.startsWith(volumes)) {
             for (const QString& home : FileTools::entries(folder)) {
+                if (anotherAccounts(folder + u'/' + home))
+                    continue;
                 for (const QString& entry : FileTools::entries(folder + u'/' + home)) {
                     const QString item = folder + u'/' + home + u'/' + entry;
-                    if (entry != profile.perHomeExcludedFolder && !item.contains(QLatin1String("/.")))
+                    if (entry != profile.perHomeExcludedFolder && !item.contains(QLatin1String("/.")) &&
+                        !anotherAccounts(item) && mayRead(item))
                         add(item);
                 }
             }

@@ -5,7 +5,9 @@
 #include "ExcludeManager.h"
 #include "FilePathsController.h"
 #include "FileTools.h"
+#include "PropertyList.h"
 #include "RezodeLoger.h"
+#include "UserFileAccess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,7 +16,9 @@
 #include <QMutex>
 #include <QThread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using Event = FileSystemEventStream::Event;
 
@@ -27,6 +31,21 @@ bool isUtf8(const QByteArray& bytes) {
 // A name a line-based list can hold: UTF-8, without a line feed or carriage return.
 bool isListable(const QByteArray& bytes) {
     return !bytes.contains('\n') && !bytes.contains('\r') && isUtf8(bytes);
+}
+
+// Whether the calling thread may open path for reading (access() would ask with the real uid, not
+// the file-system uid of a UserFileAccess scope).
+bool readable(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+// path is folder or lies below it.
+bool isBelow(const QString& path, const QString& folder) {
+    return path == folder || (path.startsWith(folder) && path.at(folder.size()) == u'/');
 }
 
 bool existsNow(const Event& event) {
@@ -60,6 +79,28 @@ FSEventWatcher::~FSEventWatcher() {
 void FSEventWatcher::setWithDetails(const QVariantMap& details) {
     mConsoleUser = details.value(QStringLiteral("ConsoleUser")).toString();
     mExcludeMngObj->setConsoleUserName(mConsoleUser);
+    mHome = mConsoleUser.isEmpty() ? QString() : mServices.profile.homeOf(mConsoleUser);
+    // The initial set as the last installation or Reinitialize left it (its roots, or what they
+    // hold): what of it lies outside the users folder and the person may read is theirs to back up.
+    FilePathsController paths(FilePathsController::Table::Daemon, mServices.profile);
+    const QStringList initial =
+        PropertyList::readStringArray(paths.pathForApplicationFile(DaemonPath::InitialBackupList));
+    const QString users = mServices.profile.usersFolder;
+    UserFileAccess access(mConsoleUser);
+    mSharedFolders.clear();
+    for (const QString& entry : initial)
+        if (!entry.isEmpty() && !isBelow(entry, users) && (access.active() || ::geteuid() != 0) &&
+            readable(entry))
+            mSharedFolders << entry;
+}
+
+bool FSEventWatcher::isInScope(const QString& path) const {
+    if (!mHome.isEmpty() && isBelow(path, mHome))
+        return true;
+    for (const QString& folder : mSharedFolders)
+        if (isBelow(path, folder))
+            return true;
+    return false;
 }
 
 QString FSEventWatcher::backendName() const {
@@ -225,7 +266,7 @@ void FSEventWatcher::handleFsData(const QList<Event>& events) {
             rescan(event.path);
             continue;
         }
-        if (mExcludeMngObj->isExcludeTheFile(event.path))
+        if (!isInScope(event.path) || mExcludeMngObj->isExcludeTheFile(event.path))
             continue;
         // Either name of a rename: whatever is there under it now is owed, whatever became of the
         // other half. A save through a temporary name ("lu12345.tmp" renamed over "Report.odt", a

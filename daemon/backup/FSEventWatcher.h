@@ -14,7 +14,9 @@ class ExcludeManager;
 
 // Makes the backup continuous: every created, renamed or modified item the disk reports that the
 // exclusion rules let pass goes to the change collector; where changes were lost, the folder (or the
-// user's home) is backed up again. Batches are handled on a thread pool, several at once.
+// user's home) is backed up again. Batches are handled on a thread pool, several at once. Only what
+// is the person's to back up is queued: their own home, and the folders of the initial set outside
+// the users folder that they may read; another account's files never reach their backup.
 //
 // While it watches, a small marker per console user lies in the system support folder. A planned exit
 // (every restart trigger goes through DaemonRestarter) first saves what the stream and the collector
@@ -28,8 +30,11 @@ class FSEventWatcher : public QObject {
                    std::unique_ptr<FileSystemEventStream> stream);
     ~FSEventWatcher() override;
 
-    // Hands the details' "ConsoleUser" to the exclusion rules, which load that user's lists.
+    // Hands the details' "ConsoleUser" to the exclusion rules, which load that user's lists, and
+    // takes the person's scope: their home and the readable folders of the initial set.
     void setWithDetails(const QVariantMap& details);
+    // Whether path is the person's to back up (see above).
+    bool isInScope(const QString& path) const;
     // Starts the stream; false (with a trace line) when the platform refuses it. On success the watch
     // marker is checked and set, and the clean end is registered with the restarter.
     bool startWatcher();
@@ -55,6 +60,8 @@ class FSEventWatcher : public QObject {
     DaemonServices mServices;
     ExcludeManager* mExcludeMngObj;
     QString mConsoleUser;
+    QString mHome;              // the person's home, "" when unknown
+    QStringList mSharedFolders; // folders of the initial set outside the users folder the person may read
     BackupfileController* mCollector;
     std::unique_ptr<FileSystemEventStream> mFileStream;
     QThreadPool mOperationQueue;

@@ -80,3 +80,30 @@ TEST(FreeNasUserControllerTest, AnnouncesItselfAndBuildsTheInitialSetOnlyAfterAn
     EXPECT_TRUE(QFile::exists(paths.pathForApplicationFile(DaemonPath::InitialSetReadyMarker)));
     EXPECT_EQ(running.collector->pendingCount(), set.size());
 }
+
+TEST(FreeNasUserControllerTest, TheInitialSetHoldsOnlyWhatIsThePersonsAndWhatTheyMayRead) {
+    ZH_SKIP_IF(needs::root("to build the set with the person's rights"));
+    DaemonTestServices env;
+    ZH_SKIP_IF(env.user.uid == 0 ? QStringLiteral("needs a fixture account other than root") : QString());
+    // The person's home, another account's home, a shared folder they may read, one they may not.
+    const QString r = env.root.path();
+    for (const QString& p : {env.home() + "/Documents/a.txt", r + "/home/otheruser/Private/diary.txt",
+                             r + "/data/Team/plan.txt", r + "/vault/Secret/key.txt"}) {
+        QDir().mkpath(QFileInfo(p).path());
+        QFile(p).open(QIODevice::WriteOnly);
+    }
+    constexpr uid_t Nobody = 65534;
+    const FixtureUser other{QStringLiteral("nobody"), Nobody, Nobody, {}};
+    ASSERT_TRUE(other.handOver(r + "/home/otheruser"));
+    ASSERT_TRUE(env.user.handOver(env.home()));
+    ::chmod(QFile::encodeName(r + "/vault").constData(), 0700);
+    QDir().mkpath(env.root.profile().systemSupportFolder);
+    const QString list = env.path(DaemonPath::InitialBackupList);
+    PropertyList::writeStringArray(list, {r + "/home", r + "/data", r + "/vault"},
+                                   PropertyList::OwnerOnlyMode);
+    QFile(env.path(DaemonPath::InstalMarker)).open(QIODevice::WriteOnly);
+    RunningController running(env.services(), env.user.name);
+    QStringList set = PropertyList::readStringArray(list);
+    set.sort();
+    EXPECT_EQ(set, (QStringList{r + "/data/Team", env.home() + "/Documents"}));
+}

@@ -16,9 +16,9 @@ namespace {
 class FSEventWatcherTest : public ::testing::Test {
   protected:
     DaemonTestServices env;
-    QTemporaryDir tree;
     void SetUp() override { QDir().mkpath(env.path(DaemonPath::BackupListsFolder)); }
-    QString at(const QString& relative) const { return tree.filePath(relative); }
+    // A folder of the person's home.
+    QString at(const QString& relative) const { return env.home() + QStringLiteral("/tree/") + relative; }
     static void touch(const QString& path) {
         QDir().mkpath(QFileInfo(path).path());
         QFile f(path);
@@ -74,11 +74,40 @@ TEST_F(FSEventWatcherTest, BatchesQueueWhatChangedAndTheFolderOfNamesAListCannot
     got.sort();
     // The home entry by entry past the rules (not the ".tmp"), the folder of the name with a line feed.
     QStringList want{at("b/moved.txt"), at("a/renamed.txt"), at("a/saved.docx"),        at("new.txt"),
-                     at("Docs"),        home + "/Docs",      home + "/Docs/edited.txt", home + "/Music"};
+                     at("Docs"),        home + "/Docs",      home + "/Docs/edited.txt", home + "/Music",
+                     home + "/tree"};
     want.sort();
     EXPECT_EQ(got, want);
     EXPECT_TRUE(env.trace().contains("Name is not UTF-8, backing up its folder instead"));
     EXPECT_TRUE(env.trace().contains("Changes were lost below /, backing up the home folder"));
+}
+
+TEST_F(FSEventWatcherTest, OnlyThePersonsHomeAndTheInitialSetsFoldersTheyMayReadAreQueued) {
+    ZH_SKIP_IF(needs::root("to read folders with the person's rights"));
+    ZH_SKIP_IF(env.user.uid == 0 ? QStringLiteral("needs a fixture account other than root") : QString());
+    // Beside the person's home: another account's home, a shared folder of the initial set they may
+    // read, and one they may not.
+    const QString root = env.root.path();
+    const QString other = env.root.profile().usersFolder + "/otheruser/Private/diary.txt";
+    const QString shared = root + "/data/Team/plan.txt", closed = root + "/vault/Secret/key.txt";
+    for (const QString& p : {other, shared, closed, at("mine.txt")})
+        touch(p);
+    ::chmod(QFile::encodeName(root + "/vault").constData(), 0700);
+    ASSERT_TRUE(PropertyList::writeStringArray(
+        env.path(DaemonPath::InitialBackupList),
+        {env.home() + "/tree", root + "/data/Team", root + "/vault/Secret"}, PropertyList::OwnerOnlyMode));
+    BackupfileController collector(env.services());
+    ExcludeManager rules(env.services(), &collector);
+    FSEventWatcher watcher(env.services(), &rules, &collector, nullptr);
+    watcher.setWithDetails({{QStringLiteral("ConsoleUser"), env.user.name}});
+    watcher.handleFsData(
+        {ev(other, F::ItemCreated | F::ItemIsFile), ev(shared, F::ItemCreated | F::ItemIsFile),
+         ev(closed, F::ItemCreated | F::ItemIsFile), ev(at("mine.txt"), F::ItemCreated | F::ItemIsFile),
+         ev(env.root.profile().usersFolder + "/otheruser/new", F::ItemRenamed)});
+    collector.timerFireMethod();
+    QStringList got = env.listed();
+    got.sort();
+    EXPECT_EQ(got, (QStringList{shared, at("mine.txt")}));
 }
 
 namespace {
@@ -92,7 +121,8 @@ class FieldSaves : public RequiringTest, public ::testing::WithParamInterface<st
     }
     void prepare() override {
         QDir().mkpath(env.path(DaemonPath::BackupListsFolder));
-        base = QDir(dir.path()).canonicalPath();
+        base = env.home() + "/field";
+        ASSERT_TRUE(QDir().mkpath(base));
         tree = base + "/home";
         outside = base + "/elsewhere";
         ASSERT_TRUE(QDir().mkpath(tree + "/Documents") && QDir().mkpath(outside));
@@ -143,7 +173,6 @@ class FieldSaves : public RequiringTest, public ::testing::WithParamInterface<st
     }
 
     DaemonTestServices env;
-    QTemporaryDir dir;
     QString base, tree, outside;
     std::unique_ptr<FileSystemEventStream> stream;
     std::unique_ptr<BackupfileController> collector;
