@@ -12,17 +12,45 @@ namespace {
 const QString BusService = QStringLiteral("org.freedesktop.DBus");
 const QString BusPath = QStringLiteral("/org/freedesktop/DBus");
 
-// A string dictionary as it arrives: an a{sv} whose values all hold strings.
-bool decodeStringMap(const QDBusArgument& argument, QVariantMap& map) {
+// What a notification may hold at most: the protocol's dictionaries are small; anything larger is
+// not one of ours and is not read further.
+constexpr qsizetype MaxNameLength = 256;
+constexpr int MaxEntries = 64;
+constexpr qsizetype MaxPayloadCharacters = 256 * 1024;
+
+// Reads an a{sv} whose values are strings or (depth > 0) such dictionaries of strings, entry by entry,
+// within budget characters. False at the first thing out of shape or over the caps.
+bool readStringMap(const QDBusArgument& argument, int depth, qsizetype& budget, QVariantMap& map) {
     if (argument.currentSignature() != QLatin1String("a{sv}"))
         return false;
-    const QVariantMap raw = qdbus_cast<QVariantMap>(argument);
-    for (auto it = raw.cbegin(); it != raw.cend(); ++it) {
-        if (it.value().typeId() != QMetaType::QString)
-            return false;
-        map.insert(it.key(), it.value());
+    argument.beginMap();
+    int entries = 0;
+    bool ok = true;
+    while (ok && !argument.atEnd()) {
+        QString key;
+        QDBusVariant value;
+        argument.beginMapEntry();
+        argument >> key >> value;
+        argument.endMapEntry();
+        budget -= key.size();
+        const QVariant& v = value.variant();
+        if (++entries > MaxEntries || budget < 0) {
+            ok = false;
+        } else if (v.typeId() == QMetaType::QString) {
+            budget -= v.toString().size();
+            ok = budget >= 0;
+            map.insert(key, v);
+        } else if (depth > 0 && v.userType() == qMetaTypeId<QDBusArgument>()) {
+            QVariantMap nested;
+            ok = readStringMap(v.value<QDBusArgument>(), depth - 1, budget, nested);
+            map.insert(key, nested);
+        } else {
+            ok = false;
+        }
     }
-    return true;
+    if (ok)
+        argument.endMap();
+    return ok;
 }
 
 } // namespace
@@ -168,38 +196,41 @@ void DBusNotificationCenter::setTraceLogger(TraceLogger logger) {
     mLogger = std::move(logger);
 }
 
-bool DBusNotificationCenter::decode(const QList<QVariant>& arguments, QString& name, QVariantMap& userInfo) {
+bool DBusNotificationCenter::decodeName(const QList<QVariant>& arguments, QString& name) {
     if (arguments.size() != 2 || arguments.at(0).typeId() != QMetaType::QString ||
         arguments.at(1).userType() != qMetaTypeId<QDBusArgument>())
         return false;
     name = arguments.at(0).toString();
-    const QDBusArgument outer = arguments.at(1).value<QDBusArgument>();
-    if (name.isEmpty() || outer.currentSignature() != QLatin1String("a{sv}"))
+    return !name.isEmpty() && name.size() <= MaxNameLength;
+}
+
+bool DBusNotificationCenter::decode(const QList<QVariant>& arguments, QString& name, QVariantMap& userInfo) {
+    if (!decodeName(arguments, name))
         return false;
-    const QVariantMap raw = qdbus_cast<QVariantMap>(outer);
     userInfo.clear();
-    for (auto it = raw.cbegin(); it != raw.cend(); ++it) {
-        const QVariant& value = it.value();
-        if (value.typeId() == QMetaType::QString) {
-            userInfo.insert(it.key(), value);
-        } else if (value.userType() == qMetaTypeId<QDBusArgument>()) {
-            QVariantMap nested;
-            if (!decodeStringMap(value.value<QDBusArgument>(), nested))
-                return false;
-            userInfo.insert(it.key(), nested);
-        } else {
-            return false;
-        }
-    }
-    return true;
+    qsizetype budget = MaxPayloadCharacters;
+    return readStringMap(arguments.at(1).value<QDBusArgument>(), 1, budget, userInfo);
+}
+
+void DBusNotificationCenter::traceDropped(const QString& line) {
+    // A flood of refused, malformed or unknown senders must not flood the trace: the first line at
+    // once, then one a minute, with the count of those passed over.
+    ++mDroppedSinceTrace;
+    if (mDroppedTraced.isValid() && mDroppedTraced.elapsed() < DroppedTraceIntervalMs)
+        return;
+    const qint64 others = mDroppedSinceTrace - 1;
+    trace(others > 0 ? QStringLiteral("%1 (%2 more dropped since the last report)").arg(line).arg(others)
+                     : line);
+    mDroppedSinceTrace = 0;
+    mDroppedTraced.start();
 }
 
 void DBusNotificationCenter::posted(const QDBusMessage& message) {
+    // The sender is checked before its payload is read: a refused one costs nothing to decode.
     QString name;
-    QVariantMap userInfo;
-    if (!decode(message.arguments(), name, userInfo)) {
-        trace(QStringLiteral("Malformed notification from %1 dropped (signature %2)")
-                  .arg(message.service(), message.signature()));
+    if (!decodeName(message.arguments(), name)) {
+        traceDropped(QStringLiteral("Malformed notification from %1 dropped (signature %2)")
+                         .arg(message.service(), message.signature().left(64)));
         return;
     }
     if (!mObservers.isObserved(name)) {
@@ -208,25 +239,22 @@ void DBusNotificationCenter::posted(const QDBusMessage& message) {
     }
     uint uid = 0;
     if (!senderUid(message.service(), uid)) {
-        trace(QStringLiteral("Notification \"%1\" dropped: the uid of its sender %2 is unknown")
-                  .arg(name, message.service()));
+        traceDropped(QStringLiteral("Notification \"%1\" dropped: the uid of its sender %2 is unknown")
+                         .arg(name, message.service()));
         return;
     }
     if (!mCheck || !mCheck(uid)) {
-        // A flood of refused senders must not flood the trace: one line a minute, with the count.
-        ++mRefusedSinceTrace;
-        if (mRefusedTraced.isValid() && mRefusedTraced.elapsed() < RefusedTraceIntervalMs)
-            return;
-        const qint64 others = mRefusedSinceTrace - 1;
-        trace(others > 0
-                  ? QStringLiteral("Notification \"%1\" from uid %2 refused (%3 more refused since the "
-                                   "last report)")
-                        .arg(name)
-                        .arg(uid)
-                        .arg(others)
-                  : QStringLiteral("Notification \"%1\" from uid %2 refused").arg(name).arg(uid));
-        mRefusedSinceTrace = 0;
-        mRefusedTraced.start();
+        traceDropped(QStringLiteral("Notification \"%1\" from uid %2 refused").arg(name).arg(uid));
+        return;
+    }
+    QVariantMap userInfo;
+    if (!decode(message.arguments(), name, userInfo)) {
+        traceDropped(
+            QStringLiteral("Malformed notification \"%1\" from uid %2 dropped (signature %3, or larger "
+                           "than a notification may be)")
+                .arg(name)
+                .arg(uid)
+                .arg(message.signature().left(64)));
         return;
     }
     mObservers.deliver(name, userInfo);

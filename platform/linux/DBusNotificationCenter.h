@@ -53,8 +53,10 @@ class DBusNotificationCenter : public QObject, public DistributedNotificationCen
     void removeObserver(QObject* observer, const QString& name = QString()) override;
     void setTraceLogger(TraceLogger logger) override;
 
-    // Reads a Posted signal's arguments; false when they do not have the notification's shape.
+    // Reads a Posted signal's arguments; false when they do not have the notification's shape or are
+    // larger than a notification may be. decodeName reads only the name.
     static bool decode(const QList<QVariant>& arguments, QString& name, QVariantMap& userInfo);
+    static bool decodeName(const QList<QVariant>& arguments, QString& name);
 
   private slots:
     void posted(const QDBusMessage& message);
@@ -80,9 +82,10 @@ class DBusNotificationCenter : public QObject, public DistributedNotificationCen
     QHash<QString, uint> mUids; // unique bus name → uid, on the center's thread only
     static constexpr qsizetype MaxUnobservedNames = 32;
     QSet<QString> mUnobservedTraced; // names nothing observed, traced once each
-    static constexpr qint64 RefusedTraceIntervalMs = 60000;
-    qint64 mRefusedSinceTrace = 0; // refused notifications not yet in the trace
-    QElapsedTimer mRefusedTraced;  // since the last trace line about a refusal
+    void traceDropped(const QString& line);
+    static constexpr qint64 DroppedTraceIntervalMs = 60000;
+    qint64 mDroppedSinceTrace = 0; // dropped notifications not yet in the trace
+    QElapsedTimer mDroppedTraced;  // since the last trace line about a dropped one
     mutable QMutex mLoggerMutex;
     TraceLogger mLogger;
 };

@@ -154,6 +154,16 @@ TEST_F(DBusNotificationCenterTest, RefusedSenderIsDroppedAndTraced) {
     EXPECT_EQ(readTrace(tracePath).count(QStringLiteral(" refused")), 1)
         << readTrace(tracePath).toStdString();
     EXPECT_EQ(mTrace.size(), 1);
+    // A flood of refused and malformed notifications costs the trace a line or two, not the trace.
+    console.setUserName(QStringLiteral("loginwindow"));
+    const qsizetype before = readTrace(tracePath).size();
+    {
+        const Peer flood(asNobody + QStringList{QStringLiteral(ZH_NOTIFICATION_PEER),
+                                                QStringLiteral("--flood"), QStringLiteral("2000")},
+                         true);
+        spinFor(3000);
+    }
+    EXPECT_LT(readTrace(tracePath).size() - before, 600) << readTrace(tracePath).toStdString();
     console.setUserName(QStringLiteral("no-such-account-zh"));
     EXPECT_FALSE(daemonCheck(nobody->pw_uid));
     EXPECT_TRUE(daemonCheck(0));
@@ -276,12 +286,29 @@ TEST_F(DBusNotificationCenterTest, MalformedSignalsAndPayloadsAreDroppedWithATra
         signal.setArguments(arguments);
         ASSERT_TRUE(mConnection.send(signal));
     }
+    // Larger than a notification may be: not read, however well-formed.
+    const QString huge(600 * 1024, u'x');
+    QDBusMessage big =
+        QDBusMessage::createSignal(DBusNotificationCenter::ObjectPath, DBusNotificationCenter::Interface,
+                                   DBusNotificationCenter::Member);
+    big << QString(Exclude) << QVariantMap{{KeyType, huge}};
+    ASSERT_TRUE(mConnection.send(big));
     ASSERT_TRUE(center->postNotification(Exclude, {{KeyType, ExcludeTypeUser}})); // a good one behind them
-    ASSERT_TRUE(waitUntil([&] { return got.got().size() == 1 && mTrace.size() == 7; }))
+    // A flood of malformed signals: the first is traced at once, the rest only counted.
+    for (int i = 0; i < 500; ++i) {
+        QDBusMessage signal =
+            QDBusMessage::createSignal(DBusNotificationCenter::ObjectPath, DBusNotificationCenter::Interface,
+                                       DBusNotificationCenter::Member);
+        signal.setArguments({42, QVariantMap()});
+        ASSERT_TRUE(mConnection.send(signal));
+    }
+    ASSERT_TRUE(waitUntil([&] { return got.got().size() == 1; }))
         << mTrace.join(QLatin1Char('\n')).toStdString();
+    spinFor(500);
     EXPECT_EQ(got.got(), (QList<SampleNotification>{{Exclude, {{KeyType, ExcludeTypeUser}}}}));
-    for (const QString& line : mTrace.mid(3))
-        EXPECT_TRUE(line.startsWith(QLatin1String("Malformed notification from"))) << line.toStdString();
+    EXPECT_EQ(mTrace.size(), 4) << mTrace.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(mTrace.value(3).startsWith(QLatin1String("Malformed notification from")))
+        << mTrace.value(3).toStdString();
 
     DBusNotificationCenter offline(QDBusConnection(QStringLiteral("zh-never-connected")),
                                    DistributedNotificationCenter::rootOnly());

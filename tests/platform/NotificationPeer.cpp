@@ -1,5 +1,6 @@
 // The other process of the notification tests. Without arguments it posts every sample notification
-// on the system bus once, then stays connected until it is stopped. With "--listen FILE" it posts
+// on the system bus once, then stays connected until it is stopped; with "--flood N", N times with a
+// malformed signal each time. With "--listen FILE" it posts
 // nothing and writes every "Progress" and "Error"-bearing notification it hears, from any sender, to
 // FILE, one line each ("<name> <payload>"): a local user listening on the bus.
 
@@ -45,9 +46,20 @@ int main(int argc, char** argv) {
         QFile ready(file);
         ready.open(QIODevice::Append);
     } else {
-        for (const SampleNotification& s : samples())
-            if (!center.postNotification(s.name, s.userInfo))
-                return 3;
+        // "--flood N": every sample and one malformed signal, N times over, as fast as the bus takes them.
+        const int rounds = args.value(1) == QLatin1String("--flood") ? args.value(2).toInt() : 1;
+        for (int round = 0; round < rounds; ++round) {
+            for (const SampleNotification& s : samples())
+                if (!center.postNotification(s.name, s.userInfo))
+                    return 3;
+            if (rounds > 1) {
+                QDBusMessage malformed = QDBusMessage::createSignal(DBusNotificationCenter::ObjectPath,
+                                                                    DBusNotificationCenter::Interface,
+                                                                    DBusNotificationCenter::Member);
+                malformed.setArguments({42, QVariantMap()});
+                QDBusConnection::systemBus().send(malformed);
+            }
+        }
     }
     ::alarm(300); // the test stops it long before; this only bounds a forgotten peer
     return app.exec();
