@@ -91,7 +91,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     mIsBuiltInRsyncThere = false;
 
     const QString userSupport = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder);
-    FileTools::makePath(userSupport);
+    FileTools::makePath(userSupport, 0700);
     probeRsync();
 
     mFirstTimeLaunched = true;

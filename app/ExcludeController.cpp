@@ -200,13 +200,13 @@ QVariant ExcludeController::objectValueForTableColumn(int tag, const QString& id
 
 bool ExcludeController::writeExcludeList(const QStringList& list) {
     const QString path = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList);
-    FileTools::makePath(QFileInfo(path).path());
+    FileTools::makePath(QFileInfo(path).path(), 0700);
     return PropertyList::writeStringArray(path, list, PropertyList::OwnerOnlyMode);
 }
 
 bool ExcludeController::writePatterns() {
     const QString path = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::ExcludePattern);
-    FileTools::makePath(QFileInfo(path).path());
+    FileTools::makePath(QFileInfo(path).path(), 0700);
     return PropertyList::writeStringArray(path, mExcludePatternArray, PropertyList::OwnerOnlyMode);
 }
 

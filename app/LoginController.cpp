@@ -213,7 +213,7 @@ void LoginController::setFieldsEnabled(bool enabled) {
 void LoginController::authenticateUser() {
     const FilePathsController& paths = mDelegate.paths();
     const QString passwordFile = paths.pathForApplicationFile(AppPath::PasswordFile);
-    FileTools::makePath(QFileInfo(passwordFile).path());
+    FileTools::makePath(QFileInfo(passwordFile).path(), 0700);
     RsyncConventions::writePasswordFile(passwordFile, mUi->pwd->text(),
                                         RsyncConventions::ApplicationPasswordFileMode);
 
@@ -282,7 +282,7 @@ void LoginController::completeLogin(bool success) {
     const AccountRecord record =
         AccountRecord::forLogin(user, mUi->pwd->text(), address, paused, mUi->remembermeBtn->isChecked());
     mDelegate.setLoggedIn(true);
-    FileTools::makePath(QFileInfo(detailsPath).path());
+    FileTools::makePath(QFileInfo(detailsPath).path(), 0700);
     if (!record.write(detailsPath))
         mDelegate.writeInteractiveTrace(
             QStringLiteral("write plist %1 at path %2 failed").arg(record.maskedDescription(), detailsPath));

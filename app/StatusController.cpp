@@ -532,7 +532,7 @@ void StatusController::recordBackupCompleted(const QDateTime& when) {
     const QString path = lastBackupRecordPath();
     if (path.isEmpty())
         return;
-    FileTools::makePath(QFileInfo(path).path());
+    FileTools::makePath(QFileInfo(path).path(), 0700);
     QString why;
     if (!PropertyList::writeDictionary(path, {{kLastBackupKey, when.toString(Qt::ISODate)}},
                                        PropertyList::PublicMode, &why))

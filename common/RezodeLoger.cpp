@@ -42,7 +42,12 @@ QString RezodeLoger::sessionLogFileName(const QString& folder, const QDateTime& 
 }
 
 QString RezodeLoger::traceLine(const QString& message, const QDateTime& when) {
-    return traceTimestamp(when) + QStringLiteral(" : ") + message + QStringLiteral(" \n");
+    // A message that spans lines (rsync's complaints, a name with a line break in it) goes on indented
+    // lines, so that no text in it can pass for a line of its own with a time stamp.
+    QString text = message;
+    text.replace(u'\r', QStringLiteral("\\r"));
+    text.replace(u'\n', QStringLiteral("\n    "));
+    return traceTimestamp(when) + QStringLiteral(" : ") + text + QStringLiteral(" \n");
 }
 
 void RezodeLoger::setLogWritePath(const QString& path) {
@@ -74,7 +79,7 @@ void RezodeLoger::setSessionLogWritePath(const QString& folder, const QString& o
         std::optional<UserFileAccess> access;
         if (!owner.isEmpty())
             access.emplace(owner);
-        FileTools::makePath(folder);
+        FileTools::makePath(folder, 0700);
     }
     mSessionLogWritePath = folder;
     mSessionLogCurrentWriteFile = sessionLogFileName(folder, now());

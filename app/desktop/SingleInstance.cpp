@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "FileTools.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -20,6 +22,12 @@ QString SingleInstance::defaultName() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
         return QDir(runtime).filePath(QStringLiteral("ZorvikHollin.instance"));
+    // Not in the shared temporary folder, where another account could take the name first (and answer
+    // for us): in a folder of the person's own. A socket's path has a length limit.
+    const QString own = QDir::homePath() + QStringLiteral("/.local/share/ZorvikHollin");
+    const QString name = own + QStringLiteral("/instance");
+    if (name.toLocal8Bit().size() < 100 && FileTools::makePath(own, 0700))
+        return name;
     return QStringLiteral("ZorvikHollin-%1").arg(::getuid());
 }
 

@@ -231,7 +231,7 @@ void MultipleFreeNasAccountManager::constructExcludeFolderList() {
     const QString list = path(DaemonPath::InitialExcludeList);
     {
         UserFileAccess access(mConsoleUser);
-        FileTools::makePath(QFileInfo(list).path());
+        FileTools::makePath(QFileInfo(list).path(), 0700);
         PropertyList::writeStringArray(list, unique(excluded), PropertyList::OwnerOnlyMode);
     }
     trace(QStringLiteral("constructExcludeFolderList End"));

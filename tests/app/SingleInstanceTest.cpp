@@ -3,11 +3,13 @@
 
 #include "SingleInstance.h"
 #include "AppTestHost.h"
+#include "ChildProcess.h"
 #include "EventLoopWait.h"
 #include "Protocol.h"
 #include "Requirements.h"
 #include "StatusController.h"
 
+#include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QProcess>
@@ -62,4 +64,21 @@ TEST(SingleInstanceTest, WithoutATrayASecondStartBringsTheWindowForwardAndEnds) 
     EXPECT_TRUE(host.trace().contains(QStringLiteral("Started again: coming to the front")));
     EXPECT_FALSE(
         SingleInstance(runtime.filePath(QStringLiteral("other.instance"))).askRunningInstanceToRaise(2000));
+}
+
+TEST(SingleInstanceTest, WithoutARuntimeFolderTheNameIsInAFolderNoOtherAccountCanWriteTo) {
+    ZH_SKIP_IF(needs::root("to try the name as another account"));
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QString name = SingleInstance::defaultName();
+    qputenv("XDG_RUNTIME_DIR", saved);
+    // What another account would do to answer in our place: make the socket first.
+    const QString where = name.startsWith(u'/') ? name : QDir::tempPath() + u'/' + name;
+    QByteArray out, err;
+    const int made =
+        ChildProcess::run({QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
+                           QStringLiteral("--"), QStringLiteral("touch"), where},
+                          &out, &err);
+    EXPECT_NE(made, 0) << where.toStdString() << " can be taken by another account";
+    QFile::remove(where);
 }

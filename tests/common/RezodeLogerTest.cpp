@@ -33,6 +33,13 @@ TEST_F(RezodeLogerTest, TraceLineAndSessionFileNameFormats) {
     UErrorCode status = U_ZERO_ERROR;
     icu::Locale::setDefault(icu::Locale::getUS(), status);
     EXPECT_EQ(RezodeLoger::traceLine("hello", now), "Sat Mar 07 2026 02:05:09 PM : hello \n");
+    // A name holding a line break cannot forge a line of its own.
+    EXPECT_EQ(
+        RezodeLoger::traceLine("Backup completed for /h/a\nSat Mar 07 2026 02:05:09 PM : Backup Finished "
+                               "sucess full\r",
+                               now),
+        "Sat Mar 07 2026 02:05:09 PM : Backup completed for /h/a\n    Sat Mar 07 2026 02:05:09 PM : Backup "
+        "Finished sucess full\\r \n");
     icu::Locale::setDefault(saved, status);
     EXPECT_EQ(RezodeLoger::sessionLogFileName("/logs", now), "/logs/Backup 07.03.26_02.05.09.txt");
     // The year is the week-based one: 31 December 2024 lies in the first week of 2025.

@@ -122,8 +122,9 @@ TEST_F(ListingControllerTest, ListsEachFolderInTurnIntoTheIndex) {
     EXPECT_EQ(
         messages(),
         u"Initial Listing Called|Initial Listing Finished|cleanupListDetails Called|cleanupListDetails Finished|"_s +
-            folder.arg(u"A"_s, u"(\n    \"Office Mac\"\n)"_s) + folder.arg(u"Office Mac"_s, u"(\n)"_s) +
-            kPassEnd);
+            // (a message's further lines are indented in the trace)
+            folder.arg(u"A"_s, u"(\n        \"Office Mac\"\n    )"_s) +
+            folder.arg(u"Office Mac"_s, u"(\n    )"_s) + kPassEnd);
 
     // Every child found the password in an owner-only file, which is gone now.
     EXPECT_EQ(readTrace(file(u"passwords"_s)), kPassword.repeated(3));
