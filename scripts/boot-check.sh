@@ -4,7 +4,10 @@
 # systemd-nspawn; there the package is installed, a local account with documents in its home becomes the
 # active session on seat0, the account record is written and "Reinitialize" posted as the application
 # does, and the documents must arrive on an rsync daemon on the host (127.0.0.N:873, shared network).
-# Then a save through a temporary name, an upgrade and a purge.
+# Then a save through a temporary name, an upgrade and a purge. All along the daemon runs in the unit's
+# sandbox: it must be in force, and refuse the daemon nothing its job needs (the restart after its exit
+# 1, a stray rsync of its own ended, fanotify on the disk, the address check's ping, no EPERM, EACCES
+# or EROFS in its trace or journal).
 #
 #   scripts/boot-check.sh [package.deb]        (default: the newest build-package/zorvik-hollin_*.deb)
 #   scripts/boot-check.sh --build BUILD_DIR    (packages that build with cpack first)
@@ -272,6 +275,40 @@ unit_runs() {
 }
 wait_for "zorvik-hollin-watcher.service is enabled and running" 20 unit_runs
 
+# The unit's sandbox is in force on the running daemon, as systemd loaded it here: no new privileges,
+# a system call filter, exactly the capabilities the unit names, /usr read-only to it; and systemd's
+# own rating of the installed unit.
+unit_file="$(inside systemctl show zorvik-hollin-watcher.service -p FragmentPath --value)"
+main_pid() { inside systemctl show zorvik-hollin-watcher.service -p MainPID --value; }
+sandboxed() {
+  local pid bounding named
+  pid="$(main_pid)"
+  inside grep -E '^(NoNewPrivs|Seccomp|CapBnd):' "/proc/$pid/status" | tee "$scratch/status"
+  grep -qP '^NoNewPrivs:\t1$' "$scratch/status" && grep -qP '^Seccomp:\t2$' "$scratch/status" || return 1
+  bounding="$(inside capsh --decode="$(awk '/^CapBnd:/ {print $2}' "$scratch/status")" | sed 's/.*=//' |
+    tr ',' '\n' | sort | paste -sd' ')"
+  named="$(sed -n 's/^CapabilityBoundingSet=//p' "$root$unit_file" | tr 'A-Z ' 'a-z\n' | sort |
+    paste -sd' ')"
+  echo "bounding set: $bounding; the unit names: $named"
+  [ -n "$named" ] && [ "$bounding" = "$named" ] || return 1
+  if inside nsenter --target "$pid" --mount touch /usr/.zh-boot-check >"$scratch/touch" 2>&1; then
+    echo "/usr is writable to the daemon"; return 1
+  fi
+  cat "$scratch/touch"; grep -q 'Read-only file system' "$scratch/touch"
+}
+what="the daemon runs in the unit's sandbox (no new privileges, a system call filter, its capabilities,"
+check "$what /usr read-only)" sandboxed
+inside systemd-analyze security --no-pager --threshold=45 zorvik-hollin-watcher.service \
+  >"$scratch/rating" 2>&1
+rating_status=$?
+rating="$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]* [A-Z]*\).*/\1/p' "$scratch/rating")"
+if [ "$rating_status" -eq 0 ] && [ -n "$rating" ]; then
+  ok "systemd-analyze security rates the installed unit $rating (4.5 at most)"
+else
+  grep -v '✓' "$scratch/rating" >"$scratch/out"
+  bad "systemd-analyze security rates the installed unit 4.5 at most (${rating:-no rating})" "$scratch/out"
+fi
+
 # 4. The appliance: a real rsync daemon on the host, as in the field with a login message and a
 # connection limit. One account whose password is made for this run.
 account="alicew"
@@ -318,6 +355,28 @@ appliance_answers() {
 }
 check "the appliance answers the machine (rsync daemon on $address:873, login message, 4 connections)" \
   appliance_answers || halt
+# The daemon's address check (run when the appliance stops answering) is `ping -c 1 NAME >FILE` through
+# bash, FILE in root's home. The same command as a unit with the installed unit's own sandbox: ping needs
+# its raw ICMP socket (the unit's CAP_NET_RAW: ping's file capability cannot add what the bounding set
+# lacks) and the name must resolve.
+appliance_name="appliance.zh-boot-check"
+address_check_in_sandbox() {
+  inside sh -c "echo '$address $appliance_name' >>/etc/hosts" || return 1
+  local command="/bin/bash -c 'ping -c 1 $appliance_name >/root/zh-address; cat /root/zh-address'"
+  sed -e '/^\[Install\]/,$d' -e '/^Restart/d' -e 's/^Type=.*/Type=oneshot/' \
+    -e 's/^Description=.*/Description=The address check of Zorvik Hollin, in the sandbox of its watcher/' \
+    -e "s|^ExecStart=.*|ExecStart=$command|" "$root$unit_file" |
+    inside sh -c 'cat >/run/systemd/system/zh-address-check.service' || return 1
+  inside systemctl daemon-reload
+  inside systemctl start zh-address-check.service
+  local status=$?
+  inside journalctl -u zh-address-check.service --no-pager -o cat | tee "$scratch/ping"
+  inside rm -f /run/systemd/system/zh-address-check.service
+  inside systemctl daemon-reload
+  [ "$status" -eq 0 ] && grep -q "bytes from .*($address)" "$scratch/ping"
+}
+check "the address check's ping reaches the appliance by name inside the unit's sandbox" \
+  address_check_in_sandbox
 
 # 5. Alice and what she already has, then Alice at the screen: a PAM session (pam_systemd) run by the
 # container's systemd, on seat0. A container's seat0 has no VTs, so logind activates the new session.
@@ -393,9 +452,45 @@ bus.flush()
 time.sleep(3)
 EOF
 }
+# A start ends what an earlier daemon left behind: an rsync of its own (its password file on the command
+# line) still running as alice. Finding it needs the other users' processes in /proc as the unit shows
+# it, ending it CAP_KILL.
+plant_stray_rsync() {
+  inside systemd-run --quiet --unit=zh-stray-rsync --uid=alice /bin/bash -c \
+    'exec -a rsync /usr/bin/python3 -c "import time; time.sleep(600)" --password-file=/etc/passwd.secrets' ||
+    return 1
+  sleep 1
+  inside ps -o pid=,user=,args= -u alice | grep -e '--password-file' &&
+    inside systemctl is-active zh-stray-rsync.service
+}
+check "an rsync of the daemon's is left running as alice" plant_stray_rsync
+pid_before="$(main_pid)"
+restarts_before="$(inside systemctl show zorvik-hollin-watcher.service -p NRestarts --value)"
+exits_with_1() {
+  inside journalctl -u zorvik-hollin-watcher.service --no-pager -o cat | grep -c 'code=exited, status=1/'
+}
+exits_before="$(exits_with_1)"
 check "Reinitialize is posted on the system bus as alice" post_reinitialize
 taken() { grep -q receiveReinitializeNotification "$trace"; }
 wait_for "the daemon takes it" 15 taken
+# "Reinitialize" restarts the daemon: it exits with status 1 and systemd starts it again.
+restarted() {
+  local pid restarts sub exits
+  pid="$(main_pid)"
+  restarts="$(inside systemctl show zorvik-hollin-watcher.service -p NRestarts --value)"
+  sub="$(inside systemctl show zorvik-hollin-watcher.service -p SubState --value)"
+  exits="$(exits_with_1)"
+  echo "main PID $pid_before -> $pid ($sub); restarts $restarts_before -> $restarts;" \
+    "exits with status 1 in the journal $exits_before -> $exits"
+  [ "$exits" -gt "$exits_before" ] && [ "$restarts" -gt "$restarts_before" ] &&
+    [ "$pid" != "$pid_before" ] && [ "$pid" != 0 ] && [ "$sub" = running ]
+}
+wait_for "the daemon exits with status 1 and systemd starts it again (a new main PID)" 30 restarted
+stray_gone() {
+  inside systemctl show zh-stray-rsync.service -p ActiveState -p Result
+  ! inside systemctl is-active --quiet zh-stray-rsync.service
+}
+wait_for "the restarted daemon ends the rsync left running as alice" 15 stray_gone
 
 # 7. What she already had arrives, byte for byte.
 backed_up="$appliance/module/$account/$machine_name/home/alice/Documents"
@@ -409,8 +504,22 @@ arrived() {
 }
 wait_for "the documents already in the home arrive on the appliance byte for byte" 120 \
   arrived "${documents[@]}"
-watching="$(grep -ho 'Watching file system events with.*' "$trace" 2>/dev/null | tail -n 1)"
-note "the daemon's trace says: ${watching:-nothing about how it watches file system events}"
+# On a disk (not a folder), the daemon marks it with fanotify from inside its sandbox.
+watching="$(grep -ho 'Watching file system events with.*' "$trace" 2>/dev/null | tail -n 1 | sed 's/ *$//')"
+if [ "$disk" = "a folder" ]; then
+  note "the daemon's trace says: ${watching:-nothing about how it watches file system events}"
+else
+  check "the daemon watches its disk with fanotify (the trace: \"${watching:-nothing}\")" \
+    grep -q 'with fanotify' <<<"$watching"
+fi
+
+# What the application reads of the machine-wide state, as alice: the backup lists folder (a backup
+# pending) and the first-start markers' folder. The daemon makes the lists folder with the unit's umask.
+application_reads_state() {
+  as_alice ls -la /var/lib/ZorvikHollin/Backup && as_alice test -x /var/lib/ZorvikHollin &&
+    as_alice ls -ld /var/lib/ZorvikHollin
+}
+check "alice (the application) can read the daemon's backup lists folder" application_reads_state
 
 # A document written in place shows that the watcher follows the home at all, so that a failure below
 # points at the save through a temporary name.
@@ -437,6 +546,20 @@ no_new_marker() {
 }
 check "the upgrade plants no first-start marker" no_new_marker
 wait_for "the unit is enabled and running after the upgrade" 20 unit_runs
+
+# Nothing the daemon needs was refused by its sandbox: no refusal in its trace (all of it, since the
+# installation) or in the unit's journal (since the boot).
+nothing_refused() {
+  local refusals='Operation not permitted|Permission denied|Read-only file system|EPERM|EACCES|EROFS'
+  sleep 3 # the upgraded daemon's first steps
+  inside journalctl -u zorvik-hollin-watcher.service --no-pager -o cat >"$scratch/journal"
+  grep -hE "$refusals" "$trace" "$scratch/journal" >"$scratch/refused"
+  echo "$(wc -l <"$trace") trace lines, $(wc -l <"$scratch/journal") journal lines"
+  cat "$scratch/refused"
+  [ ! -s "$scratch/refused" ]
+}
+check "nothing the daemon needs was refused (no EPERM, EACCES or EROFS in its trace or the unit's journal)" \
+  nothing_refused
 
 # 10. Purge: nothing of the package is left outside dpkg's records, logs, caches, /tmp, /run and the
 # users' homes; alice's own support folder is hers and stays.

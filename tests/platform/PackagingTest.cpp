@@ -4,6 +4,7 @@
 #include "Requirements.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -112,6 +113,31 @@ TEST_F(PackagingTest, UnitRunsTheInstalledDaemonAsRootAndAlwaysRestartsIt) {
                                 &out, &err),
               0)
         << out.toStdString() << err.toStdString();
+}
+
+// systemd's own rating of the unit's sandbox, from 0 (locked down) to 10 (exposed): the daemon is root,
+// so its unit gives it no more than its job needs (docs/architecture.md, "The unit's sandbox").
+TEST_F(PackagingTest, SystemdRatesTheUnitsExposureAtMostFourAndAHalf) {
+    ZH_SKIP_IF(needs::tool("systemd-analyze", "systemd"));
+    const QString unit = staged(installed(QStringLiteral("service")).value(0));
+    QByteArray out, err;
+    const int status = ChildProcess::run({QStringLiteral("systemd-analyze"), QStringLiteral("security"),
+                                          QStringLiteral("--offline=true"), QStringLiteral("--threshold=45"),
+                                          QStringLiteral("--no-pager"), unit},
+                                         &out, &err);
+    if (err.contains("unrecognized option"))
+        GTEST_SKIP() << "this systemd-analyze cannot rate a unit file (--offline needs systemd 250): "
+                     << err.trimmed().toStdString();
+    // "→ Overall exposure level for zorvik-hollin-watcher.service: 3.1 OK 🙂"
+    const QRegularExpressionMatch overall =
+        QRegularExpression(QStringLiteral(R"(Overall exposure level for \S+: (\d+\.\d))"))
+            .match(QString::fromUtf8(out));
+    ASSERT_TRUE(overall.hasMatch()) << out.toStdString() << err.toStdString();
+    const double exposure = overall.captured(1).toDouble();
+    RecordProperty("exposure", overall.captured(1).toStdString());
+    EXPECT_LE(exposure, 4.5) << out.toStdString();
+    EXPECT_EQ(status, 0) << "systemd-analyze --threshold=45 refused the unit: " << out.toStdString()
+                         << err.toStdString();
 }
 
 TEST_F(PackagingTest, DesktopEntriesStartTheInstalledApplicationAndPassTheValidator) {
