@@ -49,6 +49,8 @@ void BackupfileController::initBackupfileController(const QString& consoleUser) 
     FileTools::makePath(systemFolder);
     ::chmod(QFile::encodeName(systemFolder).constData(), 0755);
     FileTools::makePath(listFolder);
+    // The application (the person) looks into it for pending lists; the lists themselves are root's.
+    ::chmod(QFile::encodeName(listFolder).constData(), 0755);
 
     // The collector and its thread are shared by everything this process serves: a second set-up
     // keeps the running thread (replacing it would destroy a running QThread).

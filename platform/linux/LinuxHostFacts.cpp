@@ -85,6 +85,7 @@ QList<LinuxHostFacts::Mount> LinuxHostFacts::mounts() const {
         if (dash < 6 || dash + 2 >= fields.size())
             continue;
         Mount m;
+        m.root = unescapeMountField(QString::fromUtf8(fields[3]));
         m.mountPoint = unescapeMountField(QString::fromUtf8(fields[4]));
         m.readOnly = fields[5].split(',').contains("ro");
         m.type = QString::fromUtf8(fields[dash + 1]);
@@ -116,8 +117,26 @@ bool LinuxHostFacts::isRemovableDevice(const QString& source) const {
 
 QStringList LinuxHostFacts::diskVolumeNames() const {
     QStringList names;
-    for (const Mount& m : mounts()) {
-        if (!m.source.startsWith(QLatin1String("/dev/")))
+    const QList<Mount> all = mounts();
+    // A bind mount shows again a part of a file system mounted elsewhere (a service's sandbox binds
+    // /usr or /var over themselves): not a volume of its own.
+    const auto shownElsewhere = [&all](qsizetype index) {
+        const Mount& m = all.at(index);
+        for (qsizetype other = 0; other < all.size(); ++other) {
+            const Mount& n = all.at(other);
+            if (other == index || n.source != m.source)
+                continue;
+            const bool within = n.root == QLatin1String("/")
+                                    ? m.root.startsWith(u'/')
+                                    : m.root == n.root || m.root.startsWith(n.root + u'/');
+            if (within && (n.root != m.root || other < index))
+                return true;
+        }
+        return false;
+    };
+    for (qsizetype index = 0; index < all.size(); ++index) {
+        const Mount& m = all.at(index);
+        if (!m.source.startsWith(QLatin1String("/dev/")) || shownElsewhere(index))
             continue;
         if (m.mountPoint == QLatin1String("/") || m.mountPoint.startsWith(QLatin1String("/boot")))
             continue;

@@ -11,6 +11,7 @@ class LinuxHostFacts : public HostFacts {
   public:
     struct Mount {
         QString mountPoint;
+        QString root;   // the folder of the file system shown there ("/" unless a bind mount)
         QString source; // "/dev/…" for block devices
         QString type;
         bool readOnly = false;

@@ -70,14 +70,21 @@ TEST(UtilityClassTest, DiskListingNamesFixedLocalVolumes) {
                      "26 22 0:5 / /proc rw - proc proc rw\n"
                      "27 22 0:30 / /mnt/nas rw - nfs4 nas:/export rw\n"
                      "28 22 259:1 / /data ro - xfs /dev/nvme0n1p1 ro\n"
+                     // A sandbox's binds of parts of the root and /srv file systems: no volumes.
+                     "29 22 8:2 /usr /usr ro - ext4 /dev/sda2 rw\n"
+                     "30 22 8:2 /var/lib/x /var/lib/x rw - ext4 /dev/sda2 rw\n"
+                     "31 22 8:3 / /srv/again rw - ext4 /dev/sda3 rw\n"
+                     // Subvolumes of one btrfs file system mounted side by side are volumes.
+                     "32 22 8:4 /@data /store rw - btrfs /dev/sda4 rw\n"
+                     "33 22 8:4 /@media /library rw - btrfs /dev/sda4 rw\n"
                      "garbage line\n");
     // The fake sysfs has no class links: partitions are looked up as disks of their own name.
     const QString sys = dir.filePath("sys/block");
     for (const auto& [disk, removable] :
-         {std::pair{"sda", "0\n"}, {"sdb", "1\n"}, {"sdb1", "1\n"}, {"nvme0n1", "0\n"}})
+         {std::pair{"sda", "0\n"}, {"sdb", "1\n"}, {"sdb1", "1\n"}, {"nvme0n1", "0\n"}, {"sda4", "0\n"}})
         write(sys + u'/' + QLatin1String(disk) + "/removable", removable);
     EXPECT_EQ(UtilityClass::diskUtlilList(LinuxHostFacts(QString(), mountinfo, sys)),
-              (QStringList{"/srv/My Data ", "/data "}));
+              (QStringList{"/srv/My Data ", "/data ", "/store ", "/library "}));
     EXPECT_TRUE(
         UtilityClass::diskUtlilList(LinuxHostFacts(QString(), "/nonexistent/mountinfo", "/nonexistent"))
             .isEmpty());
