@@ -225,4 +225,15 @@ TEST_F(EndToEndTest, AnotherLocalUserListeningOnTheBusHearsNoneOfThePersonsFileN
                        QStringLiteral("/Private"), root.profile().systemSupportFolder},
                       &found, &errors);
     EXPECT_TRUE(found.isEmpty()) << "readable by another account: " << found.toStdString();
+
+    // Even where the home itself is open to everybody (as older homes are), what the daemon keeps in
+    // it for the person (session logs, the index, the exclusion lists) is theirs alone.
+    ASSERT_EQ(::chmod(QFile::encodeName(home).constData(), 0755), 0);
+    found.clear();
+    ChildProcess::run({QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
+                       QStringLiteral("--"), QStringLiteral("grep"), QStringLiteral("-rlaF"),
+                       QStringLiteral("Private"),
+                       paths.pathForApplicationFile(DaemonPath::UserSupportFolder)},
+                      &found, &errors);
+    EXPECT_TRUE(found.isEmpty()) << "readable by another account: " << found.toStdString();
 }
