@@ -3,21 +3,31 @@
 
 #include <sys/stat.h>
 
-TEST(BackupStartUp, SetsOfARunCutShortAreRequeuedBeforeTheFolderIsCleared) {
+namespace {
+
+// A manager's start over what an earlier run left in its folders.
+class BackupStartUp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        FileTools::makePath(syncUp);
+        FileTools::makePath(lists);
+    }
+    void start() { manager.initializeApplicationSupportPaths(svc.user.name, QStringLiteral("alice")); }
+
     DaemonTestServices svc;
-    FilePathsController paths(FilePathsController::Table::Daemon, svc.root.profile());
-    paths.setM_ConsoleUserName(svc.user.name);
-    const QString syncUp = paths.pathForApplicationFile(DaemonPath::SyncUpFolder);
-    const QString lists = paths.pathForApplicationFile(DaemonPath::BackupListsFolder);
-    FileTools::makePath(syncUp);
-    FileTools::makePath(lists);
+    const QString syncUp = svc.path(DaemonPath::SyncUpFolder);
+    const QString lists = svc.path(DaemonPath::BackupListsFolder);
+    RSyncBackupManager manager{svc.services(BackupRunSupport::shortTimings()), nullptr};
+};
+
+} // namespace
+
+TEST_F(BackupStartUp, SetsOfARunCutShortAreRequeuedBeforeTheFolderIsCleared) {
     FileTools::writeAtomically(syncUp + "/File_0", "/h/a\n/h/b", 0644);
     FileTools::writeAtomically(syncUp + "/File_1", "/h/c", 0644);
     FileTools::writeAtomically(syncUp + "/SourceA", "/h/b", 0644);
     FileTools::writeAtomically(lists + "/remainingFiles", "/h/old\n/h/a", 0644);
-
-    RSyncBackupManager manager(svc.services(BackupRunSupport::shortTimings()), nullptr);
-    manager.initializeApplicationSupportPaths(svc.user.name, QStringLiteral("alice"));
+    start();
 
     QStringList lines = readTrace(lists + "/remainingFiles").split('\n');
     lines.sort();
@@ -32,22 +42,14 @@ TEST(BackupStartUp, SetsOfARunCutShortAreRequeuedBeforeTheFolderIsCleared) {
     EXPECT_TRUE(svc.trace().contains("StopOnGoingBackup called."));
 }
 
-TEST(BackupStartUp, AHugeFileInTheWorkingFolderIsNotReadWholeAndTheFolderIsRootsAlone) {
-    DaemonTestServices svc;
-    FilePathsController paths(FilePathsController::Table::Daemon, svc.root.profile());
-    paths.setM_ConsoleUserName(svc.user.name);
-    const QString syncUp = paths.pathForApplicationFile(DaemonPath::SyncUpFolder);
-    const QString lists = paths.pathForApplicationFile(DaemonPath::BackupListsFolder);
-    FileTools::makePath(syncUp);
-    FileTools::makePath(lists);
+TEST_F(BackupStartUp, AHugeFileInTheWorkingFolderIsNotReadWholeAndTheFolderIsRootsAlone) {
     // A 200 GB sparse "SourceA" (as its owner could make it when it was the person's) and a set.
     QFile huge(syncUp + "/SourceA");
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(200ll << 30));
     huge.close();
     FileTools::writeAtomically(syncUp + "/File_0", "/h/a", 0600);
+    start();
 
-    RSyncBackupManager manager(svc.services(BackupRunSupport::shortTimings()), nullptr);
-    manager.initializeApplicationSupportPaths(svc.user.name, QStringLiteral("alice"));
     EXPECT_EQ(BackupRunSupport::readLines(lists + "/remainingFiles"), QStringList{"/h/a"});
     EXPECT_TRUE(svc.trace().contains("Backup set not re-queued:")) << svc.trace().toStdString();
     // The working folder is root's alone now: nobody else may read a set, or plant one.
