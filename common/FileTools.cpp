@@ -39,8 +39,7 @@ QString errnoText() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-} // namespace
-
+// Gives path the owner and group of the folder that holds it (only effective when running as root).
 void adoptParentOwner(const QString& path) {
     if (::geteuid() != 0)
         return;
@@ -49,6 +48,8 @@ void adoptParentOwner(const QString& path) {
     if (ownerOf(parentOf(path), uid, gid))
         (void)::lchown(native(path).constData(), uid, gid);
 }
+
+} // namespace
 
 bool makePath(const QString& folder, mode_t mode) {
     if (folder.isEmpty())

@@ -16,9 +16,6 @@ namespace FileTools {
 // afterwards.
 bool makePath(const QString& folder, mode_t mode = 0755);
 
-// Gives path the owner and group of the folder that holds it (only effective when running as root).
-void adoptParentOwner(const QString& path);
-
 // Replaces path atomically with data: a temporary file beside it, created with mode, takes the
 // parent folder's owner, is synced and moved over the old file. The folder must exist. On failure
 // the old file is untouched and error (if given) says why.

@@ -21,7 +21,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
