@@ -107,8 +107,7 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     const double engineSeconds = engineTimer.nsecsElapsed() / 1e9;
     const double pauses =
-        (sets * timings.processExitGrace.count() + (sets - 1) * timings.nextSetPause.count() +
-         (files.size() / 200) * timings.setCuttingPause.count()) /
+        ((sets - 1) * timings.nextSetPause.count() + (files.size() / 200) * timings.setCuttingPause.count()) /
         1000.0;
 
     // The same list, bare, to a fresh folder so that it too sends everything.
@@ -152,9 +151,8 @@ int main(int argc, char** argv) {
     std::printf("backup run: %d files (%d sets), result %s, %d progress events\n", int(files.size()), sets,
                 qPrintable(delegate.end), delegate.progress);
     std::printf("engine          %8.2f s\n", engineSeconds);
-    std::printf("  fixed pauses  %8.2f s (grace %lld ms x %d, next-set %lld ms x %d, cutting)\n", pauses,
-                (long long)timings.processExitGrace.count(), sets, (long long)timings.nextSetPause.count(),
-                sets - 1);
+    std::printf("  fixed pauses  %8.2f s (next-set %lld ms x %d, cutting)\n", pauses,
+                (long long)timings.nextSetPause.count(), sets - 1);
     std::printf("  without them  %8.2f s\n", engineSeconds - pauses);
     std::printf("bare rsync      %8.2f s (exit %d)\n", bareSeconds, bare.exitCode());
     std::printf("bare rsync -v --progress %8.2f s (exit %d)\n", verboseSeconds, verboseExit);
@@ -165,5 +163,8 @@ int main(int argc, char** argv) {
         QStringLiteral("%1 s (+ %2 s pauses)").arg(engineSeconds - pauses, 0, 'f', 1).arg(pauses, 0, 'f', 1),
         QStringLiteral("bare rsync %1 s").arg(bareSeconds, 0, 'f', 1),
         ratioText((engineSeconds - pauses) / bareSeconds), "≤ 1.10×");
+    tableRow("backup run, pauses included", QStringLiteral("%1 s").arg(engineSeconds, 0, 'f', 1),
+             QStringLiteral("bare rsync %1 s").arg(bareSeconds, 0, 'f', 1),
+             ratioText(engineSeconds / bareSeconds), "≤ 1.5×");
     return delegate.end == "ok" ? 0 : 1;
 }

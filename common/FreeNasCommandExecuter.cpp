@@ -11,9 +11,9 @@
 #include <unistd.h>
 
 FreeNasCommandExecuter::FreeNasCommandExecuter(FreeNasCommandExecuterController* controller,
-                                               RezodeLoger* sessionLogger, std::chrono::milliseconds grace)
-    : mController(controller), mSessionLogger(sessionLogger ? sessionLogger : &RezodeLoger::progressLogger()),
-      mGrace(grace) {}
+                                               RezodeLoger* sessionLogger)
+    : mController(controller),
+      mSessionLogger(sessionLogger ? sessionLogger : &RezodeLoger::progressLogger()) {}
 
 FreeNasCommandExecuter::~FreeNasCommandExecuter() {
     if (mTask) {
@@ -131,18 +131,17 @@ void FreeNasCommandExecuter::childEnded() {
                 mController->getError(err, this);
         }
     }
-    // The grace time runs on the starting thread; clean-up and completion happen on the main thread.
+    // QProcess reports the end only once the pipes are drained and closed: the output is complete.
+    // Clean-up and completion happen on the main thread.
     QPointer<FreeNasCommandExecuter> self(this);
-    QTimer::singleShot(mGrace, mTask.data(), [self] {
-        QObject* main = QCoreApplication::instance();
-        QMetaObject::invokeMethod(
-            main ? main : self.data(),
-            [self] {
-                if (self)
-                    self->cleanup();
-            },
-            Qt::QueuedConnection);
-    });
+    QObject* main = QCoreApplication::instance();
+    QMetaObject::invokeMethod(
+        main ? main : this,
+        [self] {
+            if (self)
+                self->cleanup();
+        },
+        Qt::QueuedConnection);
 }
 
 void FreeNasCommandExecuter::cleanup() {

@@ -33,13 +33,13 @@ class FreeNasCommandExecuterController {
 
 // Runs one long external program at a time and streams its output to its controller. Every
 // startProcess gets exactly one processFinishedOfEngine, also when the program cannot be started. The
-// completion follows the child's exit after a grace time, so that late output still arrives.
+// completion follows the child's end at once: by then its pipes are read to the end and closed, so no
+// output can still arrive.
 class FreeNasCommandExecuter : public QObject {
     Q_OBJECT
   public:
     explicit FreeNasCommandExecuter(FreeNasCommandExecuterController* controller,
-                                    RezodeLoger* sessionLogger = nullptr,
-                                    std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+                                    RezodeLoger* sessionLogger = nullptr);
     ~FreeNasCommandExecuter() override;
 
     void setLaunchPath(const QString& path) { mLaunchPath = path; }
@@ -79,7 +79,6 @@ class FreeNasCommandExecuter : public QObject {
 
     FreeNasCommandExecuterController* mController;
     RezodeLoger* mSessionLogger;
-    std::chrono::milliseconds mGrace;
     QString mLaunchPath;
     QStringList mArguments;
     QMap<QString, QString> mEnvironment;

@@ -16,7 +16,6 @@ struct Timings {
     ms busyRetryDelay{10000};                   // a set the busy appliance turned away, at first…
     ms busyRetryMaxDelay{120000};               // …doubling up to this (each spread by chance)
     ms refusedRetryDelay{30 * 60 * 1000};       // a refused password is tried again unchanged
-    ms processExitGrace{2000};                  // a finished child's output is collected this long
     ms nextSetPause{1000};                      // between two backup sets of one run
     ms setCuttingPause{10};                     // after every 200 paths cut into backup sets
     ms indexUpdateInterval{3000};               // index writes are batched this long

@@ -48,8 +48,7 @@ QStringList unique(QStringList paths) {
 RSyncBackupManager::RSyncBackupManager(DaemonServices services, const ExcludeManager* excludes,
                                        QObject* parent)
     : QObject(parent), mServices(std::move(services)), mExcludes(excludes),
-      mEngineOne(std::make_unique<FreeNasCommandExecuter>(this, mServices.logger,
-                                                          mServices.timings.processExitGrace)),
+      mEngineOne(std::make_unique<FreeNasCommandExecuter>(this, mServices.logger)),
       mDbManagerObj(IndexThrottle(mServices.timings)) {
     mRetryTimer.setSingleShot(true);
     mNextSetTimer.setSingleShot(true);

@@ -6,6 +6,7 @@
 #include "TestRoots.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QThread>
@@ -59,20 +60,23 @@ class FreeNasCommandExecuterTest : public ::testing::Test {
 
 } // namespace
 
-TEST_F(FreeNasCommandExecuterTest, EveryStartCompletesExactlyOnceAfterTheGrace) {
-    FreeNasCommandExecuter engine(&recorder, &session); // the standard 2-second grace
-    run(engine, "/bin/sh", {"-c", "echo done"});
-    ASSERT_TRUE(waitUntil([&] { return recorder.out == "done\n"; }));
-    spinFor(300); // the child has certainly exited; the grace has not passed
+TEST_F(FreeNasCommandExecuterTest, EveryStartCompletesExactlyOnceAsSoonAsItsOutputIsComplete) {
+    FreeNasCommandExecuter engine(&recorder, &session);
+    // The completion follows the child's end with all of its output, and waits for nothing else: not
+    // for a process the child left behind on the same pipes.
+    QTemporaryDir marks;
+    const QString left = marks.filePath("left-behind");
+    run(engine, "/bin/sh", {"-c", QStringLiteral("(sleep 30; touch '%1') & echo done").arg(left)});
     EXPECT_TRUE(engine.isRunning());
-    EXPECT_EQ(recorder.finished, 0);
-    ASSERT_TRUE(finishes(1));
+    ASSERT_TRUE(finishes(1, 20000));
+    EXPECT_EQ(recorder.out, "done\n");
+    EXPECT_FALSE(QFileInfo::exists(left));
     EXPECT_FALSE(recorder.runningAtCompletion);
     EXPECT_FALSE(engine.isRunning());
     EXPECT_TRUE(engine.arguments().isEmpty()); // cleared for the next run
     EXPECT_EQ(engine.launchPath(), "/bin/sh");
 
-    FreeNasCommandExecuter quick(&recorder, &session, 100ms);
+    FreeNasCommandExecuter quick(&recorder, &session);
     quick.stopProcess(); // idle: nothing happens
     run(quick, "/nonexistent/program", {"x"});
     EXPECT_TRUE(quick.isRunning());
@@ -109,7 +113,7 @@ TEST_F(FreeNasCommandExecuterTest, OutputArrivesWholeChunksOnTheStartingThreadCo
     QMetaObject::invokeMethod(
         &onWorker,
         [&] {
-            engine = new FreeNasCommandExecuter(&recorder, &session, 100ms);
+            engine = new FreeNasCommandExecuter(&recorder, &session);
             run(*engine, "/bin/sh", {"-c", script});
         },
         Qt::BlockingQueuedConnection);
@@ -128,7 +132,7 @@ TEST_F(FreeNasCommandExecuterTest, OutputArrivesWholeChunksOnTheStartingThreadCo
     // 8 MB on standard output and 1 MB on standard error at the same time are read to the end.
     recorder.out.clear();
     recorder.err.clear();
-    FreeNasCommandExecuter large(&recorder, &session, 100ms);
+    FreeNasCommandExecuter large(&recorder, &session);
     run(large, "/bin/sh",
         {"-c", "head -c 1000000 /dev/zero | tr '\\0' e >&2 & head -c 8000000 /dev/zero | tr '\\0' o; wait"});
     ASSERT_TRUE(finishes(2, 60000));
@@ -137,7 +141,7 @@ TEST_F(FreeNasCommandExecuterTest, OutputArrivesWholeChunksOnTheStartingThreadCo
 }
 
 TEST_F(FreeNasCommandExecuterTest, ExitCodeAndTheAccountTheChildRunsAs) {
-    FreeNasCommandExecuter engine(&recorder, &session, 100ms);
+    FreeNasCommandExecuter engine(&recorder, &session);
     const FixtureUser user = FixtureUser::get();
     if (::geteuid() == 0) // only a root daemon runs its children as another account
         engine.setCredentials(FreeNasCommandExecuter::Credentials::forAccount(user.name, user.uid, user.gid),

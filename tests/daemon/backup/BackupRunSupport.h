@@ -61,7 +61,6 @@ step="$dir/step.$n"; [ -f "$step" ] || step="$dir/step"; source "$step"
 
     static Timings shortTimings() {
         Timings t;
-        t.processExitGrace = 150ms;
         t.firstRetryDelay = t.backupPassInterval = 100ms;
         t.laterRetryDelay = t.indexUpdateInterval = 200ms;
         t.nextSetPause = 20ms;

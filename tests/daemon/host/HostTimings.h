@@ -11,7 +11,6 @@ inline Timings hostTimings() {
     t.changeFlushInterval = 500ms;
     t.backupPassInterval = 500ms;
     t.accountPollInterval = 300ms;
-    t.processExitGrace = 200ms;
     t.nextSetPause = 100ms;
     t.firstRetryDelay = 300ms;
     t.laterRetryDelay = 300ms;
