@@ -95,11 +95,18 @@ QString RezodeLoger::sessionLogCurrentWriteFile() const {
     return mSessionLogCurrentWriteFile;
 }
 
+void RezodeLoger::setTraceMirror(Mirror mirror) {
+    QMutexLocker logger(&mLoggerLock);
+    mMirror = std::move(mirror);
+}
+
 void RezodeLoger::logDaemonTrace(const QString& message, bool flush) {
     QMutexLocker logger(&mLoggerLock);
     if (!message.isEmpty()) {
         QMutexLocker lock(&mLock);
         mDaemonTraceMsgs += traceLine(message, now());
+        if (mMirror)
+            mMirror(message);
     }
     if (message.isNull())
         return;

@@ -35,6 +35,11 @@ class RezodeLoger {
     // empty: with the rights of the calling thread.
     void setSessionLogWritePath(const QString& folder, const QString& owner = QString());
 
+    // Called with every message of the main trace as it is logged (the daemon mirrors its trace into
+    // the system journal); none by default.
+    using Mirror = std::function<void(const QString& message)>;
+    void setTraceMirror(Mirror mirror);
+
     void logDaemonTrace(const QString& message, bool flush);
     void logInteractiveTrace(const QString& message, bool flush) { logDaemonTrace(message, flush); }
     void logSessionTrace(const QString& message, bool flush);
@@ -64,6 +69,7 @@ class RezodeLoger {
     QString mSessionLogWritePath;
     QString mSessionLogCurrentWriteFile;
     QString mSessionLogOwner;
+    Mirror mMirror;
 };
 
 // Appends text to the file at path, creating it when missing. Does nothing for a missing path or an

@@ -561,6 +561,15 @@ nothing_refused() {
 check "nothing the daemon needs was refused (no EPERM, EACCES or EROFS in its trace or the unit's journal)" \
   nothing_refused
 
+# The daemon's trace lines are in the journal under its own name (with priorities), never the password.
+trace_in_journal() {
+  inside journalctl -t ZorvikHollinWatcher --no-pager -o cat >"$scratch/identified"
+  inside journalctl -t ZorvikHollinWatcher -p warning --no-pager -o cat >"$scratch/warnings"
+  echo "$(wc -l <"$scratch/identified") entries, $(wc -l <"$scratch/warnings") of them warnings or worse"
+  grep -q "Initial Backup" "$scratch/identified" && ! grep -qF "$password" "$scratch/identified"
+}
+check "the daemon's trace is in the journal as ZorvikHollinWatcher, without the password" trace_in_journal
+
 # 10. Purge: nothing of the package is left outside dpkg's records, logs, caches, /tmp, /run and the
 # users' homes; alice's own support folder is hers and stays.
 check "apt-get purge -y zorvik-hollin" inside apt-get purge -y -q zorvik-hollin

@@ -7,6 +7,7 @@
 #include "HostFacts.h"
 #include "InProcessNotificationCenter.h"
 #include "RezodeLoger.h"
+#include "SystemJournal.h"
 #include "WatcherDaemon.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     const std::unique_ptr<ConsoleUserSource> consoleUser = ConsoleUserSource::create();
     DaemonRestarter restarter;
     RezodeLoger& logger = RezodeLoger::progressLogger();
+    logger.setTraceMirror(
+        [](const QString& line) { SystemJournal::send(QStringLiteral("ZorvikHollinWatcher"), line); });
     // The daemon acts on notifications from root and from the user at the screen.
     const std::unique_ptr<DistributedNotificationCenter> notifications =
         DistributedNotificationCenter::create(DistributedNotificationCenter::rootOrConsoleUser(*consoleUser));

@@ -13,6 +13,7 @@
 #include "InProcessNotificationCenter.h"
 #include "ManualConsoleUserSource.h"
 #include "RezodeLoger.h"
+#include "SystemJournal.h"
 #include "WatcherDaemon.h"
 #include "linux/DBusNotificationCenter.h"
 
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
     }
     DaemonRestarter restarter;
     RezodeLoger& logger = RezodeLoger::progressLogger();
+    logger.setTraceMirror(
+        [](const QString& line) { SystemJournal::send(QStringLiteral("ZorvikHollinWatcher"), line); });
     const uid_t consoleUid = ::geteuid();
     // Like the daemon: root and the user at the screen; and the account running the host, for tests.
     DBusNotificationCenter notifications(
