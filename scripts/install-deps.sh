@@ -13,7 +13,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   # peers and tools the programs and tests start
   rsync dbus-daemon iputils-ping iproute2 inotify-tools util-linux procps passwd
-  desktop-file-utils systemd xvfb xauth openssl fonts-dejavu-core
+  desktop-file-utils appstream systemd xvfb xauth openssl fonts-dejavu-core
   # packaging
   dpkg-dev
   # the package on a booted Debian: a root made from Debian's packages, booted in a container

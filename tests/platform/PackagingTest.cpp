@@ -155,6 +155,39 @@ TEST_F(PackagingTest, DesktopEntriesStartTheInstalledApplicationAndPassTheValida
     ZH_SKIP_IF(noValidator);
 }
 
+// The software centres' description: AppStream's own validator finds nothing to say about it, even
+// pedantically (--no-net: this machine reaches no web site), and every screenshot it shows is one the
+// project keeps.
+TEST_F(PackagingTest, TheMetainfoPassesAppStreamsPedanticValidationAndShowsOurScreenshots) {
+    const QString metainfo = installed(QStringLiteral("metainfo")).value(0);
+    ASSERT_TRUE(
+        metainfo.endsWith(QLatin1String("/share/metainfo/org.zorvikhollin.zorvikhollin.metainfo.xml")))
+        << metainfo.toStdString();
+    const QString text = readTrace(staged(metainfo));
+    EXPECT_TRUE(
+        text.contains(QLatin1String("<launchable type=\"desktop-id\">ZorvikHollin.desktop</launchable>")));
+    const QRegularExpression image(QStringLiteral("<image>[^<]*/([^/<]+\\.png)</image>"));
+    int screenshots = 0;
+    for (const QRegularExpressionMatch& m : image.globalMatch(text)) {
+        ++screenshots;
+        EXPECT_TRUE(QFileInfo::exists(QStringLiteral(ZH_SOURCE_DIR "/docs/screenshots/") + m.captured(1)))
+            << m.captured(1).toStdString();
+    }
+    EXPECT_GE(screenshots, 3);
+    ZH_SKIP_IF(needs::tool("appstreamcli", "appstream"));
+    QByteArray out, err;
+    const int status = ChildProcess::run({QStringLiteral("appstreamcli"), QStringLiteral("validate"),
+                                          QStringLiteral("--pedantic"), QStringLiteral("--no-net"),
+                                          QStringLiteral("--no-color"), staged(metainfo)},
+                                         &out, &err);
+    EXPECT_EQ(status, 0) << out.toStdString() << err.toStdString();
+    // Not even an information or a pedantic remark.
+    EXPECT_FALSE(QRegularExpression(QStringLiteral("^[EWIP]: "), QRegularExpression::MultilineOption)
+                     .match(QString::fromUtf8(out + err))
+                     .hasMatch())
+        << out.toStdString() << err.toStdString();
+}
+
 TEST_F(PackagingTest, AFirstInstallationAsksForTheInitialBackupAndAReinstallKeepsTheMachinesState) {
     const QString support = staged(PlatformProfile::forLinux().systemSupportFolder);
     const QString marker = support + QStringLiteral("/instal.txt");
