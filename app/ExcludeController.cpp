@@ -9,6 +9,7 @@
 #include "ui_ExcludeController.h"
 
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -24,25 +25,19 @@
 
 namespace {
 
-// The open panel of "add a location": folders can be chosen (files too), not only entered.
+// The folder chooser of "add a location". A folder chooser proper: in a file mode the dialog would
+// relabel its button "Open" whenever a folder is selected and step into it instead of choosing it.
 class ExcludeOpenPanel : public QFileDialog {
   public:
-    explicit ExcludeOpenPanel(QWidget* parent) : QFileDialog(parent) {
+    ExcludeOpenPanel(QWidget* parent, const QString& startFolder) : QFileDialog(parent) {
         setOption(QFileDialog::DontUseNativeDialog);
-        setFileMode(QFileDialog::ExistingFile);
+        setOption(QFileDialog::ShowDirsOnly);
+        setFileMode(QFileDialog::Directory);
         setAcceptMode(QFileDialog::AcceptOpen);
-        setLabelText(QFileDialog::Accept, ExcludeController::tr("Exclude"));
+        setWindowTitle(ExcludeController::tr("Choose a folder to keep out of the backup"));
+        setLabelText(QFileDialog::Accept, ExcludeController::ChooseFolderButton);
         setWindowModality(Qt::WindowModal);
-        selectFile(QStringLiteral("Script"));
-    }
-    void accept() override {
-        // The base panel would step into a chosen folder; here the folder itself is the answer.
-        const QStringList files = selectedFiles();
-        if (files.size() == 1 && QFileInfo(files.first()).isDir()) {
-            QDialog::accept();
-            return;
-        }
-        QFileDialog::accept();
+        setDirectory(startFolder);
     }
 };
 
@@ -152,6 +147,7 @@ void ExcludeController::buildSheet() {
     mPanelInput = new QLineEdit(mOperationSheet);
     mPanelInput->setObjectName(QStringLiteral("panelInput"));
     mPanelInput->setMinimumWidth(300);
+    mPanelInput->setPlaceholderText(PatternPlaceholder);
     mOKpanelBtn = new QPushButton(tr("OK"), mOperationSheet);
     mOKpanelBtn->setObjectName(QStringLiteral("OKpanelBtn"));
     mOKpanelBtn->setDefault(true);
@@ -165,6 +161,9 @@ void ExcludeController::buildSheet() {
     layout->addWidget(mPanelMessage);
     layout->addWidget(mPanelInput);
     layout->addLayout(buttons);
+    // Nothing to add while the input holds no pattern.
+    connect(mPanelInput, &QLineEdit::textChanged, this,
+            [this](const QString& text) { mOKpanelBtn->setEnabled(!text.trimmed().isEmpty()); });
     connect(mOKpanelBtn, &QPushButton::clicked, this, &ExcludeController::Addpatternclicked);
     connect(cancel, &QPushButton::clicked, this, &ExcludeController::CancelTheSheet);
     connect(mOperationSheet, &QDialog::rejected, this, [this] { mOperationSheet->hide(); });
@@ -215,8 +214,15 @@ void ExcludeController::postExclude(const QString& type) {
         mNotifications->postNotification(Protocol::Exclude, {{Protocol::KeyType, type}});
 }
 
+QString ExcludeController::startFolder() const {
+    // The person's own home, whatever folder the application was started in.
+    const QString home =
+        mAppSupportFilePathsObjct.profile().homeOf(mAppSupportFilePathsObjct.m_ConsoleUserName());
+    return !home.isEmpty() && QFileInfo(home).isDir() ? home : QDir::homePath();
+}
+
 void ExcludeController::AddToExclude() {
-    auto* panel = new ExcludeOpenPanel(this);
+    auto* panel = new ExcludeOpenPanel(this, startFolder());
     panel->setAttribute(Qt::WA_DeleteOnClose);
     connect(panel, &QDialog::accepted, this, [this, panel] {
         const QStringList chosen = panel->selectedFiles();
@@ -254,13 +260,17 @@ void ExcludeController::DeleteExclude() {
 
 void ExcludeController::AddPattern() {
     mPanelMessage->setText(PatternPrompt);
-    mPanelInput->setText(QStringLiteral(" "));
+    // The input starts empty (its placeholder shows an example): a blank put there would end up in
+    // front of whatever the person types.
+    mPanelInput->clear();
+    mOKpanelBtn->setEnabled(false);
     mOperationSheet->open();
+    mPanelInput->setFocus();
 }
 
 void ExcludeController::Addpatternclicked() {
-    // The daemon matches a pattern against whole names: blanks around it (the input starts as one)
-    // would make it match nothing; an empty pattern or one already listed adds nothing.
+    // The daemon matches a pattern against whole names: blanks around it would make it match nothing;
+    // an empty pattern or one already listed adds nothing.
     const QString pattern = mPanelInput->text().trimmed();
     mOperationSheet->hide();
     if (pattern.isEmpty() || mExcludePatternArray.contains(pattern))

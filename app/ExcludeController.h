@@ -63,6 +63,8 @@ class ExcludeController : public QWidget, public ExclusionWindowApi {
         QStringLiteral("Excludes files / folders with the same pattern name on different locations within "
                        "your local computer.");
     static constexpr QSize HelpPopoverSize{334, 75};
+    static inline const QString PatternPlaceholder = QStringLiteral("for example *.iso or node_modules");
+    static inline const QString ChooseFolderButton = QStringLiteral("Exclude");
 
     // userName: whose support folder holds the lists ("" = the account running the application).
     ExcludeController(const PlatformProfile& profile, DistributedNotificationCenter* notifications,
@@ -113,6 +115,8 @@ class ExcludeController : public QWidget, public ExclusionWindowApi {
     void postExclude(const QString& type);
     void buildSheet();
     void addLocation(const QString& path);
+    // Where the folder chooser opens: the person's home.
+    QString startFolder() const;
 
     std::unique_ptr<Ui::ExcludeController> mUi;
     FilePathsController mAppSupportFilePathsObjct;

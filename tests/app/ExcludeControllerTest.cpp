@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QMenu>
 
@@ -32,7 +33,7 @@ TEST(ExcludeController, EditsBothListsAndTheDownloadFolderOfARestore) {
             ->isEnabled();
     };
 
-    // A folder through the open panel (the user support folder does not exist yet); the same folder
+    // A folder through the folder chooser (the user support folder does not exist yet); the same folder
     // again changes and posts nothing. "Delete" is offered only with something to delete.
     EXPECT_FALSE(deleteEnabled());
     chooseInPanel(editor, folderA);
@@ -43,19 +44,30 @@ TEST(ExcludeController, EditsBothListsAndTheDownloadFolderOfARestore) {
     chooseInPanel(editor, folderB);
     EXPECT_EQ(list(), (QStringList{folderA, folderB}));
 
-    // A pattern confirmed without typing (the input starts as one blank) adds nothing; one typed with
-    // blanks around it is stored without them, once, and announced like the list.
+    // The pattern input starts empty; "OK" waits for a pattern, and blanks alone are none.
     editor.AddPattern();
     EXPECT_EQ(text(editor.operationSheet(), "panelMessage"),
               QStringLiteral("Enter Pattern you want to exclude"));
-    outlet<QPushButton>(editor.operationSheet(), "OKpanelBtn")->click();
+    auto* input = outlet<QLineEdit>(editor.operationSheet(), "panelInput");
+    auto* ok = outlet<QPushButton>(editor.operationSheet(), "OKpanelBtn");
+    EXPECT_EQ(input->text(), QString());
+    EXPECT_FALSE(input->placeholderText().isEmpty());
+    EXPECT_FALSE(ok->isEnabled());
+    input->setText(QStringLiteral("   "));
+    EXPECT_FALSE(ok->isEnabled());
+    ok->click();
+    EXPECT_TRUE(editor.operationSheet()->isVisible());
+    editor.CancelTheSheet();
     EXPECT_FALSE(editor.operationSheet()->isVisible());
     EXPECT_TRUE(editor.excludePatterns().isEmpty());
     EXPECT_EQ(center.posted.size(), 2);
+    // One typed with blanks around it is stored without them, once, and announced like the list; the
+    // next sheet starts empty again.
     for (int i = 0; i < 2; ++i) {
         editor.AddPattern();
-        outlet<QLineEdit>(editor.operationSheet(), "panelInput")->setText(QStringLiteral("  *.iso "));
-        outlet<QPushButton>(editor.operationSheet(), "OKpanelBtn")->click();
+        EXPECT_EQ(input->text(), QString());
+        input->setText(QStringLiteral("  *.iso "));
+        ok->click();
     }
     EXPECT_EQ(PropertyList::readStringArray(patternFile), QStringList{QStringLiteral("*.iso")});
     EXPECT_EQ(center.posted.size(), 3);
@@ -99,4 +111,47 @@ TEST(ExcludeController, EditsBothListsAndTheDownloadFolderOfARestore) {
     chooseInPanel(editor, folderB);
     EXPECT_EQ(editor.excludeList(), (QStringList{folderA, folderB}));
     EXPECT_EQ(center.posted.size(), 7);
+}
+
+// The chooser of "add a location" is a folder chooser that opens in the person's home, wherever the
+// application was started, and whose button says what it does even while a folder is selected.
+TEST(ExcludeController, ChoosesFoldersOnlyStartingInThePersonsHome) {
+    TempRoot root;
+    const QString home = root.profile().homeOf(QString());
+    QDir().mkpath(home + QStringLiteral("/Videos"));
+    writeFile(home + QStringLiteral("/notes.txt"), "a file\n");
+    QDir().mkpath(root.path() + QStringLiteral("/started here"));
+    const QString startedIn = QDir::currentPath();
+    QDir::setCurrent(root.path() + QStringLiteral("/started here"));
+    RecordingCenter center;
+    ExcludeController editor(root.profile(), &center);
+    editor.setDetails();
+    editor.show();
+
+    editor.AddToExclude();
+    auto* panel = editor.findChild<QFileDialog*>();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->fileMode(), QFileDialog::Directory);
+    EXPECT_TRUE(panel->testOption(QFileDialog::ShowDirsOnly));
+    EXPECT_EQ(QDir(panel->directory()).canonicalPath(), QDir(home).canonicalPath());
+    auto* buttons = panel->findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    QAbstractButton* accept = nullptr;
+    for (QAbstractButton* button : buttons->buttons())
+        if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole)
+            accept = button;
+    ASSERT_NE(accept, nullptr);
+    panel->selectFile(home + QStringLiteral("/Videos"));
+    EXPECT_EQ(accept->text().remove(u'&'), QStringLiteral("Exclude"));
+
+    // A file is not a folder: the chooser stays and nothing is added.
+    panel->selectFile(home + QStringLiteral("/notes.txt"));
+    accept->click();
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(editor.excludeList().isEmpty());
+    panel->selectFile(home + QStringLiteral("/Videos"));
+    accept->click();
+    EXPECT_EQ(editor.excludeList(), QStringList{home + QStringLiteral("/Videos")});
+    EXPECT_EQ(center.posted, QStringList{"Exclude Type=1"});
+    QDir::setCurrent(startedIn);
 }
