@@ -11,11 +11,25 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QStringDecoder>
+
+#include <algorithm>
 
 namespace {
 enum Column { ListColumn = 0, DateColumn = 1, DeleteColumn = 2 };
+
+// "Backup dd.MM.YY_hh.mm.ss.txt" as "YYMMddhhmmss", "" for any other name. The hour is on a 12-hour
+// clock without a marker, so this orders two logs of the same day only roughly.
+QString nameDateKey(const QString& name) {
+    static const QRegularExpression pattern(
+        QStringLiteral(R"(^Backup (\d\d)\.(\d\d)\.(\d\d)_(\d\d)\.(\d\d)\.(\d\d)\.txt$)"));
+    const QRegularExpressionMatch m = pattern.match(name);
+    if (!m.hasMatch())
+        return QString();
+    return m.captured(3) + m.captured(2) + m.captured(1) + m.captured(4) + m.captured(5) + m.captured(6);
 }
+} // namespace
 
 LogListModel::LogListModel(LogController& owner) : mOwner(owner) {}
 
@@ -112,14 +126,40 @@ QString LogController::readUtf8Text(const QString& path) {
     return decoder.hasError() ? QString() : text;
 }
 
-void LogController::loadWindowUI() {
-    // The order is the file system's; hidden names are never listed.
-    const QStringList names =
-        QDir(sessionLogFolder())
-            .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Unsorted);
+QStringList LogController::newestFirst(const QString& folder, const QStringList& names) {
+    // The daemon appends to its current log only, so the last change of a file tells the order of the
+    // sessions; the date in the name decides between logs changed in the same second.
+    struct Entry {
+        QString name, nameKey;
+        QDateTime modified;
+    };
+    QList<Entry> entries;
     for (const QString& name : names)
+        entries.append({name, nameDateKey(name), QFileInfo(folder + u'/' + name).lastModified()});
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.modified != b.modified)
+            return a.modified > b.modified;
+        if (a.nameKey != b.nameKey)
+            return a.nameKey > b.nameKey;
+        return a.name > b.name;
+    });
+    QStringList sorted;
+    for (const Entry& e : std::as_const(entries))
+        sorted << e.name;
+    return sorted;
+}
+
+void LogController::loadWindowUI() {
+    // Newest first, so that the log of the last backup is the one shown; hidden names are never
+    // listed.
+    QStringList names;
+    for (const QString& name :
+         QDir(sessionLogFolder())
+             .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDir::Unsorted))
         if (!name.startsWith(u'.'))
-            mFileListArray << name;
+            names << name;
+    mFileListArray << newestFirst(sessionLogFolder(), names);
     mModel.reload();
     if (!mFileListArray.isEmpty()) {
         selectRowQuietly(0);

@@ -31,8 +31,8 @@ class LogListModel : public QAbstractTableModel {
     LogController& mOwner;
 };
 
-// The log viewer: the session logs of the user support folder, the text of the selected one, opening
-// a log in the default application, and deleting logs.
+// The log viewer: the session logs of the user support folder, newest first, the text of the selected
+// one, opening a log in the default application, and deleting logs.
 class LogController : public QWidget, public LogWindowApi {
     Q_OBJECT
   public:
@@ -63,6 +63,9 @@ class LogController : public QWidget, public LogWindowApi {
     QString sessionLogFolder() const;
     // The file's text when it is valid UTF-8, otherwise "".
     static QString readUtf8Text(const QString& path);
+    // The names of logs in folder, the most recently written first; between logs written in the same
+    // second, the later date in the name first.
+    static QStringList newestFirst(const QString& folder, const QStringList& names);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

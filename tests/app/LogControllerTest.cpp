@@ -63,3 +63,43 @@ TEST(LogController, ListsShowsOpensAndDeletesSessionLogs) {
     EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 0);
     EXPECT_EQ(view->toPlainText(), textOf(0).isEmpty() ? shownBefore : textOf(0));
 }
+
+// The newest log comes first and is the one shown: the last written first, the date in the name
+// deciding between logs written in the same second; a log written since is on top at the next opening.
+TEST(LogController, ListsTheLastWrittenLogFirstAndShowsIt) {
+    TempRoot root;
+    const QString folder = FilePathsController(FilePathsController::Table::Application, root.profile())
+                               .pathForApplicationFile(AppPath::SessionLogsFolder);
+    const QDateTime now = QDateTime::currentDateTimeUtc().addSecs(-60);
+    const auto log = [&](const QString& name, const QDateTime& written) {
+        const QString path = folder + u'/' + name;
+        writeFile(path, (name + u'\n').toUtf8());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(written, QFileDevice::FileModificationTime));
+    };
+    log(QStringLiteral("notes.txt"), now.addDays(-10));
+    log(QStringLiteral("Backup 28.02.26_09.15.00.txt"), now.addDays(-3));
+    log(QStringLiteral("Backup 02.03.26_10.00.00.txt"), now);
+    log(QStringLiteral("Backup 15.01.27_10.00.00.txt"),
+        now.addDays(-2)); // its name says later; written before
+    log(QStringLiteral("Backup 01.03.26_11.00.00.txt"), now.addDays(-1));
+    log(QStringLiteral("Backup 02.03.26_11.30.00.txt"), now);
+    LogController logs(root.profile(), QString(), [](const QUrl&) {});
+    logs.showLogWindow();
+    auto* table = outlet<QTableView>(&logs, "pLogFileList");
+    auto* view = outlet<QPlainTextEdit>(&logs, "pLogView");
+
+    EXPECT_EQ(logs.fileList(), (QStringList{"Backup 02.03.26_11.30.00.txt", "Backup 02.03.26_10.00.00.txt",
+                                            "Backup 01.03.26_11.00.00.txt", "Backup 15.01.27_10.00.00.txt",
+                                            "Backup 28.02.26_09.15.00.txt", "notes.txt"}));
+    EXPECT_EQ(table->model()->index(0, 0).data().toString(), QStringLiteral("Backup 02.03.26_11.30.00"));
+    EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 0);
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("Backup 02.03.26_11.30.00.txt\n"));
+
+    log(QStringLiteral("Backup 03.03.26_08.00.00.txt"), now.addSecs(30));
+    logs.showLogWindow();
+    ASSERT_EQ(logs.fileList().size(), 7);
+    EXPECT_EQ(logs.fileList().first(), QStringLiteral("Backup 03.03.26_08.00.00.txt"));
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("Backup 03.03.26_08.00.00.txt\n"));
+}
