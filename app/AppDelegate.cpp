@@ -456,6 +456,13 @@ void AppDelegate::Preferences() {
 }
 
 void AppDelegate::SendFeedback() {
+    // A report still open (one that could not be sent, say) is brought forward with what the person
+    // typed; a new one is made once it was closed.
+    if (mSendErrorReportDlg && mSendErrorReportDlg->window()->isVisible()) {
+        mSendErrorReportDlg->window()->raise();
+        mSendErrorReportDlg->window()->activateWindow();
+        return;
+    }
     mSendErrorReportDlg.reset();
     if (!mServices.windows.feedback)
         return;

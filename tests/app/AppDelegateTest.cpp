@@ -261,3 +261,32 @@ TEST(MenuIconAnimationTest, EightFrameCycleRestartAndTheEmptyGuard) {
     animator.startBlinking();
     EXPECT_FALSE(animator.isBlinking());
 }
+
+// "Send Feedback" while a report is still open (one that could not be sent, say) brings that one
+// forward, with what was typed in it; once it is closed, the next opening makes a new one.
+TEST(AppDelegateFeedback, AReportStillOpenIsBroughtForwardAndANewOneMadeOnceClosed) {
+    struct FeedbackProbe : FeedbackWindowApi {
+        QWidget widget;
+        QWidget* window() override { return &widget; }
+        void setUserName(const QString&) override {}
+    };
+    QList<FeedbackProbe*> made;
+    AppTestHost::Options options;
+    options.windows.feedback = [&made](AppDelegate&) {
+        auto probe = std::make_unique<FeedbackProbe>();
+        made << probe.get();
+        return probe;
+    };
+    AppTestHost host(options);
+    ZH_SKIP_IF(host.setUp());
+    host.launch();
+    host.app().SendFeedback();
+    ASSERT_EQ(made.size(), 1);
+    EXPECT_TRUE(made.first()->widget.isVisible());
+    host.app().SendFeedback();
+    EXPECT_EQ(made.size(), 1);
+    made.first()->widget.close();
+    host.app().SendFeedback();
+    EXPECT_EQ(made.size(), 2);
+    EXPECT_TRUE(made.last()->widget.isVisible());
+}

@@ -1,17 +1,23 @@
-// The feedback report against a local HTTPS server with a throw-away certificate, and the synchronous
-// exchange behind it against a local HTTP proxy.
+// The feedback report against a local HTTPS server with a throw-away certificate, against nothing
+// (sending fails) and with no endpoint at all, saved to a file; and the synchronous exchange behind it
+// against a local HTTP proxy.
 
 #include "SendErrorReport.h"
+#include "AccountRecord.h"
 #include "AppTestSupport.h"
 #include "QtPrinters.h"
 #include "SynchronousWrapper.h"
 
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QNetworkProxy>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QSslKey>
 #include <QSslServer>
 #include <QSslSocket>
+#include <QUuid>
 
 using namespace std::chrono_literals;
 
@@ -57,54 +63,93 @@ class FeedbackServer : public QObject {
     }
 };
 
+// A report window over root with the name filled in, as "Send Feedback" opens it.
+std::unique_ptr<SendErrorReport> openReport(const TempRoot& root, const DeploymentSettings& settings,
+                                            const QSslCertificate& trusted = QSslCertificate()) {
+    SendErrorReport::Timings timings;
+    timings.requestTimeout = 4000ms;
+    auto window = std::make_unique<SendErrorReport>(root.profile(), settings, QString(), timings);
+    if (!trusted.isNull()) {
+        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+        trusting.setCaCertificates({trusted});
+        window->setSslConfiguration(trusting);
+    }
+    window->show();
+    window->setUserName(QStringLiteral("Ann"));
+    return window;
+}
+
+void type(SendErrorReport& window, const SendErrorReport::Fields& f) {
+    outlet<QLineEdit>(&window, "username")->setText(f.name);
+    outlet<QLineEdit>(&window, "emailAddress")->setText(f.email);
+    outlet<QLineEdit>(&window, "contactNo")->setText(f.contactNo);
+    outlet<QLineEdit>(&window, "ticket")->setText(f.ticket);
+    outlet<QPlainTextEdit>(&window, "message")->setPlainText(f.message);
+}
+
+// The account logged in, with a password made for this run, and both traces, one holding it.
+struct TracesAndAccount {
+    QString password = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    TracesAndAccount(const TempRoot& root) {
+        const FilePathsController paths(FilePathsController::Table::Application, root.profile());
+        writeFile(paths.pathForApplicationFile(AppPath::UserSupportFolder) + u'/' +
+                      Protocol::InteractiveTraceFile,
+                  "app: a=1&b=2 + 50%\n");
+        writeFile(paths.pathForApplicationFile(AppPath::SystemSupportFolder) + u'/' +
+                      Protocol::DaemonTraceFile,
+                  ("daemon: x&y=z \xff\nrsync --password " + password + "\n").toUtf8());
+        AccountRecord::forLogin(QStringLiteral("ann"), password, QStringLiteral("127.0.0.1"), false, false)
+            .write(paths.pathForApplicationFile(AppPath::UserDetails));
+    }
+};
+
 } // namespace
 
-TEST(SendErrorReport, PostsBothTracesAndClosesWhateverTheServerDoes) {
+TEST(SendErrorReport, PostsTheTypedFieldsWithBothTracesAndClosesOnceSent) {
     ZH_SKIP_IF(needs::tool("openssl", "openssl"));
     ZH_SKIP_IF(QSslSocket::supportsSsl() ? QString()
                                          : QStringLiteral("no TLS backend for the local HTTPS server"));
     TempRoot root;
     FeedbackServer server;
     ASSERT_TRUE(server.start(root.path()));
-    const FilePathsController paths(FilePathsController::Table::Application, root.profile());
     DeploymentSettings settings;
     settings.feedbackHost = QStringLiteral("127.0.0.1:%1").arg(server.server.serverPort());
     settings.supportAddress = QStringLiteral("support@x.example");
-    SendErrorReport::Timings timings;
-    timings.requestTimeout = 4000ms;
-    const auto report = [&] {
-        auto window = std::make_unique<SendErrorReport>(root.profile(), settings, QString(), timings);
-        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
-        trusting.setCaCertificates({server.certificate});
-        window->setSslConfiguration(trusting);
-        window->show();
-        window->setUserName(QStringLiteral("Ann"));
-        return window;
-    };
 
-    // Both traces missing: four pieces with empty texts, and the request's form.
-    auto window = report();
+    // Both traces missing: four pieces, the typed fields opening the content, and the request's form.
+    auto window = openReport(root, settings, server.certificate);
+    EXPECT_TRUE(window->canSend());
+    EXPECT_FALSE(shown(window.get(), "deliveryMessage") || shown(window.get(), "saveButton"));
+    QSignalSpy sent(window.get(), &SendErrorReport::reportSent);
     window->SendErrorReportClicked();
     EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(sent.size(), 1);
     EXPECT_TRUE(server.request.startsWith("POST /cgi-bin/Notify_unicode HTTP/1.1\r\n"));
     EXPECT_TRUE(server.request.contains("User-Agent: Zorvik\r\n"));
     EXPECT_TRUE(server.request.contains("Content-Type: application/x-www-form-urlencoded\r\n"));
     EXPECT_EQ(server.body(), "EMAIL=support@x.example&SUBJECT=ZorvikHollin Feedback&CONTENT="
+                             "Name: Ann\nE-mail: \nContact number: \nTicket number: \nMessage:\n\n\n"
+                             "----LogInteractiveTrace-----\n\n"
                              "\n----LogDeamonTrace-----\n\n&user_email=support@x.example");
 
-    // Both traces present, with the characters that need care; a byte that is not UTF-8 costs only itself.
-    writeFile(paths.pathForApplicationFile(AppPath::UserSupportFolder) + u'/' +
-                  Protocol::InteractiveTraceFile,
-              "app: a=1&b=2 + 50%\n");
-    writeFile(paths.pathForApplicationFile(AppPath::SystemSupportFolder) + u'/' + Protocol::DaemonTraceFile,
-              "daemon: x&y=z \xff\n");
+    // Everything typed goes, escaped like the traces; the traces with the characters that need care (a
+    // byte that is not UTF-8 costs only itself); the password, wherever it turns up, does not.
+    const TracesAndAccount traces(root);
     server.request.clear();
-    window = report();
+    window = openReport(root, settings, server.certificate);
+    type(*window, {"Ann = B&B", "ann@example.org", "+1 555 0100", "#42",
+                   "Backups stopped.\nMy password is " + traces.password + " & 100% sure"});
     window->SendErrorReportClicked();
-    EXPECT_EQ(server.body(),
-              "EMAIL=support@x.example&SUBJECT=ZorvikHollin Feedback&CONTENT="
-              "app: a%3D1%26b%3D2 + 50%\n\n----LogDeamonTrace-----\n\ndaemon: x%26y%3Dz \xEF\xBF\xBD\n"
-              "&user_email=support@x.example");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(
+        server.body(),
+        "EMAIL=support@x.example&SUBJECT=ZorvikHollin Feedback&CONTENT="
+        "Name: Ann %3D B%26B\nE-mail: ann@example.org\nContact number: +1 555 0100\nTicket number: #42\n"
+        "Message:\nBackups stopped.\nMy password is ******** %26 100% sure\n\n"
+        "----LogInteractiveTrace-----\n\n"
+        "app: a%3D1%26b%3D2 + 50%\n\n----LogDeamonTrace-----\n\n"
+        "daemon: x%26y%3Dz \xEF\xBF\xBD\nrsync --password ********\n"
+        "&user_email=support@x.example");
 
     // No name: the message shows and nothing is sent.
     server.request.clear();
@@ -115,26 +160,112 @@ TEST(SendErrorReport, PostsBothTracesAndClosesWhateverTheServerDoes) {
     spinFor(200);
     EXPECT_TRUE(server.request.isEmpty());
 
-    // A server that never answers: the wait ends and the window closes.
+    // A server that never answers: the wait ends, the window stays and says so.
     server.silent = true;
-    window = report();
+    window = openReport(root, settings, server.certificate);
     window->SendErrorReportClicked();
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(shown(window.get(), "saveButton"));
     EXPECT_FALSE(server.request.isEmpty());
     // A window thrown away while it waits (a new "Send Feedback") ends its wait without harm.
-    window = report();
+    window = openReport(root, settings, server.certificate);
     QTimer::singleShot(300, [&] { window.reset(); });
     window->SendErrorReportClicked();
     EXPECT_EQ(window, nullptr);
+}
 
-    // A refused connection ends it just the same.
+// Sending fails (nothing listens): the window stays with what was typed, says why, and saves the report
+// (typed fields and both traces, without the password) where the person chooses, their documents
+// folder offered first. A second try that reaches the endpoint sends it.
+TEST(SendErrorReport, AFailedSendKeepsTheWindowAndTheTextAndOffersTheReportAsAFile) {
+    TempRoot root;
+    const TracesAndAccount traces(root);
+    const QString documents = root.profile().homeOf(QString()) + QStringLiteral("/Documents");
+    QDir().mkpath(documents);
     QTcpServer closed;
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    DeploymentSettings settings;
     settings.feedbackHost = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
     closed.close();
-    window = report();
+    auto window = openReport(root, settings);
+    const SendErrorReport::Fields typed{"Ann", "ann@example.org", "555 0100", "42",
+                                        "It stopped & never came back = sad"};
+    type(*window, typed);
+    QSignalSpy sent(window.get(), &SendErrorReport::reportSent);
     window->SendErrorReportClicked();
-    EXPECT_FALSE(window->isVisible());
+
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(sent.size(), 0);
+    EXPECT_TRUE(shown(window.get(), "deliveryMessage"));
+    EXPECT_TRUE(
+        text(window.get(), "deliveryMessage").startsWith(QStringLiteral("Your report could not be sent (")));
+    EXPECT_TRUE(shown(window.get(), "saveButton"));
+    EXPECT_EQ(text(window.get(), "saveButton"), QStringLiteral("Save report…"));
+    EXPECT_TRUE(shown(window.get(), "sendButton")); // trying again stays possible
+    EXPECT_EQ(outlet<QPlainTextEdit>(window.get(), "message")->toPlainText(), typed.message);
+    EXPECT_EQ(outlet<QLineEdit>(window.get(), "ticket")->text(), typed.ticket);
+
+    // "Save report…": a save dialog in the documents folder with a text file proposed.
+    window->SaveReport();
+    auto* dialog = window->findChild<QFileDialog*>(QStringLiteral("SaveReportDialog"));
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(documents).canonicalPath());
+    EXPECT_TRUE(dialog->selectedFiles().value(0).endsWith(QLatin1String(".txt")));
+    const QString saved = documents + QStringLiteral("/report for support.txt");
+    dialog->selectFile(saved);
+    static_cast<QDialog*>(dialog)->accept();
+
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString content = QString::fromUtf8(file.readAll());
+    EXPECT_EQ(content, SendErrorReport::reportText(
+                           typed, QStringLiteral("app: a=1&b=2 + 50%\n"),
+                           QStringLiteral("daemon: x&y=z \uFFFD\nrsync --password ********\n")));
+    EXPECT_TRUE(content.startsWith(
+        QStringLiteral("Name: Ann\nE-mail: ann@example.org\nContact number: 555 0100\n"
+                       "Ticket number: 42\nMessage:\nIt stopped & never came back = sad\n")));
+    EXPECT_FALSE(content.contains(traces.password));
+    EXPECT_EQ(file.permissions() &
+                  (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+              QFile::Permissions());
+    EXPECT_EQ(text(window.get(), "deliveryMessage"), SendErrorReport::SavedText.arg(saved));
+    EXPECT_TRUE(window->isVisible());
+
+    // A place that cannot take the file: the window says so and keeps everything.
+    EXPECT_FALSE(window->saveReportTo(root.path() + QStringLiteral("/no such folder/report.txt")));
+    EXPECT_TRUE(text(window.get(), "deliveryMessage")
+                    .startsWith(QStringLiteral("The report could not be saved to ")));
+    EXPECT_EQ(outlet<QPlainTextEdit>(window.get(), "message")->toPlainText(), typed.message);
+}
+
+// Where the deployment names no endpoint (the installed example leaves it empty), the window says so
+// when it opens, offers only saving, and "Send" never tries the network.
+TEST(SendErrorReport, WithoutAnEndpointItSaysSoUpFrontAndSavesInstead) {
+    TempRoot root;
+    const DeploymentSettings unset;
+    EXPECT_TRUE(unset.feedbackHost.isEmpty());
+    auto window = openReport(root, unset);
+    EXPECT_FALSE(window->canSend());
+    EXPECT_TRUE(shown(window.get(), "deliveryMessage"));
+    EXPECT_EQ(text(window.get(), "deliveryMessage"), SendErrorReport::NotSetUpText);
+    EXPECT_FALSE(shown(window.get(), "sendButton"));
+    EXPECT_TRUE(shown(window.get(), "saveButton"));
+    EXPECT_TRUE(outlet<QPushButton>(window.get(), "saveButton")->isDefault());
+
+    QSignalSpy sent(window.get(), &SendErrorReport::reportSent);
+    window->SendErrorReportClicked();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(sent.size(), 0);
+    EXPECT_EQ(text(window.get(), "deliveryMessage"), SendErrorReport::NotSetUpText);
+    // Without a documents folder the dialog opens in the home.
+    QDir().mkpath(root.profile().homeOf(QString()));
+    EXPECT_EQ(QDir(window->defaultSaveFolder()).canonicalPath(),
+              QDir(root.profile().homeOf(QString())).canonicalPath());
+    const QString saved = root.path() + QStringLiteral("/report.txt");
+    EXPECT_TRUE(window->saveReportTo(saved));
+    EXPECT_TRUE(readTrace(saved).startsWith(QStringLiteral("Name: Ann\n")));
 }
 
 TEST(SynchronousWrapper, AnswersAProxyChallengeThreeTimesAtMostAndNeverAServer) {
