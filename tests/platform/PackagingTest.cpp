@@ -1,6 +1,7 @@
 #include "PlatformProfile.h"
 
 #include "ChildProcess.h"
+#include "DeploymentSettings.h"
 #include "Requirements.h"
 
 #include <QFileInfo>
@@ -208,6 +209,53 @@ TEST_F(PackagingTest, AFirstInstallationAsksForTheInitialBackupAndAReinstallKeep
         << out.toStdString() << err.toStdString();
     qunsetenv("DESTDIR");
     EXPECT_FALSE(QFileInfo::exists(marker));
+}
+
+// The deployment file lands where both programs read it, as a commented example that leaves every
+// setting at its default and the feedback endpoint empty (the feedback window then saves reports); the
+// package keeps an administrator's changes as a conffile, and installing again leaves them too.
+TEST_F(PackagingTest, TheDeploymentFileIsAnExampleThatLeavesFeedbackUnsetAndIsKeptOnceEdited) {
+    const PlatformProfile stagedMachine = PlatformProfile::forLinux(sStage.path());
+    const QString file = DeploymentSettings::filePath(stagedMachine);
+    EXPECT_EQ(installed(QStringLiteral("config")),
+              QStringList{DeploymentSettings::filePath(PlatformProfile::forLinux())});
+    ASSERT_TRUE(QFileInfo(file).isFile());
+    EXPECT_EQ(QFileInfo(file).permissions() & (QFile::WriteGroup | QFile::WriteOther), QFile::Permissions());
+    EXPECT_TRUE(QFileInfo(file).permission(QFile::ReadOther)) << "the application reads it as the person";
+
+    const DeploymentSettings defaults;
+    const DeploymentSettings read = DeploymentSettings::load(stagedMachine);
+    EXPECT_EQ(read.applianceHostName, defaults.applianceHostName);
+    EXPECT_EQ(read.feedbackHost, QString());
+    EXPECT_EQ(read.supportAddress, defaults.supportAddress);
+    // Every setting is there to be found, each with what it does.
+    const QString text = readTrace(file);
+    for (const char* key : {"[appliance]", ";hostName=", "[feedback]", "\nhost=\n", ";supportAddress="})
+        EXPECT_TRUE(text.contains(QLatin1String(key))) << key;
+    EXPECT_TRUE(text.contains(QLatin1String("Save report"))) << "what an empty endpoint means";
+
+    // dpkg keeps it across upgrades.
+    EXPECT_EQ(readTrace(QStringLiteral(ZH_BUILD_DIR "/packaging/debian/conffiles")).trimmed(),
+              DeploymentSettings::filePath(PlatformProfile::forLinux()));
+
+    // An administrator names the endpoint; installing again keeps it.
+    const QString example = readTrace(file);
+    QFile edited(file);
+    ASSERT_TRUE(edited.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    edited.write("[feedback]\nhost=feedback.example.lan\n");
+    edited.close();
+    qputenv("DESTDIR", sStage.path().toUtf8());
+    QByteArray out, err;
+    EXPECT_EQ(ChildProcess::run({QStringLiteral(ZH_CMAKE_COMMAND), QStringLiteral("--install"),
+                                 QStringLiteral(ZH_BUILD_DIR), QStringLiteral("--component"),
+                                 QStringLiteral("config")},
+                                &out, &err, 120000),
+              0)
+        << out.toStdString() << err.toStdString();
+    qunsetenv("DESTDIR");
+    EXPECT_EQ(DeploymentSettings::load(stagedMachine).feedbackHost, QStringLiteral("feedback.example.lan"));
+    ASSERT_TRUE(edited.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    edited.write(example.toUtf8()); // as installed, for the other tests of this stage
 }
 
 } // namespace
