@@ -14,9 +14,13 @@
 #include "SendErrorReport.h"
 #include "ZHCustomBox.h"
 
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QStandardItemModel>
+#include <QTcpServer>
 
 namespace {
 
@@ -78,6 +82,7 @@ int main(int argc, char** argv) {
     return screenshotsMain(argc, argv, "windows", [](Shots& shots) {
         TempRoot root;
         const FilePathsController paths(FilePathsController::Table::Application, root.profile());
+        // Four sessions, written on four days: the last one is listed first and shown.
         for (int day = 1; day <= 4; ++day) {
             QByteArray log;
             for (int line = 0; line < 12; ++line)
@@ -87,21 +92,46 @@ int main(int argc, char** argv) {
                            .arg(line, 2, 10, QLatin1Char('0'))
                            .arg(line)
                            .toUtf8();
-            writeFile(paths.pathForApplicationFile(AppPath::SessionLogsFolder) +
-                          QStringLiteral("/Backup 0%1.12.26_10.00.00.txt").arg(day),
-                      log);
+            const QString path = paths.pathForApplicationFile(AppPath::SessionLogsFolder) +
+                                 QStringLiteral("/Backup 0%1.12.26_10.00.00.txt").arg(day);
+            writeFile(path, log);
+            QFile file(path);
+            if (file.open(QIODevice::ReadWrite))
+                file.setFileTime(QDateTime(QDate(2026, 12, day), QTime(10, 11, 0), Qt::UTC),
+                                 QFileDevice::FileModificationTime);
         }
         LogController logs(root.profile(), QString(), [](const QUrl&) {});
         logs.showLogWindow();
         shots.save(&logs, QStringLiteral("log-viewer"));
 
-        SendErrorReport report(root.profile(), DeploymentSettings());
+        // Feedback where an endpoint is set, then one that refuses, then none at all.
+        DeploymentSettings endpoint;
+        endpoint.feedbackHost = QStringLiteral("feedback.example.lan");
+        SendErrorReport report(root.profile(), endpoint);
         report.setUserName(QStringLiteral("Ann Example"));
         shots.save(&report, QStringLiteral("feedback"));
-        SendErrorReport missingName(root.profile(), DeploymentSettings());
+        SendErrorReport missingName(root.profile(), endpoint);
         missingName.show();
         missingName.SendErrorReportClicked(); // no name: the message shows, nothing is sent
         shots.save(&missingName, QStringLiteral("feedback-no-name"));
+
+        QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost);
+        DeploymentSettings refusing;
+        refusing.feedbackHost = QStringLiteral("127.0.0.1:%1").arg(closed.serverPort());
+        closed.close();
+        SendErrorReport failed(root.profile(), refusing);
+        failed.show();
+        failed.setUserName(QStringLiteral("Ann Example"));
+        outlet<QLineEdit>(&failed, "emailAddress")->setText(QStringLiteral("ann@example.org"));
+        outlet<QPlainTextEdit>(&failed, "message")
+            ->setPlainText(QStringLiteral("Since Monday the icon keeps spinning and my new photos are not "
+                                          "backed up."));
+        failed.SendErrorReportClicked(); // refused: the window stays and offers the file
+        shots.save(&failed, QStringLiteral("feedback-send-failed"));
+        SendErrorReport notSetUp(root.profile(), DeploymentSettings());
+        notSetUp.setUserName(QStringLiteral("Ann Example"));
+        shots.save(&notSetUp, QStringLiteral("feedback-not-set-up"));
 
         PropertyList::writeStringArray(paths.pathForApplicationFile(AppPath::InitialExcludeList),
                                        {"/home/ann/.cache", "/home/ann/Videos", "/home/ann/Projects/build"},
@@ -112,9 +142,21 @@ int main(int argc, char** argv) {
         editor.setDetails();
         editor.resize(620, 520);
         shots.save(&editor, QStringLiteral("exclusion-editor"));
-        editor.AddPattern();
+        editor.AddPattern(); // empty, with its placeholder
         shots.save(editor.operationSheet(), QStringLiteral("exclusion-pattern-sheet"));
         editor.CancelTheSheet();
+        // "Add Folder…": the folder chooser in the person's home.
+        const QString home = root.profile().homeOf(QString());
+        for (const char* folder : {"Documents", "Music", "Pictures", "Projects", "Videos"})
+            QDir().mkpath(home + u'/' + QLatin1String(folder));
+        editor.AddToExclude();
+        if (auto* chooser = editor.findChild<QFileDialog*>()) {
+            chooser->selectFile(home + QStringLiteral("/Videos"));
+            chooser->resize(640, 400);
+            spinFor(400);
+            shots.save(chooser, QStringLiteral("exclusion-folder-chooser"));
+            chooser->reject();
+        }
         editor.HelpButton(outlet(&editor, "locationHelpButton"));
         spinFor(600);
         if (editor.helpPopover()) {
