@@ -29,8 +29,8 @@ class SendErrorReport : public QDialog, public FeedbackWindowApi {
     Q_OBJECT
   public:
     static inline const QString EndpointPath = QStringLiteral("/cgi-bin/Notify_unicode");
-    // Between the typed fields and the application's trace; the daemon's trace follows the spec'd
-    // "----LogDeamonTrace-----".
+    // Between the typed fields and the application's trace, as "----LogDeamonTrace-----" stands
+    // before the daemon's.
     static inline const QString InteractiveTraceSeparator = QStringLiteral("----LogInteractiveTrace-----");
     // What stands in a report for the appliance password wherever it occurs.
     static inline const QString PasswordMask = QStringLiteral("********");
