@@ -12,4 +12,5 @@ struct AppTimings {
     ms animationInterval{170};     // one frame of the menu icon animation
     ms blinkInterval{400};         // one image of the blink
     ms probeTimeout{30000};        // the rsync probe and the discovery ping give up after this
+    ms loginCheckTimeout{30000};   // the log-in check gives up on an appliance silent this long
 };

@@ -10,14 +10,51 @@
 #include "UserDefaults.h"
 #include "ui_LoginController.h"
 
+#include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
+
+#include <algorithm>
+#include <csignal>
+#include <unistd.h>
 
 namespace {
 
-const QString kAllowedAddressCharacters = QStringLiteral("0123456789.\n");
+// An address or a host name: digits, letters, "-" and ".", and the line feed a paste may carry.
+bool isAddressCharacter(QChar c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'.' ||
+           c == u'-' || c == u'\n';
+}
+
+const QString kEnterUserName = QStringLiteral("Enter your user name");
+const QString kEnterPassword = QStringLiteral("Enter your password");
+const QString kInvalidAddress = QStringLiteral("Enter a valid IP address");
+const QString kAddressCharacters =
+    QStringLiteral(" or host name (letters, digits, \u201c-\u201d and \u201c.\u201d only)");
+const QString kAddressExample = QStringLiteral(" or host name, such as 192.168.1.20 or hollin.local");
+const QString kFailed = QStringLiteral("Log-in failed.");
+
+void killGroup(qint64 group) {
+    if (group > 0)
+        ::kill(-pid_t(group), SIGKILL);
+}
+
+// The line that says what went wrong: the appliance's "@ERROR" or rsync's own, rather than rsync's
+// closing "rsync error: … (code N)"; else the first line there is.
+QString rsyncReason(const QString& output) {
+    QString fallback;
+    for (const QString& raw : output.split(u'\n')) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1String("@ERROR")) || line.startsWith(QLatin1String("rsync:")))
+            return line;
+        if (fallback.isEmpty() && !line.isEmpty())
+            fallback = line;
+    }
+    return fallback;
+}
 
 // Whether rsync's list-only output holds an entry (the account's own folder at least).
 bool hasListingLine(const QString& out) {
@@ -47,12 +84,22 @@ LoginController::LoginController(AppDelegate& delegate, QWidget* parent)
     // text each edit starts from is the one the last change left.
     connect(mUi->pIp, &QLineEdit::textEdited, this, &LoginController::addressEdited);
     connect(mUi->pIp, &QLineEdit::textChanged, this, [this] { mAcceptedAddress = mUi->pIp->text(); });
+    // A message at a field goes once the field is edited.
+    for (auto [field, label] :
+         {std::pair{mUi->pUsername, mUi->usererror}, std::pair{mUi->pwd, mUi->pwderror}})
+        connect(field, &QLineEdit::textEdited, this, [this, label] {
+            if (!label->isHidden()) {
+                label->hide();
+                relayout();
+            }
+        });
     hideErrors();
 }
 
 LoginController::~LoginController() {
     if (mProcess) {
         mProcess->disconnect(this);
+        killGroup(mProcessGroup);
         mProcess->kill();
         mProcess->waitForFinished(3000);
     }
@@ -68,10 +115,57 @@ void LoginController::hideErrors() {
     mUi->usererror->hide();
     mUi->pwderror->hide();
     mUi->iperror->hide();
+    mUi->checking->hide();
+    relayout();
 }
 
-void LoginController::moveCheckBox(int top) {
-    mUi->remembermeBtn->move(mUi->remembermeBtn->x(), top);
+void LoginController::showMessage(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->show();
+    relayout();
+}
+
+void LoginController::showAddressField(bool shown) {
+    mIsIpVisible = shown;
+    mUi->pIp->setVisible(shown);
+    mUi->pIplabel->setVisible(shown);
+    if (!shown)
+        mUi->iperror->hide();
+    relayout();
+}
+
+void LoginController::relayout() {
+    const auto place = [](QWidget* w, int y, int h) { w->setGeometry(w->x(), y, w->width(), h); };
+    // A message takes its line when shown, and as many more as its text needs.
+    const auto lines = [](QLabel* label, int oneLine) {
+        return label->isHidden() ? oneLine : std::max(oneLine, label->heightForWidth(label->width()));
+    };
+    int top = HolderTopWithoutAddress;
+    if (!mUi->pIp->isHidden()) {
+        place(mUi->iperror, 140, lines(mUi->iperror, 16));
+        top = HolderTopWithAddress + (mUi->iperror->isHidden() ? 0 : mUi->iperror->height() + 4);
+    }
+    int y = 50;
+    place(mUi->usererror, y, lines(mUi->usererror, 16));
+    y += mUi->usererror->height() + 2;
+    place(mUi->pwdLabel, y, 18);
+    place(mUi->pwd, y + 20, 28);
+    y += 50;
+    place(mUi->pwderror, y, lines(mUi->pwderror, 16));
+    y += mUi->pwderror->height() + 4;
+    place(mUi->remembermeBtn, y, 22);
+    place(mUi->LoginBtn, y + 46, 32);
+    y += 82;
+    place(mUi->error, y, lines(mUi->error, 34));
+    place(mUi->checking, y, lines(mUi->checking, 34));
+    y += std::max(mUi->error->isHidden() ? 34 : mUi->error->height(),
+                  mUi->checking->isHidden() ? 34 : mUi->checking->height()) +
+         4;
+    place(mUi->version, y, 16);
+    const int holderHeight = y + 22;
+    mUi->UIholder->setGeometry(mUi->UIholder->x(), top, mUi->UIholder->width(), holderHeight);
+    setFixedHeight(top + holderHeight + 20);
+    mUi->LogInView->resize(width(), height());
 }
 
 QString LoginController::rememberDetailsPath() const {
@@ -92,20 +186,11 @@ void LoginController::LaunchLogInWindow() {
         if (mDelegate.services().defaults)
             mDelegate.services().defaults->setStringForKey(Protocol::Ip, address);
         mDelegate.writeInteractiveTrace(QStringLiteral("Hiding IP address field"));
-        mIsIpVisible = false;
-        mUi->pIp->hide();
-        mUi->pIplabel->hide();
-        mUi->UIholder->move(mUi->UIholder->x(), HolderTopWithoutAddress);
-        setFixedHeight(HeightWithoutAddress);
+        showAddressField(false);
     } else {
         mDelegate.writeInteractiveTrace(QStringLiteral("showing IP address field"));
-        mIsIpVisible = true;
-        mUi->pIp->show();
-        mUi->pIplabel->show();
-        mUi->UIholder->move(mUi->UIholder->x(), HolderTopWithAddress);
-        setFixedHeight(HeightWithAddress);
+        showAddressField(true);
     }
-    mUi->LogInView->resize(width(), height());
 
     const AccountRecord remembered = AccountRecord::read(rememberDetailsPath());
     if (remembered.size() >= 2) {
@@ -159,12 +244,9 @@ void LoginController::addressEdited(const QString& text) {
     const QString inserted = text.mid(head, text.size() - head - tail);
 
     for (const QChar c : inserted) {
-        if (!kAllowedAddressCharacters.contains(c)) {
+        if (!isAddressCharacter(c)) {
             mDelegate.services().beep();
-            mUi->iperror->setText(QStringLiteral("Enter a valid IP address"));
-            mUi->iperror->show();
-            if (mIsIpVisible)
-                moveCheckBox(CheckBoxTopUnderMessage);
+            showMessage(mUi->iperror, kInvalidAddress + kAddressCharacters);
             const int cursor = int(head);
             const QString previous = before;
             mUi->pIp->setText(previous);
@@ -173,35 +255,85 @@ void LoginController::addressEdited(const QString& text) {
         }
     }
     if (!mUi->iperror->isHidden()) {
-        if (mIsIpVisible)
-            moveCheckBox(CheckBoxTop);
         mUi->iperror->hide();
+        relayout();
     }
+}
+
+bool LoginController::isPlausibleAddress(const QString& text) {
+    static const QRegularExpression ipv4(
+        QStringLiteral(R"(^((25[0-5]|2[0-4]\d|1\d\d|[1-9]?\d)\.){3}(25[0-5]|2[0-4]\d|1\d\d|[1-9]?\d)$)"));
+    static const QRegularExpression label(QStringLiteral(R"(^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$)"));
+    static const QRegularExpression digitsAndDots(QStringLiteral(R"(^[0-9.]+$)"));
+    if (ipv4.match(text).hasMatch())
+        return true;
+    // Only digits and dots is an address or nothing; a name has labels of at most 63 characters.
+    QString name = text.endsWith(u'.') ? text.chopped(1) : text;
+    if (name.isEmpty() || name.size() > 253 || digitsAndDots.match(name).hasMatch())
+        return false;
+    const QStringList labels = name.split(u'.');
+    return std::all_of(labels.cbegin(), labels.cend(),
+                       [](const QString& l) { return label.match(l).hasMatch(); });
 }
 
 // ---- log-in
 
 void LoginController::logInClicked() {
     if (isAuthenticating())
-        return;
-    if (mUi->pUsername->text().isEmpty()) {
-        mUi->usererror->show();
-        return;
+        return cancelCheck(); // the button is "Cancel" while a check runs
+    if (mUi->pUsername->text().isEmpty())
+        return showMessage(mUi->usererror, kEnterUserName);
+    if (mUi->pwd->text().isEmpty())
+        return showMessage(mUi->pwderror, kEnterPassword);
+    if (!mUi->pIp->isHidden()) {
+        const QString address = mUi->pIp->text().trimmed();
+        if (address.isEmpty())
+            return showMessage(mUi->iperror, QStringLiteral("Enter your IP address"));
+        if (!isPlausibleAddress(address))
+            return showMessage(mUi->iperror, kInvalidAddress + kAddressExample);
     }
-    if (mUi->pwd->text().isEmpty()) {
-        mUi->pwderror->show();
-        return;
-    }
-    if (!mUi->pIp->isHidden() && mUi->pIp->text().isEmpty()) {
-        if (mIsIpVisible)
-            moveCheckBox(CheckBoxTopUnderMessage);
-        mUi->iperror->setText(QStringLiteral("Enter your IP address"));
-        mUi->iperror->show();
-        return;
-    }
+    hideErrors();
+    showMessage(mUi->checking, QStringLiteral("Checking your account on the appliance\u2026"));
     setFieldsEnabled(false);
+    mUi->LoginBtn->setText(QStringLiteral("Cancel"));
     mDelegate.writeInteractiveTrace(QStringLiteral("authenticating for %1").arg(mUi->pUsername->text()));
     authenticateUser();
+}
+
+QString LoginController::checkedAddress() const {
+    return mUi->pIp->isHidden() && mDelegate.services().defaults
+               ? mDelegate.services().defaults->stringForKey(Protocol::Ip)
+               : mUi->pIp->text().trimmed();
+}
+
+void LoginController::endCheck() {
+    if (mProcess)
+        mProcess->deleteLater();
+    mProcess = nullptr;
+    mProcessGroup = 0;
+    setFieldsEnabled(true);
+    mUi->LoginBtn->setText(QStringLiteral("Log In"));
+    mUi->checking->hide();
+    relayout();
+}
+
+void LoginController::cancelCheck() {
+    if (!mProcess)
+        return;
+    mProcess->disconnect(this);
+    killGroup(mProcessGroup);
+    mProcess->kill();
+    mProcess->waitForFinished(3000);
+    endCheck();
+    mDelegate.writeInteractiveTrace(QStringLiteral("authentication cancelled"));
+    showMessage(mUi->checking,
+                QStringLiteral("Log-in check cancelled: nothing was saved. Change what you need "
+                               "and log in again."));
+}
+
+void LoginController::closeEvent(QCloseEvent* event) {
+    cancelCheck();
+    QWidget::closeEvent(event);
 }
 
 void LoginController::setFieldsEnabled(bool enabled) {
@@ -217,67 +349,174 @@ void LoginController::authenticateUser() {
     RsyncConventions::writePasswordFile(passwordFile, mUi->pwd->text(),
                                         RsyncConventions::ApplicationPasswordFileMode);
 
-    const QString address = mUi->pIp->isHidden() && mDelegate.services().defaults
-                                ? mDelegate.services().defaults->stringForKey(Protocol::Ip)
-                                : mUi->pIp->text();
+    const QString address = checkedAddress();
     const QString user = mUi->pUsername->text();
     const bool systemRsync = mDelegate.isDefaultRsync();
     const auto launch = systemRsync ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct;
     const QString target =
         RsyncConventions::remotePath(RsyncConventions::RemoteForm::LoginCheck, {user, address, user}, launch);
+    // An appliance that takes the connection and never answers must not keep the window waiting.
+    const qint64 seconds =
+        std::max<qint64>(1, (mDelegate.services().timings.loginCheckTimeout.count() + 999) / 1000);
     const RsyncConventions::Command command = RsyncConventions::command(
-        systemRsync, paths.pathForApplicationFile(AppPath::PrivateRsync), {QStringLiteral("--list-only")},
+        systemRsync, paths.pathForApplicationFile(AppPath::PrivateRsync),
+        {QStringLiteral("--list-only"), QStringLiteral("--contimeout=%1").arg(seconds),
+         QStringLiteral("--timeout=%1").arg(seconds)},
         passwordFile, QString(), QString(), target);
     mDelegate.writeInteractiveTrace(QStringLiteral("Authenticate :%1").arg(command.arguments.join(u' ')));
 
     // The check runs beside the event loop; only its end comes back to the window.
     mProcess = new QProcess(this);
+    // A group of its own, so that Cancel also ends the rsync a shell started.
+    mProcess->setChildProcessModifier([] { ::setpgid(0, 0); });
+    connect(mProcess, &QProcess::started, this, [this] { mProcessGroup = mProcess->processId(); });
     connect(mProcess, &QProcess::finished, this, [this] {
         const QString out = QString::fromUtf8(mProcess->readAllStandardOutput());
         const QString err = QString::fromUtf8(mProcess->readAllStandardError());
         // An appliance's login message comes on standard output before anything is checked: only
         // rsync's success and the listing itself say that the account and password were taken.
-        const bool listed = mProcess->exitStatus() == QProcess::NormalExit && mProcess->exitCode() == 0 &&
-                            hasListingLine(out);
-        mProcess->deleteLater();
-        mProcess = nullptr;
-        setFieldsEnabled(true);
-        const bool success = listed;
-        if (success)
+        const bool success = mProcess->exitStatus() == QProcess::NormalExit && mProcess->exitCode() == 0 &&
+                             hasListingLine(out);
+        endCheck();
+        if (success) {
             mDelegate.writeInteractiveTrace(
                 QStringLiteral("authentication is successful:%1").arg(out.trimmed()));
-        else
-            mDelegate.writeInteractiveTrace(
-                QStringLiteral("Error in authentication:%1")
-                    .arg(err.isEmpty() ? QStringLiteral("no listing") : err.trimmed()));
-        completeLogin(success);
+            return completeLogin(true);
+        }
+        mDelegate.writeInteractiveTrace(
+            QStringLiteral("Error in authentication:%1")
+                .arg(err.isEmpty() ? QStringLiteral("no listing") : err.trimmed()));
+        // rsync's errors and the appliance's "@ERROR" lines come on standard error; standard output may
+        // hold the appliance's login message, whose words say nothing about this check.
+        showCheckFailure(classifyCheckFailure(err), err);
     });
     connect(mProcess, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         // A program that cannot start never finishes; report it as a failed check once.
         if (error != QProcess::FailedToStart || !mProcess)
             return;
-        mProcess->deleteLater();
-        mProcess = nullptr;
-        setFieldsEnabled(true);
+        endCheck();
         mDelegate.writeInteractiveTrace(QStringLiteral("Error in authentication:cannot start rsync"));
-        completeLogin(false);
+        showCheckFailure(CheckFailure::Other,
+                         QStringLiteral("rsync could not be started; reinstall Zorvik Hollin."));
     });
     mProcess->start(command.program, command.arguments);
+    if (mProcess)
+        mProcessGroup = mProcess->processId();
+}
+
+LoginController::CheckFailure LoginController::classifyCheckFailure(const QString& output) {
+    const auto has = [&output](std::initializer_list<const char*> texts) {
+        return std::any_of(texts.begin(), texts.end(), [&output](const char* t) {
+            return output.contains(QLatin1String(t), Qt::CaseInsensitive);
+        });
+    };
+    if (has({"@ERROR: auth failed"}))
+        return CheckFailure::WrongPassword;
+    if (has({"@ERROR: Unknown module"}))
+        return CheckFailure::NoBackupModule;
+    if (has({"@ERROR: max connections"}))
+        return CheckFailure::Busy;
+    if (has({"@ERROR"}))
+        return CheckFailure::Other;
+    if (has({"Connection refused"}))
+        return CheckFailure::Refused;
+    if (has({"No route to host", "Network is unreachable", "Host is down"}))
+        return CheckFailure::NoRoute;
+    if (has({"Name or service not known", "name resolution", "No address associated", "getaddrinfo"}))
+        return CheckFailure::UnknownName;
+    if (has({"timed out", "io timeout", "timeout in data send/receive"}))
+        return CheckFailure::NoAnswer;
+    if (has({"rather than greeting", "did not see server greeting"}))
+        return CheckFailure::NotAppliance;
+    // The account's folder is missing: rsync cannot change into it.
+    if (has({"No such file or directory"}))
+        return CheckFailure::MissingAccount;
+    return CheckFailure::Other;
+}
+
+void LoginController::showCheckFailure(CheckFailure failure, const QString& rsyncOutput) {
+    hideErrors();
+    const QString address = checkedAddress();
+    const QString user = mUi->pUsername->text();
+    const auto atAddress = [&](const QString& text) {
+        // The address concerns the person now, even where discovery had hidden its field.
+        if (mUi->pIp->isHidden()) {
+            mUi->pIp->setText(address);
+            showAddressField(true);
+        }
+        showMessage(mUi->iperror, text);
+        mUi->pIp->setFocus();
+    };
+    switch (failure) {
+    case CheckFailure::WrongPassword:
+        showMessage(mUi->pwderror, QStringLiteral("Wrong password: the appliance refused this user name and "
+                                                  "password. Type the password again."));
+        mUi->pwd->setFocus();
+        mUi->pwd->selectAll();
+        break;
+    case CheckFailure::MissingAccount:
+        showMessage(mUi->usererror,
+                    QStringLiteral("The appliance has no backup account \u201c%1\u201d. Check "
+                                   "the user name, or ask your admin to create the account.")
+                        .arg(user));
+        mUi->pUsername->setFocus();
+        break;
+    case CheckFailure::NoBackupModule:
+        showMessage(mUi->usererror, QStringLiteral("The appliance at %1 offers no backup accounts (no "
+                                                   "\u201cbackup\u201d area). Ask your admin which "
+                                                   "appliance holds your account.")
+                                        .arg(address));
+        mUi->pUsername->setFocus();
+        break;
+    case CheckFailure::Refused:
+        atAddress(QStringLiteral("%1 refused the connection: no Hollin appliance answers there. Check the "
+                                 "address.")
+                      .arg(address));
+        break;
+    case CheckFailure::NoAnswer:
+        atAddress(
+            QStringLiteral("The appliance at %1 did not answer. Check the address, the network and that "
+                           "the appliance is on.")
+                .arg(address));
+        break;
+    case CheckFailure::NoRoute:
+        atAddress(
+            QStringLiteral("%1 cannot be reached from this computer (no route to it). Check the address "
+                           "and the network.")
+                .arg(address));
+        break;
+    case CheckFailure::UnknownName:
+        atAddress(
+            QStringLiteral("The name \u201c%1\u201d is not known on this network. Check it, or enter the "
+                           "appliance's IP address.")
+                .arg(address));
+        break;
+    case CheckFailure::NotAppliance:
+        atAddress(
+            QStringLiteral("What answered at %1 is not a Hollin appliance. Check the address.").arg(address));
+        break;
+    case CheckFailure::Busy:
+        showMessage(mUi->error, kFailed + QStringLiteral(" The appliance is busy (too many connections). Try "
+                                                         "again in a minute."));
+        return;
+    case CheckFailure::Other: {
+        const QString reason = rsyncReason(rsyncOutput);
+        showMessage(mUi->error, reason.isEmpty() ? QStringLiteral("Log-in failed. Check your user name, "
+                                                                  "password and the appliance's address.")
+                                                 : QStringLiteral("Log-in failed: ") + reason);
+        return;
+    }
+    }
+    // The reason sits at its field; the line under the button says that the log-in did not happen.
+    showMessage(mUi->error, kFailed);
 }
 
 void LoginController::completeLogin(bool success) {
-    if (!success) {
-        mUi->error->show();
-        mUi->usererror->hide();
-        mUi->pwderror->hide();
-        mUi->iperror->hide();
-        return;
-    }
+    if (!success)
+        return showCheckFailure(CheckFailure::Other, QString());
     const QString detailsPath = mDelegate.userDetailsPath();
     const bool paused = AccountRecord::read(detailsPath).isOn(Protocol::PauseStateKey);
-    const QString address = mUi->pIp->isHidden() && mDelegate.services().defaults
-                                ? mDelegate.services().defaults->stringForKey(Protocol::Ip)
-                                : mUi->pIp->text();
+    const QString address = checkedAddress();
     const QString user = mUi->pUsername->text();
     const AccountRecord record =
         AccountRecord::forLogin(user, mUi->pwd->text(), address, paused, mUi->remembermeBtn->isChecked());
@@ -306,6 +545,7 @@ void LoginController::completeLogin(bool success) {
 }
 
 void LoginController::CancelLogin() {
+    cancelCheck();
     hide();
     hideErrors();
 }

@@ -88,7 +88,7 @@ void AppTestHost::launch() {
     services.loginItems = mLoginItems.get();
     services.defaults = mDefaults.get();
     services.deployment.applianceHostName = mOptions.applianceHostName;
-    services.timings = shortTimings();
+    services.timings = mOptions.timings.value_or(shortTimings());
     services.applicationPath = root.path() + QStringLiteral("/usr/bin/ZorvikHollin");
     services.version = QStringLiteral("0.1.0");
     services.windows = mOptions.windows;

@@ -12,6 +12,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <optional>
 
 // Stands in for the desktop's notification service on the private bus and keeps what "Notify" got.
 class NotificationServiceStandIn : public QObject {
@@ -37,6 +38,7 @@ class AppTestHost {
         // The discovery ping's target: nothing answers by default, so the address field is shown.
         QString applianceHostName = QStringLiteral("zh-appliance.invalid");
         AppWindows windows;
+        std::optional<AppTimings> timings; // shortTimings() when unset
         // A tray is there unless a test says otherwise (offscreen has none).
         DesktopServices desktop{[] { return true; }, {}, nullptr, {}};
     };

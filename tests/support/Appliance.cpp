@@ -7,9 +7,12 @@
 #include <QFileInfo>
 #include <QTcpSocket>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -224,4 +227,34 @@ bool Appliance::createSnapshot(const QString& name) {
     // Snapshots are read-only.
     ChildProcess::run({QStringLiteral("chmod"), QStringLiteral("-R"), QStringLiteral("a-w"), target});
     return true;
+}
+
+SilentListener::~SilentListener() {
+    if (mSocket >= 0)
+        ::close(mSocket);
+}
+
+bool SilentListener::start(QString* error) {
+    const QString reason = Appliance::skipReason();
+    if (!reason.isEmpty())
+        return fail(error, reason);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const QString address = QStringLiteral("127.0.0.%1").arg(nextHostPart());
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return fail(error, QStringLiteral("socket: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(873);
+        ::inet_pton(AF_INET, address.toLatin1().constData(), &where.sin_addr);
+        // Never accepted: the queue only has to hold the few connections a test makes.
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0 &&
+            ::listen(fd, 64) == 0) {
+            mSocket = fd;
+            mAddress = address;
+            return true;
+        }
+        ::close(fd);
+    }
+    return fail(error, QStringLiteral("no free 127.0.0.N:873 for a silent listener"));
 }

@@ -83,3 +83,21 @@ class Appliance {
     QMap<QString, QString> mUsers;
     QList<pid_t> mHolders;
 };
+
+// A host that takes connections on 127.0.0.N port 873 and never says a word, as an appliance that
+// hangs or a stranger's service does: the kernel completes each handshake into the listen queue and
+// nothing ever reads or answers. Needs root like the appliance (the port). Closed on destruction.
+class SilentListener {
+  public:
+    SilentListener() = default;
+    ~SilentListener();
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+
+    bool start(QString* error = nullptr);
+    QString address() const { return mAddress; }
+
+  private:
+    int mSocket = -1;
+    QString mAddress;
+};
