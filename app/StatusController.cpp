@@ -7,6 +7,7 @@
 #include "Protocol.h"
 #include "RezodeLoger.h"
 #include "StatusTexts.h"
+#include "TimeMachine.h"
 #include "ui_StatusController.h"
 
 #include <QDesktopServices>
@@ -429,7 +430,9 @@ void StatusController::getTimeMachineDetails() {
 
 void StatusController::timeMachineQueryFinished(const QString& out, const QString& err) {
     if (!err.isEmpty()) {
-        mUi->processing->setText(err.trimmed());
+        // The tool's own words go to the trace; the window says what failed and what to do.
+        trace(QStringLiteral("Time Machine details failed: %1").arg(err.trimmed()));
+        mUi->processing->setText(TimeMachine::toolErrorText(err, mPaths.profile().kind));
         mUi->processing->show();
         timeMachineFailed();
         return;

@@ -7,10 +7,33 @@
 
 #include <QCloseEvent>
 
-TimeMachine::TimeMachine(Owner owner, DistributedNotificationCenter* notifications, QWidget* parent)
+namespace {
+
+// Linux has no Time Machine: the daemon has the snapshot tool record the appliance's share as this
+// computer's snapshot-backup destination, and the panel says so.
+const QString kLinuxTitle = QStringLiteral(
+    "The snapshot backup (Time Machine) could not be set up automatically. Enter the name of the share "
+    "on your Hollin appliance that takes snapshot backups: it becomes this computer's snapshot-backup "
+    "destination.");
+const QString kLinuxStatus = QStringLiteral(
+    "The share on your Hollin appliance is now this computer's snapshot-backup destination. The status "
+    "window shows its details.");
+const QString kLinuxError = QStringLiteral(
+    "The share \u201c%1\u201d could not be made the snapshot-backup destination. Check the share's name "
+    "with your admin and press Configure again.");
+
+} // namespace
+
+TimeMachine::TimeMachine(Owner owner, DistributedNotificationCenter* notifications,
+                         PlatformProfile::Kind kind, QWidget* parent)
     : QWidget(parent), mUi(std::make_unique<Ui::TimeMachine>()), mOwner(std::move(owner)),
-      mNotifications(notifications) {
+      mNotifications(notifications), mKind(kind) {
     mUi->setupUi(this);
+    if (mKind == PlatformProfile::Kind::Linux) {
+        setWindowTitle(QStringLiteral("Snapshot backup (Time Machine)"));
+        mUi->mTitle->setText(kLinuxTitle);
+        mUi->mStatus->setText(kLinuxStatus);
+    }
     setWindowFlag(Qt::Dialog);
     setAutoFillBackground(true);
     QPalette p = palette();
@@ -35,7 +58,7 @@ std::unique_ptr<TimeMachineWindowApi> TimeMachine::forApplication(AppDelegate& a
     o.TimeMachineConfigurationCompleted = [&app] { app.TimeMachineConfigurationCompleted(); };
     o.TimeMachineConfigurationFailed = [&app] { app.TimeMachineConfigurationFailed(); };
     o.setConfigureTimeMachine = [&app] { app.setConfigureTimeMachine(); };
-    return std::make_unique<TimeMachine>(std::move(o), app.notifications());
+    return std::make_unique<TimeMachine>(std::move(o), app.notifications(), app.services().profile.kind);
 }
 
 TimeMachine::~TimeMachine() {
@@ -95,6 +118,8 @@ void TimeMachine::Result(const QVariantMap& userInfo) {
             show();
     }
     if (mConfigureStarted && mUi->mStatus->isHidden()) {
+        if (mKind == PlatformProfile::Kind::Linux)
+            mUi->mError->setText(kLinuxError.arg(mUi->mSharedName->text()));
         mUi->mError->show();
         if (mOwner.TimeMachineConfigurationFailed)
             mOwner.TimeMachineConfigurationFailed();
@@ -128,4 +153,15 @@ void TimeMachine::windowWillClose() {
     mUi->processing->hide();
     if (mOwner.setConfigureTimeMachine)
         mOwner.setConfigureTimeMachine();
+}
+
+QString TimeMachine::toolErrorText(const QString& toolError, PlatformProfile::Kind kind) {
+    if (kind == PlatformProfile::Kind::MacOS)
+        return toolError.trimmed();
+    // One line of the status window's Time Machine box, above its "Configure Time Machine" button.
+    if (toolError.contains(QLatin1String("No destinations configured")))
+        return QStringLiteral("No snapshot-backup destination yet: configure it below.");
+    if (toolError.contains(QLatin1String("could not be started")))
+        return QStringLiteral("The snapshot tool did not start: reinstall Zorvik Hollin.");
+    return QStringLiteral("The snapshot-backup destination is unreadable: set it below.");
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppWindows.h"
+#include "PlatformProfile.h"
 
 #include <QVariantMap>
 #include <QWidget>
@@ -16,7 +17,9 @@ class TimeMachine;
 }
 
 // The Time Machine panel: waits for the daemon's "TimeMachineResult"; when the automatic first
-// attempt fails it opens so that the user can name the share and ask the daemon to try again.
+// attempt fails it opens so that the user can name the share and ask the daemon to try again. Its
+// texts follow the platform: Time Machine on macOS; on Linux, where no Time Machine runs, the share
+// becomes the destination that the snapshot tool records.
 class TimeMachine : public QWidget, public TimeMachineWindowApi {
     Q_OBJECT
   public:
@@ -29,7 +32,8 @@ class TimeMachine : public QWidget, public TimeMachineWindowApi {
         std::function<void()> setConfigureTimeMachine;
     };
 
-    TimeMachine(Owner owner, DistributedNotificationCenter* notifications, QWidget* parent = nullptr);
+    TimeMachine(Owner owner, DistributedNotificationCenter* notifications,
+                PlatformProfile::Kind kind = PlatformProfile::current().kind, QWidget* parent = nullptr);
     ~TimeMachine() override;
 
     // The panel over the application controller (the factory of AppWindows::timeMachine).
@@ -45,6 +49,10 @@ class TimeMachine : public QWidget, public TimeMachineWindowApi {
     // "TimeMachineResult" from the daemon.
     void Result(const QVariantMap& userInfo);
 
+    // What a person reads for the snapshot tool's error output (which goes to the trace only): what
+    // failed and what to do. On macOS the tool's own words are the Mac's and are shown as they are.
+    static QString toolErrorText(const QString& toolError, PlatformProfile::Kind kind);
+
   public slots:
     void MountAFP();
     void okPressed();
@@ -59,6 +67,7 @@ class TimeMachine : public QWidget, public TimeMachineWindowApi {
     std::unique_ptr<Ui::TimeMachine> mUi;
     Owner mOwner;
     DistributedNotificationCenter* mNotifications;
+    PlatformProfile::Kind mKind;
     qint32 mAttempt = 1;
     bool mConfigureStarted = false;
 };

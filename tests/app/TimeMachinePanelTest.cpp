@@ -1,12 +1,15 @@
 // The Time Machine panel and its exchange with the daemon: the automatic attempt, the user's attempts
-// with a share name, success, OK, Cancel and close. The daemon's answers reach it as they do from the
-// bus (the whole exchange with the daemon runs in AppEndToEndTest).
+// with a share name, success, OK, Cancel and close; its texts on Linux and on macOS, and the snapshot
+// tool's errors as a person reads them. The daemon's answers reach it as they do from the bus (the
+// whole exchange with the daemon runs in AppEndToEndTest).
 
 #include "AppTestSupport.h"
+#include "RezodeLoger.h"
 
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QRegularExpression>
 
 TEST(TimeMachinePanelTest, AutomaticFailureTheUsersAttemptsSuccessCancelAndClose) {
     RecordingCenter daemon;
@@ -16,7 +19,7 @@ TEST(TimeMachinePanelTest, AutomaticFailureTheUsersAttemptsSuccessCancelAndClose
     owner.TimeMachineConfigurationFailed = [&] { calls << QStringLiteral("Failed"); };
     TimeMachine* self = nullptr;
     owner.setConfigureTimeMachine = [&] { calls << QStringLiteral("setConfigureTimeMachine"), self->hide(); };
-    TimeMachine panel(owner, &daemon);
+    TimeMachine panel(owner, &daemon, PlatformProfile::Kind::MacOS);
     self = &panel;
     panel.StartTimeMachineBackupFirstTime();
     const auto answer = [&](const char* flag) {
@@ -76,4 +79,56 @@ TEST(TimeMachinePanelTest, AutomaticFailureTheUsersAttemptsSuccessCancelAndClose
     panel.show();
     panel.close();
     EXPECT_EQ(calls.size(), 3);
+}
+
+TEST(TimeMachinePanelTest, LinuxTextsSayWhatTheDestinationIsAndNothingOfTheMac) {
+    // A user's attempt with a share fails on each platform.
+    RecordingCenter daemon;
+    TimeMachine linux(TimeMachine::Owner(), &daemon, PlatformProfile::Kind::Linux);
+    TimeMachine mac(TimeMachine::Owner(), &daemon, PlatformProfile::Kind::MacOS);
+    for (TimeMachine* panel : {&linux, &mac}) {
+        outlet<QLineEdit>(panel, "mSharedName")->setText(QStringLiteral("TM share"));
+        panel->MountAFP();
+        panel->Result({{Protocol::KeyResult, QStringLiteral("0")}});
+    }
+    // Linux: the share becomes the snapshot-backup destination; the error names it and what to do.
+    const QString linuxTexts = text(&linux, "mTitle") + text(&linux, "mStatus") + text(&linux, "mError");
+    EXPECT_TRUE(text(&linux, "mTitle").contains(QStringLiteral("snapshot-backup destination")));
+    EXPECT_TRUE(shown(&linux, "mError") &&
+                text(&linux, "mError").contains(QStringLiteral("\u201cTM share\u201d")));
+    EXPECT_FALSE(linuxTexts.contains(QRegularExpression(QStringLiteral("/Volumes|\\bMac\\b"))));
+    // macOS keeps the layout's Time Machine texts.
+    EXPECT_EQ(text(&mac, "mError"),
+              QStringLiteral(
+                  "Time Machine could not be configured with this share. Check the name and try again."));
+
+    // The snapshot tool's own error goes to the trace; the status window shows what failed and what to
+    // do (on macOS the tool's words are the Mac's and stay).
+    TempRoot root;
+    const ToolState toolState(root.path()); // no destination set
+    RezodeLoger logger;
+    logger.setLogWritePath(root.path() + QStringLiteral("/trace.txt"));
+    QStringList shownTexts;
+    for (const auto kind : {PlatformProfile::Kind::Linux, PlatformProfile::Kind::MacOS}) {
+        PlatformProfile profile = root.profile();
+        profile.kind = kind;
+        profile.snapshotToolPath = QStringLiteral(ZH_TMUTIL);
+        StatusTestApp app;
+        StatusController w(FilePathsController(FilePathsController::Table::Application, profile),
+                           app.statusOwner(), nullptr, &logger);
+        bool read = false;
+        QObject::connect(&w, &StatusController::timeMachineDetailsFinished, [&] { read = true; });
+        w.getTimeMachineDetails();
+        ASSERT_TRUE(waitUntil([&] { return read; }, 30000));
+        shownTexts << text(&w, "processing");
+    }
+    EXPECT_EQ(shownTexts, (QStringList{"No snapshot-backup destination yet: configure it below.",
+                                       "tmutil: No destinations configured."}));
+    EXPECT_TRUE(
+        readTrace(root.path() + QStringLiteral("/trace.txt"))
+            .contains(QStringLiteral("Time Machine details failed: tmutil: No destinations configured.")));
+    EXPECT_FALSE(
+        TimeMachine::toolErrorText(QStringLiteral("tmutil: cannot save the Time Machine settings: x"),
+                                   PlatformProfile::Kind::Linux)
+            .contains(QStringLiteral("tmutil")));
 }
