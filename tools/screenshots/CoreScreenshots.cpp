@@ -33,6 +33,71 @@ void trayArtwork(Shots& shots) {
     shots.save(&strip, QStringLiteral("tray-icons"));
 }
 
+// A host whose log-in check runs the private rsync copy, as an installation has it.
+std::unique_ptr<AppTestHost> checkingHost(const QString& hostName, std::chrono::milliseconds checkTimeout) {
+    AppTestHost::Options options;
+    options.bus = false;
+    options.applianceHostName = hostName;
+    options.timings = AppTestHost::shortTimings();
+    options.timings->loginCheckTimeout = checkTimeout;
+    auto host = std::make_unique<AppTestHost>(options);
+    if (const QString why = host->setUp(); !why.isEmpty())
+        qFatal("%s", qPrintable(why));
+    const QString copy = host->root.profile().privateRsyncPath;
+    QDir().mkpath(QFileInfo(copy).path());
+    QFile::copy(QStringLiteral(ZH_PRIVATE_RSYNC), copy);
+    host->launch();
+    return host;
+}
+
+void logIn(Ui::LoginController& ui, const QString& user, const QString& password) {
+    ui.pUsername->setText(user);
+    ui.pwd->setText(password);
+    QTest::mouseClick(ui.LoginBtn, Qt::LeftButton);
+}
+
+// The check against a real appliance (with its login message) and a silent one: each failure at its
+// field, the check under way with its Cancel. They need root (port 873).
+void checksAgainstTheAppliance(Shots& shots) {
+    if (const QString why = Appliance::skipReason(); !why.isEmpty())
+        return (void)std::fprintf(stderr, "no log-in check shots: %s\n", qPrintable(why));
+    Appliance appliance;
+    SilentListener silent;
+    QString why;
+    if (!startWithAccount(appliance, QStringLiteral("ann"), QStringLiteral("right")) || !silent.start(&why))
+        qFatal("no appliance for the log-in shots: %s", qPrintable(why));
+    const auto ended = [](LoginController* login) {
+        waitUntil([login] { return !login->isAuthenticating(); }, 60000);
+    };
+
+    // Found by discovery (no address field): a wrong password, then the appliance gone.
+    auto host = checkingHost(appliance.address(), AppTimings().loginCheckTimeout);
+    LoginController* login = host->app().loginController();
+    logIn(login->ui(), QStringLiteral("ann"), QStringLiteral("wrong"));
+    ended(login);
+    shots.save(login, QStringLiteral("login-wrong-password"));
+    appliance.stop();
+    logIn(login->ui(), QStringLiteral("ann"), QStringLiteral("right"));
+    ended(login);
+    shots.save(login, QStringLiteral("login-address-refused"));
+
+    // An address that takes the connection and never answers: the check under way, cancelled, and
+    // with a short time-out ended by itself.
+    host = checkingHost(QStringLiteral("zh-appliance.invalid"), AppTimings().loginCheckTimeout);
+    login = host->app().loginController();
+    login->ui().pIp->setText(silent.address());
+    logIn(login->ui(), QStringLiteral("ann"), QStringLiteral("right"));
+    shots.save(login, QStringLiteral("login-checking"));
+    QTest::mouseClick(login->ui().LoginBtn, Qt::LeftButton);
+    shots.save(login, QStringLiteral("login-cancelled"));
+    host = checkingHost(QStringLiteral("zh-appliance.invalid"), std::chrono::seconds(1));
+    login = host->app().loginController();
+    login->ui().pIp->setText(silent.address());
+    logIn(login->ui(), QStringLiteral("ann"), QStringLiteral("right"));
+    ended(login);
+    shots.save(login, QStringLiteral("login-no-answer"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -68,10 +133,11 @@ int main(int argc, char** argv) {
         ui.pwd->setText(QStringLiteral("secret"));
         QTest::mouseClick(ui.LoginBtn, Qt::LeftButton);
         shots.save(login, QStringLiteral("login-address-missing"));
-        QTest::keyClicks(ui.pIp, QStringLiteral("10.0.0.x"));
+        QTest::keyClicks(ui.pIp, QStringLiteral("10.0.0.7/"));
         shots.save(login, QStringLiteral("login-address-invalid"));
         login->completeLogin(false);
         shots.save(login, QStringLiteral("login-failed"));
+        checksAgainstTheAppliance(shots);
 
         // The three menus.
         AppDelegate& app = host->app();

@@ -53,6 +53,18 @@ int main(int argc, char** argv) {
         shots.save(tm.get(), QStringLiteral("type2"));
         tm.reset();
 
+        // Time Machine only, and the snapshot tool has no destination: what failed and what to do.
+        StatusTestApp failOwner;
+        failOwner.type = 2;
+        StatusController failed(paths, failOwner.statusOwner(), nullptr, nullptr);
+        failed.setPosition(QStringLiteral("ann"));
+        bool read = false;
+        QObject::connect(&failed, &StatusController::timeMachineDetailsFinished, [&] { read = true; });
+        failed.getTimeMachineDetails();
+        waitUntil([&] { return read; }, 30000);
+        shots.save(&failed, QStringLiteral("tm-destination-error"));
+        failed.hide();
+
         // Both, with the destination read from the snapshot tool.
         ChildProcess::run(
             {ZH_TMUTIL, QStringLiteral("setdestination"), QStringLiteral("afp://ann:pw@192.168.1.20/ann")});
