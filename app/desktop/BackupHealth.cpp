@@ -115,6 +115,13 @@ void BackupHealth::restoreFinished(const QStringList& failed, const QString& des
                QStringLiteral("Could not restore: %1").arg(failed.join(QStringLiteral(", "))));
 }
 
+void BackupHealth::restoreCancelled(const QStringList& notRestored, const QStringList& failed) {
+    QString body = QStringLiteral("Not restored: %1.").arg(notRestored.join(QStringLiteral(", ")));
+    if (!failed.isEmpty())
+        body += QStringLiteral(" Could not restore: %1").arg(failed.join(QStringLiteral(", ")));
+    notify(QStringLiteral("Restore cancelled"), body);
+}
+
 void BackupHealth::setWarning(const QString& warning) {
     if (warning == mWarning)
         return;

@@ -49,6 +49,8 @@ class BackupHealth : public QObject {
     void initialBackupGaveUp();
     // A restore has ended; failed names the items that could not be restored.
     void restoreFinished(const QStringList& failed, const QString& destination);
+    // A restore ended before all its items: notRestored were cancelled or never started.
+    void restoreCancelled(const QStringList& notRestored, const QStringList& failed);
     // Looks at the age of the last completed backup now (a timer does it every ageCheckInterval).
     void checkAge();
 
