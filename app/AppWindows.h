@@ -67,11 +67,14 @@ class FeedbackWindowApi : public AppWindowApi {
     virtual void setUserName(const QString& userName) = 0; // empty when nothing was remembered
 };
 
-// The restore browser ("RestoreViewController"); recreated each time it is opened while hidden.
+// The restore browser ("RestoreViewController"); recreated each time it is opened while hidden, except
+// while it restores: the restore goes on in it, and it comes back with it.
 class RestoreWindowApi : public AppWindowApi {
   public:
     virtual void closeRestore() = 0;
     virtual void setExcludeListDelegate(ExclusionWindowApi* exclusions) = 0;
+    // From the go-ahead of a restore until its end.
+    virtual bool isRestoreRunning() const { return false; }
 };
 
 // One factory per kind. Each gets the controller so the window can reach the shared state it needs

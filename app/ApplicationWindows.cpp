@@ -35,10 +35,16 @@ class RestoreWindow : public RestoreWindowApi {
                              app.backupHealth().restoreFinished(failed,
                                                                 mBrowser.ui()->pDownloadLocation->text());
                          });
+        // Also when the window itself is thrown away under it (the application ends).
+        QObject::connect(&mBrowser, &RestoreViewController::restoreCancelled, &mBrowser,
+                         [&app](const QStringList& notRestored, const QStringList& failed) {
+                             app.backupHealth().restoreCancelled(notRestored, failed);
+                         });
     }
 
     QWidget* window() override { return &mBrowser; }
     void closeRestore() override { mBrowser.closeRestore(); }
+    bool isRestoreRunning() const override { return mBrowser.isRestoreRunning(); }
 
     void setExcludeListDelegate(ExclusionWindowApi* exclusions) override {
         QPointer<ExcludeController> editor = dynamic_cast<ExcludeController*>(exclusions);

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
@@ -10,33 +11,73 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace {
+
+QString lastName(const QString& path) {
+    return path.section(u'/', -1, -1, QString::SectionSkipEmpty);
+}
+
+} // namespace
+
+QStringList RestoreSummary::keepSuffixes(const QList<Item>& items, const QString& keepSuffix) {
+    QStringList suffixes;
+    QHash<QString, int> seen;
+    for (const Item& item : items) {
+        const int n = ++seen[lastName(item.path)];
+        suffixes.append(n == 1 ? keepSuffix : QStringLiteral("%1-%2").arg(keepSuffix).arg(n));
+    }
+    return suffixes;
+}
+
 RestoreSummary RestoreSummary::of(const QList<Item>& items, const QString& folder,
                                   const QString& keepSuffix) {
     RestoreSummary summary;
     summary.destinationFolder = folder;
-    for (const Item& item : items) {
-        const QString last = item.path.section(u'/', -1, -1, QString::SectionSkipEmpty);
+    const QFileInfo destination(folder);
+    summary.createsFolder = !destination.exists() && !destination.isSymLink();
+    const QStringList suffixes = keepSuffixes(items, keepSuffix);
+    QHash<QString, qsizetype> earlier; // target -> the item before that lands there
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const Item& item = items.at(i);
+        const QString last = lastName(item.path);
         Entry entry;
         entry.name = item.name;
         entry.size = item.size;
         entry.isFolder = item.isFolder;
+        entry.keepSuffix = suffixes.at(i);
         entry.destination = QDir(folder).filePath(last);
-        const QFileInfo there(entry.destination);
         entry.outcome = QStringLiteral("nothing");
-        if (there.exists() || there.isSymLink()) {
+        const QFileInfo there(entry.destination);
+        if (const auto before = earlier.constFind(entry.destination); before != earlier.cend()) {
+            // Two items of one name: both land there, one after the other.
+            const Item& first = items.at(*before);
+            if (first.isFolder && item.isFolder) {
+                entry.outcome = QStringLiteral("merged with %1 above").arg(first.name);
+                entry.existing = QStringLiteral("%1 above lands in the same folder: the files of both join "
+                                                "there; each file this one replaces is kept beside it as "
+                                                "\u201cname%2\u201d.")
+                                     .arg(first.name, entry.keepSuffix);
+            } else {
+                entry.outcome = QStringLiteral("replaces %1 above, kept under a new name").arg(first.name);
+                entry.existing = QStringLiteral("%1 above lands on the same name: it is kept as "
+                                                "\u201c%2%3\u201d when this one is written.")
+                                     .arg(first.name, last, entry.keepSuffix);
+            }
+        } else if (there.exists() || there.isSymLink()) {
             entry.outcome = there.isDir() && entry.isFolder ? QStringLiteral("a folder: merged")
                                                             : QStringLiteral("kept under a new name");
             if (there.isDir() && entry.isFolder)
                 entry.existing = QStringLiteral("A folder of this name is there: the restored files join it; "
                                                 "each file they replace is kept beside it as "
                                                 "\u201cname%1\u201d.")
-                                     .arg(keepSuffix);
+                                     .arg(entry.keepSuffix);
             else
                 entry.existing =
                     QStringLiteral("%1 of this name is there: it is kept as \u201c%2%3\u201d.")
                         .arg(there.isDir() ? QStringLiteral("A folder") : QStringLiteral("A file"), last,
-                             keepSuffix);
+                             entry.keepSuffix);
         }
+        earlier.insert(entry.destination, i);
         summary.entries.append(entry);
     }
     return summary;
@@ -64,6 +105,10 @@ QString RestoreSummary::headline() const {
     QString text = QStringLiteral("%1 item(s), %2%3, to %4.")
                        .arg(entries.size())
                        .arg(unknown ? QStringLiteral("at least ") : QString(), size, destinationFolder);
+    if (createsFolder)
+        text +=
+            QStringLiteral("\nThis folder does not exist yet: it is created first (only you can open it), "
+                           "and each item goes inside it.");
     const int clashing = conflicts();
     if (clashing > 0)
         text += QStringLiteral("\n%1 of them meet something already there; nothing is overwritten without a "

@@ -9,6 +9,7 @@
 #include "RezodeLoger.h"
 #include "RsyncConventions.h"
 #include "SearchController.h"
+#include "UtilityClass.h"
 #include "ui_RestoreViewController.h"
 
 #include <QCloseEvent>
@@ -27,9 +28,12 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <array>
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -43,28 +47,34 @@ QStringList pieces(const QString& line) {
     return line.split(blanks, Qt::SkipEmptyParts);
 }
 
-// An appliance's login message, printed before the listing, is not an entry.
-bool isEntryLine(QStringView line) {
-    return ListingParser::parseLine(line.toUtf8()).has_value();
+// The lines of a listing, each without its line end.
+QList<QByteArrayView> linesOf(const QByteArray& output) {
+    QList<QByteArrayView> lines;
+    const QByteArrayView all(output);
+    qsizetype start = 0;
+    while (start < all.size()) {
+        qsizetype end = all.indexOf('\n', start);
+        if (end < 0)
+            end = all.size();
+        lines.append(all.sliced(start, end - start));
+        start = end + 1;
+    }
+    return lines;
 }
 
-// A listing line's four leading fields (permissions, size, date, time) and the name after them, which
-// keeps its inner blanks. False when the line has no name or is no entry.
-bool listingFields(QStringView line, std::array<QStringView, 4>& fields, QStringView& name) {
-    qsizetype i = 0;
-    const qsizetype n = line.size();
-    for (QStringView& field : fields) {
-        while (i < n && line[i].isSpace())
-            ++i;
-        const qsizetype start = i;
-        while (i < n && !line[i].isSpace())
-            ++i;
-        if (start == i)
-            return false;
-        field = line.sliced(start, i - start);
-    }
-    name = line.sliced(i).trimmed();
-    return !name.isEmpty() && isEntryLine(line);
+// The path of a node below the root, one name a level.
+QStringList componentsOf(const ZHTreeNode* node) {
+    QStringList components;
+    for (; node && node->parentNode(); node = node->parentNode())
+        components.prepend(node->relativePath());
+    return components;
+}
+
+ZHTreeNode* childNamed(const ZHTreeNode* node, const QString& name) {
+    for (ZHTreeNode* child : node->getChildren())
+        if (!child->isPlaceholder() && child->relativePath() == name)
+            return child;
+    return nullptr;
 }
 
 // The name part of a listing line: everything after the first occurrence of the time field.
@@ -125,8 +135,9 @@ RestoreViewController::RestoreViewController(const PlatformProfile& profile, con
                                              RezodeLoger* trace, DistributedNotificationCenter* center,
                                              RestoreTimings timings, QWidget* parent)
     : QWidget(parent, Qt::Window), mUi(new Ui::RestoreViewController),
-      mAppSupportFilePathsObjct(FilePathsController::Table::Application, profile), mTrace(trace),
-      mCenter(center), mTimings(timings), mModel(new RestoreTreeModel(this)) {
+      mAppSupportFilePathsObjct(FilePathsController::Table::Application, profile), mKind(profile.kind),
+      mPersonHome(profile.homeOf(consoleUser)), mTrace(trace), mCenter(center), mTimings(timings),
+      mModel(new RestoreTreeModel(this)) {
     mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
     mUi->setupUi(this);
     sShared = this;
@@ -138,6 +149,21 @@ RestoreViewController::~RestoreViewController() {
     killAllrunningProcesses();
     for (QFuture<void>& worker : mWorkers)
         worker.waitForFinished();
+    // A restore this ends is not lost in silence: what it had not restored is named.
+    QStringList notRestored, failed;
+    {
+        QMutexLocker locker(&mStateLock);
+        notRestored = mCutCancelled + mRestorePending;
+        failed = mCutFailed;
+    }
+    if (!notRestored.isEmpty()) {
+        if (mTrace)
+            mTrace->logInteractiveTrace(
+                QStringLiteral("Restore cancelled with the restore window; not restored: %1")
+                    .arg(notRestored.join(QStringLiteral(", "))),
+                true);
+        emit restoreCancelled(notRestored, failed);
+    }
     delete mUi;
 }
 
@@ -174,9 +200,14 @@ void RestoreViewController::windowDidLoad() {
     connect(mUi->search, &QLineEdit::returnPressed, this, &RestoreViewController::searchintiated);
     connect(mUi->helpButton, &QToolButton::clicked, this, &RestoreViewController::HelpButton);
     connect(mUi->timeMachineButton, &QPushButton::clicked, this, &RestoreViewController::timeMachineRestore);
+    // Time Machine is the Mac's own application; elsewhere there is nothing of that name to open.
+    mUi->timeMachineButton->setVisible(mKind == PlatformProfile::Kind::MacOS);
 
     mUi->snapshotBtn->addItem(ZHTreeNode::LoadingName);
     mSelectedSnapshot = LiveTitle;
+    // The outline opens where the person's files are, not at the machine folders above them.
+    if (const QStringList home = homeComponents(); !home.isEmpty())
+        mOpening.append({home, true, true});
     getDetailsForPath(QString());
     getSnapshotDetailsForPath();
 
@@ -184,12 +215,8 @@ void RestoreViewController::windowDidLoad() {
         PropertyList::readDictionary(mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserDetails))
             .value(QStringLiteral("DownloadPath"))
             .toString();
-    if (destination.isEmpty()) {
-        const QString home = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder);
-        destination = home.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)
-                                     : QDir(home).absoluteFilePath(QStringLiteral("../../../Downloads"));
-        destination = QDir::cleanPath(destination);
-    }
+    if (destination.isEmpty())
+        destination = defaultDownloadFolder(mPersonHome);
     mUi->pDownloadLocation->setText(destination);
     mUi->resetSnapshotBtn->hide();
     mUi->NoDataMsg->hide();
@@ -257,7 +284,7 @@ RestoreViewController::ChildResult
 RestoreViewController::startProcess(const QString& program, const QStringList& arguments,
                                     const std::function<void(const QByteArray&)>& onOutput,
                                     const std::function<void(const QByteArray&)>& onError,
-                                    const std::function<void(qint64)>& onStarted) {
+                                    const std::function<void(qint64)>& onStarted, bool restoreChild) {
     if (mTrace)
         mTrace->logInteractiveTrace(
             QStringLiteral("arguments:(%1)").arg(arguments.join(QStringLiteral(", "))), true);
@@ -274,8 +301,11 @@ RestoreViewController::startProcess(const QString& program, const QStringList& a
     }
     const qint64 pid = child.processId();
     {
+        // At once the restore's child, so that no closing of the window takes it for a listing's.
         QMutexLocker locker(&mStateLock);
         runningProcesses.insert(pid);
+        if (restoreChild)
+            runningRestoreProcess = pid;
     }
     if (onStarted)
         onStarted(pid);
@@ -330,7 +360,7 @@ void RestoreViewController::setBusyUi(bool) {
 }
 
 bool RestoreViewController::isBusy() const {
-    if (ListingRunning || SnaphotRunning || restoreRunning)
+    if (ListingRunning || SnaphotRunning || restoreRunning || mRetries > 0 || mRestoreJobs > 0)
         return true;
     for (const QFuture<void>& worker : mWorkers)
         if (!worker.isFinished())
@@ -349,18 +379,19 @@ QString RestoreViewController::snapshotFolderFor(const QString& title) const {
 
 // ---- listings
 
-QList<QVariantMap> RestoreViewController::ParseOutput(const QString& output) {
+QList<QVariantMap> RestoreViewController::ParseOutput(const QByteArray& output) {
     QList<QVariantMap> entries;
-    std::array<QStringView, 4> f;
-    QStringView name;
-    for (QStringView line : QStringView(output).split(u'\n')) {
-        if (!listingFields(line, f, name) || name.startsWith(u'.'))
+    for (QByteArrayView line : linesOf(output)) {
+        // A login message printed before the listing gives no entry; names come back as they are on
+        // the appliance (inner and outer blanks kept, escapes undone).
+        const std::optional<ListingParser::Entry> entry = ListingParser::parseLine(line);
+        if (!entry || entry->name.startsWith(u'.'))
             continue;
-        entries.append({{QStringLiteral("Permission"), f[0].toString()},
-                        {QStringLiteral("Type"), f[1].toString()},
-                        {QStringLiteral("LMD"), f[2].toString()},
-                        {QStringLiteral("LMT"), f[3].toString()},
-                        {QStringLiteral("RelativePath"), name.toString()}});
+        entries.append({{QStringLiteral("Permission"), QString::fromLatin1(line.first(10))},
+                        {QStringLiteral("Type"), entry->size},
+                        {QStringLiteral("LMD"), entry->date},
+                        {QStringLiteral("LMT"), entry->time},
+                        {QStringLiteral("RelativePath"), entry->name}});
     }
     return entries;
 }
@@ -396,8 +427,12 @@ void RestoreViewController::getDetailsForPath(const QString& path) {
     runInBackground([this, path, generation, live] {
         QMutexLocker locker(&mLock);
         if (ListingRunning) {
+            ++mRetries;
             post([this, path] {
-                QTimer::singleShot(mTimings.listingRetryMs, this, [this, path] { getDetailsForPath(path); });
+                QTimer::singleShot(mTimings.listingRetryMs, this, [this, path] {
+                    getDetailsForPath(path);
+                    --mRetries;
+                });
             });
             return;
         }
@@ -426,23 +461,107 @@ void RestoreViewController::getDetailsForPath(const QString& path) {
         const QString error = QString::fromUtf8(r.err);
         if (!error.isEmpty())
             post([this, error] { getError(error); });
-        const QList<QVariantMap> entries = RemoveTimeMachineData(ParseOutput(QString::fromUtf8(r.out)));
+        const QList<QVariantMap> entries = RemoveTimeMachineData(ParseOutput(r.out));
         post([this, generation, entries] { installRootListing(generation, entries); });
     });
 }
 
 void RestoreViewController::installRootListing(quint64 generation, const QList<QVariantMap>& entries) {
+    ListingRunning = false;
     if (generation == mModel->generation()) {
         if (!entries.isEmpty()) {
             mModel->setRootEntries(entries);
+            continueOpening();
         } else {
+            mUnreached += mOpening;
+            mOpening.clear();
             mModel->resetTree(false);
             mUi->NoDataMsg->show();
         }
     }
-    ListingRunning = false;
     setBusyUi(false);
     emit listingFinished();
+}
+
+QStringList RestoreViewController::homeComponents() const {
+    const QString machine = UtilityClass::machineName();
+    if (machine.isEmpty() || mPersonHome.isEmpty())
+        return {};
+    return QStringList{machine} + mPersonHome.split(u'/', Qt::SkipEmptyParts);
+}
+
+QList<QStringList> RestoreViewController::openFolderPaths() const {
+    QList<QStringList> paths;
+    const QTreeView* view = mUi->mOutlineView;
+    const std::function<bool(ZHTreeNode*)> walk = [&](ZHTreeNode* node) {
+        bool below = false;
+        for (ZHTreeNode* child : node->getChildren()) {
+            if (child->isAFile() || child->isPlaceholder() || !view->isExpanded(mModel->indexFor(child)))
+                continue;
+            if (!walk(child))
+                paths.append(componentsOf(child));
+            below = true;
+        }
+        return below;
+    };
+    walk(mModel->tree().mRootItem());
+    return paths;
+}
+
+QStringList RestoreViewController::currentPath() const {
+    const QModelIndex current = mUi->mOutlineView->currentIndex();
+    ZHTreeNode* node = current.isValid() ? mModel->nodeFor(current) : nullptr;
+    return node && !node->isPlaceholder() ? componentsOf(node) : QStringList();
+}
+
+void RestoreViewController::relist(const QString& snapshotFolder) {
+    // What could not be opened in an earlier listing, what is still being opened, what is open, then
+    // the current row: the same paths in what is listed next, as far as they exist there.
+    QList<OpenRequest> again = mUnreached + mOpening;
+    mUnreached.clear();
+    for (const QStringList& path : openFolderPaths())
+        again.append({path, true, false});
+    if (const QStringList current = currentPath(); !current.isEmpty())
+        again.append({current, false, true});
+    mModel->resetTree(true);
+    mOpening = again;
+    getDetailsForPath(snapshotFolder);
+}
+
+void RestoreViewController::continueOpening() {
+    QTreeView* view = mUi->mOutlineView;
+    while (!mOpening.isEmpty()) {
+        const OpenRequest request = mOpening.first();
+        ZHTreeNode* node = mModel->tree().mRootItem();
+        if (node->hasdummyChildren())
+            return; // the root is still being listed
+        ZHTreeNode* reached = nullptr;
+        for (qsizetype i = 0; i < request.components.size(); ++i) {
+            ZHTreeNode* child = childNamed(node, request.components.at(i));
+            if (!child) {
+                // Not in what is listed here: opened as far as it goes, and tried again in the next.
+                mUnreached.append(request);
+                break;
+            }
+            reached = child;
+            if (child->isAFile())
+                break;
+            if (i + 1 < request.components.size() || request.expandLast) {
+                const QModelIndex index = mModel->indexFor(child);
+                if (!view->isExpanded(index))
+                    view->expand(index); // lists the folder when it has not been listed
+                if (child->hasdummyChildren())
+                    return; // goes on once that listing is in
+            }
+            node = child;
+        }
+        if (request.select && reached) {
+            const QModelIndex index = mModel->indexFor(reached);
+            view->setCurrentIndex(index);
+            view->scrollTo(index, QAbstractItemView::PositionAtTop);
+        }
+        mOpening.removeFirst();
+    }
 }
 
 void RestoreViewController::fetchChildrenFor(const QString& path, ZHTreeNode* node) {
@@ -452,10 +571,12 @@ void RestoreViewController::fetchChildrenFor(const QString& path, ZHTreeNode* no
     runInBackground([this, path, node, generation, live, snapshot] {
         QMutexLocker locker(&mLock);
         if (ListingRunning) {
+            ++mRetries;
             post([this, path, node, generation] {
                 QTimer::singleShot(mTimings.listingRetryMs, this, [this, path, node, generation] {
                     if (generation == mModel->generation())
                         fetchChildrenFor(path, node);
+                    --mRetries;
                 });
             });
             return;
@@ -481,11 +602,13 @@ void RestoreViewController::fetchChildrenFor(const QString& path, ZHTreeNode* no
         const QString error = QString::fromUtf8(r.err);
         if (!error.isEmpty())
             post([this, error] { getError(error); });
-        const QList<QVariantMap> entries = ParseOutput(QString::fromUtf8(r.out));
+        const QList<QVariantMap> entries = ParseOutput(r.out);
         post([this, node, generation, entries] {
-            if (generation == mModel->generation() && node->hasdummyChildren())
-                mModel->setFolderEntries(node, entries);
             ListingRunning = false;
+            if (generation == mModel->generation() && node->hasdummyChildren()) {
+                mModel->setFolderEntries(node, entries);
+                continueOpening();
+            }
             setBusyUi(false);
             emit listingFinished();
         });
@@ -506,28 +629,24 @@ void RestoreViewController::getSnapshotDetailsForPath() {
         const ChildResult names = startProcess(program, arguments);
         QStringList titles;
         QHash<QString, QString> folders;
-        for (const QString& line : QString::fromUtf8(names.out).split(u'\n')) {
+        for (QByteArrayView line : linesOf(names.out)) {
             if (!windowLoaded || mClosing)
                 break;
-            const QStringList p = pieces(line);
-            if (p.size() < 5 || p.at(4).startsWith(u'.') || !isEntryLine(line))
+            const std::optional<ListingParser::Entry> snapshot = ListingParser::parseLine(line);
+            if (!snapshot || snapshot->name.startsWith(u'.'))
                 continue;
-            const QString folder = nameAfter(line, p.at(3));
+            const QString folder = snapshot->name;
             // Only a snapshot whose account folder holds something other than a sparse bundle is offered.
             const QStringList check = command(
                 {},
                 RsyncConventions::remotePath(
                     Form::SnapshotCheck, {a.user, a.address, QString(folder).remove(u' '), a.user}, launch),
                 QString(), &program);
-            bool offered = false;
-            for (const QString& checkLine :
-                 QString::fromUtf8(startProcess(program, check).out).split(u'\n')) {
-                const QStringList c = pieces(checkLine);
-                if (c.size() >= 5 && !c.at(4).startsWith(u'.') && isEntryLine(checkLine)) {
-                    offered = !c.at(4).contains(QStringLiteral(".sparsebundle"));
-                    break;
-                }
-            }
+            const QList<QVariantMap> first = ParseOutput(startProcess(program, check).out);
+            const bool offered = !first.isEmpty() && !first.first()
+                                                          .value(QStringLiteral("RelativePath"))
+                                                          .toString()
+                                                          .contains(QStringLiteral(".sparsebundle"));
             if (!offered)
                 continue;
             const QString title = snapshotTitle(folder);
@@ -563,8 +682,7 @@ void RestoreViewController::SnapshottemChanged(const QString& title) {
     mSelectedSnapshot = title;
     if (snapshotDic.value(title).isEmpty() || snapshotDic.isEmpty())
         getSnapshotDetailsForPath();
-    mModel->resetTree(true);
-    getDetailsForPath(snapshotDic.value(title));
+    relist(snapshotDic.value(title));
     if (title != LiveTitle) {
         mUi->search->hide();
         mUi->resetSnapshotBtn->show();
@@ -580,10 +698,9 @@ void RestoreViewController::SnapshottemChanged(const QString& title) {
 void RestoreViewController::cancelSnapshot() {
     mUi->snapshotBtn->setCurrentIndex(0);
     mSelectedSnapshot = LiveTitle;
-    mModel->resetTree(true);
     mUi->search->show();
     mUi->pHeaderContent->clear();
-    getDetailsForPath(QString());
+    relist(QString());
     mUi->resetSnapshotBtn->hide();
 }
 
@@ -611,58 +728,152 @@ QList<RestoreViewController::Item> RestoreViewController::selection() const {
     QList<Item> items;
     if (mUi->backgroundview->isHidden() && SearchControllerdlg) {
         for (const QString& name : SearchControllerdlg->getSearchList())
-            items.append({name, name, -1, false});
+            items.append({name, name, -1, false, QString()});
         return items;
     }
     for (ZHTreeNode* node : mModel->tree().getAllSelectedNode())
         items.append({node->relativePath(), node->fullPath(),
-                      node->isAFile() ? bytesOf(node->getFileSize()) : -1, !node->isAFile()});
+                      node->isAFile() ? bytesOf(node->getFileSize()) : -1, !node->isAFile(), QString()});
     return items;
 }
 
 void RestoreViewController::Restore() {
-    const QList<Item> items = selection();
-    if (items.isEmpty()) {
-        auto* alert = new QMessageBox(QMessageBox::Warning, windowTitle(),
-                                      QStringLiteral("Please Select files / folders to restore"),
-                                      QMessageBox::NoButton, this);
-        alert->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
-        alert->setAttribute(Qt::WA_DeleteOnClose);
-        alert->open();
+    QList<Item> items = selection();
+    const auto alert = [this](const QString& text) {
+        auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::NoButton, this);
+        box->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
         mUi->restoreButton->setEnabled(true);
-        return;
-    }
+    };
+    if (items.isEmpty())
+        return alert(QStringLiteral("Please Select files / folders to restore"));
+    const QString destination = mUi->pDownloadLocation->text();
+    // What can never be written into is refused before anything is asked or started.
+    const QFileInfo there(destination);
+    if (destination.isEmpty() || there.isRelative())
+        return alert(QStringLiteral("Choose the folder to restore into with \u201cBrowse...\u201d."));
+    if (there.exists() && !there.isDir())
+        return alert(QStringLiteral("\u201c%1\u201d is a file, not a folder. Choose the folder to restore "
+                                    "into with \u201cBrowse...\u201d.")
+                         .arg(destination));
     {
         QMutexLocker locker(&mStateLock);
         dwonloadingFiles.clear();
     }
-    const QString destination = mUi->pDownloadLocation->text();
     const QString snapshot =
         mSelectedSnapshot == LiveTitle ? QString() : snapshotFolderFor(mSelectedSnapshot);
-    // A file the restore would replace is kept beside it under this suffix instead.
+    // A file the restore would replace is kept beside it under this suffix instead (items landing on
+    // the same name get one each, so none of them replaces what another kept).
     const QString keepSuffix =
         QDateTime::currentDateTime().toString(QStringLiteral("'.before-restore-'yyyyMMdd-HHmmss"));
-    const auto start = [this, items, destination, snapshot, keepSuffix] {
-        runInBackground([this, items, destination, snapshot, keepSuffix] {
-            StartRestore(items, destination, snapshot, keepSuffix);
-        });
+    QList<RestoreSummary::Item> entries;
+    for (const Item& item : std::as_const(items))
+        entries.append({item.name, item.size, item.isFolder, item.path});
+    const QStringList suffixes = RestoreSummary::keepSuffixes(entries, keepSuffix);
+    for (qsizetype i = 0; i < items.size(); ++i)
+        items[i].keepSuffix = suffixes.at(i);
+    const auto start = [this, items, destination, snapshot] {
+        {
+            QMutexLocker state(&mStateLock);
+            for (const Item& item : items)
+                mRestorePending.append(item.name);
+        }
+        ++mRestoreJobs;
+        runInBackground([this, items, destination, snapshot] { StartRestore(items, destination, snapshot); });
     };
     if (!mSummaryBeforeRestore) {
         start();
         return;
     }
-    QList<RestoreSummary::Item> entries;
-    for (const Item& item : items)
-        entries.append({item.name, item.size, item.isFolder, item.path});
     auto* summary = new RestoreSummaryDialog(RestoreSummary::of(entries, destination, keepSuffix), this);
     summary->setAttribute(Qt::WA_DeleteOnClose);
     connect(summary, &QDialog::accepted, this, start);
     summary->open();
 }
 
+QString RestoreViewController::defaultDownloadFolder(const QString& personHome) {
+    const QString home = QDir::cleanPath(personHome.isEmpty() ? QDir::homePath() : personHome);
+    // The desktop's own folder, under whatever name the person's desktop gives it, when this process
+    // runs with the person's home (as the application does).
+    if (QDir::cleanPath(QDir::homePath()) == home) {
+        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        if (!desktop.isEmpty() && QDir::cleanPath(desktop) != home)
+            return QDir::cleanPath(desktop);
+    }
+    return home + QStringLiteral("/Downloads");
+}
+
+bool RestoreViewController::prepareDestination(const QString& folder, QString* error) {
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (folder.isEmpty() || QDir::isRelativePath(folder))
+        return fail(QStringLiteral("no folder to restore into is chosen"));
+    // The folders missing on the way, outermost first. Without them rsync would take the destination
+    // for the name of the one file it writes.
+    const QString target = QDir::cleanPath(folder);
+    QStringList missing;
+    for (QString at = target;;) {
+        const QFileInfo info(at);
+        if (info.exists()) {
+            if (!info.isDir())
+                return fail(QStringLiteral("\u201c%1\u201d is a file, not a folder").arg(at));
+            break;
+        }
+        missing.prepend(at);
+        const QString up = info.path();
+        if (up == at)
+            break;
+        at = up;
+    }
+    for (const QString& path : std::as_const(missing))
+        if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST)
+            return fail(QStringLiteral("the folder \u201c%1\u201d cannot be created (%2)")
+                            .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    if (!QFileInfo(target).isDir())
+        return fail(QStringLiteral("\u201c%1\u201d is not a folder").arg(target));
+    if (::access(QFile::encodeName(target).constData(), W_OK | X_OK) != 0)
+        return fail(QStringLiteral("you cannot write into \u201c%1\u201d (%2)")
+                        .arg(target, QString::fromLocal8Bit(std::strerror(errno))));
+    return true;
+}
+
+void RestoreViewController::refuseRestore(const QList<Item>& items, const QString& reason) {
+    QStringList names;
+    for (const Item& item : items)
+        names.append(item.name);
+    if (mTrace)
+        mTrace->logInteractiveTrace(QStringLiteral("Restore not started: %1").arg(reason), true);
+    const QString text = QStringLiteral("Nothing was restored: %1.").arg(reason);
+    post([this, names, text] {
+        {
+            QMutexLocker state(&mStateLock);
+            for (const QString& name : names)
+                mRestorePending.removeOne(name);
+        }
+        --mRestoreJobs;
+        setBusyUi(false);
+        mUi->pStatusContent->setText(text);
+        mUi->pStatusContent->show();
+        auto* box =
+            new QMessageBox(QMessageBox::Warning, windowTitle(),
+                            text + QStringLiteral(" Choose another folder with \u201cBrowse...\u201d."),
+                            QMessageBox::NoButton, this);
+        box->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        emit restoreFinished(names);
+    });
+}
+
 void RestoreViewController::StartRestore(const QList<Item>& items, const QString& destination,
-                                         const QString& snapshot, const QString& keepSuffix) {
+                                         const QString& snapshot) {
     QMutexLocker locker(&mLock);
+    if (mClosing)
+        return; // the window's end names what was not restored
     restoreRunning = true;
     post([this] { setBusyUi(true); });
     RestoreExclusions exclusions;
@@ -673,10 +884,16 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
             dwonloadingFiles.append(item.name);
         exclusions = mExcludeController;
     }
+    QString problem;
+    if (!prepareDestination(destination, &problem)) {
+        restoreRunning = false;
+        refuseRestore(items, problem);
+        return;
+    }
     RsyncConventions::Launch launch;
     const Account a = prepareRun(&launch);
     const bool system = launch == RsyncConventions::Launch::Shell;
-    QStringList failed;
+    QStringList failed, cancelled;
     for (const Item& item : items) {
         if (mClosing)
             break;
@@ -687,9 +904,10 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
                       Form::SnapshotItem, {a.user, a.address, snapshot + u'/' + a.user + u'/' + item.path},
                       launch);
         QString program;
+        // --times: a restored file keeps the modification time it had, not the time of the restore.
         const QStringList arguments =
-            command({QStringLiteral("--progress"), QStringLiteral("--recursive"), QStringLiteral("--backup"),
-                     QStringLiteral("--suffix=") + keepSuffix},
+            command({QStringLiteral("--progress"), QStringLiteral("--recursive"), QStringLiteral("--times"),
+                     QStringLiteral("--backup"), QStringLiteral("--suffix=") + item.keepSuffix},
                     remote, destination, &program);
         const QString target =
             QDir(destination).filePath(item.path.section(u'/', -1, -1, QString::SectionSkipEmpty));
@@ -710,28 +928,36 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
                     post([this, text] { getError(text); });
             },
             [this, &pid](qint64 started) {
-                {
-                    QMutexLocker state(&mStateLock);
-                    runningRestoreProcess = pid = started;
-                }
+                pid = started;
                 post([this] {
                     showDownloadControls(true);
                     mUi->pStatusContent->setText(QStringLiteral("Downloading..."));
                 });
-            });
-        bool cancelled = false;
+            },
+            true);
+        bool wasCancelled = false;
         {
             QMutexLocker state(&mStateLock);
             runningRestoreProcess = 0;
-            cancelled = pid != 0 && pid == mCancelledProcess;
+            wasCancelled = pid != 0 && pid == mCancelledProcess;
         }
-        if (!cancelled && !(r.normalExit && r.exitCode == 0)) {
+        if (mClosing && !(r.normalExit && r.exitCode == 0))
+            break; // ended with the window: still pending, named by the window's end
+        if (wasCancelled) {
+            cancelled.append(item.name);
+            if (mTrace)
+                mTrace->logInteractiveTrace(QStringLiteral("Restore of %1 cancelled").arg(item.path), true);
+        } else if (!(r.normalExit && r.exitCode == 0)) {
             failed.append(item.name);
             if (mTrace)
                 mTrace->logInteractiveTrace(QStringLiteral("Restore of %1 failed (rsync exit status %2)")
                                                 .arg(item.path)
                                                 .arg(r.exitCode),
                                             true);
+        }
+        {
+            QMutexLocker state(&mStateLock);
+            mRestorePending.removeOne(item.name);
         }
         post([this] { showDownloadControls(false); });
         if (exclusions.RemoveDownloadPathFromeExcludeList) {
@@ -747,14 +973,30 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
         }
     }
     restoreRunning = false;
-    post([this, failed] {
+    if (mClosing) {
+        QMutexLocker state(&mStateLock);
+        mCutCancelled += cancelled;
+        mCutFailed += failed;
+        return;
+    }
+    post([this, failed, cancelled] {
+        --mRestoreJobs;
         setBusyUi(false);
-        if (!failed.isEmpty()) {
-            mUi->pStatusContent->setText(
-                QStringLiteral("Could not restore: %1").arg(failed.join(QStringLiteral(", "))));
+        QStringList lines;
+        if (!cancelled.isEmpty())
+            lines << QStringLiteral("Restore cancelled: %1 not restored.")
+                         .arg(cancelled.join(QStringLiteral(", ")));
+        if (!failed.isEmpty())
+            lines << QStringLiteral("Could not restore: %1").arg(failed.join(QStringLiteral(", ")));
+        if (!lines.isEmpty()) {
+            mUi->pStatusContent->setText(lines.join(u' '));
             mUi->pStatusContent->show();
         }
-        emit restoreFinished(failed);
+        // Only a restore that went through every item has finished; one cut short says so instead.
+        if (cancelled.isEmpty())
+            emit restoreFinished(failed);
+        else
+            emit restoreCancelled(cancelled, failed);
     });
 }
 
@@ -829,9 +1071,14 @@ void RestoreViewController::searchintiated() {
     const QString account = this->account().user;
     const QString folder =
         mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder) + u'/' + account;
-    runInBackground([this, text, account, folder] {
-        const auto hits = SearchController::searchIndex(folder, account, text);
-        post([this, hits] {
+    const std::chrono::milliseconds lockWait(mTimings.indexLockWaitMs);
+    runInBackground([this, text, account, folder, lockWait] {
+        const SearchController::Outcome outcome =
+            SearchController::searchIndex(folder, account, text, SearchController::MaxHits, lockWait);
+        if (outcome.status != IndexSearch::Status::Ok && mTrace)
+            mTrace->logInteractiveTrace(
+                QStringLiteral("Search of the index ended early: %1").arg(outcome.error), true);
+        post([this, outcome] {
             if (SearchControllerdlg)
                 delete SearchControllerdlg.data();
             mUi->backgroundview->hide();
@@ -839,7 +1086,7 @@ void RestoreViewController::searchintiated() {
             mUi->contentLayout->insertWidget(1, SearchControllerdlg);
             connect(SearchControllerdlg, &SearchController::backRequested, this,
                     &RestoreViewController::removeSearchView);
-            SearchControllerdlg->setSearchResult(hits.value_or(QList<QVariantMap>()));
+            SearchControllerdlg->setSearchOutcome(outcome);
             mUi->search->setEnabled(true);
             mUi->searching->hide();
             setBusyUi(false);
@@ -858,12 +1105,29 @@ void RestoreViewController::removeSearchView() {
 
 // ---- window
 
+QString RestoreViewController::helpText() const {
+    if (mKind == PlatformProfile::Kind::MacOS)
+        return QStringLiteral(
+            "Select the \u2018Show Time Machine in menu bar\u2019 option.Click the icon from "
+            "the menu bar and select the \u2018Enter Time Machine\u2019 option.");
+    // Here earlier versions are the appliance's own snapshots, reached in this window.
+    return QStringLiteral("Earlier versions of your files are the read-only snapshots the appliance keeps "
+                          "of your backup. Choose one in the list at the top of this window "
+                          "(\u2018Snapshot\u2019 is your backup as it is now), tick the files and folders "
+                          "you need and press \u2018Restore\u2019.");
+}
+
 void RestoreViewController::HelpButton() {
     auto* popup = new ZHPopupView(this);
-    popup->setPopupContent(QStringLiteral(
-        "Select the \u2018Show Time Machine in menu bar\u2019 option.Click the icon from the menu "
-        "bar and select the \u2018Enter Time Machine\u2019 option."));
-    popup->resize(334, 75);
+    popup->setObjectName(QStringLiteral("ZHPopupView"));
+    popup->setPopupContent(helpText());
+    if (mKind == PlatformProfile::Kind::MacOS) {
+        popup->resize(334, 75);
+    } else {
+        // As tall as the text needs at the popover's width.
+        popup->setFixedWidth(334);
+        popup->setFixedHeight(std::max(75, popup->layout()->totalHeightForWidth(334)));
+    }
     popup->move(mUi->helpButton->mapToGlobal(QPoint(mUi->helpButton->width(), 0)));
     popup->show();
 }
@@ -874,7 +1138,7 @@ void RestoreViewController::timeMachineRestore() {
 }
 
 void RestoreViewController::HideTimeMachineRelatedUI(bool hide) {
-    mUi->timeMachineButton->setVisible(!hide);
+    mUi->timeMachineButton->setVisible(!hide && mKind == PlatformProfile::Kind::MacOS);
     mUi->helpButton->setVisible(!hide);
     auto* animation = new QPropertyAnimation(this, "geometry", this);
     QRect target = geometry();
@@ -898,9 +1162,31 @@ void RestoreViewController::closeRestore() {
     close();
 }
 
+void RestoreViewController::windowClosed() {
+    windowLoaded = false;
+    mClosedMeanwhile = true;
+    // The listings end with the window; a restore goes on (its end is notified, and the window comes
+    // back with it when opened again), so its child is spared.
+    QMutexLocker locker(&mStateLock);
+    for (qint64 pid : std::as_const(runningProcesses))
+        if (pid != runningRestoreProcess)
+            killGroup(pid);
+}
+
 void RestoreViewController::closeEvent(QCloseEvent* event) {
-    killAllrunningProcesses();
+    windowClosed();
     event->accept();
+}
+
+void RestoreViewController::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!mClosedMeanwhile || mClosing)
+        return;
+    // Shown again after a close (kept for its restore): what was cut off then is listed afresh.
+    mClosedMeanwhile = false;
+    windowLoaded = true;
+    getSnapshotDetailsForPath();
+    relist(mSelectedSnapshot == LiveTitle ? QString() : snapshotDic.value(mSelectedSnapshot));
 }
 
 bool RestoreViewController::eventFilter(QObject* watched, QEvent* event) {

@@ -28,6 +28,7 @@ class RestoreViewController;
 struct RestoreTimings {
     int listingRetryMs = 500;       // a listing that finds another one running tries again after this
     int exclusionReleaseMs = 10000; // a restored item stays out of the backup this long after its download
+    int indexLockWaitMs = 3000;     // a search waits this long for a merge holding the index
 };
 
 // The two operations of the exclusion editor the restore uses. They may be called from the restore's
@@ -61,6 +62,14 @@ class RestoreViewController : public QWidget {
     // go-ahead; off unless the owner turns it on.
     void setSummaryBeforeRestore(bool on) { mSummaryBeforeRestore = on; }
 
+    // The folder a restore goes to when the person has chosen none: the desktop's download folder
+    // (XDG user dirs, local names included) when this process is the person's, else "Downloads" in
+    // their home.
+    static QString defaultDownloadFolder(const QString& personHome);
+    // Makes sure folder is a folder a restore can write into, creating what is missing of it (owner
+    // only). False with the reason when it is no folder or cannot be created.
+    static bool prepareDestination(const QString& folder, QString* error);
+
     // Listings.
     void getDetailsForPath(const QString& snapshotFolder);
     void fetchChildrenFor(const QString& path, ZHTreeNode* node);
@@ -79,13 +88,16 @@ class RestoreViewController : public QWidget {
     void removeSearchView();
 
     void HelpButton();
+    // What the help button says: how earlier versions are reached on this system.
+    QString helpText() const;
     void timeMachineRestore();
     void HideTimeMachineRelatedUI(bool hide);
     void closeRestore();
     void killAllrunningProcesses();
 
     // Listing lines ("perm size date time name") as entries; hidden names dropped, inner blanks kept.
-    static QList<QVariantMap> ParseOutput(const QString& output);
+    // Names are read as the daemon's listing reader reads them (rsync's "\#ooo" escapes undone).
+    static QList<QVariantMap> ParseOutput(const QByteArray& output);
     static QList<QVariantMap> RemoveTimeMachineData(const QList<QVariantMap>& entries);
     // "yyyy-MM-dd hh:mm a " of a name "prefix-yyyyMMdd.HHmm-suffix"; the name itself otherwise.
     static QString snapshotTitle(const QString& folderName);
@@ -96,17 +108,29 @@ class RestoreViewController : public QWidget {
     QString selectedSnapshot() const { return mSelectedSnapshot; }
     QString statusText() const;
     bool isBusy() const;
-    bool isRestoreRunning() const { return restoreRunning.load(); }
+    // From the go-ahead of a restore until its last item: the window must not be thrown away meanwhile.
+    bool isRestoreRunning() const { return restoreRunning.load() || mRestoreJobs.load() > 0; }
+    // Where the outline opens: this machine's folder, then the person's home, one name a level.
+    QStringList homeComponents() const;
+    // The open folders of the outline (their own paths, deepest only) and the current row's path,
+    // as name lists; what is reopened after a snapshot switch.
+    QList<QStringList> openFolderPaths() const;
+    QStringList currentPath() const;
     SearchController* searchController() const { return SearchControllerdlg; }
     Ui::RestoreViewController* ui() const { return mUi; }
 
   signals:
+    // A restore has done every item; failedItems could not be restored.
     void restoreFinished(const QStringList& failedItems);
+    // A restore ended before every item was restored: notRestored were cancelled (Cancel, or the
+    // window thrown away) or never started, failedItems failed on their own.
+    void restoreCancelled(const QStringList& notRestored, const QStringList& failedItems);
     void listingFinished();
     void searchFinished();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -122,6 +146,13 @@ class RestoreViewController : public QWidget {
         QString name, path;
         qint64 size = -1; // -1: unknown
         bool isFolder = false;
+        QString keepSuffix; // what a file this item replaces is renamed with
+    };
+    // A path of the outline to open again once its folders are listed.
+    struct OpenRequest {
+        QStringList components;
+        bool expandLast = true; // open the last folder too
+        bool select = false;    // make it the current row and scroll to it
     };
 
     void windowDidLoad();
@@ -135,14 +166,18 @@ class RestoreViewController : public QWidget {
     ChildResult startProcess(const QString& program, const QStringList& arguments,
                              const std::function<void(const QByteArray&)>& onOutput = {},
                              const std::function<void(const QByteArray&)>& onError = {},
-                             const std::function<void(qint64)>& onStarted = {});
+                             const std::function<void(qint64)>& onStarted = {}, bool restoreChild = false);
     void runInBackground(std::function<void()> work);
     void post(std::function<void()> work);
     void setBusyUi(bool busy);
     void getError(const QString& text);
     void installRootListing(quint64 generation, const QList<QVariantMap>& entries);
-    void StartRestore(const QList<Item>& items, const QString& destination, const QString& snapshotFolder,
-                      const QString& keepSuffix);
+    // Empties the outline and lists the root of what is chosen, reopening the open paths there.
+    void relist(const QString& snapshotFolder);
+    void continueOpening();
+    void StartRestore(const QList<Item>& items, const QString& destination, const QString& snapshotFolder);
+    void refuseRestore(const QList<Item>& items, const QString& reason);
+    void windowClosed();
     void updateRestoreProgress(const QString& text, bool systemRsync);
     void showDownloadControls(bool downloading);
     QList<Item> selection() const;
@@ -150,6 +185,8 @@ class RestoreViewController : public QWidget {
 
     Ui::RestoreViewController* mUi;
     FilePathsController mAppSupportFilePathsObjct;
+    PlatformProfile::Kind mKind;
+    QString mPersonHome;
     RezodeLoger* mTrace;
     DistributedNotificationCenter* mCenter;
     RestoreTimings mTimings;
@@ -165,6 +202,14 @@ class RestoreViewController : public QWidget {
     qint64 mCancelledProcess = 0;
     QStringList dwonloadingFiles;
     QList<QFuture<void>> mWorkers;
+    QStringList mRestorePending;           // names of the items asked for and not yet done, every restore
+    QStringList mCutCancelled, mCutFailed; // of a restore the window's end cut short
+
+    QList<OpenRequest> mOpening;   // paths still to open in the outline, in order
+    QList<OpenRequest> mUnreached; // paths the listing shown does not hold
+    std::atomic<int> mRestoreJobs{0};
+    std::atomic<int> mRetries{0};  // listings waiting to try again
+    bool mClosedMeanwhile = false; // closed while kept for its restore: listings are fresh on showing
 
     std::atomic<bool> windowLoaded{false};
     std::atomic<bool> mClosing{false};

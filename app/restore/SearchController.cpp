@@ -5,10 +5,13 @@
 
 #include <QHeaderView>
 
+#include <algorithm>
+
 SearchController::SearchController(QWidget* parent) : QWidget(parent), mUi(new Ui::SearchController) {
     mUi->setupUi(this);
     mUi->pSearchTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     mUi->pSearchTable->setColumnWidth(0, 28);
+    mUi->pSearchTable->setColumnWidth(3, 180); // "yyyy-MM-dd HH:mm:ss +0000" on one line
     connect(mUi->pSearchTable, &QTableWidget::itemChanged, this, &SearchController::stateEdited);
     connect(mUi->backButton, &QPushButton::clicked, this, &SearchController::Back);
 }
@@ -17,28 +20,47 @@ SearchController::~SearchController() {
     delete mUi;
 }
 
-std::optional<QList<QVariantMap>> SearchController::searchIndex(const QString& accountFolder,
-                                                                const QString& account, const QString& text) {
-    // The index matches the text as written ("%", "_" and "'" included), a page at a time; a master
-    // that cannot be opened or stays locked by a merge gives no hits.
-    QList<QVariantMap> hits;
+SearchController::Outcome SearchController::searchIndex(const QString& accountFolder, const QString& account,
+                                                        const QString& text, int maxHits,
+                                                        std::chrono::milliseconds lockWait) {
+    // The index matches the text as written ("%", "_" and "'" included), a page at a time. A master
+    // that cannot be opened, or that a merge holds locked past the wait, ends the search with what
+    // it has and says why.
+    Outcome outcome;
+    const QString master = IndexSearch::masterPath(accountFolder, account);
     QString after;
-    for (;;) {
-        const IndexSearch::Page page = IndexSearch::search(IndexSearch::masterPath(accountFolder, account),
-                                                           text, IndexSearch::DefaultLimit, after);
-        if (page.status != IndexSearch::Status::Ok)
-            return hits.isEmpty() ? std::nullopt : std::optional(hits);
+    while (outcome.hits.size() < maxHits) {
+        const int wanted = int(std::min<qsizetype>(IndexSearch::DefaultLimit, maxHits - outcome.hits.size()));
+        const IndexSearch::Page page = IndexSearch::search(master, text, wanted, after, lockWait);
+        if (page.status != IndexSearch::Status::Ok) {
+            outcome.status = page.status;
+            outcome.error = page.error;
+            return outcome;
+        }
         for (const IndexSearch::Hit& hit : page.hits)
-            hits.append({{QStringLiteral("name"), hit.name},
-                         {QStringLiteral("size"), hit.size},
-                         {QStringLiteral("lmd"), hit.lmd}});
-        if (!page.more || page.hits.isEmpty() || hits.size() >= MaxHits)
-            return hits;
+            outcome.hits.append({{QStringLiteral("name"), hit.name},
+                                 {QStringLiteral("size"), hit.size},
+                                 {QStringLiteral("lmd"), hit.lmd}});
+        if (!page.more || page.hits.isEmpty())
+            return outcome;
         after = page.hits.last().name;
     }
+    outcome.more = true; // the last page said more follow
+    return outcome;
+}
+
+void SearchController::setSearchOutcome(const Outcome& outcome) {
+    mOutcome = outcome;
+    mOutcome.hits.clear(); // they live in mResult
+    fill(outcome.hits);
 }
 
 void SearchController::setSearchResult(const QList<QVariantMap>& hits) {
+    mOutcome = Outcome();
+    fill(hits);
+}
+
+void SearchController::fill(const QList<QVariantMap>& hits) {
     mResult = hits;
     mFilling = true;
     auto* table = mUi->pSearchTable;
@@ -80,9 +102,39 @@ QString SearchController::countText() const {
     return mUi->presult->text();
 }
 
+QString SearchController::outcomeText(const Outcome& outcome, qsizetype shown) {
+    using Status = IndexSearch::Status;
+    const QString count =
+        shown == 1 ? QStringLiteral("1 item found") : QStringLiteral("%1 items found").arg(shown);
+    switch (outcome.status) {
+    case Status::Ok:
+        if (outcome.more)
+            return QStringLiteral("Showing the first %1: more match. Type more of the name to narrow the "
+                                  "search.")
+                .arg(count);
+        return shown == 0 ? QStringLiteral("No items found") : count;
+    case Status::Locked:
+        if (shown > 0)
+            return QStringLiteral("Showing the first %1: the index became busy before the search ended. "
+                                  "Search again in a moment for the rest.")
+                .arg(count);
+        return QStringLiteral("The index is busy: the backup is updating it. Search again in a moment.");
+    case Status::CannotOpen:
+        return QStringLiteral("The index cannot be opened: this computer has no readable list of your "
+                              "backed-up files yet (it is made after the first backup). Browse the "
+                              "folders instead.");
+    case Status::Failed:
+        break;
+    }
+    const QString why = outcome.error.isEmpty() ? QStringLiteral("an error of the index") : outcome.error;
+    if (shown > 0)
+        return QStringLiteral("Showing the first %1: the search failed before it ended (%2).")
+            .arg(count, why);
+    return QStringLiteral("The search failed: %1.").arg(why);
+}
+
 void SearchController::refreshLabel() {
-    mUi->presult->setText(mResult.isEmpty() ? QStringLiteral("No items found")
-                                            : QStringLiteral("%1 items found").arg(mResult.size()));
+    mUi->presult->setText(outcomeText(mOutcome, mResult.size()));
 }
 
 void SearchController::Back() {

@@ -186,7 +186,7 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
         [&] {
             const auto hits =
                 SearchController::searchIndex(host.supportFile("ann"), "ann", QStringLiteral("Zq "));
-            return hits && hits->size() == 3;
+            return hits.hits.size() == 3;
         },
         120000))
         << log();
@@ -200,8 +200,8 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
         EXPECT_TRUE(waitUntil([&] { return !searched.isEmpty(); }, 60000));
         return browser.searchController() ? browser.searchController()->countText() : QStringLiteral("none");
     };
-    EXPECT_EQ(search(QStringLiteral("it's")), QStringLiteral("1 items found"));
-    EXPECT_EQ(search(QStringLiteral("100%_")), QStringLiteral("1 items found"));
+    EXPECT_EQ(search(QStringLiteral("it's")), QStringLiteral("1 item found"));
+    EXPECT_EQ(search(QStringLiteral("100%_")), QStringLiteral("1 item found"));
     EXPECT_EQ(search(QStringLiteral("zzz-nothing")), QStringLiteral("No items found"));
     ASSERT_EQ(search(QStringLiteral("zq ")), QStringLiteral("3 items found"));
     QTableWidget* hits = browser.searchController()->ui()->pSearchTable;

@@ -1,15 +1,20 @@
 // The restore window against the appliance fixture (a real rsync daemon with snapshots), offscreen:
-// listings, snapshots, restores with both rsync dialects, cancel and exclusions. The search over the
-// index the daemon builds runs in AppEndToEndTest.
+// listings, snapshots, the outline opened at the person's home and kept open across snapshots,
+// restores with both rsync dialects into folders that exist or not, modification times, cancel, the
+// window closed or thrown away under a restore, and exclusions. The search over the index the daemon
+// builds runs in AppEndToEndTest, a busy or missing index in RestoreWindowTest.
 
 #include "AppTestSupport.h"
 #include "PropertyList.h"
 #include "QtPrinters.h"
 #include "RestoreViewController.h"
 #include "RezodeLoger.h"
+#include "UtilityClass.h"
 #include "ui_RestoreViewController.h"
 
 #include <QSignalSpy>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -113,18 +118,68 @@ class RestoreBrowserTest : public RequiringTest {
         return names;
     }
 
-    // Starts the restore; the names that failed, once it has finished.
-    QStringList restore(RestoreViewController* w, const QString& destination,
-                        const std::function<void()>& meanwhile = {}) {
-        QDir().mkpath(destination);
+    // How a restore ended: finished (with the names that failed) or cancelled (with the names not
+    // restored); never both.
+    struct Ended {
+        int finished = 0, cancelled = 0;
+        QStringList failed, notRestored;
+    };
+    // Starts the restore into destination as it stands and waits for its end.
+    Ended run(RestoreViewController* w, const QString& destination,
+              const std::function<void()>& meanwhile = {}) {
         w->setDownloadLocation(destination);
-        QSignalSpy finished(w, &RestoreViewController::restoreFinished);
+        auto ended = std::make_shared<Ended>();
+        const auto a =
+            QObject::connect(w, &RestoreViewController::restoreFinished, [ended](const QStringList& f) {
+                ++ended->finished;
+                ended->failed = f;
+            });
+        const auto b = QObject::connect(w, &RestoreViewController::restoreCancelled,
+                                        [ended](const QStringList& n, const QStringList& f) {
+                                            ++ended->cancelled;
+                                            ended->notRestored = n;
+                                            ended->failed = f;
+                                        });
         w->Restore();
         if (meanwhile)
             meanwhile();
-        EXPECT_TRUE(waitUntil([&] { return finished.count() > 0; }, 120000));
-        return finished.isEmpty() ? QStringList{QStringLiteral("<timeout>")}
-                                  : finished.first().first().toStringList();
+        EXPECT_TRUE(
+            waitUntil([&] { return ended->finished + ended->cancelled > 0 && !w->isBusy(); }, 120000));
+        spinFor(50); // a second end would show here
+        QObject::disconnect(a);
+        QObject::disconnect(b);
+        EXPECT_EQ(ended->finished + ended->cancelled, 1);
+        return *ended;
+    }
+    // Into a folder that exists; the names that failed, once it has finished.
+    QStringList restore(RestoreViewController* w, const QString& destination,
+                        const std::function<void()>& meanwhile = {}) {
+        QDir().mkpath(destination);
+        const Ended ended = run(w, destination, meanwhile);
+        return ended.finished == 1 ? ended.failed : QStringList{QStringLiteral("<not finished>")};
+    }
+    // Opens a folder of the outline as a double click does, once it is listed.
+    static ZHTreeNode* expanded(RestoreViewController* w, ZHTreeNode* folder) {
+        w->ui()->mOutlineView->expand(w->treeModel()->indexFor(folder));
+        EXPECT_TRUE(waitUntil([&] { return !folder->hasdummyChildren() && !w->isBusy(); }, 60000));
+        return folder;
+    }
+    static ZHTreeNode* child(ZHTreeNode* node, const QString& name) {
+        for (ZHTreeNode* c : node ? node->getChildren() : QList<ZHTreeNode*>())
+            if (c->relativePath() == name)
+                return c;
+        return nullptr;
+    }
+    static QStringList namesIn(ZHTreeNode* node) {
+        QStringList names;
+        for (ZHTreeNode* c : node ? node->getChildren() : QList<ZHTreeNode*>())
+            names << c->relativePath();
+        names.sort();
+        return names;
+    }
+    // A downloading child is under way.
+    static void untilDownloading(RestoreViewController* w) {
+        EXPECT_TRUE(waitUntil([&] { return !w->ui()->cancelDownload->isHidden(); }, 60000));
     }
 
     TempRoot root;
@@ -235,10 +290,18 @@ TEST_F(RestoreBrowserTest, CancellingTheFirstItemStillRestoresTheOthersAndFailur
     for (const char* name : {"Archive.bin", "My Docs", "marker.txt"})
         w->treeModel()->toggle(top(w.get(), name));
     const auto cancel = [&] {
-        waitUntil([&] { return !w->ui()->cancelDownload->isHidden() || !w->isRestoreRunning(); }, 60000);
+        untilDownloading(w.get());
         w->CancelDownload();
     };
-    EXPECT_TRUE(restore(w.get(), destination, cancel).isEmpty());
+    // The cancelled item is named; the restore does not count as finished.
+    QDir().mkpath(destination);
+    const Ended ended = run(w.get(), destination, cancel);
+    EXPECT_EQ(ended.finished, 0);
+    EXPECT_EQ(ended.notRestored, QStringList{QStringLiteral("Archive.bin")});
+    EXPECT_TRUE(ended.failed.isEmpty());
+    EXPECT_EQ(w->ui()->pStatusContent->text(),
+              QStringLiteral("Restore cancelled: Archive.bin not restored."));
+    EXPECT_TRUE(readTrace(tracePath).contains(QStringLiteral("Restore of Archive.bin cancelled")));
     EXPECT_EQ(readAll(destination + QStringLiteral("/My Docs/report 1.txt")), QByteArray("alpha\n"));
     EXPECT_EQ(readAll(destination + QStringLiteral("/marker.txt")), QByteArray("live marker\n"));
     QFile::remove(appliance->modulePath() + u'/' + Account + QStringLiteral("/Archive.bin"));
@@ -251,4 +314,222 @@ TEST_F(RestoreBrowserTest, CancellingTheFirstItemStillRestoresTheOthersAndFailur
     EXPECT_EQ(restore(w.get(), destination), QStringList{QStringLiteral("vanished.txt")});
     EXPECT_EQ(w->ui()->pStatusContent->text(), QStringLiteral("Could not restore: vanished.txt"));
     EXPECT_TRUE(readTrace(tracePath).contains(QStringLiteral("Restore of vanished.txt failed")));
+}
+
+TEST_F(RestoreBrowserTest, AFolderThatIsNotThereIsCreatedFirstAndEveryItemGoesInsideIt) {
+    appliance->putFile(Account + QStringLiteral("/My Docs/marker.txt"), "docs marker, longer\n");
+    auto w = open(Account);
+    ZHTreeNode* docs = expanded(w.get(), top(w.get(), "My Docs"));
+    w->treeModel()->toggle(top(w.get(), "marker.txt"));
+    w->treeModel()->toggle(child(docs, QStringLiteral("report 1.txt")));
+
+    // Two files into a folder two levels of which do not exist: both inside it, as they are named.
+    const QString fresh = root.path() + QStringLiteral("/Fresh");
+    const QString destination = fresh + QStringLiteral("/Restored files");
+    const Ended ended = run(w.get(), destination);
+    EXPECT_EQ(ended.finished, 1);
+    EXPECT_TRUE(ended.failed.isEmpty());
+    ASSERT_TRUE(QFileInfo(destination).isDir());
+    EXPECT_EQ(QDir(destination).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{"marker.txt", "report 1.txt"}));
+    EXPECT_EQ(readAll(destination + QStringLiteral("/marker.txt")), QByteArray("live marker\n"));
+    EXPECT_EQ(readAll(destination + QStringLiteral("/report 1.txt")), QByteArray("alpha\n"));
+    for (const QString& created : {fresh, destination}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(created).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0700u) << created.toStdString();
+    }
+
+    // Two items of one name: the second is written last, and neither the person's own file nor the
+    // first item is lost: each is kept under a suffix of its own.
+    writeFile(destination + QStringLiteral("/marker.txt"), "mine");
+    w->treeModel()->toggle(child(docs, QStringLiteral("report 1.txt")));
+    w->treeModel()->toggle(child(docs, QStringLiteral("marker.txt")));
+    EXPECT_TRUE(restore(w.get(), destination).isEmpty());
+    EXPECT_EQ(readAll(destination + QStringLiteral("/marker.txt")), QByteArray("docs marker, longer\n"));
+    QStringList kept = QDir(destination).entryList({QStringLiteral("marker.txt.before-restore-*")});
+    ASSERT_EQ(kept.size(), 2) << QDir(destination).entryList(QDir::Files).join(u'|').toStdString();
+    std::sort(kept.begin(), kept.end(),
+              [](const QString& a, const QString& b) { return a.size() < b.size(); });
+    EXPECT_TRUE(kept.at(1) == kept.at(0) + QStringLiteral("-2")) << kept.join(u' ').toStdString();
+    EXPECT_EQ(readAll(destination + u'/' + kept.at(0)), QByteArray("mine"));
+    EXPECT_EQ(readAll(destination + u'/' + kept.at(1)), QByteArray("live marker\n"));
+
+    // Below a file no folder can be made: refused before any rsync, said in the window, nothing written.
+    const QString aFile = root.path() + QStringLiteral("/a-file.txt");
+    writeFile(aFile, "a file");
+    QString asked;
+    answerAlert(QString(), &asked);
+    const Ended refused = run(w.get(), aFile + QStringLiteral("/sub"));
+    EXPECT_EQ(refused.finished, 1);
+    EXPECT_EQ(refused.failed, (QStringList{"marker.txt", "marker.txt"}));
+    ASSERT_TRUE(waitUntil([&] { return !asked.isEmpty(); }));
+    EXPECT_TRUE(asked.startsWith(
+        QStringLiteral("Nothing was restored: \u201c%1\u201d is a file, not a folder.").arg(aFile)))
+        << asked.toStdString();
+    EXPECT_TRUE(w->ui()->pStatusContent->text().startsWith(QStringLiteral("Nothing was restored:")));
+    EXPECT_EQ(readAll(aFile), QByteArray("a file"));
+    EXPECT_FALSE(readTrace(tracePath).contains(QStringLiteral("a-file.txt/sub\"")))
+        << "an rsync was started for a destination that cannot be made";
+
+    // A destination that is itself a file is refused at once; no restore starts.
+    QSignalSpy finished(w.get(), &RestoreViewController::restoreFinished);
+    asked.clear();
+    answerAlert(QString(), &asked);
+    w->setDownloadLocation(aFile);
+    w->Restore();
+    ASSERT_TRUE(waitUntil([&] { return !asked.isEmpty(); }));
+    EXPECT_TRUE(asked.contains(QStringLiteral("is a file, not a folder")));
+    EXPECT_FALSE(w->isRestoreRunning());
+    spinFor(200);
+    EXPECT_EQ(finished.count(), 0);
+}
+
+TEST_F(RestoreBrowserTest, RestoredFilesKeepTheModificationTimeOfTheSnapshot) {
+    // The snapshot's files carry times of their own, unlike their live copies.
+    const QString snapshot =
+        appliance->modulePath() + QStringLiteral("/.zfs/snapshot/auto-20240115.1034-daily/") + Account;
+    const QDateTime reportTime(QDate(2021, 6, 7), QTime(8, 9, 10));
+    const QDateTime photoTime(QDate(2019, 1, 2), QTime(3, 4, 5));
+    const auto setTime = [](const QString& path, const QDateTime& time) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite)) << path.toStdString();
+        ASSERT_TRUE(file.setFileTime(time, QFileDevice::FileModificationTime));
+    };
+    setTime(snapshot + QStringLiteral("/My Docs/report 1.txt"), reportTime);
+    // A second file, so that the first can be ticked on its own.
+    writeFile(snapshot + QStringLiteral("/My Docs/second.txt"), "second");
+    setTime(snapshot + QStringLiteral("/Photos/Trip/p2.jpg"), photoTime);
+
+    const QString destination = root.path() + QStringLiteral("/times");
+    for (bool system : {true, false}) {
+        SCOPED_TRACE(system ? "system rsync" : "private rsync");
+        useSystemRsync(system);
+        QDir(destination).removeRecursively();
+        auto w = open(Account);
+        w->SnapshottemChanged(QStringLiteral("2024-01-15 10:34 AM "));
+        idle(w.get());
+        // A file on its own, and a file inside a folder.
+        w->treeModel()->toggle(
+            child(expanded(w.get(), top(w.get(), "My Docs")), QStringLiteral("report 1.txt")));
+        w->treeModel()->toggle(top(w.get(), "Photos"));
+        EXPECT_TRUE(run(w.get(), destination).failed.isEmpty());
+        EXPECT_EQ(QFileInfo(destination + QStringLiteral("/report 1.txt")).lastModified(), reportTime);
+        EXPECT_EQ(QFileInfo(destination + QStringLiteral("/Photos/Trip/p2.jpg")).lastModified(), photoTime);
+        EXPECT_EQ(readAll(destination + QStringLiteral("/report 1.txt")), QByteArray("alpha\n"));
+    }
+}
+
+TEST_F(RestoreBrowserTest, ARestoreGoesOnWhenItsWindowClosesAndIsNamedWhenTheWindowIsThrownAway) {
+    appliance->putFile(Account + QStringLiteral("/Big.bin"), QByteArray(128 * 1024 * 1024, 'b'));
+    const QString destination = root.path() + QStringLiteral("/kept going");
+    auto w = open(Account);
+    for (const char* name : {"Big.bin", "My Docs", "marker.txt"})
+        w->treeModel()->toggle(top(w.get(), name));
+
+    // Closed while the first item downloads: the restore finishes every item all the same.
+    const Ended ended = run(w.get(), destination, [&] {
+        untilDownloading(w.get());
+        w->close();
+        EXPECT_TRUE(w->isRestoreRunning());
+    });
+    EXPECT_EQ(ended.finished, 1);
+    EXPECT_TRUE(ended.failed.isEmpty());
+    EXPECT_EQ(QFileInfo(destination + QStringLiteral("/Big.bin")).size(), 128 * 1024 * 1024);
+    EXPECT_EQ(readAll(destination + QStringLiteral("/My Docs/report 1.txt")), QByteArray("alpha\n"));
+    EXPECT_EQ(readAll(destination + QStringLiteral("/marker.txt")), QByteArray("live marker\n"));
+    // Shown again, it lists afresh what closing cut off.
+    w->show();
+    idle(w.get());
+    EXPECT_TRUE(topNames(w.get()).contains(QStringLiteral("Big.bin")));
+    EXPECT_EQ(w->snapshotList().size(), 30);
+
+    // Thrown away while it restores: the items not restored are named, and it never says finished.
+    QDir(destination).removeRecursively();
+    QDir().mkpath(destination);
+    w->setDownloadLocation(destination);
+    for (const char* name : {"Big.bin", "My Docs", "marker.txt"})
+        w->treeModel()->toggle(top(w.get(), name));
+    int finished = 0;
+    QStringList notRestored = {QStringLiteral("<none>")};
+    QObject::connect(w.get(), &RestoreViewController::restoreFinished, [&] { ++finished; });
+    QObject::connect(w.get(), &RestoreViewController::restoreCancelled,
+                     [&](const QStringList& n, const QStringList&) { notRestored = n; });
+    w->Restore();
+    untilDownloading(w.get());
+    w.reset();
+    EXPECT_EQ(notRestored, (QStringList{"Big.bin", "marker.txt", "My Docs"})); // in outline order
+    spinFor(200);
+    EXPECT_EQ(finished, 0);
+    EXPECT_TRUE(readTrace(tracePath).contains(QStringLiteral(
+        "Restore cancelled with the restore window; not restored: Big.bin, marker.txt, My Docs")));
+    QFile::remove(appliance->modulePath() + u'/' + Account + QStringLiteral("/Big.bin"));
+}
+
+TEST_F(RestoreBrowserTest, OpensAtTheHomeKeepsTheOpenPathAcrossSnapshotsAndDecodesNames) {
+    // An account whose backup holds this machine's folder with the person's home in it, another
+    // machine's folder, and two snapshots: one with the home, one without.
+    const QString account = QStringLiteral("homeacct");
+    appliance->addUser(account, TestPassword);
+    const QString inHome = account + u'/' + UtilityClass::machineName() + root.profile().homeOf(user.name);
+    appliance->putFile(inHome + QStringLiteral("/Documents/B\u00fccher \u2713.txt"), "books\n");
+    appliance->putFile(inHome + QStringLiteral("/Documents/tab\there.txt"), "tab\n");
+    appliance->putFile(inHome + QStringLiteral("/Music/song.ogg"), "la");
+    appliance->putFile(account + QStringLiteral("/OtherMac/x.txt"), "x");
+    const QString snapshots = appliance->modulePath() + QStringLiteral("/.zfs/snapshot/");
+    writeFile(snapshots + QStringLiteral("auto-20240115.1034-daily/") + inHome +
+                  QStringLiteral("/Documents/B\u00fccher \u2713.txt"),
+              "older books\n");
+    writeFile(snapshots + QStringLiteral("auto-20240115.1007-daily/") + account +
+                  QStringLiteral("/OtherMac/y.txt"),
+              "y");
+
+    auto w = open(account);
+    QTreeView* view = w->ui()->mOutlineView;
+    const QStringList home = w->homeComponents();
+    ASSERT_EQ(home.size(), 1 + root.profile().homeOf(user.name).count(u'/'));
+    QStringList tops{UtilityClass::machineName(), "OtherMac"};
+    tops.sort();
+    EXPECT_EQ(topNames(w.get()), tops);
+    // Open down to the home, the home itself open and current.
+    EXPECT_EQ(w->currentPath(), home);
+    EXPECT_EQ(w->openFolderPaths(), QList<QStringList>{home});
+    ZHTreeNode* node = w->treeModel()->tree().mRootItem();
+    for (const QString& name : home) {
+        node = child(node, name);
+        ASSERT_NE(node, nullptr) << name.toStdString();
+        EXPECT_TRUE(view->isExpanded(w->treeModel()->indexFor(node))) << name.toStdString();
+    }
+    EXPECT_EQ(namesIn(node), (QStringList{"Documents", "Music"}));
+    // Names as they are on the appliance: rsync's escapes undone.
+    ZHTreeNode* documents = expanded(w.get(), child(node, QStringLiteral("Documents")));
+    EXPECT_EQ(namesIn(documents), (QStringList{"B\u00fccher \u2713.txt", "tab\there.txt"}));
+    view->setCurrentIndex(
+        w->treeModel()->indexFor(child(documents, QStringLiteral("B\u00fccher \u2713.txt"))));
+    const QStringList book = home + QStringList{"Documents", "B\u00fccher \u2713.txt"};
+    ASSERT_EQ(w->currentPath(), book);
+
+    // A snapshot that holds the path: open there as it was, with the snapshot's file.
+    w->SnapshottemChanged(QStringLiteral("2024-01-15 10:34 AM "));
+    idle(w.get());
+    EXPECT_EQ(w->currentPath(), book);
+    EXPECT_EQ(w->openFolderPaths(), QList<QStringList>{home + QStringList{"Documents"}});
+    EXPECT_EQ(w->treeModel()->nodeFor(view->currentIndex())->getFileSize().simplified(),
+              ZHTreeViewController::sizeText(12).simplified());
+    // One that does not: as far as it goes (nothing here), and no waiting for what is not there.
+    w->SnapshottemChanged(QStringLiteral("2024-01-15 10:07 AM "));
+    idle(w.get());
+    EXPECT_EQ(topNames(w.get()), QStringList{"OtherMac"});
+    EXPECT_TRUE(w->openFolderPaths().isEmpty());
+    // Back to live: the path is opened again.
+    w->cancelSnapshot();
+    idle(w.get());
+    EXPECT_EQ(w->currentPath(), book);
+    EXPECT_EQ(w->openFolderPaths(), QList<QStringList>{home + QStringList{"Documents"}});
+
+    // Restoring a file whose name was escaped in the listing brings back the right file.
+    w->treeModel()->toggle(w->treeModel()->nodeFor(view->currentIndex()));
+    const QString destination = root.path() + QStringLiteral("/books");
+    EXPECT_TRUE(restore(w.get(), destination).isEmpty());
+    EXPECT_EQ(readAll(destination + QStringLiteral("/B\u00fccher \u2713.txt")), QByteArray("books\n"));
 }

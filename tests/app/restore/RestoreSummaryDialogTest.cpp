@@ -1,19 +1,24 @@
 // Before a restore starts it says what it will do, conflicts included; Cancel starts nothing, Restore
-// runs, and its end is one desktop notification.
+// runs, and its end is one desktop notification. A restore goes on when its window is closed and
+// opened again from the menu; a cancelled one is never announced as finished.
 
 #include "RestoreSummaryDialog.h"
 #include "AppTestHost.h"
+#include "Appliance.h"
 #include "ApplicationWindows.h"
 #include "EventLoopWait.h"
 #include "FileTools.h"
 #include "Protocol.h"
 #include "Requirements.h"
 #include "RestoreViewController.h"
+#include "ui_RestoreViewController.h"
 
 #include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -95,4 +100,36 @@ TEST(RestoreSummaryDialogTest, ListsTheConflictAndRestoresOnlyWhenAskedTo) {
     ASSERT_TRUE(waitUntil([&] { return service.count(QStringLiteral("Restore failed")) == 1; }));
     EXPECT_EQ(service.bodies.last(), QStringLiteral("Could not restore: report 1.txt, Photos"));
     EXPECT_EQ(service.summaries.size(), 1);
+}
+
+TEST(RestoreSummaryDialogTest, NamesTheRealTargetsOfANewFolderAndOfItemsOfOneName) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString destination = folder.path() + QStringLiteral("/not yet/here");
+    const QString suffix = QStringLiteral(".before-restore-20260301-090000");
+    const QList<RestoreSummary::Item> items{
+        {QStringLiteral("notes.txt"), 10, false, QStringLiteral("Mac/home/ann/notes.txt")},
+        {QStringLiteral("notes.txt"), 12, false, QStringLiteral("Mac/home/ann/old/notes.txt")},
+        {QStringLiteral("Photos"), -1, true, QStringLiteral("Mac/home/ann/Photos")},
+        {QStringLiteral("Photos"), -1, true, QStringLiteral("Mac/home/bob/Photos")}};
+    const RestoreSummary summary = RestoreSummary::of(items, destination, suffix);
+    EXPECT_TRUE(summary.createsFolder);
+    EXPECT_TRUE(
+        summary.headline().contains(QStringLiteral("This folder does not exist yet: it is created first")))
+        << summary.headline().toStdString();
+    ASSERT_EQ(summary.entries.size(), 4);
+    EXPECT_EQ(summary.entries[0].destination, destination + QStringLiteral("/notes.txt"));
+    EXPECT_EQ(summary.entries[1].destination, destination + QStringLiteral("/notes.txt"));
+    EXPECT_EQ(summary.entries[0].outcome, QStringLiteral("nothing"));
+    EXPECT_EQ(summary.entries[1].outcome, QStringLiteral("replaces notes.txt above, kept under a new name"));
+    EXPECT_EQ(summary.entries[1].existing,
+              QStringLiteral("notes.txt above lands on the same name: it is kept as "
+                             "\u201cnotes.txt%1-2\u201d when this one is written.")
+                  .arg(suffix));
+    EXPECT_EQ(summary.entries[3].outcome, QStringLiteral("merged with Photos above"));
+    EXPECT_EQ(RestoreSummary::keepSuffixes(items, suffix),
+              (QStringList{suffix, suffix + "-2", suffix, suffix + "-2"}));
+    EXPECT_FALSE(QFileInfo::exists(destination)) << "a summary changes nothing";
+    // A folder that is there is not announced as new.
+    EXPECT_FALSE(RestoreSummary::of(items, folder.path(), suffix).createsFolder);
 }
