@@ -476,8 +476,15 @@ void AppDelegate::SendFeedback() {
 }
 
 void AppDelegate::RestoreWin() {
-    if (mRestoreViewControllerDlg && mRestoreViewControllerDlg->window()->isVisible())
+    // A window that is shown, or restores while hidden, is brought forward: thrown away, it would end
+    // the restore under way.
+    if (mRestoreViewControllerDlg &&
+        (mRestoreViewControllerDlg->window()->isVisible() || mRestoreViewControllerDlg->isRestoreRunning())) {
+        mRestoreViewControllerDlg->window()->show();
+        mRestoreViewControllerDlg->window()->raise();
+        mRestoreViewControllerDlg->window()->activateWindow();
         return;
+    }
     if (mRestoreViewControllerDlg) {
         mRestoreViewControllerDlg->closeRestore();
         mRestoreViewControllerDlg.reset();

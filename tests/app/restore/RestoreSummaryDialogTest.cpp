@@ -133,3 +133,85 @@ TEST(RestoreSummaryDialogTest, NamesTheRealTargetsOfANewFolderAndOfItemsOfOneNam
     // A folder that is there is not announced as new.
     EXPECT_FALSE(RestoreSummary::of(items, folder.path(), suffix).createsFolder);
 }
+
+TEST(RestoreSummaryDialogTest, OpenedAgainDuringARestoreTheWindowStaysAndACancelIsNoFinish) {
+    ZH_SKIP_IF(Appliance::skipReason());
+    Appliance appliance;
+    QString error;
+    ASSERT_TRUE(appliance.start(&error)) << error.toStdString();
+    const QString account = QStringLiteral("zhacct"), password = QStringLiteral("fixture-only");
+    ASSERT_TRUE(appliance.addUser(account, password));
+    ASSERT_TRUE(appliance.putFile(account + QStringLiteral("/Big.bin"), QByteArray(128 * 1024 * 1024, 'b')));
+    ASSERT_TRUE(appliance.putFile(account + QStringLiteral("/small.txt"), "small\n"));
+    AppTestHost::Options options;
+    options.windows = applicationWindows();
+    AppTestHost host(options);
+    ZH_SKIP_IF(host.setUp());
+    ZH_SKIP_IF(host.setUpDesktopNotifications());
+    // The machine as an installation leaves it (the private rsync copy included).
+    const QString installed = host.root.installBuild();
+    ASSERT_TRUE(installed.isEmpty()) << installed.toStdString();
+    host.writeDetails({{Protocol::UserName, account},
+                       {Protocol::Password, password},
+                       {Protocol::Ip, appliance.address()},
+                       {Protocol::LocalBackup, QStringLiteral("1")}});
+    host.launch();
+    const NotificationServiceStandIn& service = host.notificationService;
+    const auto openWindow = [&] {
+        host.app().RestoreWin();
+        RestoreViewController* w = RestoreViewController::sharedController();
+        EXPECT_TRUE(w && waitUntil([&] { return !w->isBusy(); }, 60000));
+        return w;
+    };
+    const auto startRestore = [&](RestoreViewController* w, const QString& destination) {
+        for (ZHTreeNode* node : w->treeModel()->tree().mRootItem()->getChildren())
+            w->treeModel()->toggle(node);
+        w->setDownloadLocation(destination);
+        w->Restore();
+        RestoreSummaryDialog* dialog = summaryOf(w);
+        EXPECT_NE(dialog, nullptr) << host.trace().right(3000).toStdString();
+        if (!dialog)
+            return;
+        // The real targets: inside the folder, which is made first.
+        const QString headline = dialog->findChild<QLabel*>(QStringLiteral("headline"))->text();
+        EXPECT_TRUE(headline.contains(QStringLiteral("This folder does not exist yet")))
+            << headline.toStdString();
+        auto* rows = dialog->findChild<QTreeWidget*>(QStringLiteral("items"));
+        EXPECT_EQ(rows->topLevelItem(0)->text(2), destination + QStringLiteral("/Big.bin"));
+        dialog->findChild<QPushButton*>(QStringLiteral("restoreButton"))->click();
+        EXPECT_TRUE(waitUntil([&] { return !w->ui()->cancelDownload->isHidden(); }, 60000));
+    };
+
+    QPointer<RestoreViewController> w = openWindow();
+    ASSERT_TRUE(w);
+    QSignalSpy finished(w.data(), &RestoreViewController::restoreFinished);
+    const QString destination = host.root.path() + QStringLiteral("/Restored");
+    startRestore(w, destination);
+    // Closed, then opened again from the menu while it downloads: the same window, restoring on.
+    w->close();
+    host.app().RestoreWin();
+    ASSERT_TRUE(w);
+    EXPECT_EQ(RestoreViewController::sharedController(), w.data());
+    EXPECT_TRUE(w->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, 120000));
+    EXPECT_EQ(finished.first().first().toStringList(), QStringList());
+    EXPECT_EQ(QFileInfo(destination + QStringLiteral("/Big.bin")).size(), 128 * 1024 * 1024);
+    EXPECT_EQ(QFileInfo(destination + QStringLiteral("/small.txt")).size(), 6);
+    ASSERT_TRUE(waitUntil([&] { return service.count(QStringLiteral("Restore finished")) == 1; }));
+
+    // Closed with nothing under way, it is made anew when opened again.
+    w->close();
+    QPointer<RestoreViewController> again = openWindow();
+    EXPECT_TRUE(w.isNull());
+    ASSERT_TRUE(again);
+
+    // Cancelled: said so, and not as finished.
+    startRestore(again, host.root.path() + QStringLiteral("/Restored again"));
+    again->CancelDownload();
+    ASSERT_TRUE(waitUntil([&] { return service.count(QStringLiteral("Restore cancelled")) == 1; }, 120000));
+    EXPECT_EQ(service.bodies.last(), QStringLiteral("Not restored: Big.bin."));
+    spinFor(300);
+    EXPECT_EQ(service.count(QStringLiteral("Restore finished")), 1);
+    EXPECT_EQ(again->ui()->pStatusContent->text(),
+              QStringLiteral("Restore cancelled: Big.bin not restored."));
+}
