@@ -1,6 +1,7 @@
 // zh-screenshots-restore <folder>: the restore window in its main states, saved as PNGs.
 
 #include "AppTestSupport.h"
+#include "RestoreSummaryDialog.h"
 #include "RestoreViewController.h"
 #include "RezodeLoger.h"
 #include "SearchController.h"
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
             off->hide();
         ui.search->show();
         ui.pHeaderContent->clear();
+        ui.snapshotBtn->setCurrentIndex(0); // the search is over what is backed up now
         auto* results = new SearchController(&w);
         ui.contentLayout->insertWidget(1, results);
         results->setSearchResult({{{"name", "AlicesMac/home/alice/Documents/report.odt"},
@@ -76,5 +78,65 @@ int main(int argc, char** argv) {
                                    {"size", "20480"},
                                    {"lmd", "2024-02-11 17:40:00 +0000"}}});
         shots.save(&w, QStringLiteral("search-results"));
+
+        // More hits than are shown, and an index the backup holds while it merges.
+        QList<QVariantMap> many;
+        for (int i = 0; i < SearchController::MaxHits; ++i)
+            many.append(
+                {{"name",
+                  QStringLiteral("AlicesMac/home/alice/Photos/2023/IMG_%1.jpg").arg(i, 5, 10, QChar(u'0'))},
+                 {"size", "2314752"},
+                 {"lmd", "2023-08-14 16:02:11 +0000"}});
+        SearchController::Outcome cut;
+        cut.hits = many;
+        cut.more = true;
+        ui.search->setText(QStringLiteral("IMG_"));
+        results->setSearchOutcome(cut);
+        shots.save(&w, QStringLiteral("search-cut"));
+        SearchController::Outcome busy;
+        busy.status = IndexSearch::Status::Locked;
+        ui.search->setText(QStringLiteral("report"));
+        results->setSearchOutcome(busy);
+        shots.save(&w, QStringLiteral("search-index-busy"));
+        delete results;
+        ui.backgroundview->show();
+        ui.search->clear();
+        ui.snapshotBtn->setCurrentIndex(0);
+
+        // Opened at the person's home: this machine's folder, the folders of the home's path, and the
+        // home itself open, current and at the top.
+        for (QWidget* on : {static_cast<QWidget*>(ui.Downloadlb), static_cast<QWidget*>(ui.pDownloadLocation),
+                            static_cast<QWidget*>(ui.Browse)})
+            on->show();
+        model->resetTree(false);
+        model->setRootEntries({entry("AlicesMac", true, "4096"), entry("OldLaptop", true, "4096")});
+        ZHTreeNode* node = model->tree().mRootItem()->childAtIndex(0);
+        for (const char* name : {"home", "alice"}) {
+            model->setFolderEntries(node, {entry(QString::fromLatin1(name), true, "4096")});
+            ui.mOutlineView->expand(model->indexFor(node));
+            node = node->childAtIndex(0);
+        }
+        model->setFolderEntries(node, {entry("Desktop", true, "4096"), entry("Documents", true, "4096"),
+                                       entry("Music", true, "4096"), entry("Pictures", true, "4096"),
+                                       entry("B\u00fccher \u2713.txt", false, "12")});
+        ui.mOutlineView->expand(model->indexFor(node));
+        ui.mOutlineView->setCurrentIndex(model->indexFor(node));
+        shots.save(&w, QStringLiteral("opened-at-home"));
+
+        // The summary before a restore into a folder that is not there yet, with two items of one name.
+        const QString fresh = QStringLiteral("/home/alice/Restored files");
+        const RestoreSummary summary = RestoreSummary::of(
+            {{QStringLiteral("notes.txt"), 18211, false, QStringLiteral("AlicesMac/home/alice/notes.txt")},
+             {QStringLiteral("notes.txt"), 9120, false, QStringLiteral("AlicesMac/home/alice/Old/notes.txt")},
+             {QStringLiteral("Documents"), -1, true, QStringLiteral("AlicesMac/home/alice/Documents")}},
+            fresh, QStringLiteral(".before-restore-20260301-090000"));
+        RestoreSummaryDialog dialog(summary);
+        dialog.resize(980, 300);
+        shots.save(&dialog, QStringLiteral("summary-new-folder"));
+
+        // The help, as it reads on this system.
+        w.HelpButton();
+        if (auto* popup = w.findChild<QFrame*>(QStringLiteral("ZHPopupView")))
+            shots.save(popup, QStringLiteral("help"));
     });
 }
