@@ -33,7 +33,6 @@ namespace {
 const QString kTooltipIdle = QStringLiteral("ZorvikHollin");
 const QString kTooltipPaused = QStringLiteral("Paused");
 const QString kTooltipInProgress = QStringLiteral("Backup is in progress");
-const QString kMessageNothingToBackUp = QStringLiteral("No files / folders for backup!");
 const QString kMessageUnexpectedError =
     QStringLiteral("The backup operation could not start due to an unexpected error.");
 const QString kQuitTitle = QStringLiteral("Quit Zorvik Hollin");
@@ -314,8 +313,8 @@ void AppDelegate::ResetStatusView() {
     }
     stopAnimation();
     setImage(ImageRegular);
-    setStatusTitle(QString());
-    setStatusMessage(kMessageNothingToBackUp);
+    if (mStatusController)
+        mStatusController->showIdle();
 }
 
 // ---- "Progress"
@@ -344,6 +343,8 @@ void AppDelegate::receiveTestNotification(const QVariantMap& userInfo) {
     const QString text = progress.toString();
     if (text == Protocol::ProgressBackupCompleted) {
         stopAnimation();
+        // A completed backup is the regular state again, also after a full appliance's alert.
+        setImage(ImageRegular);
         // A tick already queued must not leave a frame behind.
         after(mServices.timings.completedSecondStop, [this] { stopAnimation(); });
         setStatusTitle(QStringLiteral("Success!"));
@@ -799,10 +800,15 @@ void AppDelegate::startAnimation() {
 void AppDelegate::stopAnimation() {
     if (!mStatusItem)
         buildStatusItem(false);
+    const bool ticking = mAnimation && mAnimation->isAnimating();
     if (mAnimation)
         mAnimation->stopAnimation();
     const bool was = mIsAnimating;
     mIsAnimating = false;
+    // No frame of the working animation is left behind: the still image of the state comes back
+    // (the regular one unless a pause or a full appliance set another).
+    if ((was || ticking) && mStatusItem)
+        mStatusItem->setIcon(trayImage(mImageName));
     if (was)
         emit animatingChanged(false);
 }

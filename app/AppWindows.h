@@ -9,6 +9,8 @@
 // public StatusWindowApi) or main() may wrap it in a small adapter. AppDelegate owns what a factory
 // returns and deletes it through the interface, so the interfaces have virtual destructors.
 
+#include "StatusTexts.h"
+
 #include <QString>
 #include <QVariantMap>
 
@@ -39,6 +41,11 @@ class StatusWindowApi : public AppWindowApi {
     virtual void setConfigureTimeMachine() = 0;
     // "" or the warning that no backup has completed for a while ("No backup for N days").
     virtual void setBackupWarning(const QString& warning) { (void)warning; }
+    // Nothing waits and no backup runs. A window that knows when the last backup completed says so.
+    virtual void showIdle() {
+        setTitleMessage(QString());
+        setDisplayMessage(StatusTexts::NothingToBackUp);
+    }
 };
 
 // The Time Machine panel ("TimeMachine").

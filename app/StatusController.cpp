@@ -12,6 +12,7 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QProcess>
@@ -19,7 +20,7 @@
 
 namespace {
 
-const QString kNoFiles = QStringLiteral("No files / folders for backup!");
+const QString& kNoFiles = StatusTexts::NothingToBackUp;
 const QString kInitialize = QStringLiteral("Initialize your backup");
 const QString kBackingUp = QStringLiteral("Backing up files / folders to Zorvik Hollin device");
 const QString kProcessingMessage = QStringLiteral("Processing...");
@@ -72,6 +73,22 @@ template <typename R, typename F> R ask(const F& f, R otherwise) {
     return f ? f() : otherwise;
 }
 
+QString formatWhen(const QDateTime& when) {
+    return QLocale().toString(when, QLocale::ShortFormat);
+}
+
+// The leading count of a "TotalFiles" text ("12" or "12 out of 40"); 0 when there is none.
+int leadingCount(const QString& text) {
+    const QString first = text.trimmed().section(u' ', 0, 0);
+    bool ok = false;
+    const int value = first.toInt(&ok);
+    return ok ? value : 0;
+}
+
+// The units of the daemon's byte figures, each 1024 times the one before.
+const QStringList kUnits = {QStringLiteral("bytes"), QStringLiteral("KB"), QStringLiteral("MB"),
+                            QStringLiteral("GB"), QStringLiteral("TB")};
+
 } // namespace
 
 StatusController::StatusController(const FilePathsController& paths, Owner owner,
@@ -110,6 +127,7 @@ StatusController::Owner StatusController::ownerFor(AppDelegate& app) {
     o.isBackupPending = [&app] { return app.isBackupPending(); };
     o.isIntialBackuprunning = [&app] { return app.isIntialBackuprunning(); };
     o.isfirstTimeLogin = [&app] { return app.isfirstTimeLogin(); };
+    o.isDefaultRsync = [&app] { return app.isDefaultRsync(); };
     o.loginForBackupType = [&app](int type) { app.loginForBackupType(type); };
     o.startStop = [&app](int tag, bool stop) { app.startStop(tag, stop); };
     o.RestoreWin = [&app] { app.RestoreWin(); };
@@ -242,8 +260,7 @@ void StatusController::showStausWindow() {
             QTimer::singleShot(mTimings.startupWindow, this, &StatusController::ResetStatusView);
             mUi->displayMsg->setText(kProcessingMessage);
         } else {
-            mUi->displayMsg->setText(kNoFiles);
-            mUi->viewLogs->show();
+            showIdle();
         }
     }
     bringToFront(this);
@@ -253,8 +270,10 @@ void StatusController::ResetStatusView() {
     if (ask(mOwner.isIntialBackuprunning, false)) {
         mUi->displayMsg->setText(kInitializing);
     } else if (!ask(mOwner.isBackupPending, false)) {
-        mUi->displayMsg->setText(kNoFiles);
-        mUi->viewLogs->show();
+        // A run whose lists were all taken is not pending, yet its figures are on show: it is not idle.
+        if (!mUi->totalFiles->text().isEmpty())
+            return;
+        showIdle();
     } else {
         mUi->titleMsg->setText(StatusTexts::InProgressTitle);
         mUi->displayMsg->setText(kBackingUp);
@@ -277,6 +296,8 @@ void StatusController::hideFigures() {
 
 void StatusController::setDisplayMessage(const QString& text) {
     hideFigures();
+    if (text == kBackingUp)
+        startRunTotal(true);
     mUi->displayMsg->setText(text);
     if (text == kNoFiles)
         mUi->viewLogs->show();
@@ -304,13 +325,13 @@ void StatusController::setProgress(const QVariantMap& d) {
     if (d.size() == 1) {
         const QString key = d.firstKey();
         if (key == Protocol::KeyTotalFiles) {
-            mUi->totalFiles->setText(value(key));
+            showFileCount(value(key));
             mUi->sizeuploadedLabel->hide();
             mUi->uploadingFileLabel->hide();
             mUi->sizeuploaded->clear();
             mUi->uploadingFile->clear();
         } else if (key == Protocol::KeyTotalSize && haveFigure) {
-            mUi->sizeuploaded->setText(value(key));
+            showSize(value(key));
         }
         mUi->displayMsg->clear();
         return;
@@ -327,10 +348,95 @@ void StatusController::setProgress(const QVariantMap& d) {
         mUi->timeRemainingLabel->show();
         mUi->timeRemaining->setText(value(kTimeRemaining));
     }
-    mUi->totalFiles->setText(value(Protocol::KeyTotalFiles));
-    mUi->sizeuploaded->setText(value(Protocol::KeyTotalSize));
-    mUi->uploadingFile->setText(value(Protocol::KeyUploadingFile));
+    // The private copy counts from 1 at the start of every run: a first file begins a new total, also
+    // when the window missed the run's start.
+    const QString count = value(Protocol::KeyTotalFiles);
+    if (!ask(mOwner.isDefaultRsync, false) && leadingCount(count) == 1)
+        startRunTotal(true);
+    showFileCount(count);
+    showSize(value(Protocol::KeyTotalSize));
+    showFile(value(Protocol::KeyUploadingFile), value(Protocol::KeyTotalSize));
     mUi->displayMsg->clear();
+}
+
+void StatusController::startRunTotal(bool fromTheStart) {
+    mRunBytes = 0;
+    mRunSeenFromStart = fromTheStart;
+}
+
+void StatusController::showFileCount(const QString& count) {
+    // As the daemon counts them: "12 out of 40", or "12" while the initial backup has no total.
+    mUi->totalFiles->setText(count);
+}
+
+void StatusController::showSize(const QString& size) {
+    const double bytes = parseBytes(size);
+    if (bytes < 0) {
+        mUi->sizeuploaded->setText(size);
+        return;
+    }
+    if (ask(mOwner.isDefaultRsync, false)) {
+        // The system rsync's figure is the run's total already.
+        mRunBytes = bytes;
+        mRunSeenFromStart = true;
+    } else {
+        mRunBytes += bytes;
+    }
+    mUi->sizeuploaded->setText((mRunSeenFromStart ? QStringLiteral("%1 in this backup")
+                                                  : QStringLiteral("at least %1 in this backup"))
+                                   .arg(formatBytes(mRunBytes)));
+}
+
+void StatusController::showFile(const QString& file, const QString& size) {
+    // rsync names the files relative to the source "/".
+    const QString path = file.isEmpty() || file.startsWith(u'/') ? file : u'/' + file;
+    mUi->uploadingFile->setText(
+        fileFirst(path, mUi->uploadingFile->fontMetrics(), mUi->uploadingFile->contentsRect().width()));
+    const bool ownSize = !ask(mOwner.isDefaultRsync, false) && parseBytes(size) >= 0;
+    mUi->uploadingFile->setToolTip(ownSize ? QStringLiteral("%1 (%2)").arg(path, size) : path);
+}
+
+QString StatusController::formatBytes(double bytes) {
+    qsizetype unit = 0;
+    while (bytes > 1024.0 && unit + 1 < kUnits.size()) {
+        bytes *= 0.0009765625;
+        ++unit;
+    }
+    return QStringLiteral("%1 %2").arg(bytes, 0, 'f', 2).arg(kUnits.at(unit));
+}
+
+double StatusController::parseBytes(const QString& text) {
+    const QStringList parts = text.simplified().split(u' ');
+    if (parts.size() != 2)
+        return -1;
+    bool ok = false;
+    const double value = parts.at(0).toDouble(&ok);
+    const qsizetype unit = kUnits.indexOf(parts.at(1));
+    if (!ok || value < 0 || unit < 0)
+        return -1;
+    double bytes = value;
+    for (qsizetype i = 0; i < unit; ++i)
+        bytes *= 1024.0;
+    return bytes;
+}
+
+QString StatusController::fileFirst(const QString& path, const QFontMetrics& metrics, int width) {
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(u'/'))
+        trimmed.chop(1);
+    const qsizetype slash = trimmed.lastIndexOf(u'/');
+    const QString name = slash < 0 ? trimmed : trimmed.mid(slash + 1);
+    const QString folder = slash < 0 ? QString() : slash == 0 ? QStringLiteral("/") : trimmed.left(slash);
+    if (name.isEmpty() || folder.isEmpty())
+        return metrics.elidedText(trimmed, Qt::ElideMiddle, width);
+    if (metrics.horizontalAdvance(name) > width)
+        return metrics.elidedText(name, Qt::ElideMiddle, width);
+    const QString head = name + QStringLiteral(" in ");
+    const int room = width - metrics.horizontalAdvance(head);
+    // Too little room for a folder worth reading: the name alone.
+    if (room < metrics.horizontalAdvance(QStringLiteral("/…/")) * 2)
+        return name;
+    return head + metrics.elidedText(folder, Qt::ElideMiddle, room);
 }
 
 void StatusController::startLocalBackup() {
@@ -402,8 +508,21 @@ void StatusController::closeWindow() {
 
 void StatusController::closeWin() {
     hide();
-    setDisplayMessage(kNoFiles);
-    mUi->titleMsg->clear();
+    startRunTotal(false);
+    showIdle();
+}
+
+void StatusController::showIdle() {
+    hideFigures();
+    const QDateTime when = lastBackupCompleted();
+    if (when.isValid()) {
+        mUi->titleMsg->setText(StatusTexts::UpToDateTitle);
+        mUi->displayMsg->setText(StatusTexts::UpToDateMessage.arg(formatWhen(when)));
+    } else {
+        mUi->titleMsg->clear();
+        mUi->displayMsg->setText(kNoFiles);
+    }
+    mUi->viewLogs->show();
 }
 
 void StatusController::getTimeMachineDetails() {
@@ -548,20 +667,22 @@ void StatusController::setBackupWarning(const QString& warning) {
     updateLastBackupLine();
 }
 
+QDateTime StatusController::lastBackupCompleted() const {
+    const QString path = lastBackupRecordPath();
+    if (path.isEmpty())
+        return {};
+    return QDateTime::fromString(PropertyList::readDictionary(path).value(kLastBackupKey).toString(),
+                                 Qt::ISODate);
+}
+
 void StatusController::updateLastBackupLine() {
     mUi->lastBackup->setStyleSheet(mBackupWarning.isEmpty() ? QString() : QStringLiteral("color: #b00020;"));
     if (!mBackupWarning.isEmpty()) {
         mUi->lastBackup->setText(mBackupWarning);
         return;
     }
-    const QString path = lastBackupRecordPath();
-    const QDateTime when =
-        path.isEmpty()
-            ? QDateTime()
-            : QDateTime::fromString(PropertyList::readDictionary(path).value(kLastBackupKey).toString(),
-                                    Qt::ISODate);
-    mUi->lastBackup->setText(
-        when.isValid()
-            ? QStringLiteral("Last backup completed: %1").arg(QLocale().toString(when, QLocale::ShortFormat))
-            : QStringLiteral("No backup completed yet"));
+    const QDateTime when = lastBackupCompleted();
+    mUi->lastBackup->setText(when.isValid()
+                                 ? QStringLiteral("Last backup completed: %1").arg(formatWhen(when))
+                                 : QStringLiteral("No backup completed yet"));
 }

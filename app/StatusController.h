@@ -16,6 +16,7 @@
 class AppDelegate;
 class DistributedNotificationCenter;
 class QAbstractButton;
+class QFontMetrics;
 class QProcess;
 class RezodeLoger;
 
@@ -38,6 +39,9 @@ class StatusController : public QWidget, public StatusWindowApi {
         std::function<bool()> isBackupPending;
         std::function<bool()> isIntialBackuprunning;
         std::function<bool()> isfirstTimeLogin;
+        // The backups run the system rsync, whose "TotalSize" is the run's running total; the private
+        // copy's is the size of the file just sent.
+        std::function<bool()> isDefaultRsync;
         std::function<void(int type)> loginForBackupType;
         std::function<void(int tag, bool stop)> startStop;
         std::function<void()> RestoreWin;
@@ -76,6 +80,7 @@ class StatusController : public QWidget, public StatusWindowApi {
     void TimeMachineProcessCompleted() override;
     void setConfigureTimeMachine() override;
     void setBackupWarning(const QString& warning) override;
+    void showIdle() override;
     void closeWin();
 
     // The text of tmutil's destination listing, as parsed for the details; fills the details labels.
@@ -89,6 +94,15 @@ class StatusController : public QWidget, public StatusWindowApi {
     // folder) and its line in the window.
     QString lastBackupRecordPath() const;
     void recordBackupCompleted(const QDateTime& when);
+    QDateTime lastBackupCompleted() const; // invalid when none is recorded
+
+    // The figures as the window shows them. Byte figures are read and written in the daemon's form
+    // ("1.50 KB"); a text that is not one reads as -1.
+    static QString formatBytes(double bytes);
+    static double parseBytes(const QString& text);
+    // A sent file's line: its name first, then "in" and its folder elided in the middle to fit width,
+    // so the name is never the part cut (only a name wider than the line itself is elided).
+    static QString fileFirst(const QString& path, const QFontMetrics& metrics, int width);
 
   public slots:
     void startLocalBackup();
@@ -109,6 +123,11 @@ class StatusController : public QWidget, public StatusWindowApi {
     void applyLayout(int type);
     void setTimeMachineStatus();
     void hideFigures();
+    void showFileCount(const QString& count);
+    void showSize(const QString& size);
+    void showFile(const QString& file, const QString& size);
+    // A run starts: its byte total starts again from nothing.
+    void startRunTotal(bool fromTheStart);
     void timeMachineQueryFinished(const QString& out, const QString& err);
     void timeMachineFailed();
     void updateLastBackupLine();
@@ -123,4 +142,8 @@ class StatusController : public QWidget, public StatusWindowApi {
     bool mTMDetailsVisible = false;
     QProcess* mQuery = nullptr; // the running destination query, a child of the window
     QString mBackupWarning;     // shown instead of the last backup's time while set
+    // Bytes the files of the running backup reported so far, and whether the window saw its start
+    // (the application may have been started in the middle of a run).
+    double mRunBytes = 0;
+    bool mRunSeenFromStart = false;
 };

@@ -43,6 +43,12 @@ struct StatusProbe : StatusWindowApi {
     void setConfigureTimeMachine() override {}
 };
 
+// Whether the tray shows the still image of that name.
+bool showsImage(AppDelegate& app, const QString& name) {
+    return app.statusItem()->icon().pixmap(22, 22).toImage() ==
+           AppDelegate::trayImage(name).pixmap(22, 22).toImage();
+}
+
 class AppDelegateTest : public RequiringTest {
   protected:
     StatusProbe* status = nullptr;
@@ -289,4 +295,51 @@ TEST(AppDelegateFeedback, AReportStillOpenIsBroughtForwardAndANewOneMadeOnceClos
     host.app().SendFeedback();
     EXPECT_EQ(made.size(), 2);
     EXPECT_TRUE(made.last()->widget.isVisible());
+
+TEST_F(AppDelegateTest, TheTrayIconIsTheStillImageOfTheStateOnceTheAnimationStops) {
+    host->writeDetails(accountRecord());
+    host->launch();
+    AppDelegate& app = host->app();
+    // However a run ends, no frame of the animation stays: the regular icon, or the alert when full
+    // until a backup completes again; after "Backup completed" also past the second stop.
+    const std::pair<QLatin1String, QLatin1String> ends[] = {
+        {Protocol::ProgressBackupCompleted, AppDelegate::ImageRegular},
+        {Protocol::ProgressError, AppDelegate::ImageRegular},
+        {Protocol::ProgressQuotaExceeded, AppDelegate::ImageAlert},
+        {Protocol::ProgressBackupCompleted, AppDelegate::ImageRegular}};
+    for (const auto& [end, image] : ends) {
+        report(QString(Protocol::ProgressBackupStarts));
+        ASSERT_TRUE(
+            waitUntil([&] { return app.isAnimating() && !showsImage(app, AppDelegate::ImageRegular); }));
+        report(QString(end));
+        ASSERT_TRUE(waitUntil([&] { return !app.isAnimating(); }));
+        spinFor(int(AppTestHost::shortTimings().completedSecondStop.count()) + 50);
+        EXPECT_TRUE(showsImage(app, image)) << end.data();
+    }
+    // Paused in the middle of a run: the pause image.
+    report(QString(Protocol::ProgressBackupStarts));
+    ASSERT_TRUE(waitUntil([&] { return app.isAnimating(); }));
+    app.startStop(1, true);
+    EXPECT_TRUE(showsImage(app, AppDelegate::ImagePause));
+}
+
+TEST(AppDelegateWindowTest, IdleAfterASuccessTheStatusWindowSaysUpToDate) {
+    AppTestHost::Options options;
+    options.windows.status = &StatusController::forApplication;
+    AppTestHost host(options);
+    ZH_SKIP_IF(host.setUp());
+    host.writeDetails(accountRecord());
+    host.launch();
+    auto* window = static_cast<StatusController*>(host.app().statusWindow());
+    ASSERT_TRUE(waitUntil([&] { return !host.app().isfirstTimeLogin(); }));
+    host.postAsDaemon(Protocol::Progress,
+                      {{Protocol::KeyProgress, QString(Protocol::ProgressBackupCompleted)}});
+    ASSERT_TRUE(waitUntil([&] { return window->lastBackupCompleted().isValid(); }));
+    // The daemon starts again (its daily restart), or a pause ends: nothing waits, and the window says so.
+    host.postAsDaemon(Protocol::ZorvikHollinWatcherStarted);
+    EXPECT_TRUE(waitUntil([&] { return text(window, "titleMsg") == QStringLiteral("Up to date"); }));
+    host.app().startStop(1, true);
+    host.app().startStop(1, false);
+    EXPECT_EQ(text(window, "titleMsg"), QStringLiteral("Up to date"));
+    EXPECT_TRUE(shown(window, "viewLogs"));
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLocale>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -101,15 +103,17 @@ TEST_F(StatusControllerTest, MessagesFiguresPauseAndStop) {
     // Three keys: no time left; four: time left too; one with a figure shown: only that figure.
     w->setDisplayMessage(QStringLiteral("Backing up files / folders to Zorvik Hollin device"));
     EXPECT_FALSE(shown(w.get(), "viewLogs"));
-    w->setProgress({{"TotalFiles", "12"}, {"TotalSize", "1.2 MB"}, {"UploadingFile", "/home/ann/a b.txt"}});
-    EXPECT_EQ(text(w.get(), "uploadingFile"), QStringLiteral("/home/ann/a b.txt"));
+    w->setProgress({{"TotalFiles", "12"}, {"TotalSize", "1.20 MB"}, {"UploadingFile", "/home/ann/a b.txt"}});
+    EXPECT_EQ(text(w.get(), "uploadingFile"), QStringLiteral("a b.txt in /home/ann"));
     EXPECT_FALSE(shown(w.get(), "timeRemainingLabel"));
     EXPECT_EQ(text(w.get(), "displayMsg"), QString());
     w->setProgress(
-        {{"TotalFiles", "13"}, {"TotalSize", "1.5 MB"}, {"UploadingFile", "c"}, {"TimeRemaining", "2 min"}});
+        {{"TotalFiles", "13"}, {"TotalSize", "1.50 MB"}, {"UploadingFile", "c"}, {"TimeRemaining", "2 min"}});
     EXPECT_EQ(text(w.get(), "timeRemaining"), QStringLiteral("2 min"));
-    w->setProgress({{"TotalSize", "2 MB"}});
-    EXPECT_EQ(text(w.get(), "sizeuploaded") + text(w.get(), "totalFiles"), QStringLiteral("2 MB13"));
+    w->setProgress({{"TotalSize", "2.00 MB"}});
+    // Each file's size is added to the run's total.
+    EXPECT_EQ(text(w.get(), "sizeuploaded") + u'|' + text(w.get(), "totalFiles"),
+              QStringLiteral("4.70 MB in this backup|13"));
     // A report of the daemon clears the figures; the end shows the logs button again.
     w->setTitleMessage(QStringLiteral("Success!"));
     w->setDisplayMessage(QStringLiteral("No files / folders for backup!"));
@@ -210,4 +214,89 @@ TEST_F(StatusControllerTest, ClosingThePanelAfterAFailureWithdrawsTheChoiceOnce)
     EXPECT_TRUE(shown(w.get(), "configureTimeMachine"));
     EXPECT_FALSE(shown(w.get(), "stopTM"));
     EXPECT_EQ(text(w.get(), "processing"), QString());
+}
+
+TEST_F(StatusControllerTest, FiguresAddUpTheRunAndNameTheFileBeforeItsFolder) {
+    app.type = 1;
+    auto w = makeWindow();
+    const auto show = [](StatusController* on, const char* count, const char* size, const QString& file) {
+        on->setProgress({{"TotalFiles", count}, {"TotalSize", size}, {"UploadingFile", file}});
+        return text(on, "totalFiles") + u'|' + text(on, "sizeuploaded") + u'|' + text(on, "uploadingFile");
+    };
+    // A run seen from its start adds up its files' sizes, across an error; a size it cannot read is shown
+    // as it came and adds nothing.
+    w->setDisplayMessage(QStringLiteral("Backing up files / folders to Zorvik Hollin device"));
+    EXPECT_EQ(
+        show(w.get(), "1 out of 3", "1.50 KB", "home/ann/Documents/Quarterly report.odt"),
+        QStringLiteral("1 out of 3|1.50 KB in this backup|Quarterly report.odt in /home/ann/Documents"));
+    EXPECT_EQ(outlet(w.get(), "uploadingFile")->toolTip(),
+              QStringLiteral("/home/ann/Documents/Quarterly report.odt (1.50 KB)"));
+    w->setDisplayMessage(QStringLiteral("The backup operation could not start due to an unexpected error."));
+    EXPECT_EQ(show(w.get(), "2 out of 3", "3.00 MB", "/c"),
+              QStringLiteral("2 out of 3|3.00 MB in this backup|c in /"));
+    EXPECT_EQ(show(w.get(), "3 out of 3", "lots", "/c"), QStringLiteral("3 out of 3|lots|c in /"));
+    // The next run's first file starts a new total; a window opened in the middle of a run says "at least".
+    EXPECT_EQ(show(w.get(), "1", "2.00 KB", "/d"), QStringLiteral("1|2.00 KB in this backup|d in /"));
+    EXPECT_EQ(show(makeWindow().get(), "7 out of 9", "5.00 KB", "/g"),
+              QStringLiteral("7 out of 9|at least 5.00 KB in this backup|g in /"));
+
+    // A long path: the whole name first, the folder cut in its middle, all inside the line; only a name
+    // wider than the line is cut itself.
+    const QString folder = QStringLiteral("/home/ann/Documents/Projects 2026/Customer correspondence/"
+                                          "Northern region/Quarterly reviews/Drafts and final versions");
+    const QString name = QStringLiteral("Quarterly report (signed).odt");
+    const QString line = show(w.get(), "2", "10.00 KB", folder + u'/' + name).section(u'|', 2);
+    auto* label = outlet<QLabel>(w.get(), "uploadingFile");
+    EXPECT_TRUE(line.startsWith(name + QStringLiteral(" in /home/")) && line.contains(QStringLiteral("…")) &&
+                line.endsWith(QStringLiteral("versions")))
+        << line.toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->contentsRect().width());
+    EXPECT_LE(label->geometry().right(), outlet(w.get(), "localBox")->width());
+    const QString cut = StatusController::fileFirst(folder + u'/' + name, label->fontMetrics(), 60);
+    EXPECT_TRUE(cut.startsWith(u'Q') && cut.contains(u'…') && !cut.contains(QStringLiteral(" in ")))
+        << cut.toStdString();
+
+    // The system rsync's "TotalSize" is the run's total already: shown, not added up.
+    StatusController::Owner owner = app.statusOwner();
+    owner.isDefaultRsync = [] { return true; };
+    StatusController system(FilePathsController(FilePathsController::Table::Application, root.profile()),
+                            owner, nullptr, nullptr);
+    show(&system, "4", "1024.00 bytes", QStringLiteral("home/ann/e"));
+    EXPECT_EQ(show(&system, "5", "3.00 KB", QStringLiteral("home/ann/e")),
+              QStringLiteral("5|3.00 KB in this backup|e in /home/ann"));
+    // Byte figures are read and written in the daemon's form.
+    EXPECT_EQ(StatusController::formatBytes(1024) + u'|' + StatusController::formatBytes(1536),
+              QStringLiteral("1024.00 bytes|1.50 KB"));
+    for (const char* unreadable : {"", "12", "1.5 XB", "-1.00 KB", "1.00 KB more"})
+        EXPECT_EQ(StatusController::parseBytes(QString::fromLatin1(unreadable)), -1.0) << unreadable;
+}
+
+TEST_F(StatusControllerTest, IdleAfterACompletedBackupSaysUpToDateAndWhen) {
+    app.type = 1;
+    auto w = makeWindow();
+    const auto state = [&] { return text(w.get(), "titleMsg") + u'|' + text(w.get(), "displayMsg"); };
+    // Nothing ever completed: the idle text as it stands, with the logs button.
+    EXPECT_EQ(state(), QStringLiteral("|No files / folders for backup!"));
+    EXPECT_TRUE(shown(w.get(), "viewLogs"));
+    // Once a backup completed, idle says that nothing waits and when the last backup completed: when the
+    // window is shown, at the start-up window's second look, and when it was closed.
+    const QDateTime when(QDate(2026, 12, 7), QTime(9, 41));
+    w->recordBackupCompleted(when);
+    const QString upToDate =
+        QStringLiteral("Up to date|Nothing is waiting to be backed up.\nLast backup completed: ") +
+        QLocale().toString(when, QLocale::ShortFormat);
+    for (auto idle : {&StatusController::showStausWindow, &StatusController::ResetStatusView}) {
+        w->setDisplayMessage(QString());
+        (w.get()->*idle)();
+        EXPECT_EQ(state(), upToDate);
+        EXPECT_TRUE(shown(w.get(), "viewLogs"));
+    }
+    // A run whose lists are all taken is neither pending nor idle: its figures stay.
+    w->setTitleMessage(QStringLiteral("Backup is in progress!"));
+    w->setProgress(
+        {{"TotalFiles", "4 out of 9"}, {"TotalSize", "1.00 KB"}, {"UploadingFile", "/home/ann/f"}});
+    w->ResetStatusView();
+    EXPECT_EQ(text(w.get(), "totalFiles"), QStringLiteral("4 out of 9"));
+    w->closeWin();
+    EXPECT_EQ(state(), upToDate);
 }
