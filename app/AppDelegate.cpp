@@ -576,7 +576,28 @@ void AppDelegate::writeInteractiveTrace(const QString& line) {
     mRezodeLogerdlg.logInteractiveTrace(line, true);
 }
 
+bool AppDelegate::confirm(const QString& name, const QString& question, const QString& consequence,
+                          const QString& proceed, const QString& keep) {
+    QMessageBox alert(QMessageBox::Question, QStringLiteral("Zorvik Hollin"), question);
+    alert.setObjectName(name);
+    alert.setInformativeText(consequence);
+    QPushButton* yes = alert.addButton(proceed, QMessageBox::AcceptRole);
+    QPushButton* no = alert.addButton(keep, QMessageBox::RejectRole);
+    alert.setDefaultButton(no);
+    alert.setEscapeButton(no);
+    alert.exec();
+    return alert.clickedButton() == yes;
+}
+
 void AppDelegate::Reinitialize() {
+    if (!confirm(
+            QStringLiteral("reinitializeAlert"), QStringLiteral("Do you want to Reinitialize your backup?"),
+            QStringLiteral("Your exclusions are set back to the defaults, and all your files / folders are "
+                           "uploaded to the Zorvik Hollin device again from the start. This can take from "
+                           "a few minutes to a few hours."),
+            kReinitializeTitle, QStringLiteral("Cancel")))
+        return;
+    mRezodeLogerdlg.logInteractiveTrace(QStringLiteral("Reinitialize confirmed"), true);
     post(Protocol::Reinitialize);
 }
 
@@ -586,14 +607,11 @@ void AppDelegate::logIn() {
 }
 
 void AppDelegate::logOut() {
-    QMessageBox alert(QMessageBox::Question, QStringLiteral("Zorvik Hollin"),
-                      QStringLiteral("Do you want to Quit Zorvik Hollin"));
-    alert.setObjectName(QStringLiteral("quitAlert"));
-    QPushButton* yes = alert.addButton(QStringLiteral("Yes"), QMessageBox::AcceptRole);
-    alert.addButton(QStringLiteral("No"), QMessageBox::RejectRole);
-    alert.setDefaultButton(yes);
-    alert.exec();
-    if (alert.clickedButton() != yes)
+    if (!confirm(QStringLiteral("quitAlert"), QStringLiteral("Do you want to Quit Zorvik Hollin"),
+                 QStringLiteral("You are logged out of your Zorvik Hollin account on this computer, and your "
+                                "backups stop until you log in again. What is already on the Zorvik Hollin "
+                                "device stays there."),
+                 QStringLiteral("Yes"), QStringLiteral("No")))
         return;
 
     removeLoginItem();

@@ -110,6 +110,7 @@ class AppDelegate : public QObject {
     void TimeMachineStoppedManually();
 
     void writeInteractiveTrace(const QString& line);
+    // Asks first: a reinitialisation resets the exclusions and uploads everything again.
     void Reinitialize();
     void logIn();
     void logOut();
@@ -183,6 +184,10 @@ class AppDelegate : public QObject {
     bool updateUserDetails(const std::function<void(AccountRecord&)>& change);
     void post(const QString& name);
     void after(std::chrono::milliseconds delay, std::function<void()> call);
+    // A question whose consequence is spelled out beneath it; the safe answer (keep) is the default
+    // and the answer of Escape. True when the person chose proceed.
+    bool confirm(const QString& name, const QString& question, const QString& consequence,
+                 const QString& proceed, const QString& keep);
 
     AppServices mServices;
     FilePathsController mAppSupportFilePathsObjct;

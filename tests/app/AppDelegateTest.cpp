@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -47,6 +49,26 @@ struct StatusProbe : StatusWindowApi {
 bool showsImage(AppDelegate& app, const QString& name) {
     return app.statusItem()->icon().pixmap(22, 22).toImage() ==
            AppDelegate::trayImage(name).pixmap(22, 22).toImage();
+}
+
+// Presses key on the next alert once it is up, as a person pressing Return or Escape would; returns
+// (through seen) its name, question, consequence and the buttons of Return and Escape, or "unanswered"
+// when the key did not answer it (it is then closed a moment later).
+void answerWithKey(Qt::Key key, QStringList* seen) {
+    QTimer::singleShot(20, [key, seen] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                *seen = {box->objectName(), box->text(), box->informativeText(), box->defaultButton()->text(),
+                         box->escapeButton()->text()};
+                QTest::keyClick(box, key);
+                QTimer::singleShot(2000, box, [box, seen] {
+                    if (box->isVisible())
+                        *seen << QStringLiteral("unanswered"), box->done(0);
+                });
+                return;
+            }
+        answerWithKey(key, seen);
+    });
 }
 
 class AppDelegateTest : public RequiringTest {
@@ -174,6 +196,7 @@ TEST_F(AppDelegateTest, ChoicesAreWrittenAndAnnouncedAndQuitLogsOut) {
     EXPECT_EQ(recordValue(Protocol::TimeMachineBackup), QStringLiteral("0"));
     app.TimeMachineStoppedManually();
     EXPECT_EQ(recordValue(Protocol::TimeMachineBackup), QStringLiteral("1"));
+    answerAlert(QStringLiteral("Reinitialize"));
     app.Reinitialize();
     ASSERT_TRUE(waitUntil([&] { return host->posted().size() >= 5; }));
     EXPECT_EQ(host->posted(), (QStringList{"PauseState", "PauseState", "EnableTimeMachine",
@@ -321,6 +344,39 @@ TEST_F(AppDelegateTest, TheTrayIconIsTheStillImageOfTheStateOnceTheAnimationStop
     ASSERT_TRUE(waitUntil([&] { return app.isAnimating(); }));
     app.startStop(1, true);
     EXPECT_TRUE(showsImage(app, AppDelegate::ImagePause));
+}
+
+TEST_F(AppDelegateTest, ReinitializeAndQuitAskFirstAndTheSafeAnswerIsTheDefault) {
+    host->writeDetails(accountRecord());
+    host->launch();
+    AppDelegate& app = host->app();
+    QAction* reinitialize = app.statusMenu()->actions().first();
+    QAction* quit = app.statusMenu()->actions().last();
+    EXPECT_EQ(reinitialize->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    // Return and Escape keep everything; each alert says what its command does.
+    const QStringList asks[] = {
+        {"reinitializeAlert", "Do you want to Reinitialize your backup?",
+         "exclusions are set back to the defaults", "Cancel"},
+        {"quitAlert", "Do you want to Quit Zorvik Hollin", "backups stop until you log in again", "No"}};
+    for (QAction* item : {reinitialize, quit})
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+            QStringList seen;
+            answerWithKey(key, &seen);
+            item->trigger();
+            const QStringList& ask = asks[item == quit];
+            ASSERT_EQ(seen.size(), 5) << seen.join(u'|').toStdString();
+            EXPECT_EQ(seen.mid(0, 2) + seen.mid(3), (QStringList{ask[0], ask[1], ask[3], ask[3]}));
+            EXPECT_TRUE(seen[2].contains(ask[2])) << seen[2].toStdString();
+        }
+    spinFor(100);
+    EXPECT_TRUE(host->posted().isEmpty());
+    EXPECT_EQ(host->terminations, 0);
+    answerAlert(QStringLiteral("Reinitialize"));
+    reinitialize->trigger();
+    EXPECT_TRUE(waitUntil([&] { return host->posted() == QStringList{"Reinitialize"}; }));
+    answerAlert(QStringLiteral("Yes"));
+    quit->trigger();
+    EXPECT_EQ(host->terminations, 1);
 }
 
 TEST(AppDelegateWindowTest, IdleAfterASuccessTheStatusWindowSaysUpToDate) {
