@@ -18,10 +18,20 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 // The tray artwork is compiled into this library; a static library's resources must be registered.
 static void registerTrayArtwork() {
@@ -38,7 +48,53 @@ const QString kMessageUnexpectedError =
 const QString kQuitTitle = QStringLiteral("Quit Zorvik Hollin");
 const QString kReinitializeTitle = QStringLiteral("Reinitialize");
 
+// The signals that end the application the way a quit does.
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// Where the signal handler writes the signal's number; -1 while no controller holds the handlers.
+volatile std::sig_atomic_t gSignalWriteEnd = -1;
+
+extern "C" void onTerminationSignal(int signal) {
+    const int saved = errno;
+    const int fd = gSignalWriteEnd;
+    if (fd >= 0) {
+        const unsigned char number = static_cast<unsigned char>(signal);
+        [[maybe_unused]] const ssize_t written = ::write(fd, &number, 1);
+    }
+    errno = saved;
+}
+
+QString signalName(int signal) {
+    switch (signal) {
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
+    default:
+        return QString::number(signal);
+    }
+}
+
 } // namespace
+
+// The handlers and the socket pair between them and the main thread.
+struct AppDelegate::TerminationSignals {
+    int ends[2] = {-1, -1};
+    QSocketNotifier* notifier = nullptr;
+    std::vector<std::pair<int, struct sigaction>> previous;
+
+    ~TerminationSignals() {
+        for (const auto& [signal, action] : previous)
+            ::sigaction(signal, &action, nullptr);
+        gSignalWriteEnd = -1;
+        delete notifier;
+        for (int fd : ends)
+            if (fd >= 0)
+                ::close(fd);
+    }
+};
 
 AppDelegate::AppDelegate(AppServices services, QObject* parent)
     : QObject(parent), mServices(std::move(services)),
@@ -60,6 +116,7 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
 }
 
 AppDelegate::~AppDelegate() {
+    mSignals.reset();
     if (mServices.desktop.notifier)
         mServices.desktop.notifier->setTrace({});
     if (mServices.notifications) {
@@ -136,10 +193,61 @@ void AppDelegate::probeRsync() {
 }
 
 void AppDelegate::applicationWillTerminate() {
-    // A pause never outlives the application. After a log-out there is no record to write.
-    if (!AccountRecord::exists(userDetailsPath()))
+    // A pause never outlives the application. After a log-out there is no record to write; a record
+    // that is not paused needs no write (a quit by signal is followed by the quit's own call).
+    if (!AccountRecord::exists(userDetailsPath()) || !getPauseState())
         return;
     updateUserDetails([](AccountRecord& record) { record.setFlag(Protocol::PauseStateKey, false); });
+}
+
+bool AppDelegate::endOnTerminationSignals(QString* why) {
+    const auto fail = [why](const QString& reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    if (mSignals)
+        return true;
+    if (gSignalWriteEnd >= 0)
+        return fail(QStringLiteral("another controller holds the termination signals"));
+    auto held = std::make_unique<TerminationSignals>();
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, held->ends) != 0)
+        return fail(QStringLiteral("socketpair: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    held->notifier = new QSocketNotifier(qintptr(held->ends[1]), QSocketNotifier::Read);
+    connect(held->notifier, &QSocketNotifier::activated, this, [this] {
+        unsigned char numbers[16];
+        ssize_t count = 0;
+        QList<int> received;
+        while (mSignals && (count = ::read(mSignals->ends[1], numbers, sizeof numbers)) > 0)
+            for (ssize_t i = 0; i < count; ++i)
+                received << numbers[i];
+        for (int signal : received)
+            endBySignal(signal);
+    });
+    gSignalWriteEnd = held->ends[0];
+    for (int signal : kTerminationSignals) {
+        struct sigaction action {};
+        action.sa_handler = onTerminationSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        struct sigaction old {};
+        if (::sigaction(signal, &action, &old) != 0) {
+            const QString reason = QStringLiteral("sigaction %1: %2")
+                                       .arg(signalName(signal), QString::fromLocal8Bit(std::strerror(errno)));
+            held.reset(); // puts back those already installed
+            return fail(reason);
+        }
+        held->previous.emplace_back(signal, old);
+    }
+    mSignals = std::move(held);
+    return true;
+}
+
+void AppDelegate::endBySignal(int signal) {
+    mRezodeLogerdlg.logInteractiveTrace(QStringLiteral("Zorvik Hollin ended by %1").arg(signalName(signal)),
+                                        true);
+    applicationWillTerminate();
+    mServices.terminate();
 }
 
 void AppDelegate::AddToLoginItem() {

@@ -76,6 +76,11 @@ class AppDelegate : public QObject {
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
+    // SIGTERM, SIGINT and SIGHUP (the session ending, a service manager, Ctrl+C) end the application
+    // the way a quit does: applicationWillTerminate, then terminate. The handlers only write to a
+    // socket the main thread watches. One controller at a time holds them; they are put back as they
+    // were when it is destroyed. False (and why) when they could not be installed.
+    bool endOnTerminationSignals(QString* why = nullptr);
 
     // Asked by the windows.
     bool isDefaultRsync() const { return mIsBuiltInRsyncThere; }
@@ -188,6 +193,7 @@ class AppDelegate : public QObject {
     // and the answer of Escape. True when the person chose proceed.
     bool confirm(const QString& name, const QString& question, const QString& consequence,
                  const QString& proceed, const QString& keep);
+    void endBySignal(int signal);
 
     AppServices mServices;
     FilePathsController mAppSupportFilePathsObjct;
@@ -216,4 +222,7 @@ class AppDelegate : public QObject {
     std::unique_ptr<ExclusionWindowApi> mExcludeControllerDlg;
     std::unique_ptr<RestoreWindowApi> mRestoreViewControllerDlg;
     std::unique_ptr<FeedbackWindowApi> mSendErrorReportDlg;
+
+    struct TerminationSignals;
+    std::unique_ptr<TerminationSignals> mSignals;
 };

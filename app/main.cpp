@@ -49,6 +49,10 @@ int main(int argc, char** argv) {
 
     AppDelegate delegate(services);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
+    // The session's end (and a service manager, or Ctrl+C in a terminal) signals the application: it
+    // ends as a quit does, so what a quit puts right (a pause that must not outlive it) is put right.
+    if (!delegate.endOnTerminationSignals(&why))
+        qWarning("ZorvikHollin: a termination signal will end the application at once: %s", qPrintable(why));
     QObject::connect(&instance, &SingleInstance::raiseRequested, &delegate, &AppDelegate::bringForward);
     delegate.applicationDidFinishLaunching();
     return app.exec();

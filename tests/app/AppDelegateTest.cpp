@@ -10,7 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 using namespace std::chrono_literals;
 
@@ -379,6 +383,32 @@ TEST_F(AppDelegateTest, ReinitializeAndQuitAskFirstAndTheSafeAnswerIsTheDefault)
     EXPECT_EQ(host->terminations, 1);
 }
 
+TEST_F(AppDelegateTest, TerminationSignalsEndTheApplicationTheWayAQuitDoes) {
+    struct sigaction before {};
+    ::sigaction(SIGTERM, nullptr, &before);
+    host->writeDetails(accountRecord());
+    host->launch();
+    QString why;
+    ASSERT_TRUE(host->app().endOnTerminationSignals(&why)) << why.toStdString();
+    EXPECT_FALSE(AppDelegate(AppServices{}).endOnTerminationSignals(&why)); // one controller holds them
+    // The session ends, a service manager stops us, Ctrl+C: the pause is put right, the application ends.
+    const std::pair<int, const char*> endings[] = {
+        {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {SIGINT, "SIGINT"}};
+    for (const auto& [signal, name] : endings) {
+        host->writeDetails(accountRecord({{Protocol::PauseStateKey, QStringLiteral("1")}}));
+        const int terminations = host->terminations;
+        ASSERT_EQ(::raise(signal), 0);
+        ASSERT_TRUE(waitUntil([&] { return host->terminations == terminations + 1; })) << name;
+        EXPECT_EQ(recordValue(Protocol::PauseStateKey), QStringLiteral("0")) << name;
+        EXPECT_TRUE(host->trace().contains(QStringLiteral("Zorvik Hollin ended by ") + QLatin1String(name)));
+    }
+    // Gone with the controller: the handlers are what they were.
+    host.reset();
+    struct sigaction after {};
+    ::sigaction(SIGTERM, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
 TEST(AppDelegateWindowTest, IdleAfterASuccessTheStatusWindowSaysUpToDate) {
     AppTestHost::Options options;
     options.windows.status = &StatusController::forApplication;
@@ -398,4 +428,41 @@ TEST(AppDelegateWindowTest, IdleAfterASuccessTheStatusWindowSaysUpToDate) {
     host.app().startStop(1, false);
     EXPECT_EQ(text(window, "titleMsg"), QStringLiteral("Up to date"));
     EXPECT_TRUE(shown(window, "viewLogs"));
+}
+
+TEST(AppProgramTest, EndedBySignalAtTheSessionsEndItLeavesNoPauseBehind) {
+    ZH_SKIP_IF(needs::all(needs::root("gives the program a home of its own with a bind mount over root's"),
+                          needs::tool("unshare", "util-linux")));
+    PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    // The real program, logged in and paused; root's home, as the account database names it, is a fresh
+    // folder for it alone (a private mount). unshare and the shell exec in place: one process, one pid.
+    QTemporaryDir home;
+    const QString support = home.path() + QStringLiteral("/.local/share/ZorvikHollin");
+    const QString record = support + u'/' + Protocol::UserDetailsFile;
+    FileTools::makePath(support, 0700);
+    ASSERT_TRUE(PropertyList::writeDictionary(record, accountRecord({{Protocol::PauseStateKey, "1"}}), 0600));
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : {std::pair{"HOME", QStringLiteral("/root")},
+                                      {"XDG_RUNTIME_DIR", home.path()},
+                                      {"QT_QPA_PLATFORM", QStringLiteral("offscreen")},
+                                      {"DBUS_SYSTEM_BUS_ADDRESS", bus.address()},
+                                      {"DBUS_SESSION_BUS_ADDRESS", bus.address()}})
+        env.insert(QString::fromLatin1(name), value);
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral("unshare"),
+                  {"--mount", "--propagation", "private", "--", "sh", "-c",
+                   "mount --bind \"$0\" /root && exec \"$1\"", home.path(), ZH_APPLICATION});
+    const auto stop = qScopeGuard([&] { program.kill(), program.waitForFinished(); });
+    const auto trace = [&] { return readTrace(support + u'/' + Protocol::InteractiveTraceFile); };
+    ASSERT_TRUE(waitUntil([&] { return trace().contains(QStringLiteral("Zorvik Hollin Launched")); }, 60000))
+        << trace().toStdString();
+
+    program.terminate(); // SIGTERM, as the session's end sends it
+    ASSERT_TRUE(waitUntil([&] { return program.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(PropertyList::readDictionary(record).value(Protocol::PauseStateKey), QStringLiteral("0"));
+    EXPECT_TRUE(trace().contains(QStringLiteral("Zorvik Hollin ended by SIGTERM")));
 }
