@@ -676,7 +676,8 @@ QDateTime StatusController::lastBackupCompleted() const {
 }
 
 void StatusController::updateLastBackupLine() {
-    mUi->lastBackup->setStyleSheet(mBackupWarning.isEmpty() ? QString() : QStringLiteral("color: #b00020;"));
+    mUi->lastBackup->setStyleSheet(mBackupWarning.isEmpty() ? QStringLiteral("color: white;")
+                                                            : QStringLiteral("color: #b00020;"));
     if (!mBackupWarning.isEmpty()) {
         mUi->lastBackup->setText(mBackupWarning);
         return;
