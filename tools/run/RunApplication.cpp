@@ -152,9 +152,11 @@ class Walk {
         bool shot = false;
         mApp.notifications()->addObserver(
             &reader, Protocol::Progress, [&](const QString&, const QVariantMap&) {
-                const QString now = QStringLiteral("%1 files, %2 sent, now %3")
-                                        .arg(text(status(), "totalFiles"), text(status(), "sizeuploaded"),
-                                             QFileInfo(text(status(), "uploadingFile")).fileName());
+                // The window names the sent file first: "<name> in <folder>".
+                const QString now =
+                    QStringLiteral("%1 files, %2, now %3")
+                        .arg(text(status(), "totalFiles"), text(status(), "sizeuploaded"),
+                             text(status(), "uploadingFile").section(QStringLiteral(" in "), 0, 0));
                 if (text(status(), "sizeuploaded").isEmpty() || figures.contains(now))
                     return;
                 figures << now;
