@@ -322,6 +322,7 @@ TEST(AppDelegateFeedback, AReportStillOpenIsBroughtForwardAndANewOneMadeOnceClos
     host.app().SendFeedback();
     EXPECT_EQ(made.size(), 2);
     EXPECT_TRUE(made.last()->widget.isVisible());
+}
 
 TEST_F(AppDelegateTest, TheTrayIconIsTheStillImageOfTheStateOnceTheAnimationStops) {
     host->writeDetails(accountRecord());

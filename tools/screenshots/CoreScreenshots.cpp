@@ -98,11 +98,69 @@ void checksAgainstTheAppliance(Shots& shots) {
     shots.save(login, QStringLiteral("login-no-answer"));
 }
 
+// The tray icon while a backup runs and once it completed, the two confirmations of the menu, each as
+// the application shows it.
+void trayAndConfirmationShots(Shots& shots) {
+    AppTestHost::Options options;
+    options.windows = applicationWindows();
+    options.bus = false;
+    AppTestHost host(options);
+    if (!host.setUp().isEmpty())
+        qFatal("%s", qPrintable(host.setUp()));
+    host.writeDetails(accountRecord());
+    host.launch();
+    AppDelegate& app = host.app();
+    if (auto* status = app.statusWindow())
+        status->window()->hide();
+
+    // The icon the tray item holds: a frame while the backup runs, the regular image after it.
+    QList<QPair<QString, QIcon>> states;
+    app.receiveTestNotification({{Protocol::KeyProgress, QString(Protocol::ProgressBackupStarts)}});
+    spinFor(60);
+    states << qMakePair(QStringLiteral("Backing up"), app.statusItem()->icon());
+    app.receiveTestNotification({{Protocol::KeyProgress, QString(Protocol::ProgressBackupCompleted)}});
+    states << qMakePair(QStringLiteral("Backup completed"), app.statusItem()->icon());
+    QPixmap picture(2 * 150, 64);
+    QPainter p(&picture);
+    p.fillRect(0, 0, picture.width(), 32, QColor(236, 236, 236));
+    p.fillRect(0, 32, picture.width(), 32, QColor(40, 40, 44));
+    for (int i = 0; i < states.size(); ++i)
+        for (int y : {5, 37}) {
+            p.drawPixmap(8 + i * 150, y, states.at(i).second.pixmap(22, 22));
+            p.setPen(y == 5 ? Qt::black : Qt::white);
+            p.drawText(QRect(36 + i * 150, y - 5, 110, 32), Qt::AlignVCenter, states.at(i).first);
+        }
+    p.end();
+    QLabel strip;
+    strip.setPixmap(picture);
+    strip.setFixedSize(picture.size());
+    shots.save(&strip, QStringLiteral("tray-after-backup"));
+
+    // Each confirmation while it is up, then answered with its safe choice (the default: Return).
+    const auto confirmation = [&](const QString& state, void (AppDelegate::*command)()) {
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    poll.stop();
+                    shots.save(box, state);
+                    QTest::keyClick(box, Qt::Key_Return);
+                    return;
+                }
+        });
+        poll.start(50);
+        (app.*command)();
+    };
+    confirmation(QStringLiteral("confirm-reinitialize"), &AppDelegate::Reinitialize);
+    confirmation(QStringLiteral("confirm-quit"), &AppDelegate::logOut);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     return screenshotsMain(argc, argv, "core", [](Shots& shots) {
         trayArtwork(shots);
+        trayAndConfirmationShots(shots);
         const auto launched = [](const QString& hostName) {
             AppTestHost::Options options;
             options.windows = applicationWindows();

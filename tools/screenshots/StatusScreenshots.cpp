@@ -14,28 +14,36 @@ int main(int argc, char** argv) {
         const FilePathsController paths(FilePathsController::Table::Application, profile);
         StatusTestApp owner;
         StatusController w(paths, owner.statusOwner(), nullptr, nullptr);
-        w.recordBackupCompleted(QDateTime(QDate(2026, 12, 7), QTime(9, 41)));
         w.setPosition(QStringLiteral("ann"));
         shots.save(&w, QStringLiteral("type0"));
         owner.type = 1;
         w.setDisplayMessage(QString());
         w.showStausWindow();
-        shots.save(&w, QStringLiteral("type1"));
+        shots.save(&w, QStringLiteral("type1")); // idle before any completed backup
+        w.recordBackupCompleted(QDateTime(QDate(2026, 12, 7), QTime(9, 41)));
 
         const auto state = [&](const char* name, const QString& title, const QString& message) {
             w.setTitleMessage(title);
             w.setDisplayMessage(message);
-            if (title.startsWith(QStringLiteral("Backup is")))
-                w.setProgress({{"TotalFiles", "1284"},
-                               {"TotalSize", "212.4 MB"},
-                               {"UploadingFile", "/home/ann/Documents/Quarterly report.odt"},
-                               {"TimeRemaining", "4 minutes"}});
+            if (title.startsWith(QStringLiteral("Backup is"))) {
+                // Two files of the run sent so far: their sizes add up; a long path keeps its name whole.
+                w.setProgress({{"TotalFiles", "36 out of 120"},
+                               {"TotalSize", "180.25 MB"},
+                               {"UploadingFile", "home/ann/Documents/Video/holiday.mkv"}});
+                w.setProgress({{"TotalFiles", "37 out of 120"},
+                               {"TotalSize", "32.15 MB"},
+                               {"UploadingFile", "home/ann/Documents/Projects 2026/Customer correspondence/"
+                                                 "Northern region/Quarterly reviews/Quarterly report.odt"}});
+            }
             shots.save(&w, QString::fromLatin1(name));
         };
         const QString success = QStringLiteral("You have successfully backed up all your files / folders.");
         state("in-progress", QStringLiteral("Backup is in progress!"),
               QStringLiteral("Backing up files / folders to Zorvik Hollin device"));
         state("success", QStringLiteral("Success!"), success);
+        // Later, nothing waiting: idle after a completed backup.
+        w.showIdle();
+        shots.save(&w, QStringLiteral("idle-up-to-date"));
         state("storage-full", QString(),
               QStringLiteral(
                   "Storage is full!\nYou have used all of your storage space.\nContact your admin."));
