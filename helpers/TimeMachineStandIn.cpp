@@ -161,7 +161,7 @@ int TimeMachineStandIn::destinationInfo(QByteArray& out, QByteArray& err) {
     out += line("URL", d.displayUrl());
     // Switched on, the share counts as mounted where the daemon expects it.
     if (state.value(kEnabled).toString() == QStringLiteral("1"))
-        out += line("Mount Point", QStringLiteral("/Volumes/") + d.name());
+        out += line("Mount Point", QStringLiteral(ZH_SHARE_MOUNT_DIR "/") + d.name());
     out += line("ID", dest.value(kId).toString());
     return 0;
 }

@@ -60,6 +60,7 @@ PlatformProfile PlatformProfile::forLinux(const QString& root) {
     p.usersFolderMarker = QStringLiteral("home");
     p.perHomeExcludedFolder = QStringLiteral(".cache");
     p.volumesFolder = QString();
+    p.shareMountFolder = QStringLiteral(ZH_SHARE_MOUNT_DIR);
     p.initialSetRootPrefixes = {
         QStringLiteral("."),
         QStringLiteral("bin"),
@@ -122,6 +123,7 @@ PlatformProfile PlatformProfile::forMacOS(const QString& root) {
     p.usersFolderMarker = QStringLiteral("Users");
     p.perHomeExcludedFolder = QStringLiteral("Library");
     p.volumesFolder = root + QStringLiteral("/Volumes");
+    p.shareMountFolder = QStringLiteral("/Volumes");
     p.initialSetRootPrefixes = {
         QStringLiteral("."),
         QStringLiteral("Applications"),

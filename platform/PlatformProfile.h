@@ -21,6 +21,7 @@ struct PlatformProfile {
     QString usersFolderMarker;     // substring that marks a path as lying in the users folder
     QString perHomeExcludedFolder; // folder of every home that is excluded by default
     QString volumesFolder;         // where internal volumes are mounted ("" when the disk listing names them)
+    QString shareMountFolder;      // where the snapshot tool mounts the appliance's share
     QStringList initialSetRootPrefixes; // names of "/" entries that never enter the initial set (prefix test)
     QStringList defaultExclusions;      // absolute, already below root
     QStringList volumeSystemFolders;    // "/…" folders of a backed-up volume that are excluded when present

@@ -271,7 +271,8 @@ bool MultipleFreeNasAccountManager::addBackupToTimeMachineList(const QString& sh
     const QVariantMap details = readUserDetails();
     const AccountRecord record(details);
     const QString mountPoint = TimeMachineTool::mountPointOf(
-        TimeMachineTool::destinationUrl(record.userName(), record.value(Protocol::Ip), sharePath));
+        TimeMachineTool::destinationUrl(record.userName(), record.value(Protocol::Ip), sharePath),
+        mServices.profile.shareMountFolder);
     const QString marker = QStringLiteral("%1/.autodiskmounted").arg(mountPoint);
     {
         UserFileAccess access(mConsoleUser);

@@ -46,6 +46,6 @@ QString TimeMachineTool::destinationUrl(const QString& user, const QString& addr
                                       : QStringLiteral("afp://%1@%2/%3").arg(user, address, sharePath);
 }
 
-QString TimeMachineTool::mountPointOf(const QString& url) {
-    return QStringLiteral("/Volumes/%1").arg(url.mid(url.lastIndexOf(u'/') + 1));
+QString TimeMachineTool::mountPointOf(const QString& url, const QString& folder) {
+    return QStringLiteral("%1/%2").arg(folder, url.mid(url.lastIndexOf(u'/') + 1));
 }

@@ -24,8 +24,9 @@ class TimeMachineTool {
                           const QString& sharePath) const;
     // "afp://user@address/share" (no password), with or without a leading "/" on the share path.
     static QString destinationUrl(const QString& user, const QString& address, const QString& sharePath);
-    // "/Volumes/<last component of the share>", where the share is mounted.
-    static QString mountPointOf(const QString& url);
+    // "<folder>/<last component of the share>", where the share is mounted: the profile's
+    // shareMountFolder ("/Volumes" on macOS).
+    static QString mountPointOf(const QString& url, const QString& folder);
     QString toolPath() const { return mToolPath; }
 
   private:

@@ -171,7 +171,7 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
     ASSERT_NE(panel, nullptr);
     ASSERT_TRUE(until([&] { return shown(panel, "mStatus") && window->TMDetailsVisible(); }, 60000)) << log();
     EXPECT_EQ(text(window, "TMName"), QStringLiteral("ann"));
-    EXPECT_EQ(text(window, "TMMountPoint"), QStringLiteral("/Volumes/ann"));
+    EXPECT_EQ(text(window, "TMMountPoint"), QStringLiteral("/mnt/ZorvikHollin/ann"));
     EXPECT_EQ(text(window, "TimeMachineTitle"), QStringLiteral("Time Machine Backup is Configured!"));
     EXPECT_EQ(window->height(), 615);
     // The daemon records the share after its answer.

@@ -193,7 +193,7 @@ TEST_F(StatusControllerTest, DestinationDetailsFromTheSnapshotTool) {
     app.calls.clear();
     w = makeWindow();
     EXPECT_TRUE(readDetails(w.get()));
-    EXPECT_EQ(text(w.get(), "TMMountPoint"), QStringLiteral("/Volumes/Time Machine"));
+    EXPECT_EQ(text(w.get(), "TMMountPoint"), QStringLiteral("/mnt/ZorvikHollin/Time Machine"));
     EXPECT_TRUE(shown(w.get(), "TimeMachineDetailsView"));
     w->setConfigureTimeMachine();
     EXPECT_TRUE(app.calls.isEmpty());

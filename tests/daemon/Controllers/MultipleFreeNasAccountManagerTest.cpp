@@ -110,7 +110,7 @@ TEST_F(AccountManagerTest, TimeMachineOnOffOnSetsUpAndRegistersOnceEachTime) {
     EXPECT_EQ(results, QStringList{"1"});
     EXPECT_EQ(details().value("TMSharePath").toString(), "ann"); // first set-up: the user's share
     EXPECT_EQ(PropertyList::readStringArray(env.path(DaemonPath::TimeMachineExclude)),
-              (QStringList{"/Volumes/ann", "/Volumes/ann/.autodiskmounted"}));
+              (QStringList{"/mnt/ZorvikHollin/ann", "/mnt/ZorvikHollin/ann/.autodiskmounted"}));
     // The password travels only to the tool, never into the trace.
     EXPECT_FALSE(env.trace().contains("pw with blank"));
 
@@ -168,7 +168,11 @@ TEST_F(AccountManagerTest, DestinationErrorsAndMissingSharePathAnswerFailure) {
     const QString url = TimeMachineTool::destinationUrl("ann", "10.0.0.2", "/mnt/pool/tm");
     EXPECT_EQ(url, "afp://ann@10.0.0.2/mnt/pool/tm");
     EXPECT_EQ(url, TimeMachineTool::destinationUrl("ann", "10.0.0.2", "mnt/pool/tm"));
-    EXPECT_EQ(TimeMachineTool::mountPointOf(url), "/Volumes/tm");
+    EXPECT_EQ(TimeMachineTool::mountPointOf(url, PlatformProfile::forMacOS().shareMountFolder),
+              "/Volumes/tm");
+    // Nothing of the Mac on Linux: the share is mounted in a folder of ours.
+    EXPECT_EQ(TimeMachineTool::mountPointOf(url, PlatformProfile::forLinux().shareMountFolder),
+              "/mnt/ZorvikHollin/tm");
 }
 
 TEST_F(AccountManagerTest, ThePasswordNeverStandsOnTheToolsCommandLine) {
