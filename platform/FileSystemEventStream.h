@@ -47,6 +47,21 @@ class FileSystemEventStream {
         QString message;
     };
 
+    // What the stream watches at the moment. Any thread may ask.
+    struct Coverage {
+        enum Scope {
+            Nothing,   // not subscribed
+            WholeDisk, // every local file system (fanotify, FSEvents)
+            Folder,    // one folder with everything below it (inotify: the users folder)
+        };
+        Scope scope = Nothing;
+        QString folder;                  // Folder: the folder; WholeDisk: the root reported ("/")
+        qint64 foldersWatched = 0;       // folders with a watch of their own (inotify, also beside fanotify)
+        qint64 fileSystemsMarked = 0;    // file systems with a whole-disk mark
+        bool folderLimitReached = false; // folders were left unwatched at the watch limit
+        QString fallbackReason;          // why the whole disk is not watched, when only a folder is
+    };
+
     using BatchHandler = std::function<void(QList<Event>)>;
     using ReportHandler = std::function<void(const Report&)>;
 
@@ -71,6 +86,7 @@ class FileSystemEventStream {
     virtual QString lastError() const = 0;
     // "fanotify", "inotify", "fsevents".
     virtual QString backendName() const = 0;
+    virtual Coverage coverage() const { return {}; }
 
     // The best stream this machine offers, subscribed but not started; latency is the
     // Timings::fileEventLatency the caller runs with. When the whole-disk stream is refused, the

@@ -136,8 +136,10 @@ void DescriptorEventStream::add(const QByteArray& path, quint32 flags) {
 
 void DescriptorEventStream::lost(const QByteArray& path, quint32 dropFlag, Report::Kind kind,
                                  const QString& message) {
-    add(path, MustScanSubDirs | dropFlag);
+    // The report comes first: adding may deliver the batch at once (pending limit), and whoever
+    // follows the loss must have heard of it before the batch that asks for the rescan arrives.
     report(kind, message);
+    add(path, MustScanSubDirs | dropFlag);
 }
 
 void DescriptorEventStream::report(Report::Kind kind, const QString& message) {

@@ -29,6 +29,10 @@ class DescriptorEventStream : public FileSystemEventStream {
     bool isRunning() const override { return mThread != nullptr; }
     QString lastError() const override { return mError; }
 
+    // Why this stream stands in for the whole-disk one (the factory's fallback reason), for coverage().
+    void setFallbackReason(const QString& reason) { mFallbackReason = reason; }
+    QString fallbackReason() const { return mFallbackReason; }
+
     // CPU time the stream's thread has used so far, and kernel events read; for the benchmark.
     std::chrono::nanoseconds cpuTime() const { return std::chrono::nanoseconds(mCpuNanos.load()); }
     quint64 eventsRead() const { return mEventsRead.load(); }
@@ -58,6 +62,7 @@ class DescriptorEventStream : public FileSystemEventStream {
     void countRead(quint64 n) { mEventsRead.fetch_add(n, std::memory_order_relaxed); }
 
     int descriptor() const { return mFd; }
+    bool isOpen() const { return mFd >= 0; }
     const QByteArray& rootNative() const { return mRoot; }
     const Options& options() const { return mOptions; }
 
@@ -70,6 +75,7 @@ class DescriptorEventStream : public FileSystemEventStream {
     Options mOptions;
     QByteArray mRoot; // canonical root, native bytes
     QString mError;
+    QString mFallbackReason;
     int mFd = -1;
     BatchHandler mOnBatch;
     ReportHandler mOnReport;

@@ -155,6 +155,18 @@ void FanotifyEventStream::markFileSystems(int fd, const QList<Mount>& mounts, QS
         fs.mountPoint = m.mountPoint;
         mFileSystems << fs;
     }
+    mMarkCount.store(mFileSystems.size());
+}
+
+FileSystemEventStream::Coverage FanotifyEventStream::coverage() const {
+    Coverage c;
+    const qint64 marks = mMarkCount.load();
+    if (marks == 0)
+        return c;
+    c.scope = Coverage::WholeDisk;
+    c.folder = QFile::decodeName(rootNative());
+    c.fileSystemsMarked = marks;
+    return c;
 }
 
 void FanotifyEventStream::prepare() {
@@ -194,6 +206,7 @@ void FanotifyEventStream::closeDescriptor() {
     for (const FileSystem& fs : std::as_const(mFileSystems))
         ::close(fs.mountFd);
     mFileSystems.clear();
+    mMarkCount.store(0);
     mMarkedDevices.clear();
     mFolders.clear();
 }

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QStringList>
 
+#include <atomic>
 #include <vector>
 
 // The whole-disk stream: fanotify with one FAN_MARK_FILESYSTEM mark on every local, writable file
@@ -29,6 +30,7 @@ class FanotifyEventStream : public DescriptorEventStream {
     ~FanotifyEventStream() override;
 
     QString backendName() const override { return QStringLiteral("fanotify"); }
+    Coverage coverage() const override;
     // The folders at or below `folder` that no mark covers: mounts there that refused the mark or are
     // not worth one (network, tmpfs, FUSE), each as the deeper of the mount point and `folder`. Read
     // from the mount list of the moment; empty when everything there is marked.
@@ -61,4 +63,5 @@ class FanotifyEventStream : public DescriptorEventStream {
     QList<QByteArray> mMarkedDevices;
     QHash<QByteArray, QByteArray> mFolders; // handle → path, dropped when a folder moves
     std::vector<char> mBuffer;
+    std::atomic<qint64> mMarkCount{0}; // mFileSystems.size(), for coverage() on any thread
 };

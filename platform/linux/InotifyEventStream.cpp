@@ -58,6 +58,7 @@ int InotifyEventStream::openDescriptor(QString& error) {
         return -1;
     }
     mLimitReported = false;
+    mLimitReached = false;
     if (!addWatch(mFolder)) {
         const int e = errno;
         error = QStringLiteral("cannot watch %1: %2")
@@ -70,12 +71,27 @@ int InotifyEventStream::openDescriptor(QString& error) {
     // Subscribed before the walk, so a folder made during it is either walked or reported.
     watchTree(mFolder, false);
     mBuffer.resize(256 * 1024);
+    mOpen = true;
     return mFd;
 }
 
+FileSystemEventStream::Coverage InotifyEventStream::coverage() const {
+    Coverage c;
+    if (!mOpen.load())
+        return c;
+    c.scope = Coverage::Folder;
+    c.folder = QFile::decodeName(mFolder);
+    c.foldersWatched = mWatchCount.load(std::memory_order_relaxed);
+    c.folderLimitReached = mLimitReached.load();
+    c.fallbackReason = fallbackReason();
+    return c;
+}
+
 void InotifyEventStream::closeDescriptor() {
+    mOpen = false;
     mPaths.clear();
     mWatches.clear();
+    countWatches();
     mMove.active = false;
     mFd = -1;
 }
@@ -84,6 +100,7 @@ bool InotifyEventStream::addWatch(const QByteArray& folder) {
     const int wd = ::inotify_add_watch(mFd, folder.constData(), kMask);
     if (wd < 0) {
         if (errno == ENOSPC) {
+            mLimitReached = true;
             // The folder and everything below it go unseen until the limit is raised.
             add(folder, MustScanSubDirs | UserDropped);
             if (!mLimitReported) {
@@ -103,6 +120,7 @@ bool InotifyEventStream::addWatch(const QByteArray& folder) {
         mWatches.remove(old.value());
     mPaths.insert(wd, folder);
     mWatches.insert(folder, wd);
+    countWatches();
     return true;
 }
 
@@ -160,6 +178,7 @@ void InotifyEventStream::forgetTree(const QByteArray& folder) {
         mWatches.remove(path);
         mPaths.remove(wd);
     }
+    countWatches();
 }
 
 void InotifyEventStream::settleMove() {
@@ -222,6 +241,7 @@ void InotifyEventStream::handle(const inotify_event* event) {
             if (watch != mWatches.constEnd() && watch.value() == event->wd)
                 mWatches.remove(it.value());
             mPaths.erase(it);
+            countWatches();
         }
         return;
     }

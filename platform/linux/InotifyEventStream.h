@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QHash>
 
+#include <atomic>
 #include <vector>
 
 struct inotify_event;
@@ -19,6 +20,7 @@ class InotifyEventStream : public DescriptorEventStream {
     ~InotifyEventStream() override;
 
     QString backendName() const override { return QStringLiteral("inotify"); }
+    Coverage coverage() const override;
     // The folder watched with everything below it.
     QString folder() const;
 
@@ -48,5 +50,9 @@ class InotifyEventStream : public DescriptorEventStream {
     } mMove;
     bool mDrained = true;
     bool mLimitReported = false;
+    void countWatches() { mWatchCount.store(mWatches.size(), std::memory_order_relaxed); }
+    std::atomic<qint64> mWatchCount{0}; // mWatches.size(), for coverage() on any thread
+    std::atomic<bool> mLimitReached{false};
+    std::atomic<bool> mOpen{false};
     std::vector<char> mBuffer;
 };

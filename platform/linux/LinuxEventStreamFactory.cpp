@@ -34,6 +34,15 @@ class CombinedEventStream : public FileSystemEventStream {
     bool isRunning() const override { return mWhole->isRunning(); }
     QString lastError() const override { return mWhole->lastError(); }
     QString backendName() const override { return QStringLiteral("fanotify+inotify"); }
+    Coverage coverage() const override {
+        Coverage c = mWhole->coverage();
+        for (const auto& part : mParts) {
+            const Coverage p = part->coverage();
+            c.foldersWatched += p.foldersWatched;
+            c.folderLimitReached = c.folderLimitReached || p.folderLimitReached;
+        }
+        return c;
+    }
 
   private:
     std::unique_ptr<FanotifyEventStream> mWhole;
@@ -73,6 +82,7 @@ std::unique_ptr<FileSystemEventStream> FileSystemEventStream::create(std::chrono
     if (fallbackReason)
         *fallbackReason = whole->lastError();
     auto fallback = std::make_unique<InotifyEventStream>(latency, options);
+    fallback->setFallbackReason(whole->lastError());
     fallback->open(); // a refusal here shows in start() and lastError()
     return fallback;
 }

@@ -279,6 +279,35 @@ TEST_P(EventStreamTest, AKernelQueueOverflowIsReportedAndTheRootRescanned) {
     EXPECT_TRUE(mCollector.waitForPath(mRoot, Stream::MustScanSubDirs | Stream::KernelDropped));
 }
 
+// What the stream covers: the whole disk for fanotify; for inotify its folder and the folders it
+// watches, which follow the folders made and removed.
+TEST_P(EventStreamTest, CoverageSaysWhatIsWatched) {
+    ZH_SKIP_IF(start());
+    const Stream::Coverage first = mStream->coverage();
+    EXPECT_EQ(first.folder, QFile::decodeName(mRoot));
+    EXPECT_TRUE(first.fallbackReason.isEmpty());
+    EXPECT_FALSE(first.folderLimitReached);
+    if (GetParam() == "fanotify") {
+        EXPECT_EQ(first.scope, Stream::Coverage::WholeDisk);
+        EXPECT_GE(first.fileSystemsMarked, 1);
+        EXPECT_EQ(first.foldersWatched, 0);
+    } else {
+        EXPECT_EQ(first.scope, Stream::Coverage::Folder);
+        EXPECT_EQ(first.foldersWatched, 1);
+        EXPECT_EQ(first.fileSystemsMarked, 0);
+        ASSERT_EQ(::mkdir(at("a").constData(), 0755), 0);
+        ASSERT_EQ(::mkdir(at("a/b").constData(), 0755), 0);
+        ASSERT_TRUE(touch(at("a/b/file")));
+        ASSERT_TRUE(mCollector.waitForPath(at("a/b/file"), Stream::ItemCreated));
+        EXPECT_EQ(mStream->coverage().foldersWatched, 3);
+        ASSERT_TRUE(::unlink(at("a/b/file").constData()) == 0 && ::rmdir(at("a/b").constData()) == 0);
+        ASSERT_TRUE(mCollector.waitForPath(at("a/b"), Stream::ItemRemoved));
+        EXPECT_EQ(mStream->coverage().foldersWatched, 2);
+    }
+    mStream->stop();
+    EXPECT_EQ(mStream->coverage().scope, Stream::Coverage::Nothing);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, EventStreamTest,
                          ::testing::Values(std::string("fanotify"), std::string("inotify")),
                          [](const auto& info) { return info.param; });
@@ -319,8 +348,13 @@ TEST(EventStreamFactory, FallsBackToInotifyWithoutTheCapabilityUpToItsWatchLimit
             ::_exit(22);
         const bool rescan = collector.waitForPath({}, Stream::MustScanSubDirs | Stream::UserDropped);
         const auto limits = collector.waitForReports(Stream::Report::WatchLimit).size();
+        // It says what it covers: the users folder, up to the limit, and why not the disk.
+        const Stream::Coverage covered = stream->coverage();
+        const bool coverage = covered.scope == Stream::Coverage::Folder && covered.folderLimitReached &&
+                              covered.foldersWatched >= 1 && covered.foldersWatched <= 4 &&
+                              covered.fallbackReason == why;
         stream->stop();
-        ::_exit(!rescan ? 23 : limits != 1 ? 24 : 0);
+        ::_exit(!rescan ? 23 : limits != 1 ? 24 : !coverage ? 25 : 0);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -328,7 +362,8 @@ TEST(EventStreamFactory, FallsBackToInotifyWithoutTheCapabilityUpToItsWatchLimit
     ZH_SKIP_IF(WEXITSTATUS(status) == 20 ? QStringLiteral("no user namespace with its own inotify limit here")
                                          : QString());
     EXPECT_EQ(WEXITSTATUS(status), 0)
-        << "21 no fallback or reason, 22 no start or report, 23 no rescan, 24 limit reported twice";
+        << "21 no fallback or reason, 22 no start or report, 23 no rescan, 24 limit reported twice, "
+           "25 coverage not told";
 }
 
 // Root gets the whole disk. A folder no fanotify mark covers (here a tmpfs) is watched with inotify
@@ -366,6 +401,9 @@ TEST(EventStreamFactory, UnmarkedFoldersGetInotifyAndLaterMountsAMark) {
                               [&](const Stream::Report& r) { c.report(r); }));
     ASSERT_TRUE(touch(homes.at + "/new.txt"));
     EXPECT_TRUE(c.waitForPath(homes.at + "/new.txt", Stream::ItemCreated));
+    const Stream::Coverage before = stream->coverage();
+    EXPECT_EQ(before.scope, Stream::Coverage::WholeDisk);
+    EXPECT_EQ(before.foldersWatched, 1); // the tmpfs, with inotify
     TestMount disk(tree + "/disk", {QStringLiteral("-o"), QStringLiteral("loop"), image});
     ASSERT_TRUE(disk.ok);
     bool seen = false; // the mark follows the mount shortly; new files show once it is there
@@ -376,5 +414,6 @@ TEST(EventStreamFactory, UnmarkedFoldersGetInotifyAndLaterMountsAMark) {
             seen = !c.eventsFor(disk.at + "/probe-" + QByteArray::number(k)).isEmpty();
     }
     EXPECT_TRUE(seen);
+    EXPECT_EQ(stream->coverage().fileSystemsMarked, before.fileSystemsMarked + 1);
     stream->stop();
 }
