@@ -202,4 +202,12 @@ bool readRegularFile(const QString& path, qint64 maxBytes, QByteArray& data, QSt
     return true;
 }
 
+bool setModificationTime(const QString& path, qint64 msSinceEpoch) {
+    struct timespec times[2]{};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(msSinceEpoch / 1000);
+    times[1].tv_nsec = long(msSinceEpoch % 1000) * 1000000;
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 } // namespace FileTools

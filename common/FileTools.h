@@ -33,4 +33,8 @@ bool appendOrCreate(const QString& path, const QByteArray& data);
 // error, for anything else: missing, not a regular file, too large, unreadable.
 bool readRegularFile(const QString& path, qint64 maxBytes, QByteArray& data, QString* error = nullptr);
 
+// Sets the modification time of path (not following a symlink at its name) to msSinceEpoch; the
+// access time stays. False when the file cannot be changed.
+bool setModificationTime(const QString& path, qint64 msSinceEpoch);
+
 } // namespace FileTools

@@ -32,6 +32,15 @@ struct Timings {
     ms listingFolderPause{20000};     // between two folder listings
     ms listingLinesPause{100};        // after every 50 listed lines
     ms consoleUserPollInterval{5000}; // the console user is read again while its watch is refused
+    // What is not yet safe, the sleep delay and the restore check.
+    ms pendingStateMinInterval{1000};          // "PendingState.plist" is rewritten at most this often
+    ms sleepYoungChange{60000};                // a waiting change this young delays sleep and shutdown…
+    ms sleepDelayMax{10000};                   // …for at most this long after they were announced
+    ms restoreCheckInterval{24 * 3600 * 1000}; // the restore check runs once a day
+    ms restoreCheckFirstDelay{10 * 60 * 1000}; // a check that is due waits this long after start-up
+    ms restoreCheckRetryDelay{3600 * 1000};    // after a check that could not reach the appliance
+    ms restoreCheckTimeout{30 * 60 * 1000};    // a check's rsync is ended after this
+    ms recentlySentSaveDelay{60000};           // the record of files sent is saved this long after a send
 
     static Timings standard() { return Timings{}; }
 };

@@ -23,6 +23,14 @@ inline constexpr QLatin1String TimeMachineResult("TimeMachineResult");
 inline constexpr QLatin1String
     IntialBackupFailedDueToNetworkConnection("IntialBackupFailedDueToNetworkConnection");
 
+// Protection state, daemon → application: "PendingStateChanged" (bare) after every rewrite of
+// "PendingState.plist", "RestoreCheckFailed" (bare) when the restore check found a file whose copy in
+// the newest snapshot differs from it; the application reads the file again for both.
+inline constexpr QLatin1String PendingStateChanged("PendingStateChanged");
+inline constexpr QLatin1String RestoreCheckFailed("RestoreCheckFailed");
+// Application → daemon (only the person at the screen, or root, is heard): run the restore check now.
+inline constexpr QLatin1String VerifyRestorable("VerifyRestorable");
+
 // In-process notification of the daemon.
 inline constexpr QLatin1String Initialbackup("Initialbackup");
 
@@ -73,6 +81,54 @@ inline constexpr QLatin1String Port("port");
 // Other shared property lists.
 inline constexpr QLatin1String DefaultRsync("DefaultRsync"); // "RsyncVersion.plist"
 inline constexpr QLatin1String LastUser("LastUser");         // "LastUser.plist"
+
+// "PendingState.plist" in the user support folder: what is not yet safe on the appliance, what the
+// watch covers, and the last restore check. A dictionary of strings (numbers as decimal texts, flags
+// "1"/"0", times ISO 8601 UTC "2024-03-05T14:07:09Z" or "" for none) and one array of strings;
+// written by the daemon only, atomically, as the person's own file (0600).
+inline constexpr QLatin1String PendingStateFile("PendingState.plist");
+namespace PendingState {
+// What waits to be sent.
+inline constexpr QLatin1String Count("count");         // paths waiting, all of the four below
+inline constexpr QLatin1String Collected("collected"); // …changed, not yet written to a backup list
+inline constexpr QLatin1String Listed("listed");       // …in backup lists waiting for a run
+inline constexpr QLatin1String Sending("sending");     // …in the run under way, not yet sent
+inline constexpr QLatin1String Owed("owed");           // …of runs that failed or stopped ("remainingFiles")
+inline constexpr QLatin1String Oldest("oldest");       // when the oldest waiting change was queued
+inline constexpr QLatin1String Newest("newest");       // when the newest waiting change was queued
+inline constexpr QLatin1String Paused("paused");       // "1": the person paused local backup
+inline constexpr QLatin1String SleepDelayed("sleepDelayed"); // "1": sleep and shutdown wait for the send
+// What the watch covers.
+inline constexpr QLatin1String Watch("watch");               // one of the Watch… values below
+inline constexpr QLatin1String WatchBackend("watchBackend"); // "fanotify", "inotify", "fanotify+inotify", ""
+inline constexpr QLatin1String WatchFolder("watchFolder");   // "/" for the disk, else the users folder
+inline constexpr QLatin1String WatchFolders("watchFolders"); // folders watched one by one (inotify)
+inline constexpr QLatin1String WatchFileSystems("watchFileSystems"); // file systems marked (fanotify)
+inline constexpr QLatin1String WatchLimited("watchLimited"); // "1": folders left unwatched (watch limit)
+inline constexpr QLatin1String WatchSince("watchSince");     // "rescanning": when events were lost
+inline constexpr QLatin1String WatchReason("watchReason");   // "none": why; "users": why not the disk
+inline constexpr QLatin1String WatchDisk("disk");
+inline constexpr QLatin1String WatchUsers("users");
+inline constexpr QLatin1String WatchRescanning("rescanning");
+inline constexpr QLatin1String WatchNone("none");
+// The restore check.
+inline constexpr QLatin1String VerifyState("verifyState"); // one of the Verify… values below, "" never run
+inline constexpr QLatin1String VerifyReason("verifyReason");       // "unavailable"/"nothing": why
+inline constexpr QLatin1String VerifyAttempted("verifyAttempted"); // when the last check began
+inline constexpr QLatin1String Verified("verified");         // when the last check that compared files ended
+inline constexpr QLatin1String VerifiedText("verifiedText"); // "Verified restorable on 2024-03-05: 50 files"
+inline constexpr QLatin1String VerifiedFiles("verifiedFiles");       // files identical in the snapshot
+inline constexpr QLatin1String VerifiedSkipped("verifiedSkipped");   // changed or gone locally since sent
+inline constexpr QLatin1String VerifiedFailed("verifiedFailed");     // different or missing in the snapshot
+inline constexpr QLatin1String VerifiedFailures("verifiedFailures"); // array: the local paths that failed
+inline constexpr QLatin1String VerifiedSnapshot("verifiedSnapshot"); // the snapshot compared against
+inline constexpr QLatin1String VerifyRunning("running");
+inline constexpr QLatin1String VerifyPassed("passed");
+inline constexpr QLatin1String VerifyFailed("failed");
+inline constexpr QLatin1String VerifyNothing("nothing");
+inline constexpr QLatin1String VerifyUnavailable("unavailable");
+inline constexpr QLatin1String Updated("updated"); // when the daemon wrote the file
+} // namespace PendingState
 
 // Shared files and markers, by name inside their support folder.
 inline constexpr QLatin1String UserDetailsFile("userDetails.plist");

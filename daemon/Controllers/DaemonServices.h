@@ -9,6 +9,7 @@ class HostFacts;
 class DistributedNotificationCenter;
 class InProcessNotificationCenter;
 class RezodeLoger;
+class SleepInhibitor;
 
 // What the daemon's components share: main() wires the machine's own, tests a temporary profile root,
 // a private bus, a console-user double and short timings.
@@ -20,5 +21,6 @@ struct DaemonServices {
     DistributedNotificationCenter* notifications = nullptr;
     InProcessNotificationCenter* localNotifications = nullptr;
     DaemonRestarter* restarter = nullptr;
-    const HostFacts* hostFacts = nullptr; // the machine's own when null
+    const HostFacts* hostFacts = nullptr;     // the machine's own when null
+    SleepInhibitor* sleepInhibitor = nullptr; // null: sleep and shutdown are never delayed
 };

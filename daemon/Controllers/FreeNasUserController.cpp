@@ -8,6 +8,7 @@
 #include "FileTools.h"
 #include "InProcessNotificationCenter.h"
 #include "PropertyList.h"
+#include "ProtectionMonitor.h"
 #include "Protocol.h"
 #include "ReadController.h"
 #include "RezodeLoger.h"
@@ -29,6 +30,7 @@ FreeNasUserController::FreeNasUserController(DaemonServices services, Parts part
 FreeNasUserController::~FreeNasUserController() {
     if (mServices.notifications)
         mServices.notifications->removeObserver(this);
+    mProtection.reset();
 }
 
 void FreeNasUserController::trace(const QString& line) const {
@@ -55,6 +57,11 @@ void FreeNasUserController::initWithDetails(const QVariantMap& details) {
     mParts.collector->initBackupfileController(consoleUser);
     if (mParts.backupController)
         mParts.backupController->initReaderController(details);
+    // What is not yet safe, what the watch covers and the restore check, for the person to see.
+    mProtection = std::make_unique<ProtectionMonitor>(
+        mServices,
+        ProtectionMonitor::Parts{mParts.collector, mParts.backupController, &mFseventObj->coverage()});
+    mProtection->start(consoleUser);
 
     if (QFile::exists(path(DaemonPath::InstalMarker))) {
         trace(

@@ -12,6 +12,7 @@
 class BackupfileController;
 class ExcludeManager;
 class FSEventWatcher;
+class ProtectionMonitor;
 class ReadController;
 
 // The root of the local backup for one appliance account: announces the daemon to the application,
@@ -37,6 +38,7 @@ class FreeNasUserController : public QObject {
     void EnumurateInitialBackupSet();
 
     FSEventWatcher* watcher() const { return mFseventObj.get(); }
+    ProtectionMonitor* protection() const { return mProtection.get(); }
 
   private:
     QString path(int index) const { return mAppSupportFilePathsObjct.pathForApplicationFile(index); }
@@ -46,4 +48,5 @@ class FreeNasUserController : public QObject {
     Parts mParts;
     FilePathsController mAppSupportFilePathsObjct;
     std::unique_ptr<FSEventWatcher> mFseventObj;
+    std::unique_ptr<ProtectionMonitor> mProtection; // after the watcher: it goes first
 };

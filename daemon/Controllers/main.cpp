@@ -7,6 +7,7 @@
 #include "HostFacts.h"
 #include "InProcessNotificationCenter.h"
 #include "RezodeLoger.h"
+#include "SleepInhibitor.h"
 #include "SystemJournal.h"
 #include "WatcherDaemon.h"
 
@@ -25,6 +26,10 @@ int main(int argc, char** argv) {
         DistributedNotificationCenter::create(DistributedNotificationCenter::rootOrConsoleUser(*consoleUser));
     notifications->setTraceLogger([&logger](const QString& line) { logger.logDaemonTrace(line, true); });
 
+    // Sleep and shutdown wait a moment for the last changes (logind's delay lock).
+    const std::unique_ptr<SleepInhibitor> sleepInhibitor = SleepInhibitor::create();
+    sleepInhibitor->setTraceLogger([&logger](const QString& line) { logger.logDaemonTrace(line, true); });
+
     DaemonServices services;
     services.profile = PlatformProfile::current();
     services.timings = Timings::standard();
@@ -34,6 +39,7 @@ int main(int argc, char** argv) {
     services.localNotifications = &InProcessNotificationCenter::defaultCenter();
     services.restarter = &restarter;
     services.hostFacts = &HostFacts::system();
+    services.sleepInhibitor = sleepInhibitor.get();
 
     WatcherDaemon daemon(services);
     restarter.exitOnTerminationSignals();

@@ -101,12 +101,30 @@ void BackupfileController::addBackupFiles(const QString& path) {
     if (path.isNull() || path.startsWith(QLatin1String("/private/")))
         return;
     QMutexLocker lock(&mBLock);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (mBackupFilesCollection.isEmpty())
+        mFirstAddedMs = now;
+    mLastAddedMs = now;
     mBackupFilesCollection.insert(path);
+    if (mPendingObserver)
+        mPendingObserver();
 }
 
 int BackupfileController::pendingCount() const {
     QMutexLocker lock(&mBLock);
     return mBackupFilesCollection.size();
+}
+
+BackupfileController::Pending BackupfileController::pending() const {
+    QMutexLocker lock(&mBLock);
+    if (mBackupFilesCollection.isEmpty())
+        return {};
+    return {int(mBackupFilesCollection.size()), mFirstAddedMs, mLastAddedMs};
+}
+
+void BackupfileController::setPendingObserver(std::function<void()> observer) {
+    QMutexLocker lock(&mBLock);
+    mPendingObserver = std::move(observer);
 }
 
 void BackupfileController::writeInitialBackupList() {
@@ -122,8 +140,14 @@ void BackupfileController::writeInitialBackupList() {
     FileTools::writeAtomically(
         mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialSetReadyMarker),
         QByteArray(Protocol::MarkerContent.data(), Protocol::MarkerContent.size()), 0644);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (mBackupFilesCollection.isEmpty())
+        mFirstAddedMs = now;
+    mLastAddedMs = now;
     for (const QString& path : initial)
         mBackupFilesCollection.insert(path);
+    if (mPendingObserver)
+        mPendingObserver();
 }
 
 void BackupfileController::timerFireMethod() {
@@ -135,11 +159,16 @@ void BackupfileController::timerFireMethod() {
             return;
         paths = QStringList(mBackupFilesCollection.cbegin(), mBackupFilesCollection.cend());
         mBackupFilesCollection.clear();
+        mFlushFirstAddedMs = mFirstAddedMs;
     }
     const QString folder = mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::BackupListsFolder);
     const QString name =
         folder + u'/' + listFileStem(QDateTime::currentDateTime()) + u'.' + Protocol::ListExtensionProgress;
     writeFilesEntryAtPath(name, paths);
+    mFlushFirstAddedMs = 0;
+    QMutexLocker lock(&mBLock);
+    if (mPendingObserver)
+        mPendingObserver();
 }
 
 int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, const QStringList& paths) {
@@ -166,6 +195,9 @@ int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, con
                         QFile::rename(partial, finalPath);
         if (ok) {
             ++written;
+            // A list's time is that of the oldest change in it, so what waits can tell its age.
+            if (mFlushFirstAddedMs > 0)
+                FileTools::setModificationTime(finalPath, mFlushFirstAddedMs);
         } else {
             QFile::remove(partial);
             mServices.logger->logDaemonTrace(
@@ -179,6 +211,11 @@ int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, con
     }
     if (!lost.isEmpty()) {
         QMutexLocker lock(&mBLock);
+        const qint64 since =
+            mFlushFirstAddedMs > 0 ? mFlushFirstAddedMs : QDateTime::currentMSecsSinceEpoch();
+        if (mBackupFilesCollection.isEmpty() || since < mFirstAddedMs)
+            mFirstAddedMs = since;
+        mLastAddedMs = std::max(mLastAddedMs, since);
         for (const QString& path : lost)
             mBackupFilesCollection.insert(path);
     }

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 
 // The change collector: gathers changed paths from any thread and, every few seconds, writes them
@@ -42,6 +43,17 @@ class BackupfileController : public QObject {
     int writeFilesEntryAtPath(const QString& progressPath, const QStringList& paths);
 
     int pendingCount() const;
+    // The paths waiting in memory, and when the first and the last of them arrived (ms since the
+    // epoch, 0 when none wait).
+    struct Pending {
+        int count = 0;
+        qint64 firstAddedMs = 0;
+        qint64 lastAddedMs = 0;
+    };
+    Pending pending() const;
+    // Told (on the adding thread, under the collector's lock, so it must only take note) whenever
+    // paths arrive, and after each flush. Null to stop.
+    void setPendingObserver(std::function<void()> observer);
     // "yyyy-MM-dd HH-mm-ss-SSS" of now, the stem of a list file name.
     static QString listFileStem(const QDateTime& when);
 
@@ -50,6 +62,10 @@ class BackupfileController : public QObject {
     FilePathsController mAppSupportFilePathsObjct;
     mutable QMutex mBLock;
     QSet<QString> mBackupFilesCollection;
+    qint64 mFirstAddedMs = 0; // when the oldest path in the set arrived
+    qint64 mLastAddedMs = 0;
+    qint64 mFlushFirstAddedMs = 0; // of the paths the running flush took; its list files carry it
+    std::function<void()> mPendingObserver;
     QMutex mFlushLock; // one flush at a time: the timer's or the last one before an exit
     bool mReinitializeObserved = false;
     std::unique_ptr<QThread> mCollectorThread;

@@ -111,18 +111,23 @@ bool FSEventWatcher::startWatcher() {
     RezodeLoger& trace = *mServices.logger;
     if (!mFileStream) {
         trace.logDaemonTrace(QStringLiteral("File system events are not available: no event stream"), true);
+        mCoverage.notWatching(QStringLiteral("no event stream"));
         return false;
     }
     const bool started = mFileStream->start([this](QList<Event> events) { processData(std::move(events)); },
-                                            [&trace](const FileSystemEventStream::Report& report) {
+                                            [this, &trace](const FileSystemEventStream::Report& report) {
+                                                mCoverage.report(report);
                                                 trace.logDaemonTrace(report.message, true);
                                             });
-    if (!started)
+    if (!started) {
         trace.logDaemonTrace(
             QStringLiteral("File system events are not available: %1").arg(mFileStream->lastError()), true);
-    else
+        mCoverage.notWatching(mFileStream->lastError());
+    } else {
         trace.logDaemonTrace(
             QStringLiteral("Watching file system events with %1").arg(mFileStream->backendName()), true);
+        mCoverage.watching(mFileStream.get());
+    }
     if (started)
         beginWatch();
     return started;
@@ -198,7 +203,13 @@ void FSEventWatcher::endWatch() {
 
 void FSEventWatcher::processData(QList<Event> events) {
     // The stream's thread returns at once; the batch is handled on the pool.
-    mOperationQueue.start([this, events = std::move(events)] { handleFsData(events); });
+    // A batch that looks again at lost events ends the loss once it has been handled.
+    const quint64 rescans = mCoverage.batchArrived(events);
+    mOperationQueue.start([this, rescans, events = std::move(events)] {
+        handleFsData(events);
+        if (rescans)
+            mCoverage.rescanned(rescans);
+    });
 }
 
 void FSEventWatcher::waitForBatches() {

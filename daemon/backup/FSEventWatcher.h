@@ -2,6 +2,7 @@
 
 #include "DaemonServices.h"
 #include "FileSystemEventStream.h"
+#include "WatchCoverage.h"
 
 #include <QObject>
 #include <QThreadPool>
@@ -50,6 +51,8 @@ class FSEventWatcher : public QObject {
     void waitForBatches();
 
     QString backendName() const;
+    // What the watch covers now (whole disk, users folder, rescanning after lost events, nothing).
+    WatchCoverage& coverage() { return mCoverage; }
 
   private:
     void processData(QList<FileSystemEventStream::Event> events);
@@ -64,6 +67,7 @@ class FSEventWatcher : public QObject {
     QStringList mSharedFolders; // folders of the initial set outside the users folder the person may read
     BackupfileController* mCollector;
     std::unique_ptr<FileSystemEventStream> mFileStream;
+    WatchCoverage mCoverage;
     QThreadPool mOperationQueue;
     QString mMarkerPath; // set while a watch with a marker runs
     struct ExitGuard;    // lets the exit hook outlive the watcher safely

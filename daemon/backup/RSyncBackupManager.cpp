@@ -172,7 +172,23 @@ void RSyncBackupManager::startBackup() {
         QMutexLocker lock(&mParseLock);
         mParser.reset();
     }
+    if (!mRunOldest.isValid())
+        mRunOldest = mRunNewest = QDateTime::currentDateTimeUtc();
     ExecuteBackup();
+    tellState();
+}
+
+void RSyncBackupManager::setQueuedTimes(const QDateTime& oldest, const QDateTime& newest) {
+    mRunOldest = oldest;
+    mRunNewest = newest.isValid() ? newest : oldest;
+}
+
+int RSyncBackupManager::pathsNotYetSent() const {
+    if (!mIsRunningFlag)
+        return 0;
+    const int perSet = mIsInitalBackupList ? InitialBackupPathsPerSet : MaxPathsPerSet;
+    const int sent = std::max(0, mBackupsetCountOnTheFly) * perSet;
+    return std::max(0, int(mRunPaths.size()) - sent);
 }
 
 void RSyncBackupManager::ExecuteBackup() {
@@ -245,6 +261,7 @@ void RSyncBackupManager::writeBackupFilesListToRsyncInputFile(QStringList& paths
             true);
         mIsRunningFlag = false;
         mRunPaths.clear();
+        mRunOldest = mRunNewest = QDateTime();
         endInitialBackup();
         if (mDelegate)
             mDelegate->operationDidFinishSuccessfully(this);
@@ -431,6 +448,8 @@ void RSyncBackupManager::deliver(const QList<RsyncOutputParser::Event>& events) 
             mDelegate->operationDidReceiveData(event.progress);
         }
         if (!event.file.isEmpty()) {
+            if (mSentObserver)
+                mSentObserver(event.file);
             mDbManagerObj.addFileToBackup(event.file);
             mServices.logger->logSessionTrace(QStringLiteral("Backup completed for %1").arg(event.file),
                                               true);
@@ -595,6 +614,17 @@ void RSyncBackupManager::AddTheCurrentBackupSetIntoArray() {
     trace.logDaemonTrace(QStringLiteral("AddTheCurrentBackupSetIntoArray called"), true);
     trace.logDaemonTrace(QStringLiteral("current set going on is:File_%1").arg(mBackupsetCountOnTheFly - 1),
                          true);
+    // When what is owed was queued: the run's lists, or (sets of an earlier process) the set files.
+    QDateTime since = mRunOldest;
+    if (!since.isValid()) {
+        const QString syncUp = mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SyncUpFolder);
+        for (const QFileInfo& entry :
+             QDir(syncUp).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot))
+            if (!since.isValid() || entry.lastModified() < since)
+                since = entry.lastModified().toUTC();
+    }
+    if (since.isValid() && (!mOwedSince.isValid() || since < mOwedSince))
+        mOwedSince = since;
     mOwedPaths << requeuePaths();
     flushOwedPaths();
 }
@@ -613,6 +643,13 @@ bool RSyncBackupManager::flushOwedPaths() {
         mServices.logger->logDaemonTrace(QStringLiteral("%1, the paths owed go beside it").arg(error), true);
         target += u' ' + BackupfileController::listFileStem(QDateTime::currentDateTime());
     }
+    // The list keeps the time of the oldest change it holds, as the collector's lists do.
+    QDateTime since = mOwedSince.isValid() ? mOwedSince : QDateTime::currentDateTimeUtc();
+    if (!all.isEmpty()) {
+        const QDateTime before = QFileInfo(target).lastModified();
+        if (before.isValid() && before < since)
+            since = before;
+    }
     all << mOwedPaths;
     if (!writeText(target, unique(all).join(u'\n'))) {
         // The local disk may be full: the paths stay here and are written again on the next pass.
@@ -622,7 +659,10 @@ bool RSyncBackupManager::flushOwedPaths() {
                                          true);
         return false;
     }
+    FileTools::setModificationTime(target, since.toMSecsSinceEpoch());
     mOwedPaths.clear();
+    mOwedSince = QDateTime();
+    tellState();
     return true;
 }
 
@@ -753,6 +793,7 @@ void RSyncBackupManager::settleRunEnd(BackupRunDecision::Outcome outcome) {
     deletePasswordFile();
     removeTempFilePaths();
     mRunPaths.clear();
+    mRunOldest = mRunNewest = QDateTime();
     mIsRunningFlag = false;
 
     if (BackupRunDecision::backsOff(outcome)) {
@@ -774,6 +815,7 @@ void RSyncBackupManager::settleRunEnd(BackupRunDecision::Outcome outcome) {
         mRefusedPassword = mRunPassword;
         mRefusedRetryAllowed.setRemainingTime(mServices.timings.refusedRetryDelay);
     }
+    tellState();
 }
 
 // The delegate and the application hear of the end once.
@@ -892,6 +934,7 @@ void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine)
     if (outcome == Outcome::NextSet) {
         mRetryCountEngine1 = 0;
         if (continueBackupEngine(engine)) {
+            tellState();
             mNextSetTimer.start(mServices.timings.nextSetPause);
             return;
         }

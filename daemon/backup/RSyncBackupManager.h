@@ -9,6 +9,7 @@
 #include "RsyncOutputParser.h"
 #include "UserFileAccess.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QObject>
@@ -19,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -94,6 +96,25 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     bool isIntialBackuprunning() const;
     int backupFailureCount() const { return mFailureCount; }
 
+    // What the run owes the appliance, for whoever tells the person what is not yet safe (main
+    // thread). The run's lists were queued between these two times (as the controller found them).
+    void setQueuedTimes(const QDateTime& oldest, const QDateTime& newest);
+    // Paths of the run under way in sets not yet sent (0 without a run).
+    int pathsNotYetSent() const;
+    QDateTime runQueuedOldest() const { return mRunOldest; }
+    QDateTime runQueuedNewest() const { return mRunNewest; }
+    // Paths owed that could not be written back to the list folder yet, and since when.
+    int owedPathCount() const { return int(mOwedPaths.size()); }
+    QDateTime owedSince() const { return mOwedSince; }
+    // Told on the manager's thread whenever that changes: a run starts, a set is sent, a run ends,
+    // owed paths are written back. Null to stop.
+    void setStateObserver(std::function<void()> observer) { mStateObserver = std::move(observer); }
+    // Told of every file rsync reported as sent, by its path below "/" as rsync names it; on the
+    // parsing thread for the system rsync. Null to stop (only while no run is under way).
+    void setSentObserver(std::function<void(const QString&)> observer) {
+        mSentObserver = std::move(observer);
+    }
+
     // Engine callbacks.
     void updateProgress(const QString& text, FreeNasCommandExecuter* engine) override;
     void getError(const QString& text, FreeNasCommandExecuter* engine) override;
@@ -154,6 +175,10 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     QVariantMap readUserDetails() const;
     bool writeUserDetails(const QVariantMap& details) const;
     QStringList requeuePaths() const;
+    void tellState() const {
+        if (mStateObserver)
+            mStateObserver();
+    }
     static QByteArray passwordFingerprint(const QVariantMap& details);
 
     DaemonServices mServices;
@@ -198,6 +223,10 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     // back yet; the failures of the runs before.
     QStringList mRunPaths;
     QStringList mOwedPaths;
+    QDateTime mRunOldest, mRunNewest; // when the run's changes were queued
+    QDateTime mOwedSince;             // the oldest change among mOwedPaths
+    std::function<void()> mStateObserver;
+    std::function<void(const QString&)> mSentObserver;
     QString mLastReportedFailure;
     // Since the last failure it was told of, the application heard that a backup is under way (a
     // run's start or figures, the latter from the parsing thread).

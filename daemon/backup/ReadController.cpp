@@ -114,6 +114,8 @@ void ReadController::readBackupFiles() {
     paths.removeDuplicates();
     if (paths.isEmpty())
         return;
+    // The run owes what these lists held since they were queued (each list carries that time).
+    mRSyncBackupManager->setQueuedTimes(mTakenOldest, mTakenNewest);
     StartBackupForPath(paths);
 }
 
@@ -122,6 +124,7 @@ QStringList ReadController::readFileFor(const QStringList& listing) {
     const bool many = listing.size() > ManyLists;
     QStringList result;
     int read = 0;
+    mTakenOldest = mTakenNewest = QDateTime();
     for (const QString& name : listing) {
         if (many && read >= ListsPerPassWhenMany)
             break;
@@ -143,6 +146,11 @@ QStringList ReadController::readFileFor(const QStringList& listing) {
             continue;
         }
         result << QString::fromUtf8(text).split(u'\n', Qt::SkipEmptyParts);
+        const QDateTime queued = QFileInfo(file).lastModified().toUTC();
+        if (queued.isValid() && (!mTakenOldest.isValid() || queued < mTakenOldest))
+            mTakenOldest = queued;
+        if (queued.isValid() && (!mTakenNewest.isValid() || queued > mTakenNewest))
+            mTakenNewest = queued;
         const QString consumed = QStringLiteral("%1.%2").arg(file, Protocol::ListExtensionDelete);
         QFile::remove(consumed);
         QFile::rename(file, consumed);

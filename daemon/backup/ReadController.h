@@ -6,6 +6,7 @@
 
 #include <Protocol.h>
 
+#include <QDateTime>
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
@@ -89,6 +90,7 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
     std::optional<uint> mConsoleUid; // whose processes hear the personal notifications
     QVariantMap mUserInfoDic;
     bool mDeleteRunning = false;
+    QDateTime mTakenOldest, mTakenNewest; // the times of the lists the last reading took
     bool mPause = false;
     // The run under way was not announced (it followed a failure the application was told of): its
     // first figures announce it. Set on the pass timer's thread, taken on the parsing thread.

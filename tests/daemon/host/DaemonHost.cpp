@@ -16,6 +16,7 @@
 #include "SystemJournal.h"
 #include "WatcherDaemon.h"
 #include "linux/DBusNotificationCenter.h"
+#include "linux/LogindSleepInhibitor.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -62,6 +63,10 @@ int main(int argc, char** argv) {
         });
     notifications.setTraceLogger([&logger](const QString& line) { logger.logDaemonTrace(line, true); });
 
+    // logind, as the daemon asks it, on the test's bus (a test may put a stand-in logind there).
+    LogindSleepInhibitor sleepInhibitor(QDBusConnection::connectToBus(args[3], QStringLiteral("logind")));
+    sleepInhibitor.setTraceLogger([&logger](const QString& line) { logger.logDaemonTrace(line, true); });
+
     DaemonServices services;
     services.profile = profile;
     services.timings = hostTimings();
@@ -70,6 +75,7 @@ int main(int argc, char** argv) {
     services.notifications = &notifications;
     services.localNotifications = &InProcessNotificationCenter::defaultCenter();
     services.restarter = &restarter;
+    services.sleepInhibitor = &sleepInhibitor;
 
     WatcherDaemon daemon(services);
     restarter.exitOnTerminationSignals();
