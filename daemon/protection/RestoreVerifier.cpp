@@ -475,13 +475,14 @@ void RestoreVerifier::compare(const QString& snapshot, const QDateTime& taken) {
 
 void RestoreVerifier::compared() {
     QHash<QString, bool> result;
+    // "YXcstpoguax name": the changes field has a fixed width (blanks inside), then one blank.
+    constexpr int Width = 11;
     for (const QByteArray& raw : mOutput.split('\n')) {
-        const int blank = raw.indexOf(' ');
-        if (blank < 0)
+        if (raw.size() <= Width + 1 || raw.at(Width) != ' ')
             continue;
-        const std::optional<bool> same = identical(QString::fromLatin1(raw.left(blank)));
+        const std::optional<bool> same = identical(QString::fromLatin1(raw.left(Width)));
         if (same)
-            result.insert(u'/' + ListingParser::decodeName(raw.mid(blank + 1)), *same);
+            result.insert(u'/' + ListingParser::decodeName(raw.mid(Width + 1)), *same);
     }
     const qint64 now = nowMs();
     int identicalFiles = 0;

@@ -8,6 +8,7 @@
 #include "LogindSleepInhibitor.h"
 #include "PendingChanges.h"
 #include "ProtectionMonitor.h"
+#include "RestoreVerifier.h"
 #include "SleepGuard.h"
 #include "WatchCoverage.h"
 
@@ -428,4 +429,52 @@ TEST_F(SleepGuardTest, AnAnnouncedSleepSendsAtOnceAndWaitsAtMostTheLimit) {
     logind->announceSleep(true);
     spinFor(300);
     EXPECT_EQ(sends, 2);
+}
+
+// What the restore check reads: the time in a snapshot's name, and rsync's itemized changes.
+TEST(RestoreCheckReading, SnapshotTimesAndItemizedChanges) {
+    const QDateTime taken = RestoreVerifier::snapshotTime("auto-20240305.1407-2w");
+    EXPECT_EQ(taken, QDateTime(QDate(2024, 3, 5), QTime(14, 7)).toUTC());
+    EXPECT_EQ(RestoreVerifier::snapshotTime("manual-20240305.1407"), taken);
+    EXPECT_FALSE(RestoreVerifier::snapshotTime("before-upgrade").isValid());
+    EXPECT_FALSE(RestoreVerifier::snapshotTime("auto-120240305.1407-2w").isValid());
+
+    EXPECT_EQ(RestoreVerifier::identical(".f          "), true);
+    EXPECT_EQ(RestoreVerifier::identical(">fc.T......"), false);
+    EXPECT_EQ(RestoreVerifier::identical(">fcsT......"), false);
+    EXPECT_EQ(RestoreVerifier::identical(">f+++++++++"), false);
+    EXPECT_EQ(RestoreVerifier::identical(".d          "), std::nullopt);
+    EXPECT_EQ(RestoreVerifier::identical("cL+++++++++"), std::nullopt);
+}
+
+// The record of files sent keeps files only, the most recent, and reads back what it wrote.
+TEST(RestoreCheckReading, TheRecordOfFilesSentKeepsTheMostRecentFiles) {
+    RecentlySent record;
+    record.sent("home/ann/a.txt", 1000);
+    record.sent("home/ann/Docs/", 1001); // a folder
+    record.sent("/home/ann/b.txt\r", 1002);
+    record.checked("/home/ann/a.txt", 5000);
+    ASSERT_EQ(record.size(), 2);
+    EXPECT_TRUE(record.takeDirty());
+    EXPECT_FALSE(record.takeDirty());
+
+    RecentlySent copy;
+    copy.load(record.serialize() + "garbage line\n12\tx\t/y\n");
+    QList<RecentlySent::File> files = copy.files();
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files[0].path, "/home/ann/a.txt");
+    EXPECT_EQ(files[0].sentMs, 1000);
+    EXPECT_EQ(files[0].checkedMs, 5000);
+    EXPECT_EQ(files[1].path, "/home/ann/b.txt");
+
+    for (int i = 0; i < RecentlySent::MaxFiles + 500; ++i)
+        record.sent(QStringLiteral("home/ann/many/%1").arg(i), 10000 + i);
+    EXPECT_LE(record.size(), RecentlySent::MaxFiles + RecentlySent::MaxFiles / 10);
+    const QList<RecentlySent::File> kept = record.files();
+    EXPECT_TRUE(std::any_of(kept.begin(), kept.end(), [](const auto& f) {
+        return f.path == QStringLiteral("/home/ann/many/%1").arg(RecentlySent::MaxFiles + 499);
+    }));
+    EXPECT_FALSE(
+        std::any_of(kept.begin(), kept.end(), [](const auto& f) { return f.path == "/home/ann/a.txt"; }));
 }
