@@ -2,10 +2,11 @@
 // root, a private bus, a console user named on the command line, and short timings. It ends the way
 // the daemon ends (status 1 on every restart trigger), so a test can play the service supervisor.
 //
-//   zh-daemon-host <profile root> <console user> <bus address>
+//   zh-daemon-host <profile root> <console user> <bus address> [standard-timings]
 //
 // A console user "@<file>" is read from that file (missing or empty: nobody at the console) and read
-// again every 200 ms, so a test can log a user in or out while the daemon runs.
+// again every 200 ms, so a test can log a user in or out while the daemon runs. With "standard-timings"
+// the daemon waits as long as in the field (for measuring it at rest).
 
 #include "ConsoleUserSource.h"
 #include "DaemonRestarter.h"
@@ -29,8 +30,9 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 4) {
-        std::fprintf(stderr, "usage: zh-daemon-host <profile root> <console user> <bus address>\n");
+    if (args.size() != 4 && !(args.size() == 5 && args[4] == QLatin1String("standard-timings"))) {
+        std::fprintf(
+            stderr, "usage: zh-daemon-host <profile root> <console user> <bus address> [standard-timings]\n");
         return 64;
     }
     PlatformProfile profile = PlatformProfile::forLinux(args[1]);
@@ -69,7 +71,7 @@ int main(int argc, char** argv) {
 
     DaemonServices services;
     services.profile = profile;
-    services.timings = hostTimings();
+    services.timings = args.size() == 5 ? Timings::standard() : hostTimings();
     services.logger = &logger;
     services.consoleUser = &console;
     services.notifications = &notifications;

@@ -82,11 +82,14 @@ class DaemonRig : public RequiringTest {
     }
 
     // console: the user at the screen, or "@<file>" naming it in that file (see DaemonHost.cpp).
-    void startDaemon(const QString& console = QString()) {
+    // standardTimings: the field's intervals instead of the short ones.
+    void startDaemon(const QString& console = QString(), bool standardTimings = false) {
         const QString log = root.path() + QStringLiteral("/host.log");
-        daemon = ChildProcess::spawn({QStringLiteral(ZH_DAEMON_HOST), root.path(),
-                                      console.isEmpty() ? user.name : console, bus.address()},
-                                     log, log);
+        QStringList command{QStringLiteral(ZH_DAEMON_HOST), root.path(),
+                            console.isEmpty() ? user.name : console, bus.address()};
+        if (standardTimings)
+            command << QStringLiteral("standard-timings");
+        daemon = ChildProcess::spawn(command, log, log);
         spinFor(300); // its bus connection and observers
     }
     // The supervisor: a daemon that ended is recorded (the test starts it again when it wants).

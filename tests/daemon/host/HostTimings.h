@@ -24,5 +24,8 @@ inline Timings hostTimings() {
     t.listingFolderGrace = 100ms;
     t.listingFolderPause = 100ms;
     t.listingLinesPause = 0ms;
+    t.sleepDelayMax = 2s;
+    t.restoreCheckFirstDelay = 1h; // checks run when a test asks for one
+    t.recentlySentSaveDelay = 500ms;
     return t;
 }
