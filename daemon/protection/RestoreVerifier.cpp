@@ -3,6 +3,7 @@
 #include "AccountRecord.h"
 #include "BackupfileController.h"
 #include "ChildCredentials.h"
+#include "DaemonRestarter.h"
 #include "DistributedNotificationCenter.h"
 #include "FilePathsController.h"
 #include "FileTools.h"
@@ -152,6 +153,11 @@ void RecentlySent::load(const QByteArray& text) {
 
 // ---- the check ---------------------------------------------------------------------------------
 
+struct RestoreVerifier::ExitGuard {
+    QMutex lock;
+    RestoreVerifier* verifier = nullptr;
+};
+
 QString RestoreVerifier::Outcome::text() const {
     if (!verified.isValid())
         return QString();
@@ -184,6 +190,10 @@ RestoreVerifier::RestoreVerifier(DaemonServices services, BackupfileController* 
 }
 
 RestoreVerifier::~RestoreVerifier() {
+    if (mExitGuard) {
+        QMutexLocker lock(&mExitGuard->lock); // waits for a save under way on the exiting thread
+        mExitGuard->verifier = nullptr;
+    }
     mRecord->setNotifier(nullptr);
     if (mProcess) {
         mProcess->disconnect(this);
@@ -222,6 +232,17 @@ void RestoreVerifier::start(const QString& consoleUser, const QVariantMap& previ
         QByteArray text;
         if (FileTools::readRegularFile(file, MaxRecordBytes, text))
             mRecord->load(text);
+    }
+
+    // A planned exit (the daily restart among them) saves what was sent since the last save.
+    if (mServices.restarter && !mExitGuard) {
+        mExitGuard = std::make_shared<ExitGuard>();
+        mExitGuard->verifier = this;
+        mServices.restarter->addBeforeExitHook([guard = mExitGuard] {
+            QMutexLocker lock(&guard->lock);
+            if (guard->verifier)
+                guard->verifier->saveRecord();
+        });
     }
 
     mOutcome.state = previous.value(PS::VerifyState).toString();
@@ -264,6 +285,7 @@ void RestoreVerifier::noteSent() {
         Qt::QueuedConnection);
 }
 
+// Any thread (the exit hook's too): the record and the names it uses look after themselves.
 void RestoreVerifier::saveRecord() {
     mSavePending = false;
     const QString file = recordPath();

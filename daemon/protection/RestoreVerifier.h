@@ -133,6 +133,8 @@ class RestoreVerifier : public QObject {
     QString mConsoleUser;
     QString mAccount;
     std::shared_ptr<RecentlySent> mRecord = std::make_shared<RecentlySent>();
+    struct ExitGuard; // lets the restarter's hook outlive the verifier safely
+    std::shared_ptr<ExitGuard> mExitGuard;
     std::atomic<bool> mSavePending{false};
     QTimer mSaveTimer;
     QTimer mNextCheck;

@@ -11,6 +11,23 @@
 LogindSleepInhibitor::LogindSleepInhibitor(QDBusConnection connection, QObject* parent)
     : QObject(parent), mConnection(std::move(connection)) {}
 
+LogindSleepInhibitor::LogindSleepInhibitor(std::function<QDBusConnection()> connector, QObject* parent)
+    : QObject(parent), mConnection(connector()), mConnector(std::move(connector)) {}
+
+bool LogindSleepInhibitor::reconnect() {
+    if (mConnection.isConnected() || !mConnector)
+        return mConnection.isConnected();
+    // A lock still held stays valid: it is the descriptor, not the connection.
+    QDBusConnection::disconnectFromBus(mConnection.name());
+    mConnection = mConnector();
+    if (!mConnection.isConnected())
+        return false;
+    mListening = false;
+    if (mHandler)
+        subscribe(nullptr);
+    return true;
+}
+
 LogindSleepInhibitor::~LogindSleepInhibitor() {
     closeLock();
 }
@@ -33,7 +50,7 @@ void LogindSleepInhibitor::acquire(const QString& why) {
         mWanted = false;
         return;
     }
-    if (!mConnection.isConnected()) {
+    if (!reconnect()) {
         mWanted = false;
         trace(QStringLiteral("Sleep and shutdown cannot be delayed: no connection to the system bus (%1)")
                   .arg(mConnection.lastError().message()));
@@ -90,6 +107,14 @@ void LogindSleepInhibitor::closeLock() {
 
 bool LogindSleepInhibitor::watch(AnnounceHandler handler, QString* error) {
     mHandler = std::move(handler);
+    if (!mHandler)
+        return true;
+    if (!mConnection.isConnected())
+        reconnect();
+    return subscribe(error);
+}
+
+bool LogindSleepInhibitor::subscribe(QString* error) {
     if (mListening)
         return true;
     const QString service = QString::fromLatin1(Service);
@@ -117,6 +142,8 @@ void LogindSleepInhibitor::prepareForShutdown(bool starting) {
 }
 
 std::unique_ptr<SleepInhibitor> SleepInhibitor::create() {
-    return std::make_unique<LogindSleepInhibitor>(
-        QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("zorvikhollin-logind")));
+    return std::make_unique<LogindSleepInhibitor>(std::function<QDBusConnection()>([] {
+        return QDBusConnection::connectToBus(QDBusConnection::SystemBus,
+                                             QStringLiteral("zorvikhollin-logind"));
+    }));
 }

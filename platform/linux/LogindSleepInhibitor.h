@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QSet>
 
+#include <functional>
+
 class QDBusPendingCallWatcher;
 
 // logind's delay lock: org.freedesktop.login1.Manager.Inhibit("sleep:shutdown", "Zorvik Hollin", why,
@@ -26,6 +28,9 @@ class LogindSleepInhibitor : public QObject, public SleepInhibitor {
 
     // connection: the system bus (tests: a private bus with a stand-in logind).
     explicit LogindSleepInhibitor(QDBusConnection connection, QObject* parent = nullptr);
+    // connector makes a new connection whenever the last one is gone (the bus was not up yet, or
+    // restarted); the lock is asked for on the new one, and the announcements heard again.
+    explicit LogindSleepInhibitor(std::function<QDBusConnection()> connector, QObject* parent = nullptr);
     ~LogindSleepInhibitor() override;
 
     void acquire(const QString& why) override;
@@ -44,7 +49,11 @@ class LogindSleepInhibitor : public QObject, public SleepInhibitor {
     void closeLock();
     void trace(const QString& line);
 
+    bool reconnect();
+    bool subscribe(QString* error);
+
     QDBusConnection mConnection;
+    std::function<QDBusConnection()> mConnector;
     AnnounceHandler mHandler;
     TraceLogger mTrace;
     bool mWanted = false;

@@ -120,3 +120,44 @@ TEST_F(SleepInhibitorTest, ARefusalIsTracedOnceAndNotAskedAgainAtOnce) {
     ASSERT_TRUE(waitUntil([&] { return !other.isRequested(); }));
     EXPECT_EQ(otherTrace.size(), 1);
 }
+
+// The daemon may start before the system bus (or outlive a restart of it): the next request joins the
+// bus that is there now, and the announcements are heard on it.
+TEST(SleepInhibitorBus, ABusThatComesLaterIsJoinedAtTheNextRequest) {
+    ZH_SKIP_IF(needs::tool("dbus-daemon", "dbus-daemon"));
+    PrivateBus bus;
+    const QString address = bus.socketAddress();
+    QStringList names;
+    LogindSleepInhibitor inhibitor(std::function<QDBusConnection()>([&] {
+        names << QStringLiteral("late-%1").arg(names.size() + 1);
+        return QDBusConnection::connectToBus(address, names.last());
+    }));
+    QStringList traced;
+    inhibitor.setTraceLogger([&](const QString& line) { traced << line; });
+    QList<bool> heard;
+    QString error;
+    EXPECT_FALSE(inhibitor.watch([&](SleepInhibitor::Kind, bool starting) { heard << starting; }, &error));
+    EXPECT_FALSE(error.isEmpty());
+    inhibitor.acquire(QStringLiteral("too early"));
+    EXPECT_FALSE(inhibitor.isRequested());
+    ASSERT_EQ(traced.size(), 1);
+    EXPECT_TRUE(
+        traced.first().startsWith(QStringLiteral("Sleep and shutdown cannot be delayed: no connection")));
+
+    ASSERT_TRUE(bus.start());
+    QDBusConnection logindConnection = bus.connect(QStringLiteral("logind"));
+    {
+        FakeLogind logind(logindConnection);
+        ASSERT_TRUE(logind.isRegistered());
+        inhibitor.acquire(QStringLiteral("now"));
+        ASSERT_TRUE(waitUntil([&] { return inhibitor.isHeld() && logind.heldCount() == 1; }));
+        spinFor(200); // the match rules reach the bus
+        logind.announceSleep(true);
+        EXPECT_TRUE(waitUntil([&] { return heard == QList<bool>{true}; }));
+        inhibitor.release();
+        EXPECT_TRUE(waitUntil([&] { return logind.heldCount() == 0; }));
+    }
+    for (const QString& name : std::as_const(names))
+        QDBusConnection::disconnectFromBus(name);
+    QDBusConnection::disconnectFromBus(logindConnection.name());
+}

@@ -245,6 +245,29 @@ TEST_F(PendingStateTest, AWatchThePlatformRefusesIsNoneWithTheReason) {
     EXPECT_EQ(monitor.state().value(PS::WatchReason).toString(), "refused for the test");
 }
 
+// The record the restore check draws from is saved a while after a send, and at once on a planned exit
+// (the daily restart among them), as the person's own file in the account folder.
+TEST_F(PendingStateTest, APlannedExitSavesTheRecordOfFilesSent) {
+    FileTools::makePath(env.path(DaemonPath::UserSupportFolder));
+    ASSERT_TRUE(PropertyList::writeDictionary(env.path(DaemonPath::UserDetails),
+                                              {{Protocol::UserName, "ann"}}, PropertyList::OwnerOnlyMode));
+    Timings t;
+    t.recentlySentSaveDelay = 1h;
+    RestoreVerifier verifier(env.services(t), nullptr);
+    verifier.start(env.user.name, {});
+    verifier.record()->sent("home/someone/a.txt", 1234);
+    const QString file = env.path(DaemonPath::UserSupportFolder) + "/ann/RecentlySent.txt";
+    spinFor(200);
+    EXPECT_FALSE(QFile::exists(file));
+    env.restarter.exitProcess(1);
+    EXPECT_EQ(env.exits, 1);
+    EXPECT_EQ(readTrace(file), "1234\t0\t/home/someone/a.txt\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, env.user.uid);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
 namespace {
 
 class RunWaitingTest : public BackupRunTest {
