@@ -276,37 +276,18 @@ TEST_F(ProtectionEndToEnd, ACheckThatCannotReachTheApplianceSaysWhy) {
 
 // At rest, with all of this running and the field's intervals, the daemon costs next to nothing: its
 // memory stays small, and its CPU time over a minute is recorded (not asserted: a shared machine).
-TEST_F(ProtectionEndToEnd, AtRestTheDaemonStaysSmall) {
+// At rest nothing changes, so nothing is written: the passes, the index and the listing go on, and the
+// state file stays as it is. (Idle CPU and memory are measured by bench_daemon.)
+TEST_F(ProtectionEndToEnd, AtRestTheStateFileIsNotRewritten) {
     for (int i = 0; i < 50; ++i)
         writeFile(home + QStringLiteral("/Docs/file %1.txt").arg(i), QByteArray(1000, 'x'));
     writeDetails();
-    startDaemon(QString(), true);
+    startDaemon();
     ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 120000))
         << hostLog();
     ASSERT_TRUE(stateIs(PS::Count, "0"));
-    spinFor(15000); // the index settles
-
-    const auto cpuTicks = [this] {
-        const QList<QByteArray> fields = contentOf(QStringLiteral("/proc/%1/stat").arg(daemon)).split(' ');
-        return fields.size() > 15 ? fields[13].toLongLong() + fields[14].toLongLong() : -1;
-    };
-    const auto rssKiB = [this] {
-        for (const QByteArray& line : contentOf(QStringLiteral("/proc/%1/status").arg(daemon)).split('\n'))
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).trimmed().split(' ').first().toLongLong();
-        return -1ll;
-    };
+    spinFor(3000); // the index settles
     const int writesBefore = stateChanges;
-    const qint64 before = cpuTicks();
-    const QDateTime start = QDateTime::currentDateTimeUtc();
-    spinFor(60000);
-    const double seconds = start.msecsTo(QDateTime::currentDateTimeUtc()) / 1000.0;
-    const double cpu = double(cpuTicks() - before) / double(::sysconf(_SC_CLK_TCK));
-    const qint64 rss = rssKiB();
-    RecordProperty("idle_cpu_percent", QString::number(100.0 * cpu / seconds, 'f', 3).toStdString());
-    RecordProperty("rss_kib", QString::number(rss).toStdString());
-    std::printf("At rest: %.3f %% CPU over %.0f s, RSS %lld KiB\n", 100.0 * cpu / seconds, seconds, rss);
-    EXPECT_GT(rss, 0);
-    EXPECT_LT(rss, 40 * 1024);
+    spinFor(5000); // many passes of the short timings
     EXPECT_EQ(stateChanges, writesBefore) << "the state file was rewritten while nothing changed";
 }
