@@ -284,6 +284,7 @@ int main(int argc, char** argv) {
     const double inModel = t.nsecsElapsed() / 1e9;
     window.grab(); // lays out and paints the outline with the new rows
     const double painted = t.nsecsElapsed() / 1e9;
+    QCoreApplication::processEvents(); // what the window does once the rows are in
     if (!arrived) {
         std::printf("  the folder's rows did not arrive\n");
         return 1;
@@ -296,8 +297,8 @@ int main(int argc, char** argv) {
              QStringLiteral("%1 s").arg(painted, 0, 'f', 2),
              QStringLiteral("bare --list-only %1 s").arg(bareListing, 0, 'f', 2),
              ratioText(painted / bareListing), "—");
-    tableRow("application RSS, window open / browsing",
+    tableRow("application RSS, window open / after listing the folder",
              QStringLiteral("%1 MB / %2 MB").arg(idleRss, 0, 'f', 0).arg(browsingRss, 0, 'f', 0),
-             QStringLiteral("—"), QStringLiteral("—"), "—");
+             QStringLiteral("—"), QStringLiteral("—"), "≤ 100 MB");
     return 0;
 }

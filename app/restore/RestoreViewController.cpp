@@ -36,7 +36,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
+
+// Returns the heap the process no longer uses to the system (a large listing leaves much of it).
+void releaseFreeMemory() {
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
 
 QPointer<RestoreViewController> sShared;
 
@@ -609,6 +620,8 @@ void RestoreViewController::fetchChildrenFor(const QString& path, ZHTreeNode* no
                 mModel->setFolderEntries(node, entries);
                 continueOpening();
             }
+            // The listing's text and entries are gone once this has run: give their memory back.
+            QTimer::singleShot(0, [] { releaseFreeMemory(); });
             setBusyUi(false);
             emit listingFinished();
         });

@@ -1,5 +1,7 @@
 #include "ZHTreeViewController.h"
 
+#include <QSet>
+
 namespace {
 
 const QString NoText = QStringLiteral("--");
@@ -57,20 +59,27 @@ QList<ZHTreeNode*> ZHTreeViewController::makeNodes(const QList<QVariantMap>& ent
                                                    bool topLevel) const {
     QList<ZHTreeNode*> nodes;
     nodes.reserve(entries.size());
+    // The entries of one folder share few dates, times and sizes: one copy of each text serves them
+    // all, which keeps a folder of 100,000 entries small.
+    QSet<QString> texts;
+    const auto shared = [&texts](const QString& text) { return *texts.insert(text); };
     for (const QVariantMap& entry : entries) {
         const bool isDir = entry.value(QStringLiteral("Permission")).toString().startsWith(u'd');
         const qint64 size = sizeOfEntry(entry.value(QStringLiteral("Type")).toString());
         QString sizeString = NoText;
         if (!isDir && (topLevel || size > 0))
-            sizeString = sizeText(size);
+            sizeString = shared(sizeText(size));
         auto* node = new ZHTreeNode(entry.value(QStringLiteral("RelativePath")).toString(), parent,
                                     parent->checkState(), isDir, sizeString,
-                                    entry.value(QStringLiteral("LMT")).toString(),
-                                    entry.value(QStringLiteral("LMD")).toString());
-        if (isDir)
+                                    shared(entry.value(QStringLiteral("LMT")).toString()),
+                                    shared(entry.value(QStringLiteral("LMD")).toString()));
+        // Only a folder waits for its listing; a file never shows children, so it carries no
+        // placeholder.
+        if (isDir) {
             node->setIsExpanded(true);
-        node->setChildren(
-            {new ZHTreeNode(ZHTreeNode::LoadingName, node, ZHTreeNode::Off, true, NoText, NoText, NoText)});
+            node->setChildren({new ZHTreeNode(ZHTreeNode::LoadingName, node, ZHTreeNode::Off, true, NoText,
+                                              NoText, NoText)});
+        }
         nodes.append(node);
     }
     return nodes;
