@@ -113,6 +113,18 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
         if (mStatusController)
             mStatusController->setBackupWarning(warning);
     });
+    mProtection = std::make_unique<ProtectionMonitor>(
+        mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::UserSupportFolder) + u'/' +
+            Protocol::PendingStateFile,
+        mServices.defaults, mServices.desktop.notifier, mServices.desktop.now, mServices.desktop.protection,
+        [this](const QString& line) { writeInteractiveTrace(line); });
+    // Changes that wait while the backup fails are told about by the failure, not again.
+    mProtection->setReachable([this] { return !mHealth->failing(); });
+    connect(mProtection.get(), &ProtectionMonitor::changed, this, [this] {
+        showToolTip();
+        if (mStatusController)
+            mStatusController->setProtection(mProtection->view());
+    });
 }
 
 AppDelegate::~AppDelegate() {
@@ -121,6 +133,7 @@ AppDelegate::~AppDelegate() {
         mServices.desktop.notifier->setTrace({});
     if (mServices.notifications) {
         mServices.notifications->removeObserver(mHealth.get());
+        mServices.notifications->removeObserver(mProtection.get());
         mServices.notifications->removeObserver(&mObserver);
         mServices.notifications->setTraceLogger({});
     }
@@ -176,6 +189,12 @@ void AppDelegate::applicationDidFinishLaunching() {
         mServices.notifications->addObserver(
             mHealth.get(), Protocol::IntialBackupFailedDueToNetworkConnection,
             [this](const QString&, const QVariantMap&) { mHealth->initialBackupGaveUp(); });
+        mServices.notifications->addObserver(
+            mProtection.get(), Protocol::PendingStateChanged,
+            [this](const QString&, const QVariantMap&) { mProtection->reload(); });
+        mServices.notifications->addObserver(
+            mProtection.get(), Protocol::RestoreCheckFailed,
+            [this](const QString&, const QVariantMap&) { mProtection->restoreCheckFailed(); });
     }
     if (mServices.desktop.notifier)
         mServices.desktop.notifier->setTrace([this](const QString& line) { writeInteractiveTrace(line); });
@@ -495,6 +514,7 @@ void AppDelegate::LaunchStatus() {
             return;
         mStatusController->setPosition(userDetails().userName());
         mStatusController->setBackupWarning(mHealth->warning());
+        mStatusController->setProtection(mProtection->view());
         if (!hasTray())
             offerMenuIn(mStatusController->window());
         return;
@@ -752,8 +772,11 @@ void AppDelegate::setToolTip(const QString& text) {
 
 void AppDelegate::showToolTip() {
     const QString warning = mHealth->warning();
+    // What is not yet safe on the appliance, under the state's own line.
+    const QString protection = mProtection ? mProtection->toolTipLine() : QString();
+    const QString text = protection.isEmpty() ? mToolTip : mToolTip + u'\n' + protection;
     if (mStatusItem)
-        mStatusItem->setToolTip(warning.isEmpty() ? mToolTip : mToolTip + u'\n' + warning);
+        mStatusItem->setToolTip(warning.isEmpty() ? text : text + u'\n' + warning);
 }
 
 void AppDelegate::setStatusTitle(const QString& text) {
@@ -854,6 +877,7 @@ void AppDelegate::buildMenu(bool afterLogin) {
         setImage(ImagePause);
     mStatusItem->show();
     mHealth->setWatching(mState && userDetails().integer(Protocol::LocalBackup) == 1);
+    mProtection->setWatching(mState && userDetails().integer(Protocol::LocalBackup) == 1);
     if (!hasTray()) {
         if (mStatusController)
             offerMenuIn(mStatusController->window());

@@ -7,6 +7,7 @@
 #include "DeploymentSettings.h"
 #include "FilePathsController.h"
 #include "PlatformProfile.h"
+#include "ProtectionMonitor.h"
 #include "RezodeLoger.h"
 
 #include <QIcon>
@@ -36,6 +37,7 @@ struct DesktopServices {
     std::function<QDateTime()> now;      // unset: the system clock
     DesktopNotifier* notifier = nullptr; // no desktop notifications when null
     DesktopTimings timings;
+    ProtectionTimings protection;
 };
 
 // What the application is built from. main() fills it with the machine's own; tests with a temporary
@@ -131,6 +133,8 @@ class AppDelegate : public QObject {
     bool hasTray() const;
     void bringForward();
     BackupHealth& backupHealth() { return *mHealth; }
+    // What is not yet safe on the appliance, the watch and the restore check ("PendingState.plist").
+    ProtectionMonitor& protection() { return *mProtection; }
     QString toolTip() const { return mToolTip; }
 
     // "Progress" from the daemon.
@@ -211,6 +215,7 @@ class AppDelegate : public QObject {
     QString mImageName;
     QString mToolTip;
     std::unique_ptr<BackupHealth> mHealth;
+    std::unique_ptr<ProtectionMonitor> mProtection;
     MenuIconAnimation* mAnimation = nullptr;
     QList<QIcon> mAnimatingIcons;
     QObject mObserver; // registration on the notification center

@@ -9,6 +9,7 @@
 // public StatusWindowApi) or main() may wrap it in a small adapter. AppDelegate owns what a factory
 // returns and deletes it through the interface, so the interfaces have virtual destructors.
 
+#include "ProtectionState.h"
 #include "StatusTexts.h"
 
 #include <QString>
@@ -41,6 +42,8 @@ class StatusWindowApi : public AppWindowApi {
     virtual void setConfigureTimeMachine() = 0;
     // "" or the warning that no backup has completed for a while ("No backup for N days").
     virtual void setBackupWarning(const QString& warning) { (void)warning; }
+    // What is not yet safe on the appliance, what the watch covers and the last restore check.
+    virtual void setProtection(const ProtectionView& view) { (void)view; }
     // Nothing waits and no backup runs. A window that knows when the last backup completed says so.
     virtual void showIdle() {
         setTitleMessage(QString());

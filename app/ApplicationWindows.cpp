@@ -91,6 +91,25 @@ void addBackupAgeSetting(ExcludeController& editor, AppDelegate& app) {
     layout->addLayout(row);
 }
 
+// Beside it: how long changes may wait to reach the appliance before the person is told.
+void addWaitingSetting(ExcludeController& editor, AppDelegate& app) {
+    auto* layout = qobject_cast<QBoxLayout*>(editor.layout());
+    if (!layout)
+        return;
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(QObject::tr("Tell me when changes wait longer than"), &editor));
+    auto* minutes = new QSpinBox(&editor);
+    minutes->setObjectName(QStringLiteral("pendingWarningMinutes"));
+    minutes->setRange(5, 10080);
+    minutes->setSuffix(QObject::tr(" minutes"));
+    minutes->setValue(app.protection().waitMinutes());
+    QObject::connect(minutes, &QSpinBox::valueChanged, &editor,
+                     [&app](int value) { app.protection().setWaitMinutes(value); });
+    row->addWidget(minutes);
+    row->addStretch();
+    layout->addLayout(row);
+}
+
 } // namespace
 
 AppWindows applicationWindows() {
@@ -108,6 +127,7 @@ AppWindows applicationWindows() {
         auto editor = std::make_unique<ExcludeController>(app.services().profile, app.notifications(),
                                                           app.services().userName);
         addBackupAgeSetting(*editor, app);
+        addWaitingSetting(*editor, app);
         return editor;
     };
     windows.restore = [](AppDelegate& app) -> std::unique_ptr<RestoreWindowApi> {

@@ -4,6 +4,7 @@
 #include "DistributedNotificationCenter.h"
 #include "FileTools.h"
 #include "PropertyList.h"
+#include "ProtectionPanel.h"
 #include "Protocol.h"
 #include "RezodeLoger.h"
 #include "StatusTexts.h"
@@ -100,6 +101,13 @@ StatusController::StatusController(const FilePathsController& paths, Owner owner
     mPaths.setM_ConsoleUserName(paths.m_ConsoleUserName());
     mUi->setupUi(this);
     setWindowFlag(Qt::Window);
+    mProtection = new ProtectionPanel(this);
+    mProtection->hide();
+    connect(mProtection, &ProtectionPanel::checkNow, this, [this] {
+        trace(QStringLiteral("Restore check asked for"));
+        if (mNotifications)
+            mNotifications->postNotification(Protocol::VerifyRestorable);
+    });
     windowDidLoad();
 
     connect(mUi->startLocalBackup, &QPushButton::clicked, this, &StatusController::startLocalBackup);
@@ -175,7 +183,12 @@ void StatusController::trace(const QString& line) {
 
 void StatusController::applyLayout(int type) {
     const LayoutRow& row = kLayout[type >= 0 && type <= 3 ? type : 0];
-    setFixedSize(kWidth, row.height);
+    mLayoutType = type;
+    // The protection section is added below the boxes, which keep their places.
+    const bool protection = (type == 1 || type == 3) && mProtection->view().known;
+    mProtection->setVisible(protection);
+    mProtection->setGeometry(10, row.height - 5, kWidth - 20, ProtectionPanel::Height);
+    setFixedSize(kWidth, row.height + (protection ? ProtectionPanel::Height : 0));
     placeBox(mUi->localBox, row.height, row.localOrigin, row.localHeight);
     placeBox(mUi->TMBox, row.height, row.tmOrigin, row.tmHeight);
 }
@@ -665,6 +678,13 @@ void StatusController::recordBackupCompleted(const QDateTime& when) {
 void StatusController::setBackupWarning(const QString& warning) {
     mBackupWarning = warning;
     updateLastBackupLine();
+}
+
+void StatusController::setProtection(const ProtectionView& view) {
+    const bool wasKnown = mProtection->view().known;
+    mProtection->setView(view);
+    if (view.known != wasKnown)
+        applyLayout(mLayoutType);
 }
 
 QDateTime StatusController::lastBackupCompleted() const {

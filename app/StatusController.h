@@ -15,6 +15,7 @@
 
 class AppDelegate;
 class DistributedNotificationCenter;
+class ProtectionPanel;
 class QAbstractButton;
 class QFontMetrics;
 class QProcess;
@@ -80,6 +81,7 @@ class StatusController : public QWidget, public StatusWindowApi {
     void TimeMachineProcessCompleted() override;
     void setConfigureTimeMachine() override;
     void setBackupWarning(const QString& warning) override;
+    void setProtection(const ProtectionView& view) override;
     void showIdle() override;
     void closeWin();
 
@@ -146,4 +148,7 @@ class StatusController : public QWidget, public StatusWindowApi {
     // (the application may have been started in the middle of a run).
     double mRunBytes = 0;
     bool mRunSeenFromStart = false;
+    // Under the two boxes while the local backup is on and the daemon has said what is safe.
+    ProtectionPanel* mProtection = nullptr;
+    int mLayoutType = 0;
 };

@@ -59,6 +59,8 @@ class BackupHealth : public QObject {
     QDateTime lastCompleted() const;
     // "" or "No backup for N days".
     QString warning() const { return mWarning; }
+    // A run reported an error and no backup has completed since (the appliance may be out of reach).
+    bool failing() const { return mFailed || mFailureTimer.isActive(); }
 
   signals:
     void warningChanged(const QString& warning);

@@ -72,7 +72,7 @@ QString AppTestHost::setUp() {
     mDaemonCenter = std::make_unique<DBusNotificationCenter>(daemonBus, [](uint) { return true; });
     for (const QLatin1String name :
          {Protocol::PauseState, Protocol::EnableTimeMachine, Protocol::TimeMachineBackupCanceled,
-          Protocol::Reinitialize, Protocol::LogOut, Protocol::LogIn})
+          Protocol::Reinitialize, Protocol::LogOut, Protocol::LogIn, Protocol::VerifyRestorable})
         mDaemonCenter->addObserver(&mDaemonObserver, name,
                                    [this](const QString& n, const QVariantMap&) { mPosted << n; });
     return QString();

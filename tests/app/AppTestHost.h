@@ -40,7 +40,7 @@ class AppTestHost {
         AppWindows windows;
         std::optional<AppTimings> timings; // shortTimings() when unset
         // A tray is there unless a test says otherwise (offscreen has none).
-        DesktopServices desktop{[] { return true; }, {}, nullptr, {}};
+        DesktopServices desktop{[] { return true; }, {}, nullptr, {}, {}};
     };
 
     AppTestHost();
