@@ -26,11 +26,11 @@ ProtectionPanel::ProtectionPanel(QWidget* parent) : QGroupBox(parent) {
     setTitle(tr("Protection"));
     mPending = line(this, "protectionPending", 22, 430, 20);
     mWatch = line(this, "protectionWatch", 44, 430, 20);
-    mVerify = line(this, "protectionVerify", 66, 330, 38);
+    mVerify = line(this, "protectionVerify", 66, 330, 54);
     mCheck = new QPushButton(tr("Check now"), this);
     mCheck->setObjectName(QStringLiteral("checkRestorable"));
     mCheck->setToolTip(tr("Compare a sample of your backed-up files with the newest snapshot now"));
-    mCheck->setGeometry(350, 72, 95, 26);
+    mCheck->setGeometry(350, 88, 95, 26);
     connect(mCheck, &QPushButton::clicked, this, &ProtectionPanel::checkNow);
 }
 

@@ -12,7 +12,7 @@ class QPushButton;
 class ProtectionPanel : public QGroupBox {
     Q_OBJECT
   public:
-    static constexpr int Height = 112;
+    static constexpr int Height = 128;
 
     explicit ProtectionPanel(QWidget* parent = nullptr);
 

@@ -10,6 +10,7 @@
 #include "CustomTableView.h"
 #include "LoginController.h"
 #include "PropertyList.h"
+#include "ProtectionPanel.h"
 #include "QtPrinters.h"
 #include "RestoreViewController.h"
 #include "SearchController.h"
@@ -20,12 +21,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+// The window's height without the protection section that the daemon's state adds below the boxes.
+static int boxesHeight(QWidget* window) {
+    QWidget* box = outlet(window, "protectionBox");
+    return window->height() - (box && !box->isHidden() ? ProtectionPanel::Height : 0);
+}
 
 TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
     ZH_SKIP_IF(Appliance::skipReason());
@@ -127,7 +135,7 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
         sizes << text(window, "sizeuploaded");
     });
     outlet<QPushButton>(window, "startLocalBackup")->click();
-    EXPECT_EQ(window->height(), 499);
+    EXPECT_EQ(boxesHeight(window), 499);
     ASSERT_TRUE(until(
         [&] {
             return text(window, "titleMsg") == QStringLiteral("Success!") && onAppliance(secret + "/p.txt");
@@ -173,7 +181,7 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
     EXPECT_EQ(text(window, "TMName"), QStringLiteral("ann"));
     EXPECT_EQ(text(window, "TMMountPoint"), QStringLiteral("/mnt/ZorvikHollin/ann"));
     EXPECT_EQ(text(window, "TimeMachineTitle"), QStringLiteral("Time Machine Backup is Configured!"));
-    EXPECT_EQ(window->height(), 615);
+    EXPECT_EQ(boxesHeight(window), 615);
     // The daemon records the share after its answer.
     EXPECT_TRUE(until(
         [&] { return details().value(Protocol::TMSharePath).toString() == QStringLiteral("ann"); }, 30000));
@@ -223,4 +231,77 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
     browser.searchController()->Back();
     search(QStringLiteral("zq "));
     EXPECT_TRUE(browser.searchController()->getSearchList().isEmpty());
+}
+
+// What is not yet safe, from the daemon's own state file: with the appliance stopped, changes made meanwhile
+// wait and the window's line says how many; with it back, they go and the line says so.
+TEST(AppEndToEndTest, TheWindowSaysWhatWaitsWhileTheApplianceIsAway) {
+    ZH_SKIP_IF(Appliance::skipReason());
+    Appliance appliance;
+    const QString password = QStringLiteral("right");
+    ASSERT_TRUE(startWithAccount(appliance, QStringLiteral("ann"), password));
+    AppTestHost::Options options;
+    options.windows = windowsWithTool(QStringLiteral(ZH_TMUTIL));
+    AppTestHost host(options);
+    ZH_SKIP_IF(host.setUp());
+    const ToolState toolState(host.root.path());
+    const QString installed = host.root.installBuild();
+    ASSERT_TRUE(installed.isEmpty()) << installed.toStdString();
+    writeFile(host.home + QStringLiteral("/Documents/first.txt"), "first");
+    const QString system = host.root.profile().systemSupportFolder, hostLog = host.root.path() + "/host.log";
+    QDir().mkpath(host.root.path() + QStringLiteral("/etc"));
+    pid_t daemon = -1;
+    const auto supervise = [&] {
+        if (int status = 0; daemon < 0 || ::waitpid(daemon, &status, WNOHANG) == daemon)
+            daemon = ChildProcess::spawn(
+                {ZH_DAEMON_HOST, host.root.path(), host.user.name, host.bus.address()}, hostLog, hostLog);
+    };
+    supervise();
+    const auto stop = qScopeGuard([&] { ChildProcess::terminate(daemon); });
+    const auto log = [&] {
+        return (readTrace(hostLog).right(3000) +
+                readTrace(system + "/LogsFolder/DaemonTrace.txt").right(5000))
+            .toStdString();
+    };
+    const auto until = [&](const std::function<bool()>& condition, int ms) {
+        return waitUntil([&] { return supervise(), condition(); }, ms);
+    };
+
+    host.launch();
+    AppDelegate& app = host.app();
+    Ui::LoginController& ui = app.loginController()->ui();
+    QTest::keyClicks(ui.pIp, appliance.address());
+    QTest::keyClicks(ui.pUsername, QStringLiteral("ann"));
+    ui.pwd->setText(password);
+    QTest::mouseClick(ui.LoginBtn, Qt::LeftButton);
+    ASSERT_TRUE(until([&] { return app.isLoggedIn(); }, 60000)) << host.trace().toStdString();
+    host.handOverToUser();
+    auto* window = static_cast<StatusController*>(app.statusWindow());
+    ASSERT_NE(window, nullptr);
+    outlet<QPushButton>(window, "startLocalBackup")->click();
+    const QString calm = QStringLiteral("All changes are on the Zorvik Hollin device");
+    ASSERT_TRUE(until([&] { return text(window, "titleMsg") == QStringLiteral("Success!"); }, 180000))
+        << log();
+    ASSERT_TRUE(until([&] { return text(window, "protectionPending") == calm; }, 60000))
+        << text(window, "protectionPending").toStdString() << log();
+    EXPECT_TRUE(app.statusItem()->toolTip().contains(calm));
+    EXPECT_FALSE(outlet(window, "protectionBox")->isHidden());
+    EXPECT_TRUE(text(window, "protectionWatch").startsWith(QStringLiteral("Watching the ")));
+
+    // The appliance goes away; three changes made meanwhile wait, and the window says so.
+    appliance.stop();
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        writeFile(host.home + QStringLiteral("/Documents/away/") + QLatin1String(name), name);
+    const QRegularExpression waiting(QStringLiteral("^\\d+ changes? waiting"));
+    ASSERT_TRUE(until([&] { return waiting.match(text(window, "protectionPending")).hasMatch(); }, 60000))
+        << text(window, "protectionPending").toStdString() << log();
+    EXPECT_TRUE(waiting.match(app.statusItem()->toolTip().section(u'\n', 1, 1)).hasMatch())
+        << app.statusItem()->toolTip().toStdString();
+
+    // Back: what waited goes out at the next retry, and the line comes back.
+    ASSERT_TRUE(appliance.start());
+    ASSERT_TRUE(until([&] { return text(window, "protectionPending") == calm; }, 300000))
+        << text(window, "protectionPending").toStdString() << log();
+    EXPECT_TRUE(QFile::exists(appliance.modulePath() + QStringLiteral("/ann/") + UtilityClass::machineName() +
+                              host.home + QStringLiteral("/Documents/away/c.txt")));
 }

@@ -190,3 +190,39 @@ inline int screenshotsMain(int argc, char** argv, const char* group,
     body(shots);
     return shots.failures == 0 ? 0 : 1;
 }
+
+// "PendingState.plist" as the daemon writes it: nothing waiting, the whole disk watched, the last restore
+// check passed on 2026-03-05; changes replace values.
+inline QVariantMap pendingStateRecord(const QVariantMap& changes = {}) {
+    namespace Key = Protocol::PendingState;
+    QVariantMap state{{Key::Count, "0"},
+                      {Key::Collected, "0"},
+                      {Key::Listed, "0"},
+                      {Key::Sending, "0"},
+                      {Key::Owed, "0"},
+                      {Key::Oldest, ""},
+                      {Key::Newest, ""},
+                      {Key::Paused, "0"},
+                      {Key::SleepDelayed, "0"},
+                      {Key::Watch, "disk"},
+                      {Key::WatchBackend, "fanotify"},
+                      {Key::WatchFolder, "/"},
+                      {Key::WatchFolders, "0"},
+                      {Key::WatchFileSystems, "2"},
+                      {Key::WatchLimited, "0"},
+                      {Key::WatchSince, ""},
+                      {Key::WatchReason, ""},
+                      {Key::VerifyState, "passed"},
+                      {Key::VerifyReason, ""},
+                      {Key::VerifyAttempted, "2026-03-05T03:10:00Z"},
+                      {Key::Verified, "2026-03-05T03:10:12Z"},
+                      {Key::VerifiedText, "Verified restorable on 2026-03-05: 50 files"},
+                      {Key::VerifiedFiles, "50"},
+                      {Key::VerifiedSkipped, "0"},
+                      {Key::VerifiedFailed, "0"},
+                      {Key::VerifiedFailures, QStringList()},
+                      {Key::VerifiedSnapshot, "auto-20260305.0300-2w"},
+                      {Key::Updated, "2026-03-05T14:10:00Z"}};
+    state.insert(changes);
+    return state;
+}

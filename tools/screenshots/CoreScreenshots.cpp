@@ -6,8 +6,10 @@
 #include "AppTestHost.h"
 #include "AppTestSupport.h"
 #include "LoginController.h"
+#include "PropertyList.h"
 #include "ui_LoginController.h"
 
+#include <QBoxLayout>
 #include <QPainter>
 #include <QTest>
 
@@ -135,6 +137,37 @@ void trayAndConfirmationShots(Shots& shots) {
     strip.setPixmap(picture);
     strip.setFixedSize(picture.size());
     shots.save(&strip, QStringLiteral("tray-after-backup"));
+
+    // The tooltip with what is not yet safe, read from the daemon's state file, drawn as the desktop
+    // shows a tooltip beside the tray icon.
+    const auto tooltip = [&](const QString& name, const QVariantMap& changes) {
+        PropertyList::writeDictionary(host.supportFile(Protocol::PendingStateFile),
+                                      pendingStateRecord(changes), PropertyList::OwnerOnlyMode);
+        app.protection().reload();
+        QWidget strip;
+        strip.setAutoFillBackground(true);
+        QPalette palette = strip.palette();
+        palette.setColor(QPalette::Window, QColor(236, 236, 236));
+        strip.setPalette(palette);
+        auto* row = new QHBoxLayout(&strip);
+        auto* icon = new QLabel(&strip);
+        icon->setPixmap(app.statusItem()->icon().pixmap(22, 22));
+        icon->setAlignment(Qt::AlignTop);
+        auto* tip = new QLabel(app.statusItem()->toolTip(), &strip);
+        tip->setStyleSheet(
+            QStringLiteral("background: #ffffe1; color: black; border: 1px solid #767676; padding: 4px;"));
+        row->addWidget(icon);
+        row->addWidget(tip);
+        row->addStretch();
+        strip.resize(strip.sizeHint().expandedTo(QSize(360, 0)));
+        shots.save(&strip, name);
+    };
+    namespace Key = Protocol::PendingState;
+    const QString minutesAgo = QDateTime::currentDateTimeUtc().addSecs(-190).toString(Qt::ISODate);
+    tooltip(QStringLiteral("tray-tooltip-all-sent"), {});
+    tooltip(QStringLiteral("tray-tooltip-waiting"), {{Key::Count, "12"}, {Key::Oldest, minutesAgo}});
+    tooltip(QStringLiteral("tray-tooltip-paused"),
+            {{Key::Count, "40"}, {Key::Paused, "1"}, {Key::Oldest, minutesAgo}});
 
     // Each confirmation while it is up, then answered with its safe choice (the default: Return).
     const auto confirmation = [&](const QString& state, void (AppDelegate::*command)()) {

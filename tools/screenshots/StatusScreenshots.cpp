@@ -47,6 +47,62 @@ int main(int argc, char** argv) {
         state("storage-full", QString(),
               QStringLiteral(
                   "Storage is full!\nYou have used all of your storage space.\nContact your admin."));
+        // The protection section under the boxes, in each state the daemon's file can put it in.
+        {
+            namespace Key = Protocol::PendingState;
+            const QDateTime now(QDate(2026, 3, 5), QTime(14, 10), Qt::UTC);
+            StatusController p(paths, owner.statusOwner(), nullptr, nullptr);
+            p.setPosition(QStringLiteral("ann"));
+            p.showIdle();
+            const auto protection = [&](const char* name, const QVariantMap& changes) {
+                // The local box as it stands in that state.
+                const QVariantMap state = pendingStateRecord(changes);
+                if (state.value(Key::Paused) == QStringLiteral("1")) {
+                    p.setTitleMessage(StatusTexts::PausedTitle);
+                    p.setDisplayMessage(StatusTexts::PausedMessage);
+                } else if (state.value(Key::Count) != QStringLiteral("0")) {
+                    p.setTitleMessage(StatusTexts::InProgressTitle);
+                    p.setDisplayMessage(QString(Protocol::ProgressBackupStarts));
+                } else {
+                    p.showIdle();
+                }
+                p.setProtection(
+                    ProtectionView::of(ProtectionState::fromMap(pendingStateRecord(changes)), now));
+                shots.save(&p, QString::fromLatin1(name));
+            };
+            protection("protection-all-sent", {});
+            protection("protection-waiting", {{Key::Count, "12"},
+                                              {Key::Listed, "12"},
+                                              {Key::Oldest, "2026-03-05T14:07:00Z"},
+                                              {Key::Watch, "users"},
+                                              {Key::WatchBackend, "inotify"},
+                                              {Key::WatchFolder, "/home"},
+                                              {Key::WatchFolders, "1234"},
+                                              {Key::WatchReason, "fanotify_init: Operation not permitted"}});
+            protection("protection-paused",
+                       {{Key::Count, "40"}, {Key::Paused, "1"}, {Key::Oldest, "2026-03-05T13:02:00Z"}});
+            protection("protection-rescanning", {{Key::Count, "3"},
+                                                 {Key::Oldest, "2026-03-05T14:09:30Z"},
+                                                 {Key::Watch, "rescanning"},
+                                                 {Key::WatchSince, "2026-03-05T14:08:00Z"},
+                                                 {Key::VerifyState, "running"}});
+            protection(
+                "protection-not-watching-check-failed",
+                {{Key::Watch, "none"},
+                 {Key::WatchBackend, ""},
+                 {Key::WatchReason, "inotify_init1: Too many open files"},
+                 {Key::VerifyState, "failed"},
+                 {Key::VerifiedText, "Restore check on 2026-03-05: 2 of 50 files differ from the snapshot"},
+                 {Key::VerifiedFailed, "2"},
+                 {Key::VerifiedFailures, QStringList{"/home/ann/a.odt", "/home/ann/b.odt"}}});
+            protection("protection-appliance-unavailable",
+                       {{Key::Count, "7"},
+                        {Key::Owed, "7"},
+                        {Key::Oldest, "2026-03-05T12:40:00Z"},
+                        {Key::VerifyState, "unavailable"},
+                        {Key::VerifyReason, "the appliance did not answer"},
+                        {Key::VerifyAttempted, "2026-03-05T14:00:00Z"}});
+        }
         outlet<QPushButton>(&w, "pause")->click();
         state("paused", QStringLiteral("Your backup is currently paused."),
               QStringLiteral("Click 'Resume' to backup your data."));
