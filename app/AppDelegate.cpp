@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QFile>
 #include <QFileInfo>
@@ -41,12 +42,22 @@ static void registerTrayArtwork() {
 namespace {
 
 const QString kTooltipIdle = QStringLiteral("ZorvikHollin");
-const QString kTooltipPaused = QStringLiteral("Paused");
-const QString kTooltipInProgress = QStringLiteral("Backup is in progress");
-const QString kMessageUnexpectedError =
-    QStringLiteral("The backup operation could not start due to an unexpected error.");
-const QString kQuitTitle = QStringLiteral("Quit Zorvik Hollin");
-const QString kReinitializeTitle = QStringLiteral("Reinitialize");
+QString kTooltipPaused() {
+    return QCoreApplication::translate("AppDelegate", "Paused");
+}
+QString kTooltipInProgress() {
+    return QCoreApplication::translate("AppDelegate", "Backup is in progress");
+}
+QString kMessageUnexpectedError() {
+    return QCoreApplication::translate("AppDelegate",
+                                       "The backup operation could not start due to an unexpected error.");
+}
+QString kQuitTitle() {
+    return QCoreApplication::translate("AppDelegate", "Quit Zorvik Hollin");
+}
+QString kReinitializeTitle() {
+    return QCoreApplication::translate("AppDelegate", "Reinitialize");
+}
 
 // The signals that end the application the way a quit does.
 constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -404,10 +415,10 @@ void AppDelegate::showPauseState(bool paused) {
         return;
     }
     stopAnimation();
-    setToolTip(kTooltipPaused);
+    setToolTip(kTooltipPaused());
     setImage(ImagePause);
-    setStatusTitle(StatusTexts::PausedTitle);
-    setStatusMessage(StatusTexts::PausedMessage);
+    setStatusTitle(StatusTexts::PausedTitle());
+    setStatusMessage(StatusTexts::PausedMessage());
 }
 
 void AppDelegate::PauseResume() {
@@ -421,21 +432,21 @@ void AppDelegate::PauseResume() {
 void AppDelegate::ResetStatusView() {
     if (getPauseState()) {
         stopAnimation();
-        setStatusTitle(StatusTexts::PausedTitle);
-        setStatusMessage(StatusTexts::PausedMessage);
+        setStatusTitle(StatusTexts::PausedTitle());
+        setStatusMessage(StatusTexts::PausedMessage());
         return;
     }
     if (isBackupPending() || isIntialBackuprunning()) {
         if (!mIsAnimating)
             startAnimation();
-        setStatusTitle(StatusTexts::InProgressTitle);
+        setStatusTitle(StatusTexts::InProgressTitle());
         setStatusMessage(QString(Protocol::ProgressBackupStarts));
-        setToolTip(kTooltipInProgress);
+        setToolTip(kTooltipInProgress());
         return;
     }
     if (mFirstTimeLogin || mFirstTimeLaunched) {
         after(mServices.timings.startupWindow, [this] { ResetStatusView(); });
-        setStatusMessage(QStringLiteral("Processing..."));
+        setStatusMessage(tr("Processing..."));
         return;
     }
     stopAnimation();
@@ -449,7 +460,7 @@ void AppDelegate::ResetStatusView() {
 void AppDelegate::receiveTestNotification(const QVariantMap& userInfo) {
     QMutexLocker locker(&mLock);
     if (getPauseState()) {
-        setToolTip(kTooltipPaused);
+        setToolTip(kTooltipPaused());
         setImage(ImagePause);
         stopAnimation();
         return;
@@ -459,8 +470,8 @@ void AppDelegate::receiveTestNotification(const QVariantMap& userInfo) {
         // The daemon sends figures with at least one more entry; a bare dictionary means nothing.
         if (userInfo.size() < 2)
             return;
-        setStatusTitle(StatusTexts::InProgressTitle);
-        setToolTip(kTooltipInProgress);
+        setStatusTitle(StatusTexts::InProgressTitle());
+        setToolTip(kTooltipInProgress());
         if (mStatusController)
             mStatusController->setProgress(progress.toMap());
         if (!mIsAnimating)
@@ -474,32 +485,32 @@ void AppDelegate::receiveTestNotification(const QVariantMap& userInfo) {
         setImage(ImageRegular);
         // A tick already queued must not leave a frame behind.
         after(mServices.timings.completedSecondStop, [this] { stopAnimation(); });
-        setStatusTitle(QStringLiteral("Success!"));
-        setStatusMessage(QStringLiteral("You have successfully backed up all your files / folders."));
+        setStatusTitle(tr("Success!"));
+        setStatusMessage(tr("You have successfully backed up all your files / folders."));
         setToolTip(QString(Protocol::ProgressBackupCompleted));
     } else if (text == Protocol::ProgressQuotaExceeded) {
         stopAnimation();
         setStatusTitle(QString());
-        setStatusMessage(QStringLiteral(
-            "Storage is full!\nYou have used all of your storage space.\nContact your admin."));
-        setToolTip(QStringLiteral("Storage is full!"));
+        setStatusMessage(
+            tr("Storage is full!\nYou have used all of your storage space.\nContact your admin."));
+        setToolTip(tr("Storage is full!"));
         setImage(ImageAlert);
     } else if (text == Protocol::ProgressBackupCanceled) {
         stopAnimation();
-        setStatusTitle(QStringLiteral("Error!"));
-        setStatusMessage(kMessageUnexpectedError);
+        setStatusTitle(tr("Error!"));
+        setStatusMessage(kMessageUnexpectedError());
         setToolTip(QString(Protocol::ProgressBackupCanceled));
     } else if (text == Protocol::ProgressError) {
         stopAnimation();
-        setStatusTitle(QStringLiteral("Error!"));
-        setStatusMessage(kMessageUnexpectedError);
-        setToolTip(QStringLiteral("Backup failed"));
+        setStatusTitle(tr("Error!"));
+        setStatusMessage(kMessageUnexpectedError());
+        setToolTip(tr("Backup failed"));
     } else {
         if (!mIsAnimating)
             startAnimation();
-        setStatusTitle(StatusTexts::InProgressTitle);
+        setStatusTitle(StatusTexts::InProgressTitle());
         setStatusMessage(text);
-        setToolTip(kTooltipInProgress);
+        setToolTip(kTooltipInProgress());
     }
 }
 
@@ -551,7 +562,7 @@ void AppDelegate::offerMenuIn(QWidget* window) {
     if (!button) {
         button = new QToolButton(window);
         button->setObjectName(QStringLiteral("trayMenuButton"));
-        button->setText(QStringLiteral("Menu"));
+        button->setText(tr("Menu"));
         button->setPopupMode(QToolButton::InstantPopup);
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     }
@@ -706,7 +717,7 @@ void AppDelegate::writeInteractiveTrace(const QString& line) {
 
 bool AppDelegate::confirm(const QString& name, const QString& question, const QString& consequence,
                           const QString& proceed, const QString& keep) {
-    QMessageBox alert(QMessageBox::Question, QStringLiteral("Zorvik Hollin"), question);
+    QMessageBox alert(QMessageBox::Question, tr("Zorvik Hollin"), question);
     alert.setObjectName(name);
     alert.setInformativeText(consequence);
     QPushButton* yes = alert.addButton(proceed, QMessageBox::AcceptRole);
@@ -718,12 +729,11 @@ bool AppDelegate::confirm(const QString& name, const QString& question, const QS
 }
 
 void AppDelegate::Reinitialize() {
-    if (!confirm(
-            QStringLiteral("reinitializeAlert"), QStringLiteral("Do you want to Reinitialize your backup?"),
-            QStringLiteral("Your exclusions are set back to the defaults, and all your files / folders are "
-                           "uploaded to the Zorvik Hollin device again from the start. This can take from "
-                           "a few minutes to a few hours."),
-            kReinitializeTitle, QStringLiteral("Cancel")))
+    if (!confirm(QStringLiteral("reinitializeAlert"), tr("Do you want to Reinitialize your backup?"),
+                 tr("Your exclusions are set back to the defaults, and all your files / folders are "
+                    "uploaded to the Zorvik Hollin device again from the start. This can take from "
+                    "a few minutes to a few hours."),
+                 kReinitializeTitle(), tr("Cancel")))
         return;
     mRezodeLogerdlg.logInteractiveTrace(QStringLiteral("Reinitialize confirmed"), true);
     post(Protocol::Reinitialize);
@@ -735,11 +745,11 @@ void AppDelegate::logIn() {
 }
 
 void AppDelegate::logOut() {
-    if (!confirm(QStringLiteral("quitAlert"), QStringLiteral("Do you want to Quit Zorvik Hollin"),
-                 QStringLiteral("You are logged out of your Zorvik Hollin account on this computer, and your "
-                                "backups stop until you log in again. What is already on the Zorvik Hollin "
-                                "device stays there."),
-                 QStringLiteral("Yes"), QStringLiteral("No")))
+    if (!confirm(QStringLiteral("quitAlert"), tr("Do you want to Quit Zorvik Hollin"),
+                 tr("You are logged out of your Zorvik Hollin account on this computer, and your "
+                    "backups stop until you log in again. What is already on the Zorvik Hollin "
+                    "device stays there."),
+                 tr("Yes"), tr("No")))
         return;
 
     removeLoginItem();
@@ -827,26 +837,26 @@ void AppDelegate::buildMenu(bool afterLogin) {
         const AccountRecord record = userDetails();
         const bool paused = record.isOn(Protocol::PauseStateKey);
         if (record.integer(Protocol::LocalBackup) == 1) {
-            QAction* reinitialize = addItem(kReinitializeTitle, &AppDelegate::Reinitialize);
+            QAction* reinitialize = addItem(kReinitializeTitle(), &AppDelegate::Reinitialize);
             reinitialize->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
             mStatusMenu->addSeparator();
-            addItem(QStringLiteral("View Status"), &AppDelegate::ViewStatus, bool(w.status));
+            addItem(tr("View Status"), &AppDelegate::ViewStatus, bool(w.status));
             if (!afterLogin)
                 mStatusMenu->addSeparator();
-            addItem(QStringLiteral("View Log"), &AppDelegate::ViewLogs, bool(w.logs));
+            addItem(tr("View Log"), &AppDelegate::ViewLogs, bool(w.logs));
             if (afterLogin)
                 mStatusMenu->addSeparator();
-            addItem(QStringLiteral("Preferences"), &AppDelegate::Preferences, bool(w.exclusions));
-            addItem(QStringLiteral("Send Feedback"), &AppDelegate::SendFeedback, bool(w.feedback));
+            addItem(tr("Preferences"), &AppDelegate::Preferences, bool(w.exclusions));
+            addItem(tr("Send Feedback"), &AppDelegate::SendFeedback, bool(w.feedback));
             if (paused)
                 mStatusMenu->addSeparator();
             if (afterLogin)
                 LaunchStatus();
         } else {
-            addItem(QStringLiteral("View Status"), &AppDelegate::ViewStatus, bool(w.status));
-            addItem(QStringLiteral("View Log"), &AppDelegate::ViewLogs, bool(w.logs));
-            addItem(QStringLiteral("Preferences"), &AppDelegate::Preferences, bool(w.exclusions));
-            addItem(QStringLiteral("Send Feedback"), &AppDelegate::SendFeedback, bool(w.feedback));
+            addItem(tr("View Status"), &AppDelegate::ViewStatus, bool(w.status));
+            addItem(tr("View Log"), &AppDelegate::ViewLogs, bool(w.logs));
+            addItem(tr("Preferences"), &AppDelegate::Preferences, bool(w.exclusions));
+            addItem(tr("Send Feedback"), &AppDelegate::SendFeedback, bool(w.feedback));
         }
         if (!afterLogin) {
             LaunchStatus();
@@ -854,13 +864,13 @@ void AppDelegate::buildMenu(bool afterLogin) {
                 mStatusController->getTimeMachineDetails();
         }
     } else {
-        addItem(QStringLiteral("Login ZorvikHollin"), &AppDelegate::logIn);
-        addItem(QStringLiteral("Send Feedback"), &AppDelegate::SendFeedback, bool(w.feedback));
+        addItem(tr("Login ZorvikHollin"), &AppDelegate::logIn);
+        addItem(tr("Send Feedback"), &AppDelegate::SendFeedback, bool(w.feedback));
         if (!afterLogin && mLogin)
             mLogin->LaunchLogInWindow();
     }
     mStatusMenu->addSeparator();
-    QAction* quit = addItem(kQuitTitle, &AppDelegate::logOut);
+    QAction* quit = addItem(kQuitTitle(), &AppDelegate::logOut);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     connect(mStatusMenu, &QMenu::aboutToShow, this, [this] {
@@ -893,7 +903,7 @@ void AppDelegate::validateMenuItems() {
         if (item->isSeparator())
             continue;
         bool enabled = item->property("zhAvailable").toBool();
-        if (item->text() == kReinitializeTitle && initialBackup)
+        if (item->text() == kReinitializeTitle() && initialBackup)
             enabled = false;
         item->setEnabled(enabled);
     }

@@ -47,7 +47,7 @@ class StatusWindowApi : public AppWindowApi {
     // Nothing waits and no backup runs. A window that knows when the last backup completed says so.
     virtual void showIdle() {
         setTitleMessage(QString());
-        setDisplayMessage(StatusTexts::NothingToBackUp);
+        setDisplayMessage(StatusTexts::NothingToBackUp());
     }
 };
 

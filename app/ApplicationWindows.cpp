@@ -12,6 +12,7 @@
 #include "ui_RestoreViewController.h"
 
 #include <QBoxLayout>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QSpinBox>
@@ -78,11 +79,15 @@ void addBackupAgeSetting(ExcludeController& editor, AppDelegate& app) {
     if (!layout)
         return;
     auto* row = new QHBoxLayout;
-    row->addWidget(new QLabel(QStringLiteral("Warn when no backup has completed for"), &editor));
+    auto* label = new QLabel(
+        QCoreApplication::translate("ExcludeController", "Warn when no backup has completed for"), &editor);
+    row->addWidget(label);
     auto* days = new QSpinBox(&editor);
     days->setObjectName(QStringLiteral("noBackupWarningDays"));
     days->setRange(1, 365);
-    days->setSuffix(QStringLiteral(" days"));
+    days->setSuffix(QCoreApplication::translate("ExcludeController", " days"));
+    label->setBuddy(days);
+    days->setAccessibleName(label->text());
     days->setValue(app.backupHealth().warningDays());
     QObject::connect(days, &QSpinBox::valueChanged, &editor,
                      [&app](int value) { app.backupHealth().setWarningDays(value); });

@@ -35,7 +35,7 @@ class ExcludeOpenPanel : public QFileDialog {
         setFileMode(QFileDialog::Directory);
         setAcceptMode(QFileDialog::AcceptOpen);
         setWindowTitle(ExcludeController::tr("Choose a folder to keep out of the backup"));
-        setLabelText(QFileDialog::Accept, ExcludeController::ChooseFolderButton);
+        setLabelText(QFileDialog::Accept, ExcludeController::ChooseFolderButton());
         setWindowModality(Qt::WindowModal);
         setDirectory(startFolder);
     }
@@ -147,7 +147,7 @@ void ExcludeController::buildSheet() {
     mPanelInput = new QLineEdit(mOperationSheet);
     mPanelInput->setObjectName(QStringLiteral("panelInput"));
     mPanelInput->setMinimumWidth(300);
-    mPanelInput->setPlaceholderText(PatternPlaceholder);
+    mPanelInput->setPlaceholderText(PatternPlaceholder());
     mOKpanelBtn = new QPushButton(tr("OK"), mOperationSheet);
     mOKpanelBtn->setObjectName(QStringLiteral("OKpanelBtn"));
     mOKpanelBtn->setDefault(true);
@@ -259,7 +259,7 @@ void ExcludeController::DeleteExclude() {
 }
 
 void ExcludeController::AddPattern() {
-    mPanelMessage->setText(PatternPrompt);
+    mPanelMessage->setText(PatternPrompt());
     // The input starts empty (its placeholder shows an example): a blank put there would end up in
     // front of whatever the person types.
     mPanelInput->clear();
@@ -300,9 +300,10 @@ void ExcludeController::DeletePattern() {
 bool ExcludeController::shouldSelectRow(CustomTableView* table, int row, int column) {
     if (column != CloseImageColumn)
         return true;
-    QMessageBox alert(QMessageBox::Warning, tr("Zorvik Hollin"), DeleteQuestion, QMessageBox::NoButton, this);
+    QMessageBox alert(QMessageBox::Warning, tr("Zorvik Hollin"), DeleteQuestion(), QMessageBox::NoButton,
+                      this);
     alert.setObjectName(QStringLiteral("DeleteAlert"));
-    QPushButton* remove = alert.addButton(DeleteTitle, QMessageBox::DestructiveRole);
+    QPushButton* remove = alert.addButton(DeleteTitle(), QMessageBox::DestructiveRole);
     alert.addButton(tr("Cancel"), QMessageBox::RejectRole);
     alert.exec();
     if (alert.clickedButton() != remove)
@@ -318,14 +319,14 @@ bool ExcludeController::shouldSelectRow(CustomTableView* table, int row, int col
 }
 
 bool ExcludeController::validateMenuItem(const QAction* item) const {
-    if (item->text() != DeleteTitle)
+    if (item->text() != DeleteTitle())
         return true;
     return numberOfRowsInTableView(item->property("tag").toInt()) > 0;
 }
 
 QMenu* ExcludeController::contextMenuFor(CustomTableView* table) {
     auto* menu = new QMenu(table);
-    QAction* remove = menu->addAction(DeleteTitle);
+    QAction* remove = menu->addAction(DeleteTitle());
     remove->setProperty("tag", table->tag());
     remove->setEnabled(validateMenuItem(remove));
     connect(remove, &QAction::triggered, this, [this, table] {
@@ -345,8 +346,8 @@ void ExcludeController::HelpButton(QWidget* sender) {
     popover->setAttribute(Qt::WA_DeleteOnClose);
     popover->setFrameShape(QFrame::StyledPanel);
     popover->setFixedSize(HelpPopoverSize);
-    auto* text =
-        new QLabel(sender->property("tag").toInt() == LocationHelpTag ? LocationHelp : PatternHelp, popover);
+    auto* text = new QLabel(
+        sender->property("tag").toInt() == LocationHelpTag ? LocationHelp() : PatternHelp(), popover);
     text->setObjectName(QStringLiteral("popupText"));
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignCenter);

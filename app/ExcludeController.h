@@ -54,17 +54,19 @@ class ExcludeController : public QWidget, public ExclusionWindowApi {
     static constexpr int LocationHelpTag = 1000;
     static constexpr int PatternHelpTag = 1001;
     static constexpr int CloseImageColumn = 1;
-    static inline const QString DeleteTitle = QStringLiteral("Delete");
-    static inline const QString DeleteQuestion = QStringLiteral("Are you sure you want to Delete?");
-    static inline const QString PatternPrompt = QStringLiteral("Enter Pattern you want to exclude");
-    static inline const QString LocationHelp =
-        QStringLiteral("Exclude files / folders based on their complete directory location.");
-    static inline const QString PatternHelp =
-        QStringLiteral("Excludes files / folders with the same pattern name on different locations within "
-                       "your local computer.");
+    static QString DeleteTitle() { return tr("Delete"); }
+    static QString DeleteQuestion() { return tr("Are you sure you want to Delete?"); }
+    static QString PatternPrompt() { return tr("Enter Pattern you want to exclude"); }
+    static QString LocationHelp() {
+        return tr("Exclude files / folders based on their complete directory location.");
+    }
+    static QString PatternHelp() {
+        return tr("Excludes files / folders with the same pattern name on different locations within "
+                  "your local computer.");
+    }
     static constexpr QSize HelpPopoverSize{334, 75};
-    static inline const QString PatternPlaceholder = QStringLiteral("for example *.iso or node_modules");
-    static inline const QString ChooseFolderButton = QStringLiteral("Exclude");
+    static QString PatternPlaceholder() { return tr("for example *.iso or node_modules"); }
+    static QString ChooseFolderButton() { return tr("Exclude"); }
 
     // userName: whose support folder holds the lists ("" = the account running the application).
     ExcludeController(const PlatformProfile& profile, DistributedNotificationCenter* notifications,

@@ -1,5 +1,7 @@
 #include "LogController.h"
 
+#include "LocaleFormat.h"
+
 #include "ImageAndTextCell.h"
 #include "WindowsResources.h"
 #include "ui_LogController.h"
@@ -186,7 +188,7 @@ QVariant LogController::objectValueForTableColumn(const QString& identifier, int
         const QFileInfo info(sessionLogFolder() + u'/' + name);
         if (!info.exists())
             return QStringLiteral("--");
-        return info.lastModified().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+        return LocaleFormat::dateTime(info.lastModified());
     }
     return QVariant();
 }

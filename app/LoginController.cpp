@@ -10,7 +10,9 @@
 #include "UserDefaults.h"
 #include "ui_LoginController.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -29,13 +31,26 @@ bool isAddressCharacter(QChar c) {
            c == u'-' || c == u'\n';
 }
 
-const QString kEnterUserName = QStringLiteral("Enter your user name");
-const QString kEnterPassword = QStringLiteral("Enter your password");
-const QString kInvalidAddress = QStringLiteral("Enter a valid IP address");
-const QString kAddressCharacters =
-    QStringLiteral(" or host name (letters, digits, \u201c-\u201d and \u201c.\u201d only)");
-const QString kAddressExample = QStringLiteral(" or host name, such as 192.168.1.20 or hollin.local");
-const QString kFailed = QStringLiteral("Log-in failed.");
+QString kEnterUserName() {
+    return QCoreApplication::translate("LoginController", "Enter your user name");
+}
+QString kEnterPassword() {
+    return QCoreApplication::translate("LoginController", "Enter your password");
+}
+QString kInvalidAddress() {
+    return QCoreApplication::translate("LoginController", "Enter a valid IP address");
+}
+QString kAddressCharacters() {
+    return QCoreApplication::translate("LoginController",
+                                       " or host name (letters, digits, “-” and “.” only)");
+}
+QString kAddressExample() {
+    return QCoreApplication::translate("LoginController",
+                                       " or host name, such as 192.168.1.20 or hollin.local");
+}
+QString kFailed() {
+    return QCoreApplication::translate("LoginController", "Log-in failed.");
+}
 
 void killGroup(qint64 group) {
     if (group > 0)
@@ -116,6 +131,9 @@ void LoginController::hideErrors() {
     mUi->pwderror->hide();
     mUi->iperror->hide();
     mUi->checking->hide();
+    for (QWidget* field : {static_cast<QWidget*>(mUi->pIp), static_cast<QWidget*>(mUi->pUsername),
+                           static_cast<QWidget*>(mUi->pwd)})
+        field->setAccessibleDescription(QString());
     relayout();
 }
 
@@ -123,6 +141,19 @@ void LoginController::showMessage(QLabel* label, const QString& text) {
     label->setText(text);
     label->show();
     relayout();
+    // A screen reader hears a field's message at the field: it becomes the field's description.
+    QWidget* field = label == mUi->iperror     ? static_cast<QWidget*>(mUi->pIp)
+                     : label == mUi->usererror ? static_cast<QWidget*>(mUi->pUsername)
+                     : label == mUi->pwderror  ? static_cast<QWidget*>(mUi->pwd)
+                                               : nullptr;
+    if (field) {
+        field->setAccessibleDescription(text);
+        QAccessibleEvent changed(field, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&changed);
+    } else {
+        QAccessibleEvent alert(label, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
 }
 
 void LoginController::showAddressField(bool shown) {
@@ -246,7 +277,7 @@ void LoginController::addressEdited(const QString& text) {
     for (const QChar c : inserted) {
         if (!isAddressCharacter(c)) {
             mDelegate.services().beep();
-            showMessage(mUi->iperror, kInvalidAddress + kAddressCharacters);
+            showMessage(mUi->iperror, kInvalidAddress() + kAddressCharacters());
             const int cursor = int(head);
             const QString previous = before;
             mUi->pIp->setText(previous);
@@ -282,20 +313,20 @@ void LoginController::logInClicked() {
     if (isAuthenticating())
         return cancelCheck(); // the button is "Cancel" while a check runs
     if (mUi->pUsername->text().isEmpty())
-        return showMessage(mUi->usererror, kEnterUserName);
+        return showMessage(mUi->usererror, kEnterUserName());
     if (mUi->pwd->text().isEmpty())
-        return showMessage(mUi->pwderror, kEnterPassword);
+        return showMessage(mUi->pwderror, kEnterPassword());
     if (!mUi->pIp->isHidden()) {
         const QString address = mUi->pIp->text().trimmed();
         if (address.isEmpty())
-            return showMessage(mUi->iperror, QStringLiteral("Enter your IP address"));
+            return showMessage(mUi->iperror, tr("Enter your IP address"));
         if (!isPlausibleAddress(address))
-            return showMessage(mUi->iperror, kInvalidAddress + kAddressExample);
+            return showMessage(mUi->iperror, kInvalidAddress() + kAddressExample());
     }
     hideErrors();
-    showMessage(mUi->checking, QStringLiteral("Checking your account on the appliance\u2026"));
+    showMessage(mUi->checking, tr("Checking your account on the appliance…"));
     setFieldsEnabled(false);
-    mUi->LoginBtn->setText(QStringLiteral("Cancel"));
+    mUi->LoginBtn->setText(tr("Cancel"));
     mDelegate.writeInteractiveTrace(QStringLiteral("authenticating for %1").arg(mUi->pUsername->text()));
     authenticateUser();
 }
@@ -312,7 +343,7 @@ void LoginController::endCheck() {
     mProcess = nullptr;
     mProcessGroup = 0;
     setFieldsEnabled(true);
-    mUi->LoginBtn->setText(QStringLiteral("Log In"));
+    mUi->LoginBtn->setText(tr("Log In"));
     mUi->checking->hide();
     relayout();
 }
@@ -326,9 +357,8 @@ void LoginController::cancelCheck() {
     mProcess->waitForFinished(3000);
     endCheck();
     mDelegate.writeInteractiveTrace(QStringLiteral("authentication cancelled"));
-    showMessage(mUi->checking,
-                QStringLiteral("Log-in check cancelled: nothing was saved. Change what you need "
-                               "and log in again."));
+    showMessage(mUi->checking, tr("Log-in check cancelled: nothing was saved. Change what you need "
+                                  "and log in again."));
 }
 
 void LoginController::closeEvent(QCloseEvent* event) {
@@ -396,8 +426,7 @@ void LoginController::authenticateUser() {
             return;
         endCheck();
         mDelegate.writeInteractiveTrace(QStringLiteral("Error in authentication:cannot start rsync"));
-        showCheckFailure(CheckFailure::Other,
-                         QStringLiteral("rsync could not be started; reinstall Zorvik Hollin."));
+        showCheckFailure(CheckFailure::Other, tr("rsync could not be started; reinstall Zorvik Hollin."));
     });
     mProcess->start(command.program, command.arguments);
     if (mProcess)
@@ -449,66 +478,61 @@ void LoginController::showCheckFailure(CheckFailure failure, const QString& rsyn
     };
     switch (failure) {
     case CheckFailure::WrongPassword:
-        showMessage(mUi->pwderror, QStringLiteral("Wrong password: the appliance refused this user name and "
-                                                  "password. Type the password again."));
+        showMessage(mUi->pwderror, tr("Wrong password: the appliance refused this user name and "
+                                      "password. Type the password again."));
         mUi->pwd->setFocus();
         mUi->pwd->selectAll();
         break;
     case CheckFailure::MissingAccount:
-        showMessage(mUi->usererror,
-                    QStringLiteral("The appliance has no backup account \u201c%1\u201d. Check "
-                                   "the user name, or ask your admin to create the account.")
-                        .arg(user));
+        showMessage(mUi->usererror, tr("The appliance has no backup account “%1”. Check "
+                                       "the user name, or ask your admin to create the account.")
+                                        .arg(user));
         mUi->pUsername->setFocus();
         break;
     case CheckFailure::NoBackupModule:
-        showMessage(mUi->usererror, QStringLiteral("The appliance at %1 offers no backup accounts (no "
-                                                   "\u201cbackup\u201d area). Ask your admin which "
-                                                   "appliance holds your account.")
+        showMessage(mUi->usererror, tr("The appliance at %1 offers no backup accounts (no "
+                                       "“backup” area). Ask your admin which "
+                                       "appliance holds your account.")
                                         .arg(address));
         mUi->pUsername->setFocus();
         break;
     case CheckFailure::Refused:
-        atAddress(QStringLiteral("%1 refused the connection: no Hollin appliance answers there. Check the "
-                                 "address.")
+        atAddress(tr("%1 refused the connection: no Hollin appliance answers there. Check the "
+                     "address.")
                       .arg(address));
         break;
     case CheckFailure::NoAnswer:
-        atAddress(
-            QStringLiteral("The appliance at %1 did not answer. Check the address, the network and that "
-                           "the appliance is on.")
-                .arg(address));
+        atAddress(tr("The appliance at %1 did not answer. Check the address, the network and that "
+                     "the appliance is on.")
+                      .arg(address));
         break;
     case CheckFailure::NoRoute:
-        atAddress(
-            QStringLiteral("%1 cannot be reached from this computer (no route to it). Check the address "
-                           "and the network.")
-                .arg(address));
+        atAddress(tr("%1 cannot be reached from this computer (no route to it). Check the address "
+                     "and the network.")
+                      .arg(address));
         break;
     case CheckFailure::UnknownName:
-        atAddress(
-            QStringLiteral("The name \u201c%1\u201d is not known on this network. Check it, or enter the "
-                           "appliance's IP address.")
-                .arg(address));
+        atAddress(tr("The name “%1” is not known on this network. Check it, or enter the "
+                     "appliance's IP address.")
+                      .arg(address));
         break;
     case CheckFailure::NotAppliance:
-        atAddress(
-            QStringLiteral("What answered at %1 is not a Hollin appliance. Check the address.").arg(address));
+        atAddress(tr("What answered at %1 is not a Hollin appliance. Check the address.").arg(address));
         break;
     case CheckFailure::Busy:
-        showMessage(mUi->error, kFailed + QStringLiteral(" The appliance is busy (too many connections). Try "
-                                                         "again in a minute."));
+        showMessage(mUi->error, kFailed() + tr(" The appliance is busy (too many connections). Try "
+                                               "again in a minute."));
         return;
     case CheckFailure::Other: {
         const QString reason = rsyncReason(rsyncOutput);
-        showMessage(mUi->error, reason.isEmpty() ? QStringLiteral("Log-in failed. Check your user name, "
-                                                                  "password and the appliance's address.")
-                                                 : QStringLiteral("Log-in failed: ") + reason);
+        showMessage(mUi->error, reason.isEmpty() ? tr("Log-in failed. Check your user name, "
+                                                      "password and the appliance's address.")
+                                                 : tr("Log-in failed: ") + reason);
         return;
     }
     }
     // The reason sits at its field; the line under the button says that the log-in did not happen.
-    showMessage(mUi->error, kFailed);
+    showMessage(mUi->error, kFailed());
 }
 
 void LoginController::completeLogin(bool success) {

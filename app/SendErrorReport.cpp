@@ -56,7 +56,7 @@ SendErrorReport::SendErrorReport(const PlatformProfile& profile, const Deploymen
     if (!canSend()) {
         // Said before anyone types a report they then cannot send.
         mUi->sendButton->hide();
-        showMessage(NotSetUpText, false);
+        showMessage(NotSetUpText(), false);
         offerSaving();
     }
 }
@@ -200,7 +200,7 @@ void SendErrorReport::SendErrorReportClicked() {
         return;
     }
     if (!canSend()) {
-        showMessage(NotSetUpText, false);
+        showMessage(NotSetUpText(), false);
         offerSaving();
         return;
     }
@@ -240,7 +240,7 @@ void SendErrorReport::SendErrorReportClicked() {
     mUi->sendingLabel->hide();
     if (error) {
         // Nothing typed is lost: the window stays as it is, says why and offers the file instead.
-        showMessage(SendFailedText.arg(error->description), true);
+        showMessage(SendFailedText().arg(error->description), true);
         offerSaving();
         return;
     }
@@ -276,8 +276,8 @@ void SendErrorReport::SaveReport() {
     dialog->setDefaultSuffix(QStringLiteral("txt"));
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setDirectory(defaultSaveFolder());
-    dialog->selectFile(QStringLiteral("Zorvik Hollin feedback %1.txt")
-                           .arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
+    dialog->selectFile(
+        tr("Zorvik Hollin feedback %1.txt").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { saveReportTo(path); });
     dialog->open();
 }
@@ -291,8 +291,8 @@ bool SendErrorReport::saveReportTo(const QString& path) {
                        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
                        file.write(text) == text.size() && file.commit();
     if (saved)
-        showMessage(SavedText.arg(QDir::toNativeSeparators(path)), false);
+        showMessage(SavedText().arg(QDir::toNativeSeparators(path)), false);
     else
-        showMessage(SaveFailedText.arg(QDir::toNativeSeparators(path), file.errorString()), true);
+        showMessage(SaveFailedText().arg(QDir::toNativeSeparators(path), file.errorString()), true);
     return saved;
 }

@@ -35,14 +35,16 @@ class SendErrorReport : public QDialog, public FeedbackWindowApi {
     // What stands in a report for the appliance password wherever it occurs.
     static inline const QString PasswordMask = QStringLiteral("********");
 
-    static inline const QString NotSetUpText =
-        QStringLiteral("Sending reports is not set up on this computer. Save the report to a file and pass "
-                       "it on to whoever looks after your backups.");
-    static inline const QString SendFailedText =
-        QStringLiteral("Your report could not be sent (%1). Nothing you typed is lost: try again, or save "
-                       "the report to a file and pass it on to whoever looks after your backups.");
-    static inline const QString SavedText = QStringLiteral("Report saved to %1.");
-    static inline const QString SaveFailedText = QStringLiteral("The report could not be saved to %1 (%2).");
+    static QString NotSetUpText() {
+        return tr("Sending reports is not set up on this computer. Save the report to a file and pass "
+                  "it on to whoever looks after your backups.");
+    }
+    static QString SendFailedText() {
+        return tr("Your report could not be sent (%1). Nothing you typed is lost: try again, or save "
+                  "the report to a file and pass it on to whoever looks after your backups.");
+    }
+    static QString SavedText() { return tr("Report saved to %1."); }
+    static QString SaveFailedText() { return tr("The report could not be saved to %1 (%2)."); }
 
     using Timings = SendErrorReportTimings;
 

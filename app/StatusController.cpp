@@ -3,6 +3,7 @@
 #include "AppDelegate.h"
 #include "DistributedNotificationCenter.h"
 #include "FileTools.h"
+#include "LocaleFormat.h"
 #include "PropertyList.h"
 #include "ProtectionPanel.h"
 #include "Protocol.h"
@@ -11,6 +12,7 @@
 #include "TimeMachine.h"
 #include "ui_StatusController.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -21,19 +23,46 @@
 
 namespace {
 
-const QString& kNoFiles = StatusTexts::NothingToBackUp;
-const QString kInitialize = QStringLiteral("Initialize your backup");
-const QString kBackingUp = QStringLiteral("Backing up files / folders to Zorvik Hollin device");
-const QString kProcessingMessage = QStringLiteral("Processing...");
-const QString kInitializing = QStringLiteral("Protect all your data locally to Zorvik Hollin.\nInitializing "
-                                             "backup.\nThis might take from a few minutes to a few hours..");
-const QString kTMNotConfigured = QStringLiteral("Time Machine backup is not configured");
-const QString kTMConfigured = QStringLiteral("Time Machine Backup is Configured!");
-const QString kTMResumed = QStringLiteral("Time Machine Backup is configured!");
-const QString kTMStopped = QStringLiteral("Your Time Machine backup is currently stopped.");
-const QString kTMLabel = QStringLiteral("Backup your data to the Hollin appliance using Time Machine");
-const QString kProcessing = QStringLiteral("processing...");
-const QString kFetchError = QStringLiteral("Error: Enable to fetch details");
+QString kNoFiles() {
+    return StatusTexts::NothingToBackUp();
+}
+QString kInitialize() {
+    return QCoreApplication::translate("StatusController", "Initialize your backup");
+}
+QString kBackingUp() {
+    return QCoreApplication::translate("StatusController",
+                                       "Backing up files / folders to Zorvik Hollin device");
+}
+QString kProcessingMessage() {
+    return QCoreApplication::translate("StatusController", "Processing...");
+}
+QString kInitializing() {
+    return QCoreApplication::translate("StatusController",
+                                       "Protect all your data locally to Zorvik Hollin.\nInitializing "
+                                       "backup.\nThis might take from a few minutes to a few hours..");
+}
+QString kTMNotConfigured() {
+    return QCoreApplication::translate("StatusController", "Time Machine backup is not configured");
+}
+QString kTMConfigured() {
+    return QCoreApplication::translate("StatusController", "Time Machine Backup is Configured!");
+}
+QString kTMResumed() {
+    return QCoreApplication::translate("StatusController", "Time Machine Backup is configured!");
+}
+QString kTMStopped() {
+    return QCoreApplication::translate("StatusController", "Your Time Machine backup is currently stopped.");
+}
+QString kTMLabel() {
+    return QCoreApplication::translate("StatusController",
+                                       "Backup your data to the Hollin appliance using Time Machine");
+}
+QString kProcessing() {
+    return QCoreApplication::translate("StatusController", "processing...");
+}
+QString kFetchError() {
+    return QCoreApplication::translate("StatusController", "Error: Enable to fetch details");
+}
 const QString kTimeRemaining = QStringLiteral("TimeRemaining");
 
 // The application's record of the last completed backup, beside its other files.
@@ -75,7 +104,7 @@ template <typename R, typename F> R ask(const F& f, R otherwise) {
 }
 
 QString formatWhen(const QDateTime& when) {
-    return QLocale().toString(when, QLocale::ShortFormat);
+    return LocaleFormat::dateTime(when);
 }
 
 // The leading count of a "TotalFiles" text ("12" or "12 out of 40"); 0 when there is none.
@@ -170,7 +199,7 @@ void StatusController::windowDidLoad() {
     mUi->stopTM->hide();
     hideFigures();
     mUi->configureTimeMachine->hide();
-    mUi->TimeMachineLabel->setText(kTMLabel);
+    mUi->TimeMachineLabel->setText(kTMLabel());
     mUi->TimeMachineDetailsView->hide();
     mUi->TMMountPointLabel->hide();
     applyLayout(0);
@@ -200,11 +229,11 @@ void StatusController::setPosition(const QString& userName) {
 }
 
 void StatusController::setTimeMachineStatus() {
-    if (mUi->processing->text() == kProcessing && !mUi->processing->isHidden()) {
-        mUi->TimeMachineTitle->setText(kTMNotConfigured);
+    if (mUi->processing->text() == kProcessing() && !mUi->processing->isHidden()) {
+        mUi->TimeMachineTitle->setText(kTMNotConfigured());
         return;
     }
-    mUi->TimeMachineTitle->setText(kTMConfigured);
+    mUi->TimeMachineTitle->setText(kTMConfigured());
     mUi->restoreTM->show();
     mUi->stopTM->show();
 }
@@ -218,15 +247,15 @@ void StatusController::showStausWindow() {
         mUi->startLocalBackup->show();
         mUi->pause->hide();
         mUi->restore->show();
-        mUi->titleMsg->setText(kInitialize);
+        mUi->titleMsg->setText(kInitialize());
         setTimeMachineStatus();
         applyLayout(2);
         bringToFront(this);
         return;
     }
     if (type != 1 && type != 3) {
-        mUi->titleMsg->setText(kInitialize);
-        mUi->TimeMachineTitle->setText(kTMNotConfigured);
+        mUi->titleMsg->setText(kInitialize());
+        mUi->TimeMachineTitle->setText(kTMNotConfigured());
         mUi->displayMsg->clear();
         mUi->pause->hide();
         mUi->restore->show();
@@ -247,7 +276,7 @@ void StatusController::showStausWindow() {
         mUi->configureTimeMachine->show();
         mUi->stopTM->hide();
         mUi->restoreTM->hide();
-        mUi->TimeMachineTitle->setText(kTMNotConfigured);
+        mUi->TimeMachineTitle->setText(kTMNotConfigured());
     } else {
         mUi->configureTimeMachine->hide();
         setTimeMachineStatus();
@@ -258,20 +287,20 @@ void StatusController::showStausWindow() {
     if (mUi->displayMsg->text().isEmpty()) {
         mUi->titleMsg->clear();
         if (ask(mOwner.getPauseState, false)) {
-            mUi->titleMsg->setText(StatusTexts::PausedTitle);
-            mUi->displayMsg->setText(StatusTexts::PausedMessage);
-            mUi->pause->setText(QStringLiteral("Resume"));
+            mUi->titleMsg->setText(StatusTexts::PausedTitle());
+            mUi->displayMsg->setText(StatusTexts::PausedMessage());
+            mUi->pause->setText(tr("Resume"));
         } else if (ask(mOwner.isIntialBackuprunning, false) && !mUi->totalFiles->text().isEmpty()) {
-            mUi->titleMsg->setText(StatusTexts::InProgressTitle);
+            mUi->titleMsg->setText(StatusTexts::InProgressTitle());
             mUi->viewLogs->hide();
             return;
         } else if (ask(mOwner.isIntialBackuprunning, false) || ask(mOwner.isBackupPending, false)) {
-            mUi->titleMsg->setText(StatusTexts::InProgressTitle);
-            mUi->displayMsg->setText(kBackingUp);
+            mUi->titleMsg->setText(StatusTexts::InProgressTitle());
+            mUi->displayMsg->setText(kBackingUp());
             mUi->viewLogs->hide();
         } else if (ask(mOwner.isfirstTimeLogin, false)) {
             QTimer::singleShot(mTimings.startupWindow, this, &StatusController::ResetStatusView);
-            mUi->displayMsg->setText(kProcessingMessage);
+            mUi->displayMsg->setText(kProcessingMessage());
         } else {
             showIdle();
         }
@@ -281,21 +310,21 @@ void StatusController::showStausWindow() {
 
 void StatusController::ResetStatusView() {
     if (ask(mOwner.isIntialBackuprunning, false)) {
-        mUi->displayMsg->setText(kInitializing);
+        mUi->displayMsg->setText(kInitializing());
     } else if (!ask(mOwner.isBackupPending, false)) {
         // A run whose lists were all taken is not pending, yet its figures are on show: it is not idle.
         if (!mUi->totalFiles->text().isEmpty())
             return;
         showIdle();
     } else {
-        mUi->titleMsg->setText(StatusTexts::InProgressTitle);
-        mUi->displayMsg->setText(kBackingUp);
+        mUi->titleMsg->setText(StatusTexts::InProgressTitle());
+        mUi->displayMsg->setText(kBackingUp());
     }
 }
 
 void StatusController::setTitleMessage(const QString& text) {
     mUi->titleMsg->setText(text);
-    if (text == QStringLiteral("Success!"))
+    if (text == QCoreApplication::translate("AppDelegate", "Success!"))
         updateLastBackupLine();
 }
 
@@ -309,10 +338,10 @@ void StatusController::hideFigures() {
 
 void StatusController::setDisplayMessage(const QString& text) {
     hideFigures();
-    if (text == kBackingUp)
+    if (text == kBackingUp())
         startRunTotal(true);
     mUi->displayMsg->setText(text);
-    if (text == kNoFiles)
+    if (text == kNoFiles())
         mUi->viewLogs->show();
     else
         mUi->viewLogs->hide();
@@ -395,9 +424,9 @@ void StatusController::showSize(const QString& size) {
     } else {
         mRunBytes += bytes;
     }
-    mUi->sizeuploaded->setText((mRunSeenFromStart ? QStringLiteral("%1 in this backup")
-                                                  : QStringLiteral("at least %1 in this backup"))
-                                   .arg(formatBytes(mRunBytes)));
+    mUi->sizeuploaded->setText(
+        (mRunSeenFromStart ? tr("%1 in this backup") : tr("at least %1 in this backup"))
+            .arg(formatBytes(mRunBytes)));
 }
 
 void StatusController::showFile(const QString& file, const QString& size) {
@@ -415,7 +444,10 @@ QString StatusController::formatBytes(double bytes) {
         bytes *= 0.0009765625;
         ++unit;
     }
-    return QStringLiteral("%1 %2").arg(bytes, 0, 'f', 2).arg(kUnits.at(unit));
+    // The locale's decimal point, without its group separator (at most "1024.00").
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return QStringLiteral("%1 %2").arg(locale.toString(bytes, 'f', 2), kUnits.at(unit));
 }
 
 double StatusController::parseBytes(const QString& text) {
@@ -458,7 +490,7 @@ void StatusController::startLocalBackup() {
 }
 
 void StatusController::ConfigureTM() {
-    mUi->processing->setText(kProcessing);
+    mUi->processing->setText(kProcessing());
     mUi->processing->show();
     const int type = ask(mOwner.getStatusType, 0) != 0 ? 3 : 2;
     mUi->configureTimeMachine->hide();
@@ -471,23 +503,23 @@ void StatusController::StartStop(QAbstractButton* sender) {
         return;
     const int tag = sender->property("tag").toInt();
     const QString title = sender->text();
-    const bool stop = title == QStringLiteral("Stop") || title == QStringLiteral("Pause");
+    const bool stop = title == tr("Stop") || title == tr("Pause");
     if (mOwner.startStop)
         mOwner.startStop(tag, stop);
     if (stop) {
         if (tag == TimeMachineTag) {
-            if (mUi->processing->text().startsWith(QStringLiteral("processing")))
+            if (mUi->processing->text() == kProcessing())
                 mUi->processing->hide();
-            sender->setText(QStringLiteral("Start"));
-            mUi->TimeMachineTitle->setText(kTMStopped);
+            sender->setText(tr("Start"));
+            mUi->TimeMachineTitle->setText(kTMStopped());
         } else {
-            sender->setText(QStringLiteral("Resume"));
+            sender->setText(tr("Resume"));
         }
     } else if (tag == TimeMachineTag) {
-        sender->setText(QStringLiteral("Stop"));
-        mUi->TimeMachineTitle->setText(kTMResumed);
+        sender->setText(tr("Stop"));
+        mUi->TimeMachineTitle->setText(kTMResumed());
     } else {
-        sender->setText(QStringLiteral("Pause"));
+        sender->setText(tr("Pause"));
     }
 }
 
@@ -529,11 +561,11 @@ void StatusController::showIdle() {
     hideFigures();
     const QDateTime when = lastBackupCompleted();
     if (when.isValid()) {
-        mUi->titleMsg->setText(StatusTexts::UpToDateTitle);
-        mUi->displayMsg->setText(StatusTexts::UpToDateMessage.arg(formatWhen(when)));
+        mUi->titleMsg->setText(StatusTexts::UpToDateTitle());
+        mUi->displayMsg->setText(StatusTexts::UpToDateMessage().arg(formatWhen(when)));
     } else {
         mUi->titleMsg->clear();
-        mUi->displayMsg->setText(kNoFiles);
+        mUi->displayMsg->setText(kNoFiles());
     }
     mUi->viewLogs->show();
 }
@@ -555,7 +587,7 @@ void StatusController::getTimeMachineDetails() {
             return; // the end of a started tool arrives through finished()
         process->deleteLater();
         mQuery = nullptr;
-        timeMachineQueryFinished(QString(), QStringLiteral("The Time Machine tool could not be started."));
+        timeMachineQueryFinished(QString(), tr("The Time Machine tool could not be started."));
     });
     process->start(mPaths.profile().snapshotToolPath, {QStringLiteral("destinationinfo")});
 }
@@ -579,7 +611,7 @@ void StatusController::timeMachineQueryFinished(const QString& out, const QStrin
     mUi->stopTM->show();
     mUi->restoreTM->show();
     mUi->configureTimeMachine->hide();
-    mUi->restoreTM->setText(QStringLiteral("Restore"));
+    mUi->restoreTM->setText(tr("Restore"));
     showStausWindow();
     emit timeMachineDetailsFinished(true);
 }
@@ -632,7 +664,7 @@ QString StatusController::parseOutput(const QString& output) {
             mOwner.TimeMachineStoppedManually();
         return text;
     }
-    return text.contains(QStringLiteral("Name")) ? text : kFetchError;
+    return text.contains(QStringLiteral("Name")) ? text : kFetchError();
 }
 
 void StatusController::TimeMachineProcessCompleted() {
@@ -697,13 +729,12 @@ QDateTime StatusController::lastBackupCompleted() const {
 
 void StatusController::updateLastBackupLine() {
     mUi->lastBackup->setStyleSheet(mBackupWarning.isEmpty() ? QStringLiteral("color: white;")
-                                                            : QStringLiteral("color: #b00020;"));
+                                                            : QStringLiteral("color: #ffd6d6;"));
     if (!mBackupWarning.isEmpty()) {
         mUi->lastBackup->setText(mBackupWarning);
         return;
     }
     const QDateTime when = lastBackupCompleted();
-    mUi->lastBackup->setText(when.isValid()
-                                 ? QStringLiteral("Last backup completed: %1").arg(formatWhen(when))
-                                 : QStringLiteral("No backup completed yet"));
+    mUi->lastBackup->setText(when.isValid() ? tr("Last backup completed: %1").arg(formatWhen(when))
+                                            : tr("No backup completed yet"));
 }

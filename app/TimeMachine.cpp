@@ -6,21 +6,31 @@
 #include "ui_TimeMachine.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 
 namespace {
 
 // Linux has no Time Machine: the daemon has the snapshot tool record the appliance's share as this
 // computer's snapshot-backup destination, and the panel says so.
-const QString kLinuxTitle = QStringLiteral(
-    "The snapshot backup (Time Machine) could not be set up automatically. Enter the name of the share "
-    "on your Hollin appliance that takes snapshot backups: it becomes this computer's snapshot-backup "
-    "destination.");
-const QString kLinuxStatus = QStringLiteral(
-    "The share on your Hollin appliance is now this computer's snapshot-backup destination. The status "
-    "window shows its details.");
-const QString kLinuxError = QStringLiteral(
-    "The share \u201c%1\u201d could not be made the snapshot-backup destination. Check the share's name "
-    "with your admin and press Configure again.");
+QString kLinuxTitle() {
+    return QCoreApplication::translate(
+        "TimeMachine",
+        "The snapshot backup (Time Machine) could not be set up automatically. Enter the name of the share "
+        "on your Hollin appliance that takes snapshot backups: it becomes this computer's snapshot-backup "
+        "destination.");
+}
+QString kLinuxStatus() {
+    return QCoreApplication::translate(
+        "TimeMachine",
+        "The share on your Hollin appliance is now this computer's snapshot-backup destination. The status "
+        "window shows its details.");
+}
+QString kLinuxError() {
+    return QCoreApplication::translate(
+        "TimeMachine",
+        "The share “%1” could not be made the snapshot-backup destination. Check the share's name "
+        "with your admin and press Configure again.");
+}
 
 } // namespace
 
@@ -30,9 +40,9 @@ TimeMachine::TimeMachine(Owner owner, DistributedNotificationCenter* notificatio
       mNotifications(notifications), mKind(kind) {
     mUi->setupUi(this);
     if (mKind == PlatformProfile::Kind::Linux) {
-        setWindowTitle(QStringLiteral("Snapshot backup (Time Machine)"));
-        mUi->mTitle->setText(kLinuxTitle);
-        mUi->mStatus->setText(kLinuxStatus);
+        setWindowTitle(tr("Snapshot backup (Time Machine)"));
+        mUi->mTitle->setText(kLinuxTitle());
+        mUi->mStatus->setText(kLinuxStatus());
     }
     setWindowFlag(Qt::Dialog);
     setAutoFillBackground(true);
@@ -119,7 +129,7 @@ void TimeMachine::Result(const QVariantMap& userInfo) {
     }
     if (mConfigureStarted && mUi->mStatus->isHidden()) {
         if (mKind == PlatformProfile::Kind::Linux)
-            mUi->mError->setText(kLinuxError.arg(mUi->mSharedName->text()));
+            mUi->mError->setText(kLinuxError().arg(mUi->mSharedName->text()));
         mUi->mError->show();
         if (mOwner.TimeMachineConfigurationFailed)
             mOwner.TimeMachineConfigurationFailed();
@@ -160,8 +170,11 @@ QString TimeMachine::toolErrorText(const QString& toolError, PlatformProfile::Ki
         return toolError.trimmed();
     // One line of the status window's Time Machine box, above its "Configure Time Machine" button.
     if (toolError.contains(QLatin1String("No destinations configured")))
-        return QStringLiteral("No snapshot-backup destination yet: configure it below.");
+        return QCoreApplication::translate("TimeMachine",
+                                           "No snapshot-backup destination yet: configure it below.");
     if (toolError.contains(QLatin1String("could not be started")))
-        return QStringLiteral("The snapshot tool did not start: reinstall Zorvik Hollin.");
-    return QStringLiteral("The snapshot-backup destination is unreadable: set it below.");
+        return QCoreApplication::translate("TimeMachine",
+                                           "The snapshot tool did not start: reinstall Zorvik Hollin.");
+    return QCoreApplication::translate("TimeMachine",
+                                       "The snapshot-backup destination is unreadable: set it below.");
 }

@@ -2,6 +2,7 @@
 // preferences, and the windows registered with the controller.
 
 #include "AppDelegate.h"
+#include "AppTranslations.h"
 #include "ApplicationWindows.h"
 #include "DeploymentSettings.h"
 #include "DesktopNotifier.h"
@@ -18,6 +19,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("ZorvikHollin"));
     QApplication::setOrganizationName(QStringLiteral("ZorvikHollin"));
     QApplication::setApplicationVersion(QStringLiteral(ZH_VERSION));
+    // The windows in the person's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), English where the
+    // application has no translation.
+    AppTranslations::install(app);
     // The application lives in the tray: closing a window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -8,6 +8,8 @@ packages=(
   g++ cmake ninja-build pkg-config
   # libraries
   qt6-base-dev qt6-base-dev-tools libqt6dbus6 libqt6network6 libqt6widgets6 qt6-qpa-plugins
+  # lupdate/lrelease and their CMake package (Qt6LinguistTools), Qt's own translations
+  qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
   libplist-dev libplist++-dev libicu-dev libsqlite3-dev libsystemd-dev
   # tests
   libgtest-dev libgmock-dev googletest

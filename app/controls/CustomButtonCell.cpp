@@ -1,5 +1,6 @@
 #include "CustomButtonCell.h"
 
+#include "AccessibleControls.h"
 #include "WindowsResources.h"
 
 #include <QPainter>
@@ -9,6 +10,7 @@
 
 CustomButtonCell::CustomButtonCell(QWidget* parent) : QPushButton(parent) {
     initWindowsResources();
+    AccessibleControls::install();
     setCursor(Qt::PointingHandCursor);
 }
 

@@ -11,7 +11,7 @@ class CustomButtonCell : public QPushButton {
   public:
     static constexpr qreal CornerRadius = 13.0;
     static QColor borderColor() { return QColor(52, 87, 153); }
-    static QColor faceColor() { return QColor(72, 117, 203); }
+    static QColor faceColor() { return QColor(60, 100, 180); }
 
     explicit CustomButtonCell(QWidget* parent = nullptr);
     explicit CustomButtonCell(const QString& text, QWidget* parent = nullptr);

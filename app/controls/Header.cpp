@@ -5,7 +5,7 @@
 Header::Header(QWidget* parent) : QWidget(parent) {}
 
 QColor Header::fillColor() {
-    return QColor(90, 173, 246);
+    return QColor(31, 95, 153);
 }
 
 void Header::paintEvent(QPaintEvent* event) {

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-// The light-blue strip at the top of the status window: fills itself, then its children draw as usual.
+// The blue strip at the top of the status window: fills itself, then its children draw as usual.
 class Header : public QWidget {
     Q_OBJECT
   public:

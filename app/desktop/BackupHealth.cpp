@@ -1,5 +1,7 @@
 #include "BackupHealth.h"
 
+#include "LocaleFormat.h"
+
 #include "DesktopNotifier.h"
 #include "Protocol.h"
 #include "UserDefaults.h"
@@ -83,9 +85,9 @@ void BackupHealth::progress(const QVariantMap& info) {
         if (mStorageFull)
             return;
         mStorageFull = true;
-        notify(QStringLiteral("Storage is full"),
-               QStringLiteral("You have used all of your storage space on the Zorvik Hollin device, so "
-                              "new files are not backed up. Contact your admin."));
+        notify(tr("Storage is full"),
+               tr("You have used all of your storage space on the Zorvik Hollin device, so "
+                  "new files are not backed up. Contact your admin."));
     } else if (text == Protocol::ProgressError) {
         if (!mFailed && !mFailureTimer.isActive())
             mFailureTimer.start();
@@ -96,9 +98,9 @@ void BackupHealth::failureGraceOver() {
     if (mFailed)
         return;
     mFailed = true;
-    notify(QStringLiteral("Backup failed"),
-           QStringLiteral("Your files could not be backed up, even after several attempts. Open Zorvik "
-                          "Hollin and choose View Log for the reason."));
+    notify(tr("Backup failed"),
+           tr("Your files could not be backed up, even after several attempts. Open Zorvik "
+              "Hollin and choose View Log for the reason."));
 }
 
 void BackupHealth::initialBackupGaveUp() {
@@ -108,18 +110,16 @@ void BackupHealth::initialBackupGaveUp() {
 
 void BackupHealth::restoreFinished(const QStringList& failed, const QString& destination) {
     if (failed.isEmpty())
-        notify(QStringLiteral("Restore finished"),
-               QStringLiteral("Your files are restored in %1.").arg(destination));
+        notify(tr("Restore finished"), tr("Your files are restored in %1.").arg(destination));
     else
-        notify(QStringLiteral("Restore failed"),
-               QStringLiteral("Could not restore: %1").arg(failed.join(QStringLiteral(", "))));
+        notify(tr("Restore failed"), tr("Could not restore: %1").arg(failed.join(tr(", "))));
 }
 
 void BackupHealth::restoreCancelled(const QStringList& notRestored, const QStringList& failed) {
-    QString body = QStringLiteral("Not restored: %1.").arg(notRestored.join(QStringLiteral(", ")));
+    QString body = tr("Not restored: %1.").arg(notRestored.join(tr(", ")));
     if (!failed.isEmpty())
-        body += QStringLiteral(" Could not restore: %1").arg(failed.join(QStringLiteral(", ")));
-    notify(QStringLiteral("Restore cancelled"), body);
+        body += tr(" Could not restore: %1").arg(failed.join(tr(", ")));
+    notify(tr("Restore cancelled"), body);
 }
 
 void BackupHealth::setWarning(const QString& warning) {
@@ -130,9 +130,8 @@ void BackupHealth::setWarning(const QString& warning) {
     if (entering) {
         const QDateTime last = lastCompleted();
         notify(mWarning, last.isValid()
-                             ? QStringLiteral("The last backup completed on %1.")
-                                   .arg(QLocale().toString(last.toLocalTime(), QLocale::ShortFormat))
-                             : QStringLiteral("No backup has completed yet."));
+                             ? tr("The last backup completed on %1.").arg(LocaleFormat::dateTime(last))
+                             : tr("No backup has completed yet."));
     }
     emit warningChanged(mWarning);
 }
@@ -146,5 +145,8 @@ void BackupHealth::checkAge() {
         return;
     }
     const qint64 days = since.secsTo(now()) / 86400;
-    setWarning(days >= warningDays() ? QStringLiteral("No backup for %1 days").arg(days) : QString());
+    if (days < warningDays())
+        setWarning(QString());
+    else
+        setWarning(days == 1 ? tr("No backup for 1 day") : tr("No backup for %n days", nullptr, int(days)));
 }

@@ -1,5 +1,6 @@
 #include "RestoreSummaryDialog.h"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
@@ -46,36 +47,48 @@ RestoreSummary RestoreSummary::of(const QList<Item>& items, const QString& folde
         entry.isFolder = item.isFolder;
         entry.keepSuffix = suffixes.at(i);
         entry.destination = QDir(folder).filePath(last);
-        entry.outcome = QStringLiteral("nothing");
+        entry.outcome = QCoreApplication::translate("RestoreSummaryDialog", "nothing");
         const QFileInfo there(entry.destination);
         if (const auto before = earlier.constFind(entry.destination); before != earlier.cend()) {
             // Two items of one name: both land there, one after the other.
             const Item& first = items.at(*before);
             if (first.isFolder && item.isFolder) {
-                entry.outcome = QStringLiteral("merged with %1 above").arg(first.name);
-                entry.existing = QStringLiteral("%1 above lands in the same folder: the files of both join "
+                entry.outcome = QCoreApplication::translate("RestoreSummaryDialog", "merged with %1 above")
+                                    .arg(first.name);
+                entry.existing =
+                    QCoreApplication::translate("RestoreSummaryDialog",
+                                                "%1 above lands in the same folder: the files of both join "
                                                 "there; each file this one replaces is kept beside it as "
-                                                "\u201cname%2\u201d.")
-                                     .arg(first.name, entry.keepSuffix);
+                                                "“name%2”.")
+                        .arg(first.name, entry.keepSuffix);
             } else {
-                entry.outcome = QStringLiteral("replaces %1 above, kept under a new name").arg(first.name);
-                entry.existing = QStringLiteral("%1 above lands on the same name: it is kept as "
-                                                "\u201c%2%3\u201d when this one is written.")
+                entry.outcome = QCoreApplication::translate("RestoreSummaryDialog",
+                                                            "replaces %1 above, kept under a new name")
+                                    .arg(first.name);
+                entry.existing = QCoreApplication::translate("RestoreSummaryDialog",
+                                                             "%1 above lands on the same name: it is kept as "
+                                                             "“%2%3” when this one is written.")
                                      .arg(first.name, last, entry.keepSuffix);
             }
         } else if (there.exists() || there.isSymLink()) {
-            entry.outcome = there.isDir() && entry.isFolder ? QStringLiteral("a folder: merged")
-                                                            : QStringLiteral("kept under a new name");
+            entry.outcome =
+                there.isDir() && entry.isFolder
+                    ? QCoreApplication::translate("RestoreSummaryDialog", "a folder: merged")
+                    : QCoreApplication::translate("RestoreSummaryDialog", "kept under a new name");
             if (there.isDir() && entry.isFolder)
-                entry.existing = QStringLiteral("A folder of this name is there: the restored files join it; "
+                entry.existing =
+                    QCoreApplication::translate("RestoreSummaryDialog",
+                                                "A folder of this name is there: the restored files join it; "
                                                 "each file they replace is kept beside it as "
-                                                "\u201cname%1\u201d.")
-                                     .arg(entry.keepSuffix);
+                                                "“name%1”.")
+                        .arg(entry.keepSuffix);
             else
                 entry.existing =
-                    QStringLiteral("%1 of this name is there: it is kept as \u201c%2%3\u201d.")
-                        .arg(there.isDir() ? QStringLiteral("A folder") : QStringLiteral("A file"), last,
-                             entry.keepSuffix);
+                    QCoreApplication::translate("RestoreSummaryDialog",
+                                                "%1 of this name is there: it is kept as “%2%3”.")
+                        .arg(there.isDir() ? QCoreApplication::translate("RestoreSummaryDialog", "A folder")
+                                           : QCoreApplication::translate("RestoreSummaryDialog", "A file"),
+                             last, entry.keepSuffix);
         }
         earlier.insert(entry.destination, i);
         summary.entries.append(entry);
@@ -102,24 +115,30 @@ QString RestoreSummary::headline() const {
     for (const Entry& e : entries)
         unknown = unknown || e.size < 0;
     const QString size = QLocale().formattedDataSize(knownSize());
-    QString text = QStringLiteral("%1 item(s), %2%3, to %4.")
-                       .arg(entries.size())
-                       .arg(unknown ? QStringLiteral("at least ") : QString(), size, destinationFolder);
+    const int count = int(entries.size());
+    QString text =
+        (count == 1
+             ? QCoreApplication::translate("RestoreSummaryDialog", "1 item, %1%2, to %3.")
+             : QCoreApplication::translate("RestoreSummaryDialog", "%n items, %1%2, to %3.", nullptr, count))
+            .arg(unknown ? QCoreApplication::translate("RestoreSummaryDialog", "at least ") : QString(), size,
+                 destinationFolder);
     if (createsFolder)
-        text +=
-            QStringLiteral("\nThis folder does not exist yet: it is created first (only you can open it), "
-                           "and each item goes inside it.");
+        text += QCoreApplication::translate(
+            "RestoreSummaryDialog",
+            "\nThis folder does not exist yet: it is created first (only you can open it), "
+            "and each item goes inside it.");
     const int clashing = conflicts();
     if (clashing > 0)
-        text += QStringLiteral("\n%1 of them meet something already there; nothing is overwritten without a "
-                               "copy.")
-                    .arg(clashing);
+        text += QCoreApplication::translate("RestoreSummaryDialog",
+                                            "\n%n of them meet something already there; nothing is "
+                                            "overwritten without a copy.",
+                                            nullptr, clashing);
     return text;
 }
 
 RestoreSummaryDialog::RestoreSummaryDialog(const RestoreSummary& summary, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("restoreSummary"));
-    setWindowTitle(QStringLiteral("Restore"));
+    setWindowTitle(tr("Restore"));
     auto* layout = new QVBoxLayout(this);
     auto* headline = new QLabel(summary.headline(), this);
     headline->setObjectName(QStringLiteral("headline"));
@@ -128,10 +147,10 @@ RestoreSummaryDialog::RestoreSummaryDialog(const RestoreSummary& summary, QWidge
 
     auto* list = new QTreeWidget(this);
     list->setObjectName(QStringLiteral("items"));
+    list->setAccessibleName(tr("What is restored, item by item"));
     list->setRootIsDecorated(false);
     QStringList details;
-    list->setHeaderLabels({QStringLiteral("Item"), QStringLiteral("Size"), QStringLiteral("Restored to"),
-                           QStringLiteral("Already there")});
+    list->setHeaderLabels({tr("Item"), tr("Size"), tr("Restored to"), tr("Already there")});
     for (const RestoreSummary::Entry& e : summary.entries) {
         auto* row = new QTreeWidgetItem(list);
         row->setText(0, e.name);
@@ -152,10 +171,10 @@ RestoreSummaryDialog::RestoreSummaryDialog(const RestoreSummary& summary, QWidge
     layout->addWidget(conflicts);
 
     auto* buttons = new QDialogButtonBox(this);
-    QPushButton* restore = buttons->addButton(QStringLiteral("Restore"), QDialogButtonBox::AcceptRole);
+    QPushButton* restore = buttons->addButton(tr("Restore"), QDialogButtonBox::AcceptRole);
     restore->setObjectName(QStringLiteral("restoreButton"));
     restore->setDefault(true);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole)
+    buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole)
         ->setObjectName(QStringLiteral("cancelButton"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -143,6 +143,7 @@ Qt::ItemFlags RestoreTreeModel::flags(const QModelIndex& index) const {
 QVariant RestoreTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QVariant();
-    static const char* const titles[] = {"Name", "Size", "Date Modified", "Version"};
-    return section >= 0 && section < ColumnCount ? QString::fromLatin1(titles[section]) : QVariant();
+    static const char* const titles[] = {QT_TR_NOOP("Name"), QT_TR_NOOP("Size"), QT_TR_NOOP("Date Modified"),
+                                         QT_TR_NOOP("Version")};
+    return section >= 0 && section < ColumnCount ? tr(titles[section]) : QVariant();
 }

@@ -13,6 +13,7 @@
 #include "ui_RestoreViewController.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
@@ -700,7 +701,8 @@ void RestoreViewController::SnapshottemChanged(const QString& title) {
         mUi->search->hide();
         mUi->resetSnapshotBtn->show();
         if (!title.startsWith(ZHTreeNode::LoadingName))
-            mUi->pHeaderContent->setText(QStringLiteral("Snapshot as on %1").arg(title));
+            mUi->pHeaderContent->setText(
+                QCoreApplication::translate("RestoreViewController", "Snapshot as on %1").arg(title));
     } else {
         mUi->search->show();
         mUi->resetSnapshotBtn->hide();
@@ -754,21 +756,24 @@ void RestoreViewController::Restore() {
     QList<Item> items = selection();
     const auto alert = [this](const QString& text) {
         auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::NoButton, this);
-        box->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+        box->addButton(QCoreApplication::translate("RestoreViewController", "Ok"), QMessageBox::AcceptRole);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
         mUi->restoreButton->setEnabled(true);
     };
     if (items.isEmpty())
-        return alert(QStringLiteral("Please Select files / folders to restore"));
+        return alert(
+            QCoreApplication::translate("RestoreViewController", "Please Select files / folders to restore"));
     const QString destination = mUi->pDownloadLocation->text();
     // What can never be written into is refused before anything is asked or started.
     const QFileInfo there(destination);
     if (destination.isEmpty() || there.isRelative())
-        return alert(QStringLiteral("Choose the folder to restore into with \u201cBrowse...\u201d."));
+        return alert(QCoreApplication::translate("RestoreViewController",
+                                                 "Choose the folder to restore into with “Browse...”."));
     if (there.exists() && !there.isDir())
-        return alert(QStringLiteral("\u201c%1\u201d is a file, not a folder. Choose the folder to restore "
-                                    "into with \u201cBrowse...\u201d.")
+        return alert(QCoreApplication::translate("RestoreViewController",
+                                                 "“%1” is a file, not a folder. Choose the folder to restore "
+                                                 "into with “Browse...”.")
                          .arg(destination));
     {
         QMutexLocker locker(&mStateLock);
@@ -824,7 +829,8 @@ bool RestoreViewController::prepareDestination(const QString& folder, QString* e
         return false;
     };
     if (folder.isEmpty() || QDir::isRelativePath(folder))
-        return fail(QStringLiteral("no folder to restore into is chosen"));
+        return fail(
+            QCoreApplication::translate("RestoreViewController", "no folder to restore into is chosen"));
     // The folders missing on the way, outermost first. Without them rsync would take the destination
     // for the name of the one file it writes.
     const QString target = QDir::cleanPath(folder);
@@ -833,7 +839,9 @@ bool RestoreViewController::prepareDestination(const QString& folder, QString* e
         const QFileInfo info(at);
         if (info.exists()) {
             if (!info.isDir())
-                return fail(QStringLiteral("\u201c%1\u201d is a file, not a folder").arg(at));
+                return fail(
+                    QCoreApplication::translate("RestoreViewController", "“%1” is a file, not a folder")
+                        .arg(at));
             break;
         }
         missing.prepend(at);
@@ -844,12 +852,13 @@ bool RestoreViewController::prepareDestination(const QString& folder, QString* e
     }
     for (const QString& path : std::as_const(missing))
         if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST)
-            return fail(QStringLiteral("the folder \u201c%1\u201d cannot be created (%2)")
-                            .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+            return fail(
+                QCoreApplication::translate("RestoreViewController", "the folder “%1” cannot be created (%2)")
+                    .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     if (!QFileInfo(target).isDir())
-        return fail(QStringLiteral("\u201c%1\u201d is not a folder").arg(target));
+        return fail(QCoreApplication::translate("RestoreViewController", "“%1” is not a folder").arg(target));
     if (::access(QFile::encodeName(target).constData(), W_OK | X_OK) != 0)
-        return fail(QStringLiteral("you cannot write into \u201c%1\u201d (%2)")
+        return fail(QCoreApplication::translate("RestoreViewController", "you cannot write into “%1” (%2)")
                         .arg(target, QString::fromLocal8Bit(std::strerror(errno))));
     return true;
 }
@@ -860,7 +869,8 @@ void RestoreViewController::refuseRestore(const QList<Item>& items, const QStrin
         names.append(item.name);
     if (mTrace)
         mTrace->logInteractiveTrace(QStringLiteral("Restore not started: %1").arg(reason), true);
-    const QString text = QStringLiteral("Nothing was restored: %1.").arg(reason);
+    const QString text =
+        QCoreApplication::translate("RestoreViewController", "Nothing was restored: %1.").arg(reason);
     post([this, names, text] {
         {
             QMutexLocker state(&mStateLock);
@@ -873,9 +883,10 @@ void RestoreViewController::refuseRestore(const QList<Item>& items, const QStrin
         mUi->pStatusContent->show();
         auto* box =
             new QMessageBox(QMessageBox::Warning, windowTitle(),
-                            text + QStringLiteral(" Choose another folder with \u201cBrowse...\u201d."),
+                            text + QCoreApplication::translate("RestoreViewController",
+                                                               " Choose another folder with “Browse...”."),
                             QMessageBox::NoButton, this);
-        box->addButton(QStringLiteral("Ok"), QMessageBox::AcceptRole);
+        box->addButton(QCoreApplication::translate("RestoreViewController", "Ok"), QMessageBox::AcceptRole);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
         emit restoreFinished(names);
@@ -944,7 +955,8 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
                 pid = started;
                 post([this] {
                     showDownloadControls(true);
-                    mUi->pStatusContent->setText(QStringLiteral("Downloading..."));
+                    mUi->pStatusContent->setText(
+                        QCoreApplication::translate("RestoreViewController", "Downloading..."));
                 });
             },
             true);
@@ -997,10 +1009,12 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
         setBusyUi(false);
         QStringList lines;
         if (!cancelled.isEmpty())
-            lines << QStringLiteral("Restore cancelled: %1 not restored.")
+            lines << QCoreApplication::translate("RestoreViewController",
+                                                 "Restore cancelled: %1 not restored.")
                          .arg(cancelled.join(QStringLiteral(", ")));
         if (!failed.isEmpty())
-            lines << QStringLiteral("Could not restore: %1").arg(failed.join(QStringLiteral(", ")));
+            lines << QCoreApplication::translate("RestoreViewController", "Could not restore: %1")
+                         .arg(failed.join(QCoreApplication::translate("RestoreViewController", ", ")));
         if (!lines.isEmpty()) {
             mUi->pStatusContent->setText(lines.join(u' '));
             mUi->pStatusContent->show();
@@ -1033,12 +1047,14 @@ void RestoreViewController::updateRestoreProgress(const QString& text, bool syst
         if (system) {
             for (const QString& name : names)
                 if (!name.isEmpty() && line.startsWith(name))
-                    mUi->pStatusContent->setText(QStringLiteral("Downloading %1 ").arg(line));
+                    mUi->pStatusContent->setText(
+                        QCoreApplication::translate("RestoreViewController", "Downloading %1 ").arg(line));
         } else {
             const QStringList p = pieces(line);
             if (p.size() >= 7 && !p.at(4).startsWith(u'.') && p.at(4).endsWith(u'%'))
                 mUi->pStatusContent->setText(
-                    QStringLiteral("Downloading %1 %2").arg(nameAfter(line, p.at(6)), p.at(4)));
+                    QCoreApplication::translate("RestoreViewController", "Downloading %1 %2")
+                        .arg(nameAfter(line, p.at(6)), p.at(4)));
         }
     }
 }
@@ -1120,14 +1136,16 @@ void RestoreViewController::removeSearchView() {
 
 QString RestoreViewController::helpText() const {
     if (mKind == PlatformProfile::Kind::MacOS)
-        return QStringLiteral(
-            "Select the \u2018Show Time Machine in menu bar\u2019 option.Click the icon from "
-            "the menu bar and select the \u2018Enter Time Machine\u2019 option.");
+        return QCoreApplication::translate(
+            "RestoreViewController", "Select the ‘Show Time Machine in menu bar’ option.Click the icon from "
+                                     "the menu bar and select the ‘Enter Time Machine’ option.");
     // Here earlier versions are the appliance's own snapshots, reached in this window.
-    return QStringLiteral("Earlier versions of your files are the read-only snapshots the appliance keeps "
-                          "of your backup. Choose one in the list at the top of this window "
-                          "(\u2018Snapshot\u2019 is your backup as it is now), tick the files and folders "
-                          "you need and press \u2018Restore\u2019.");
+    return QCoreApplication::translate(
+        "RestoreViewController",
+        "Earlier versions of your files are the read-only snapshots the appliance keeps "
+        "of your backup. Choose one in the list at the top of this window "
+        "(‘Snapshot’ is your backup as it is now), tick the files and folders "
+        "you need and press ‘Restore’.");
 }
 
 void RestoreViewController::HelpButton() {

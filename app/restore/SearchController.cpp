@@ -73,6 +73,8 @@ void SearchController::fill(const QList<QVariantMap>& hits) {
         state->setCheckState(mSelectedList.contains(hit.value(QStringLiteral("name")).toString())
                                  ? Qt::Checked
                                  : Qt::Unchecked);
+        state->setData(Qt::AccessibleTextRole,
+                       tr("Restore %1").arg(hit.value(QStringLiteral("name")).toString()));
         table->setItem(row, 0, state);
         const char* const keys[] = {"name", "size", "lmd"};
         for (int column = 1; column <= 3; ++column) {
@@ -104,33 +106,31 @@ QString SearchController::countText() const {
 
 QString SearchController::outcomeText(const Outcome& outcome, qsizetype shown) {
     using Status = IndexSearch::Status;
-    const QString count =
-        shown == 1 ? QStringLiteral("1 item found") : QStringLiteral("%1 items found").arg(shown);
+    const QString count = shown == 1 ? tr("1 item found") : tr("%n items found", nullptr, int(shown));
     switch (outcome.status) {
     case Status::Ok:
         if (outcome.more)
-            return QStringLiteral("Showing the first %1: more match. Type more of the name to narrow the "
-                                  "search.")
+            return tr("Showing the first %1: more match. Type more of the name to narrow the "
+                      "search.")
                 .arg(count);
-        return shown == 0 ? QStringLiteral("No items found") : count;
+        return shown == 0 ? tr("No items found") : count;
     case Status::Locked:
         if (shown > 0)
-            return QStringLiteral("Showing the first %1: the index became busy before the search ended. "
-                                  "Search again in a moment for the rest.")
+            return tr("Showing the first %1: the index became busy before the search ended. "
+                      "Search again in a moment for the rest.")
                 .arg(count);
-        return QStringLiteral("The index is busy: the backup is updating it. Search again in a moment.");
+        return tr("The index is busy: the backup is updating it. Search again in a moment.");
     case Status::CannotOpen:
-        return QStringLiteral("The index cannot be opened: this computer has no readable list of your "
-                              "backed-up files yet (it is made after the first backup). Browse the "
-                              "folders instead.");
+        return tr("The index cannot be opened: this computer has no readable list of your "
+                  "backed-up files yet (it is made after the first backup). Browse the "
+                  "folders instead.");
     case Status::Failed:
         break;
     }
-    const QString why = outcome.error.isEmpty() ? QStringLiteral("an error of the index") : outcome.error;
+    const QString why = outcome.error.isEmpty() ? tr("an error of the index") : outcome.error;
     if (shown > 0)
-        return QStringLiteral("Showing the first %1: the search failed before it ended (%2).")
-            .arg(count, why);
-    return QStringLiteral("The search failed: %1.").arg(why);
+        return tr("Showing the first %1: the search failed before it ended (%2).").arg(count, why);
+    return tr("The search failed: %1.").arg(why);
 }
 
 void SearchController::refreshLabel() {

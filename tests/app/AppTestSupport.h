@@ -5,6 +5,7 @@
 // status window's owner recording its calls, and the saving of screenshots.
 
 #include "AppDelegate.h"
+#include "AppTranslations.h"
 #include "Appliance.h"
 #include "ApplicationWindows.h"
 #include "ChildProcess.h"
@@ -181,11 +182,18 @@ struct Shots {
 inline int screenshotsMain(int argc, char** argv, const char* group,
                            const std::function<void(Shots&)>& body) {
     QApplication application(argc, argv);
+    // The windows in the language of the environment (LANG, LANGUAGE): "LANG=de_DE.UTF-8
+    // zh-screenshots-core <folder>" saves them in German, as "de-<group>-<state>.png".
+    AppTranslations::install(application);
     if (argc != 2) {
         std::fprintf(stderr, "usage: zh-screenshots-%s <folder>\n", group);
         return 64;
     }
-    Shots shots{QString::fromLocal8Bit(argv[1]), QString::fromLatin1(group)};
+    const QLocale locale;
+    const bool english = locale.language() == QLocale::C || locale.language() == QLocale::English;
+    Shots shots{QString::fromLocal8Bit(argv[1]),
+                (english ? QString() : locale.name().section(u'_', 0, 0) + u'-') +
+                    QString::fromLatin1(group)};
     QDir().mkpath(shots.folder);
     body(shots);
     return shots.failures == 0 ? 0 : 1;

@@ -2,6 +2,7 @@
 // showing, built over a temporary root and saved as PNGs (status-<state>.png).
 
 #include "AppTestSupport.h"
+#include "StatusTexts.h"
 
 #include <QLineEdit>
 
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
         const auto state = [&](const char* name, const QString& title, const QString& message) {
             w.setTitleMessage(title);
             w.setDisplayMessage(message);
-            if (title.startsWith(QStringLiteral("Backup is"))) {
+            if (title == StatusTexts::InProgressTitle()) {
                 // Two files of the run sent so far: their sizes add up; a long path keeps its name whole.
                 w.setProgress({{"TotalFiles", "36 out of 120"},
                                {"TotalSize", "180.25 MB"},
@@ -37,16 +38,16 @@ int main(int argc, char** argv) {
             }
             shots.save(&w, QString::fromLatin1(name));
         };
-        const QString success = QStringLiteral("You have successfully backed up all your files / folders.");
-        state("in-progress", QStringLiteral("Backup is in progress!"),
-              QStringLiteral("Backing up files / folders to Zorvik Hollin device"));
-        state("success", QStringLiteral("Success!"), success);
+        const QString success = QCoreApplication::translate("AppDelegate", "You have successfully backed up all your files / folders.");
+        state("in-progress", StatusTexts::InProgressTitle(),
+              QCoreApplication::translate("StatusController", "Backing up files / folders to Zorvik Hollin device"));
+        state("success", QCoreApplication::translate("AppDelegate", "Success!"), success);
         // Later, nothing waiting: idle after a completed backup.
         w.showIdle();
         shots.save(&w, QStringLiteral("idle-up-to-date"));
         state("storage-full", QString(),
-              QStringLiteral(
-                  "Storage is full!\nYou have used all of your storage space.\nContact your admin."));
+              QCoreApplication::translate(
+                  "AppDelegate", "Storage is full!\nYou have used all of your storage space.\nContact your admin."));
         // The protection section under the boxes, in each state the daemon's file can put it in.
         {
             namespace Key = Protocol::PendingState;
@@ -58,10 +59,10 @@ int main(int argc, char** argv) {
                 // The local box as it stands in that state.
                 const QVariantMap state = pendingStateRecord(changes);
                 if (state.value(Key::Paused) == QStringLiteral("1")) {
-                    p.setTitleMessage(StatusTexts::PausedTitle);
-                    p.setDisplayMessage(StatusTexts::PausedMessage);
+                    p.setTitleMessage(StatusTexts::PausedTitle());
+                    p.setDisplayMessage(StatusTexts::PausedMessage());
                 } else if (state.value(Key::Count) != QStringLiteral("0")) {
-                    p.setTitleMessage(StatusTexts::InProgressTitle);
+                    p.setTitleMessage(StatusTexts::InProgressTitle());
                     p.setDisplayMessage(QString(Protocol::ProgressBackupStarts));
                 } else {
                     p.showIdle();
@@ -104,8 +105,7 @@ int main(int argc, char** argv) {
                         {Key::VerifyAttempted, "2026-03-05T14:00:00Z"}});
         }
         outlet<QPushButton>(&w, "pause")->click();
-        state("paused", QStringLiteral("Your backup is currently paused."),
-              QStringLiteral("Click 'Resume' to backup your data."));
+        state("paused", StatusTexts::PausedTitle(), StatusTexts::PausedMessage());
         outlet<QPushButton>(&w, "pause")->click();
 
         // Time Machine only, while the daemon sets it up.
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
         QObject::connect(&w, &StatusController::timeMachineDetailsFinished, [&] { done = true; });
         w.getTimeMachineDetails();
         waitUntil([&] { return done; }, 30000);
-        state("type3", QStringLiteral("Success!"), success);
+        state("type3", QCoreApplication::translate("AppDelegate", "Success!"), success);
 
         // The panel: the automatic attempt failed, the user's attempt running, failed, succeeded.
         TimeMachine panel(TimeMachine::Owner(), nullptr);
