@@ -230,7 +230,7 @@ TEST(SendErrorReport, AFailedSendKeepsTheWindowAndTheTextAndOffersTheReportAsAFi
     EXPECT_EQ(file.permissions() &
                   (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
               QFile::Permissions());
-    EXPECT_EQ(text(window.get(), "deliveryMessage"), SendErrorReport::SavedText.arg(saved));
+    EXPECT_EQ(text(window.get(), "deliveryMessage"), SendErrorReport::SavedText().arg(saved));
     EXPECT_TRUE(window->isVisible());
 
     // A place that cannot take the file: the window says so and keeps everything.
@@ -249,7 +249,7 @@ TEST(SendErrorReport, WithoutAnEndpointItSaysSoUpFrontAndSavesInstead) {
     auto window = openReport(root, unset);
     EXPECT_FALSE(window->canSend());
     EXPECT_TRUE(shown(window.get(), "deliveryMessage"));
-    EXPECT_EQ(text(window.get(), "deliveryMessage"), SendErrorReport::NotSetUpText);
+    EXPECT_EQ(text(window.get(), "deliveryMessage"), SendErrorReport::NotSetUpText());
     EXPECT_FALSE(shown(window.get(), "sendButton"));
     EXPECT_TRUE(shown(window.get(), "saveButton"));
     EXPECT_TRUE(outlet<QPushButton>(window.get(), "saveButton")->isDefault());
@@ -258,7 +258,7 @@ TEST(SendErrorReport, WithoutAnEndpointItSaysSoUpFrontAndSavesInstead) {
     window->SendErrorReportClicked();
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(sent.size(), 0);
-    EXPECT_EQ(text(window.get(), "deliveryMessage"), SendErrorReport::NotSetUpText);
+    EXPECT_EQ(text(window.get(), "deliveryMessage"), SendErrorReport::NotSetUpText());
     // Without a documents folder the dialog opens in the home.
     QDir().mkpath(root.profile().homeOf(QString()));
     EXPECT_EQ(QDir(window->defaultSaveFolder()).canonicalPath(),

@@ -71,7 +71,7 @@ TEST(RestoreSummaryDialogTest, ListsTheConflictAndRestoresOnlyWhenAskedTo) {
     RestoreSummaryDialog* dialog = summaryOf(w);
     ASSERT_NE(dialog, nullptr);
     const QString headline = dialog->findChild<QLabel*>(QStringLiteral("headline"))->text();
-    EXPECT_TRUE(headline.startsWith(QStringLiteral("2 item(s), at least 1.2"))) << headline.toStdString();
+    EXPECT_TRUE(headline.startsWith(QStringLiteral("2 items, at least 1.2"))) << headline.toStdString();
     EXPECT_TRUE(headline.contains(destination + QStringLiteral(".\n1 of them meet something already there")));
     auto* rows = dialog->findChild<QTreeWidget*>(QStringLiteral("items"));
     ASSERT_EQ(rows->topLevelItemCount(), 2);
