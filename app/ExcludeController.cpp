@@ -64,6 +64,10 @@ QVariant ExcludeListModel::data(const QModelIndex& index, int role) const {
         return mOwner.objectValueForTableColumn(mTag, identifier, index.row());
     if (role == Qt::ToolTipRole && index.column() == 0)
         return mOwner.objectValueForTableColumn(mTag, identifier, index.row());
+    // The image-only cell says what it does to a screen reader.
+    if (role == Qt::AccessibleTextRole && index.column() == ExcludeController::CloseImageColumn)
+        return ExcludeController::tr("Remove %1")
+            .arg(mOwner.objectValueForTableColumn(mTag, mEntryColumn, index.row()).toString());
     return QVariant();
 }
 

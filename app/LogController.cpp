@@ -53,7 +53,8 @@ QVariant LogListModel::data(const QModelIndex& index, int role) const {
         return QPixmap(QStringLiteral(":/windows/log_document.png"));
     if (role == Qt::DecorationRole && index.column() == DeleteColumn)
         return QPixmap(QStringLiteral(":/windows/hostlist_closeicon.png"));
-    if (role == Qt::ToolTipRole && index.column() == DeleteColumn)
+    // The image-only cell says what it does, to the pointer and to a screen reader.
+    if ((role == Qt::ToolTipRole || role == Qt::AccessibleTextRole) && index.column() == DeleteColumn)
         return LogController::tr("Delete this log");
     return QVariant();
 }

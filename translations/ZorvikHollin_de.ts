@@ -284,6 +284,10 @@ Wenden Sie sich an Ihren Administrator.</translation>
         <source>Help: exclude by name pattern</source>
         <translation>Hilfe: nach Namensmuster ausschließen</translation>
     </message>
+    <message>
+        <source>Remove %1</source>
+        <translation>%1 entfernen</translation>
+    </message>
 </context>
 <context>
     <name>LogController</name>
@@ -562,6 +566,10 @@ Dieser Ordner existiert noch nicht: Er wird zuerst angelegt (nur Sie können ihn
     <message>
         <source>Version</source>
         <translation>Version</translation>
+    </message>
+    <message>
+        <source>Loading...</source>
+        <translation>Wird geladen …</translation>
     </message>
 </context>
 <context>

@@ -277,6 +277,8 @@ DE = {
     "Help: earlier versions": "Hilfe: frühere Versionen",
     "Search results": "Suchergebnisse",
     "Restore %1": "%1 wiederherstellen",
+    "Remove %1": "%1 entfernen",
+    "Loading...": "Wird geladen …",
 }
 
 # Where one English text needs another German one in a context.

@@ -101,7 +101,7 @@ QVariant RestoreTreeModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole) {
         switch (index.column()) {
         case NameColumn:
-            return node->relativePath();
+            return node->isPlaceholder() ? tr("Loading...") : node->relativePath();
         case SizeColumn:
             return node->getFileSize();
         case DateColumn:

@@ -38,16 +38,19 @@ int main(int argc, char** argv) {
             }
             shots.save(&w, QString::fromLatin1(name));
         };
-        const QString success = QCoreApplication::translate("AppDelegate", "You have successfully backed up all your files / folders.");
+        const QString success = QCoreApplication::translate(
+            "AppDelegate", "You have successfully backed up all your files / folders.");
         state("in-progress", StatusTexts::InProgressTitle(),
-              QCoreApplication::translate("StatusController", "Backing up files / folders to Zorvik Hollin device"));
+              QCoreApplication::translate("StatusController",
+                                          "Backing up files / folders to Zorvik Hollin device"));
         state("success", QCoreApplication::translate("AppDelegate", "Success!"), success);
         // Later, nothing waiting: idle after a completed backup.
         w.showIdle();
         shots.save(&w, QStringLiteral("idle-up-to-date"));
         state("storage-full", QString(),
               QCoreApplication::translate(
-                  "AppDelegate", "Storage is full!\nYou have used all of your storage space.\nContact your admin."));
+                  "AppDelegate",
+                  "Storage is full!\nYou have used all of your storage space.\nContact your admin."));
         // The protection section under the boxes, in each state the daemon's file can put it in.
         {
             namespace Key = Protocol::PendingState;
