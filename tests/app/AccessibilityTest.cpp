@@ -9,6 +9,7 @@
 #include "ui_LoginController.h"
 #include "ui_RestoreViewController.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QRegularExpression>
 
@@ -49,6 +50,20 @@ TEST(AccessibilityTest, EveryFocusableControlOfEveryWindowHasAName) {
         QStringList unnamed;
         unnamedFocusable(QAccessible::queryAccessibleInterface(window), &unnamed);
         EXPECT_TRUE(unnamed.isEmpty()) << name.toStdString() << ": " << unnamed.join(u", ").toStdString();
+        // A cell that shows only an image (a delete button drawn in a list) says what it is.
+        for (auto* view : window->findChildren<QAbstractItemView*>()) {
+            const QAbstractItemModel* model = view->model();
+            for (int row = 0; model && row < std::min(model->rowCount(), 50); ++row)
+                for (int column = 0; column < model->columnCount(); ++column) {
+                    const QModelIndex index = model->index(row, column);
+                    if (index.data(Qt::DecorationRole).isValid() &&
+                        index.data(Qt::DisplayRole).toString().isEmpty()) {
+                        EXPECT_FALSE(index.data(Qt::AccessibleTextRole).toString().isEmpty())
+                            << name.toStdString() << ": " << view->objectName().toStdString() << " row "
+                            << row << " column " << column;
+                    }
+                }
+        }
     });
     EXPECT_EQ(windows.size(), 11) << windows.join(u", ").toStdString();
 }

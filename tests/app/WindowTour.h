@@ -80,6 +80,10 @@ struct WindowTour {
         }
         {
             LogController logs(root.profile(), QString(), [](const QUrl&) {});
+            QDir().mkpath(logs.sessionLogFolder());
+            writeFile(logs.sessionLogFolder() + QStringLiteral("/Backup 26.12.07_09.41.00.txt"), "done\n");
+            logs.showLogWindow();
+            waitUntil([&] { return logs.numberOfRowsInTableView() > 0; });
             show(&logs);
             look(QStringLiteral("log viewer"), &logs);
         }
