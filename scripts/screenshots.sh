@@ -18,10 +18,28 @@ for program in "${programs[@]}"; do
   binary="$(find "$build" -type f -perm -u+x -name "$program" | head -n 1)"
   echo "== $program"
   # A fixed style and font size keep the pictures alike from one machine to the next.
-  if ! QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion xvfb-run -a -s "-screen 0 1280x1024x24" "$binary" "$out"; then
+  # English whatever the machine's language (the programs take the language of their environment).
+  if ! LC_ALL=C.UTF-8 LANGUAGE= QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion \
+       xvfb-run -a -s "-screen 0 1280x1024x24" "$binary" "$out"; then
     echo "$program failed" >&2
     status=1
   fi
 done
+
+# The log-in window, the status window and the restore browser in German (docs/translations.md).
+german="$(mktemp -d)"
+for group in core status restore; do
+  binary="$(find "$build" -type f -perm -u+x -name "zh-screenshots-$group" | head -n 1)"
+  echo "== zh-screenshots-$group in German"
+  if ! LC_ALL= LANG=de_DE.UTF-8 LANGUAGE=de QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion \
+       xvfb-run -a -s "-screen 0 1280x1024x24" "$binary" "$german"; then
+    echo "zh-screenshots-$group in German failed" >&2
+    status=1
+  fi
+done
+for shot in de-core-login-address-shown de-status-in-progress de-restore-live; do
+  cp "$german/$shot.png" "$out/" || status=1
+done
+rm -rf "$german"
 ls -l "$out"
 exit $status
