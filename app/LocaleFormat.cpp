@@ -7,5 +7,5 @@ QString LocaleFormat::dateTime(const QDateTime& moment) {
 }
 
 QString LocaleFormat::dataSize(qint64 bytes) {
-    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+    return QLocale().formattedDataSize(bytes);
 }

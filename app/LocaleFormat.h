@@ -8,6 +8,6 @@
 namespace LocaleFormat {
 // A moment in local time, in the locale's short date and time.
 QString dateTime(const QDateTime& moment);
-// A size in bytes, in the locale's units and digits (1 KB = 1000 bytes, as the windows always showed).
+// A size in bytes, in the locale's digits, with two decimals in units of 1024 ("1.46 KiB").
 QString dataSize(qint64 bytes);
 } // namespace LocaleFormat

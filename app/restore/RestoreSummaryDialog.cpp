@@ -1,5 +1,7 @@
 #include "RestoreSummaryDialog.h"
 
+#include "LocaleFormat.h"
+
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -114,7 +116,7 @@ QString RestoreSummary::headline() const {
     bool unknown = false;
     for (const Entry& e : entries)
         unknown = unknown || e.size < 0;
-    const QString size = QLocale().formattedDataSize(knownSize());
+    const QString size = LocaleFormat::dataSize(knownSize());
     const int count = int(entries.size());
     QString text =
         (count == 1
@@ -154,7 +156,7 @@ RestoreSummaryDialog::RestoreSummaryDialog(const RestoreSummary& summary, QWidge
     for (const RestoreSummary::Entry& e : summary.entries) {
         auto* row = new QTreeWidgetItem(list);
         row->setText(0, e.name);
-        row->setText(1, e.size >= 0 && !e.isFolder ? QLocale().formattedDataSize(e.size) : QString());
+        row->setText(1, e.size >= 0 && !e.isFolder ? LocaleFormat::dataSize(e.size) : QString());
         row->setText(2, e.destination);
         row->setText(3, e.outcome);
         row->setToolTip(3, e.existing);

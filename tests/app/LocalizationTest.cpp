@@ -116,7 +116,7 @@ TEST(LocalizationTest, DatesAndSizesFollowTheLocale) {
     EXPECT_EQ(LocaleFormat::dateTime(when), QLocale().toString(when, QLocale::ShortFormat));
     InGerman german;
     EXPECT_EQ(LocaleFormat::dateTime(when), QStringLiteral("07.12.26 09:41"));
-    EXPECT_EQ(LocaleFormat::dataSize(1500), QStringLiteral("1,5 kB"));
+    EXPECT_EQ(LocaleFormat::dataSize(1500), QStringLiteral("1,46 KiB"));
 }
 
 TEST(LocalizationTest, TheLogViewerShowsWhenALogChangedInLocalTime) {
