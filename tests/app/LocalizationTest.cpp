@@ -2,6 +2,7 @@
 // both languages, dates and sizes follow the locale, and every text of the program has its German.
 
 #include "AppTranslations.h"
+#include "BackupHealth.h"
 #include "LocaleFormat.h"
 #include "SearchController.h"
 #include "WindowTour.h"
@@ -109,6 +110,30 @@ TEST(LocalizationTest, TheWindowsShowGerman) {
         }
     });
     EXPECT_EQ(seen.size(), 11);
+}
+
+// The warning's text after one and after two days without a backup, with the warning at one day.
+QStringList daysWithoutBackup() {
+    QDateTime clock(QDate(2026, 12, 1), QTime(12, 0));
+    BackupHealth health(
+        nullptr, nullptr, [&] { return clock; }, DesktopTimings{});
+    health.setWarningDays(1);
+    health.setWatching(true);
+    QStringList said;
+    for (int day = 1; day <= 2; ++day) {
+        clock = clock.addDays(1);
+        health.checkAge();
+        said << health.warning();
+    }
+    return said;
+}
+
+TEST(LocalizationTest, DaysWithoutABackupTakeTheSingularForOneDay) {
+    EXPECT_EQ(daysWithoutBackup(),
+              QStringList({QStringLiteral("No backup for 1 day"), QStringLiteral("No backup for 2 days")}));
+    InGerman german;
+    EXPECT_EQ(daysWithoutBackup(), QStringList({QStringLiteral("Seit 1 Tag keine Sicherung"),
+                                                QStringLiteral("Seit 2 Tagen keine Sicherung")}));
 }
 
 TEST(LocalizationTest, DatesAndSizesFollowTheLocale) {
