@@ -279,6 +279,63 @@ DE = {
     "Restore %1": "%1 wiederherstellen",
     "Remove %1": "%1 entfernen",
     "Loading...": "Wird geladen …",
+    # The protection section, the tooltip's line and their notifications.
+    "Changes are waiting to be backed up": "Änderungen warten auf die Sicherung",
+    "1 change has not reached the Zorvik Hollin device": "1 Änderung hat das Zorvik-Hollin-Gerät noch nicht erreicht",
+    "%n changes have not reached the Zorvik Hollin device":
+        ["%n Änderung hat das Zorvik-Hollin-Gerät noch nicht erreicht",
+         "%n Änderungen haben das Zorvik-Hollin-Gerät noch nicht erreicht"],
+    "for %n hours.": ["seit %n Stunde.", "seit %n Stunden."],
+    "for %n minutes.": ["seit %n Minute.", "seit %n Minuten."],
+    "Open Zorvik Hollin and choose View Log to see why.":
+        "Öffnen Sie Zorvik Hollin und wählen Sie „Protokolle anzeigen“, um den Grund zu sehen.",
+    "Changes may go unnoticed": "Änderungen bleiben womöglich unbemerkt",
+    "Zorvik Hollin is not seeing every change to your files, so some may not be backed up until it does again.":
+        "Zorvik Hollin sieht nicht jede Änderung an Ihren Dateien; manche werden womöglich erst gesichert, wenn es sie wieder sieht.",
+    "1 file differs from its copy in the newest snapshot on the Zorvik Hollin device.":
+        "1 Datei weicht von ihrer Kopie im neuesten Schnappschuss auf dem Zorvik-Hollin-Gerät ab.",
+    "%n files differ from their copies in the newest snapshot on the Zorvik Hollin device.":
+        ["%n Datei weicht von ihrer Kopie im neuesten Schnappschuss auf dem Zorvik-Hollin-Gerät ab.",
+         "%n Dateien weichen von ihren Kopien im neuesten Schnappschuss auf dem Zorvik-Hollin-Gerät ab."],
+    "For example: %1": "Zum Beispiel: %1",
+    "Restore check found damaged copies": "Die Wiederherstellungsprüfung hat beschädigte Kopien gefunden",
+    "Protection": "Schutz",
+    "Check now": "Jetzt prüfen",
+    "Compare a sample of your backed-up files with the newest snapshot now":
+        "Eine Stichprobe Ihrer gesicherten Dateien jetzt mit dem neuesten Schnappschuss vergleichen",
+    "less than a minute ago": "vor weniger als einer Minute",
+    "1 minute ago": "vor 1 Minute",
+    "%n minutes ago": ["vor %n Minute", "vor %n Minuten"],
+    "1 hour ago": "vor 1 Stunde",
+    "%n hours ago": ["vor %n Stunde", "vor %n Stunden"],
+    "%n days ago": ["vor %n Tag", "vor %n Tagen"],
+    "Paused — all changes are on the Zorvik Hollin device": "Angehalten – alle Änderungen sind auf dem Zorvik-Hollin-Gerät",
+    "All changes are on the Zorvik Hollin device": "Alle Änderungen sind auf dem Zorvik-Hollin-Gerät",
+    "Paused — 1 change waiting": "Angehalten – 1 Änderung wartet",
+    "Paused — %n changes waiting": ["Angehalten – %n Änderung wartet", "Angehalten – %n Änderungen warten"],
+    "1 change waiting": "1 Änderung wartet",
+    "%n changes waiting": ["%n Änderung wartet", "%n Änderungen warten"],
+    "1 change waiting, from %1": "1 Änderung wartet, von %1",
+    "%n changes waiting, the oldest from %1":
+        ["%n Änderung wartet, die älteste von %1", "%n Änderungen warten, die älteste von %1"],
+    "Watching the whole disk": "Die ganze Festplatte wird beobachtet",
+    "Watching the users folder (1 folder)": "Der Benutzerordner wird beobachtet (1 Ordner)",
+    "Watching the users folder (%1 folders)": "Der Benutzerordner wird beobachtet (%1 Ordner)",
+    " — some folders are left unwatched at the system's watch limit":
+        " – einige Ordner bleiben an der Beobachtungsgrenze des Systems unbeobachtet",
+    "an unknown time": "unbekannter Zeit",
+    "Events were lost at %1: rescanning": "Um %1 gingen Ereignisse verloren: wird neu durchsucht",
+    "Not watching: %1": "Keine Beobachtung: %1",
+    "no reason given": "ohne Angabe eines Grundes",
+    "Watch not reported yet": "Beobachtung noch nicht gemeldet",
+    "Restore check running…": "Wiederherstellungsprüfung läuft …",
+    "no file to check yet": "noch keine Datei zu prüfen",
+    "the appliance could not be asked": "die Appliance war nicht erreichbar",
+    "Restore check on %1: %2": "Wiederherstellungsprüfung am %1: %2",
+    "Restore check: %1": "Wiederherstellungsprüfung: %1",
+    "No restore check yet": "Noch keine Wiederherstellungsprüfung",
+    "Tell me when changes wait longer than": "Mich benachrichtigen, wenn Änderungen länger warten als",
+    " minutes": " Minuten",
 }
 
 # Where one English text needs another German one in a context.
