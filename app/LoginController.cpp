@@ -6,6 +6,7 @@
 #include "FileTools.h"
 #include "ListingParser.h"
 #include "Protocol.h"
+#include "RsyncCommand.h"
 #include "RsyncConventions.h"
 #include "UserDefaults.h"
 #include "ui_LoginController.h"
@@ -382,17 +383,12 @@ void LoginController::authenticateUser() {
     const QString address = checkedAddress();
     const QString user = mUi->pUsername->text();
     const bool systemRsync = mDelegate.isDefaultRsync();
-    const auto launch = systemRsync ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct;
-    const QString target =
-        RsyncConventions::remotePath(RsyncConventions::RemoteForm::LoginCheck, {user, address, user}, launch);
     // An appliance that takes the connection and never answers must not keep the window waiting.
     const qint64 seconds =
         std::max<qint64>(1, (mDelegate.services().timings.loginCheckTimeout.count() + 999) / 1000);
-    const RsyncConventions::Command command = RsyncConventions::command(
-        systemRsync, paths.pathForApplicationFile(AppPath::PrivateRsync),
-        {QStringLiteral("--list-only"), QStringLiteral("--contimeout=%1").arg(seconds),
-         QStringLiteral("--timeout=%1").arg(seconds)},
-        passwordFile, QString(), QString(), target);
+    const RsyncConventions::Command command =
+        RsyncCommand::loginCheck(systemRsync, paths.pathForApplicationFile(AppPath::PrivateRsync),
+                                 passwordFile, user, address, seconds);
     mDelegate.writeInteractiveTrace(QStringLiteral("Authenticate :%1").arg(command.arguments.join(u' ')));
 
     // The check runs beside the event loop; only its end comes back to the window.

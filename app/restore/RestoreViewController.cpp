@@ -7,6 +7,7 @@
 #include "PropertyList.h"
 #include "Protocol.h"
 #include "RezodeLoger.h"
+#include "RsyncCommand.h"
 #include "RsyncConventions.h"
 #include "SearchController.h"
 #include "UtilityClass.h"
@@ -272,24 +273,12 @@ bool RestoreViewController::systemRsync() const {
 // the private copy the same pieces as separate arguments. remote is already in its launch form.
 QStringList RestoreViewController::command(const QStringList& options, const QString& remote,
                                            const QString& destination, QString* program) const {
-    const QString passwordFile = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile);
-    if (systemRsync()) {
-        *program = QStringLiteral("/bin/bash");
-        QStringList parts{QStringLiteral("rsync")};
-        parts << options;
-        parts << QStringLiteral("--password-file=\"%1\"")
-                     .arg(RsyncConventions::shellInDoubleQuotes(passwordFile));
-        parts << remote;
-        if (!destination.isEmpty())
-            parts << QStringLiteral("\"%1\"").arg(RsyncConventions::shellInDoubleQuotes(destination));
-        return {QStringLiteral("-c"), parts.join(u' ')};
-    }
-    *program = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PrivateRsync);
-    QStringList arguments = options;
-    arguments << QStringLiteral("--password-file=\"%1\"").arg(passwordFile) << remote;
-    if (!destination.isEmpty())
-        arguments << destination;
-    return arguments;
+    const RsyncCommand::Command run = RsyncCommand::restoreRun(
+        systemRsync(), mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PrivateRsync),
+        mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile), options, {remote},
+        destination);
+    *program = run.program;
+    return run.arguments;
 }
 
 RestoreViewController::ChildResult

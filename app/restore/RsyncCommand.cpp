@@ -1,0 +1,80 @@
+#include "RsyncCommand.h"
+
+RsyncCommand::Command RsyncCommand::restoreRun(bool systemRsync, const QString& privateRsync,
+                                               const QString& passwordFile, const QStringList& options,
+                                               const QStringList& remotes, const QString& destination) {
+    if (systemRsync) {
+        QStringList parts{QStringLiteral("rsync")};
+        parts << options;
+        parts << QStringLiteral("--password-file=\"%1\"")
+                     .arg(RsyncConventions::shellInDoubleQuotes(passwordFile));
+        parts << remotes;
+        if (!destination.isEmpty())
+            parts << QStringLiteral("\"%1\"").arg(RsyncConventions::shellInDoubleQuotes(destination));
+        return {QStringLiteral("/bin/bash"), {QStringLiteral("-c"), parts.join(u' ')}};
+    }
+    QStringList arguments = options;
+    arguments << QStringLiteral("--password-file=\"%1\"").arg(passwordFile) << remotes;
+    if (!destination.isEmpty())
+        arguments << destination;
+    return {privateRsync, arguments};
+}
+
+RsyncCommand::Command RsyncCommand::loginCheck(bool systemRsync, const QString& privateRsync,
+                                               const QString& passwordFile, const QString& user,
+                                               const QString& address, qint64 timeoutSeconds) {
+    const auto launch = systemRsync ? Launch::Shell : Launch::Direct;
+    const QString target =
+        RsyncConventions::remotePath(RsyncConventions::RemoteForm::LoginCheck, {user, address, user}, launch);
+    return RsyncConventions::command(systemRsync, privateRsync,
+                                     {QStringLiteral("--list-only"),
+                                      QStringLiteral("--contimeout=%1").arg(timeoutSeconds),
+                                      QStringLiteral("--timeout=%1").arg(timeoutSeconds)},
+                                     passwordFile, QString(), QString(), target);
+}
+
+QString RsyncCommand::globLiteral(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        if (c == u'*' || c == u'?' || c == u'[' || c == u'\\')
+            out += u'\\';
+        out += c;
+    }
+    return out;
+}
+
+RsyncCommand::Listing RsyncCommand::versionsListing(const QString& user, const QString& address,
+                                                    const QString& path, Launch launch) {
+    const bool shell = launch == Launch::Shell;
+    const QStringList components = QString(user + u'/' + path).split(u'/', Qt::SkipEmptyParts);
+    const auto wild = [](const QString& text) {
+        return text.contains(u'*') || text.contains(u'?') || text.contains(u'[');
+    };
+    QStringList options{QStringLiteral("--list-only"), QStringLiteral("--recursive")};
+    const auto include = [&](const QString& pattern) { options << QStringLiteral("--include=") + pattern; };
+    // The live copy: its patterns hold a wildcard only when the names do, and escapes count only then.
+    const bool liveWild = wild(components.join(u'/'));
+    QString live;
+    for (qsizetype i = 0; i < components.size(); ++i) {
+        live += u'/' + (liveWild ? globLiteral(components.at(i)) : components.at(i));
+        include(i + 1 < components.size() ? live + u'/' : live);
+    }
+    // Every snapshot's copy: "*" stands for the snapshot, so the names are always escaped.
+    include(QStringLiteral("/.zfs/"));
+    include(QStringLiteral("/.zfs/snapshot/"));
+    QString copy = QStringLiteral("/.zfs/snapshot/*");
+    include(copy + u'/');
+    for (qsizetype i = 0; i < components.size(); ++i) {
+        copy += u'/' + globLiteral(components.at(i));
+        include(i + 1 < components.size() ? copy + u'/' : copy);
+    }
+    options << QStringLiteral("--exclude=*");
+    if (shell)
+        for (QString& option : options)
+            option = RsyncConventions::shellWord(option);
+    const QString host = shell
+                             ? RsyncConventions::shellWord(user) + u'@' + RsyncConventions::shellWord(address)
+                             : user + u'@' + address;
+    return {options, host + QStringLiteral("::backup/")};
+}
