@@ -216,6 +216,8 @@ void RestoreViewController::windowDidLoad() {
     // Time Machine is the Mac's own application; elsewhere there is nothing of that name to open.
     mUi->timeMachineButton->setVisible(mKind == PlatformProfile::Kind::MacOS);
 
+    installVersionsUi();
+
     mUi->snapshotBtn->addItem(ZHTreeNode::LoadingName);
     mSelectedSnapshot = LiveTitle;
     // The outline opens where the person's files are, not at the machine folders above them.
@@ -764,12 +766,16 @@ void RestoreViewController::Restore() {
                                                  "“%1” is a file, not a folder. Choose the folder to restore "
                                                  "into with “Browse...”.")
                          .arg(destination));
+    beginRestore(items, destination,
+                 mSelectedSnapshot == LiveTitle ? QString() : snapshotFolderFor(mSelectedSnapshot));
+}
+
+void RestoreViewController::beginRestore(QList<Item> items, const QString& destination,
+                                         const QString& snapshot) {
     {
         QMutexLocker locker(&mStateLock);
         dwonloadingFiles.clear();
     }
-    const QString snapshot =
-        mSelectedSnapshot == LiveTitle ? QString() : snapshotFolderFor(mSelectedSnapshot);
     // A file the restore would replace is kept beside it under this suffix instead (items landing on
     // the same name get one each, so none of them replaces what another kept).
     const QString keepSuffix =
@@ -910,20 +916,24 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
     for (const Item& item : items) {
         if (mClosing)
             break;
+        const QString itemPath = item.renamed && item.isFolder ? item.path + u'/' : item.path;
         const QString remote =
             snapshot.isEmpty()
-                ? RsyncConventions::remotePath(Form::UserItem, {a.user, a.address, a.user, item.path}, launch)
+                ? RsyncConventions::remotePath(Form::UserItem, {a.user, a.address, a.user, itemPath}, launch)
                 : RsyncConventions::remotePath(
-                      Form::SnapshotItem, {a.user, a.address, snapshot + u'/' + a.user + u'/' + item.path},
+                      Form::SnapshotItem, {a.user, a.address, snapshot + u'/' + a.user + u'/' + itemPath},
                       launch);
         QString program;
+        // An item restored under another name is written as that name (a folder's content into it).
+        const QString target =
+            QDir(destination)
+                .filePath(item.renamed ? item.name
+                                       : item.path.section(u'/', -1, -1, QString::SectionSkipEmpty));
         // --times: a restored file keeps the modification time it had, not the time of the restore.
         const QStringList arguments =
             command({QStringLiteral("--progress"), QStringLiteral("--recursive"), QStringLiteral("--times"),
                      QStringLiteral("--backup"), QStringLiteral("--suffix=") + item.keepSuffix},
-                    remote, destination, &program);
-        const QString target =
-            QDir(destination).filePath(item.path.section(u'/', -1, -1, QString::SectionSkipEmpty));
+                    remote, item.renamed ? target : destination, &program);
         if (exclusions.AddDownloadPathToExcludeList)
             exclusions.AddDownloadPathToExcludeList(target);
         auto decoder = std::make_shared<QStringDecoder>(QStringDecoder::Utf8);

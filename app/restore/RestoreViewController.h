@@ -4,6 +4,7 @@
 #include "RestoreTreeModel.h"
 #include "RsyncConventions.h"
 #include "SearchController.h"
+#include "VersionsDialog.h"
 
 #include <QFuture>
 #include <QHash>
@@ -117,6 +118,17 @@ class RestoreViewController : public QWidget {
     QList<QStringList> openFolderPaths() const;
     QStringList currentPath() const;
     SearchController* searchController() const { return SearchControllerdlg; }
+
+    // Versions of one item (RestoreVersions.cpp): every copy the appliance keeps of path (below the
+    // account's folder), listed in one run, in a window of their own.
+    void showVersions(const QString& path, bool folder);
+    // The item "Versions…" acts on: the outline's current row, or the current search hit.
+    bool currentItem(QString* path, bool* folder) const;
+    VersionsDialog* versionsDialog() const { return mVersions; }
+    // Restores one version of path as targetName into folder the way Restore does (the summary first
+    // when it is on, out of the backup meanwhile, nothing replaced without being kept).
+    void restoreVersion(const QString& path, const ItemVersion& version, const QString& folder,
+                        const QString& targetName);
     Ui::RestoreViewController* ui() const { return mUi; }
 
   signals:
@@ -146,7 +158,8 @@ class RestoreViewController : public QWidget {
         QString name, path;
         qint64 size = -1; // -1: unknown
         bool isFolder = false;
-        QString keepSuffix; // what a file this item replaces is renamed with
+        QString keepSuffix;   // what a file this item replaces is renamed with
+        bool renamed = false; // restored as name into the destination, not under its own name
     };
     // A path of the outline to open again once its folders are listed.
     struct OpenRequest {
@@ -156,6 +169,8 @@ class RestoreViewController : public QWidget {
     };
 
     void windowDidLoad();
+    void installVersionsUi();
+    void beginRestore(QList<Item> items, const QString& destination, const QString& snapshot);
     Account account() const;
     // The account of an rsync run, its password file written, and how rsync is launched.
     Account prepareRun(RsyncConventions::Launch* launch) const;
@@ -221,4 +236,5 @@ class RestoreViewController : public QWidget {
     QStringList mSnapshotList;
     QString mSelectedSnapshot;
     QPointer<SearchController> SearchControllerdlg;
+    QPointer<VersionsDialog> mVersions;
 };

@@ -1,0 +1,137 @@
+// The restore window's "Versions…": every copy of one item, and the restore of one of them.
+
+#include "RestoreViewController.h"
+
+#include "RestoreSummaryDialog.h"
+#include "RezodeLoger.h"
+#include "RsyncCommand.h"
+#include "VersionsDialog.h"
+#include "ui_RestoreViewController.h"
+#include "ui_SearchController.h"
+
+#include <QBoxLayout>
+#include <QDir>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMutexLocker>
+#include <QPushButton>
+#include <QTableWidget>
+
+namespace {
+
+QBoxLayout* layoutHolding(QLayout* layout, QWidget* widget) {
+    if (!layout)
+        return nullptr;
+    if (auto* box = qobject_cast<QBoxLayout*>(layout); box && box->indexOf(widget) >= 0)
+        return box;
+    for (int i = 0; i < layout->count(); ++i)
+        if (QBoxLayout* found = layoutHolding(layout->itemAt(i)->layout(), widget))
+            return found;
+    return nullptr;
+}
+
+// The last line rsync gave on standard error that says what failed, without the closing
+// "rsync error: … (code N)".
+QString reasonOf(const QByteArray& err) {
+    QString reason;
+    for (const QString& line : QString::fromUtf8(err).split(u'\n', Qt::SkipEmptyParts))
+        if (!line.startsWith(QLatin1String("rsync error:")))
+            reason = line.trimmed();
+    return reason;
+}
+
+} // namespace
+
+void RestoreViewController::installVersionsUi() {
+    auto* button = new QPushButton(tr("Versions\u2026"), this);
+    button->setObjectName(QStringLiteral("versionsButton"));
+    button->setToolTip(tr("Every copy of the selected file or folder the appliance keeps"));
+    if (QBoxLayout* row = layoutHolding(layout(), mUi->restoreButton))
+        row->insertWidget(row->indexOf(mUi->restoreButton), button);
+    connect(button, &QPushButton::clicked, this, [this] {
+        QString path;
+        bool folder = false;
+        if (currentItem(&path, &folder))
+            showVersions(path, folder);
+        else
+            QMessageBox::information(this, windowTitle(), tr("Select a file or folder first."));
+    });
+    QTreeView* outline = mUi->mOutlineView;
+    outline->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(outline, &QWidget::customContextMenuRequested, this, [this, outline](const QPoint& at) {
+        ZHTreeNode* node = mModel->nodeFor(outline->indexAt(at));
+        if (!node || node->isPlaceholder())
+            return;
+        QMenu menu(this);
+        const QString path = node->fullPath();
+        const bool folder = !node->isAFile();
+        menu.addAction(tr("Versions\u2026"), this, [this, path, folder] { showVersions(path, folder); });
+        menu.exec(outline->viewport()->mapToGlobal(at));
+    });
+}
+
+bool RestoreViewController::currentItem(QString* path, bool* folder) const {
+    if (mUi->backgroundview->isHidden() && SearchControllerdlg) {
+        const QTableWidget* table = SearchControllerdlg->ui()->pSearchTable;
+        const QTableWidgetItem* hit = table->currentRow() < 0 ? nullptr : table->item(table->currentRow(), 1);
+        if (!hit)
+            return false;
+        *path = hit->text();
+        *folder = false; // the index holds files
+        return true;
+    }
+    ZHTreeNode* node = mModel->nodeFor(mUi->mOutlineView->currentIndex());
+    if (!node || node->isPlaceholder())
+        return false;
+    *path = node->fullPath();
+    *folder = !node->isAFile();
+    return true;
+}
+
+void RestoreViewController::showVersions(const QString& path, bool folder) {
+    if (mVersions)
+        mVersions->close();
+    auto* dialog = new VersionsDialog(path, folder, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    mVersions = dialog;
+    connect(dialog, &VersionsDialog::restoreRequested, this,
+            [this, path](const ItemVersion& version, const QString& into, const QString& name) {
+                restoreVersion(path, version, into, name);
+            });
+    dialog->show();
+    const QPointer<VersionsDialog> target = dialog;
+    runInBackground([this, path, target] {
+        QMutexLocker locker(&mLock);
+        if (mClosing)
+            return;
+        RsyncConventions::Launch launch;
+        const Account a = prepareRun(&launch);
+        const RsyncCommand::Listing listing = RsyncCommand::versionsListing(a.user, a.address, path, launch);
+        const RsyncCommand::Command run =
+            RsyncCommand::restoreRun(launch == RsyncConventions::Launch::Shell,
+                                     mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PrivateRsync),
+                                     mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile),
+                                     listing.options, {listing.remote}, QString());
+        const ChildResult r = startProcess(run.program, run.arguments);
+        const QList<ItemVersion> versions = ItemVersions::parse(r.out, a.user, path);
+        // 23: some snapshots do not hold the item, which is what a versions listing expects.
+        const bool failed = !r.normalExit || (r.exitCode != 0 && r.exitCode != 23);
+        const QString error = failed ? reasonOf(r.err) : QString();
+        if (mTrace && failed)
+            mTrace->logInteractiveTrace(QStringLiteral("versions of %1: %2").arg(path, error), true);
+        post([target, versions, error] {
+            if (target)
+                target->setListing(versions, error.isEmpty() && !versions.isEmpty() ? QString() : error);
+        });
+    });
+}
+
+void RestoreViewController::restoreVersion(const QString& path, const ItemVersion& version,
+                                           const QString& folder, const QString& targetName) {
+    Item item{targetName, path, version.folder ? -1 : version.size, version.folder, QString(), true};
+    if (folder.isEmpty() || QDir::isRelativePath(folder)) {
+        QMessageBox::warning(this, windowTitle(), tr("Choose the folder to restore into."));
+        return;
+    }
+    beginRestore({item}, folder, version.snapshotFolder);
+}
