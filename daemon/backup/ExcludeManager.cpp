@@ -2,6 +2,7 @@
 
 #include "BackupfileController.h"
 #include "DistributedNotificationCenter.h"
+#include "ExclusionRules.h"
 #include "PropertyList.h"
 #include "Protocol.h"
 #include "RezodeLoger.h"
@@ -10,58 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <fnmatch.h>
-
 namespace {
-
-enum class Test { NameEndsWith, PathEndsWith, PathBeginsWith, NameBeginsWith, PathContains, PathEquals };
-
-struct Rule {
-    Test test;
-    QLatin1String text;
-};
-
-// In the order they are tested; the first match excludes.
-const Rule kRules[] = {
-    {Test::NameEndsWith, QLatin1String(".")},
-    {Test::PathEndsWith, QLatin1String(".DS_Store")},
-    {Test::PathEndsWith, QLatin1String("-Spotlight")},
-    {Test::PathEndsWith, QLatin1String("8149A9CB-5389-45CD-BEE9-663FC8283B56")},
-    {Test::PathEndsWith, QLatin1String(".tmp")},
-    {Test::PathEndsWith, QLatin1String("-journal")},
-    {Test::PathEndsWith, QLatin1String(".lock")},
-    {Test::PathEndsWith, QLatin1String(".pst")},
-    {Test::PathEndsWith, QLatin1String(".PST")},
-    {Test::PathEndsWith, QLatin1String(".OST")},
-    {Test::PathEndsWith, QLatin1String(".ost")},
-    {Test::PathEndsWith, QLatin1String("..namedfork/rsrc")},
-    {Test::PathEndsWith, QLatin1String("Icon\r")},
-    {Test::PathEndsWith, QLatin1String(".xcuserstate")},
-    {Test::PathBeginsWith, QLatin1String("sb-")},
-    {Test::NameBeginsWith, QLatin1String(".~")},
-    {Test::PathBeginsWith, QLatin1String(".")},
-    {Test::PathBeginsWith, QLatin1String("/.")},
-    {Test::PathContains, QLatin1String(".part")},
-    {Test::PathContains, QLatin1String(".crdownload")},
-    {Test::PathContains, QLatin1String(".download")},
-    {Test::PathContains, QLatin1String(".psd-")},
-    {Test::PathContains, QLatin1String(".PSD-")},
-    {Test::PathContains, QLatin1String(".jpg-")},
-    {Test::PathContains, QLatin1String(".JPG-")},
-    {Test::PathContains, QLatin1String(".png-")},
-    {Test::PathContains, QLatin1String(".PNG-")},
-    {Test::PathContains, QLatin1String(".bmp-")},
-    {Test::PathContains, QLatin1String(".BMP-")},
-    {Test::PathContains, QLatin1String("/(A Document Being Saved By PDF Editor)")},
-    {Test::PathContains, QLatin1String(".tif-")},
-    {Test::PathContains, QLatin1String(".TIF-")},
-    {Test::PathContains, QLatin1String(".IDSCache")},
-    {Test::PathContains, QLatin1String(".Trash")},
-    {Test::PathContains, QLatin1String("ZorvikHollinWatcher")},
-    {Test::PathContains, QLatin1String("ZorvikHollin")},
-    {Test::PathContains, QLatin1String(".sparsebundle")},
-    {Test::PathEquals, QLatin1String("/")},
-};
 
 // The lists lie in the user's home: read with that user's rights only.
 QSet<QString> readList(const QString& path, const QString& owner) {
@@ -78,29 +28,16 @@ QList<QByteArray> readPatterns(const QString& path, const QString& owner, Rezode
         UserFileAccess access(owner);
         entries = PropertyList::readStringArray(path);
     }
-    QList<QByteArray> patterns;
-    for (const QString& entry : std::as_const(entries)) {
-        const QString pattern = entry.trimmed();
-        if (pattern.isEmpty() || pattern.contains(u'/') || pattern.contains(u'\n') ||
-            pattern.contains(u'\r')) {
-            if (!pattern.isEmpty())
-                trace.logDaemonTrace(
-                    QStringLiteral("Exclusion pattern \"%1\" ignored: it cannot match a name").arg(entry),
-                    true);
-            continue;
-        }
-        const QByteArray encoded = QFile::encodeName(pattern);
-        if (!patterns.contains(encoded))
-            patterns << encoded;
-    }
+    QStringList ignored;
+    const QList<QByteArray> patterns = ExclusionRules::cleanPatterns(entries, &ignored);
+    for (const QString& entry : std::as_const(ignored))
+        trace.logDaemonTrace(
+            QStringLiteral("Exclusion pattern \"%1\" ignored: it cannot match a name").arg(entry), true);
     return patterns;
 }
 
 bool underAny(const QString& path, const QSet<QString>& entries) {
-    for (const QString& entry : entries)
-        if (path.startsWith(entry))
-            return true;
-    return false;
+    return !ExclusionRules::listEntryFor(path, entries).isEmpty();
 }
 
 } // namespace
@@ -120,35 +57,7 @@ ExcludeManager::~ExcludeManager() {
 }
 
 int ExcludeManager::builtInRuleFor(const QString& path) {
-    const QStringView name = QStringView(path).mid(path.lastIndexOf(u'/') + 1);
-    int number = 0;
-    for (const Rule& rule : kRules) {
-        ++number;
-        bool match = false;
-        switch (rule.test) {
-        case Test::NameEndsWith:
-            match = name.endsWith(rule.text);
-            break;
-        case Test::PathEndsWith:
-            match = path.endsWith(rule.text);
-            break;
-        case Test::PathBeginsWith:
-            match = path.startsWith(rule.text);
-            break;
-        case Test::NameBeginsWith:
-            match = name.startsWith(rule.text);
-            break;
-        case Test::PathContains:
-            match = path.contains(rule.text);
-            break;
-        case Test::PathEquals:
-            match = path == rule.text;
-            break;
-        }
-        if (match)
-            return number;
-    }
-    return 0;
+    return ExclusionRules::builtInRuleFor(path);
 }
 
 void ExcludeManager::setConsoleUserName(const QString& name) {
@@ -178,12 +87,13 @@ void ExcludeManager::loadNamePatterns() {
 }
 
 bool ExcludeManager::matchesNamePattern(const QString& path) const {
-    const QByteArray name = QFile::encodeName(path.mid(path.lastIndexOf(u'/') + 1));
     std::shared_lock lock(mPatternLock);
-    for (const QByteArray& pattern : mNamePatterns)
-        if (::fnmatch(pattern.constData(), name.constData(), 0) == 0)
-            return true;
-    return false;
+    return !ExclusionRules::patternFor(path, mNamePatterns).isEmpty();
+}
+
+ExclusionRules::Match ExcludeManager::whyExcluded(const QString& path) const {
+    std::shared_lock list(mPLock), timeMachine(mTLock), patterns(mPatternLock);
+    return ExclusionRules::evaluate(path, mExcludeList, mTimeMachineDestinationsExclude, mNamePatterns);
 }
 
 QStringList ExcludeManager::namePatterns() const {

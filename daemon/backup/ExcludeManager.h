@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DaemonServices.h"
+#include "ExclusionRules.h"
 #include "FilePathsController.h"
 
 #include <QObject>
@@ -36,6 +37,9 @@ class ExcludeManager : public QObject {
     // On "Exclude": reloads the user's list and patterns; with "Type" "1" the folders that left the
     // list are queued.
     void receiveExcludeNotification(const QVariantMap& userInfo);
+
+    // Which rule excludes path (the same order as isExcludeTheFile), or none.
+    ExclusionRules::Match whyExcluded(const QString& path) const;
 
     // Which fixed rule (1-based) excludes path, 0 for none.
     static int builtInRuleFor(const QString& path);

@@ -120,3 +120,18 @@ TEST_F(ExcludeManagerTest, ConcurrentQuestionsDuringRebuilds) {
         r.join();
     EXPECT_EQ(wrong, 0);
 }
+
+TEST_F(ExcludeManagerTest, WhyExcludedNamesTheRuleTheDaemonApplies) {
+    writeUserList({"/home/joe/Music"});
+    writeList(DaemonPath::ExcludePattern, {"*.iso"});
+    ExcludeManager rules(env.services(), nullptr);
+    rules.setConsoleUserName(env.user.name);
+    for (const char* path :
+         {"/home/joe/Music/a.mp3", "/home/joe/disc.iso", "/home/joe/x.tmp", "/home/joe/kept.txt"})
+        EXPECT_EQ(bool(rules.whyExcluded(QString::fromUtf8(path))),
+                  rules.isExcludeTheFile(QString::fromUtf8(path)))
+            << path;
+    EXPECT_EQ(rules.whyExcluded("/home/joe/Music/a.mp3").kind, ExclusionRules::Kind::FolderList);
+    EXPECT_EQ(rules.whyExcluded("/home/joe/disc.iso").rule, QStringLiteral("*.iso"));
+    EXPECT_EQ(rules.whyExcluded("/home/joe/x.tmp").kind, ExclusionRules::Kind::BuiltIn);
+}
