@@ -28,7 +28,7 @@ QString snapshotText(const QString& snapshotFolder) {
     if (snapshotFolder.isEmpty())
         return QDialog::tr("Now (on the appliance)");
     const QDateTime at = snapshotTime(snapshotFolder);
-    return at.isValid() ? QLocale().toString(at, QLocale::ShortFormat) : snapshotFolder;
+    return at.isValid() ? at.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : snapshotFolder;
 }
 
 QString besideName(const QString& name, const QString& snapshotFolder) {
@@ -131,7 +131,9 @@ VersionsDialog::VersionsDialog(const QString& path, bool folder, QWidget* parent
     mList->setObjectName(QStringLiteral("versionsList"));
     mList->setRootIsDecorated(false);
     mList->setHeaderLabels({tr("Snapshot"), tr("Size"), tr("Modified"), tr("Kept in")});
-    mList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    mList->header()->setStretchLastSection(true);
+    for (int column = 0; column < 3; ++column)
+        mList->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     layout->addWidget(mList, 1);
     auto* buttons = new QDialogButtonBox(this);
     mBeside = buttons->addButton(tr("Restore Beside the Original"), QDialogButtonBox::ActionRole);
@@ -166,7 +168,7 @@ void VersionsDialog::setListing(const QList<ItemVersion>& versions, const QStrin
         auto* row = new QTreeWidgetItem(mList);
         row->setText(0, ItemVersions::snapshotText(newest.snapshotFolder));
         row->setText(1, newest.folder ? tr("Folder") : QLocale().formattedDataSize(newest.size));
-        row->setText(2, QLocale().toString(newest.modified, QLocale::ShortFormat));
+        row->setText(2, newest.modified.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
         if (newest.live())
             row->setText(3, tr("the live backup"));
         else if (g.size() == 1)

@@ -5,6 +5,7 @@
 #include "RestoreViewController.h"
 #include "RezodeLoger.h"
 #include "SearchController.h"
+#include "VersionsDialog.h"
 #include "ui_RestoreViewController.h"
 
 namespace {
@@ -133,6 +134,29 @@ int main(int argc, char** argv) {
         RestoreSummaryDialog dialog(summary);
         dialog.resize(980, 300);
         shots.save(&dialog, QStringLiteral("summary-new-folder"));
+
+        // "Versions…" of a file changed in three of 30 snapshots, read from a listing as rsync prints it.
+        {
+            const QString item = QStringLiteral("AlicesMac/home/alice/Documents/report.odt");
+            QByteArray listing =
+                "-rw-r--r--      1,604,112 2024/03/02 08:41:09 alice/" + item.toUtf8() + '\n';
+            for (int day = 1; day <= 30; ++day) {
+                const char* const stamp = day > 20   ? "1,572,864 2024/01/26 17:03:45"
+                                          : day > 10 ? "1,498,112 2024/01/14 11:20:02"
+                                                     : "  931,840 2024/01/02 09:15:37";
+                listing +=
+                    QStringLiteral("-rw-r--r--      %1 .zfs/snapshot/auto-202401%2.0900-daily/alice/%3\n")
+                        .arg(QLatin1String(stamp))
+                        .arg(day, 2, 10, QChar(u'0'))
+                        .arg(item)
+                        .toUtf8();
+            }
+            VersionsDialog versions(item, false);
+            versions.setListing(ItemVersions::parse(listing, QStringLiteral("alice"), item), QString());
+            versions.selectRow(2);
+            versions.resize(720, 300);
+            shots.save(&versions, QStringLiteral("versions"));
+        }
 
         // The help, as it reads on this system.
         w.HelpButton();
