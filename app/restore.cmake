@@ -9,6 +9,7 @@ add_library(zh_restore STATIC
   ${CMAKE_CURRENT_LIST_DIR}/restore/RsyncCommand.cpp
   ${CMAKE_CURRENT_LIST_DIR}/restore/VersionsDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/restore/RestoreVersions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/restore/ProtectionCheck.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ui/RestoreViewController.ui
   ${CMAKE_CURRENT_LIST_DIR}/ui/SearchController.ui
 )

@@ -5,14 +5,19 @@
 #include "RestoreSummaryDialog.h"
 #include "RezodeLoger.h"
 #include "RsyncCommand.h"
+#include "UtilityClass.h"
 #include "VersionsDialog.h"
 #include "ui_RestoreViewController.h"
 #include "ui_SearchController.h"
 
 #include <QBoxLayout>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMutexLocker>
 #include <QPushButton>
 #include <QTableWidget>
@@ -56,6 +61,24 @@ void RestoreViewController::installVersionsUi() {
         else
             QMessageBox::information(this, windowTitle(), tr("Select a file or folder first."));
     });
+    auto* check = new QPushButton(tr("Check a File\u2026"), this);
+    check->setObjectName(QStringLiteral("checkFileButton"));
+    check->setToolTip(
+        tr("Whether a file of this computer is backed up, and if not, why (or drop a file here)"));
+    if (QBoxLayout* row = layoutHolding(layout(), mUi->restoreButton))
+        row->insertWidget(row->indexOf(button), check);
+    connect(check, &QPushButton::clicked, this, [this] {
+        QString path;
+        bool folder = false;
+        if (currentItem(&path, &folder) && path.contains(u'/')) {
+            checkFile(u'/' + path.section(u'/', 1, -1, QString::SectionSkipEmpty));
+            return;
+        }
+        const QString file = QFileDialog::getOpenFileName(this, tr("Check a File"), mPersonHome);
+        if (!file.isEmpty())
+            checkFile(file);
+    });
+    setAcceptDrops(true);
     QTreeView* outline = mUi->mOutlineView;
     outline->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(outline, &QWidget::customContextMenuRequested, this, [this, outline](const QPoint& at) {
@@ -66,6 +89,10 @@ void RestoreViewController::installVersionsUi() {
         const QString path = node->fullPath();
         const bool folder = !node->isAFile();
         menu.addAction(tr("Versions\u2026"), this, [this, path, folder] { showVersions(path, folder); });
+        if (path.contains(u'/'))
+            menu.addAction(tr("Check a File\u2026"), this, [this, path] {
+                checkFile(u'/' + path.section(u'/', 1, -1, QString::SectionSkipEmpty));
+            });
         menu.exec(outline->viewport()->mapToGlobal(at));
     });
 }
@@ -111,7 +138,7 @@ void RestoreViewController::showVersions(const QString& path, bool folder) {
             RsyncCommand::restoreRun(launch == RsyncConventions::Launch::Shell,
                                      mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PrivateRsync),
                                      mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile),
-                                     listing.options, {listing.remote}, QString());
+                                     listing.options, listing.remotes, QString());
         const ChildResult r = startProcess(run.program, run.arguments);
         const QList<ItemVersion> versions = ItemVersions::parse(r.out, a.user, path);
         // 23: some snapshots do not hold the item, which is what a versions listing expects.
@@ -134,4 +161,27 @@ void RestoreViewController::restoreVersion(const QString& path, const ItemVersio
         return;
     }
     beginRestore({item}, folder, version.snapshotFolder);
+}
+
+void RestoreViewController::checkFile(const QString& localPath) {
+    if (mProtection)
+        mProtection->close();
+    auto* dialog = new ProtectionCheckDialog(localPath, mAppSupportFilePathsObjct, account().user,
+                                             UtilityClass::machineName(), mCenter, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    mProtection = dialog;
+    dialog->show();
+}
+
+void RestoreViewController::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && event->mimeData()->urls().first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void RestoreViewController::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    checkFile(urls.first().toLocalFile());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FilePathsController.h"
+#include "ProtectionCheck.h"
 #include "RestoreTreeModel.h"
 #include "RsyncConventions.h"
 #include "SearchController.h"
@@ -125,6 +126,9 @@ class RestoreViewController : public QWidget {
     // The item "Versions…" acts on: the outline's current row, or the current search hit.
     bool currentItem(QString* path, bool* folder) const;
     VersionsDialog* versionsDialog() const { return mVersions; }
+    // "Check a File…": whether a file of this computer is backed up, and if not, why.
+    void checkFile(const QString& localPath);
+    ProtectionCheckDialog* protectionDialog() const { return mProtection; }
     // Restores one version of path as targetName into folder the way Restore does (the summary first
     // when it is on, out of the backup meanwhile, nothing replaced without being kept).
     void restoreVersion(const QString& path, const ItemVersion& version, const QString& folder,
@@ -144,6 +148,8 @@ class RestoreViewController : public QWidget {
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     struct Account {
@@ -237,4 +243,5 @@ class RestoreViewController : public QWidget {
     QString mSelectedSnapshot;
     QPointer<SearchController> SearchControllerdlg;
     QPointer<VersionsDialog> mVersions;
+    QPointer<ProtectionCheckDialog> mProtection;
 };

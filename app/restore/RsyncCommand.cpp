@@ -47,6 +47,17 @@ QString RsyncCommand::globLiteral(const QString& text) {
 RsyncCommand::Listing RsyncCommand::versionsListing(const QString& user, const QString& address,
                                                     const QString& path, Launch launch) {
     const bool shell = launch == Launch::Shell;
+    if (shell) {
+        using Form = RsyncConventions::RemoteForm;
+        const QString item = globLiteral(user) + u'/' + globLiteral(path);
+        const QString live = RsyncConventions::remotePath(
+            Form::UserItem, {user, address, globLiteral(user), globLiteral(path)}, launch);
+        const QString copies =
+            RsyncConventions::remotePath(Form::SnapshotItem, {user, address, u'*' + (u'/' + item)}, launch);
+        return {{QStringLiteral("--list-only"), QStringLiteral("--relative"),
+                 QStringLiteral("--no-implied-dirs")},
+                {live, copies.mid(copies.indexOf(QStringLiteral("::")))}};
+    }
     const QStringList components = QString(user + u'/' + path).split(u'/', Qt::SkipEmptyParts);
     const auto wild = [](const QString& text) {
         return text.contains(u'*') || text.contains(u'?') || text.contains(u'[');
@@ -70,11 +81,5 @@ RsyncCommand::Listing RsyncCommand::versionsListing(const QString& user, const Q
         include(i + 1 < components.size() ? copy + u'/' : copy);
     }
     options << QStringLiteral("--exclude=*");
-    if (shell)
-        for (QString& option : options)
-            option = RsyncConventions::shellWord(option);
-    const QString host = shell
-                             ? RsyncConventions::shellWord(user) + u'@' + RsyncConventions::shellWord(address)
-                             : user + u'@' + address;
-    return {options, host + QStringLiteral("::backup/")};
+    return {options, QStringList{user + u'@' + address + QStringLiteral("::backup/")}};
 }

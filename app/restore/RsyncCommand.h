@@ -24,16 +24,19 @@ class RsyncCommand {
     static Command loginCheck(bool systemRsync, const QString& privateRsync, const QString& passwordFile,
                               const QString& user, const QString& address, qint64 timeoutSeconds);
 
-    // The versions of one item (path below the account's folder, "<machine>/<path>") in one listing:
-    // the live copy and the item in every snapshot. The module's root is listed recursively with
-    // filters that let through only the folders on the way to the item, live and in any snapshot
-    // ("/.zfs/snapshot/*/<user>/…"), and the item itself; rsync descends into nothing else. Filters
-    // rather than a wildcard in the path: the private copy keeps the paths it is given literal (it
-    // escapes their wildcards), while filters reach rsync as written in both dialects. Names come
-    // back relative to the module ("<user>/<path>", ".zfs/snapshot/<snap>/<user>/<path>").
+    // The versions of one item (path below the account's folder, "<machine>/<path>") in one rsync run:
+    // the live copy and the item in every snapshot, each printed under its path from the module's root
+    // ("<user>/<path>", ".zfs/snapshot/<snap>/<user>/<path>").
+    // With the system rsync: the module expands wildcards in the paths it is asked for, so the live
+    // path and ".zfs/snapshot/*/<user>/<path>" (a second source of the same connection, "::…") name
+    // every copy; --relative keeps each copy's snapshot in its printed name (without it rsync prints
+    // every match under its bare name). The item's own "*", "?", "[" are escaped.
+    // With the private copy, which keeps the paths it is given literal (it escapes their wildcards):
+    // the module's root listed recursively through filters that let through only the folders on the
+    // way to the item, live and in any snapshot, and the item itself.
     struct Listing {
         QStringList options; // in the launch's form
-        QString remote;
+        QStringList remotes;
     };
     static Listing versionsListing(const QString& user, const QString& address, const QString& path,
                                    Launch launch);

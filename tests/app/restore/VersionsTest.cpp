@@ -137,12 +137,13 @@ class VersionsTest : public RequiringTest {
 
 } // namespace
 
-TEST(RsyncCommandTest, VersionsListingIsOneConnectionFilteredToTheItem) {
+TEST(RsyncCommandTest, VersionsListingIsOneConnectionInEitherDialect) {
     using Launch = RsyncConventions::Launch;
+    // The private copy: the module's root through filters. No wildcard in the names: the live patterns
+    // take them as they are, the snapshots' escape them.
     const RsyncCommand::Listing direct = RsyncCommand::versionsListing(
         QStringLiteral("u"), QStringLiteral("10.0.0.2"), QStringLiteral("Mac/a b/x\\y.txt"), Launch::Direct);
-    EXPECT_EQ(direct.remote, QStringLiteral("u@10.0.0.2::backup/"));
-    // No wildcard in the names: the live patterns take them as they are, the snapshots' escape them.
+    EXPECT_EQ(direct.remotes, QStringList{"u@10.0.0.2::backup/"});
     EXPECT_EQ(direct.options,
               (QStringList{"--list-only", "--recursive", "--include=/u/", "--include=/u/Mac/",
                            "--include=/u/Mac/a b/", "--include=/u/Mac/a b/x\\y.txt", "--include=/.zfs/",
@@ -150,17 +151,19 @@ TEST(RsyncCommandTest, VersionsListingIsOneConnectionFilteredToTheItem) {
                            "--include=/.zfs/snapshot/*/u/", "--include=/.zfs/snapshot/*/u/Mac/",
                            "--include=/.zfs/snapshot/*/u/Mac/a b/",
                            "--include=/.zfs/snapshot/*/u/Mac/a b/x\\\\y.txt", "--exclude=*"}));
-    // A name with wildcards is escaped everywhere; through bash each option is one quoted word.
-    const RsyncCommand::Listing shell =
-        RsyncCommand::versionsListing(QStringLiteral("u"), QStringLiteral("10.0.0.2"),
-                                      QStringLiteral("Mac/it's [1] *?.txt"), Launch::Shell);
-    EXPECT_TRUE(shell.options.contains(QStringLiteral("'--include=/u/Mac/it'\\''s \\[1] \\*\\?.txt'")))
-        << shell.options.join(u' ').toStdString();
-    EXPECT_EQ(shell.options.last(), QStringLiteral("'--exclude=*'"));
+    const RsyncCommand::Listing wild = RsyncCommand::versionsListing(
+        QStringLiteral("u"), QStringLiteral("10.0.0.2"), QStringLiteral("Mac/it [1] *?.txt"), Launch::Direct);
+    EXPECT_TRUE(wild.options.contains(QStringLiteral("--include=/u/Mac/it \\[1] \\*\\?.txt")));
+    // The system rsync: the live path and the snapshots' wildcard, the name escaped, in bash's quotes.
+    const RsyncCommand::Listing shell = RsyncCommand::versionsListing(
+        QStringLiteral("u"), QStringLiteral("10.0.0.2"), QStringLiteral("Mac/$x `y`[z].txt"), Launch::Shell);
+    EXPECT_EQ(shell.options, (QStringList{"--list-only", "--relative", "--no-implied-dirs"}));
+    EXPECT_EQ(shell.remotes, (QStringList{"u@10.0.0.2::\"backup/u/Mac/\\$x \\`y\\`\\\\[z].txt\"",
+                                          "::\"backup/.zfs/snapshot/*/u/Mac/\\$x \\`y\\`\\\\[z].txt\""}));
 
     const RsyncCommand::Command run =
         RsyncCommand::restoreRun(true, QStringLiteral("/private/rsync"), QStringLiteral("/s/pw file"),
-                                 {QStringLiteral("--list-only")}, {shell.remote}, QStringLiteral("/to/$x"));
+                                 {QStringLiteral("--list-only")}, direct.remotes, QStringLiteral("/to/$x"));
     EXPECT_EQ(run.program, QStringLiteral("/bin/bash"));
     EXPECT_EQ(
         run.arguments.value(1),

@@ -4,4 +4,5 @@
 # the search over the daemon's own index runs end to end in app_core_tests). Widgets run offscreen.
 zh_add_app_test(restore_tests ${CMAKE_CURRENT_LIST_DIR}/ZHTreeViewControllerTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RestoreBrowserTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RestoreSummaryDialogTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/RestoreWindowTest.cpp ${CMAKE_CURRENT_LIST_DIR}/VersionsTest.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/RestoreWindowTest.cpp ${CMAKE_CURRENT_LIST_DIR}/VersionsTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ProtectionCheckTest.cpp)

@@ -1,0 +1,283 @@
+#include "ProtectionCheck.h"
+
+#include "DistributedNotificationCenter.h"
+#include "IndexSearch.h"
+#include "PropertyList.h"
+#include "Protocol.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+QString nameOf(const QString& path) {
+    const QString name = QFileInfo(path).fileName();
+    return name.isEmpty() ? path : name;
+}
+
+QString shown(const QDateTime& when) {
+    return when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+QString userSupport(const FilePathsController& paths) {
+    return paths.pathForApplicationFile(AppPath::UserSupportFolder);
+}
+
+QString timeMachineList(const FilePathsController& paths) {
+    return userSupport(paths) + u'/' + Protocol::TimeMachineExcludeFile;
+}
+
+// Whether a list entry (a path the watch collected) covers path: the path itself or a folder above it.
+bool covers(const QString& entry, const QString& path) {
+    return entry == path ||
+           (path.startsWith(entry) && (entry.endsWith(u'/') || path.at(entry.size()) == u'/'));
+}
+
+// The lists waiting to be sent, oldest first (their names start with the time they were written); the
+// ones already consumed and those still being written are not waiting.
+QFileInfoList waitingLists(const FilePathsController& paths) {
+    QDir folder(paths.pathForApplicationFile(AppPath::BackupListsFolder));
+    QFileInfoList lists;
+    for (const QFileInfo& info : folder.entryInfoList(QDir::Files | QDir::Hidden, QDir::Name))
+        if (info.suffix() != Protocol::ListExtensionDelete &&
+            info.suffix() != Protocol::ListExtensionProgress)
+            lists << info;
+    return lists;
+}
+
+QDateTime listTime(const QFileInfo& list) {
+    const QDateTime stamp =
+        QDateTime::fromString(list.fileName().left(23), QStringLiteral("yyyy-MM-dd HH-mm-ss-zzz"));
+    return stamp.isValid() ? stamp : list.lastModified();
+}
+
+// The last line of the session logs that names path, newest log first.
+QString lastSessionLine(const QString& path, const FilePathsController& paths) {
+    QDir folder(paths.pathForApplicationFile(AppPath::SessionLogsFolder));
+    QFileInfoList logs = folder.entryInfoList(QDir::Files, QDir::Time);
+    for (const QFileInfo& log : std::as_const(logs)) {
+        QFile f(log.filePath());
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
+        for (auto it = lines.crbegin(); it != lines.crend(); ++it)
+            if (it->contains(path))
+                return it->trimmed();
+    }
+    return QString();
+}
+
+bool isErrorLine(const QString& line) {
+    static const QRegularExpression error(QStringLiteral("\\b(error|failed|denied|cannot|could not|rsync:)"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    return !line.contains(QLatin1String("Backup completed for")) && error.match(line).hasMatch();
+}
+
+QString ruleText(const ExclusionRules::Match& m) {
+    switch (m.kind) {
+    case ExclusionRules::Kind::BuiltIn:
+        return ProtectionCheckDialog::tr("a built-in rule (%1)").arg(m.rule);
+    case ExclusionRules::Kind::FolderList:
+        return ProtectionCheckDialog::tr("your list of excluded items (\u201c%1\u201d)").arg(m.rule);
+    case ExclusionRules::Kind::TimeMachine:
+        return ProtectionCheckDialog::tr("the Time Machine destination \u201c%1\u201d").arg(m.rule);
+    case ExclusionRules::Kind::NamePattern:
+        return ProtectionCheckDialog::tr("the name pattern \u201c%1\u201d").arg(m.rule);
+    case ExclusionRules::Kind::Root:
+    case ExclusionRules::Kind::None:
+        break;
+    }
+    return ProtectionCheckDialog::tr("a built-in rule");
+}
+
+} // namespace
+
+ExclusionRules::Match ProtectionCheck::exclusionFor(const QString& path, const FilePathsController& paths) {
+    const QStringList list =
+        PropertyList::readStringArray(paths.pathForApplicationFile(AppPath::InitialExcludeList));
+    const QStringList timeMachine = PropertyList::readStringArray(timeMachineList(paths));
+    const QList<QByteArray> patterns = ExclusionRules::cleanPatterns(
+        PropertyList::readStringArray(paths.pathForApplicationFile(AppPath::ExcludePattern)));
+    return ExclusionRules::evaluate(path, QSet<QString>(list.cbegin(), list.cend()),
+                                    QSet<QString>(timeMachine.cbegin(), timeMachine.cend()), patterns);
+}
+
+ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePathsController& paths,
+                                               const QString& account, const QString& machine) {
+    using Dialog = ProtectionCheckDialog;
+    Result r;
+    const QString name = nameOf(path);
+    const QFileInfo here(path);
+    if (!here.exists() && !here.isSymLink()) {
+        r.answer = Answer::Missing;
+        r.sentence = Dialog::tr("\u201c%1\u201d does not exist on this computer.").arg(path);
+        return r;
+    }
+
+    r.exclusion = exclusionFor(path, paths);
+    if (r.exclusion) {
+        r.answer = Answer::Excluded;
+        r.canStopExcluding = r.exclusion.kind == ExclusionRules::Kind::FolderList ||
+                             r.exclusion.kind == ExclusionRules::Kind::NamePattern;
+        r.sentence = Dialog::tr("\u201c%1\u201d is not backed up: it is excluded by %2.")
+                         .arg(name, ruleText(r.exclusion));
+        r.details << (r.canStopExcluding
+                          ? Dialog::tr("You can stop excluding it here or in Exclude Items.")
+                          : Dialog::tr("This rule keeps temporary and system files out of every "
+                                       "backup; it cannot be lifted."));
+        return r;
+    }
+
+    // Waiting: its place among the lists, oldest first.
+    const QFileInfoList lists = waitingLists(paths);
+    int position = 0, total = 0;
+    for (const QFileInfo& list : lists) {
+        QFile f(list.filePath());
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        for (const QString& entry : QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+            ++total;
+            if (!position && covers(entry, path)) {
+                position = total;
+                r.since = listTime(list);
+            }
+        }
+    }
+    const bool waiting = position > 0;
+    if (waiting) {
+        r.queuePosition = position;
+        r.queueLength = total;
+    }
+
+    const QString last = lastSessionLine(path, paths);
+    if (!last.isEmpty() && isErrorLine(last)) {
+        r.answer = Answer::SentWithError;
+        r.errorLine = last;
+        r.sentence = Dialog::tr("\u201c%1\u201d could not be sent the last time it was tried.").arg(name);
+        r.details << Dialog::tr("The session log says: %1").arg(last);
+        r.details
+            << (waiting ? Dialog::tr("It is queued again (number %1 of %2 waiting).").arg(position).arg(total)
+                        : Dialog::tr("It is sent again when it changes next."));
+        return r;
+    }
+    if (waiting) {
+        r.answer = Answer::Waiting;
+        r.sentence = Dialog::tr("\u201c%1\u201d is waiting to be sent since %2.").arg(name, shown(r.since));
+        r.details << Dialog::tr("Number %1 of %2 waiting.").arg(position).arg(total);
+        return r;
+    }
+
+    // On the appliance: the index's row for it.
+    const QString indexed = machine + (path.startsWith(u'/') ? path : u'/' + path);
+    const QString master = IndexSearch::masterPath(userSupport(paths) + u'/' + account, account);
+    const IndexSearch::Page page = IndexSearch::search(master, indexed, 50);
+    for (const IndexSearch::Hit& hit : page.hits) {
+        if (hit.name != indexed)
+            continue;
+        r.answer = Answer::OnAppliance;
+        r.since = QDateTime::fromString(hit.lmd, QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+        r.since.setTimeZone(QTimeZone::utc());
+        r.sentence = Dialog::tr("\u201c%1\u201d is on the appliance since %2.").arg(name, shown(r.since));
+        if (!hit.folder) {
+            const bool sameSize = hit.size.toLongLong() == here.size();
+            const bool newer = here.lastModified() > r.since.addSecs(1);
+            if (newer)
+                r.details << Dialog::tr("It changed here since: the next backup sends the new version.");
+            else if (sameSize)
+                r.details << Dialog::tr("Same size as here (%1 bytes).").arg(here.size());
+            else
+                r.details << Dialog::tr("The appliance's copy has %1 bytes, this one %2.")
+                                 .arg(hit.size)
+                                 .arg(here.size());
+        }
+        r.details << Dialog::tr("\u201cVersions\u2026\u201d in Restore lists its copies in the snapshots.");
+        return r;
+    }
+    r.answer = Answer::NeverSeen;
+    r.sentence = Dialog::tr("\u201c%1\u201d has never been seen by the backup.").arg(name);
+    r.details << Dialog::tr("It is not on the appliance, not waiting and not excluded: it was most likely "
+                            "made while Zorvik Hollin was not running, and is sent when it changes next.");
+    if (page.status != IndexSearch::Status::Ok)
+        r.details << Dialog::tr("The local index could not be read (%1).")
+                         .arg(page.error.isEmpty() ? master : page.error);
+    return r;
+}
+
+bool ProtectionCheck::stopExcluding(const Result& result, const FilePathsController& paths,
+                                    DistributedNotificationCenter* center) {
+    if (!result.canStopExcluding)
+        return false;
+    const bool pattern = result.exclusion.kind == ExclusionRules::Kind::NamePattern;
+    const QString file =
+        paths.pathForApplicationFile(pattern ? AppPath::ExcludePattern : AppPath::InitialExcludeList);
+    QStringList entries = PropertyList::readStringArray(file);
+    const qsizetype before = entries.size();
+    entries.removeIf([&](const QString& e) { return (pattern ? e.trimmed() : e) == result.exclusion.rule; });
+    if (entries.size() == before || !PropertyList::writeStringArray(file, entries, PropertyList::PublicMode))
+        return false;
+    // As the exclusion editor tells it: the daemon reloads both and queues the folders that left the list.
+    if (center)
+        center->postNotification(Protocol::Exclude, {{Protocol::KeyType, QString(Protocol::ExcludeTypeUser)}},
+                                 Protocol::PostDeliverImmediatelyToAllSessions);
+    return true;
+}
+
+ProtectionCheckDialog::ProtectionCheckDialog(const QString& path, const FilePathsController& paths,
+                                             const QString& account, const QString& machine,
+                                             DistributedNotificationCenter* center, QWidget* parent)
+    : QDialog(parent), mPath(path), mPaths(paths), mAccount(account), mMachine(machine), mCenter(center) {
+    setObjectName(QStringLiteral("protectionCheck"));
+    setWindowTitle(tr("Is \u201c%1\u201d backed up?").arg(nameOf(path)));
+    auto* layout = new QVBoxLayout(this);
+    auto* where = new QLabel(path, this);
+    where->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(where);
+    mSentence = new QLabel(this);
+    mSentence->setObjectName(QStringLiteral("checkSentence"));
+    mSentence->setWordWrap(true);
+    QFont bold = mSentence->font();
+    bold.setBold(true);
+    mSentence->setFont(bold);
+    layout->addWidget(mSentence);
+    mDetails = new QLabel(this);
+    mDetails->setObjectName(QStringLiteral("checkDetails"));
+    mDetails->setWordWrap(true);
+    mDetails->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(mDetails, 1);
+    auto* buttons = new QDialogButtonBox(this);
+    mStop = buttons->addButton(tr("Stop Excluding It"), QDialogButtonBox::ActionRole);
+    mStop->setObjectName(QStringLiteral("stopExcluding"));
+    buttons->addButton(QDialogButtonBox::Close);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(mStop, &QPushButton::clicked, this, [this] {
+        ProtectionCheck::stopExcluding(mResult, mPaths, mCenter);
+        refresh();
+    });
+    resize(560, 220);
+    refresh();
+}
+
+void ProtectionCheckDialog::refresh() {
+    mResult = ProtectionCheck::check(mPath, mPaths, mAccount, mMachine);
+    mSentence->setText(mResult.sentence);
+    mDetails->setText(mResult.details.join(u'\n'));
+    mStop->setVisible(mResult.canStopExcluding);
+}
+
+QString ProtectionCheckDialog::sentence() const {
+    return mSentence->text();
+}
+
+QString ProtectionCheckDialog::details() const {
+    return mDetails->text();
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ExclusionRules.h"
+#include "FilePathsController.h"
+
+#include <QDateTime>
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+class DistributedNotificationCenter;
+class QLabel;
+class QPushButton;
+
+// "Is this file protected — and if not, why?" for one path on this computer, from what the application
+// can read: the exclusion lists and patterns (asked through the same rules the daemon applies), the
+// session logs, the daemon's lists of paths waiting to be sent, and the account's local index of what
+// the appliance holds.
+class ProtectionCheck {
+  public:
+    enum class Answer {
+        OnAppliance,   // in the index
+        Waiting,       // in a list waiting to be sent
+        Excluded,      // a rule keeps it out
+        SentWithError, // the last session line about it is an error
+        NeverSeen,     // none of the above
+        Missing,       // no such file or folder here
+    };
+    struct Result {
+        Answer answer = Answer::NeverSeen;
+        QString sentence; // one sentence
+        QStringList details;
+        ExclusionRules::Match exclusion;
+        bool canStopExcluding = false; // the rule is the person's own (folder list or name pattern)
+        QDateTime since;               // on the appliance / waiting since
+        int queuePosition = 0;         // 1-based among the waiting lists; 0 when not waiting
+        int queueLength = 0;
+        QString errorLine;
+    };
+
+    // paths: the application's table for the person at the screen; account: the appliance account
+    // (its index is "<user support folder>/<account>/<account>.zx"); machine: this computer's folder on
+    // the appliance.
+    static Result check(const QString& path, const FilePathsController& paths, const QString& account,
+                        const QString& machine);
+
+    // Takes the person's own rule that excludes path off their list or patterns (as the exclusion
+    // editor keeps them) and tells the daemon; false when the rule is not theirs to lift.
+    static bool stopExcluding(const Result& result, const FilePathsController& paths,
+                              DistributedNotificationCenter* center);
+
+    // The person's exclusion state as the application reads it.
+    static ExclusionRules::Match exclusionFor(const QString& path, const FilePathsController& paths);
+};
+
+// The answer in a small window: the sentence, its details, and "Stop Excluding" where the person may.
+class ProtectionCheckDialog : public QDialog {
+    Q_OBJECT
+  public:
+    ProtectionCheckDialog(const QString& path, const FilePathsController& paths, const QString& account,
+                          const QString& machine, DistributedNotificationCenter* center,
+                          QWidget* parent = nullptr);
+
+    const ProtectionCheck::Result& result() const { return mResult; }
+    QString sentence() const;
+    QString details() const;
+    QPushButton* stopExcludingButton() const { return mStop; }
+
+  private:
+    void refresh();
+
+    QString mPath;
+    const FilePathsController& mPaths;
+    QString mAccount, mMachine;
+    DistributedNotificationCenter* mCenter;
+    ProtectionCheck::Result mResult;
+    QLabel* mSentence;
+    QLabel* mDetails;
+    QPushButton* mStop;
+};
