@@ -13,6 +13,9 @@ inline constexpr QLatin1String TimeMachine("TimeMachine");
 inline constexpr QLatin1String TimeMachineBackupCanceled("TimeMachineBackupCanceled");
 inline constexpr QLatin1String Exclude("Exclude");
 inline constexpr QLatin1String Reinitialize("Reinitialize");
+// One path of the person's to be sent with the next backup ({KeyPath: absolute path}); the daemon takes
+// it only from the person at the screen (or root) and only for a path that person can see.
+inline constexpr QLatin1String BackupNow("BackupNow");
 inline constexpr QLatin1String LogOut("LogOut");
 inline constexpr QLatin1String LogIn("LogIn");
 

@@ -95,6 +95,9 @@ void BackupfileController::observeReinitialize(const QString& consoleUser) {
     mServices.notifications->addObserver(
         this, Protocol::Reinitialize,
         [this](const QString&, const QVariantMap&) { receiveReinitializeNotification(); });
+    mServices.notifications->addObserver(
+        this, Protocol::BackupNow,
+        [this](const QString&, const QVariantMap& info) { receiveBackupNowNotification(info); });
 }
 
 void BackupfileController::addBackupFiles(const QString& path) {
@@ -108,6 +111,28 @@ void BackupfileController::addBackupFiles(const QString& path) {
     mBackupFilesCollection.insert(path);
     if (mPendingObserver)
         mPendingObserver();
+}
+
+bool BackupfileController::receiveBackupNowNotification(const QVariantMap& userInfo) {
+    const QString path = userInfo.value(Protocol::KeyPath).toString();
+    const QString consoleUser = mAppSupportFilePathsObjct.m_ConsoleUserName();
+    bool visible = false;
+    if (QDir::isAbsolutePath(path) && QDir::cleanPath(path) == path && !consoleUser.isEmpty()) {
+        // Looked at with the person's rights: nobody names a path to root that they cannot see.
+        UserFileAccess access(consoleUser);
+        visible = QFileInfo(path).exists();
+    }
+    if (!visible) {
+        mServices.logger->logDaemonTrace(
+            QStringLiteral(
+                "BackupNow refused for \"%1\": not an absolute path the person at the screen can see")
+                .arg(path),
+            true);
+        return false;
+    }
+    mServices.logger->logDaemonTrace(QStringLiteral("BackupNow: %1 queued").arg(path), true);
+    addBackupFiles(path);
+    return true;
 }
 
 int BackupfileController::pendingCount() const {

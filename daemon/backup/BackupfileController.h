@@ -35,6 +35,8 @@ class BackupfileController : public QObject {
     // right after a new account's log-in, before the person has chosen a backup type.
     void observeReinitialize(const QString& consoleUser);
     void receiveReinitializeNotification();
+    // "BackupNow" from the application: queues the path (see Protocol::BackupNow); false when refused.
+    bool receiveBackupNowNotification(const QVariantMap& userInfo);
 
     // One flush: writes what has gathered. Runs on the collector thread, and before a planned exit.
     void timerFireMethod();

@@ -165,3 +165,29 @@ TEST_F(BackupfileControllerTest, ReinitializeEmptiesOnlyTheUsersOwnAccountFolder
     EXPECT_TRUE(QFile::exists(victim + "/sub/precious"));
     EXPECT_EQ(env.exits, before + 2); // each one restarts, as a Reinitialize does
 }
+
+TEST_F(BackupfileControllerTest, BackupNowQueuesAPathThePersonCanSeeAndRefusesOthers) {
+    ZH_SKIP_IF(needs::root("the person's rights are only taken on by a daemon running as root"));
+    ASSERT_TRUE(env.startBus());
+    QDir().mkpath(lists);
+    BackupfileController collector(env.services());
+    collector.initBackupfileController(env.user.name);
+    // A file the person made while the daemon was not running. Refused: what is not there for the
+    // person (looked at with their rights), a relative path, one with "..", none.
+    const QString mine = env.home() + QStringLiteral("/made while stopped.txt");
+    QFile(mine).open(QIODevice::WriteOnly);
+    const QString hidden = env.home() + QStringLiteral("/not there");
+
+    for (const QString& refused : {hidden + QStringLiteral("/secret"), QStringLiteral("relative/path"),
+                                   env.home() + QStringLiteral("/../") + env.user.name, QString()})
+        EXPECT_FALSE(collector.receiveBackupNowNotification({{"path", refused}})) << refused.toStdString();
+    EXPECT_EQ(collector.pendingCount(), 0);
+    EXPECT_TRUE(env.trace().contains(QStringLiteral("BackupNow refused for \"%1/secret\"").arg(hidden)));
+
+    // Over the bus, as the application sends it: written into a list the normal way.
+    env.appSide->postNotification(QStringLiteral("BackupNow"), {{"path", mine}});
+    ASSERT_TRUE(waitUntil([&] { return collector.pendingCount() == 1; }));
+    collector.timerFireMethod();
+    ASSERT_EQ(listFiles().size(), 1);
+    EXPECT_EQ(linesOf(listFiles().first()), QStringList{mine});
+}
