@@ -256,8 +256,17 @@ ProtectionCheckDialog::ProtectionCheckDialog(const QString& path, const FilePath
     auto* buttons = new QDialogButtonBox(this);
     mStop = buttons->addButton(tr("Stop Excluding It"), QDialogButtonBox::ActionRole);
     mStop->setObjectName(QStringLiteral("stopExcluding"));
+    mBackUpNow = buttons->addButton(tr("Back Up Now"), QDialogButtonBox::ActionRole);
+    mBackUpNow->setObjectName(QStringLiteral("backUpNow"));
     buttons->addButton(QDialogButtonBox::Close);
     layout->addWidget(buttons);
+    connect(mBackUpNow, &QPushButton::clicked, this, [this] {
+        mHandedOver = mCenter && mCenter->postNotification(Protocol::BackupNow, {{Protocol::KeyPath, mPath}},
+                                                           Protocol::PostDeliverImmediatelyToAllSessions);
+        refresh();
+        if (!mHandedOver)
+            mDetails->setText(mDetails->text() + u'\n' + tr("Zorvik Hollin's backup could not be reached."));
+    });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(mStop, &QPushButton::clicked, this, [this] {
         ProtectionCheck::stopExcluding(mResult, mPaths, mCenter);
@@ -272,6 +281,9 @@ void ProtectionCheckDialog::refresh() {
     mSentence->setText(mResult.sentence);
     mDetails->setText(mResult.details.join(u'\n'));
     mStop->setVisible(mResult.canStopExcluding);
+    mBackUpNow->setVisible(mCenter && mResult.answer == ProtectionCheck::Answer::NeverSeen && !mHandedOver);
+    if (mHandedOver && mResult.answer == ProtectionCheck::Answer::NeverSeen)
+        mDetails->setText(tr("Handed to the backup: it is sent with the next run."));
 }
 
 QString ProtectionCheckDialog::sentence() const {

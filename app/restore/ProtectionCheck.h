@@ -53,7 +53,8 @@ class ProtectionCheck {
     static ExclusionRules::Match exclusionFor(const QString& path, const FilePathsController& paths);
 };
 
-// The answer in a small window: the sentence, its details, and "Stop Excluding" where the person may.
+// The answer in a small window: the sentence, its details, "Stop Excluding" where the person may, and
+// "Back Up Now" for a file the watch never saw.
 class ProtectionCheckDialog : public QDialog {
     Q_OBJECT
   public:
@@ -65,6 +66,8 @@ class ProtectionCheckDialog : public QDialog {
     QString sentence() const;
     QString details() const;
     QPushButton* stopExcludingButton() const { return mStop; }
+    // For a file the watch never saw: hands the path to the daemon ("BackupNow"), which queues it.
+    QPushButton* backUpNowButton() const { return mBackUpNow; }
 
   private:
     void refresh();
@@ -77,4 +80,6 @@ class ProtectionCheckDialog : public QDialog {
     QLabel* mSentence;
     QLabel* mDetails;
     QPushButton* mStop;
+    QPushButton* mBackUpNow;
+    bool mHandedOver = false;
 };

@@ -4,6 +4,7 @@
 
 #include "ProtectionCheck.h"
 #include "AppTestSupport.h"
+#include "DistributedNotificationCenter.h"
 #include "PropertyList.h"
 #include "QtPrinters.h"
 #include "RezodeLoger.h"
@@ -17,6 +18,19 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+// Records what the application posts.
+class PostedRecorder : public DistributedNotificationCenter {
+  public:
+    bool postNotification(const QString& name, const QVariantMap& userInfo, int) override {
+        posted.append({name, userInfo});
+        return true;
+    }
+    void addObserver(QObject*, const QString&, Handler) override {}
+    void removeObserver(QObject*, const QString&) override {}
+    void setTraceLogger(TraceLogger) override {}
+    QList<std::pair<QString, QVariantMap>> posted;
+};
 
 const QString Account = QStringLiteral("checkacct");
 const QString Machine = QStringLiteral("AlicesMac");
@@ -193,6 +207,16 @@ TEST_F(ProtectionCheckTest, AFileNobodySawAndAPathThatIsNotThere) {
     EXPECT_EQ(r.answer, ProtectionCheck::Answer::NeverSeen);
     EXPECT_EQ(r.sentence,
               QStringLiteral("\u201cmade while stopped.txt\u201d has never been seen by the backup."));
+    // "Back Up Now" hands the path to the daemon (whose side is BackupfileControllerTest's).
+    PostedRecorder center;
+    ProtectionCheckDialog dialog(lone, *paths, Account, Machine, &center);
+    ASSERT_FALSE(dialog.backUpNowButton()->isHidden());
+    dialog.backUpNowButton()->click();
+    ASSERT_EQ(center.posted.size(), 1);
+    EXPECT_EQ(center.posted.first().first, QStringLiteral("BackupNow"));
+    EXPECT_EQ(center.posted.first().second.value(QStringLiteral("path")).toString(), lone);
+    EXPECT_TRUE(dialog.backUpNowButton()->isHidden());
+    EXPECT_EQ(dialog.details(), QStringLiteral("Handed to the backup: it is sent with the next run."));
     r = check(home + QStringLiteral("/Documents/gone.txt"));
     EXPECT_EQ(r.answer, ProtectionCheck::Answer::Missing);
 }
