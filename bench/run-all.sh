@@ -34,6 +34,7 @@ rows=$(
   run bench_daemon 60 10
   run bench_backup_run
   QT_QPA_PLATFORM=offscreen run bench_restore --full
+  QT_QPA_PLATFORM=offscreen run bench_versions 1000
   run bench_index_merge
   run bench_index_search 1000000
 )

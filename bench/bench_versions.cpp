@@ -1,0 +1,169 @@
+// "Versions…" of the restore window against the appliance fixture, offscreen: the versions of one file
+// across many snapshots, from the click until the list shows (painted), against a bare
+// "rsync --list-only" of the same file in every snapshot through the module's wildcard
+// (".zfs/snapshot/*/<account>/<path>", with --relative so that each copy keeps its snapshot's name).
+//
+//   bench_versions [snapshots]      default 1,000
+//
+// Needs root, like the fixture.
+#include "Appliance.h"
+#include "BenchFixture.h"
+#include "BenchTable.h"
+#include "FilePathsController.h"
+#include "FileTools.h"
+#include "PropertyList.h"
+#include "Protocol.h"
+#include "RestoreViewController.h"
+#include "RezodeLoger.h"
+#include "RsyncConventions.h"
+#include "TestRoots.h"
+#include "VersionsDialog.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const QString Account = QStringLiteral("bench");
+const QString Password = QStringLiteral("bench-only");
+const QString Item = QStringLiteral("Mac/home/bench/notes.txt");
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer t;
+    t.start();
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || t.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    poll.start(2);
+    if (!condition())
+        loop.exec();
+    return condition();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QApplication app(argc, argv);
+    const int snapshots = std::max(1, app.arguments().value(1, QStringLiteral("1000")).toInt());
+    const int changes = 10; // the file changes every snapshots / changes snapshots
+    const std::optional<FixtureUser> fixtureUser = benchFixtureUser();
+    if (!fixtureUser)
+        return 0;
+    const FixtureUser& user = *fixtureUser;
+    QString error;
+    Appliance appliance;
+    appliance.addUser(Account, Password);
+    if (!appliance.start(&error)) {
+        std::printf("appliance did not start: %s\n", qPrintable(error));
+        return 1;
+    }
+    appliance.putFile(Account + QStringLiteral("/Mac/home/bench/other.txt"), "beside\n");
+    QElapsedTimer made;
+    made.start();
+    for (int i = 0; i < snapshots; ++i) {
+        if (i % std::max(1, snapshots / changes) == 0)
+            appliance.putFile(Account + u'/' + Item, QByteArray(100 + i, 'v'));
+        const QDateTime at = QDateTime(QDate(2024, 1, 1), QTime(0, 0)).addSecs(qint64(i) * 3600);
+        if (!appliance.createSnapshot(
+                QStringLiteral("auto-%1-hourly").arg(at.toString(QStringLiteral("yyyyMMdd.HHmm"))))) {
+            std::printf("snapshot %d could not be made\n", i);
+            return 1;
+        }
+    }
+    std::printf("versions: %d snapshots made in %.1f s\n", snapshots, made.nsecsElapsed() / 1e9);
+
+    TempRoot root;
+    root.createHome(user);
+    FilePathsController paths(FilePathsController::Table::Application, root.profile());
+    paths.setM_ConsoleUserName(user.name);
+    const QString supportFolder = paths.pathForApplicationFile(AppPath::UserSupportFolder);
+    FileTools::makePath(supportFolder);
+    if (::chown(QFile::encodeName(supportFolder).constData(), ::geteuid(), ::getegid()) != 0) {
+        std::printf("cannot take over %s\n", qPrintable(supportFolder));
+        return 1;
+    }
+    PropertyList::writeDictionary(paths.pathForApplicationFile(AppPath::RsyncVersion),
+                                  {{Protocol::DefaultRsync, QStringLiteral("1")}}, PropertyList::PublicMode);
+    PropertyList::writeDictionary(
+        paths.pathForApplicationFile(AppPath::UserDetails),
+        {{Protocol::UserName, Account}, {Protocol::Password, Password}, {Protocol::Ip, appliance.address()}},
+        PropertyList::OwnerOnlyMode);
+    RezodeLoger trace;
+    trace.setLogWritePath(root.path() + QStringLiteral("/InteractiveTrace.txt"));
+    const QString barePasswordFile = root.path() + QStringLiteral("/bare.pw");
+    RsyncConventions::writePasswordFile(barePasswordFile, Password,
+                                        RsyncConventions::ApplicationPasswordFileMode);
+
+    RestoreViewController window(root.profile(), user.name, &trace, nullptr);
+    window.resize(900, 600);
+    window.show();
+    if (!waitFor([&] { return !window.isBusy(); }, 300000)) {
+        std::printf("the window did not settle\n");
+        return 1;
+    }
+    double bestBare = 1e99, bestWindow = 1e99;
+    qsizetype groups = 0;
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer t;
+        t.start();
+        QProcess bare;
+        bare.start(
+            QStringLiteral("rsync"),
+            {QStringLiteral("--list-only"), QStringLiteral("--relative"),
+             QStringLiteral("--password-file=") + barePasswordFile,
+             QStringLiteral("%1@%2::backup/.zfs/snapshot/*/%1/%3").arg(Account, appliance.address(), Item)});
+        bare.waitForFinished(-1);
+        const qsizetype copies = bare.readAllStandardOutput().count(Item.toUtf8());
+        const double bareSeconds = t.nsecsElapsed() / 1e9;
+        if (copies != snapshots) {
+            std::printf("bare listing found %lld copies, not %d\n", qint64(copies), snapshots);
+            return 1;
+        }
+        t.restart();
+        window.showVersions(Item, false);
+        VersionsDialog* dialog = window.versionsDialog();
+        if (!waitFor([&] { return dialog->isListed(); }, 600000)) {
+            std::printf("the versions did not arrive\n");
+            return 1;
+        }
+        dialog->grab(); // lays out and paints the list
+        const double windowSeconds = t.nsecsElapsed() / 1e9;
+        qsizetype listed = 0;
+        for (const auto& g : dialog->groups())
+            for (const ItemVersion& v : g)
+                listed += v.live() ? 0 : 1;
+        groups = dialog->list()->topLevelItemCount();
+        if (listed != snapshots) {
+            std::printf("the window listed %lld copies, not %d: %s\n", qint64(listed), snapshots,
+                        qPrintable(dialog->statusText()));
+            return 1;
+        }
+        std::printf("  round %d: bare wildcard listing %.3f s, Versions… until painted %.3f s (%.2fx)\n",
+                    round + 1, bareSeconds, windowSeconds, windowSeconds / bareSeconds);
+        bestBare = std::min(bestBare, bareSeconds);
+        bestWindow = std::min(bestWindow, windowSeconds);
+        dialog->close();
+        QCoreApplication::processEvents();
+    }
+    std::printf("  %lld rows shown; best: bare %.3f s, window %.3f s\n", qint64(groups), bestBare,
+                bestWindow);
+    tableRow(qPrintable(QStringLiteral("versions of a file in %1 snapshots, click to list").arg(snapshots)),
+             QStringLiteral("%1 s").arg(bestWindow, 0, 'f', 2),
+             QStringLiteral("bare wildcard --list-only %1 s").arg(bestBare, 0, 'f', 2),
+             ratioText(bestWindow / bestBare), "< 2 s, ≤ 1.20×");
+    return 0;
+}
