@@ -252,7 +252,8 @@ ProtectionCheckDialog::ProtectionCheckDialog(const QString& path, const FilePath
     mDetails->setObjectName(QStringLiteral("checkDetails"));
     mDetails->setWordWrap(true);
     mDetails->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(mDetails, 1);
+    layout->addWidget(mDetails);
+    layout->addStretch(1);
     auto* buttons = new QDialogButtonBox(this);
     mStop = buttons->addButton(tr("Stop Excluding It"), QDialogButtonBox::ActionRole);
     mStop->setObjectName(QStringLiteral("stopExcluding"));

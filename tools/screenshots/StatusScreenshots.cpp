@@ -2,9 +2,28 @@
 // showing, built over a temporary root and saved as PNGs (status-<state>.png).
 
 #include "AppTestSupport.h"
+#include "DistributedNotificationCenter.h"
+#include "PropertyList.h"
+#include "ProtectionCheck.h"
+#include "RezodeLoger.h"
+#include "SQLiteDatabase.h"
 #include "StatusTexts.h"
 
+#include <QTimeZone>
+
 #include <QLineEdit>
+
+namespace {
+
+class NoCenter : public DistributedNotificationCenter {
+  public:
+    bool postNotification(const QString&, const QVariantMap&, int) override { return true; }
+    void addObserver(QObject*, const QString&, Handler) override {}
+    void removeObserver(QObject*, const QString&) override {}
+    void setTraceLogger(TraceLogger) override {}
+};
+
+} // namespace
 
 int main(int argc, char** argv) {
     return screenshotsMain(argc, argv, "status", [](Shots& shots) {
@@ -159,5 +178,75 @@ int main(int argc, char** argv) {
         panel.MountAFP();
         result("1");
         shots.save(&panel, QStringLiteral("tm-panel-success"));
+
+        // "Check a File…", one window for each answer, from the state the system leaves on disk.
+        {
+            const FixtureUser user = FixtureUser::get();
+            TempRoot root;
+            const QString home = root.createHome(user);
+            FilePathsController paths(FilePathsController::Table::Application, root.profile());
+            paths.setM_ConsoleUserName(user.name);
+            const QString support = paths.pathForApplicationFile(AppPath::UserSupportFolder);
+            QDir().mkpath(support + QStringLiteral("/alice"));
+            QDir().mkpath(paths.pathForApplicationFile(AppPath::BackupListsFolder));
+            QDir().mkpath(home + QStringLiteral("/Documents/Music"));
+            const auto make = [&](const QString& name, const QByteArray& content) {
+                QFile f(home + QStringLiteral("/Documents/") + name);
+                f.open(QIODevice::WriteOnly);
+                f.write(content);
+                return f.fileName();
+            };
+            const QString onAppliance = make(QStringLiteral("report.odt"), QByteArray(1572864, 'r'));
+            const QString waiting = make(QStringLiteral("budget.ods"), "b");
+            const QString excluded = make(QStringLiteral("Music/live set.flac"), "m");
+            const QString pattern = make(QStringLiteral("installer.iso"), "i");
+            const QString builtIn = make(QStringLiteral("draft.tmp"), "t");
+            const QString failed = make(QStringLiteral("mail.db"), "d");
+            const QString never = make(QStringLiteral("scan 0042.pdf"), "s");
+            const QDateTime before = QDateTime(QDate(2026, 3, 1), QTime(8, 0), QTimeZone::utc());
+            QFile touch(onAppliance);
+            touch.open(QIODevice::ReadWrite);
+            touch.setFileTime(before, QFileDevice::FileModificationTime);
+            touch.close();
+            SQLiteDatabase db(support + QStringLiteral("/alice/alice.zx"));
+            db.open();
+            db.executeUpdate(QStringLiteral(
+                "CREATE TABLE FILE_TABLE(FILEPATH char(1024) primary key,FILE_LMD char(256),FILE_SIZE "
+                "__int64,FILE_OR_FOLDER bool,ATTRIBUTES char(50),RESERVED1 char(50),RESERVED2 __int64)"));
+            db.executeUpdate(QStringLiteral("INSERT INTO FILE_TABLE VALUES(?,?,?,?,?,?,?)"),
+                             {QStringLiteral("AlicesMac") + onAppliance,
+                              QStringLiteral("2026-03-01 09:12:00 +0000"), qint64(1572864), false,
+                              QStringLiteral("NA"), QStringLiteral("NA"), QStringLiteral("NA")});
+            QFile list(paths.pathForApplicationFile(AppPath::BackupListsFolder) +
+                       QStringLiteral("/2026-03-01 09-05-00-000_1"));
+            list.open(QIODevice::WriteOnly);
+            list.write((home + QStringLiteral("/Desktop\n") + waiting).toUtf8());
+            list.close();
+            PropertyList::writeStringArray(paths.pathForApplicationFile(AppPath::InitialExcludeList),
+                                           {home + QStringLiteral("/Documents/Music")},
+                                           PropertyList::PublicMode);
+            PropertyList::writeStringArray(paths.pathForApplicationFile(AppPath::ExcludePattern),
+                                           {QStringLiteral("*.iso")}, PropertyList::PublicMode);
+            RezodeLoger log;
+            log.setSessionLogWritePath(paths.pathForApplicationFile(AppPath::SessionLogsFolder));
+            log.logSessionTrace(
+                QStringLiteral("rsync: [sender] send_files failed to open \"%1\": Permission denied (13)")
+                    .arg(failed),
+                true);
+            const struct {
+                QString path, shot;
+            } answers[] = {
+                {onAppliance, QStringLiteral("on-appliance")},  {waiting, QStringLiteral("waiting")},
+                {excluded, QStringLiteral("excluded-list")},    {pattern, QStringLiteral("excluded-pattern")},
+                {builtIn, QStringLiteral("excluded-built-in")}, {failed, QStringLiteral("error")},
+                {never, QStringLiteral("never-seen")}};
+            NoCenter center; // shows "Back Up Now"; nothing is posted here
+            for (const auto& answer : answers) {
+                ProtectionCheckDialog check(answer.path, paths, QStringLiteral("alice"),
+                                            QStringLiteral("AlicesMac"), &center);
+                check.resize(620, 200);
+                shots.save(&check, QStringLiteral("check-") + answer.shot);
+            }
+        }
     });
 }
