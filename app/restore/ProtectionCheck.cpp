@@ -285,6 +285,16 @@ void ProtectionCheckDialog::refresh() {
     mBackUpNow->setVisible(mCenter && mResult.answer == ProtectionCheck::Answer::NeverSeen && !mHandedOver);
     if (mHandedOver && mResult.answer == ProtectionCheck::Answer::NeverSeen)
         mDetails->setText(tr("Handed to the backup: it is sent with the next run."));
+    if (mSnapshots >= 0)
+        mDetails->setText(mDetails->text() + u'\n' +
+                          (mSnapshots == 0   ? tr("It is in no snapshot yet.")
+                           : mSnapshots == 1 ? tr("It is in 1 snapshot.")
+                                             : tr("It is in %1 snapshots.").arg(mSnapshots)));
+}
+
+void ProtectionCheckDialog::setSnapshotCount(int snapshots) {
+    mSnapshots = snapshots;
+    refresh();
 }
 
 QString ProtectionCheckDialog::sentence() const {

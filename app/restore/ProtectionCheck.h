@@ -68,6 +68,8 @@ class ProtectionCheckDialog : public QDialog {
     QPushButton* stopExcludingButton() const { return mStop; }
     // For a file the watch never saw: hands the path to the daemon ("BackupNow"), which queues it.
     QPushButton* backUpNowButton() const { return mBackUpNow; }
+    // What the versions listing found: the number of snapshots that hold the file (-1: not known).
+    void setSnapshotCount(int snapshots);
 
   private:
     void refresh();
@@ -82,4 +84,5 @@ class ProtectionCheckDialog : public QDialog {
     QPushButton* mStop;
     QPushButton* mBackUpNow;
     bool mHandedOver = false;
+    int mSnapshots = -1;
 };

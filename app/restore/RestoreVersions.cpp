@@ -127,7 +127,15 @@ void RestoreViewController::showVersions(const QString& path, bool folder) {
             });
     dialog->show();
     const QPointer<VersionsDialog> target = dialog;
-    runInBackground([this, path, target] {
+    listVersions(path, [target](const QList<ItemVersion>& versions, const QString& error) {
+        if (target)
+            target->setListing(versions, error.isEmpty() && !versions.isEmpty() ? QString() : error);
+    });
+}
+
+void RestoreViewController::listVersions(
+    const QString& path, std::function<void(const QList<ItemVersion>&, const QString&)> done) {
+    runInBackground([this, path, done] {
         QMutexLocker locker(&mLock);
         if (mClosing)
             return;
@@ -146,10 +154,7 @@ void RestoreViewController::showVersions(const QString& path, bool folder) {
         const QString error = failed ? reasonOf(r.err) : QString();
         if (mTrace && failed)
             mTrace->logInteractiveTrace(QStringLiteral("versions of %1: %2").arg(path, error), true);
-        post([target, versions, error] {
-            if (target)
-                target->setListing(versions, error.isEmpty() && !versions.isEmpty() ? QString() : error);
-        });
+        post([done, versions, error] { done(versions, error); });
     });
 }
 
@@ -171,6 +176,17 @@ void RestoreViewController::checkFile(const QString& localPath) {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     mProtection = dialog;
     dialog->show();
+    // How many snapshots hold it: the versions listing of the same path on the appliance.
+    const QPointer<ProtectionCheckDialog> target = dialog;
+    listVersions(UtilityClass::machineName() + localPath,
+                 [target](const QList<ItemVersion>& versions, const QString& error) {
+                     if (!target || !error.isEmpty())
+                         return;
+                     int snapshots = 0;
+                     for (const ItemVersion& v : versions)
+                         snapshots += v.live() ? 0 : 1;
+                     target->setSnapshotCount(snapshots);
+                 });
 }
 
 void RestoreViewController::dragEnterEvent(QDragEnterEvent* event) {

@@ -126,6 +126,10 @@ class RestoreViewController : public QWidget {
     // The item "Versions…" acts on: the outline's current row, or the current search hit.
     bool currentItem(QString* path, bool* folder) const;
     VersionsDialog* versionsDialog() const { return mVersions; }
+    // The listing behind "Versions…": done gets every copy of path (live first, then newest first) and
+    // rsync's reason when the listing failed; on the window's thread.
+    void listVersions(const QString& path,
+                      std::function<void(const QList<ItemVersion>&, const QString&)> done);
     // "Check a File…": whether a file of this computer is backed up, and if not, why.
     void checkFile(const QString& localPath);
     ProtectionCheckDialog* protectionDialog() const { return mProtection; }

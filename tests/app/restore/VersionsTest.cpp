@@ -10,6 +10,7 @@
 #include "RestoreViewController.h"
 #include "RezodeLoger.h"
 #include "RsyncCommand.h"
+#include "UtilityClass.h"
 #include "VersionsDialog.h"
 
 #include <QPushButton>
@@ -60,6 +61,10 @@ class VersionsTest : public RequiringTest {
             if (day == 1 || day == 11 || day == 21)
                 appliance->putFile(Account + u'/' + item(QStringLiteral("Docs/report.txt")),
                                    content((day - 1) / 10));
+            if (day == 21) // in the last 10 snapshots, under this computer's own folder
+                appliance->putFile(Account + u'/' + UtilityClass::machineName() + originals->path() +
+                                       QStringLiteral("/Docs/checked.txt"),
+                                   "checked\n");
             if (day == 5)
                 appliance->putFile(Account + u'/' + item(QStringLiteral("Docs/we[1] *.txt")), "wild\n");
             if (day == 6)
@@ -304,4 +309,32 @@ TEST_F(VersionsTest, WildcardCharactersInANameArePlainCharactersInBothDialects) 
         EXPECT_EQ(snapshots, 26);
         EXPECT_EQ(d->groups().size(), 2);
     }
+}
+
+TEST_F(VersionsTest, CheckAFileCountsTheSnapshotsThatHoldIt) {
+    const QString local = originals->path() + QStringLiteral("/Docs/checked.txt");
+    QDir().mkpath(QFileInfo(local).path());
+    {
+        QFile f(local);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("checked\n");
+    }
+    auto w = open();
+    w->checkFile(local);
+    ProtectionCheckDialog* d = w->protectionDialog();
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(
+        waitUntil([&] { return d->details().contains(QStringLiteral("snapshot")) && !w->isBusy(); }, 120000));
+    EXPECT_TRUE(d->details().endsWith(QStringLiteral("It is in 10 snapshots.")))
+        << d->details().toStdString();
+    // A file the appliance does not hold at all.
+    const QString other = originals->path() + QStringLiteral("/Docs/unknown.txt");
+    QFile(other).open(QIODevice::WriteOnly);
+    w->checkFile(other);
+    d = w->protectionDialog();
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(
+        waitUntil([&] { return d->details().contains(QStringLiteral("snapshot")) && !w->isBusy(); }, 120000));
+    EXPECT_TRUE(d->details().endsWith(QStringLiteral("It is in no snapshot yet.")))
+        << d->details().toStdString();
 }
