@@ -1,5 +1,7 @@
 #include "StatusController.h"
 
+#include "ProtectionCheck.h"
+
 #include "AppDelegate.h"
 #include "DistributedNotificationCenter.h"
 #include "FileTools.h"
@@ -146,6 +148,7 @@ StatusController::StatusController(const FilePathsController& paths, Owner owner
     connect(mUi->restore, &QPushButton::clicked, this, &StatusController::Restore);
     connect(mUi->restoreTM, &QPushButton::clicked, this, &StatusController::TMRestore);
     connect(mUi->viewLogs, &QPushButton::clicked, this, &StatusController::viewlogs);
+    ProtectionCheckDialog::attachTo(this, mUi->viewLogs, &mPaths, mNotifications);
 
     // The end of every backup is remembered, so the window can say that the backup is alive.
     if (mNotifications)

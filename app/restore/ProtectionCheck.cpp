@@ -4,12 +4,19 @@
 #include "IndexSearch.h"
 #include "PropertyList.h"
 #include "Protocol.h"
+#include "UtilityClass.h"
 
+#include <QBoxLayout>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimeZone>
@@ -99,7 +106,76 @@ QString ruleText(const ExclusionRules::Match& m) {
     return ProtectionCheckDialog::tr("a built-in rule");
 }
 
+// Checks a file dropped on the window it watches.
+class DropChecker : public QObject {
+  public:
+    DropChecker(QWidget* window, std::function<void(const QString&)> check)
+        : QObject(window), mCheck(std::move(check)) {
+        window->setAcceptDrops(true);
+        window->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::DragEnter) {
+            auto* enter = static_cast<QDragEnterEvent*>(event);
+            if (enter->mimeData()->hasUrls() && enter->mimeData()->urls().first().isLocalFile()) {
+                enter->acceptProposedAction();
+                return true;
+            }
+        } else if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QList<QUrl> urls = drop->mimeData()->urls();
+            if (!urls.isEmpty() && urls.first().isLocalFile()) {
+                drop->acceptProposedAction();
+                mCheck(urls.first().toLocalFile());
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    std::function<void(const QString&)> mCheck;
+};
+
 } // namespace
+
+void ProtectionCheckDialog::attachTo(QWidget* window, QPushButton* beside, const FilePathsController* paths,
+                                     DistributedNotificationCenter* center) {
+    const auto check = [window, paths, center](const QString& path) {
+        const QString account =
+            PropertyList::readDictionary(paths->pathForApplicationFile(AppPath::UserDetails))
+                .value(Protocol::UserName)
+                .toString();
+        auto* dialog =
+            new ProtectionCheckDialog(path, *paths, account, UtilityClass::machineName(), center, window);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setWindowFlag(Qt::Dialog);
+        dialog->show();
+    };
+    auto* button = new QPushButton(tr("Check a File\u2026"), window);
+    button->setObjectName(QStringLiteral("checkFileButton"));
+    button->setToolTip(
+        tr("Whether a file of this computer is backed up, and if not, why (or drop a file here)"));
+    if (beside && beside->parentWidget() && beside->parentWidget()->layout()) {
+        QLayout* layout = beside->parentWidget()->layout();
+        if (auto* box = qobject_cast<QBoxLayout*>(layout); box && box->indexOf(beside) >= 0)
+            box->insertWidget(box->indexOf(beside) + 1, button);
+        else if (auto* grid = qobject_cast<QGridLayout*>(layout); grid && grid->indexOf(beside) >= 0) {
+            int row = 0, column = 0, rows = 0, columns = 0;
+            grid->getItemPosition(grid->indexOf(beside), &row, &column, &rows, &columns);
+            grid->addWidget(button, row + 1, column);
+        } else
+            layout->addWidget(button);
+    }
+    QObject::connect(button, &QPushButton::clicked, window, [window, check] {
+        const QString file = QFileDialog::getOpenFileName(window, tr("Check a File"), QDir::homePath());
+        if (!file.isEmpty())
+            check(file);
+    });
+    new DropChecker(window, check);
+}
 
 ExclusionRules::Match ProtectionCheck::exclusionFor(const QString& path, const FilePathsController& paths) {
     const QStringList list =

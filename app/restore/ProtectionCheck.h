@@ -62,6 +62,11 @@ class ProtectionCheckDialog : public QDialog {
                           const QString& machine, DistributedNotificationCenter* center,
                           QWidget* parent = nullptr);
 
+    // Gives window a "Check a File…" button beside beside (asking for a file) and lets a file dropped on
+    // the window be checked; the answer opens as a child of window. paths must outlive window.
+    static void attachTo(QWidget* window, QPushButton* beside, const FilePathsController* paths,
+                         DistributedNotificationCenter* center);
+
     const ProtectionCheck::Result& result() const { return mResult; }
     QString sentence() const;
     QString details() const;

@@ -10,6 +10,10 @@
 #include "RezodeLoger.h"
 #include "SQLiteDatabase.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHBoxLayout>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTimeZone>
 
@@ -219,4 +223,29 @@ TEST_F(ProtectionCheckTest, AFileNobodySawAndAPathThatIsNotThere) {
     EXPECT_EQ(dialog.details(), QStringLiteral("Handed to the backup: it is sent with the next run."));
     r = check(home + QStringLiteral("/Documents/gone.txt"));
     EXPECT_EQ(r.answer, ProtectionCheck::Answer::Missing);
+}
+
+TEST_F(ProtectionCheckTest, AFileDroppedOnAWindowWithTheButtonIsChecked) {
+    // As the status window has it: the button beside "View Logs", and drops anywhere on the window.
+    QWidget window;
+    auto* layout = new QHBoxLayout(&window);
+    auto* logs = new QPushButton(QStringLiteral("View Logs"), &window);
+    layout->addWidget(logs);
+    ProtectionCheckDialog::attachTo(&window, logs, paths.get(), nullptr);
+    auto* button = window.findChild<QPushButton*>(QStringLiteral("checkFileButton"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(layout->indexOf(button), 1);
+
+    const QString temporary = file(QStringLiteral("dropped.tmp"));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(temporary)});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &drop);
+    auto* dialog = window.findChild<ProtectionCheckDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->result().answer, ProtectionCheck::Answer::Excluded);
+    EXPECT_TRUE(dialog->sentence().startsWith(QStringLiteral("\u201cdropped.tmp\u201d is not backed up")));
 }
