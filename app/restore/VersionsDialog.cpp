@@ -74,13 +74,22 @@ QList<ItemVersion> parse(const QByteArray& listing, const QString& user, const Q
         v.snapshotFolder = folder;
         found.append(v);
     }
-    // Newest first: by the time in the name, else by the name.
-    std::stable_sort(found.begin(), found.end(), [](const ItemVersion& a, const ItemVersion& b) {
-        const QDateTime ta = snapshotTime(a.snapshotFolder), tb = snapshotTime(b.snapshotFolder);
-        if (ta.isValid() && tb.isValid() && ta != tb)
-            return ta > tb;
-        return a.snapshotFolder > b.snapshotFolder;
+    // Newest first: by the time in the name, else by the name. Each name is read once, not at every
+    // comparison: a thousand snapshots are ten thousand comparisons.
+    QList<std::pair<QDateTime, qsizetype>> order;
+    order.reserve(found.size());
+    for (qsizetype i = 0; i < found.size(); ++i)
+        order.append({snapshotTime(found.at(i).snapshotFolder), i});
+    std::stable_sort(order.begin(), order.end(), [&found](const auto& a, const auto& b) {
+        if (a.first.isValid() && b.first.isValid() && a.first != b.first)
+            return a.first > b.first;
+        return found.at(a.second).snapshotFolder > found.at(b.second).snapshotFolder;
     });
+    QList<ItemVersion> sorted;
+    sorted.reserve(found.size());
+    for (const auto& entry : std::as_const(order))
+        sorted.append(found.at(entry.second));
+    found = sorted;
     return live.mid(0, 1) + found;
 }
 
