@@ -202,10 +202,16 @@ ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePa
     r.exclusion = exclusionFor(path, paths);
     if (r.exclusion) {
         r.answer = Answer::Excluded;
-        r.canStopExcluding = r.exclusion.kind == ExclusionRules::Kind::FolderList ||
-                             r.exclusion.kind == ExclusionRules::Kind::NamePattern;
-        r.sentence = Dialog::tr("\u201c%1\u201d is not backed up: it is excluded by %2.")
-                         .arg(name, ruleText(r.exclusion));
+        // The system's own entries of the list (its default exclusions) are not the person's to lift.
+        r.defaultList = r.exclusion.kind == ExclusionRules::Kind::FolderList &&
+                        paths.profile().defaultExclusions.contains(r.exclusion.rule);
+        r.canStopExcluding = !r.defaultList && (r.exclusion.kind == ExclusionRules::Kind::FolderList ||
+                                                r.exclusion.kind == ExclusionRules::Kind::NamePattern);
+        r.sentence =
+            Dialog::tr("\u201c%1\u201d is not backed up: it is excluded by %2.")
+                .arg(name, r.defaultList
+                               ? Dialog::tr("the default list (\u201c%1\u201d)").arg(r.exclusion.rule)
+                               : ruleText(r.exclusion));
         r.details << (r.canStopExcluding
                           ? Dialog::tr("You can stop excluding it here or in Exclude Items.")
                           : Dialog::tr("This rule keeps temporary and system files out of every "

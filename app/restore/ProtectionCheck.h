@@ -32,6 +32,7 @@ class ProtectionCheck {
         QStringList details;
         ExclusionRules::Match exclusion;
         bool canStopExcluding = false; // the rule is the person's own (folder list or name pattern)
+        bool defaultList = false;      // the list entry is one of the system's default exclusions
         QDateTime since;               // on the appliance / waiting since
         int queuePosition = 0;         // 1-based among the waiting lists; 0 when not waiting
         int queueLength = 0;

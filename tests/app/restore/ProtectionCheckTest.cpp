@@ -97,8 +97,13 @@ TEST_F(ProtectionCheckTest, ExcludedFilesNameTheirRuleAndOnlyThePersonsOwnCanBeL
     const QString iso = file(QStringLiteral("disc.iso"));
     const QString temporary = file(QStringLiteral("draft.tmp"));
     // The exclusion editor's files.
+    // The list as the daemon first writes it holds the system's default exclusions besides the person's.
+    const QString etc = root.profile().defaultExclusions.filter(QStringLiteral("/etc")).value(0);
+    ASSERT_FALSE(etc.isEmpty());
+    QDir().mkpath(etc);
+    QFile(etc + QStringLiteral("/zh.conf")).open(QIODevice::WriteOnly);
     ASSERT_TRUE(PropertyList::writeStringArray(paths->pathForApplicationFile(AppPath::InitialExcludeList),
-                                               {music}, PropertyList::PublicMode));
+                                               {etc, music}, PropertyList::PublicMode));
     ASSERT_TRUE(PropertyList::writeStringArray(paths->pathForApplicationFile(AppPath::ExcludePattern),
                                                {QStringLiteral("*.iso")}, PropertyList::PublicMode));
 
@@ -110,7 +115,13 @@ TEST_F(ProtectionCheckTest, ExcludedFilesNameTheirRuleAndOnlyThePersonsOwnCanBeL
     EXPECT_FALSE(r.canStopExcluding);
     EXPECT_FALSE(ProtectionCheck::stopExcluding(r, *paths, nullptr));
 
+    r = check(etc + QStringLiteral("/zh.conf"));
+    EXPECT_TRUE(r.defaultList);
+    EXPECT_TRUE(r.sentence.contains(QStringLiteral("the default list (\u201c%1\u201d)").arg(etc)));
+    EXPECT_FALSE(r.canStopExcluding);
+
     r = check(song);
+    EXPECT_FALSE(r.defaultList);
     EXPECT_EQ(r.exclusion.kind, ExclusionRules::Kind::FolderList);
     EXPECT_TRUE(
         r.sentence.contains(QStringLiteral("your list of excluded items (\u201c%1\u201d)").arg(music)));
