@@ -106,6 +106,29 @@ QString ruleText(const ExclusionRules::Match& m) {
     return ProtectionCheckDialog::tr("a built-in rule");
 }
 
+// Keeps a widget at the top right corner of its window as the window changes size.
+class CornerKeeper : public QObject {
+  public:
+    CornerKeeper(QWidget* window, QWidget* widget) : QObject(window), mWidget(widget) {
+        window->installEventFilter(this);
+        place(window);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
+            place(static_cast<QWidget*>(watched));
+        return false;
+    }
+
+  private:
+    void place(QWidget* window) {
+        mWidget->move(window->width() - mWidget->width() - 10, 10);
+        mWidget->raise();
+    }
+    QWidget* mWidget;
+};
+
 // Checks a file dropped on the window it watches.
 class DropChecker : public QObject {
   public:
@@ -158,16 +181,25 @@ void ProtectionCheckDialog::attachTo(QWidget* window, QPushButton* beside, const
     button->setObjectName(QStringLiteral("checkFileButton"));
     button->setToolTip(
         tr("Whether a file of this computer is backed up, and if not, why (or drop a file here)"));
-    if (beside && beside->parentWidget() && beside->parentWidget()->layout()) {
-        QLayout* layout = beside->parentWidget()->layout();
+    QBoxLayout* row = nullptr;
+    const std::function<QBoxLayout*(QLayout*)> holding = [&](QLayout* layout) -> QBoxLayout* {
+        if (!layout)
+            return nullptr;
         if (auto* box = qobject_cast<QBoxLayout*>(layout); box && box->indexOf(beside) >= 0)
-            box->insertWidget(box->indexOf(beside) + 1, button);
-        else if (auto* grid = qobject_cast<QGridLayout*>(layout); grid && grid->indexOf(beside) >= 0) {
-            int row = 0, column = 0, rows = 0, columns = 0;
-            grid->getItemPosition(grid->indexOf(beside), &row, &column, &rows, &columns);
-            grid->addWidget(button, row + 1, column);
-        } else
-            layout->addWidget(button);
+            return box;
+        for (int i = 0; i < layout->count(); ++i)
+            if (QBoxLayout* found = holding(layout->itemAt(i)->layout()))
+                return found;
+        return nullptr;
+    };
+    if (beside && beside->parentWidget())
+        row = holding(beside->parentWidget()->layout());
+    if (row) {
+        row->insertWidget(row->indexOf(beside) + 1, button);
+    } else {
+        // A window laid out by hand: the button keeps to its top right corner, clear of the rest.
+        button->adjustSize();
+        new CornerKeeper(window, button);
     }
     QObject::connect(button, &QPushButton::clicked, window, [window, check] {
         const QString file = QFileDialog::getOpenFileName(window, tr("Check a File"), QDir::homePath());
