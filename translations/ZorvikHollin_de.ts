@@ -336,6 +336,114 @@ Wenden Sie sich an Ihren Administrator.</translation></message>
         <translation>Die Appliance unter %1 bietet keine Sicherungskonten an (kein Bereich „backup“). Fragen Sie Ihren Administrator, welche Appliance Ihr Konto führt.</translation></message>
 </context>
 <context>
+    <name>ProtectionCheckDialog</name>
+    <message>
+        <source>a built-in rule (%1)</source>
+        <translation>eine eingebaute Regel (%1)</translation></message>
+    <message>
+        <source>your list of excluded items (“%1”)</source>
+        <translation>Ihre Liste ausgeschlossener Elemente („%1“)</translation></message>
+    <message>
+        <source>the Time Machine destination “%1”</source>
+        <translation>das Time-Machine-Ziel „%1“</translation></message>
+    <message>
+        <source>the name pattern “%1”</source>
+        <translation>das Namensmuster „%1“</translation></message>
+    <message>
+        <source>a built-in rule</source>
+        <translation>eine eingebaute Regel</translation></message>
+    <message>
+        <source>Check a File…</source>
+        <translation>Datei prüfen …</translation></message>
+    <message>
+        <source>Whether a file of this computer is backed up, and if not, why (or drop a file here)</source>
+        <translation>Ob eine Datei dieses Computers gesichert ist, und wenn nicht, warum (oder eine Datei hier ablegen)</translation></message>
+    <message>
+        <source>Check a File</source>
+        <translation>Datei prüfen</translation></message>
+    <message>
+        <source>Is “%1” backed up?</source>
+        <translation>Ist „%1“ gesichert?</translation></message>
+    <message>
+        <source>Stop Excluding It</source>
+        <translation>Nicht mehr ausschließen</translation></message>
+    <message>
+        <source>Back Up Now</source>
+        <translation>Jetzt sichern</translation></message>
+    <message>
+        <source>Zorvik Hollin's backup could not be reached.</source>
+        <translation>Die Sicherung von Zorvik Hollin war nicht erreichbar.</translation></message>
+    <message>
+        <source>Handed to the backup: it is sent with the next run.</source>
+        <translation>An die Sicherung übergeben: Sie wird beim nächsten Lauf gesendet.</translation></message>
+    <message>
+        <source>It is in no snapshot yet.</source>
+        <translation>Sie ist noch in keinem Schnappschuss.</translation></message>
+    <message>
+        <source>It is in 1 snapshot.</source>
+        <translation>Sie ist in 1 Schnappschuss.</translation></message>
+    <message>
+        <source>It is in %1 snapshots.</source>
+        <translation>Sie ist in %1 Schnappschüssen.</translation></message>
+    <message>
+        <source>“%1” does not exist on this computer.</source>
+        <translation>„%1“ gibt es auf diesem Computer nicht.</translation></message>
+    <message>
+        <source>“%1” is not backed up: it is excluded by %2.</source>
+        <translation>„%1“ wird nicht gesichert: ausgeschlossen durch %2.</translation></message>
+    <message>
+        <source>the default list (“%1”)</source>
+        <translation>die Standardliste („%1“)</translation></message>
+    <message>
+        <source>You can stop excluding it here or in Exclude Items.</source>
+        <translation>Sie können den Ausschluss hier oder unter „Elemente ausschließen“ aufheben.</translation></message>
+    <message>
+        <source>This rule keeps temporary and system files out of every backup; it cannot be lifted.</source>
+        <translation>Diese Regel hält temporäre und Systemdateien aus jeder Sicherung heraus; sie lässt sich nicht aufheben.</translation></message>
+    <message>
+        <source>“%1” could not be sent the last time it was tried.</source>
+        <translation>„%1“ konnte beim letzten Versuch nicht gesendet werden.</translation></message>
+    <message>
+        <source>The session log says: %1</source>
+        <translation>Das Sitzungsprotokoll sagt: %1</translation></message>
+    <message>
+        <source>It is queued again (number %1 of %2 waiting).</source>
+        <translation>Sie wartet erneut (Nummer %1 von %2 wartenden).</translation></message>
+    <message>
+        <source>It is sent again when it changes next.</source>
+        <translation>Sie wird erneut gesendet, wenn sie sich das nächste Mal ändert.</translation></message>
+    <message>
+        <source>“%1” is waiting to be sent since %2.</source>
+        <translation>„%1“ wartet seit %2 darauf, gesendet zu werden.</translation></message>
+    <message>
+        <source>Number %1 of %2 waiting.</source>
+        <translation>Nummer %1 von %2 wartenden.</translation></message>
+    <message>
+        <source>“%1” is on the appliance since %2.</source>
+        <translation>„%1“ ist seit %2 auf der Appliance.</translation></message>
+    <message>
+        <source>It changed here since: the next backup sends the new version.</source>
+        <translation>Sie hat sich hier seitdem geändert: Die nächste Sicherung sendet die neue Fassung.</translation></message>
+    <message>
+        <source>Same size as here (%1 bytes).</source>
+        <translation>Gleiche Größe wie hier (%1 Bytes).</translation></message>
+    <message>
+        <source>The appliance's copy has %1 bytes, this one %2.</source>
+        <translation>Die Kopie auf der Appliance hat %1 Bytes, diese hier %2.</translation></message>
+    <message>
+        <source>“Versions…” in Restore lists its copies in the snapshots.</source>
+        <translation>„Versionen …“ unter „Wiederherstellen“ listet ihre Kopien in den Schnappschüssen auf.</translation></message>
+    <message>
+        <source>“%1” has never been seen by the backup.</source>
+        <translation>„%1“ wurde von der Sicherung nie gesehen.</translation></message>
+    <message>
+        <source>It is not on the appliance, not waiting and not excluded: it was most likely made while Zorvik Hollin was not running, and is sent when it changes next.</source>
+        <translation>Sie ist nicht auf der Appliance, wartet nicht und ist nicht ausgeschlossen: Vermutlich entstand sie, als Zorvik Hollin nicht lief, und wird gesendet, wenn sie sich das nächste Mal ändert.</translation></message>
+    <message>
+        <source>The local index could not be read (%1).</source>
+        <translation>Der lokale Index konnte nicht gelesen werden (%1).</translation></message>
+</context>
+<context>
     <name>ProtectionMonitor</name>
     <message>
         <source>Changes are waiting to be backed up</source>
@@ -678,6 +786,27 @@ Dieser Ordner existiert noch nicht: Er wird zuerst angelegt (nur Sie können ihn
     <message>
         <source>Help: earlier versions</source>
         <translation>Hilfe: frühere Versionen</translation></message>
+    <message>
+        <source>Versions…</source>
+        <translation>Versionen …</translation></message>
+    <message>
+        <source>Every copy of the selected file or folder the appliance keeps</source>
+        <translation>Jede Kopie der gewählten Datei oder des gewählten Ordners, die die Appliance aufbewahrt</translation></message>
+    <message>
+        <source>Select a file or folder first.</source>
+        <translation>Wählen Sie zuerst eine Datei oder einen Ordner.</translation></message>
+    <message>
+        <source>Check a File…</source>
+        <translation>Datei prüfen …</translation></message>
+    <message>
+        <source>Whether a file of this computer is backed up, and if not, why (or drop a file here)</source>
+        <translation>Ob eine Datei dieses Computers gesichert ist, und wenn nicht, warum (oder eine Datei hier ablegen)</translation></message>
+    <message>
+        <source>Check a File</source>
+        <translation>Datei prüfen</translation></message>
+    <message>
+        <source>Choose the folder to restore into.</source>
+        <translation>Wählen Sie den Ordner, in den wiederhergestellt wird.</translation></message>
 </context>
 <context>
     <name>SearchController</name>
@@ -981,5 +1110,77 @@ Letzte Sicherung abgeschlossen: %1</translation></message>
     <message>
         <source>The snapshot-backup destination is unreadable: set it below.</source>
         <translation>Das Schnappschuss-Sicherungsziel ist nicht lesbar: Legen Sie es unten fest.</translation></message>
+</context>
+<context>
+    <name>VersionsDialog</name>
+    <message>
+        <source>in 1 snapshot</source>
+        <translation>in 1 Schnappschuss</translation></message>
+    <message>
+        <source>in %1 snapshots</source>
+        <translation>in %1 Schnappschüssen</translation></message>
+    <message>
+        <source>1 version %1.</source>
+        <translation>1 Version %1.</translation></message>
+    <message>
+        <source>%1 different versions %2.</source>
+        <translation>%1 verschiedene Versionen %2.</translation></message>
+    <message>
+        <source>Versions of “%1”</source>
+        <translation>Versionen von „%1“</translation></message>
+    <message>
+        <source>Every copy of “%1” the appliance keeps, newest first. Copies that did not change between snapshots are one row.</source>
+        <translation>Jede Kopie von „%1“, die die Appliance aufbewahrt, die neueste zuerst. Kopien, die sich zwischen Schnappschüssen nicht geändert haben, stehen in einer Zeile.</translation></message>
+    <message>
+        <source>Looking for the versions…</source>
+        <translation>Versionen werden gesucht …</translation></message>
+    <message>
+        <source>Snapshot</source>
+        <translation>Schnappschuss</translation></message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation></message>
+    <message>
+        <source>Modified</source>
+        <translation>Geändert</translation></message>
+    <message>
+        <source>Kept in</source>
+        <translation>Aufbewahrt in</translation></message>
+    <message>
+        <source>Restore Beside the Original</source>
+        <translation>Neben dem Original wiederherstellen</translation></message>
+    <message>
+        <source>Restore To…</source>
+        <translation>Wiederherstellen nach …</translation></message>
+    <message>
+        <source>Folder</source>
+        <translation>Ordner</translation></message>
+    <message>
+        <source>the live backup</source>
+        <translation>der laufenden Sicherung</translation></message>
+    <message>
+        <source>1 snapshot</source>
+        <translation>1 Schnappschuss</translation></message>
+    <message>
+        <source>%1 snapshots, back to %2</source>
+        <translation>%1 Schnappschüssen, zurück bis %2</translation></message>
+    <message>
+        <source>The versions could not be listed: %1</source>
+        <translation>Die Versionen konnten nicht aufgelistet werden: %1</translation></message>
+    <message>
+        <source>“%1” is not on the appliance and not in any snapshot yet.</source>
+        <translation>„%1“ ist weder auf der Appliance noch in einem Schnappschuss.</translation></message>
+    <message>
+        <source>“%1” is not in any snapshot yet; the appliance has only its live copy.</source>
+        <translation>„%1“ ist noch in keinem Schnappschuss; die Appliance hat nur die aktuelle Kopie.</translation></message>
+    <message>
+        <source>Restore To</source>
+        <translation>Wiederherstellen nach</translation></message>
+    <message>
+        <source>Now (on the appliance)</source>
+        <translation>Jetzt (auf der Appliance)</translation></message>
+    <message>
+        <source>appliance copy</source>
+        <translation>Kopie der Appliance</translation></message>
 </context>
 </TS>

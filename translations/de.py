@@ -336,10 +336,82 @@ DE = {
     "No restore check yet": "Noch keine Wiederherstellungsprüfung",
     "Tell me when changes wait longer than": "Mich benachrichtigen, wenn Änderungen länger warten als",
     " minutes": " Minuten",
+    # Check a File… and Versions…
+    "a built-in rule (%1)": "eine eingebaute Regel (%1)",
+    "your list of excluded items (“%1”)": "Ihre Liste ausgeschlossener Elemente („%1“)",
+    "the Time Machine destination “%1”": "das Time-Machine-Ziel „%1“",
+    "the name pattern “%1”": "das Namensmuster „%1“",
+    "a built-in rule": "eine eingebaute Regel",
+    "Check a File…": "Datei prüfen …",
+    "Whether a file of this computer is backed up, and if not, why (or drop a file here)":
+        "Ob eine Datei dieses Computers gesichert ist, und wenn nicht, warum (oder eine Datei hier ablegen)",
+    "Check a File": "Datei prüfen",
+    "Is “%1” backed up?": "Ist „%1“ gesichert?",
+    "Stop Excluding It": "Nicht mehr ausschließen",
+    "Back Up Now": "Jetzt sichern",
+    "Zorvik Hollin's backup could not be reached.": "Die Sicherung von Zorvik Hollin war nicht erreichbar.",
+    "Handed to the backup: it is sent with the next run.": "An die Sicherung übergeben: Sie wird beim nächsten Lauf gesendet.",
+    "It is in no snapshot yet.": "Sie ist noch in keinem Schnappschuss.",
+    "It is in 1 snapshot.": "Sie ist in 1 Schnappschuss.",
+    "It is in %1 snapshots.": "Sie ist in %1 Schnappschüssen.",
+    "“%1” does not exist on this computer.": "„%1“ gibt es auf diesem Computer nicht.",
+    "“%1” is not backed up: it is excluded by %2.": "„%1“ wird nicht gesichert: ausgeschlossen durch %2.",
+    "the default list (“%1”)": "die Standardliste („%1“)",
+    "You can stop excluding it here or in Exclude Items.":
+        "Sie können den Ausschluss hier oder unter „Elemente ausschließen“ aufheben.",
+    "This rule keeps temporary and system files out of every backup; it cannot be lifted.":
+        "Diese Regel hält temporäre und Systemdateien aus jeder Sicherung heraus; sie lässt sich nicht aufheben.",
+    "“%1” could not be sent the last time it was tried.": "„%1“ konnte beim letzten Versuch nicht gesendet werden.",
+    "The session log says: %1": "Das Sitzungsprotokoll sagt: %1",
+    "It is queued again (number %1 of %2 waiting).": "Sie wartet erneut (Nummer %1 von %2 wartenden).",
+    "It is sent again when it changes next.": "Sie wird erneut gesendet, wenn sie sich das nächste Mal ändert.",
+    "“%1” is waiting to be sent since %2.": "„%1“ wartet seit %2 darauf, gesendet zu werden.",
+    "Number %1 of %2 waiting.": "Nummer %1 von %2 wartenden.",
+    "“%1” is on the appliance since %2.": "„%1“ ist seit %2 auf der Appliance.",
+    "It changed here since: the next backup sends the new version.":
+        "Sie hat sich hier seitdem geändert: Die nächste Sicherung sendet die neue Fassung.",
+    "Same size as here (%1 bytes).": "Gleiche Größe wie hier (%1 Bytes).",
+    "The appliance's copy has %1 bytes, this one %2.": "Die Kopie auf der Appliance hat %1 Bytes, diese hier %2.",
+    "“Versions…” in Restore lists its copies in the snapshots.":
+        "„Versionen …“ unter „Wiederherstellen“ listet ihre Kopien in den Schnappschüssen auf.",
+    "“%1” has never been seen by the backup.": "„%1“ wurde von der Sicherung nie gesehen.",
+    "It is not on the appliance, not waiting and not excluded: it was most likely made while Zorvik Hollin was not running, and is sent when it changes next.":
+        "Sie ist nicht auf der Appliance, wartet nicht und ist nicht ausgeschlossen: Vermutlich entstand sie, als Zorvik Hollin nicht lief, und wird gesendet, wenn sie sich das nächste Mal ändert.",
+    "The local index could not be read (%1).": "Der lokale Index konnte nicht gelesen werden (%1).",
+    "Versions…": "Versionen …",
+    "Every copy of the selected file or folder the appliance keeps":
+        "Jede Kopie der gewählten Datei oder des gewählten Ordners, die die Appliance aufbewahrt",
+    "Select a file or folder first.": "Wählen Sie zuerst eine Datei oder einen Ordner.",
+    "Choose the folder to restore into.": "Wählen Sie den Ordner, in den wiederhergestellt wird.",
+    "in 1 snapshot": "in 1 Schnappschuss",
+    "in %1 snapshots": "in %1 Schnappschüssen",
+    "1 version %1.": "1 Version %1.",
+    "%1 different versions %2.": "%1 verschiedene Versionen %2.",
+    "Versions of “%1”": "Versionen von „%1“",
+    "Every copy of “%1” the appliance keeps, newest first. Copies that did not change between snapshots are one row.":
+        "Jede Kopie von „%1“, die die Appliance aufbewahrt, die neueste zuerst. Kopien, die sich zwischen Schnappschüssen nicht geändert haben, stehen in einer Zeile.",
+    "Looking for the versions…": "Versionen werden gesucht …",
+    "Modified": "Geändert",
+    "Kept in": "Aufbewahrt in",
+    "Restore Beside the Original": "Neben dem Original wiederherstellen",
+    "Restore To…": "Wiederherstellen nach …",
+    "Folder": "Ordner",
+    "the live backup": "der laufenden Sicherung",
+    "1 snapshot": "1 Schnappschuss",
+    "%1 snapshots, back to %2": "%1 Schnappschüssen, zurück bis %2",
+    "The versions could not be listed: %1": "Die Versionen konnten nicht aufgelistet werden: %1",
+    "“%1” is not on the appliance and not in any snapshot yet.":
+        "„%1“ ist weder auf der Appliance noch in einem Schnappschuss.",
+    "“%1” is not in any snapshot yet; the appliance has only its live copy.":
+        "„%1“ ist noch in keinem Schnappschuss; die Appliance hat nur die aktuelle Kopie.",
+    "Restore To": "Wiederherstellen nach",
+    "Now (on the appliance)": "Jetzt (auf der Appliance)",
+    "appliance copy": "Kopie der Appliance",
 }
 
 # Where one English text needs another German one in a context.
 BY_CONTEXT = {
     ("LogController", "Delete"): "Löschen",
     ("StatusController", "Name:"): "Name:",
+    ("VersionsDialog", "Snapshot"): "Schnappschuss",
 }

@@ -94,11 +94,11 @@ QString ruleText(const ExclusionRules::Match& m) {
     case ExclusionRules::Kind::BuiltIn:
         return ProtectionCheckDialog::tr("a built-in rule (%1)").arg(m.rule);
     case ExclusionRules::Kind::FolderList:
-        return ProtectionCheckDialog::tr("your list of excluded items (\u201c%1\u201d)").arg(m.rule);
+        return ProtectionCheckDialog::tr("your list of excluded items (“%1”)").arg(m.rule);
     case ExclusionRules::Kind::TimeMachine:
-        return ProtectionCheckDialog::tr("the Time Machine destination \u201c%1\u201d").arg(m.rule);
+        return ProtectionCheckDialog::tr("the Time Machine destination “%1”").arg(m.rule);
     case ExclusionRules::Kind::NamePattern:
-        return ProtectionCheckDialog::tr("the name pattern \u201c%1\u201d").arg(m.rule);
+        return ProtectionCheckDialog::tr("the name pattern “%1”").arg(m.rule);
     case ExclusionRules::Kind::Root:
     case ExclusionRules::Kind::None:
         break;
@@ -177,7 +177,7 @@ void ProtectionCheckDialog::attachTo(QWidget* window, QPushButton* beside, const
         dialog->setWindowFlag(Qt::Dialog);
         dialog->show();
     };
-    auto* button = new QPushButton(tr("Check a File\u2026"), window);
+    auto* button = new QPushButton(tr("Check a File…"), window);
     button->setObjectName(QStringLiteral("checkFileButton"));
     button->setToolTip(
         tr("Whether a file of this computer is backed up, and if not, why (or drop a file here)"));
@@ -221,13 +221,12 @@ ExclusionRules::Match ProtectionCheck::exclusionFor(const QString& path, const F
 
 ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePathsController& paths,
                                                const QString& account, const QString& machine) {
-    using Dialog = ProtectionCheckDialog;
     Result r;
     const QString name = nameOf(path);
     const QFileInfo here(path);
     if (!here.exists() && !here.isSymLink()) {
         r.answer = Answer::Missing;
-        r.sentence = Dialog::tr("\u201c%1\u201d does not exist on this computer.").arg(path);
+        r.sentence = ProtectionCheckDialog::tr("“%1” does not exist on this computer.").arg(path);
         return r;
     }
 
@@ -240,14 +239,15 @@ ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePa
         r.canStopExcluding = !r.defaultList && (r.exclusion.kind == ExclusionRules::Kind::FolderList ||
                                                 r.exclusion.kind == ExclusionRules::Kind::NamePattern);
         r.sentence =
-            Dialog::tr("\u201c%1\u201d is not backed up: it is excluded by %2.")
+            ProtectionCheckDialog::tr("“%1” is not backed up: it is excluded by %2.")
                 .arg(name, r.defaultList
-                               ? Dialog::tr("the default list (\u201c%1\u201d)").arg(r.exclusion.rule)
+                               ? ProtectionCheckDialog::tr("the default list (“%1”)").arg(r.exclusion.rule)
                                : ruleText(r.exclusion));
         r.details << (r.canStopExcluding
-                          ? Dialog::tr("You can stop excluding it here or in Exclude Items.")
-                          : Dialog::tr("This rule keeps temporary and system files out of every "
-                                       "backup; it cannot be lifted."));
+                          ? ProtectionCheckDialog::tr("You can stop excluding it here or in Exclude Items.")
+                          : ProtectionCheckDialog::tr(
+                                "This rule keeps temporary and system files out of every "
+                                "backup; it cannot be lifted."));
         return r;
     }
 
@@ -276,17 +276,20 @@ ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePa
     if (!last.isEmpty() && isErrorLine(last)) {
         r.answer = Answer::SentWithError;
         r.errorLine = last;
-        r.sentence = Dialog::tr("\u201c%1\u201d could not be sent the last time it was tried.").arg(name);
-        r.details << Dialog::tr("The session log says: %1").arg(last);
-        r.details
-            << (waiting ? Dialog::tr("It is queued again (number %1 of %2 waiting).").arg(position).arg(total)
-                        : Dialog::tr("It is sent again when it changes next."));
+        r.sentence =
+            ProtectionCheckDialog::tr("“%1” could not be sent the last time it was tried.").arg(name);
+        r.details << ProtectionCheckDialog::tr("The session log says: %1").arg(last);
+        r.details << (waiting ? ProtectionCheckDialog::tr("It is queued again (number %1 of %2 waiting).")
+                                    .arg(position)
+                                    .arg(total)
+                              : ProtectionCheckDialog::tr("It is sent again when it changes next."));
         return r;
     }
     if (waiting) {
         r.answer = Answer::Waiting;
-        r.sentence = Dialog::tr("\u201c%1\u201d is waiting to be sent since %2.").arg(name, shown(r.since));
-        r.details << Dialog::tr("Number %1 of %2 waiting.").arg(position).arg(total);
+        r.sentence =
+            ProtectionCheckDialog::tr("“%1” is waiting to be sent since %2.").arg(name, shown(r.since));
+        r.details << ProtectionCheckDialog::tr("Number %1 of %2 waiting.").arg(position).arg(total);
         return r;
     }
 
@@ -300,28 +303,31 @@ ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePa
         r.answer = Answer::OnAppliance;
         r.since = QDateTime::fromString(hit.lmd, QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
         r.since.setTimeZone(QTimeZone::utc());
-        r.sentence = Dialog::tr("\u201c%1\u201d is on the appliance since %2.").arg(name, shown(r.since));
+        r.sentence =
+            ProtectionCheckDialog::tr("“%1” is on the appliance since %2.").arg(name, shown(r.since));
         if (!hit.folder) {
             const bool sameSize = hit.size.toLongLong() == here.size();
             const bool newer = here.lastModified() > r.since.addSecs(1);
             if (newer)
-                r.details << Dialog::tr("It changed here since: the next backup sends the new version.");
+                r.details << ProtectionCheckDialog::tr(
+                    "It changed here since: the next backup sends the new version.");
             else if (sameSize)
-                r.details << Dialog::tr("Same size as here (%1 bytes).").arg(here.size());
+                r.details << ProtectionCheckDialog::tr("Same size as here (%1 bytes).").arg(here.size());
             else
-                r.details << Dialog::tr("The appliance's copy has %1 bytes, this one %2.")
+                r.details << ProtectionCheckDialog::tr("The appliance's copy has %1 bytes, this one %2.")
                                  .arg(hit.size)
                                  .arg(here.size());
         }
-        r.details << Dialog::tr("\u201cVersions\u2026\u201d in Restore lists its copies in the snapshots.");
+        r.details << ProtectionCheckDialog::tr("“Versions…” in Restore lists its copies in the snapshots.");
         return r;
     }
     r.answer = Answer::NeverSeen;
-    r.sentence = Dialog::tr("\u201c%1\u201d has never been seen by the backup.").arg(name);
-    r.details << Dialog::tr("It is not on the appliance, not waiting and not excluded: it was most likely "
-                            "made while Zorvik Hollin was not running, and is sent when it changes next.");
+    r.sentence = ProtectionCheckDialog::tr("“%1” has never been seen by the backup.").arg(name);
+    r.details << ProtectionCheckDialog::tr(
+        "It is not on the appliance, not waiting and not excluded: it was most likely "
+        "made while Zorvik Hollin was not running, and is sent when it changes next.");
     if (page.status != IndexSearch::Status::Ok)
-        r.details << Dialog::tr("The local index could not be read (%1).")
+        r.details << ProtectionCheckDialog::tr("The local index could not be read (%1).")
                          .arg(page.error.isEmpty() ? master : page.error);
     return r;
 }
@@ -350,7 +356,7 @@ ProtectionCheckDialog::ProtectionCheckDialog(const QString& path, const FilePath
                                              DistributedNotificationCenter* center, QWidget* parent)
     : QDialog(parent), mPath(path), mPaths(paths), mAccount(account), mMachine(machine), mCenter(center) {
     setObjectName(QStringLiteral("protectionCheck"));
-    setWindowTitle(tr("Is \u201c%1\u201d backed up?").arg(nameOf(path)));
+    setWindowTitle(tr("Is “%1” backed up?").arg(nameOf(path)));
     auto* layout = new QVBoxLayout(this);
     auto* where = new QLabel(path, this);
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -48,7 +48,7 @@ QString reasonOf(const QByteArray& err) {
 } // namespace
 
 void RestoreViewController::installVersionsUi() {
-    auto* button = new QPushButton(tr("Versions\u2026"), this);
+    auto* button = new QPushButton(tr("Versions…"), this);
     button->setObjectName(QStringLiteral("versionsButton"));
     button->setToolTip(tr("Every copy of the selected file or folder the appliance keeps"));
     if (QBoxLayout* row = layoutHolding(layout(), mUi->restoreButton))
@@ -61,7 +61,7 @@ void RestoreViewController::installVersionsUi() {
         else
             QMessageBox::information(this, windowTitle(), tr("Select a file or folder first."));
     });
-    auto* check = new QPushButton(tr("Check a File\u2026"), this);
+    auto* check = new QPushButton(tr("Check a File…"), this);
     check->setObjectName(QStringLiteral("checkFileButton"));
     check->setToolTip(
         tr("Whether a file of this computer is backed up, and if not, why (or drop a file here)"));
@@ -88,9 +88,9 @@ void RestoreViewController::installVersionsUi() {
         QMenu menu(this);
         const QString path = node->fullPath();
         const bool folder = !node->isAFile();
-        menu.addAction(tr("Versions\u2026"), this, [this, path, folder] { showVersions(path, folder); });
+        menu.addAction(tr("Versions…"), this, [this, path, folder] { showVersions(path, folder); });
         if (path.contains(u'/'))
-            menu.addAction(tr("Check a File\u2026"), this, [this, path] {
+            menu.addAction(tr("Check a File…"), this, [this, path] {
                 checkFile(u'/' + path.section(u'/', 1, -1, QString::SectionSkipEmpty));
             });
         menu.exec(outline->viewport()->mapToGlobal(at));

@@ -26,14 +26,14 @@ QDateTime snapshotTime(const QString& snapshotFolder) {
 
 QString snapshotText(const QString& snapshotFolder) {
     if (snapshotFolder.isEmpty())
-        return QDialog::tr("Now (on the appliance)");
+        return VersionsDialog::tr("Now (on the appliance)");
     const QDateTime at = snapshotTime(snapshotFolder);
     return at.isValid() ? at.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : snapshotFolder;
 }
 
 QString besideName(const QString& name, const QString& snapshotFolder) {
     const QDateTime at = snapshotTime(snapshotFolder);
-    const QString date = snapshotFolder.isEmpty() ? QDialog::tr("appliance copy")
+    const QString date = snapshotFolder.isEmpty() ? VersionsDialog::tr("appliance copy")
                          : at.isValid()           ? at.toString(QStringLiteral("yyyy-MM-dd HH.mm"))
                                                   : snapshotFolder;
     // The extension stays last so that the copy opens as the original does; a leading dot is no
@@ -123,16 +123,15 @@ VersionsDialog::VersionsDialog(const QString& path, bool folder, QWidget* parent
     : QDialog(parent), mPath(path), mFolder(folder) {
     setObjectName(QStringLiteral("versionsDialog"));
     const QString name = path.section(u'/', -1, -1, QString::SectionSkipEmpty);
-    setWindowTitle(tr("Versions of \u201c%1\u201d").arg(name));
+    setWindowTitle(tr("Versions of “%1”").arg(name));
     auto* layout = new QVBoxLayout(this);
-    auto* heading =
-        new QLabel(tr("Every copy of \u201c%1\u201d the appliance keeps, newest first. Copies that "
-                      "did not change between snapshots are one row.")
-                       .arg(originalPath()),
-                   this);
+    auto* heading = new QLabel(tr("Every copy of “%1” the appliance keeps, newest first. Copies that "
+                                  "did not change between snapshots are one row.")
+                                   .arg(originalPath()),
+                               this);
     heading->setWordWrap(true);
     layout->addWidget(heading);
-    mStatus = new QLabel(tr("Looking for the versions\u2026"), this);
+    mStatus = new QLabel(tr("Looking for the versions…"), this);
     mStatus->setObjectName(QStringLiteral("versionsStatus"));
     mStatus->setWordWrap(true);
     layout->addWidget(mStatus);
@@ -147,7 +146,7 @@ VersionsDialog::VersionsDialog(const QString& path, bool folder, QWidget* parent
     auto* buttons = new QDialogButtonBox(this);
     mBeside = buttons->addButton(tr("Restore Beside the Original"), QDialogButtonBox::ActionRole);
     mBeside->setObjectName(QStringLiteral("restoreBeside"));
-    mInto = buttons->addButton(tr("Restore To\u2026"), QDialogButtonBox::ActionRole);
+    mInto = buttons->addButton(tr("Restore To…"), QDialogButtonBox::ActionRole);
     mInto->setObjectName(QStringLiteral("restoreInto"));
     buttons->addButton(QDialogButtonBox::Close);
     layout->addWidget(buttons);
@@ -194,8 +193,8 @@ void VersionsDialog::setListing(const QList<ItemVersion>& versions, const QStrin
         mStatus->setText(tr("The versions could not be listed: %1").arg(error));
     else if (snapshots == 0)
         mStatus->setText((versions.isEmpty()
-                              ? tr("\u201c%1\u201d is not on the appliance and not in any snapshot yet.")
-                              : tr("\u201c%1\u201d is not in any snapshot yet; the appliance has only its "
+                              ? tr("“%1” is not on the appliance and not in any snapshot yet.")
+                              : tr("“%1” is not in any snapshot yet; the appliance has only its "
                                    "live copy."))
                              .arg(name));
     else
