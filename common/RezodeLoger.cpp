@@ -28,9 +28,7 @@ RezodeLoger& RezodeLoger::progressLogger() {
 }
 
 QDateTime RezodeLoger::now() const {
-    // The stamps are formatted in the local time zone from the moment alone; reading the moment as
-    // UTC spares a look at the zone files for every line.
-    return mClock ? mClock() : QDateTime::currentDateTimeUtc();
+    return mClock ? mClock() : QDateTime::currentDateTime();
 }
 
 QString RezodeLoger::traceTimestamp(const QDateTime& when) {
