@@ -9,7 +9,7 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$top/build}"
 logs="$build/bench/logs"
-programs=(bench_event_stream bench_daemon bench_backup_run bench_restore bench_index_merge bench_index_search)
+programs=(bench_event_stream bench_daemon bench_backup_run bench_restore bench_versions bench_index_merge bench_index_search)
 
 "$top/scripts/build.sh" "$build" >/dev/null
 cmake --build "$build" --target "${programs[@]}" >/dev/null
