@@ -27,34 +27,13 @@ QString iso(const QDateTime& when) {
 
 // The file as the daemon writes it with nothing waiting, the whole disk watched and no check yet.
 QVariantMap calmState() {
-    return {{Key::Count, "0"},
-            {Key::Collected, "0"},
-            {Key::Listed, "0"},
-            {Key::Sending, "0"},
-            {Key::Owed, "0"},
-            {Key::Oldest, ""},
-            {Key::Newest, ""},
-            {Key::Paused, "0"},
-            {Key::SleepDelayed, "0"},
-            {Key::Watch, "disk"},
-            {Key::WatchBackend, "fanotify"},
-            {Key::WatchFolder, "/"},
-            {Key::WatchFolders, "0"},
-            {Key::WatchFileSystems, "2"},
-            {Key::WatchLimited, "0"},
-            {Key::WatchSince, ""},
-            {Key::WatchReason, ""},
-            {Key::VerifyState, ""},
-            {Key::VerifyReason, ""},
-            {Key::VerifyAttempted, ""},
-            {Key::Verified, ""},
-            {Key::VerifiedText, ""},
-            {Key::VerifiedFiles, "0"},
-            {Key::VerifiedSkipped, "0"},
-            {Key::VerifiedFailed, "0"},
-            {Key::VerifiedFailures, QStringList()},
-            {Key::VerifiedSnapshot, ""},
-            {Key::Updated, iso(kNow)}};
+    return pendingStateRecord({{Key::VerifyState, ""},
+                               {Key::VerifyAttempted, ""},
+                               {Key::Verified, ""},
+                               {Key::VerifiedText, ""},
+                               {Key::VerifiedFiles, "0"},
+                               {Key::VerifiedSnapshot, ""},
+                               {Key::Updated, iso(kNow)}});
 }
 
 QVariantMap with(QVariantMap state, const QVariantMap& changes) {
