@@ -9,7 +9,8 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$top/build}"
 logs="$build/bench/logs"
-programs=(bench_event_stream bench_daemon bench_backup_run bench_restore bench_versions bench_index_merge bench_index_search)
+programs=(bench_event_stream bench_daemon bench_backup_run bench_first_backup bench_many_clients bench_large_home
+  bench_restore bench_versions bench_index_merge bench_index_search)
 
 "$top/scripts/build.sh" "$build" >/dev/null
 cmake --build "$build" --target "${programs[@]}" >/dev/null
@@ -33,6 +34,9 @@ rows=$(
   fi
   run bench_daemon 60 10
   run bench_backup_run
+  run bench_first_backup
+  run bench_many_clients 20 1000 10 standard
+  run bench_large_home 1000000 900 10000
   QT_QPA_PLATFORM=offscreen run bench_restore --full
   QT_QPA_PLATFORM=offscreen run bench_versions 1000
   run bench_index_merge

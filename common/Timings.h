@@ -13,7 +13,7 @@ struct Timings {
     ms backupPassInterval{5000};                // backup controller looks for pending lists
     ms firstRetryDelay{60000};                  // the first three retries of a failed set
     ms laterRetryDelay{120000};                 // the later retries
-    ms busyRetryDelay{10000};                   // a set the busy appliance turned away, at first…
+    ms busyRetryDelay{1000};                    // a set the busy appliance turned away, at first…
     ms busyRetryMaxDelay{120000};               // …doubling up to this (each spread by chance)
     ms refusedRetryDelay{30 * 60 * 1000};       // a refused password is tried again unchanged
     ms nextSetPause{1000};                      // between two backup sets of one run

@@ -33,6 +33,7 @@ const QString DBManager::LmdKey = QStringLiteral("lmd");
 const QString DBManager::SizeKey = QStringLiteral("size");
 const QString DBManager::StateKey = QStringLiteral("state");
 const QString DBManager::LocalUserKey = QStringLiteral("localUser");
+const QString DBManager::SpoolSuffix = QStringLiteral(".pending");
 
 namespace {
 
@@ -152,10 +153,15 @@ DBManager::DBManager(const IndexThrottle& throttle, MachineNameSource localMachi
 
 DBManager::~DBManager() {
     stopDBOperationImmediately();
-    QMutexLocker locker(&mThreadLock);
-    for (auto& thread : mEndedThreads)
-        thread->wait();
-    mEndedThreads.clear();
+    {
+        QMutexLocker locker(&mThreadLock);
+        for (auto& thread : mEndedThreads)
+            thread->wait();
+        mEndedThreads.clear();
+    }
+    // What waited in the spool is lost with the process, as what waited in memory.
+    const AsFolderOwner owner(folderOwner());
+    closeSpool(true);
 }
 
 void DBManager::setWithDetails(const QVariantMap& details) {
@@ -178,10 +184,12 @@ void DBManager::setWithDetails(const QVariantMap& details) {
     if (usable) {
         const AsFolderOwner owner(account);
         QString why;
-        if (makeAccountFolder(base, user, why))
+        if (makeAccountFolder(base, user, why)) {
             folder = QStringLiteral("%1/%2").arg(base, user);
-        else
+            removeStrandedSpools(folder);
+        } else {
             qWarning("index folder: %s", qPrintable(why));
+        }
     }
     QMutexLocker locker(&mConfigLock);
     mDatabasePath = folder;
@@ -242,7 +250,138 @@ void DBManager::listedFileAddToDatabase(const QVariantMap& record) {
 
 qsizetype DBManager::pendingBackupFiles() const {
     QMutexLocker locker(&mBLock);
+    return mFilesToBackup.size() + mSpoolUnread.load();
+}
+
+qsizetype DBManager::backupFilesInMemory() const {
+    QMutexLocker locker(&mBLock);
     return mFilesToBackup.size();
+}
+
+QString DBManager::spoolPath() const {
+    QMutexLocker locker(&mSpoolPathLock);
+    return mSpoolPath;
+}
+
+void DBManager::removeStrandedSpools(const QString& folder) {
+    const QStringList names = QDir(folder).entryList({u'*' + SpoolSuffix}, QDir::Files | QDir::Hidden);
+    for (const QString& name : names) {
+        const QString path = folder + u'/' + name;
+        struct stat st {};
+        if (!isRegularFile(path, &st))
+            continue;
+        const auto modified = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+        if (modified >= kProcessStart)
+            continue;
+        const int fd = ::open(native(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(native(path).constData());
+        ::close(fd);
+    }
+}
+
+bool DBManager::spillBackupIntake(const QString& folder, const QString& user, bool force) {
+    QStringList paths;
+    {
+        QMutexLocker locker(&mBLock);
+        if (mFilesToBackup.isEmpty() || (!force && mFilesToBackup.size() <= mSpillThreshold))
+            return true;
+        paths = QStringList(mFilesToBackup.cbegin(), mFilesToBackup.cend());
+        mFilesToBackup.clear();
+    }
+    if (mSpoolFd < 0) {
+        // A name of this instance's own, created here (never an existing file or a planted link),
+        // locked while in use so that nobody takes it for a stranded one.
+        const QString tag = QString::number(quintptr(this), 36) + u'-' + QString::number(::getpid(), 36);
+        const QString path = QStringLiteral("%1/%2.%3%4").arg(folder, user, tag, SpoolSuffix);
+        ::unlink(native(path).constData());
+        const int fd = ::open(native(path).constData(),
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            returnBackupFiles(paths);
+            return false;
+        }
+        ::flock(fd, LOCK_EX | LOCK_NB);
+        mSpoolFd = fd;
+        mSpoolReadOffset = 0;
+        QMutexLocker locker(&mSpoolPathLock);
+        mSpoolPath = path;
+    }
+    QByteArray text;
+    for (const QString& path : std::as_const(paths)) {
+        text += path.toUtf8();
+        text += '\n';
+    }
+    qsizetype written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(mSpoolFd, text.constData() + written, size_t(text.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    if (written < text.size()) {
+        // The disk is full: the spool keeps what it holds, the paths not written stay in memory.
+        // (A line cut short is read as one path that names no file, and skipped.)
+        const qsizetype whole = text.left(written).count('\n');
+        mSpoolUnread += whole;
+        returnBackupFiles(paths.mid(whole));
+        return false;
+    }
+    mSpoolUnread += paths.size();
+    return true;
+}
+
+QStringList DBManager::readSpoolBatch() {
+    QStringList paths;
+    if (mSpoolFd < 0)
+        return paths;
+    QByteArray pending;
+    char buffer[65536];
+    qint64 offset = mSpoolReadOffset;
+    const qsizetype batch = std::max<qsizetype>(1, mSpoolBatch);
+    while (paths.size() < batch) {
+        const ssize_t n = ::pread(mSpoolFd, buffer, sizeof buffer, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        offset += n;
+        pending.append(buffer, n);
+        qsizetype start = 0;
+        for (qsizetype end; paths.size() < batch && (end = pending.indexOf('\n', start)) >= 0;
+             start = end + 1) {
+            paths << QString::fromUtf8(pending.constData() + start, end - start);
+            mSpoolReadOffset += end + 1 - start;
+        }
+        pending.remove(0, start);
+    }
+    mSpoolUnread -= std::min<qsizetype>(paths.size(), mSpoolUnread.load());
+    struct stat st {};
+    if (::fstat(mSpoolFd, &st) == 0 && mSpoolReadOffset >= st.st_size)
+        closeSpool(true); // read through: the next spill starts a fresh one
+    return paths;
+}
+
+void DBManager::closeSpool(bool remove) {
+    if (mSpoolFd < 0)
+        return;
+    QString path;
+    {
+        QMutexLocker locker(&mSpoolPathLock);
+        path.swap(mSpoolPath);
+    }
+    if (remove)
+        ::unlink(native(path).constData());
+    ::close(mSpoolFd);
+    mSpoolFd = -1;
+    mSpoolReadOffset = 0;
+    mSpoolUnread = 0;
 }
 
 qsizetype DBManager::pendingListingRecords() const {
@@ -326,8 +465,17 @@ void DBManager::updaterDatabaseArraysToDB() {
     QStringList backupPaths;
     {
         QMutexLocker locker(&mBLock);
-        backupPaths = QStringList(mFilesToBackup.cbegin(), mFilesToBackup.cend());
-        mFilesToBackup.clear();
+        // The usual case: a few paths, taken from memory. Many (a first backup), or a spool already
+        // in use (so that the order of arrival holds): through the spool, a batch at a time.
+        if (mSpoolFd < 0 && mFilesToBackup.size() <= mSpillThreshold) {
+            backupPaths = QStringList(mFilesToBackup.cbegin(), mFilesToBackup.cend());
+            mFilesToBackup.clear();
+        }
+    }
+    if (backupPaths.isEmpty()) {
+        const AsFolderOwner owner(account);
+        spillBackupIntake(folder, user, true);
+        backupPaths = readSpoolBatch();
     }
     if (!backupPaths.isEmpty())
         upDateBackupFilesToDatabase(backupPaths, folder, user);
@@ -348,7 +496,8 @@ void DBManager::updaterDatabaseArraysToDB() {
 
 qsizetype DBManager::writeDelta(const QString& folder, const QString& user, qsizetype count,
                                 const std::function<std::optional<QVariantList>(qsizetype)>& recordAt,
-                                IndexThrottle::Pause pause, int pauseEvery) {
+                                IndexThrottle::Pause pause, int pauseEvery,
+                                const std::function<void()>& atPause) {
     const AsFolderOwner owner(folderOwner());
     DataBaseWraper delta(mThrottle);
     // Nothing is kept of a delta that did not go through whole: its records go back to the intake.
@@ -369,8 +518,11 @@ qsizetype DBManager::writeDelta(const QString& folder, const QString& user, qsiz
                 delta.database()->lastErrorCode() != SQLITE_CONSTRAINT)
                 return dropDelta();
         }
-        if ((done + 1) % pauseEvery == 0)
+        if ((done + 1) % pauseEvery == 0) {
             mThrottle.pause(pause);
+            if (atPause)
+                atPause();
+        }
     }
     if (!delta.commitTransaction())
         return dropDelta();
@@ -408,8 +560,11 @@ void DBManager::upDateBackupFilesToDatabase(const QStringList& paths, const QStr
                             kNA,
                             kNA};
     };
+    // A batch takes minutes with the standard pauses; what arrives meanwhile goes to the spool
+    // once it is many, so that memory stays bounded however large the home.
     const qsizetype written =
-        writeDelta(folder, user, paths.size(), recordAt, IndexThrottle::Pause::BackupRecords, 50);
+        writeDelta(folder, user, paths.size(), recordAt, IndexThrottle::Pause::BackupRecords, 50,
+                   [&] { spillBackupIntake(folder, user, false); });
     if (written < paths.size())
         returnBackupFiles(paths.mid(written));
 }

@@ -38,6 +38,13 @@ class DBManager {
     static const QString StateKey;     // "state"
     static const QString LocalUserKey; // "localUser": the local account whose home holds DbPath
 
+    // Uploaded paths held in memory at most (about): the index takes 100 a second with the standard
+    // pauses, a first backup reports thousands, so the rest waits on disk, in the account folder, in
+    // a spool of this instance's own ("<user>.<tag>.pending", one path a line), read back in batches.
+    static constexpr qsizetype IntakeSpillThreshold = 20000;
+    static constexpr qsizetype SpoolBatch = 10000;
+    static const QString SpoolSuffix; // ".pending"
+
     // localMachineName names this computer's folder for uploaded files (UtilityClass::machineName()
     // when not given).
     explicit DBManager(const IndexThrottle& throttle = IndexThrottle(),
@@ -82,7 +89,16 @@ class DBManager {
     QString databasePath() const;
     QString logedInUser() const;
     QString machineName() const;
+    // Uploaded paths waiting for the index, in memory and in the spool; in memory only.
     qsizetype pendingBackupFiles() const;
+    qsizetype backupFilesInMemory() const;
+    // Other limits than IntakeSpillThreshold and SpoolBatch (tests use small ones).
+    void setSpoolLimits(qsizetype spillThreshold, qsizetype batch) {
+        mSpillThreshold = spillThreshold;
+        mSpoolBatch = batch;
+    }
+    // The spool now in use ("" when none).
+    QString spoolPath() const;
     qsizetype pendingListingRecords() const;
     bool isUpdaterRunning() const;
     QThread* updaterThread() const;
@@ -99,12 +115,21 @@ class DBManager {
     // the delta holds; 0 when it was dropped, and the caller gives the rest back to its intake.
     qsizetype writeDelta(const QString& folder, const QString& user, qsizetype count,
                          const std::function<std::optional<QVariantList>(qsizetype)>& recordAt,
-                         IndexThrottle::Pause pause, int pauseEvery);
+                         IndexThrottle::Pause pause, int pauseEvery,
+                         const std::function<void()>& atPause = {});
     std::optional<UserFileAccess::Account> folderOwner() const;
     void upDateBackupFilesToDatabase(const QStringList& paths, const QString& folder, const QString& user);
     void updateListedFilesToDatabase(const QList<ListingEntry>& records, const QString& folder,
                                      const QString& user);
     void returnBackupFiles(const QStringList& paths);
+    // Updater thread, with the folder owner's rights. Moves the backup intake to the spool when it is
+    // larger than the threshold (or always, with force); false when the spool cannot be written.
+    bool spillBackupIntake(const QString& folder, const QString& user, bool force);
+    // Up to SpoolBatch paths from where the spool was read last; the spool goes once read through.
+    QStringList readSpoolBatch();
+    void closeSpool(bool remove);
+    // Spools of processes that ended (older than this one, locked by nobody) are removed.
+    static void removeStrandedSpools(const QString& folder);
     void returnListingRecords(const QList<ListingEntry>& records);
     static QString listingKey(const ListingEntry& entry);
 
@@ -124,6 +149,15 @@ class DBManager {
     QString mLogedInuser;
     QString mMachineName;
     std::optional<UserFileAccess::Account> mAccount;
+
+    // The spool: touched by the updater thread only; the counts are read by anyone.
+    QString mSpoolPath;
+    int mSpoolFd = -1;
+    std::atomic<qsizetype> mSpillThreshold{IntakeSpillThreshold};
+    std::atomic<qsizetype> mSpoolBatch{SpoolBatch};
+    qint64 mSpoolReadOffset = 0;
+    std::atomic<qsizetype> mSpoolUnread{0};
+    mutable QMutex mSpoolPathLock; // guards mSpoolPath for spoolPath()
 
     std::atomic<bool> stopDBOperationImmidietly{false};
     std::atomic<quint64> mTicks{0};

@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <csignal>
@@ -186,8 +187,19 @@ void RezodeListAndUpdateToDBController::initialListing() {
     startTask(Stage::FirstLevel);
 }
 
+std::chrono::milliseconds RezodeListAndUpdateToDBController::busyWait(int turnedAway) const {
+    std::chrono::milliseconds wait = mTimings.busyRetryDelay;
+    for (int i = 1; i < turnedAway && wait < mTimings.busyRetryMaxDelay; ++i)
+        wait += wait / 2;
+    wait = std::min(wait, mTimings.busyRetryMaxDelay);
+    // Spread over 50-100 %, so that machines turned away together do not come back together.
+    const double spread = 0.5 + 0.5 * QRandomGenerator::global()->generateDouble();
+    return std::chrono::milliseconds(static_cast<long long>(double(wait.count()) * spread));
+}
+
 void RezodeListAndUpdateToDBController::startTask(Stage stage) {
     mStage = stage;
+    mTurnedAway = false;
     mTaskDidTerminate = false;
     mChildEnded = false;
     mCleanupScheduled = false;
@@ -243,6 +255,9 @@ void RezodeListAndUpdateToDBController::readErrors() {
     const QString text = decodeText(mTask->readAllStandardError());
     if (text.isEmpty())
         return;
+    // The rsync daemon's own answer when all its connections are taken.
+    if (text.contains(QLatin1String("@ERROR: max connections")))
+        mTurnedAway = true;
     mLogger.logDaemonTrace((mStage == Stage::FirstLevel
                                 ? QStringLiteral("receivedErrorOfFirstLevelListing:%1")
                                 : QStringLiteral("receivedErrorOfFolderLevelListing:%1"))
@@ -289,7 +304,30 @@ void RezodeListAndUpdateToDBController::processLines() {
         }
     }
     holdChild(false);
+    if (mChildEnded && !mCleanupScheduled && mTurnedAway) {
+        // A busy appliance is waited for, as the backup waits for it: the same listing again after a
+        // spread wait, growing by half with each turn-away in a row. Given up, the index would miss the
+        // appliance's contents until the next listing, 12 hours later.
+        mCleanupScheduled = true;
+        ++mTurnedAwayInRow;
+        const std::chrono::milliseconds wait = busyWait(mTurnedAwayInRow);
+        mLogger.logDaemonTrace(
+            QStringLiteral(
+                "The appliance is busy (all its connections are taken), the listing is tried again in "
+                "%1 ms")
+                .arg(wait.count()),
+            true);
+        const Stage stage = mStage;
+        after(wait, [this, stage] {
+            releaseTask();
+            if (stage == Stage::FirstLevel)
+                writePasswordFile();
+            startTask(stage);
+        });
+        return;
+    }
     if (mChildEnded && !mCleanupScheduled) {
+        mTurnedAwayInRow = 0;
         mCleanupScheduled = true;
         if (mStage == Stage::FirstLevel)
             after(mTimings.listingFirstLevelGrace, [this] { cleanupListDetails(); });

@@ -90,6 +90,8 @@ class RezodeListAndUpdateToDBController : public QObject {
     void processLines();
     void handleLine(const QByteArray& line);
     void after(std::chrono::milliseconds delay, std::function<void()> step);
+    // The wait before a listing the busy appliance turned away is tried again.
+    std::chrono::milliseconds busyWait(int turnedAway) const;
     void signalChild(int signal);
     void holdChild(bool hold);
     bool backlogIsLarge() const;
@@ -132,6 +134,8 @@ class RezodeListAndUpdateToDBController : public QObject {
     bool mChildEnded = false;
     bool mChildHeld = false;
     bool mCleanupScheduled = false;
+    bool mTurnedAway = false; // this listing was turned away: the appliance's connections were taken
+    int mTurnedAwayInRow = 0;
     QTimer mLineTimer;
     QTimer mStepTimer;
     std::function<void()> mNextStep;

@@ -71,6 +71,14 @@ void FreeNasUserController::initWithDetails(const QVariantMap& details) {
     } else {
         trace(QStringLiteral("FreeNasUserController:Deamon restarted not due to application install"));
     }
+    // The initial backup is what the person waits for after the installation (or a Reinitialize):
+    // its set goes to a list and into a run at once, not at the collector's next flush and the pass
+    // after it (up to nine seconds with the standard timings).
+    if (QFile::exists(path(DaemonPath::InitialSetReadyMarker))) {
+        mParts.collector->timerFireMethod();
+        if (mParts.backupController)
+            mParts.backupController->ReadOperation();
+    }
 }
 
 void FreeNasUserController::restartDeamon() {

@@ -34,9 +34,11 @@ BackupRunDecision::Outcome BackupRunDecision::decide(const SetEnd& end) {
 
 std::chrono::milliseconds BackupRunDecision::busyDelay(int turnedAway, std::chrono::milliseconds first,
                                                        std::chrono::milliseconds most, double random01) {
+    // Growing by half, not doubling: many machines turned away together find the slots that free up as
+    // others finish, instead of sleeping past them; the cap still spaces out a long wait.
     std::chrono::milliseconds delay = first;
     for (int i = 1; i < turnedAway && delay < most; ++i)
-        delay *= 2;
+        delay += delay / 2;
     delay = std::min(delay, most);
     const double spread = 0.5 + 0.5 * std::clamp(random01, 0.0, 1.0);
     return std::chrono::milliseconds(static_cast<long long>(double(delay.count()) * spread));

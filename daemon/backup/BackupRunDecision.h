@@ -50,9 +50,9 @@ class BackupRunDecision {
                                                   std::chrono::milliseconds later) {
         return failedRuns <= 1 ? first : later;
     }
-    // The wait before a set the busy appliance turned away is tried again: doubling from first with each
-    // turn-away in a row (from 1) up to most, then spread over 50–100 % of that, so that machines turned
-    // away together do not all come back together. random01 is a number in [0, 1).
+    // The wait before a set the busy appliance turned away is tried again: from first, half as long
+    // again with each turn-away in a row (from 1) up to most, then spread over 50–100 % of that, so that
+    // machines turned away together do not all come back together. random01 is a number in [0, 1).
     static std::chrono::milliseconds busyDelay(int turnedAway, std::chrono::milliseconds first,
                                                std::chrono::milliseconds most, double random01);
     static const char* name(Outcome outcome);

@@ -52,6 +52,9 @@ RSyncBackupManager::RSyncBackupManager(DaemonServices services, const ExcludeMan
       mDbManagerObj(IndexThrottle(mServices.timings)) {
     mRetryTimer.setSingleShot(true);
     mNextSetTimer.setSingleShot(true);
+    mOutputTimer.setSingleShot(true);
+    mOutputTimer.setInterval(OutputBatchInterval);
+    connect(&mOutputTimer, &QTimer::timeout, this, &RSyncBackupManager::parsePendingOutput);
     connect(&mRetryTimer, &QTimer::timeout, this, [this] { RetryEnginOne(mEngineOne.get()); });
     connect(&mNextSetTimer, &QTimer::timeout, this, [this] { RsyncProcessLoadsharing(mEngineOne.get()); });
     mParserContext = new QObject;
@@ -358,6 +361,7 @@ void RSyncBackupManager::RSyncfireBackupProcessForEngine(const QStringList& engi
 }
 
 void RSyncBackupManager::launchCurrentSet() {
+    parsePendingOutput(); // what the set before said, should it still wait
     mOutJoiner.reset();
     mErrJoiner.reset();
     mSetErrors.clear();
@@ -421,6 +425,18 @@ void RSyncBackupManager::updateProgress(const QString& text, FreeNasCommandExecu
     const QString whole = mOutJoiner.take(text);
     if (whole.isEmpty())
         return;
+    // The child is never held up: its output is already read; only the parsing waits for the batch.
+    mPendingOutput += whole;
+    if (!mOutputTimer.isActive())
+        mOutputTimer.start();
+}
+
+void RSyncBackupManager::parsePendingOutput() {
+    mOutputTimer.stop();
+    if (mPendingOutput.isEmpty())
+        return;
+    QString whole;
+    whole.swap(mPendingOutput);
     if (!mIsBuiltinRsync) {
         parseOutputChunk(whole, false, {});
         return;
@@ -442,7 +458,15 @@ void RSyncBackupManager::parseOutputChunk(const QString& text, bool builtin, con
 }
 
 void RSyncBackupManager::deliver(const QList<RsyncOutputParser::Event>& events) {
-    for (const RsyncOutputParser::Event& event : events) {
+    // The session log is written once per chunk of rsync's output, when its last file has been
+    // logged: a write per file (open, append, close, with the person's rights) cost more than the
+    // transfer of a small file.
+    qsizetype lastFile = -1;
+    for (qsizetype i = 0; i < events.size(); ++i)
+        if (!events[i].file.isEmpty())
+            lastFile = i;
+    for (qsizetype i = 0; i < events.size(); ++i) {
+        const RsyncOutputParser::Event& event = events[i];
         if (!event.progress.isEmpty() && mIsRunningFlag && mDelegate) {
             mToldUnderWay = true;
             mDelegate->operationDidReceiveData(event.progress);
@@ -452,7 +476,7 @@ void RSyncBackupManager::deliver(const QList<RsyncOutputParser::Event>& events) 
                 mSentObserver(event.file);
             mDbManagerObj.addFileToBackup(event.file);
             mServices.logger->logSessionTrace(QStringLiteral("Backup completed for %1").arg(event.file),
-                                              true);
+                                              i == lastFile);
         }
     }
 }
@@ -854,6 +878,7 @@ void RSyncBackupManager::tellRunEnd(BackupRunDecision::Outcome outcome, const QS
 // Whatever the child said last belongs to this set: the unfinished last lines, and the chunks still
 // waiting for the parser, come before the decision.
 void RSyncBackupManager::flushSetOutput(FreeNasCommandExecuter* engine) {
+    parsePendingOutput();
     const QString outRest = mOutJoiner.flush();
     if (!outRest.isEmpty()) {
         if (mIsBuiltinRsync) {

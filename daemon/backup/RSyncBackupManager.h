@@ -61,6 +61,9 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     // home's. A larger one stays where it is, with a trace line.
     static constexpr qint64 MaxListBytes = 512ll << 20;
     static constexpr int FirstRetries = 3;
+    // rsync's output is taken in batches this long: each batch costs a session-log write and a look
+    // at the markers, which a batch of a few lines paid per file.
+    static constexpr std::chrono::milliseconds OutputBatchInterval{20};
 
     // excludes may be null (nothing is excluded).
     RSyncBackupManager(DaemonServices services, const ExcludeManager* excludes, QObject* parent = nullptr);
@@ -155,6 +158,8 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     bool setSourceFileContents(const QString& setFile);
     void loadUploadingFileList();
     void parseOutputChunk(const QString& text, bool builtin, const QStringList& setPaths);
+    // Parses the whole lines of output taken since the last batch.
+    void parsePendingOutput();
     void deliver(const QList<RsyncOutputParser::Event>& events);
     void handleErrorText(const QString& text, FreeNasCommandExecuter* engine);
     void checkServerAddress();
@@ -218,6 +223,8 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     // What one set has said so far, for the end-of-set decision.
     LineJoiner mOutJoiner;
     LineJoiner mErrJoiner;
+    QString mPendingOutput; // whole lines waiting for the next batch
+    QTimer mOutputTimer;
     QString mSetErrors;
     // The paths of the run after exclusion, owed until it finishes; paths that could not be written
     // back yet; the failures of the runs before.

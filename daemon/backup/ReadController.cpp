@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QTimer>
 
 ReadController::ReadController(DaemonServices services, const ExcludeManager* excludes,
                                RezodeListAndUpdateToDBController* lister, QObject* parent)
@@ -266,6 +267,49 @@ void ReadController::startListing(bool fromTimer) {
 }
 
 void ReadController::postProgress(const QVariantMap& userInfo, int options, bool personal) {
+    QMutexLocker lock(&mPostLock);
+    // Figures still waiting belong before this post.
+    queuePendingFigures();
+    queuePost(userInfo, options, personal);
+}
+
+void ReadController::postFigures(const QVariantMap& figures) {
+    QMutexLocker lock(&mPostLock);
+    mPendingFigures = figures;
+    if (mFiguresFlushScheduled)
+        return; // the newest figures replace those waiting
+    mFiguresFlushScheduled = true;
+    const qint64 since = mLastFiguresPost.isValid() ? mLastFiguresPost.elapsed() : FiguresInterval.count();
+    const int wait = int(std::max<qint64>(0, FiguresInterval.count() - since));
+    std::shared_ptr<std::atomic<bool>> alive = mAlive;
+    const auto flush = [this, alive] {
+        if (!*alive)
+            return;
+        QMutexLocker flushLock(&mPostLock);
+        queuePendingFigures();
+    };
+    QObject* main = QCoreApplication::instance();
+    if (!main || wait == 0) {
+        queuePendingFigures();
+        return;
+    }
+    // The timer runs on the main thread, where the posts leave from.
+    QMetaObject::invokeMethod(
+        main, [main, wait, flush] { QTimer::singleShot(wait, main, flush); }, Qt::QueuedConnection);
+}
+
+void ReadController::queuePendingFigures() {
+    mFiguresFlushScheduled = false;
+    if (!mPendingFigures)
+        return;
+    queuePost(
+        {{Protocol::KeyProgress, *mPendingFigures}, {Protocol::KeyBackupRunning, QString(Protocol::FlagOn)}},
+        Protocol::PostDeliverImmediatelyToAllSessions, true);
+    mPendingFigures.reset();
+    mLastFiguresPost.start();
+}
+
+void ReadController::queuePost(const QVariantMap& userInfo, int options, bool personal) {
     DistributedNotificationCenter* center = mServices.notifications;
     if (!center)
         return;
@@ -303,8 +347,7 @@ void ReadController::operationDidReceiveData(const QVariantMap& progress) {
     QMutexLocker lock(&mLock);
     if (mStartOwed.exchange(false))
         postBackupStarts();
-    postProgress({{Protocol::KeyProgress, progress}, {Protocol::KeyBackupRunning, QString(Protocol::FlagOn)}},
-                 Protocol::PostDeliverImmediatelyToAllSessions, true);
+    postFigures(progress);
 }
 
 void ReadController::operationDidReceiveErrors(const QString& errors, const QString& file) {

@@ -7,6 +7,7 @@
 #include <Protocol.h>
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
@@ -15,6 +16,7 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -32,6 +34,10 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
     static constexpr int ManyLists = 15;
     // Key of the set-up dictionary.
     static constexpr const char* ConsoleUserKey = "ConsoleUser";
+    // The live figures of a run are posted at most this often, always the newest: a run reports
+    // files faster than anybody reads them, and a post per file cost the daemon as much as the
+    // transfer itself.
+    static constexpr std::chrono::milliseconds FiguresInterval{100};
 
     // excludes may be null; without a lister the controller makes its own.
     ReadController(DaemonServices services, const ExcludeManager* excludes,
@@ -74,6 +80,12 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
     // processes receive it; the bare notifications go to everybody.
     void postProgress(const QVariantMap& userInfo,
                       int options = Protocol::PostDeliverImmediatelyToAllSessions, bool personal = false);
+    // The newest figures, posted within FiguresInterval and before any other post that follows them.
+    void postFigures(const QVariantMap& figures);
+    // Under mPostLock: queue the figures not posted yet.
+    void queuePendingFigures();
+    // Under mPostLock: queue one post to the main thread.
+    void queuePost(const QVariantMap& userInfo, int options, bool personal);
     void startListing(bool fromTimer);
     void postBackupStarts();
     QString path(int index) const { return mAppSupportFilePathsObjct.pathForApplicationFile(index); }
@@ -98,4 +110,9 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
     std::unique_ptr<RezodeListAndUpdateToDBController> mOwnLister;
     RezodeListAndUpdateToDBController* mListingObject;
     std::shared_ptr<std::atomic<bool>> mAlive;
+    // Posts are queued under this lock, so that they leave in the order of the events.
+    QMutex mPostLock;
+    std::optional<QVariantMap> mPendingFigures; // figures not posted yet
+    bool mFiguresFlushScheduled = false;
+    QElapsedTimer mLastFiguresPost;
 };

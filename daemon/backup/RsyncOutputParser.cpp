@@ -37,19 +37,21 @@ QString RsyncOutputParser::formatBytes(double bytes) {
 }
 
 QStringList RsyncOutputParser::tokens(const QString& line) {
+    // Pieces between blanks and tabs, each taken whole (a line per sent file passes through here).
     QStringList out;
-    QString current;
-    for (const QChar c : line) {
-        if (c == u' ' || c == u'\t') {
-            if (!current.isEmpty())
-                out << current;
-            current.clear();
-        } else {
-            current += c;
+    const qsizetype size = line.size();
+    const QChar* data = line.constData();
+    qsizetype start = -1;
+    for (qsizetype i = 0; i <= size; ++i) {
+        const bool separator = i == size || data[i] == u' ' || data[i] == u'\t';
+        if (!separator) {
+            if (start < 0)
+                start = i;
+        } else if (start >= 0) {
+            out << line.mid(start, i - start);
+            start = -1;
         }
     }
-    if (!current.isEmpty())
-        out << current;
     return out;
 }
 

@@ -221,6 +221,63 @@ TEST_F(DBManagerTest, NothingIsLostWhenACommitOrTheMasterFails) {
     EXPECT_FALSE(manager->updateMasterDataBase(kUser)) << "nothing left to merge";
 }
 
+TEST_F(DBManagerTest, AFirstBackupsStreamOfPathsWaitsOnDiskWithBoundedMemoryAndAllReachesTheMaster) {
+    QTemporaryDir files;
+    QStringList paths;
+    for (int i = 0; i < 1000; ++i) {
+        paths << files.filePath(u"doc %1.txt"_s.arg(i));
+        ASSERT_TRUE(writeFile(paths.last(), "x"));
+    }
+    // A stale spool of a process that ended is removed when an instance binds; a live one stays.
+    ASSERT_TRUE(QDir().mkpath(folder()));
+    const QString stale = folder() + u"/alice.gone.pending"_s, live = folder() + u"/alice.live.pending"_s;
+    ASSERT_TRUE(writeFile(stale, "/nowhere\n") && writeFile(live, "/nowhere\n"));
+    QFile old(stale);
+    ASSERT_TRUE(old.open(QIODevice::ReadWrite) && old.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                                                  QFileDevice::FileModificationTime));
+    old.close();
+
+    // While a batch is written, the run goes on reporting files: 101 at every pause.
+    DBManager* target = nullptr;
+    qsizetype next = 500, mostInMemory = 0;
+    QString spool;
+    auto manager = make([&](Pause pause) {
+        if (pause != Pause::BackupRecords || !target)
+            return;
+        mostInMemory = std::max(mostInMemory, target->backupFilesInMemory());
+        if (spool.isEmpty())
+            spool = target->spoolPath();
+        for (int i = 0; i < 101 && next < paths.size(); ++i)
+            target->addFileToBackup(paths.at(next++));
+    });
+    target = manager.get();
+    EXPECT_FALSE(QFile::exists(stale));
+    EXPECT_TRUE(QFile::exists(live));
+    manager->setSpoolLimits(100, 150);
+    for (int i = 0; i < 500; ++i)
+        manager->addFileToBackup(paths.at(i));
+    manager->updaterDatabaseArraysToDB();
+    ASSERT_FALSE(spool.isEmpty()) << "more than the threshold waits on disk";
+    EXPECT_TRUE(spool.startsWith(folder() + u"/alice."_s) && spool.endsWith(u".pending"_s));
+    EXPECT_EQ(statOf(spool).st_mode & 07777, 0600u);
+    EXPECT_LE(mostInMemory, 100 + 101) << "memory holds at most the threshold and what came since a pause";
+    for (int tick = 0; tick < 40 && manager->pendingBackupFiles() > 0; ++tick)
+        manager->updaterDatabaseArraysToDB();
+    EXPECT_EQ(manager->pendingBackupFiles(), 0);
+    EXPECT_EQ(rowCount(master()), 1000) << "every reported file, once";
+    EXPECT_TRUE(manager->spoolPath().isEmpty());
+    EXPECT_FALSE(QFile::exists(spool)) << "a spool read through goes";
+
+    // A few paths take the usual way, without a spool.
+    ASSERT_TRUE(writeFile(files.filePath(u"one more.txt"_s), "x"));
+    manager->addFileToBackup(files.filePath(u"one more.txt"_s));
+    spool.clear();
+    manager->updaterDatabaseArraysToDB();
+    EXPECT_TRUE(spool.isEmpty());
+    EXPECT_EQ(rowCount(master()), 1001);
+    EXPECT_EQ(filesWithSuffix(folder(), u".pending"_s), QStringList{u"alice.live.pending"_s});
+}
+
 TEST_F(DBManagerTest, SymlinksPlantedInTheIndexFolderLeadNowhere) {
     ZH_SKIP_IF(needs::root("to act for the fixture account"));
     QString why;

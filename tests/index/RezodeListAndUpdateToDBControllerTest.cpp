@@ -269,3 +269,60 @@ TEST_F(ApplianceListingTest, EveryFileOfEveryMachineReachesTheMaster) {
 }
 
 } // namespace
+
+namespace {
+
+class BusyApplianceListingTest : public ListingControllerTest {
+  protected:
+    static Appliance::Options oneConnection() {
+        Appliance::Options options;
+        options.maxConnections = 1;
+        return options;
+    }
+    QString requirements() override { return Appliance::skipReason(oneConnection()); }
+    void prepare() override {
+        ListingControllerTest::prepare();
+        QString error;
+        ASSERT_TRUE(mAppliance.addUser(kUser, kPassword) && mAppliance.start(&error)) << error.toStdString();
+    }
+    Appliance mAppliance{oneConnection()};
+};
+
+TEST_F(BusyApplianceListingTest, ABusyApplianceIsWaitedForAtEitherLevelAndEverythingIsListed) {
+    ASSERT_TRUE(mAppliance.putFile(kUser + u"/My Mac/Docs/a.txt"_s, "a"));
+    ASSERT_TRUE(mAppliance.putFile(kUser + u"/My Mac/Docs/b.txt"_s, "b"));
+    Timings timings = quickTimings();
+    timings.busyRetryDelay = std::chrono::milliseconds(100);
+    timings.busyRetryMaxDelay = std::chrono::milliseconds(400);
+    timings.listingFirstLevelGrace = std::chrono::seconds(5); // room to take the connection again
+    auto lister = make(timings, QStringLiteral(ZH_TEST_PRIVATE_RSYNC), mAppliance.address());
+    const auto count = [this](const QString& text) { return int(log().count(text)); };
+    const QString again = u"the listing is tried again"_s;
+    // Another client holds the appliance's one connection: the first level is turned away, again and
+    // again, and the pass waits instead of ending with nothing listed.
+    ASSERT_TRUE(mAppliance.holdConnection(kUser));
+    startPass(*lister);
+    ASSERT_TRUE(waitUntil([&] { return count(again) >= 3; }, 30000)) << log().toStdString();
+    EXPECT_TRUE(lister->isRunning());
+    EXPECT_FALSE(log().contains(kPassEnd));
+    EXPECT_TRUE(QFile::exists(lister->passwordFilePath())) << "kept for the next try";
+    mAppliance.releaseConnections();
+    // The first level goes through; before the folder's listing the connection is taken again.
+    ASSERT_TRUE(waitUntil([&] { return count(u"Initial Listing Finished"_s) > count(again); }, 30000))
+        << log().toStdString();
+    const int firstLevelTurnAways = count(again);
+    ASSERT_TRUE(mAppliance.holdConnection(kUser));
+    ASSERT_TRUE(waitUntil([&] { return count(again) > firstLevelTurnAways; }, 30000)) << log().toStdString();
+    EXPECT_TRUE(log().contains(u"startFolderListTask called"_s));
+    mAppliance.releaseConnections();
+    ASSERT_TRUE(finish(*lister, 60000)) << log().toStdString();
+    const QStringList expected{u"My Mac/Docs"_s, u"My Mac/Docs/a.txt"_s, u"My Mac/Docs/b.txt"_s};
+    ASSERT_TRUE(waitUntil([&] { return masterPaths(master()) == expected; }, 30000))
+        << masterPaths(master()).join(u' ').toStdString() << "\n"
+        << log().toStdString();
+    EXPECT_EQ(logCount(kPassEnd), 1);
+    EXPECT_FALSE(QFile::exists(lister->passwordFilePath()));
+    EXPECT_FALSE(log().contains(kPassword));
+}
+
+} // namespace

@@ -3,19 +3,26 @@
 #include "BackupfileController.h"
 #include "DaemonTestServices.h"
 #include "ExcludeManager.h"
+#include "ReadController.h"
 
-// A controller over a profile with its own collector and exclusion rules.
+// A controller over a profile with its own collector and exclusion rules (and, when asked, its own
+// backup controller).
 struct RunningController {
     std::unique_ptr<BackupfileController> collector;
     std::unique_ptr<ExcludeManager> excludes;
+    std::unique_ptr<ReadController> backups;
     std::unique_ptr<FreeNasUserController> controller;
 
-    RunningController(DaemonServices s, const QString& user) {
+    RunningController(DaemonServices s, const QString& user, bool withBackups = false) {
         collector = std::make_unique<BackupfileController>(s);
         excludes = std::make_unique<ExcludeManager>(s, collector.get());
         FreeNasUserController::Parts parts;
         parts.collector = collector.get();
         parts.excludeManager = excludes.get();
+        if (withBackups) {
+            backups = std::make_unique<ReadController>(s, excludes.get());
+            parts.backupController = backups.get();
+        }
         controller = std::make_unique<FreeNasUserController>(s, std::move(parts));
         controller->initWithDetails({{QStringLiteral("ConsoleUser"), user}});
     }
@@ -64,7 +71,10 @@ TEST(FreeNasUserControllerTest, AnnouncesItselfAndBuildsTheInitialSetOnlyAfterAn
     PropertyList::writeStringArray(paths.pathForApplicationFile(DaemonPath::InitialExcludeList),
                                    {r + "/Data/a"}, PropertyList::PublicMode);
     QFile(paths.pathForApplicationFile(DaemonPath::InstalMarker)).open(QIODevice::WriteOnly);
-    DaemonServices s = env.services();
+    // The collector's flush and the backup passes far off: the initial set is queued at once anyway.
+    Timings later;
+    later.changeFlushInterval = later.backupPassInterval = std::chrono::hours(1);
+    DaemonServices s = env.services(later);
     s.profile = mac.profile();
     RunningController running(s, env.user.name);
     EXPECT_FALSE(QFile::exists(paths.pathForApplicationFile(DaemonPath::InstalMarker)));
@@ -76,9 +86,47 @@ TEST(FreeNasUserControllerTest, AnnouncesItselfAndBuildsTheInitialSetOnlyAfterAn
                           "/Volumes/Disk2/Users/bob/Library"})
         EXPECT_FALSE(set.contains(r + QLatin1String(p))) << p;
     EXPECT_EQ(initialPosts, 1);
-    // The collector took the set with its marker.
+    // The collector took the set with its marker and wrote it to a list at once, not at its next
+    // flush.
     EXPECT_TRUE(QFile::exists(paths.pathForApplicationFile(DaemonPath::InitialSetReadyMarker)));
-    EXPECT_EQ(running.collector->pendingCount(), set.size());
+    EXPECT_EQ(running.collector->pendingCount(), 0);
+    QStringList queued;
+    const QString lists = paths.pathForApplicationFile(DaemonPath::BackupListsFolder);
+    for (const QString& name : QDir(lists).entryList(QDir::Files))
+        queued << readTrace(lists + u'/' + name).split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(QSet<QString>(queued.begin(), queued.end()), set);
+}
+
+TEST(FreeNasUserControllerTest, TheInitialBackupStartsAtOnceNotAtTheNextFlushAndPass) {
+    DaemonTestServices env;
+    ASSERT_TRUE(env.startBus());
+    QDir().mkpath(env.home() + "/Documents");
+    QDir().mkpath(env.root.profile().systemSupportFolder);
+    PropertyList::writeStringArray(env.path(DaemonPath::InitialBackupList), {env.root.path() + "/home"},
+                                   PropertyList::PublicMode);
+    FileTools::makePath(env.path(DaemonPath::UserSupportFolder));
+    PropertyList::writeDictionary(env.path(DaemonPath::UserDetails),
+                                  {{Protocol::UserName, "alice"},
+                                   {Protocol::Password, "pw"},
+                                   {Protocol::Ip, "127.0.0.1"},
+                                   {Protocol::LocalBackup, "1"}},
+                                  PropertyList::OwnerOnlyMode);
+    QFile(env.path(DaemonPath::InstalMarker)).open(QIODevice::WriteOnly);
+    Timings later;
+    later.changeFlushInterval = later.backupPassInterval = std::chrono::hours(1);
+    RunningController running(env.services(later), env.user.name, true);
+    // The run began before any timer could fire (without a private rsync in place it then fails and
+    // keeps its paths, which is not the point here).
+    const QString trace = env.trace();
+    EXPECT_TRUE(trace.contains("Initial Backup started")) << trace.toStdString();
+    EXPECT_GT(trace.indexOf("ExecuteBackup Called"), trace.indexOf("EnumurateInitialBackupSet End"));
+    EXPECT_FALSE(QFile::exists(env.path(DaemonPath::InitialSetReadyMarker)));
+    spinFor(200);
+    // Without an install (or an unfinished initial backup) nothing starts before the pass.
+    DaemonTestServices quiet;
+    ASSERT_TRUE(quiet.startBus());
+    RunningController idle(quiet.services(later), quiet.user.name, true);
+    EXPECT_FALSE(quiet.trace().contains("ExecuteBackup Called"));
 }
 
 TEST(FreeNasUserControllerTest, TheInitialSetHoldsOnlyWhatIsThePersonsAndWhatTheyMayRead) {

@@ -144,6 +144,7 @@ TEST(RunDecision, RefusalsComeBeforeRetriesAndABusyApplianceIsWaitedForWithSprea
     using ms = std::chrono::milliseconds;
     EXPECT_EQ(D::busyDelay(1, ms(1000), ms(8000), 0.999), ms(999));
     EXPECT_EQ(D::busyDelay(1, ms(1000), ms(8000), 0.0), ms(500));
-    EXPECT_EQ(D::busyDelay(3, ms(1000), ms(8000), 0.5), ms(3000));
+    EXPECT_EQ(D::busyDelay(3, ms(1000), ms(8000), 0.5), ms(1687)) << "half as long again each time";
+    EXPECT_EQ(D::busyDelay(2, ms(1000), ms(8000), 1.0), ms(1500));
     EXPECT_EQ(D::busyDelay(40, ms(1000), ms(8000), 1.0), ms(8000)) << "capped, however long the wait";
 }
