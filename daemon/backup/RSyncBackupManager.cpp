@@ -317,8 +317,11 @@ RsyncConventions::Command RSyncBackupManager::backupCommand() const {
         RsyncConventions::RemoteForm::UserItem,
         {user, mUserDetails.value(Protocol::Ip).toString(), user, mDestinationPath},
         builtin ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct);
+    // "--ignore-times": the copies carry the time they were written, not the file's, so rsync's quick
+    // check (size and whole seconds) would skip a file saved again at the same size within the second
+    // its copy was written. Nearly every file is sent anyway for that reason; this closes the gap.
     QStringList options{QStringLiteral("--progress"), QStringLiteral("--dirs"), QStringLiteral("--recursive"),
-                        QStringLiteral("-v")};
+                        QStringLiteral("-v"), QStringLiteral("--ignore-times")};
     // The person's name patterns hold inside the folders rsync sends whole too. "- " makes each an
     // exclusion whatever it begins with ("+ ", "!").
     for (const QString& pattern : mExcludes ? mExcludes->namePatterns() : QStringList()) {

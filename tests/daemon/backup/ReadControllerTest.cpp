@@ -2,6 +2,9 @@
 #include "BackupRunSupport.h"
 #include "RsyncConventions.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 // Whole runs of the backup controller and its manager against the appliance, as the application
 // sees them on the bus.
 class ControllerRuns : public BackupRunTest {
@@ -399,4 +402,30 @@ TEST_F(ControllerRuns, FiguresOfAFastRunComeAsTheNewestNotOnePerFileAndBeforeThe
     const QString log = readTrace(run.svc.logger.sessionLogCurrentWriteFile());
     EXPECT_EQ(log.count("Backup completed for "), 3000);
     EXPECT_EQ(log.count("Backup completed for /home/x/file 3000.txt"), 1);
+}
+
+TEST_F(ControllerRuns, AChangeOfTheSameSizeInTheSecondTheFileWasSentIsSentToo) {
+    ASSERT_EQ(run.setUp(), "");
+    const QString file = run.makeFiles("Docs", 1).first();
+    init(true);
+    run.writeList("2024-01-01 10-00-00-000_1", {file});
+    ASSERT_TRUE(waitFor("Backup completed")) << run.trace().toStdString();
+    const QString copy = run.onAppliance(file);
+    ASSERT_EQ(readTrace(copy), QString(16, u'a'));
+
+    // Saved again within the second the copy was written, at the same size: rsync's quick check
+    // (size and whole seconds) would take the copy for this version.
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(16, 'b'));
+    }
+    struct stat there {};
+    ASSERT_EQ(::stat(QFile::encodeName(copy).constData(), &there), 0);
+    const timespec times[2] = {there.st_atim, there.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+    run.progress.clear();
+    run.writeList("2024-01-01 10-00-01-000_1", {file});
+    ASSERT_TRUE(waitFor("Backup completed")) << run.trace().toStdString();
+    EXPECT_EQ(readTrace(copy), QString(16, u'b'));
 }
