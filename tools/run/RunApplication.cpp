@@ -66,11 +66,9 @@ class Walk {
           mStart(start), mHome(app.services().profile.homeOf(app.services().userName)) {
         app.notifications()->addObserver(
             &mObserver, Protocol::Progress, [this](const QString&, const QVariantMap& i) {
-                const QVariant p = i.value(Protocol::KeyProgress);
-                if (p.typeId() == QMetaType::QVariantMap)
-                    mSent << p.toMap().value(Protocol::KeyUploadingFile).toString();
-                else if (p.toString() == Protocol::ProgressBackupCompleted)
-                    ++mCompleted;
+                // What had gone out when each run completed.
+                if (i.value(Protocol::KeyProgress).toString() == Protocol::ProgressBackupCompleted)
+                    mSentAtCompletion << sentFiles();
             });
     }
 
@@ -108,17 +106,29 @@ class Walk {
         return ok;
     }
     QWidget* status() const { return mApp.statusWindow() ? mApp.statusWindow()->window() : nullptr; }
-    bool sent(const QString& name) const {
-        return std::any_of(mSent.cbegin(), mSent.cend(), [&](const QString& s) { return s.endsWith(name); });
+    // The files the daemon reported sent, from the person's session logs ("Backup completed for …").
+    // The live figures name only the newest file of a run, so they cannot say what went out.
+    QStringList sentFiles() const {
+        static const QString marker = QStringLiteral("Backup completed for ");
+        QStringList files;
+        const QDir folder(mApp.paths().pathForApplicationFile(AppPath::SessionLogsFolder));
+        for (const QString& name : folder.entryList(QDir::Files))
+            for (const QString& line : QString::fromUtf8(contentOf(folder.filePath(name))).split(u'\n'))
+                if (const qsizetype at = line.indexOf(marker); at >= 0)
+                    files << line.mid(at + marker.size()).trimmed();
+        return files;
     }
-    // Waits until the file has gone out and a backup run completed after that.
+    static bool names(const QStringList& files, const QString& name) {
+        return std::any_of(files.cbegin(), files.cend(),
+                           [&](const QString& f) { return f.endsWith(u'/' + name); });
+    }
+    bool sent(const QString& name) const { return names(sentFiles(), name); }
+    // Waits until a backup run completed with the file gone out.
     bool arrives(const QString& name, int timeoutMs) {
-        int completedBefore = -1;
         return waitUntil(
             [&] {
-                if (completedBefore < 0 && sent(name))
-                    completedBefore = mCompleted;
-                return completedBefore >= 0 && mCompleted > completedBefore;
+                return std::any_of(mSentAtCompletion.cbegin(), mSentAtCompletion.cend(),
+                                   [&](const QStringList& files) { return names(files, name); });
             },
             timeoutMs);
     }
@@ -335,8 +345,8 @@ class Walk {
     qint64 mStart;
     QString mHome;
     QObject mObserver;
-    QStringList mSent;
-    int mCompleted = 0, mPassed = 0, mFailed = 0, mShots = 0;
+    QList<QStringList> mSentAtCompletion;
+    int mPassed = 0, mFailed = 0, mShots = 0;
 };
 
 } // namespace
