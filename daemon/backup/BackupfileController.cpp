@@ -120,7 +120,10 @@ bool BackupfileController::receiveBackupNowNotification(const QVariantMap& userI
     if (QDir::isAbsolutePath(path) && QDir::cleanPath(path) == path && !consoleUser.isEmpty()) {
         // Looked at with the person's rights: nobody names a path to root that they cannot see.
         UserFileAccess access(consoleUser);
-        visible = QFileInfo(path).exists();
+        // stat(2) itself, under the person's file-system ids: QFileInfo::exists() said yes to a path
+        // behind a folder closed to them.
+        struct stat st {};
+        visible = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
     }
     if (!visible) {
         mServices.logger->logDaemonTrace(
