@@ -4,6 +4,7 @@
 #include "IndexSearch.h"
 #include "PropertyList.h"
 #include "Protocol.h"
+#include "UserFileAccess.h"
 #include "UtilityClass.h"
 
 #include <QBoxLayout>
@@ -23,6 +24,12 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <optional>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,6 +74,22 @@ QDateTime listTime(const QFileInfo& list) {
     return stamp.isValid() ? stamp : list.lastModified();
 }
 
+// Whether a log line names path as a whole name: the daemon writes the paths rsync sent relative to "/"
+// ("Backup completed for home/ann/a.txt"), rsync's own lines absolute or below the machine's folder.
+bool namesPath(const QString& line, const QString& path) {
+    const QString relative = path.startsWith(u'/') ? path.mid(1) : path;
+    if (relative.isEmpty())
+        return false;
+    const auto bounds = [](QChar c) { return c.isSpace() || c == u'"' || c == u'\'' || c == u':'; };
+    for (qsizetype at = line.indexOf(relative); at >= 0; at = line.indexOf(relative, at + 1)) {
+        const qsizetype end = at + relative.size();
+        if ((at == 0 || line.at(at - 1) == u'/' || bounds(line.at(at - 1))) &&
+            (end == line.size() || bounds(line.at(end))))
+            return true;
+    }
+    return false;
+}
+
 // The last line of the session logs that names path, newest log first.
 QString lastSessionLine(const QString& path, const FilePathsController& paths) {
     QDir folder(paths.pathForApplicationFile(AppPath::SessionLogsFolder));
@@ -77,10 +100,43 @@ QString lastSessionLine(const QString& path, const FilePathsController& paths) {
             continue;
         const QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
         for (auto it = lines.crbegin(); it != lines.crend(); ++it)
-            if (it->contains(path))
+            if (namesPath(*it, path))
                 return it->trimmed();
     }
     return QString();
+}
+
+// What the daemon says waits, from the state file it keeps for the person: how many changes, and when
+// the oldest of them was noted.
+struct Pending {
+    int count = 0;
+    QDateTime oldest;
+    QDateTime updated; // when the daemon last wrote the file
+};
+
+Pending pendingState(const FilePathsController& paths) {
+    const QVariantMap values =
+        PropertyList::readDictionary(userSupport(paths) + u'/' + Protocol::PendingStateFile);
+    Pending p;
+    p.count = values.value(Protocol::PendingState::Count).toInt();
+    p.oldest = QDateTime::fromString(values.value(Protocol::PendingState::Oldest).toString(), Qt::ISODate);
+    p.updated = QDateTime::fromString(values.value(Protocol::PendingState::Updated).toString(), Qt::ISODate);
+    return p;
+}
+
+// A change is noted a moment after it is made (the watch gathers events for a few seconds): a file last
+// changed this long before the oldest change waiting may still be among them.
+constexpr qint64 NotingSlackSecs = 10;
+
+// Whether the changes the daemon has waiting (in its lists, in the run under way, or owed by a run that
+// failed) can include this file's last change: made around or after the oldest of them was noted, and
+// before the daemon last told its count (a change after that, it has not told of; while it is stopped,
+// none). The lists themselves are the daemon's to read.
+bool amongPending(const Pending& pending, const QFileInfo& here) {
+    const QDateTime changed = here.lastModified();
+    return pending.count > 0 && pending.oldest.isValid() &&
+           changed >= pending.oldest.addSecs(-NotingSlackSecs) &&
+           (!pending.updated.isValid() || changed <= pending.updated.addSecs(1));
 }
 
 bool isErrorLine(const QString& line) {
@@ -221,14 +277,45 @@ ExclusionRules::Match ProtectionCheck::exclusionFor(const QString& path, const F
 
 ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePathsController& paths,
                                                const QString& account, const QString& machine) {
+    // The answer is what the person at the screen may know: everything is looked at with their rights
+    // (the application runs as them; a process with more rights takes theirs for the check).
+    std::optional<UserFileAccess> asThePerson;
+    if (::geteuid() == 0 && !paths.m_ConsoleUserName().isEmpty())
+        asThePerson.emplace(paths.m_ConsoleUserName());
     Result r;
     const QString name = nameOf(path);
-    const QFileInfo here(path);
-    if (!here.exists() && !here.isSymLink()) {
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0) {
         r.answer = Answer::Missing;
-        r.sentence = ProtectionCheckDialog::tr("“%1” does not exist on this computer.").arg(path);
+        if (errno == EACCES) {
+            // There, perhaps, but behind a folder the person may not open: neither they nor the backup
+            // (which reads with their rights) can reach it.
+            r.unreadable = true;
+            r.sentence =
+                ProtectionCheckDialog::tr("“%1” cannot be reached with your rights: a folder above it is "
+                                          "closed to you.")
+                    .arg(path);
+            r.details << ProtectionCheckDialog::tr(
+                "The backup reads your files with your rights, so it cannot send what you cannot open.");
+        } else {
+            r.sentence = ProtectionCheckDialog::tr("“%1” does not exist on this computer.").arg(path);
+        }
         return r;
     }
+    const QFileInfo here(path);
+    // rsync reads the file as the person: what they cannot open cannot be sent. (Links are sent as
+    // links, and a folder needs to be listed.)
+    if (!S_ISLNK(st.st_mode)) {
+        const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+        else
+            r.unreadable = errno == EACCES || errno == EPERM;
+    }
+    const QString unreadableDetail = ProtectionCheckDialog::tr(
+        "You cannot read it, and the backup reads your files with your rights: it cannot be sent until "
+        "you can read it.");
 
     r.exclusion = exclusionFor(path, paths);
     if (r.exclusion) {
@@ -251,7 +338,7 @@ ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePa
         return r;
     }
 
-    // Waiting: its place among the lists, oldest first.
+    // Waiting: its place among the lists, oldest first, where the person may read them.
     const QFileInfoList lists = waitingLists(paths);
     int position = 0, total = 0;
     for (const QFileInfo& list : lists) {
@@ -271,6 +358,21 @@ ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePa
         r.queuePosition = position;
         r.queueLength = total;
     }
+    // What the daemon tells the person about its queue: a count and the time of the oldest change.
+    const Pending pending = pendingState(paths);
+    const auto waitingByCount = [&] {
+        r.answer = Answer::Waiting;
+        r.since = pending.oldest;
+        r.queueLength = pending.count;
+        r.sentence =
+            ProtectionCheckDialog::tr("“%1” is waiting to be sent since %2.").arg(name, shown(r.since));
+        r.details << ProtectionCheckDialog::tr(
+                         "It changed after the oldest of the %1 changes waiting to be sent was noted.")
+                         .arg(pending.count);
+        if (r.unreadable)
+            r.details << unreadableDetail;
+        return r;
+    };
 
     const QString last = lastSessionLine(path, paths);
     if (!last.isEmpty() && isErrorLine(last)) {
@@ -279,10 +381,13 @@ ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePa
         r.sentence =
             ProtectionCheckDialog::tr("“%1” could not be sent the last time it was tried.").arg(name);
         r.details << ProtectionCheckDialog::tr("The session log says: %1").arg(last);
-        r.details << (waiting ? ProtectionCheckDialog::tr("It is queued again (number %1 of %2 waiting).")
-                                    .arg(position)
-                                    .arg(total)
-                              : ProtectionCheckDialog::tr("It is sent again when it changes next."));
+        if (r.unreadable)
+            r.details << unreadableDetail;
+        else
+            r.details << (waiting ? ProtectionCheckDialog::tr("It is queued again (number %1 of %2 waiting).")
+                                        .arg(position)
+                                        .arg(total)
+                                  : ProtectionCheckDialog::tr("It is sent again when it changes next."));
         return r;
     }
     if (waiting) {
@@ -290,6 +395,8 @@ ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePa
         r.sentence =
             ProtectionCheckDialog::tr("“%1” is waiting to be sent since %2.").arg(name, shown(r.since));
         r.details << ProtectionCheckDialog::tr("Number %1 of %2 waiting.").arg(position).arg(total);
+        if (r.unreadable)
+            r.details << unreadableDetail;
         return r;
     }
 
@@ -300,17 +407,24 @@ ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePa
     for (const IndexSearch::Hit& hit : page.hits) {
         if (hit.name != indexed)
             continue;
+        QDateTime since = QDateTime::fromString(hit.lmd, QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+        since.setTimeZone(QTimeZone::utc());
+        const bool newer = !hit.folder && here.lastModified() > since.addSecs(1);
+        // Changed here since it was sent, and that change is among the ones waiting.
+        if (newer && amongPending(pending, here))
+            return waitingByCount();
         r.answer = Answer::OnAppliance;
-        r.since = QDateTime::fromString(hit.lmd, QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
-        r.since.setTimeZone(QTimeZone::utc());
+        r.since = since;
         r.sentence =
             ProtectionCheckDialog::tr("“%1” is on the appliance since %2.").arg(name, shown(r.since));
         if (!hit.folder) {
             const bool sameSize = hit.size.toLongLong() == here.size();
-            const bool newer = here.lastModified() > r.since.addSecs(1);
+            // A change the daemon has not told of: made while it was not running (or a moment ago).
+            r.unsentChange = newer;
             if (newer)
                 r.details << ProtectionCheckDialog::tr(
-                    "It changed here since: the next backup sends the new version.");
+                    "It changed here since, and the backup has not noted that change: it is sent when it "
+                    "changes next, or now with Back Up Now.");
             else if (sameSize)
                 r.details << ProtectionCheckDialog::tr("Same size as here (%1 bytes).").arg(here.size());
             else
@@ -321,11 +435,18 @@ ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePa
         r.details << ProtectionCheckDialog::tr("“Versions…” in Restore lists its copies in the snapshots.");
         return r;
     }
+    // Not listed where the person can read it, but changed while changes wait (in the daemon's lists,
+    // in the backup under way, or owed by one that failed).
+    if (amongPending(pending, here))
+        return waitingByCount();
     r.answer = Answer::NeverSeen;
     r.sentence = ProtectionCheckDialog::tr("“%1” has never been seen by the backup.").arg(name);
-    r.details << ProtectionCheckDialog::tr(
-        "It is not on the appliance, not waiting and not excluded: it was most likely "
-        "made while Zorvik Hollin was not running, and is sent when it changes next.");
+    if (r.unreadable)
+        r.details << unreadableDetail;
+    else
+        r.details << ProtectionCheckDialog::tr(
+            "It is not on the appliance, not waiting and not excluded: it was most likely "
+            "made while Zorvik Hollin was not running, and is sent when it changes next.");
     if (page.status != IndexSearch::Status::Ok)
         r.details << ProtectionCheckDialog::tr("The local index could not be read (%1).")
                          .arg(page.error.isEmpty() ? master : page.error);
@@ -402,8 +523,10 @@ void ProtectionCheckDialog::refresh() {
     mSentence->setText(mResult.sentence);
     mDetails->setText(mResult.details.join(u'\n'));
     mStop->setVisible(mResult.canStopExcluding);
-    mBackUpNow->setVisible(mCenter && mResult.answer == ProtectionCheck::Answer::NeverSeen && !mHandedOver);
-    if (mHandedOver && mResult.answer == ProtectionCheck::Answer::NeverSeen)
+    // "Back Up Now" only where it can work: the daemon sends with the person's rights.
+    const bool unsent = mResult.answer == ProtectionCheck::Answer::NeverSeen || mResult.unsentChange;
+    mBackUpNow->setVisible(mCenter && unsent && !mResult.unreadable && !mHandedOver);
+    if (mHandedOver && unsent)
         mDetails->setText(tr("Handed to the backup: it is sent with the next run."));
     if (mSnapshots >= 0)
         mDetails->setText(mDetails->text() + u'\n' +

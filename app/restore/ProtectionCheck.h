@@ -12,19 +12,20 @@ class DistributedNotificationCenter;
 class QLabel;
 class QPushButton;
 
-// "Is this file protected — and if not, why?" for one path on this computer, from what the application
-// can read: the exclusion lists and patterns (asked through the same rules the daemon applies), the
-// session logs, the daemon's lists of paths waiting to be sent, and the account's local index of what
-// the appliance holds.
+// "Is this file protected — and if not, why?" for one path on this computer, from what the person at the
+// screen can read (the check takes their rights when run with more): the exclusion lists and patterns
+// (asked through the same rules the daemon applies), the session logs, the daemon's lists of paths
+// waiting to be sent where readable and otherwise the count and age of its waiting changes from its state
+// file, and the account's local index of what the appliance holds.
 class ProtectionCheck {
   public:
     enum class Answer {
         OnAppliance,   // in the index
-        Waiting,       // in a list waiting to be sent
+        Waiting,       // in a list waiting to be sent, or changed while changes wait
         Excluded,      // a rule keeps it out
         SentWithError, // the last session line about it is an error
         NeverSeen,     // none of the above
-        Missing,       // no such file or folder here
+        Missing,       // no such file or folder here (or none the person can reach)
     };
     struct Result {
         Answer answer = Answer::NeverSeen;
@@ -34,8 +35,10 @@ class ProtectionCheck {
         bool canStopExcluding = false; // the rule is the person's own (folder list or name pattern)
         bool defaultList = false;      // the list entry is one of the system's default exclusions
         QDateTime since;               // on the appliance / waiting since
-        int queuePosition = 0;         // 1-based among the waiting lists; 0 when not waiting
-        int queueLength = 0;
+        int queuePosition = 0;         // 1-based among the waiting lists; 0 when not waiting or not known
+        int queueLength = 0;           // paths waiting (the daemon's count when the lists are not readable)
+        bool unsentChange = false;     // on the appliance, changed here since, and that change not noted
+        bool unreadable = false; // the person cannot read it (or reach it), so the backup cannot send it
         QString errorLine;
     };
 
@@ -55,7 +58,7 @@ class ProtectionCheck {
 };
 
 // The answer in a small window: the sentence, its details, "Stop Excluding" where the person may, and
-// "Back Up Now" for a file the watch never saw.
+// "Back Up Now" for a file (or a change to one) the watch never saw and the person can read.
 class ProtectionCheckDialog : public QDialog {
     Q_OBJECT
   public:
@@ -72,7 +75,8 @@ class ProtectionCheckDialog : public QDialog {
     QString sentence() const;
     QString details() const;
     QPushButton* stopExcludingButton() const { return mStop; }
-    // For a file the watch never saw: hands the path to the daemon ("BackupNow"), which queues it.
+    // For a file (or a change) the watch never saw: hands the path to the daemon ("BackupNow"), which
+    // queues it.
     QPushButton* backUpNowButton() const { return mBackUpNow; }
     // What the versions listing found: the number of snapshots that hold the file (-1: not known).
     void setSnapshotCount(int snapshots);
