@@ -6,3 +6,7 @@ zh_add_app_test(restore_tests ${CMAKE_CURRENT_LIST_DIR}/ZHTreeViewControllerTest
   ${CMAKE_CURRENT_LIST_DIR}/RestoreBrowserTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RestoreSummaryDialogTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RestoreWindowTest.cpp ${CMAKE_CURRENT_LIST_DIR}/VersionsTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProtectionCheckTest.cpp)
+
+# "Check a File…" against the states the whole system builds: the daemon's test host backing up the
+# fixture user's home to the appliance fixture, the application's side on the same private bus.
+zh_add_app_test(protection_check_end_to_end_tests ${CMAKE_CURRENT_LIST_DIR}/ProtectionCheckEndToEndTest.cpp)
