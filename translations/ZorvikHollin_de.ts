@@ -422,9 +422,6 @@ Wenden Sie sich an Ihren Administrator.</translation></message>
         <source>“%1” is on the appliance since %2.</source>
         <translation>„%1“ ist seit %2 auf der Appliance.</translation></message>
     <message>
-        <source>It changed here since: the next backup sends the new version.</source>
-        <translation>Sie hat sich hier seitdem geändert: Die nächste Sicherung sendet die neue Fassung.</translation></message>
-    <message>
         <source>Same size as here (%1 bytes).</source>
         <translation>Gleiche Größe wie hier (%1 Bytes).</translation></message>
     <message>
@@ -442,6 +439,21 @@ Wenden Sie sich an Ihren Administrator.</translation></message>
     <message>
         <source>The local index could not be read (%1).</source>
         <translation>Der lokale Index konnte nicht gelesen werden (%1).</translation></message>
+    <message>
+        <source>“%1” cannot be reached with your rights: a folder above it is closed to you.</source>
+        <translation>„%1“ ist mit Ihren Rechten nicht erreichbar: Ein Ordner darüber ist für Sie verschlossen.</translation></message>
+    <message>
+        <source>The backup reads your files with your rights, so it cannot send what you cannot open.</source>
+        <translation>Die Sicherung liest Ihre Dateien mit Ihren Rechten und kann daher nicht senden, was Sie nicht öffnen können.</translation></message>
+    <message>
+        <source>You cannot read it, and the backup reads your files with your rights: it cannot be sent until you can read it.</source>
+        <translation>Sie können sie nicht lesen, und die Sicherung liest Ihre Dateien mit Ihren Rechten: Sie kann erst gesendet werden, wenn Sie sie lesen können.</translation></message>
+    <message>
+        <source>It changed after the oldest of the %1 changes waiting to be sent was noted.</source>
+        <translation>Sie hat sich geändert, nachdem die älteste der %1 wartenden Änderungen bemerkt wurde.</translation></message>
+    <message>
+        <source>It changed here since, and the backup has not noted that change: it is sent when it changes next, or now with Back Up Now.</source>
+        <translation>Sie hat sich hier seitdem geändert, und die Sicherung hat diese Änderung nicht bemerkt: Sie wird gesendet, wenn sie sich das nächste Mal ändert, oder jetzt mit „Jetzt sichern“.</translation></message>
 </context>
 <context>
     <name>ProtectionMonitor</name>

@@ -368,8 +368,16 @@ DE = {
     "“%1” is waiting to be sent since %2.": "„%1“ wartet seit %2 darauf, gesendet zu werden.",
     "Number %1 of %2 waiting.": "Nummer %1 von %2 wartenden.",
     "“%1” is on the appliance since %2.": "„%1“ ist seit %2 auf der Appliance.",
-    "It changed here since: the next backup sends the new version.":
-        "Sie hat sich hier seitdem geändert: Die nächste Sicherung sendet die neue Fassung.",
+    "It changed here since, and the backup has not noted that change: it is sent when it changes next, or now with Back Up Now.":
+        "Sie hat sich hier seitdem geändert, und die Sicherung hat diese Änderung nicht bemerkt: Sie wird gesendet, wenn sie sich das nächste Mal ändert, oder jetzt mit „Jetzt sichern“.",
+    "It changed after the oldest of the %1 changes waiting to be sent was noted.":
+        "Sie hat sich geändert, nachdem die älteste der %1 wartenden Änderungen bemerkt wurde.",
+    "“%1” cannot be reached with your rights: a folder above it is closed to you.":
+        "„%1“ ist mit Ihren Rechten nicht erreichbar: Ein Ordner darüber ist für Sie verschlossen.",
+    "The backup reads your files with your rights, so it cannot send what you cannot open.":
+        "Die Sicherung liest Ihre Dateien mit Ihren Rechten und kann daher nicht senden, was Sie nicht öffnen können.",
+    "You cannot read it, and the backup reads your files with your rights: it cannot be sent until you can read it.":
+        "Sie können sie nicht lesen, und die Sicherung liest Ihre Dateien mit Ihren Rechten: Sie kann erst gesendet werden, wenn Sie sie lesen können.",
     "Same size as here (%1 bytes).": "Gleiche Größe wie hier (%1 Bytes).",
     "The appliance's copy has %1 bytes, this one %2.": "Die Kopie auf der Appliance hat %1 Bytes, diese hier %2.",
     "“Versions…” in Restore lists its copies in the snapshots.":
