@@ -240,6 +240,9 @@ int main(int argc, char** argv) {
                 {excluded, QStringLiteral("excluded-list")},    {pattern, QStringLiteral("excluded-pattern")},
                 {builtIn, QStringLiteral("excluded-built-in")}, {failed, QStringLiteral("error")},
                 {never, QStringLiteral("never-seen")}};
+            // The person's support folder is theirs, as the daemon and the application leave it: the
+            // check reads with the person's rights.
+            user.handOver(support);
             NoCenter center; // shows "Back Up Now"; nothing is posted here
             for (const auto& answer : answers) {
                 ProtectionCheckDialog check(answer.path, paths, QStringLiteral("alice"),
