@@ -44,8 +44,7 @@ class ExcludeListModel : public QAbstractTableModel {
 };
 
 // The exclusion editor: files and folders kept out of the backup by location ("InitialExcludeList.txt")
-// and by name pattern ("ExcludePattern.txt"). Location changes are announced to the daemon with
-// "Exclude"; pattern changes are not.
+// and by name pattern ("ExcludePattern.txt"). Every change is announced to the daemon with "Exclude".
 class ExcludeController : public QWidget, public ExclusionWindowApi {
     Q_OBJECT
   public:
