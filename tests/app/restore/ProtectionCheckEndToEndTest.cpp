@@ -437,6 +437,12 @@ TEST_F(ProtectionCheckEndToEnd, AFileMadeWhileTheDaemonWasStoppedIsNeverSeenUnti
     ASSERT_TRUE(answers(sent, Answer::OnAppliance)) << log();
     const QString watching = QStringLiteral("Watching file system events with");
     const qsizetype watches = trace().count(watching);
+    // The run that sent it has ended: a set cut short by the stop would be sent again at the start, and
+    // with it the folder the new files are made in.
+    ASSERT_TRUE(until([&] {
+        return pending(Protocol::PendingState::Count) == 0 &&
+               !QDir(w->daemonPaths->pathForApplicationFile(DaemonPath::SyncUpFolder)).exists();
+    })) << log();
 
     w->stopDaemon();
     writeFile(made, "made while stopped\n");
