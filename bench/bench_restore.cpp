@@ -8,8 +8,8 @@
 //   bench_restore [--full] [--private]
 //
 // Without arguments a smoke run of a few seconds (10 MB in 100 files, 2,000 entries); --full restores
-// 1 GB in 10,000 files (10 folders) and lists 100,000 entries. --private restores with the private
-// rsync copy instead of the system rsync. Needs root, like the fixture.
+// 1 GB in 10,000 files (10 folders) in five rounds and lists 100,000 entries. --private restores with the
+// private rsync copy instead of the system rsync. Needs root, like the fixture.
 #include "Appliance.h"
 #include "BenchFixture.h"
 #include "BenchTable.h"
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     const qint64 totalBytes = full ? (qint64(1) << 30) : 10 * 1024 * 1024;
     const int folders = 10;
     const int entries = full ? 100000 : 2000;
-    const int rounds = full ? 3 : 1;
+    const int rounds = full ? 5 : 1;
 
     const std::optional<FixtureUser> fixtureUser = benchFixtureUser();
     if (!fixtureUser)
