@@ -18,13 +18,18 @@ inline QString ratioText(double ratio) {
     return QStringLiteral("%1×").arg(ratio, 0, 'f', 2);
 }
 
-// The resident memory of this process now, in MB (VmRSS of /proc/self/status).
-inline double residentMegabytes(const char* field = "VmRSS:") {
-    QFile status(QStringLiteral("/proc/self/status"));
+// A memory field of a process's status file in MB ("VmRSS:", "VmHWM:"); "self" is this process.
+inline double statusMegabytes(const QString& process, const char* field) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(process));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith(field))
             return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toDouble() / 1024;
     return 0;
+}
+
+// The resident memory of this process now, in MB.
+inline double residentMegabytes(const char* field = "VmRSS:") {
+    return statusMegabytes(QStringLiteral("self"), field);
 }

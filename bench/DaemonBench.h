@@ -8,6 +8,7 @@
 
 #include "AccountRecord.h"
 #include "Appliance.h"
+#include "BenchTable.h"
 #include "ChildProcess.h"
 #include "EventLoopWait.h"
 #include "FilePathsController.h"
@@ -33,17 +34,6 @@
 #include <vector>
 
 namespace DaemonBench {
-
-// A field of /proc/<pid>/status in MB ("VmHWM:", "VmRSS:").
-inline double statusMegabytes(pid_t pid, const char* field) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toDouble() / 1024;
-    return 0;
-}
 
 // User plus system CPU seconds of a process (its own threads, not its children).
 inline double cpuSeconds(pid_t pid) {
@@ -126,8 +116,8 @@ class HostedDaemon {
     }
     pid_t pid() const { return mPid; }
     bool running() const { return mPid > 0 && ChildProcess::isAlive(mPid); }
-    double peakMegabytes() const { return statusMegabytes(mPid, "VmHWM:"); }
-    double residentMegabytes() const { return statusMegabytes(mPid, "VmRSS:"); }
+    double peakMegabytes() const { return statusMegabytes(QString::number(mPid), "VmHWM:"); }
+    double residentMegabytes() const { return statusMegabytes(QString::number(mPid), "VmRSS:"); }
     double cpu() const { return cpuSeconds(mPid); }
     void stop() {
         if (mPerf > 0) {
