@@ -3,7 +3,12 @@
 #include "Appliance.h"
 #include "TestRoots.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 // The local account the appliance benchmarks act for, or nothing (with the reason printed) when the
@@ -21,4 +26,21 @@ inline std::optional<FixtureUser> benchFixtureUser() {
         return std::nullopt;
     }
     return user;
+}
+
+// Runs a real event loop (it sleeps while nothing happens, as the application's does) until condition
+// holds, looking every pollMs; false after timeoutMs.
+inline bool waitFor(const std::function<bool()>& condition, int timeoutMs, int pollMs = 5) {
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer t;
+    t.start();
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition() || t.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    poll.start(pollMs);
+    if (!condition())
+        loop.exec();
+    return condition();
 }

@@ -44,23 +44,6 @@ namespace {
 const QString Account = QStringLiteral("bench");
 const QString Password = QStringLiteral("bench-only");
 
-// Runs a real event loop (it sleeps while nothing happens, as the application's does) until condition
-// holds, looking every 5 ms; false after timeoutMs.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer t;
-    t.start();
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition() || t.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    poll.start(5);
-    if (!condition())
-        loop.exec();
-    return condition();
-}
-
 ZHTreeNode* topNode(RestoreViewController& w, const QString& name) {
     for (ZHTreeNode* n : w.treeModel()->tree().mRootItem()->getChildren())
         if (n->relativePath() == name)

@@ -41,21 +41,6 @@ namespace {
 const QString Account = QStringLiteral("bench");
 const QString Password = QStringLiteral("bench-only");
 
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer t;
-    t.start();
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition() || t.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    poll.start(2);
-    if (!condition())
-        loop.exec();
-    return condition();
-}
-
 // The outline's row of path (its names below the account), once the outline has listed it.
 QModelIndex rowOf(RestoreTreeModel* model, const QString& path, const QModelIndex& parent = {}) {
     for (int row = 0; row < model->rowCount(parent); ++row) {
@@ -168,8 +153,8 @@ int main(int argc, char** argv) {
         t.restart();
         versions->click();
         VersionsDialog* dialog = window.versionsDialog();
-        if (!dialog ||
-            !waitFor([&] { return dialog->isListed() && dialog->list()->topLevelItemCount() > 0; }, 600000)) {
+        if (!dialog || !waitFor([&] { return dialog->isListed() && dialog->list()->topLevelItemCount() > 0; },
+                                600000, 2)) {
             std::printf("the versions did not arrive\n");
             return 1;
         }
