@@ -17,6 +17,7 @@
 #include "FileTools.h"
 #include "PropertyList.h"
 #include "Protocol.h"
+#include "RestoreBench.h"
 #include "RestoreViewController.h"
 #include "RezodeLoger.h"
 #include "RsyncConventions.h"
@@ -41,8 +42,8 @@
 
 namespace {
 
-const QString Account = QStringLiteral("bench");
-const QString Password = QStringLiteral("bench-only");
+using RestoreBench::Account;
+using RestoreBench::Password;
 
 ZHTreeNode* topNode(RestoreViewController& w, const QString& name) {
     for (ZHTreeNode* n : w.treeModel()->tree().mRootItem()->getChildren())
@@ -119,30 +120,15 @@ int main(int argc, char** argv) {
     root.createHome(user);
     FilePathsController paths(FilePathsController::Table::Application, root.profile());
     paths.setM_ConsoleUserName(user.name);
-    // The window acts for the user, here the account running the benchmark (rsync wants the password
-    // file to belong to whoever runs it, and files written as root take their folder's owner).
-    const QString supportFolder = paths.pathForApplicationFile(AppPath::UserSupportFolder);
-    FileTools::makePath(supportFolder);
-    if (::chown(QFile::encodeName(supportFolder).constData(), ::geteuid(), ::getegid()) != 0) {
-        std::printf("cannot take over %s\n", qPrintable(supportFolder));
+    const QString barePasswordFile =
+        RestoreBench::signIn(paths, root.path(), appliance.address(), !privateRsync);
+    if (barePasswordFile.isEmpty())
         return 1;
-    }
     const QString privateCopy = paths.pathForApplicationFile(AppPath::PrivateRsync);
     FileTools::makePath(QFileInfo(privateCopy).absolutePath());
     QFile::copy(QStringLiteral(ZH_PRIVATE_RSYNC), privateCopy);
-    PropertyList::writeDictionary(
-        paths.pathForApplicationFile(AppPath::RsyncVersion),
-        {{Protocol::DefaultRsync, privateRsync ? QStringLiteral("0") : QStringLiteral("1")}},
-        PropertyList::PublicMode);
-    PropertyList::writeDictionary(
-        paths.pathForApplicationFile(AppPath::UserDetails),
-        {{Protocol::UserName, Account}, {Protocol::Password, Password}, {Protocol::Ip, appliance.address()}},
-        PropertyList::OwnerOnlyMode);
     RezodeLoger trace;
     trace.setLogWritePath(root.path() + QStringLiteral("/InteractiveTrace.txt"));
-    const QString barePasswordFile = root.path() + QStringLiteral("/bare.pw");
-    RsyncConventions::writePasswordFile(barePasswordFile, Password,
-                                        RsyncConventions::ApplicationPasswordFileMode);
 
     RestoreViewController window(root.profile(), user.name, &trace, nullptr);
     const QString excludeList = paths.pathForApplicationFile(AppPath::InitialExcludeList);

@@ -11,13 +11,10 @@
 #include "BenchFixture.h"
 #include "BenchTable.h"
 #include "FilePathsController.h"
-#include "FileTools.h"
-#include "PropertyList.h"
-#include "Protocol.h"
+#include "RestoreBench.h"
 #include "RestoreTreeModel.h"
 #include "RestoreViewController.h"
 #include "RezodeLoger.h"
-#include "RsyncConventions.h"
 #include "TestRoots.h"
 #include "UtilityClass.h"
 #include "VersionsDialog.h"
@@ -38,8 +35,8 @@
 
 namespace {
 
-const QString Account = QStringLiteral("bench");
-const QString Password = QStringLiteral("bench-only");
+using RestoreBench::Account;
+using RestoreBench::Password;
 
 // The outline's row of path (its names below the account), once the outline has listed it.
 QModelIndex rowOf(RestoreTreeModel* model, const QString& path, const QModelIndex& parent = {}) {
@@ -99,23 +96,11 @@ int main(int argc, char** argv) {
 
     FilePathsController paths(FilePathsController::Table::Application, root.profile());
     paths.setM_ConsoleUserName(user.name);
-    const QString supportFolder = paths.pathForApplicationFile(AppPath::UserSupportFolder);
-    FileTools::makePath(supportFolder);
-    if (::chown(QFile::encodeName(supportFolder).constData(), ::geteuid(), ::getegid()) != 0) {
-        std::printf("cannot take over %s\n", qPrintable(supportFolder));
+    const QString barePasswordFile = RestoreBench::signIn(paths, root.path(), appliance.address(), true);
+    if (barePasswordFile.isEmpty())
         return 1;
-    }
-    PropertyList::writeDictionary(paths.pathForApplicationFile(AppPath::RsyncVersion),
-                                  {{Protocol::DefaultRsync, QStringLiteral("1")}}, PropertyList::PublicMode);
-    PropertyList::writeDictionary(
-        paths.pathForApplicationFile(AppPath::UserDetails),
-        {{Protocol::UserName, Account}, {Protocol::Password, Password}, {Protocol::Ip, appliance.address()}},
-        PropertyList::OwnerOnlyMode);
     RezodeLoger trace;
     trace.setLogWritePath(root.path() + QStringLiteral("/InteractiveTrace.txt"));
-    const QString barePasswordFile = root.path() + QStringLiteral("/bare.pw");
-    RsyncConventions::writePasswordFile(barePasswordFile, Password,
-                                        RsyncConventions::ApplicationPasswordFileMode);
 
     RestoreViewController window(root.profile(), user.name, &trace, nullptr);
     window.resize(900, 600);
