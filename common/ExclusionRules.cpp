@@ -143,6 +143,72 @@ QList<QByteArray> ExclusionRules::cleanPatterns(const QStringList& entries, QStr
     return patterns;
 }
 
+namespace {
+
+// text matched literally inside an rsync wildcard pattern.
+QString wildcardLiteral(const QString& text) {
+    QString out;
+    for (const QChar c : text) {
+        if (c == u'*' || c == u'?' || c == u'[' || c == u'\\')
+            out += u'\\';
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+QStringList ExclusionRules::rsyncExcludes(const QSet<QString>& folderList, const QSet<QString>& timeMachine,
+                                          const QList<QByteArray>& patterns) {
+    QStringList rules;
+    for (const Rule& rule : kRules) {
+        const QString text = wildcardLiteral(QString(rule.text));
+        switch (rule.test) {
+        case Test::NameEndsWith:
+            rules << QStringLiteral("*") + text;
+            break;
+        case Test::PathEndsWith:
+            // A suffix that holds a "/" is matched against the whole path.
+            rules << (text.contains(u'/') ? QStringLiteral("**") : QStringLiteral("*")) + text;
+            break;
+        case Test::NameBeginsWith:
+            rules << text + u'*';
+            break;
+        case Test::PathContains:
+            rules << (text.startsWith(u'/') ? text.mid(1) + u'*' : u'*' + text + u'*');
+            break;
+        case Test::PathBeginsWith:
+            if (text.startsWith(u'/'))
+                rules << text + u'*';
+            break; // a relative beginning never matches an absolute path
+        case Test::PathEquals:
+            break;
+        }
+    }
+    QStringList entries = QStringList(folderList.cbegin(), folderList.cend()) +
+                          QStringList(timeMachine.cbegin(), timeMachine.cend());
+    entries.sort();
+    for (const QString& entry : std::as_const(entries))
+        if (entry.startsWith(u'/') && entry != QLatin1String("/"))
+            rules << wildcardLiteral(entry) + u'*';
+    for (const QByteArray& pattern : patterns)
+        rules << QFile::decodeName(pattern);
+    for (QString& rule : rules)
+        rule.prepend(QStringLiteral("- "));
+    rules.removeDuplicates();
+    return rules;
+}
+
+QSet<QString> ExclusionRules::withoutHoldersOf(QSet<QString> entries, const QStringList& homeNames) {
+    for (auto it = entries.begin(); it != entries.end();) {
+        bool holds = false;
+        for (const QString& home : homeNames)
+            holds = holds || (!it->isEmpty() && *it != home && home.startsWith(*it));
+        it = holds ? entries.erase(it) : std::next(it);
+    }
+    return entries;
+}
+
 ExclusionRules::Match ExclusionRules::evaluate(const QString& path, const QSet<QString>& folderList,
                                                const QSet<QString>& timeMachine,
                                                const QList<QByteArray>& patterns) {

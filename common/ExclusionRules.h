@@ -40,6 +40,19 @@ class ExclusionRules {
     // ignored.
     static QList<QByteArray> cleanPatterns(const QStringList& entries, QStringList* ignored = nullptr);
 
+    // entries without those that would exclude the whole of a home named in homeNames from above (a
+    // system folder such as "/var" where the home is "/var/home/ann", a plain prefix of the home's
+    // name): the person's home is what is backed up, whatever folder it sits in. The home itself
+    // stays excludable.
+    static QSet<QString> withoutHoldersOf(QSet<QString> entries, const QStringList& homeNames);
+
+    // The same decision as rsync exclude rules ("- …"), so that what rsync finds inside a folder it
+    // sends whole is left out just as the folder's own entries would be: the fixed rules as wildcards
+    // on names, each list entry anchored at the transfer root "/" (a plain prefix: "<entry>*"), and the
+    // name patterns.
+    static QStringList rsyncExcludes(const QSet<QString>& folderList, const QSet<QString>& timeMachine,
+                                     const QList<QByteArray>& patterns);
+
     // Fixed rules, then the folder list, the Time Machine destinations and "/", then the patterns.
     static Match evaluate(const QString& path, const QSet<QString>& folderList,
                           const QSet<QString>& timeMachine, const QList<QByteArray>& patterns);

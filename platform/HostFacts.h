@@ -23,6 +23,11 @@ class HostFacts {
     virtual QStringList diskVolumeNames() const = 0;
     // File-system information of the volume holding path; false when it cannot be found.
     virtual bool fileSystemInfo(const QString& path, VolumeInfo& info) const = 0;
+    // Every path under which the machine shows the folder at path: path itself, its resolved form
+    // (symbolic links followed) and, where the platform knows them, the same folder through other
+    // mounts of its file system (a bind mount). Event streams report one of these, not necessarily the
+    // one the person or the account database writes. Only path itself when it does not exist.
+    virtual QStringList namesOf(const QString& path) const;
 
     // The implementation for this machine.
     static const HostFacts& system();

@@ -1,5 +1,7 @@
 #include "PlatformProfile.h"
 
+#include <QDir>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -59,6 +61,21 @@ PlatformProfile PlatformProfile::forLinux(const QString& root) {
     p.usersFolder = root + QStringLiteral("/home");
     p.usersFolderMarker = QStringLiteral("home");
     p.perHomeExcludedFolder = QStringLiteral(".cache");
+    p.perHomeExclusions = {
+        QStringLiteral(".cache"),                          // caches (thumbnails among them)
+        QStringLiteral(".thumbnails"),                     // thumbnails where older desktops keep them
+        QStringLiteral(".local/share/Trash"),              // the trash
+        QStringLiteral(".Xauthority"),                     // the X session's secret cookie
+        QStringLiteral(".ICEauthority"),                   // the session manager's
+        QStringLiteral(".xsession-errors"),                // the session's log (and ".old")
+        QStringLiteral(".local/share/xorg"),               // the X server's logs
+        QStringLiteral(".local/share/recently-used.xbel"), // the desktop's list of recent files
+        QStringLiteral(".local/state"),                    // programs' histories and logs
+        QStringLiteral(".gvfs"),                           // other machines' shares, mounted
+        QStringLiteral(".Private"),                        // an encrypted home's ciphertext
+        QStringLiteral(".local/share/ZorvikHollin"),       // our own state (the account record)
+        QStringLiteral(".config/ZorvikHollin"),            // and settings
+    };
     p.volumesFolder = QString();
     p.shareMountFolder = QStringLiteral(ZH_SHARE_MOUNT_DIR);
     p.initialSetRootPrefixes = {
@@ -122,6 +139,7 @@ PlatformProfile PlatformProfile::forMacOS(const QString& root) {
     p.usersFolder = root + QStringLiteral("/Users");
     p.usersFolderMarker = QStringLiteral("Users");
     p.perHomeExcludedFolder = QStringLiteral("Library");
+    p.perHomeExclusions = {QStringLiteral("Library"), QStringLiteral(".Trash")};
     p.volumesFolder = root + QStringLiteral("/Volumes");
     p.shareMountFolder = QStringLiteral("/Volumes");
     p.initialSetRootPrefixes = {
@@ -174,7 +192,13 @@ PlatformProfile PlatformProfile::forMacOS(const QString& root) {
 
 QString PlatformProfile::homeOf(const QString& userName) const {
     const QString home = passwdHome(userName);
-    return home.isEmpty() ? QString() : root + home;
+    if (home.isEmpty())
+        return QString();
+    // A passwd entry may end in "/" or hold "//": paths below the home are compared as text.
+    const QString clean = QDir::cleanPath(home);
+    if (clean == QLatin1String("/"))
+        return root.isEmpty() ? clean : root;
+    return root + clean;
 }
 
 QString PlatformProfile::userSupportFolder(const QString& userName) const {

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 LinuxHostFacts::LinuxHostFacts(QString machineInfoPath, QString mountInfoPath, QString sysBlockPath)
@@ -87,6 +88,7 @@ QList<LinuxHostFacts::Mount> LinuxHostFacts::mounts() const {
         Mount m;
         m.root = unescapeMountField(QString::fromUtf8(fields[3]));
         m.mountPoint = unescapeMountField(QString::fromUtf8(fields[4]));
+        m.device = QString::fromUtf8(fields[2]);
         m.readOnly = fields[5].split(',').contains("ro");
         m.type = QString::fromUtf8(fields[dash + 1]);
         m.source = unescapeMountField(QString::fromUtf8(fields[dash + 2]));
@@ -173,4 +175,44 @@ bool LinuxHostFacts::fileSystemInfo(const QString& path, VolumeInfo& info) const
     info.description = best->source;
     info.type = best->type;
     return true;
+}
+
+QStringList LinuxHostFacts::namesOf(const QString& path) const {
+    QStringList names = HostFacts::namesOf(path);
+    const QString canonical = names.size() > 1 ? names.last() : QFileInfo(path).canonicalFilePath();
+    struct stat folder {};
+    if (canonical.isEmpty() || ::stat(QFile::encodeName(canonical).constData(), &folder) != 0)
+        return names;
+    const auto below = [](const QString& p, const QString& base) {
+        return base == QLatin1String("/") ? p.startsWith(u'/') : p == base || p.startsWith(base + u'/');
+    };
+    const auto join = [](const QString& base, const QString& rest) {
+        if (rest.isEmpty() || rest == QLatin1String("/"))
+            return base;
+        return base == QLatin1String("/") ? rest : base + rest;
+    };
+    // The mount that shows the folder (the last one over it wins), and where in its file system the
+    // folder lies.
+    const QList<Mount> all = mounts();
+    const Mount* shown = nullptr;
+    for (const Mount& m : all)
+        if (below(canonical, m.mountPoint) && (!shown || m.mountPoint.size() >= shown->mountPoint.size()))
+            shown = &m;
+    if (!shown)
+        return names;
+    const QString rest =
+        shown->mountPoint == QLatin1String("/") ? canonical : canonical.mid(shown->mountPoint.size());
+    const QString inFileSystem = join(shown->root, rest);
+    for (const Mount& m : all) {
+        if (&m == shown || m.device != shown->device || !below(inFileSystem, m.root))
+            continue;
+        const QString alias =
+            join(m.mountPoint, m.root == QLatin1String("/") ? inFileSystem : inFileSystem.mid(m.root.size()));
+        // Only where the same folder really is (another mount may lie over the name).
+        struct stat there {};
+        if (!names.contains(alias) && ::stat(QFile::encodeName(alias).constData(), &there) == 0 &&
+            there.st_dev == folder.st_dev && there.st_ino == folder.st_ino)
+            names << alias;
+    }
+    return names;
 }

@@ -14,6 +14,7 @@ class LinuxHostFacts : public HostFacts {
         QString root;   // the folder of the file system shown there ("/" unless a bind mount)
         QString source; // "/dev/…" for block devices
         QString type;
+        QString device; // "major:minor"
         bool readOnly = false;
     };
 
@@ -26,6 +27,8 @@ class LinuxHostFacts : public HostFacts {
     // each followed by one blank (the form the volume-name column of a disk listing has).
     QStringList diskVolumeNames() const override;
     bool fileSystemInfo(const QString& path, VolumeInfo& info) const override;
+    // Adds the folder as every other mount of its file system shows it (mountinfo's root field).
+    QStringList namesOf(const QString& path) const override;
 
     QList<Mount> mounts() const;
     // Whether the block device behind a "/dev/…" source is removable; false when unknown.

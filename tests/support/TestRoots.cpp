@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <pwd.h>
@@ -26,27 +27,42 @@ bool lookUp(const char* name, FixtureUser& user) {
 } // namespace
 
 FixtureUser FixtureUser::get(QString* error) {
+    return account(QString::fromLatin1(kFixtureAccount), QStringLiteral("/home/") + kFixtureAccount, error);
+}
+
+FixtureUser FixtureUser::account(const QString& name, const QString& passwdHome, QString* error) {
     FixtureUser user;
     if (geteuid() != 0) {
         lookUp(nullptr, user); // without root: the account running the tests
         return user;
     }
-    if (lookUp(kFixtureAccount, user))
+    const QByteArray encoded = name.toLocal8Bit();
+    if (lookUp(encoded.constData(), user))
         return user;
     // No home is made on the machine: tests create it below their own root.
-    const QString account = QString::fromLatin1(kFixtureAccount);
     QByteArray err;
     ChildProcess::run({QStringLiteral("useradd"), QStringLiteral("--no-create-home"),
-                       QStringLiteral("--home-dir"), QStringLiteral("/home/") + account,
-                       QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), account},
+                       QStringLiteral("--home-dir"), passwdHome, QStringLiteral("--shell"),
+                       QStringLiteral("/usr/sbin/nologin"), name},
                       nullptr, &err);
     // Another test process may have created it at the same moment; look again either way.
-    if (!lookUp(kFixtureAccount, user)) {
+    if (!lookUp(encoded.constData(), user)) {
         if (error)
             *error = QStringLiteral("useradd failed: %1").arg(QString::fromUtf8(err));
         lookUp(nullptr, user);
     }
     return user;
+}
+
+bool TempRoot::linkUsersFolder() const {
+    const QString users = mProfile.usersFolder;
+    const QString target = mProfile.root + QStringLiteral("/var/home");
+    if (QFileInfo(users).isSymLink() || !QDir().mkpath(mProfile.root + QStringLiteral("/var")))
+        return false;
+    // Homes made already move with the folder, as when a machine is converted.
+    if (QFileInfo(users).isDir() ? !QDir().rename(users, target) : !QDir().mkpath(target))
+        return false;
+    return QFile::link(QStringLiteral("var/home"), users);
 }
 
 TempRoot::TempRoot(PlatformProfile::Kind kind) {

@@ -16,6 +16,10 @@ struct FixtureUser {
     QString passwdHome; // the home as the account database has it (not rooted)
 
     static FixtureUser get(QString* error = nullptr);
+    // Another local account (root only; created once with useradd, no home made on the machine) whose
+    // passwd entry gives passwdHome as written: homes as they are in the field, ending in "/" or
+    // outside the users folder. Without root: the account running the tests.
+    static FixtureUser account(const QString& name, const QString& passwdHome, QString* error = nullptr);
 
     // Gives folder and everything below it (symlinks themselves, not their targets) to the account.
     bool handOver(const QString& folder) const;
@@ -33,6 +37,9 @@ class TempRoot {
 
     // Creates the user's home below the root (owned by the user) and returns it.
     QString createHome(const FixtureUser& user) const;
+    // The users folder as image-based desktops have it: <root>/home a symbolic link to "var/home", the
+    // homes in <root>/var/home (homes already made move there). False when it cannot be made.
+    bool linkUsersFolder() const;
     // Installs the build's daemon and helpers below the root as an administrator's `cmake --install`
     // puts them on a machine: the programs where the profile looks for them, and whatever a first
     // installation leaves (its first-start marker); nothing planted by hand. "" when done, else why not.
