@@ -27,8 +27,9 @@ enum : int {
     ListingPasswordFile = 16,
     RsyncVersion = 17,
     TimeMachineExclude = 18,
-    // "<system support folder>/WatchMarkers/<console user>": present while the daemon watches for that
-    // user; "" without a console user or for a name that is not a single path component.
+    // "<system support folder>/WatchMarkers/<console user>": the record of that user's watch (while it
+    // runs, and when it last stopped covering); "" without a console user or for a name that is not a
+    // single path component.
     WatchMarker = 19,
 };
 }

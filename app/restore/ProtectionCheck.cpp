@@ -1,7 +1,9 @@
 #include "ProtectionCheck.h"
 
 #include "DistributedNotificationCenter.h"
+#include "HostFacts.h"
 #include "IndexSearch.h"
+#include "PersonScope.h"
 #include "PropertyList.h"
 #include "Protocol.h"
 #include "UserFileAccess.h"
@@ -271,8 +273,16 @@ ExclusionRules::Match ProtectionCheck::exclusionFor(const QString& path, const F
     const QStringList timeMachine = PropertyList::readStringArray(timeMachineList(paths));
     const QList<QByteArray> patterns = ExclusionRules::cleanPatterns(
         PropertyList::readStringArray(paths.pathForApplicationFile(AppPath::ExcludePattern)));
-    return ExclusionRules::evaluate(path, QSet<QString>(list.cbegin(), list.cend()),
-                                    QSet<QString>(timeMachine.cbegin(), timeMachine.cend()), patterns);
+    // As the daemon decides: the path under the home's own name (a file picked behind /home -> /var/home
+    // is the home's), and no entry excluding the whole home from above.
+    const PlatformProfile& profile = paths.profile();
+    const PersonScope scope(profile.homeOf(paths.m_ConsoleUserName()), {}, HostFacts::system(),
+                            {profile.usersFolder});
+    const QString filed = scope.filed(path);
+    return ExclusionRules::evaluate(
+        filed.isEmpty() ? path : filed,
+        ExclusionRules::withoutHoldersOf(QSet<QString>(list.cbegin(), list.cend()), scope.homeNames()),
+        QSet<QString>(timeMachine.cbegin(), timeMachine.cend()), patterns);
 }
 
 ProtectionCheck::Result ProtectionCheck::check(const QString& path, const FilePathsController& paths,

@@ -6,6 +6,7 @@
 #include "ExcludeManager.h"
 #include "FSEventWatcher.h"
 #include "FileTools.h"
+#include "HostFacts.h"
 #include "InProcessNotificationCenter.h"
 #include "PropertyList.h"
 #include "ProtectionMonitor.h"
@@ -17,11 +18,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <functional>
 
 FreeNasUserController::FreeNasUserController(DaemonServices services, Parts parts)
     : mServices(std::move(services)), mParts(std::move(parts)),
@@ -96,10 +100,6 @@ void FreeNasUserController::EnumurateInitialBackupSet() {
         exclusionList = PropertyList::readStringArray(path(DaemonPath::InitialExcludeList));
     }
     const QSet<QString> excluded(exclusionList.cbegin(), exclusionList.cend());
-    // The users folder as it appears in paths ("Users" on a Mac, "home" here), also below other volumes.
-    const QString marker = profile.usersFolderMarker;
-    const QString usersFolder = profile.usersFolder;
-    const QString volumes = profile.volumesFolder;
 
     QStringList result;
     QSet<QString> seen;
@@ -127,45 +127,90 @@ void FreeNasUserController::EnumurateInitialBackupSet() {
             ::close(fd);
         return fd >= 0;
     };
-    QStringList userFolders;
-    for (const QString& root : roots) {
-        for (const QString& entry : FileTools::entries(root)) {
-            const QString child = root + u'/' + entry;
-            const bool plain = !excluded.contains(child) && !child.contains(QLatin1String("/.")) &&
-                               !child.contains(QLatin1String("installer.failurerequests")) &&
-                               !child.contains(QLatin1String("mach_kernel")) &&
-                               !child.contains(QLatin1String("Password.txt")) && !child.contains(marker);
-            if (plain) {
-                if (!anotherAccounts(child) && mayRead(child))
-                    add(child);
-            } else if (child.contains(marker) && !child.contains(QLatin1String("/.")))
-                userFolders << child;
+    // Homes are known by what they are, not by how their path reads: the person's home under every
+    // name the machine shows it by (behind a link, on another disk, bind-mounted), and the folders
+    // that hold homes (the users folder wherever it is linked to, a disk mounted elsewhere).
+    const PersonScope scope =
+        mFseventObj ? mFseventObj->scope()
+                    : PersonScope(profile.homeOf(consoleUser), {},
+                                  mServices.hostFacts ? *mServices.hostFacts : HostFacts::system(),
+                                  {profile.usersFolder});
+    const QString usersFolder = profile.usersFolder;
+    const QString usersName = QFileInfo(usersFolder).fileName();
+    const QString usersResolved = QFileInfo(usersFolder).canonicalFilePath();
+    const auto isUsersFolder = [&](const QString& p) {
+        return p == usersFolder ||
+               (!usersResolved.isEmpty() && QFileInfo(p).canonicalFilePath() == usersResolved);
+    };
+    const auto dropped = [&](const QString& p) {
+        return excluded.contains(p) || p.contains(QLatin1String("/.")) ||
+               p.contains(QLatin1String("installer.failurerequests")) ||
+               p.contains(QLatin1String("mach_kernel")) || p.contains(QLatin1String("Password.txt"));
+    };
+
+    // The person's own home: everything in it the exclusion rules let through (hidden entries too; the
+    // rules leave out caches, trash, session secrets and logs, as the watcher does afterwards).
+    const QString home = scope.home();
+    if (!home.isEmpty() && QFileInfo(home).isDir()) {
+        for (const QString& entry : FileTools::entries(home)) {
+            const QString item = home + u'/' + entry;
+            const bool ruledOut = mParts.excludeManager ? mParts.excludeManager->isExcludeTheFile(item)
+                                                        : excluded.contains(item);
+            if (!ruledOut && !anotherAccounts(item) && mayRead(item))
+                add(item);
         }
     }
-    for (const QString& folder : userFolders) {
-        if (anotherAccounts(folder))
-            continue; // another account's home
-        if (folder.startsWith(usersFolder)) {
-            for (const QString& entry : FileTools::entries(folder)) {
-                const QString item = folder + u'/' + entry;
-                if (entry != profile.perHomeExcludedFolder && !item.contains(QLatin1String("/.")) &&
-                    !anotherAccounts(item) && mayRead(item))
+    // A users folder: each home in it is someone's. One of the machine's own users folder that is no
+    // account's (a shared folder, a home of an account that is gone) is taken whole; on another
+    // volume, each home's entries but the per-home exclusions.
+    const auto expandUsersFolder = [&](const QString& folder) {
+        const bool ownUsersFolder = isUsersFolder(folder);
+        for (const QString& entry : FileTools::entries(folder)) {
+            const QString item = folder + u'/' + entry;
+            if (scope.isHome(item) || scope.holdsHome(item) || dropped(item) || anotherAccounts(item))
+                continue;
+            if (ownUsersFolder) {
+                if (mayRead(item))
                     add(item);
+                continue;
             }
-        } else if (!volumes.isEmpty() && folder.startsWith(volumes)) {
-            for (const QString& home : FileTools::entries(folder)) {
-                if (anotherAccounts(folder + u'/' + home))
-                    continue;
-                for (const QString& entry : FileTools::entries(folder + u'/' + home)) {
-                    const QString item = folder + u'/' + home + u'/' + entry;
-                    if (entry != profile.perHomeExcludedFolder && !item.contains(QLatin1String("/.")) &&
-                        !anotherAccounts(item) && mayRead(item))
-                        add(item);
-                }
+            for (const QString& inner : FileTools::entries(item)) {
+                const QString innerItem = item + u'/' + inner;
+                if (!profile.perHomeExclusions.contains(inner) && !innerItem.contains(QLatin1String("/.")) &&
+                    !anotherAccounts(innerItem) && mayRead(innerItem))
+                    add(innerItem);
             }
         }
+    };
+    // Everything else the roots hold. A folder on the way to the person's home is looked into, not
+    // taken whole (it would bring the home twice and other accounts' homes with it).
+    std::function<void(const QString&, int)> classify = [&](const QString& child, int depth) {
+        if (scope.isHome(child) || dropped(child) || anotherAccounts(child))
+            return;
+        if (isUsersFolder(child) || QFileInfo(child).fileName() == usersName) {
+            expandUsersFolder(child);
+            return;
+        }
+        if (scope.holdsHome(child)) {
+            if (depth < 16)
+                for (const QString& entry : FileTools::entries(child))
+                    classify(child + u'/' + entry, depth + 1);
+            return;
+        }
+        if (mayRead(child))
+            add(child);
+    };
+    for (const QString& root : roots) {
+        if (isUsersFolder(root)) {
+            expandUsersFolder(root);
+            continue;
+        }
+        for (const QString& entry : FileTools::entries(root))
+            classify(root + u'/' + entry, 0);
     }
     PropertyList::writeStringArray(path(DaemonPath::InitialBackupList), result, PropertyList::OwnerOnlyMode);
+    if (mFseventObj)
+        mFseventObj->takeScope(); // the folders outside the home are now what the set holds
     trace(QStringLiteral("EnumurateInitialBackupSet End"));
     trace(QStringLiteral("Post Notification"));
     if (mServices.localNotifications)

@@ -4,8 +4,10 @@
 #include "DaemonRestarter.h"
 #include "DistributedNotificationCenter.h"
 #include "ExcludeManager.h"
+#include "ExclusionRules.h"
 #include "FileTools.h"
 #include "HostFacts.h"
+#include "PersonScope.h"
 #include "PropertyList.h"
 #include "Protocol.h"
 #include "RezodeLoger.h"
@@ -227,7 +229,24 @@ void MultipleFreeNasAccountManager::constructExcludeFolderList() {
         excluded << homeFolders(root + u'/' + usersName);
     }
     excluded << homeFolders(profile.usersFolder);
+    // The person's own home, wherever it is: what people and their desktops expect left out (caches,
+    // trash, session secrets and logs, our own state), whether it exists yet or not. The person sees
+    // and edits the same list in the exclusion editor.
+    const QString home = mConsoleUser.isEmpty() ? QString() : profile.homeOf(mConsoleUser);
+    if (!home.isEmpty())
+        for (const QString& relative : profile.perHomeExclusions)
+            excluded << home + u'/' + relative;
     excluded << profile.defaultExclusions;
+    // No entry that would exclude the home from above ("/var" where the home is "/var/home/ann").
+    const QStringList homeNames =
+        PersonScope(home, {}, mServices.hostFacts ? *mServices.hostFacts : HostFacts::system(),
+                    {profile.usersFolder})
+            .homeNames();
+    const QSet<QString> kept =
+        ExclusionRules::withoutHoldersOf(QSet<QString>(excluded.cbegin(), excluded.cend()), homeNames);
+    excluded.erase(std::remove_if(excluded.begin(), excluded.end(),
+                                  [&kept](const QString& entry) { return !kept.contains(entry); }),
+                   excluded.end());
     const QString list = path(DaemonPath::InitialExcludeList);
     {
         UserFileAccess access(mConsoleUser);

@@ -178,13 +178,13 @@ void BackupfileController::writeInitialBackupList() {
         mPendingObserver();
 }
 
-void BackupfileController::timerFireMethod() {
+bool BackupfileController::timerFireMethod() {
     QMutexLocker flush(&mFlushLock);
     QStringList paths;
     {
         QMutexLocker lock(&mBLock);
         if (mBackupFilesCollection.isEmpty())
-            return;
+            return true;
         paths = QStringList(mBackupFilesCollection.cbegin(), mBackupFilesCollection.cend());
         mBackupFilesCollection.clear();
         mFlushFirstAddedMs = mFirstAddedMs;
@@ -192,11 +192,12 @@ void BackupfileController::timerFireMethod() {
     const QString folder = mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::BackupListsFolder);
     const QString name =
         folder + u'/' + listFileStem(QDateTime::currentDateTime()) + u'.' + Protocol::ListExtensionProgress;
-    writeFilesEntryAtPath(name, paths);
+    const int written = writeFilesEntryAtPath(name, paths);
     mFlushFirstAddedMs = 0;
     QMutexLocker lock(&mBLock);
     if (mPendingObserver)
         mPendingObserver();
+    return written == (paths.size() + PathsPerListFile - 1) / PathsPerListFile;
 }
 
 int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, const QStringList& paths) {

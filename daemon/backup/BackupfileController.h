@@ -39,7 +39,8 @@ class BackupfileController : public QObject {
     bool receiveBackupNowNotification(const QVariantMap& userInfo);
 
     // One flush: writes what has gathered. Runs on the collector thread, and before a planned exit.
-    void timerFireMethod();
+    // False when paths could not be written (they wait in memory for the next flush).
+    bool timerFireMethod();
     // Writes paths as list files "<folder>/<stem>_<k>"; paths of a file that cannot be written go back
     // to the pending set. Returns the number of files written.
     int writeFilesEntryAtPath(const QString& progressPath, const QStringList& paths);

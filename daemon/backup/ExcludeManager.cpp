@@ -3,6 +3,8 @@
 #include "BackupfileController.h"
 #include "DistributedNotificationCenter.h"
 #include "ExclusionRules.h"
+#include "HostFacts.h"
+#include "PersonScope.h"
 #include "PropertyList.h"
 #include "Protocol.h"
 #include "RezodeLoger.h"
@@ -63,8 +65,13 @@ int ExcludeManager::builtInRuleFor(const QString& path) {
 void ExcludeManager::setConsoleUserName(const QString& name) {
     mConsoleUser = name;
     mAppSupportFilePathsObjct.setM_ConsoleUserName(name);
-    const QSet<QString> user =
-        readList(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList), name);
+    const QString home = name.isEmpty() ? QString() : mServices.profile.homeOf(name);
+    mHomeNames = PersonScope(home, {}, mServices.hostFacts ? *mServices.hostFacts : HostFacts::system(),
+                             {mServices.profile.usersFolder})
+                     .homeNames();
+    const QSet<QString> user = ExclusionRules::withoutHoldersOf(
+        readList(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList), name),
+        mHomeNames);
     const QSet<QString> timeMachine =
         readList(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::TimeMachineExclude), name);
     {
@@ -104,6 +111,11 @@ QStringList ExcludeManager::namePatterns() const {
     return out;
 }
 
+QStringList ExcludeManager::rsyncExcludes() const {
+    std::shared_lock list(mPLock), timeMachine(mTLock), patterns(mPatternLock);
+    return ExclusionRules::rsyncExcludes(mExcludeList, mTimeMachineDestinationsExclude, mNamePatterns);
+}
+
 void ExcludeManager::addTimeMachineDestinationToExcludeList(const QString& path) {
     std::unique_lock lock(mTLock);
     mTimeMachineDestinationsExclude.insert(path);
@@ -130,9 +142,10 @@ bool ExcludeManager::hasInInitialExcludeList(const QString& path) const {
 void ExcludeManager::receiveExcludeNotification(const QVariantMap& userInfo) {
     const QString type = userInfo.value(Protocol::KeyType).toString();
     // The new list is read before the lock is taken; readers keep seeing the old one until the swap.
-    const QSet<QString> fresh =
+    const QSet<QString> fresh = ExclusionRules::withoutHoldersOf(
         readList(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::InitialExcludeList),
-                 mAppSupportFilePathsObjct.m_ConsoleUserName());
+                 mAppSupportFilePathsObjct.m_ConsoleUserName()),
+        mHomeNames);
     QSet<QString> snapshot;
     {
         std::unique_lock lock(mPLock);

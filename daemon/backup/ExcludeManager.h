@@ -32,8 +32,11 @@ class ExcludeManager : public QObject {
     bool hasInInitialExcludeList(const QString& path) const;
     // Whether the last component of path matches one of the user's name patterns.
     bool matchesNamePattern(const QString& path) const;
-    // The user's name patterns, for rsync to skip what they match inside the folders it sends.
+    // The user's name patterns.
     QStringList namePatterns() const;
+    // Every rule as rsync exclude rules, for rsync to leave out what they match inside the folders it
+    // sends whole.
+    QStringList rsyncExcludes() const;
     // On "Exclude": reloads the user's list and patterns; with "Type" "1" the folders that left the
     // list are queued.
     void receiveExcludeNotification(const QVariantMap& userInfo);
@@ -51,6 +54,7 @@ class ExcludeManager : public QObject {
     BackupfileController* mCollector;
     FilePathsController mAppSupportFilePathsObjct;
     QString mConsoleUser;
+    QStringList mHomeNames; // the person's home under every name; no list entry excludes it whole
     mutable std::shared_mutex mPLock;
     QSet<QString> mExcludeList;
     mutable std::shared_mutex mTLock;

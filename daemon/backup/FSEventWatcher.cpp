@@ -1,16 +1,20 @@
 #include "FSEventWatcher.h"
 
 #include "BackupfileController.h"
+#include "ChangeCatchUp.h"
 #include "DaemonRestarter.h"
 #include "ExcludeManager.h"
 #include "FilePathsController.h"
 #include "FileTools.h"
+#include "HostFacts.h"
 #include "PropertyList.h"
 #include "RezodeLoger.h"
 #include "UserFileAccess.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -19,6 +23,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <limits>
 
 using Event = FileSystemEventStream::Event;
 
@@ -41,11 +47,6 @@ bool readable(const QString& path) {
         return false;
     ::close(fd);
     return true;
-}
-
-// path is folder or lies below it.
-bool isBelow(const QString& path, const QString& folder) {
-    return path == folder || (path.startsWith(folder) && path.at(folder.size()) == u'/');
 }
 
 bool existsNow(const Event& event) {
@@ -71,6 +72,8 @@ FSEventWatcher::~FSEventWatcher() {
         QMutexLocker lock(&mExitGuard->lock); // waits for a clean end under way on another thread
         mExitGuard->watcher = nullptr;
     }
+    mStopCatchUp = true;
+    waitForCatchUp();
     if (mFileStream)
         mFileStream->stop();
     mOperationQueue.waitForDone();
@@ -79,28 +82,37 @@ FSEventWatcher::~FSEventWatcher() {
 void FSEventWatcher::setWithDetails(const QVariantMap& details) {
     mConsoleUser = details.value(QStringLiteral("ConsoleUser")).toString();
     mExcludeMngObj->setConsoleUserName(mConsoleUser);
-    mHome = mConsoleUser.isEmpty() ? QString() : mServices.profile.homeOf(mConsoleUser);
+    takeScope();
+}
+
+void FSEventWatcher::takeScope() {
+    const QString home = mConsoleUser.isEmpty() ? QString() : mServices.profile.homeOf(mConsoleUser);
+    const HostFacts& facts = mServices.hostFacts ? *mServices.hostFacts : HostFacts::system();
     // The initial set as the last installation or Reinitialize left it (its roots, or what they
-    // hold): what of it lies outside the users folder and the person may read is theirs to back up.
+    // hold): what of it lies outside the home and the person may read is theirs to back up.
     FilePathsController paths(FilePathsController::Table::Daemon, mServices.profile);
     const QStringList initial =
         PropertyList::readStringArray(paths.pathForApplicationFile(DaemonPath::InitialBackupList));
+    const PersonScope homeOnly(home, {}, facts, {mServices.profile.usersFolder});
     const QString users = mServices.profile.usersFolder;
     UserFileAccess access(mConsoleUser);
-    mSharedFolders.clear();
+    QStringList shared;
     for (const QString& entry : initial)
-        if (!entry.isEmpty() && !isBelow(entry, users) && (access.active() || ::geteuid() != 0) &&
-            readable(entry))
-            mSharedFolders << entry;
+        if (!entry.isEmpty() && !homeOnly.contains(entry) && !PersonScope::isBelow(entry, users) &&
+            (access.active() || ::geteuid() != 0) && readable(entry))
+            shared << entry;
+    auto scope = std::make_shared<const PersonScope>(home, shared, facts, QStringList{users});
+    QMutexLocker lock(&mScopeLock);
+    mScope = std::move(scope);
+}
+
+PersonScope FSEventWatcher::scope() const {
+    QMutexLocker lock(&mScopeLock);
+    return mScope ? *mScope : PersonScope();
 }
 
 bool FSEventWatcher::isInScope(const QString& path) const {
-    if (!mHome.isEmpty() && isBelow(path, mHome))
-        return true;
-    for (const QString& folder : mSharedFolders)
-        if (isBelow(path, folder))
-            return true;
-    return false;
+    return scope().contains(path);
 }
 
 QString FSEventWatcher::backendName() const {
@@ -114,6 +126,7 @@ bool FSEventWatcher::startWatcher() {
         mCoverage.notWatching(QStringLiteral("no event stream"));
         return false;
     }
+    mWatchStartMs = QDateTime::currentMSecsSinceEpoch();
     const bool started = mFileStream->start([this](QList<Event> events) { processData(std::move(events)); },
                                             [this, &trace](const FileSystemEventStream::Report& report) {
                                                 mCoverage.report(report);
@@ -133,6 +146,50 @@ bool FSEventWatcher::startWatcher() {
     return started;
 }
 
+namespace {
+
+// The watch's record: "pid=…" while a watch runs, "since=<ms>" from when changes may be only in
+// memory, "ended=<ms>" after a clean end. An older daemon wrote the bare process id.
+struct WatchRecord {
+    bool exists = false;
+    qint64 endedMs = 0;
+    qint64 sinceMs = 0;
+
+    static WatchRecord read(const QString& path) {
+        WatchRecord record;
+        const QFileInfo info(path);
+        record.exists = info.exists() || info.isSymLink();
+        QFile file(path);
+        if (!info.isFile() || info.isSymLink() || info.size() > 4096 || !file.open(QIODevice::ReadOnly))
+            return record;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            if (line.startsWith("ended="))
+                record.endedMs = line.mid(6).toLongLong();
+            else if (line.startsWith("since="))
+                record.sinceMs = line.mid(6).toLongLong();
+        }
+        return record;
+    }
+};
+
+// File times are set from a coarse clock and may lag the moment they are compared with.
+constexpr qint64 ClockMarginMs = 2000;
+
+QString timeText(qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+bool FSEventWatcher::writeRecord(const QByteArray& content) {
+    QString error;
+    if (FileTools::writeAtomically(mMarkerPath, content, 0644, &error))
+        return true;
+    mServices.logger->logDaemonTrace(
+        QStringLiteral("Watch record %1 could not be written: %2").arg(mMarkerPath, error), true);
+    return false;
+}
+
 void FSEventWatcher::beginWatch() {
     FilePathsController paths(FilePathsController::Table::Daemon, mServices.profile);
     paths.setM_ConsoleUserName(mConsoleUser);
@@ -140,18 +197,23 @@ void FSEventWatcher::beginWatch() {
     if (marker.isEmpty() || !mMarkerPath.isEmpty())
         return;
     RezodeLoger& trace = *mServices.logger;
-    const QFileInfo found(marker);
-    const bool unclean = found.exists() || found.isSymLink();
-    // The machine-wide state stays root's: the folder and the marker are not writable by anyone else.
+    const WatchRecord last = WatchRecord::read(marker);
+    // The machine-wide state stays root's: the folder and the record are not writable by anyone else.
     QString error;
+    const QFileInfo found(marker);
     const QString folder = found.path();
     if (!FileTools::makePath(folder, 0755) || !QFileInfo(folder).isDir())
         error = QStringLiteral("cannot create %1").arg(folder);
     else if (found.isDir() && !found.isSymLink())
         QDir(marker).removeRecursively(); // the rename below replaces anything else at the name
+    // Until what the last watch missed is found and written to a list, changes from its lower bound on
+    // may be only in memory; a record that says nothing usable keeps saying nothing.
+    const qint64 since = last.endedMs > 0 ? last.endedMs : last.sinceMs;
+    QByteArray content = "pid=" + QByteArray::number(QCoreApplication::applicationPid()) + '\n';
+    if (since > 0)
+        content += "since=" + QByteArray::number(since) + '\n';
     if (error.isEmpty())
-        FileTools::writeAtomically(marker, QByteArray::number(QCoreApplication::applicationPid()) + '\n',
-                                   0644, &error);
+        FileTools::writeAtomically(marker, content, 0644, &error);
     if (!error.isEmpty())
         trace.logDaemonTrace(
             QStringLiteral("Watch marker %1 could not be written, a killed daemon's lost changes will not be "
@@ -160,11 +222,37 @@ void FSEventWatcher::beginWatch() {
             true);
     else
         mMarkerPath = marker;
-    if (unclean)
-        backUpHomeAgain(
-            QStringLiteral("The last watch for %1 did not end cleanly (killed or crashed), backing "
-                           "up the home folder %2 again")
-                .arg(mConsoleUser, mServices.profile.homeOf(mConsoleUser)));
+
+    const QString home = scope().home();
+    if (since > 0) {
+        const QString why =
+            last.endedMs > 0
+                ? QStringLiteral(
+                      "The last watch for %1 ended cleanly at %2, catching up on what changed since")
+                      .arg(mConsoleUser, timeText(since))
+                : QStringLiteral(
+                      "The last watch for %1 did not end cleanly (killed or crashed), catching up on "
+                      "what changed since %2")
+                      .arg(mConsoleUser, timeText(since));
+        trace.logDaemonTrace(why, true);
+        catchUp(since);
+    } else {
+        const bool initialBackup =
+            QFile::exists(paths.pathForApplicationFile(DaemonPath::InstalMarker)) ||
+            QFile::exists(paths.pathForApplicationFile(DaemonPath::InitialSetReadyMarker)) ||
+            QFile::exists(paths.pathForApplicationFile(DaemonPath::InitialBackupStartedMarker));
+        if (last.exists)
+            backUpHomeAgain(
+                QStringLiteral("The last watch for %1 did not end cleanly (killed or crashed), backing "
+                               "up the home folder %2 again")
+                    .arg(mConsoleUser, home));
+        else if (!initialBackup)
+            backUpHomeAgain(QStringLiteral("No record of an earlier watch for %1, backing up the home folder "
+                                           "%2 again")
+                                .arg(mConsoleUser, home));
+        // Nothing to look for, but the folders as they are now are what the next catch-up compares with.
+        catchUp(0);
+    }
     if (mMarkerPath.isEmpty() || !mServices.restarter)
         return;
     mExitGuard = std::make_shared<ExitGuard>();
@@ -176,28 +264,93 @@ void FSEventWatcher::beginWatch() {
     });
 }
 
+void FSEventWatcher::catchUp(qint64 sinceMs) {
+    // sinceMs 0: only the catalogue of folders is made.
+    const qint64 from = sinceMs > 0 ? sinceMs - ClockMarginMs : std::numeric_limits<qint64>::max();
+    if (sinceMs > 0)
+        mCoverage.catchingUp(QDateTime::fromMSecsSinceEpoch(from),
+                             QStringLiteral("looking for changes made while the daemon was not running"));
+    const QByteArray pid = "pid=" + QByteArray::number(QCoreApplication::applicationPid()) + '\n';
+    mCatchUp = std::thread([this, from, pid] {
+        const ChangeCatchUp::Catalogue known = ChangeCatchUp::load(catalogPath());
+        ChangeCatchUp::Catalogue met;
+        ChangeCatchUp::Walk walk;
+        const PersonScope places = scope();
+        walk.roots = QStringList{places.home()} + places.folders();
+        walk.roots.removeAll(QString());
+        walk.sinceMs = from;
+        walk.known = &known;
+        walk.excluded = [this](const QString& path) { return mExcludeMngObj->isExcludeTheFile(path); };
+        walk.queue = [this](const QString& path, const QByteArray& native) { queue({path, 0, native}); };
+        walk.stop = &mStopCatchUp;
+        QElapsedTimer took;
+        took.start();
+        ChangeCatchUp::Result found;
+        {
+            UserFileAccess access(mConsoleUser);
+            if (access.active() || ::geteuid() != 0)
+                found = ChangeCatchUp::walk(walk, &met);
+        }
+        RezodeLoger& trace = *mServices.logger;
+        if (!found.complete)
+            return; // the daemon ends: the record still asks the next watch for the same
+        if (from != std::numeric_limits<qint64>::max())
+            trace.logDaemonTrace(
+                QStringLiteral("Catch-up for %1: %2 items changed since %3 queued (%4 folders "
+                               "and %5 files looked at in %6 ms)")
+                    .arg(mConsoleUser)
+                    .arg(found.queued)
+                    .arg(timeText(from))
+                    .arg(found.folders)
+                    .arg(found.files)
+                    .arg(took.elapsed()),
+                true);
+        QString error;
+        if (!ChangeCatchUp::save(catalogPath(), met, &error))
+            trace.logDaemonTrace(QStringLiteral("The catalogue of folders %1 could not be written, the next "
+                                                "catch-up sends changed folders whole: %2")
+                                     .arg(catalogPath(), error),
+                                 true);
+        // Once what was found is in a list, only the watch's own changes may be in memory.
+        if (!mMarkerPath.isEmpty() && mCollector->timerFireMethod())
+            writeRecord(pid + "since=" + QByteArray::number(mWatchStartMs - ClockMarginMs) + '\n');
+        mCaughtUp = true;
+        mCoverage.caughtUp();
+    });
+}
+
+void FSEventWatcher::waitForCatchUp() {
+    if (mCatchUp.joinable())
+        mCatchUp.join();
+}
+
 void FSEventWatcher::endWatch() {
     if (mMarkerPath.isEmpty())
         return;
+    const qint64 stoppedCovering = QDateTime::currentMSecsSinceEpoch();
+    mStopCatchUp = true;
+    waitForCatchUp();
     // A change reaches the stream's callback at most one latency after it happened; the margin covers
     // reading and handing over on a busy machine.
     const auto latency = mServices.timings.fileEventLatency;
     QThread::msleep(static_cast<unsigned long>((latency + latency / 5).count() + 100));
     mOperationQueue.waitForDone();
-    mCollector->timerFireMethod();
-    if (mCollector->pendingCount() > 0) {
+    if (!mCollector->timerFireMethod() || mCollector->pendingCount() > 0) {
         mServices.logger->logDaemonTrace(
             QStringLiteral("Changed paths could not be written at exit, the next watch backs up the home "
                            "folder again"),
             true);
         return;
     }
-    if (!QFile::remove(mMarkerPath) && QFileInfo::exists(mMarkerPath))
+    if (!mCaughtUp) {
         mServices.logger->logDaemonTrace(
-            QStringLiteral("Watch marker %1 could not be removed, the next watch backs up the home folder "
-                           "again")
-                .arg(mMarkerPath),
+            QStringLiteral("The catch-up for %1 had not finished, the next watch takes it up again")
+                .arg(mConsoleUser),
             true);
+        return;
+    }
+    if (!writeRecord("ended=" + QByteArray::number(stoppedCovering) + '\n'))
+        return;
     mMarkerPath.clear();
 }
 
@@ -238,26 +391,27 @@ void FSEventWatcher::queue(const Event& event) {
 }
 
 void FSEventWatcher::rescan(const QString& path) {
-    // Changes below path were lost. Below the user's home the folder itself goes to the backup, and
-    // rsync finds what changed in it; a folder above the home (the whole disk, when the kernel queue
-    // overflowed) stands for the home, whose entries go one by one through the exclusion rules.
-    const QString home = mConsoleUser.isEmpty() ? QString() : mServices.profile.homeOf(mConsoleUser);
-    const bool aboveHome =
-        !home.isEmpty() && (path == QLatin1String("/") || home.startsWith(path + QLatin1Char('/')));
-    if (!aboveHome) {
-        if (!mExcludeMngObj->isExcludeTheFile(path)) {
-            mServices.logger->logDaemonTrace(
-                QStringLiteral("Changes were lost below %1, backing it up again").arg(path), true);
-            queue({path, 0, QFile::encodeName(path)});
-        }
+    // Changes below path were lost. Below the person's home (or a folder of theirs) the folder itself
+    // goes to the backup, and rsync finds what changed in it; a folder that holds the home (the whole
+    // disk, when the kernel queue overflowed) stands for the home, whose entries go one by one through
+    // the exclusion rules.
+    const PersonScope places = scope();
+    const QString home = places.home();
+    if (!home.isEmpty() && (path == QLatin1String("/") || places.holdsHome(path))) {
+        backUpHomeAgain(QStringLiteral("Changes were lost below %1, backing up the home folder %2 again")
+                            .arg(path, home));
         return;
     }
-    backUpHomeAgain(
-        QStringLiteral("Changes were lost below %1, backing up the home folder %2 again").arg(path, home));
+    const QString filed = places.filed(path);
+    if (filed.isEmpty() || mExcludeMngObj->isExcludeTheFile(filed))
+        return;
+    mServices.logger->logDaemonTrace(
+        QStringLiteral("Changes were lost below %1, backing it up again").arg(filed), true);
+    queue({filed, 0, QFile::encodeName(filed)});
 }
 
 void FSEventWatcher::backUpHomeAgain(const QString& why) {
-    const QString home = mConsoleUser.isEmpty() ? QString() : mServices.profile.homeOf(mConsoleUser);
+    const QString home = scope().home();
     if (home.isEmpty())
         return;
     mServices.logger->logDaemonTrace(why, true);
@@ -271,14 +425,20 @@ void FSEventWatcher::backUpHomeAgain(const QString& why) {
 }
 
 void FSEventWatcher::handleFsData(const QList<Event>& events) {
-    for (const Event& event : events) {
+    const PersonScope places = scope();
+    for (const Event& reported : events) {
         // Lost changes come before the exclusion rules: the path named may well be excluded ("/").
-        if (event.flags & FileSystemEventStream::MustScanSubDirs) {
-            rescan(event.path);
+        if (reported.flags & FileSystemEventStream::MustScanSubDirs) {
+            rescan(reported.path);
             continue;
         }
-        if (!isInScope(event.path) || mExcludeMngObj->isExcludeTheFile(event.path))
+        // The kernel's name for the place, then the person's: the rules and the lists know that one.
+        const QByteArray native =
+            reported.nativePath.isEmpty() ? QFile::encodeName(reported.path) : reported.nativePath;
+        const QString path = places.filed(reported.path);
+        if (path.isEmpty() || mExcludeMngObj->isExcludeTheFile(path))
             continue;
+        const Event event{path, reported.flags, places.filedNative(native)};
         // Either name of a rename: whatever is there under it now is owed, whatever became of the
         // other half. A save through a temporary name ("lu12345.tmp" renamed over "Report.odt", a
         // finished ".part" download) has an old half the rules exclude; an item moved in from a folder

@@ -2,13 +2,17 @@
 
 #include "DaemonServices.h"
 #include "FileSystemEventStream.h"
+#include "PersonScope.h"
 #include "WatchCoverage.h"
 
+#include <QMutex>
 #include <QObject>
 #include <QThreadPool>
 #include <QVariantMap>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 class BackupfileController;
 class ExcludeManager;
@@ -17,13 +21,19 @@ class ExcludeManager;
 // exclusion rules let pass goes to the change collector; where changes were lost, the folder (or the
 // user's home) is backed up again. Batches are handled on a thread pool, several at once. Only what
 // is the person's to back up is queued: their own home, and the folders of the initial set outside
-// the users folder that they may read; another account's files never reach their backup.
+// it that they may read; another account's files never reach their backup. The kernel names what
+// changed after following links and through the mount it watches; each path is filed under the
+// person's own name for it first (PersonScope), which is what the rules, the lists and the appliance
+// know.
 //
-// While it watches, a small marker per console user lies in the system support folder. A planned exit
-// (every restart trigger goes through DaemonRestarter) first saves what the stream and the collector
-// still hold and then removes it; a marker found when the next watch starts means the last one ended
-// without that (killed, crashed, power lost) and what it held in memory is gone, so the home is backed
-// up again the way a kernel queue overflow is handled.
+// Each console user's watch keeps a small record in the system support folder: while it runs, the
+// process id and the time from which changes may still be only in memory; after a planned exit (every
+// restart trigger goes through DaemonRestarter, which first saves what the stream and the collector
+// hold) the time the watch stopped covering. The next watch looks for what changed since then
+// (ChangeCatchUp) while it already watches: a document saved during a restart, an upgrade or a
+// shutdown is sent, and nothing else is sent again. Without a usable record (the first watch after an
+// older version, a record that cannot be read) the home is backed up again as after a kernel queue
+// overflow.
 class FSEventWatcher : public QObject {
     Q_OBJECT
   public:
@@ -34,14 +44,23 @@ class FSEventWatcher : public QObject {
     // Hands the details' "ConsoleUser" to the exclusion rules, which load that user's lists, and
     // takes the person's scope: their home and the readable folders of the initial set.
     void setWithDetails(const QVariantMap& details);
-    // Whether path is the person's to back up (see above).
+    // Takes the person's scope again from the initial set (after it has been rebuilt).
+    void takeScope();
+    // Whether path is the person's to back up (see above), under any name the machine shows it by.
     bool isInScope(const QString& path) const;
+    // The scope as it stands (it is taken again when the initial set is rebuilt).
+    PersonScope scope() const;
     // Starts the stream; false (with a trace line) when the platform refuses it. On success the watch
     // marker is checked and set, and the clean end is registered with the restarter.
     bool startWatcher();
     // The clean end of the watch: waits one latency for what the stream still holds, hands it to the
-    // collector, writes the collector out and removes the marker (kept when paths could not be written).
+    // collector, writes the collector out and records when the watch stopped covering the person's
+    // folders (left as it was when paths could not be written, or the catch-up had not finished).
     void endWatch();
+    // Whether the catch-up of this watch has finished and what it found is written to the lists.
+    bool caughtUp() const { return mCaughtUp; }
+    // Waits until the catch-up has finished (or there is none).
+    void waitForCatchUp();
     // Queues the entries of the console user's home through the exclusion rules; why goes to the trace.
     void backUpHomeAgain(const QString& why);
 
@@ -59,17 +78,24 @@ class FSEventWatcher : public QObject {
     void queue(const FileSystemEventStream::Event& event);
     void rescan(const QString& path);
     void beginWatch();
+    void catchUp(qint64 sinceMs);
+    bool writeRecord(const QByteArray& content);
+    QString catalogPath() const { return mMarkerPath + QStringLiteral(".folders"); }
 
     DaemonServices mServices;
     ExcludeManager* mExcludeMngObj;
     QString mConsoleUser;
-    QString mHome;              // the person's home, "" when unknown
-    QStringList mSharedFolders; // folders of the initial set outside the users folder the person may read
+    mutable QMutex mScopeLock;
+    std::shared_ptr<const PersonScope> mScope; // the home and the readable initial-set folders outside it
     BackupfileController* mCollector;
     std::unique_ptr<FileSystemEventStream> mFileStream;
     WatchCoverage mCoverage;
     QThreadPool mOperationQueue;
-    QString mMarkerPath; // set while a watch with a marker runs
-    struct ExitGuard;    // lets the exit hook outlive the watcher safely
+    QString mMarkerPath;      // the watch's record, set while a watch with a record runs
+    qint64 mWatchStartMs = 0; // just before the stream started
+    std::atomic<bool> mCaughtUp{false};
+    std::atomic<bool> mStopCatchUp{false};
+    std::thread mCatchUp;
+    struct ExitGuard; // lets the exit hook outlive the watcher safely
     std::shared_ptr<ExitGuard> mExitGuard;
 };

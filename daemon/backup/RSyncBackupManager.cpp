@@ -322,10 +322,11 @@ RsyncConventions::Command RSyncBackupManager::backupCommand() const {
     // its copy was written. Nearly every file is sent anyway for that reason; this closes the gap.
     QStringList options{QStringLiteral("--progress"), QStringLiteral("--dirs"), QStringLiteral("--recursive"),
                         QStringLiteral("-v"), QStringLiteral("--ignore-times")};
-    // The person's name patterns hold inside the folders rsync sends whole too. "- " makes each an
-    // exclusion whatever it begins with ("+ ", "!").
-    for (const QString& pattern : mExcludes ? mExcludes->namePatterns() : QStringList()) {
-        const QString option = QStringLiteral("--exclude=- ") + pattern;
+    // The exclusion rules hold inside the folders rsync sends whole too (a folder of the initial set,
+    // one moved in, the home after lost events): the fixed rules, the lists and the name patterns.
+    // "- " makes each an exclusion whatever it begins with ("+ ", "!").
+    for (const QString& rule : mExcludes ? mExcludes->rsyncExcludes() : QStringList()) {
+        const QString option = QStringLiteral("--exclude=") + rule;
         options << (builtin ? RsyncConventions::shellWord(option) : option);
     }
     return RsyncConventions::command(

@@ -42,6 +42,22 @@ void WatchCoverage::report(const FileSystemEventStream::Report& report) {
     }
 }
 
+void WatchCoverage::catchingUp(const QDateTime& since, const QString& why) {
+    QMutexLocker lock(&mLock);
+    mCatchUpSince = since.toUTC();
+    mCatchUpReason = why;
+    changed();
+}
+
+void WatchCoverage::caughtUp() {
+    QMutexLocker lock(&mLock);
+    if (!mCatchUpSince.isValid())
+        return;
+    mCatchUpSince = QDateTime();
+    mCatchUpReason.clear();
+    changed();
+}
+
 quint64 WatchCoverage::batchArrived(const QList<FileSystemEventStream::Event>& events) {
     constexpr quint32 lostHere =
         FileSystemEventStream::MustScanSubDirs | FileSystemEventStream::KernelDropped;
@@ -95,6 +111,10 @@ WatchCoverage::Snapshot WatchCoverage::snapshot() const {
         s.state = State::Rescanning;
         s.lostSince = mLostSince;
         s.reason = mLossMessage;
+    } else if (mCatchUpSince.isValid()) {
+        s.state = State::Rescanning;
+        s.lostSince = mCatchUpSince;
+        s.reason = mCatchUpReason;
     }
     return s;
 }

@@ -22,7 +22,8 @@ class WatchCoverage {
         None,       // not watching: reason says why
         Disk,       // every local file system
         Users,      // the users folder, folder by folder (reason: why not the disk)
-        Rescanning, // events were lost at lostSince; what they named is being queued again
+        Rescanning, // events were lost at lostSince (or no watch ran since then): what changed is being
+                    // queued again
     };
     struct Snapshot {
         State state = State::None;
@@ -41,6 +42,10 @@ class WatchCoverage {
 
     // On the stream's thread, in its order.
     void report(const FileSystemEventStream::Report& report);
+    // Changes made while no watch ran (since when) are being looked for; until caughtUp() the watch
+    // does not cover everything yet.
+    void catchingUp(const QDateTime& since, const QString& why);
+    void caughtUp();
     // The generation of losses the batch looks at again; 0 when it asks for no rescan after a loss.
     quint64 batchArrived(const QList<FileSystemEventStream::Event>& events);
     // The batch that carried generation has been handled: what it named is queued again.
@@ -61,5 +66,7 @@ class WatchCoverage {
     quint64 mLossGeneration = 0;
     quint64 mRescannedGeneration = 0;
     QDateTime mLostSince;
+    QDateTime mCatchUpSince;
+    QString mCatchUpReason;
     std::function<void()> mObserver;
 };

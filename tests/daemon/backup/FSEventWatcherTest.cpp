@@ -211,3 +211,86 @@ TEST_P(FieldSaves, DocumentsSavedThroughATemporaryNameDownloadsAndMovesInAreOwed
 
 INSTANTIATE_TEST_SUITE_P(Backends, FieldSaves, ::testing::Values("fanotify", "inotify"),
                          [](const auto& info) { return info.param; });
+
+namespace {
+
+void touchFile(const QString& path) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Append);
+    f.write("x");
+}
+
+// The watcher over the stream the daemon makes (the whole root, the users folder by its name), for a
+// home behind a symbolic link as image-based desktops have it: the kernel names what changed under
+// /var/home, the person, the account database and the exclusion list under /home.
+class HomeBehindALink : public RequiringTest, public ::testing::WithParamInterface<std::string> {
+  protected:
+    QString requirements() override {
+        return GetParam() == "fanotify" ? needs::root("fanotify needs CAP_SYS_ADMIN") : QString();
+    }
+    void prepare() override {
+        ASSERT_TRUE(env.root.linkUsersFolder());
+        home = env.home();
+        ASSERT_TRUE(QFileInfo(env.root.path() + "/home").isSymLink());
+        ASSERT_TRUE(QDir().mkpath(home + "/Documents") && QDir().mkpath(home + "/.cache"));
+        QDir().mkpath(env.path(DaemonPath::BackupListsFolder));
+        FileTools::makePath(env.path(DaemonPath::UserSupportFolder));
+        ASSERT_TRUE(PropertyList::writeStringArray(env.path(DaemonPath::InitialExcludeList),
+                                                   {home + "/.cache"}, PropertyList::OwnerOnlyMode));
+        env.user.handOver(home);
+        FileSystemEventStream::Options options;
+        options.root = env.root.path();
+        options.usersFolder = env.root.profile().usersFolder;
+        std::unique_ptr<FileSystemEventStream> stream;
+        if (GetParam() == "fanotify")
+            stream = std::make_unique<FanotifyEventStream>(200ms, options);
+        else
+            stream = std::make_unique<InotifyEventStream>(200ms, options);
+        collector = std::make_unique<BackupfileController>(env.services());
+        rules = std::make_unique<ExcludeManager>(env.services(), collector.get());
+        watcher =
+            std::make_unique<FSEventWatcher>(env.services(), rules.get(), collector.get(), std::move(stream));
+        watcher->setWithDetails({{QStringLiteral("ConsoleUser"), env.user.name}});
+        ASSERT_TRUE(watcher->startWatcher()) << env.trace().toStdString();
+    }
+    void TearDown() override { watcher.reset(); }
+    QStringList listedAfter(const QString& expected) {
+        QStringList got;
+        waitUntil(
+            [&] {
+                collector->timerFireMethod();
+                got = env.listed();
+                return got.contains(expected);
+            },
+            4000);
+        return got;
+    }
+
+    DaemonTestServices env;
+    QString home;
+    std::unique_ptr<BackupfileController> collector;
+    std::unique_ptr<ExcludeManager> rules;
+    std::unique_ptr<FSEventWatcher> watcher;
+};
+
+} // namespace
+
+TEST_P(HomeBehindALink, ChangesAreOwedUnderTheHomesOwnNameAndItsExclusionsHold) {
+    touchFile(home + "/.cache/thumbnail.png");
+    touchFile(home + "/Documents/lu1.tmp");
+    ASSERT_EQ(::rename(QFile::encodeName(home + "/Documents/lu1.tmp").constData(),
+                       QFile::encodeName(home + "/Documents/Report.odt").constData()),
+              0);
+    touchFile(home + "/Documents/notes.txt");
+    const QStringList got = listedAfter(home + "/Documents/notes.txt");
+    EXPECT_TRUE(got.contains(home + "/Documents/notes.txt")) << got.join(u' ').toStdString();
+    EXPECT_TRUE(got.contains(home + "/Documents/Report.odt")) << got.join(u' ').toStdString();
+    for (const QString& path : got) {
+        EXPECT_FALSE(path.contains("/var/home/")) << "filed under the kernel's name: " << path.toStdString();
+        EXPECT_FALSE(path.contains("/.cache")) << path.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, HomeBehindALink, ::testing::Values("fanotify", "inotify"),
+                         [](const auto& info) { return info.param; });
