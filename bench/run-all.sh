@@ -9,7 +9,7 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$top/build}"
 logs="$build/bench/logs"
-programs=(bench_event_stream bench_daemon bench_backup_run bench_first_backup bench_many_clients bench_large_home
+programs=(bench_event_stream bench_catch_up bench_daemon bench_backup_run bench_first_backup bench_many_clients bench_large_home
   bench_restore bench_versions bench_index_merge bench_index_search)
 
 "$top/scripts/build.sh" "$build" >/dev/null
@@ -32,6 +32,7 @@ rows=$(
   else
     echo "  bench_event_stream skipped: inotifywait is not installed (inotify-tools)" >&2
   fi
+  run bench_catch_up 1000000 100 /var/tmp
   run bench_daemon 60 10
   run bench_backup_run
   run bench_first_backup
