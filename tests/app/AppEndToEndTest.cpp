@@ -102,7 +102,7 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
     EXPECT_FALSE(QFile::exists(host.userDetailsPath()));
     EXPECT_TRUE(host.trace().contains(QStringLiteral("Error in authentication:")));
     // The right one: exactly six keys, owner-only; the details remembered; the window gone; the password
-    // in no trace. Another user than at the last quit: "Reinitialize" (the daemon starts again).
+    // in no trace.
     ui.pwd->setText(password);
     ui.remembermeBtn->setChecked(true);
     QTest::mouseClick(ui.LoginBtn, Qt::LeftButton);
@@ -120,7 +120,9 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
     EXPECT_EQ(PropertyList::readDictionary(host.supportFile(Protocol::RememberDetailsFile)), record);
     EXPECT_EQ(readTrace(host.supportFile(Protocol::ApplicationPasswordFile)), password);
     EXPECT_TRUE(login->isHidden());
-    ASSERT_TRUE(until([&] { return host.posted() == QStringList{"Reinitialize"}; }, 10000));
+    // The log-in is announced as soon as the record is written (the daemon backs up again at once);
+    // another user than at the last quit: "Reinitialize" (the daemon starts again).
+    ASSERT_TRUE(until([&] { return host.posted() == (QStringList{"LogIn", "Reinitialize"}); }, 10000));
     // The application runs as the user: the daemon reads its files with the user's rights.
     host.handOverToUser();
     auto* window = static_cast<StatusController*>(app.statusWindow());

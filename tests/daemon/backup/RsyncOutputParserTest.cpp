@@ -137,7 +137,7 @@ TEST(RunDecision, RefusalsComeBeforeRetriesAndABusyApplianceIsWaitedForWithSprea
     end.refused = true;
     EXPECT_EQ(D::decide(end), D::Outcome::Refused);
     EXPECT_TRUE(D::keepsPaths(D::Outcome::Refused));
-    EXPECT_FALSE(D::backsOff(D::Outcome::Refused)) << "held until the password changes, not on a timer";
+    EXPECT_FALSE(D::backsOff(D::Outcome::Refused)) << "held on a schedule of its own (refusedDelay)";
     end.cancelled = true;
     EXPECT_EQ(D::decide(end), D::Outcome::Cancelled);
 
@@ -147,4 +147,12 @@ TEST(RunDecision, RefusalsComeBeforeRetriesAndABusyApplianceIsWaitedForWithSprea
     EXPECT_EQ(D::busyDelay(3, ms(1000), ms(8000), 0.5), ms(1687)) << "half as long again each time";
     EXPECT_EQ(D::busyDelay(2, ms(1000), ms(8000), 1.0), ms(1500));
     EXPECT_EQ(D::busyDelay(40, ms(1000), ms(8000), 1.0), ms(8000)) << "capped, however long the wait";
+
+    // A refused password is tried again after a minute, then twice as long each time, at most half an hour.
+    const ms minute(60000), halfHour(1800000);
+    QList<long long> minutes;
+    for (int refusals = 1; refusals <= 8; ++refusals)
+        minutes << D::refusedDelay(refusals, minute, halfHour).count() / 60000;
+    EXPECT_EQ(minutes, (QList<long long>{1, 2, 4, 8, 16, 30, 30, 30}));
+    EXPECT_EQ(D::refusedDelay(100000, minute, halfHour), halfHour) << "no overflow after days of refusals";
 }
