@@ -74,14 +74,19 @@ TEST_F(ControllerRuns, PausedRunKeepsEveryPathOnceAndTheResumedRunSendsThemInThr
     // (the figures of files reported together come as the newest of them), and ends with the last.
     QStringList posted;
     QString lastCount;
+    QVariantMap last;
     for (const QVariantMap& p : run.progress) {
         if (p.value(Protocol::KeyBackupRunning).toString() != "1")
             continue;
         const QVariantMap d = p.value(Protocol::KeyProgress).toMap();
-        EXPECT_EQ(d.size(), 3);
+        EXPECT_EQ(d.size(), 5);
         lastCount = d.value(Protocol::KeyTotalFiles).toString();
         posted << d.value(Protocol::KeyUploadingFile).toString();
+        last = d;
     }
+    // The last figures hold the whole run (three sets): every file and every byte sent.
+    EXPECT_EQ(last.value(Protocol::KeySentFiles).toString(), "2500");
+    EXPECT_EQ(last.value(Protocol::KeySentBytes).toString(), QString::number(2500 * 16));
     const QString log = readTrace(run.svc.logger.sessionLogCurrentWriteFile());
     QStringList logged;
     for (const QString& line : log.split('\n'))

@@ -31,7 +31,18 @@ TEST(PrivateRsyncDialect, TaggedLinesGiveFileAndSizeAndTheCountStopsAtNOutOfNOut
               (QStringList{"1.50 KB", "3.00 MB", "4.00 bytes", "5.00 bytes"}));
     EXPECT_EQ(shown(events, Protocol::KeyTotalFiles),
               (QStringList{"1 out of 3", "2 out of 3", "3 out of 3", "3 out of 3"}));
-    EXPECT_EQ(events[0].progress.size(), 3);
+    // Beside the file's own size, what the run has sent so far: the figures are posted only as the
+    // newest, so each must say everything the skipped ones did.
+    EXPECT_EQ(shown(events, Protocol::KeySentBytes), (QStringList{"1536", "3147264", "3147268", "3147273"}));
+    EXPECT_EQ(shown(events, Protocol::KeySentFiles), (QStringList{"1", "2", "3", "4"}));
+    EXPECT_EQ(events[0].progress.size(), 5);
+    // The totals carry over to the next set of the run and start again with the next run.
+    EXPECT_EQ(shown(p.ParseOutput("1 files to consider\nSent file 10 bytes 100% [Full Backup]e\n", false),
+                    Protocol::KeySentBytes),
+              QStringList{"3147283"});
+    p.reset();
+    EXPECT_EQ(shown(p.ParseOutput("Sent file 10 bytes 100% [Full Backup]e\n", false), Protocol::KeySentFiles),
+              QStringList{"1"});
     // The initial backup counts without clamping; no files to consider counts as one.
     RsyncOutputParser initial;
     EXPECT_EQ(shown(initial.ParseOutput(chunk, true), Protocol::KeyTotalFiles),
@@ -47,10 +58,24 @@ TEST(SystemRsyncDialect, EachFileShowsTheTotalBeforeItsOwnBytesAndTheFileCountIs
         "home/a/one\n        2048 100%    1.95MB/s    0:00:00 (xfr#1, to-chk=1/2)\n"
         "home/a/two\n       1,000 100%    1.95MB/s    0:00:00 (xfr#2, to-chk=0/2)\n",
         {"/home/a/one", "/home/a/two"});
-    EXPECT_EQ(shown(events, Protocol::KeyUploadingFile), (QStringList{"home/a/one", "home/a/two"}));
-    EXPECT_EQ(shown(events, Protocol::KeyTotalSize), (QStringList{"1024.00 bytes", "3.00 KB"}));
+    // Each named file, then the run's totals once its "100%" line has come (the last file's too).
+    EXPECT_EQ(shown(events, Protocol::KeyUploadingFile), (QStringList{"home/a/one", "", "home/a/two", ""}));
+    EXPECT_EQ(shown(events, Protocol::KeyTotalSize),
+              (QStringList{"1024.00 bytes", "1024.00 bytes", "3.00 KB", "3.00 KB"}));
+    EXPECT_EQ(shown(events, Protocol::KeySentBytes), (QStringList{"0", "2048", "2048", "3048"}));
+    EXPECT_EQ(shown(events, Protocol::KeySentFiles), (QStringList{"0", "1", "1", "2"}));
+    EXPECT_EQ(events.last().progress.value(Protocol::KeyTotalFiles).toString(), "2");
     EXPECT_DOUBLE_EQ(p.bytesuploaded, 1024 + 2048 + 1000);
     EXPECT_EQ(p.completedfiles, 3);
+    // A "100%" line in a chunk of its own still completes the file named before it.
+    RsyncOutputParser split;
+    split.ParseDefaultRsyncOutput("home/a/big\n", {"/home/a/big"});
+    const auto done =
+        split.ParseDefaultRsyncOutput("  5,000,000,000 100%  9.00MB/s 0:00:01\n", {"/home/a/big"});
+    ASSERT_EQ(done.size(), 1);
+    EXPECT_EQ(done[0].file, "");
+    EXPECT_EQ(done[0].progress.value(Protocol::KeySentBytes).toString(), "5000000000");
+    EXPECT_EQ(done[0].progress.value(Protocol::KeyUploadingFile).toString(), "home/a/big");
     // A folder and the file inside it both prefix the line.
     EXPECT_EQ(p.ParseDefaultRsyncOutput("home/a/f\n", {"/home/a", "/home/a/f"}).size(), 2);
     RsyncOutputParser q;
