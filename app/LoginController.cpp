@@ -545,6 +545,11 @@ void LoginController::completeLogin(bool success) {
     if (!record.write(detailsPath))
         mDelegate.writeInteractiveTrace(
             QStringLiteral("write plist %1 at path %2 failed").arg(record.maskedDescription(), detailsPath));
+    // The record first, then the word: the daemon reads the record again and backs up at once, also
+    // when the password is the one it has (a password put right on the appliance is good again).
+    if (mDelegate.notifications())
+        mDelegate.notifications()->postNotification(Protocol::LogIn, {},
+                                                    Protocol::PostDeliverImmediatelyToAllSessions);
 
     hide();
     mDelegate.loadUIAfterLogin();

@@ -117,6 +117,13 @@ int leadingCount(const QString& text) {
     return ok ? value : 0;
 }
 
+// A count the daemon sends as a decimal text; -1 when it sent none (or none that reads as one).
+qint64 countOf(const QVariantMap& progress, const QString& key) {
+    bool ok = false;
+    const qint64 value = progress.value(key).toString().toLongLong(&ok);
+    return ok && value >= 0 ? value : -1;
+}
+
 // The units of the daemon's byte figures, each 1024 times the one before.
 const QStringList kUnits = {QStringLiteral("bytes"), QStringLiteral("KB"), QStringLiteral("MB"),
                             QStringLiteral("GB"), QStringLiteral("TB")};
@@ -350,7 +357,7 @@ void StatusController::setDisplayMessage(const QString& text) {
         mUi->viewLogs->hide();
 }
 
-void StatusController::setProgress(const QVariantMap& d) {
+void StatusController::setProgress(const QVariantMap& progress) {
     mUi->totalFilesLabel->show();
     mUi->sizeuploadedLabel->show();
     mUi->uploadingFileLabel->show();
@@ -360,6 +367,12 @@ void StatusController::setProgress(const QVariantMap& d) {
              {mUi->totalFilesLabel, mUi->timeRemainingLabel, mUi->sizeuploadedLabel, mUi->uploadingFileLabel})
             caption->hide();
     };
+    // The run's totals, where the daemon sends them, stand beside the figures the window goes by.
+    mSentBytes = countOf(progress, Protocol::KeySentBytes);
+    mSentFiles = countOf(progress, Protocol::KeySentFiles);
+    QVariantMap d = progress;
+    d.remove(Protocol::KeySentBytes);
+    d.remove(Protocol::KeySentFiles);
     auto value = [&d](const QString& key) { return d.value(key).toString(); };
 
     if (d.isEmpty()) {
@@ -410,11 +423,23 @@ void StatusController::startRunTotal(bool fromTheStart) {
 }
 
 void StatusController::showFileCount(const QString& count) {
-    // As the daemon counts them: "12 out of 40", or "12" while the initial backup has no total.
+    // As the daemon counts them: "12 out of 40", or "12" while the initial backup has no total. Its
+    // count stops at the set's total, which a run of several sets goes past: then the run's own.
+    if (mSentFiles >= 0 && leadingCount(count) != mSentFiles) {
+        mUi->totalFiles->setText(QString::number(mSentFiles));
+        return;
+    }
     mUi->totalFiles->setText(count);
 }
 
 void StatusController::showSize(const QString& size) {
+    if (mSentBytes >= 0) {
+        // The daemon's running total of the run: shown as it comes, nothing added or missed.
+        mRunBytes = double(mSentBytes);
+        mRunSeenFromStart = true;
+        mUi->sizeuploaded->setText(tr("%1 in this backup").arg(formatBytes(mRunBytes)));
+        return;
+    }
     const double bytes = parseBytes(size);
     if (bytes < 0) {
         mUi->sizeuploaded->setText(size);

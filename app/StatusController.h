@@ -41,7 +41,7 @@ class StatusController : public QWidget, public StatusWindowApi {
         std::function<bool()> isIntialBackuprunning;
         std::function<bool()> isfirstTimeLogin;
         // The backups run the system rsync, whose "TotalSize" is the run's running total; the private
-        // copy's is the size of the file just sent.
+        // copy's is the size of the file just sent. Asked only of figures without the run's totals.
         std::function<bool()> isDefaultRsync;
         std::function<void(int type)> loginForBackupType;
         std::function<void(int tag, bool stop)> startStop;
@@ -148,6 +148,10 @@ class StatusController : public QWidget, public StatusWindowApi {
     // (the application may have been started in the middle of a run).
     double mRunBytes = 0;
     bool mRunSeenFromStart = false;
+    // The run's totals in the figures last given ("SentBytes", "SentFiles"); -1 when the daemon sent
+    // none, and the window adds up the sizes itself.
+    qint64 mSentBytes = -1;
+    qint64 mSentFiles = -1;
     // Under the two boxes while the local backup is on and the daemon has said what is safe.
     ProtectionPanel* mProtection = nullptr;
     int mLayoutType = 0;

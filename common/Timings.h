@@ -15,7 +15,8 @@ struct Timings {
     ms laterRetryDelay{120000};                 // the later retries
     ms busyRetryDelay{1000};                    // a set the busy appliance turned away, at first…
     ms busyRetryMaxDelay{120000};               // …doubling up to this (each spread by chance)
-    ms refusedRetryDelay{30 * 60 * 1000};       // a refused password is tried again unchanged
+    ms refusedFirstRetryDelay{60000};           // a refused password is tried again unchanged, at first…
+    ms refusedRetryDelay{30 * 60 * 1000};       // …doubling up to this
     ms nextSetPause{1000};                      // between two backup sets of one run
     ms setCuttingPause{10};                     // after every 200 paths cut into backup sets
     ms indexUpdateInterval{3000};               // index writes are batched this long

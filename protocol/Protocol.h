@@ -51,6 +51,11 @@ inline constexpr QLatin1String KeyBackupRunning("Backup running");
 inline constexpr QLatin1String KeyTotalSize("TotalSize");
 inline constexpr QLatin1String KeyUploadingFile("UploadingFile");
 inline constexpr QLatin1String KeyTotalFiles("TotalFiles");
+// Beside those three in the progress dictionary: the bytes and the files sent so far in the backup
+// under way, as decimal counts. Running totals of the whole run, so the newest figures say all the
+// earlier ones did (the daemon posts only the newest).
+inline constexpr QLatin1String KeySentBytes("SentBytes");
+inline constexpr QLatin1String KeySentFiles("SentFiles");
 
 // "Type" values of "Exclude".
 inline constexpr QLatin1String ExcludeTypeUser("1");

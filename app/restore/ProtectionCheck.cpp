@@ -473,7 +473,9 @@ bool ProtectionCheck::stopExcluding(const Result& result, const FilePathsControl
     QStringList entries = PropertyList::readStringArray(file);
     const qsizetype before = entries.size();
     entries.removeIf([&](const QString& e) { return (pattern ? e.trimmed() : e) == result.exclusion.rule; });
-    if (entries.size() == before || !PropertyList::writeStringArray(file, entries, PropertyList::PublicMode))
+    // The person's exclusions are theirs alone, whoever rewrites them (as the editor writes them).
+    if (entries.size() == before ||
+        !PropertyList::writeStringArray(file, entries, PropertyList::OwnerOnlyMode))
         return false;
     // As the exclusion editor tells it: the daemon reloads both and queues the folders that left the list.
     if (center)

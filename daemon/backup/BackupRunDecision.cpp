@@ -44,6 +44,14 @@ std::chrono::milliseconds BackupRunDecision::busyDelay(int turnedAway, std::chro
     return std::chrono::milliseconds(static_cast<long long>(double(delay.count()) * spread));
 }
 
+std::chrono::milliseconds BackupRunDecision::refusedDelay(int refusals, std::chrono::milliseconds first,
+                                                          std::chrono::milliseconds most) {
+    std::chrono::milliseconds delay = first;
+    for (int i = 1; i < refusals && delay < most; ++i)
+        delay *= 2;
+    return std::min(delay, most);
+}
+
 const char* BackupRunDecision::name(Outcome outcome) {
     switch (outcome) {
     case Outcome::Finished:

@@ -15,7 +15,7 @@ class BackupRunDecision {
         Failed,    // rsync gave up on the set for another reason
         GiveUp,    // the appliance stayed out of reach through every retry
         Busy,      // the appliance had no connection free: the same set again soon, not a failure
-        Refused,   // the appliance refused the password: the run stops until the account changes
+        Refused,   // the appliance refused the password: the run stops, tried again later or at a log-in
     };
 
     // What one set ended with.
@@ -55,5 +55,10 @@ class BackupRunDecision {
     // machines turned away together do not all come back together. random01 is a number in [0, 1).
     static std::chrono::milliseconds busyDelay(int turnedAway, std::chrono::milliseconds first,
                                                std::chrono::milliseconds most, double random01);
+    // The wait before a refused password is tried again, after the given number of refusals in a row
+    // (from 1): first, doubling with each refusal up to most. Appliances lock accounts that fail again
+    // and again; a password put right on the appliance should still be used within minutes.
+    static std::chrono::milliseconds refusedDelay(int refusals, std::chrono::milliseconds first,
+                                                  std::chrono::milliseconds most);
     static const char* name(Outcome outcome);
 };

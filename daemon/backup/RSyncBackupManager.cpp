@@ -266,6 +266,9 @@ void RSyncBackupManager::writeBackupFilesListToRsyncInputFile(QStringList& paths
         mRunPaths.clear();
         mRunOldest = mRunNewest = QDateTime();
         endInitialBackup();
+        // The application hears "Backup completed", not the failure it was told of before: should
+        // that failure still hold, the next run tells it again.
+        forgetToldFailure();
         if (mDelegate)
             mDelegate->operationDidFinishSuccessfully(this);
     }
@@ -718,16 +721,35 @@ QByteArray RSyncBackupManager::passwordFingerprint(const QVariantMap& details) {
 
 bool RSyncBackupManager::isBackingOff() {
     if (!mRefusedPassword.isNull()) {
-        if (passwordFingerprint(readUserDetails()) == mRefusedPassword && !mRefusedRetryAllowed.hasExpired())
+        const bool changed = passwordFingerprint(readUserDetails()) != mRefusedPassword;
+        if (!changed && !mRefusedRetryAllowed.hasExpired())
             return true;
         mServices.logger->logDaemonTrace(
-            mRefusedRetryAllowed.hasExpired()
-                ? QStringLiteral("Trying the refused password of the account once more")
-                : QStringLiteral("The password in the account record changed, backing up again"),
+            changed ? QStringLiteral("The password in the account record changed, backing up again")
+                    : QStringLiteral("Trying the refused password of the account once more"),
             true);
+        // Another password starts afresh; the same one, refused again, waits longer.
+        if (changed)
+            mRefusedInRow = 0;
         mRefusedPassword.clear();
     }
     return mFailedRunsInRow > 0 && !mNextRunAllowed.hasExpired();
+}
+
+void RSyncBackupManager::accountLoggedIn() {
+    if (!mRefusedPassword.isNull() || mFailedRunsInRow > 0)
+        mServices.logger->logDaemonTrace(
+            QStringLiteral("The person logged in to the appliance, backing up again at once"), true);
+    mRefusedPassword.clear();
+    mRefusedInRow = 0;
+    mFailedRunsInRow = 0;
+    mNextRunAllowed = QDeadlineTimer();
+    forgetToldFailure();
+}
+
+void RSyncBackupManager::forgetToldFailure() {
+    mLastReportedFailure.clear();
+    mToldUnderWay = false;
 }
 
 bool RSyncBackupManager::announceRun() {
@@ -800,9 +822,7 @@ void RSyncBackupManager::traceRunEnd(BackupRunDecision::Outcome outcome, const Q
         break;
     case Outcome::Refused:
         trace.logDaemonTrace(
-            QStringLiteral("Backup stopped, the appliance refused the password of the account: "
-                           "no new run until the password in the account record changes"),
-            true);
+            QStringLiteral("Backup stopped, the appliance refused the password of the account"), true);
         break;
     case Outcome::NextSet:
     case Outcome::Retry:
@@ -835,13 +855,23 @@ void RSyncBackupManager::settleRunEnd(BackupRunDecision::Outcome outcome) {
             true);
     } else if (outcome == Outcome::Finished) {
         mFailedRunsInRow = 0;
+        mRefusedInRow = 0;
         mLastReportedFailure.clear();
     }
     if (outcome == Outcome::Refused) {
-        // Trying the same password again every minute would only be refused again (and may lock the
-        // account on the appliance): wait for the person to log in with the new one.
+        // Appliances lock accounts that keep failing: the same password is tried again after a wait
+        // that doubles with each refusal (the password may be put right on the appliance), at once
+        // when the account record holds another one or the person logs in.
+        ++mRefusedInRow;
+        const std::chrono::milliseconds wait = BackupRunDecision::refusedDelay(
+            mRefusedInRow, mServices.timings.refusedFirstRetryDelay, mServices.timings.refusedRetryDelay);
         mRefusedPassword = mRunPassword;
-        mRefusedRetryAllowed.setRemainingTime(mServices.timings.refusedRetryDelay);
+        mRefusedRetryAllowed.setRemainingTime(wait);
+        mServices.logger->logDaemonTrace(
+            QStringLiteral("The refused password is tried again in %1 sec, at once after a log-in or "
+                           "when the password in the account record changes")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(wait).count()),
+            true);
     }
     tellState();
 }
@@ -859,6 +889,8 @@ void RSyncBackupManager::tellRunEnd(BackupRunDecision::Outcome outcome, const QS
             mDelegate->quotaExceded(this);
         break;
     case Outcome::Cancelled:
+        // The application shows the cancel now, no longer a failure it was told of before.
+        forgetToldFailure();
         if (mDelegate)
             mDelegate->operationDidCancel(this);
         break;

@@ -86,9 +86,17 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     bool mIsRunning() const { return mIsRunningFlag.load(); }
     // A run that failed (or stopped on a full appliance) is not followed by another one before the
     // retry schedule's next step: 60 s after the first failed run in a row, then 120 s. After the
-    // appliance refused the password, none follows until the account record holds another password
-    // (or, in case the appliance takes it again, half an hour has passed).
+    // appliance refused the password, none follows before the refused password's wait is over (a
+    // minute, doubling with each refusal in a row up to half an hour), unless the account record holds
+    // another password or the person logged in (accountLoggedIn).
     bool isBackingOff();
+    // The person logged in in the application: its check has just been let in by the appliance, so
+    // nothing holds the next run back any more, and the application, which starts its view over at a
+    // log-in, hears of a failure again.
+    void accountLoggedIn();
+    // The application no longer shows the failure it was told of (it showed a pause, a cancelled or an
+    // empty run since): a failure that persists is told again.
+    void forgetToldFailure();
     // Whether the run about to start is to be announced to the application. Not after a failure it
     // was told of and no success since: such a run may only meet the same failure again, and the
     // application keeps showing the truth; the run's first figures announce it then.
@@ -243,6 +251,7 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     QByteArray mRunPassword;     // a fingerprint of the password the run was given
     QByteArray mRefusedPassword; // that of the refused password, while no run may start
     QDeadlineTimer mRefusedRetryAllowed;
+    int mRefusedInRow = 0; // refusals since the appliance last let the account in
     // The console user's account rsync runs as (root daemon only).
     std::optional<UserFileAccess::Account> mAccount;
     int mSetFileErrors = 0;

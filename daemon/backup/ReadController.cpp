@@ -208,15 +208,33 @@ void ReadController::StartBackupForPath(const QStringList& paths) {
 }
 
 void ReadController::receiveTestNotification(const QVariantMap& userInfo) {
+    // The application wrote the account record before it posted this; the payload carries nothing
+    // the record does not (and is nobody's to redirect the backups with): the next run reads the
+    // record again, the address the log-in found included.
+    Q_UNUSED(userInfo)
     {
         QMutexLocker lock(&mLock);
-        mUserInfoDic.insert(userInfo);
+        mUserInfoDic.clear();
     }
     mServices.logger->logSessionTrace(QStringLiteral("logged in sucessfully"), true);
+    // The appliance has just let the person in: what a refusal or a failure held back goes now, not
+    // after the wait (on the thread the passes run on).
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!mRSyncBackupManager)
+                return;
+            mRSyncBackupManager->accountLoggedIn();
+            ReadOperation();
+        },
+        Qt::QueuedConnection);
 }
 
 void ReadController::receivePauseNotification(const QVariantMap& userInfo) {
     Q_UNUSED(userInfo)
+    // The application shows the pause (and, resumed, what waits) instead of what it was told before.
+    if (mRSyncBackupManager)
+        mRSyncBackupManager->forgetToldFailure();
     const QVariantMap details = readUserDetails();
     if (details.value(Protocol::PauseStateKey).toString() == Protocol::FlagOn) {
         mPause = true;

@@ -2,6 +2,8 @@
 
 #include <Protocol.h>
 
+#include <algorithm>
+
 QString LineJoiner::take(const QString& chunk) {
     mPending += chunk;
     const qsizetype last = mPending.lastIndexOf(u'\n');
@@ -22,6 +24,14 @@ void RsyncOutputParser::reset() {
     bytesuploaded = 0;
     noOfFiles = 0;
     completedfiles = 0;
+    sentBytes = 0;
+    sentFiles = 0;
+    mLastFileFigures.clear();
+}
+
+void RsyncOutputParser::addTotals(QVariantMap& progress) const {
+    progress.insert(Protocol::KeySentBytes, QString::number(sentBytes));
+    progress.insert(Protocol::KeySentFiles, QString::number(sentFiles));
 }
 
 QString RsyncOutputParser::formatBytes(double bytes) {
@@ -108,8 +118,11 @@ QList<RsyncOutputParser::Event> RsyncOutputParser::ParseOutput(const QString& ch
         const qsizetype next = line.indexOf(tag, start);
         const QString file = next < 0 ? line.mid(start) : line.mid(start, next - start);
         ++completedfiles;
+        sentBytes += std::max<qint64>(0, qint64(bytesuploaded));
+        ++sentFiles;
         Event event;
         event.file = file;
+        addTotals(event.progress);
         event.progress.insert(Protocol::KeyTotalSize, formatBytes(bytesuploaded));
         event.progress.insert(Protocol::KeyUploadingFile, file);
         if (initialBackup) {
@@ -169,15 +182,26 @@ RsyncOutputParser::ParseDefaultRsyncOutput(const QString& chunk, const QStringLi
             if (completedfiles == 0)
                 completedfiles = 1;
             dictionary.insert(Protocol::KeyTotalFiles, QString::number(completedfiles));
+            addTotals(dictionary);
+            mLastFileFigures = dictionary;
             events << Event{dictionary, line};
         }
         if (line.contains(QLatin1String("100%"))) {
             ++completedfiles;
             const QStringList parts = tokens(line);
             const qsizetype at = parts.indexOf(QStringLiteral("100%"));
+            // Newer rsyncs group digits with commas ("1,234,567"); the figure is the whole number.
+            const QString figure = at > 0 ? QString(parts[at - 1]).remove(u',') : QString();
             if (at > 0)
-                // Newer rsyncs group digits with commas ("1,234,567"); the figure is the whole number.
-                bytesuploaded += leadingInt(QString(parts[at - 1]).remove(u','));
+                bytesuploaded += leadingInt(figure);
+            sentBytes += std::max<qint64>(0, qint64(leadingDouble(figure)));
+            ++sentFiles;
+            // The file named last is done: the run's totals now hold it (the last file of a run would
+            // otherwise never be counted in what the application is shown).
+            if (!mLastFileFigures.isEmpty()) {
+                addTotals(mLastFileFigures);
+                events << Event{mLastFileFigures, QString()};
+            }
         }
     }
     return events;

@@ -25,8 +25,10 @@ class LineJoiner {
 class RsyncOutputParser {
   public:
     struct Event {
-        QVariantMap progress; // "UploadingFile", "TotalSize", "TotalFiles"; empty when nothing to show
-        QString file;         // a file reported sent; empty for a count announcement
+        // "UploadingFile", "TotalSize", "TotalFiles" and the run's totals "SentBytes", "SentFiles";
+        // empty when nothing to show.
+        QVariantMap progress;
+        QString file; // a file reported sent; empty for a count announcement or new totals
     };
 
     void reset();
@@ -47,4 +49,13 @@ class RsyncOutputParser {
     double bytesuploaded = 0;
     int noOfFiles = 0;
     int completedfiles = 0;
+    // What the run has sent so far, whatever the dialect shows in its own figures: the sizes of the
+    // files rsync reported done, and their number.
+    qint64 sentBytes = 0;
+    qint64 sentFiles = 0;
+
+  private:
+    void addTotals(QVariantMap& progress) const;
+    // System rsync: the figures of the file named last, which its "100%" line completes.
+    QVariantMap mLastFileFigures;
 };

@@ -102,7 +102,7 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
     EXPECT_FALSE(QFile::exists(host.userDetailsPath()));
     EXPECT_TRUE(host.trace().contains(QStringLiteral("Error in authentication:")));
     // The right one: exactly six keys, owner-only; the details remembered; the window gone; the password
-    // in no trace. Another user than at the last quit: "Reinitialize" (the daemon starts again).
+    // in no trace.
     ui.pwd->setText(password);
     ui.remembermeBtn->setChecked(true);
     QTest::mouseClick(ui.LoginBtn, Qt::LeftButton);
@@ -120,7 +120,9 @@ TEST(AppEndToEndTest, LogInBackUpExcludeAndSetUpTimeMachineWithTheDaemon) {
     EXPECT_EQ(PropertyList::readDictionary(host.supportFile(Protocol::RememberDetailsFile)), record);
     EXPECT_EQ(readTrace(host.supportFile(Protocol::ApplicationPasswordFile)), password);
     EXPECT_TRUE(login->isHidden());
-    ASSERT_TRUE(until([&] { return host.posted() == QStringList{"Reinitialize"}; }, 10000));
+    // The log-in is announced as soon as the record is written (the daemon backs up again at once);
+    // another user than at the last quit: "Reinitialize" (the daemon starts again).
+    ASSERT_TRUE(until([&] { return host.posted() == (QStringList{"LogIn", "Reinitialize"}); }, 10000));
     // The application runs as the user: the daemon reads its files with the user's rights.
     host.handOverToUser();
     auto* window = static_cast<StatusController*>(app.statusWindow());
@@ -305,4 +307,102 @@ TEST(AppEndToEndTest, TheWindowSaysWhatWaitsWhileTheApplianceIsAway) {
         << text(window, "protectionPending").toStdString() << log();
     EXPECT_TRUE(QFile::exists(appliance.modulePath() + QStringLiteral("/ann/") + UtilityClass::machineName() +
                               host.home + QStringLiteral("/Documents/away/c.txt")));
+}
+
+// The window's figures of a run are what the daemon really sent: four hundred small files go out faster
+// than the daemon posts figures (it posts only the newest), and the window still shows every byte and
+// every file of the run, as the session log and the appliance count them.
+TEST(AppEndToEndTest, TheWindowsFiguresAreWhatTheRunReallySent) {
+    ZH_SKIP_IF(Appliance::skipReason());
+    Appliance appliance;
+    ASSERT_TRUE(startWithAccount(appliance, QStringLiteral("ann"), QStringLiteral("right")));
+    AppTestHost::Options options;
+    options.windows = windowsWithTool(QStringLiteral(ZH_TMUTIL));
+    AppTestHost host(options);
+    ZH_SKIP_IF(host.setUp());
+    const ToolState toolState(host.root.path());
+    const QString installed = host.root.installBuild();
+    ASSERT_TRUE(installed.isEmpty()) << installed.toStdString();
+    for (int i = 0; i < 400; ++i)
+        writeFile(host.home + QStringLiteral("/Documents/Batch/note %1.txt").arg(i),
+                  QByteArray(100 + 7 * i, 'n'));
+    const QString system = host.root.profile().systemSupportFolder, hostLog = host.root.path() + "/host.log";
+    QDir().mkpath(host.root.path() + QStringLiteral("/etc"));
+    pid_t daemon = -1;
+    const auto supervise = [&] {
+        if (int status = 0; daemon < 0 || ::waitpid(daemon, &status, WNOHANG) == daemon)
+            daemon = ChildProcess::spawn(
+                {ZH_DAEMON_HOST, host.root.path(), host.user.name, host.bus.address()}, hostLog, hostLog);
+    };
+    supervise();
+    const auto stop = qScopeGuard([&] { ChildProcess::terminate(daemon); });
+    const auto log = [&] {
+        return (readTrace(hostLog).right(3000) +
+                readTrace(system + "/LogsFolder/DaemonTrace.txt").right(5000))
+            .toStdString();
+    };
+    const auto until = [&](const std::function<bool()>& condition, int ms) {
+        return waitUntil([&] { return supervise(), condition(); }, ms);
+    };
+
+    host.launch();
+    AppDelegate& app = host.app();
+    Ui::LoginController& ui = app.loginController()->ui();
+    QTest::keyClicks(ui.pIp, appliance.address());
+    QTest::keyClicks(ui.pUsername, QStringLiteral("ann"));
+    ui.pwd->setText(QStringLiteral("right"));
+    QTest::mouseClick(ui.LoginBtn, Qt::LeftButton);
+    ASSERT_TRUE(until([&] { return app.isLoggedIn(); }, 60000)) << host.trace().toStdString();
+    // A first log-in on this computer starts the daemon afresh ("Reinitialize") before anything is chosen.
+    ASSERT_TRUE(until([&] { return host.posted().contains(QStringLiteral("Reinitialize")); }, 10000));
+    host.handOverToUser();
+    auto* window = static_cast<StatusController*>(app.statusWindow());
+    ASSERT_NE(window, nullptr);
+
+    // The figures as the window shows them, read right after the controller has handed each "Progress"
+    // to it, up to the run's end (which clears them).
+    QString shownSize, shownFiles;
+    bool ended = false;
+    QObject reader;
+    app.notifications()->addObserver(
+        &reader, Protocol::Progress, [&](const QString&, const QVariantMap& info) {
+            if (ended)
+                return;
+            if (info.value(Protocol::KeyProgress).toString() == Protocol::ProgressBackupCompleted) {
+                ended = true;
+            } else if (info.value(Protocol::KeyProgress).typeId() == QMetaType::QVariantMap) {
+                shownSize = text(window, "sizeuploaded");
+                shownFiles = text(window, "totalFiles");
+            }
+        });
+    outlet<QPushButton>(window, "startLocalBackup")->click();
+    ASSERT_TRUE(
+        until([&] { return ended && text(window, "titleMsg") == QStringLiteral("Success!"); }, 180000))
+        << log();
+
+    // What the run sent: the files its session log names, at their size on the appliance.
+    QStringList lines;
+    const QDir logs(host.supportFile(Protocol::SessionLogsFolder));
+    for (const QString& name : logs.entryList(QDir::Files, QDir::Name))
+        lines << readTrace(logs.filePath(name)).split(u'\n');
+    // Each run begins with a line of dashes.
+    const auto opensRun = [](const QString& line) { return line.trimmed().endsWith(QString(79, u'-')); };
+    const qsizetype start = std::find_if(lines.cbegin(), lines.cend(), opensRun) - lines.cbegin();
+    ASSERT_LT(start, lines.size()) << lines.join(u'\n').toStdString();
+    qint64 bytes = 0;
+    int files = 0;
+    const QString machine =
+        appliance.modulePath() + QStringLiteral("/ann/") + UtilityClass::machineName() + u'/';
+    for (qsizetype i = start + 1; i < lines.size() && !opensRun(lines[i]); ++i)
+        if (const qsizetype at = lines[i].indexOf(QStringLiteral("Backup completed for ")); at >= 0) {
+            const QFileInfo copy(machine + lines[i].mid(at + 21).trimmed());
+            ASSERT_TRUE(copy.isFile()) << copy.filePath().toStdString();
+            bytes += copy.size();
+            ++files;
+        }
+    EXPECT_GE(files, 400);
+    EXPECT_EQ(shownSize,
+              QStringLiteral("%1 in this backup").arg(StatusController::formatBytes(double(bytes))))
+        << bytes << " bytes";
+    EXPECT_EQ(shownFiles, QString::number(files));
 }

@@ -271,6 +271,40 @@ TEST_F(StatusControllerTest, FiguresAddUpTheRunAndNameTheFileBeforeItsFolder) {
         EXPECT_EQ(StatusController::parseBytes(QString::fromLatin1(unreadable)), -1.0) << unreadable;
 }
 
+// The daemon posts only the newest figures of a run; with them come the run's totals so far, and the
+// window shows those as they are: nothing added up, nothing lost with the figures it never received, no
+// "at least" for a window opened in the middle of a run.
+TEST_F(StatusControllerTest, TheRunsTotalsAreShownAsTheDaemonSendsThem) {
+    app.type = 1;
+    auto w = makeWindow();
+    const auto show = [&](const char* count, const char* size, const char* file, const char* sentBytes,
+                          const char* sentFiles) {
+        w->setProgress({{"TotalFiles", count},
+                        {"TotalSize", size},
+                        {"UploadingFile", file},
+                        {"SentBytes", sentBytes},
+                        {"SentFiles", sentFiles}});
+        return text(w.get(), "totalFiles") + u'|' + text(w.get(), "sizeuploaded");
+    };
+    // Opened in the middle of a run: the total is known all the same.
+    EXPECT_EQ(show("7 out of 9", "5.00 KB", "/g", "1572864", "7"),
+              QStringLiteral("7 out of 9|1.50 MB in this backup"));
+    EXPECT_FALSE(shown(w.get(), "timeRemainingLabel")) << "the totals are no time left";
+    // Two files' figures never came: the next ones hold them.
+    EXPECT_EQ(show("9 out of 9", "1.00 KB", "/i", "3145728", "9"),
+              QStringLiteral("9 out of 9|3.00 MB in this backup"));
+    // A run of several sets counts past the set's total: the run's own count is shown.
+    EXPECT_EQ(show("504 out of 504", "16.00 bytes", "/z", "40000", "2500"),
+              QStringLiteral("2500|39.06 KB in this backup"));
+    // A new run starts from its own totals, whatever the window saw before.
+    w->setDisplayMessage(QStringLiteral("Backing up files / folders to Zorvik Hollin device"));
+    EXPECT_EQ(show("1 out of 2", "2.00 KB", "/a", "2048", "1"),
+              QStringLiteral("1 out of 2|2.00 KB in this backup"));
+    // Without totals (a daemon that sends none) the window adds up the sizes as before.
+    w->setProgress({{"TotalFiles", "2 out of 2"}, {"TotalSize", "1.00 KB"}, {"UploadingFile", "/b"}});
+    EXPECT_EQ(text(w.get(), "sizeuploaded"), QStringLiteral("3.00 KB in this backup"));
+}
+
 TEST_F(StatusControllerTest, IdleAfterACompletedBackupSaysUpToDateAndWhen) {
     app.type = 1;
     auto w = makeWindow();

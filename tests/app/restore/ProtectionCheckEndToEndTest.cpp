@@ -348,6 +348,15 @@ TEST_F(ProtectionCheckEndToEnd, WhatTheExclusionEditorKeepsOutIsNamedAndLiftedFr
     outlet<QPushButton>(editor.operationSheet(), "OKpanelBtn")->click();
     ASSERT_EQ(editor.excludePatterns(), QStringList{QStringLiteral("*.psd")});
     barrier();
+    // The person's exclusions are theirs alone, as the editor writes them and whoever rewrites them.
+    const QString listFile = w->appPaths->pathForApplicationFile(AppPath::InitialExcludeList),
+                  patternFile = w->appPaths->pathForApplicationFile(AppPath::ExcludePattern);
+    const auto mode = [](const QString& file) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(file).constData(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    EXPECT_EQ(mode(listFile), 0600u);
+    EXPECT_EQ(mode(patternFile), 0600u);
 
     const QString diary = secret + QStringLiteral("/diary.txt"),
                   cover = projects + QStringLiteral("/cover.psd");
@@ -376,6 +385,8 @@ TEST_F(ProtectionCheckEndToEnd, WhatTheExclusionEditorKeepsOutIsNamedAndLiftedFr
     folderCheck->stopExcludingButton()->click();
     EXPECT_TRUE(folderCheck->stopExcludingButton()->isHidden());
     EXPECT_NE(folderCheck->result().answer, Answer::Excluded);
+    EXPECT_FALSE(PropertyList::readStringArray(listFile).contains(secret));
+    EXPECT_EQ(mode(listFile), 0600u) << "rewritten by Stop Excluding It";
     ASSERT_TRUE(arrived(diary, "dear diary\n")) << log();
     EXPECT_TRUE(answers(diary, Answer::OnAppliance)) << check(diary).sentence.toStdString();
     ASSERT_TRUE(until([&] { return pending(Protocol::PendingState::Count) == 0; })) << log();
@@ -383,8 +394,8 @@ TEST_F(ProtectionCheckEndToEnd, WhatTheExclusionEditorKeepsOutIsNamedAndLiftedFr
     // The pattern lifted: nothing the watch noted waits for the file, so the check offers to send it.
     ProtectionCheckDialog* patternCheck = dialogFor(cover);
     patternCheck->stopExcludingButton()->click();
-    EXPECT_TRUE(PropertyList::readStringArray(w->appPaths->pathForApplicationFile(AppPath::ExcludePattern))
-                    .isEmpty());
+    EXPECT_TRUE(PropertyList::readStringArray(patternFile).isEmpty());
+    EXPECT_EQ(mode(patternFile), 0600u) << "rewritten by Stop Excluding It";
     EXPECT_EQ(patternCheck->result().answer, Answer::NeverSeen) << patternCheck->sentence().toStdString();
     ASSERT_FALSE(patternCheck->backUpNowButton()->isHidden());
     patternCheck->backUpNowButton()->click();

@@ -74,14 +74,19 @@ TEST_F(ControllerRuns, PausedRunKeepsEveryPathOnceAndTheResumedRunSendsThemInThr
     // (the figures of files reported together come as the newest of them), and ends with the last.
     QStringList posted;
     QString lastCount;
+    QVariantMap last;
     for (const QVariantMap& p : run.progress) {
         if (p.value(Protocol::KeyBackupRunning).toString() != "1")
             continue;
         const QVariantMap d = p.value(Protocol::KeyProgress).toMap();
-        EXPECT_EQ(d.size(), 3);
+        EXPECT_EQ(d.size(), 5);
         lastCount = d.value(Protocol::KeyTotalFiles).toString();
         posted << d.value(Protocol::KeyUploadingFile).toString();
+        last = d;
     }
+    // The last figures hold the whole run (three sets): every file and every byte sent.
+    EXPECT_EQ(last.value(Protocol::KeySentFiles).toString(), "2500");
+    EXPECT_EQ(last.value(Protocol::KeySentBytes).toString(), QString::number(2500 * 16));
     const QString log = readTrace(run.svc.logger.sessionLogCurrentWriteFile());
     QStringList logged;
     for (const QString& line : log.split('\n'))
@@ -341,6 +346,105 @@ TEST_F(ControllerRuns, RefusedPasswordIsToldOnceAndWaitsForTheNewOneInsteadOfRet
     ASSERT_TRUE(waitFor("Backup completed", 30000)) << run.trace().toStdString();
     EXPECT_EQ(onAppliance(files), files);
     EXPECT_TRUE(run.trace().contains("The password in the account record changed, backing up again"));
+}
+
+// The password was changed on the appliance and put back (an administrator's slip): after the refusal,
+// which the application hears once, a log-in in the application with the same password sends what
+// waited at once, long before the refused password's own wait is over.
+TEST_F(ControllerRuns, RefusedPasswordGoesAtOnceAfterALogInWithTheSamePassword) {
+    ASSERT_EQ(run.setUp(), "");
+    const QStringList files = run.makeFiles("Docs", 2);
+    Timings t = BackupRunSupport::shortTimings();
+    t.refusedFirstRetryDelay = std::chrono::minutes(10);
+    init(true, t);
+    ASSERT_TRUE(run.appliance->setPassword(BackupRunSupport::ApplianceUser, "changed by the admin"));
+    run.writeList("2024-01-01 10-00-00-000_1", files);
+    ASSERT_TRUE(waitUntil([&] { return count("Error") == 1 && !manager().mIsRunning(); }, 30000))
+        << run.trace().toStdString();
+    EXPECT_TRUE(run.trace().contains("The refused password is tried again in 600 sec"))
+        << run.trace().toStdString();
+
+    // Put back on the appliance: nothing goes by itself before the wait is over.
+    ASSERT_TRUE(run.appliance->setPassword(BackupRunSupport::ApplianceUser, BackupRunSupport::Password));
+    spinFor(1500);
+    EXPECT_EQ(run.trace().count("ExecuteBackup Called"), 1);
+    EXPECT_TRUE(onAppliance(files).isEmpty());
+
+    // The person logs in again with the same password: the application writes the record (the same as
+    // before) and then says so.
+    run.writeUserDetails({});
+    run.svc.appSide->postNotification(Protocol::LogIn);
+    ASSERT_TRUE(waitFor("Backup completed", 30000)) << run.trace().toStdString();
+    EXPECT_EQ(onAppliance(files), files);
+    EXPECT_EQ(count("Error"), 1);
+    EXPECT_TRUE(run.trace().contains("The person logged in to the appliance, backing up again at once"));
+    EXPECT_TRUE(readTrace(run.svc.logger.sessionLogCurrentWriteFile()).contains("logged in sucessfully"));
+    EXPECT_FALSE(run.trace().contains("changed by the admin"));
+}
+
+// Whatever the application was told last is true. A failure it heard of, then a run cancelled by a
+// pause, or a run with nothing to send, and the failure that persists is told again: the window is not
+// left on "Backup canceled" or "Backup completed" while the appliance is away or refuses the account.
+TEST_F(ControllerRuns, AFailureThatPersistsIsToldAgainAfterACancelledOrAnEmptyRun) {
+    ASSERT_EQ(run.setUp(), "");
+    const QStringList docs = run.makeFiles("Docs", 2), notes = run.makeFiles("Notes", 2);
+    Timings t = BackupRunSupport::shortTimings();
+    // A network failure is tried again only when the test lets it (the field's minute and more).
+    t.firstRetryDelay = t.laterRetryDelay = std::chrono::hours(1);
+    t.refusedFirstRetryDelay = 200ms;
+    t.refusedRetryDelay = 1s;
+    init(true, t);
+    const auto texts = [&] { return run.progressTexts().join(" | ").toStdString(); };
+
+    // The appliance is away: the failure is told, the run waits for its retry.
+    run.appliance->stop();
+    run.writeList("2024-01-01 10-00-00-000_1", docs);
+    ASSERT_TRUE(waitUntil([&] { return count("Error") == 1; }, 30000)) << texts();
+    // Paused meanwhile: the run is cancelled and the application shows that.
+    pauseOverTheBus(true);
+    ASSERT_TRUE(waitFor("Backup canceled")) << texts();
+    pauseOverTheBus(false);
+    // Resumed with the appliance still away: the next run meets the failure again, and says so.
+    ASSERT_TRUE(waitUntil([&] { return count("Error") == 2; }, 30000)) << texts();
+    spinFor(300);
+    EXPECT_EQ(run.progressTexts().last(), "Error") << texts();
+    EXPECT_EQ(count("Backing up files / folders to Zorvik Hollin device"), 2) << texts();
+
+    // The appliance back (a pause and resume instead of the hour's retry): sent.
+    ASSERT_TRUE(run.appliance->start());
+    pauseOverTheBus(true);
+    pauseOverTheBus(false);
+    ASSERT_TRUE(waitFor("Backup completed", 30000)) << texts();
+    EXPECT_EQ(onAppliance(docs), docs);
+
+    // Now the appliance refuses the account: told once, tried again now and then, told no more.
+    ASSERT_TRUE(run.appliance->setPassword(BackupRunSupport::ApplianceUser, "changed by the admin"));
+    run.writeList("2024-01-01 10-00-01-000_1", notes);
+    ASSERT_TRUE(waitUntil([&] { return run.trace().count("Trying the refused password") >= 2; }, 30000))
+        << run.trace().toStdString();
+    EXPECT_EQ(count("Error"), 3) << texts();
+    // The folder that waits is excluded meanwhile: the next try has nothing to send, and says so.
+    const int completed = count("Backup completed");
+    ASSERT_TRUE(PropertyList::writeStringArray(run.path(DaemonPath::InitialExcludeList),
+                                               {run.svc.home() + "/Notes"}, PropertyList::OwnerOnlyMode));
+    run.svc.appSide->postNotification(Protocol::Exclude,
+                                      {{Protocol::KeyType, QString(Protocol::ExcludeTypeUser)}});
+    ASSERT_TRUE(waitUntil([&] { return count("Backup completed") > completed; }, 30000)) << texts();
+    // A new document still meets the refusal: the application, told "Backup completed" last, hears it.
+    const QStringList more = run.makeFiles("Docs/more", 1);
+    run.writeList("2024-01-01 10-00-02-000_1", more);
+    ASSERT_TRUE(waitUntil([&] { return count("Error") == 4; }, 30000)) << texts();
+    // Refused again on the next tries (each trace line opens one), and not told again.
+    const qsizetype tries = run.trace().count("Trying the refused password");
+    ASSERT_TRUE(
+        waitUntil([&] { return run.trace().count("Trying the refused password") >= tries + 2; }, 30000));
+    EXPECT_EQ(count("Error"), 4) << texts();
+    EXPECT_EQ(run.progressTexts().last(), "Error") << texts();
+
+    // Put right on the appliance: the next try sends it, without a log-in.
+    ASSERT_TRUE(run.appliance->setPassword(BackupRunSupport::ApplianceUser, BackupRunSupport::Password));
+    ASSERT_TRUE(waitUntil([&] { return !onAppliance(more).isEmpty(); }, 30000)) << run.trace().toStdString();
+    EXPECT_TRUE(onAppliance(notes).isEmpty());
 }
 
 TEST_F(ControllerRuns, BusyApplianceIsWaitedForWithoutAnErrorAndWithoutGivingUp) {

@@ -31,7 +31,18 @@ TEST(PrivateRsyncDialect, TaggedLinesGiveFileAndSizeAndTheCountStopsAtNOutOfNOut
               (QStringList{"1.50 KB", "3.00 MB", "4.00 bytes", "5.00 bytes"}));
     EXPECT_EQ(shown(events, Protocol::KeyTotalFiles),
               (QStringList{"1 out of 3", "2 out of 3", "3 out of 3", "3 out of 3"}));
-    EXPECT_EQ(events[0].progress.size(), 3);
+    // Beside the file's own size, what the run has sent so far: the figures are posted only as the
+    // newest, so each must say everything the skipped ones did.
+    EXPECT_EQ(shown(events, Protocol::KeySentBytes), (QStringList{"1536", "3147264", "3147268", "3147273"}));
+    EXPECT_EQ(shown(events, Protocol::KeySentFiles), (QStringList{"1", "2", "3", "4"}));
+    EXPECT_EQ(events[0].progress.size(), 5);
+    // The totals carry over to the next set of the run and start again with the next run.
+    EXPECT_EQ(shown(p.ParseOutput("1 files to consider\nSent file 10 bytes 100% [Full Backup]e\n", false),
+                    Protocol::KeySentBytes),
+              QStringList{"3147283"});
+    p.reset();
+    EXPECT_EQ(shown(p.ParseOutput("Sent file 10 bytes 100% [Full Backup]e\n", false), Protocol::KeySentFiles),
+              QStringList{"1"});
     // The initial backup counts without clamping; no files to consider counts as one.
     RsyncOutputParser initial;
     EXPECT_EQ(shown(initial.ParseOutput(chunk, true), Protocol::KeyTotalFiles),
@@ -47,10 +58,24 @@ TEST(SystemRsyncDialect, EachFileShowsTheTotalBeforeItsOwnBytesAndTheFileCountIs
         "home/a/one\n        2048 100%    1.95MB/s    0:00:00 (xfr#1, to-chk=1/2)\n"
         "home/a/two\n       1,000 100%    1.95MB/s    0:00:00 (xfr#2, to-chk=0/2)\n",
         {"/home/a/one", "/home/a/two"});
-    EXPECT_EQ(shown(events, Protocol::KeyUploadingFile), (QStringList{"home/a/one", "home/a/two"}));
-    EXPECT_EQ(shown(events, Protocol::KeyTotalSize), (QStringList{"1024.00 bytes", "3.00 KB"}));
+    // Each named file, then the run's totals once its "100%" line has come (the last file's too).
+    EXPECT_EQ(shown(events, Protocol::KeyUploadingFile), (QStringList{"home/a/one", "", "home/a/two", ""}));
+    EXPECT_EQ(shown(events, Protocol::KeyTotalSize),
+              (QStringList{"1024.00 bytes", "1024.00 bytes", "3.00 KB", "3.00 KB"}));
+    EXPECT_EQ(shown(events, Protocol::KeySentBytes), (QStringList{"0", "2048", "2048", "3048"}));
+    EXPECT_EQ(shown(events, Protocol::KeySentFiles), (QStringList{"0", "1", "1", "2"}));
+    EXPECT_EQ(events.last().progress.value(Protocol::KeyTotalFiles).toString(), "2");
     EXPECT_DOUBLE_EQ(p.bytesuploaded, 1024 + 2048 + 1000);
     EXPECT_EQ(p.completedfiles, 3);
+    // A "100%" line in a chunk of its own still completes the file named before it.
+    RsyncOutputParser split;
+    split.ParseDefaultRsyncOutput("home/a/big\n", {"/home/a/big"});
+    const auto done =
+        split.ParseDefaultRsyncOutput("  5,000,000,000 100%  9.00MB/s 0:00:01\n", {"/home/a/big"});
+    ASSERT_EQ(done.size(), 1);
+    EXPECT_EQ(done[0].file, "");
+    EXPECT_EQ(done[0].progress.value(Protocol::KeySentBytes).toString(), "5000000000");
+    EXPECT_EQ(done[0].progress.value(Protocol::KeyUploadingFile).toString(), "home/a/big");
     // A folder and the file inside it both prefix the line.
     EXPECT_EQ(p.ParseDefaultRsyncOutput("home/a/f\n", {"/home/a", "/home/a/f"}).size(), 2);
     RsyncOutputParser q;
@@ -137,7 +162,7 @@ TEST(RunDecision, RefusalsComeBeforeRetriesAndABusyApplianceIsWaitedForWithSprea
     end.refused = true;
     EXPECT_EQ(D::decide(end), D::Outcome::Refused);
     EXPECT_TRUE(D::keepsPaths(D::Outcome::Refused));
-    EXPECT_FALSE(D::backsOff(D::Outcome::Refused)) << "held until the password changes, not on a timer";
+    EXPECT_FALSE(D::backsOff(D::Outcome::Refused)) << "held on a schedule of its own (refusedDelay)";
     end.cancelled = true;
     EXPECT_EQ(D::decide(end), D::Outcome::Cancelled);
 
@@ -147,4 +172,12 @@ TEST(RunDecision, RefusalsComeBeforeRetriesAndABusyApplianceIsWaitedForWithSprea
     EXPECT_EQ(D::busyDelay(3, ms(1000), ms(8000), 0.5), ms(1687)) << "half as long again each time";
     EXPECT_EQ(D::busyDelay(2, ms(1000), ms(8000), 1.0), ms(1500));
     EXPECT_EQ(D::busyDelay(40, ms(1000), ms(8000), 1.0), ms(8000)) << "capped, however long the wait";
+
+    // A refused password is tried again after a minute, then twice as long each time, at most half an hour.
+    const ms minute(60000), halfHour(1800000);
+    QList<long long> minutes;
+    for (int refusals = 1; refusals <= 8; ++refusals)
+        minutes << D::refusedDelay(refusals, minute, halfHour).count() / 60000;
+    EXPECT_EQ(minutes, (QList<long long>{1, 2, 4, 8, 16, 30, 30, 30}));
+    EXPECT_EQ(D::refusedDelay(100000, minute, halfHour), halfHour) << "no overflow after days of refusals";
 }

@@ -120,6 +120,41 @@ TEST_F(EndToEndTest, FilesTheUserCannotReadStayOffTheAppliance) {
     EXPECT_FALSE(daemonEnded());
 }
 
+// The account's password is changed on the appliance and put back (an administrator's slip): the person
+// hears of the refusal once; the daemon tries the same password again now and then, each wait twice the
+// one before (an appliance locks accounts that keep failing), and once the password is right again the
+// files that waited go by themselves, with nobody logging in.
+TEST_F(EndToEndTest, ARefusedPasswordIsToldOnceAndWhatWaitedGoesByItselfOnceItIsPutRight) {
+    writeFile(home + QStringLiteral("/Documents/first.txt"), "first");
+    writeDetails();
+    startDaemon();
+    ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 60000))
+        << hostLog();
+
+    ASSERT_TRUE(appliance->setPassword(account, QStringLiteral("changed by the admin")));
+    const QMap<QString, QByteArray> waiting{{home + QStringLiteral("/Documents/second.txt"), "second"},
+                                            {home + QStringLiteral("/Notes/third.txt"), "third"}};
+    for (auto it = waiting.cbegin(); it != waiting.cend(); ++it)
+        writeFile(it.key(), it.value());
+    ASSERT_TRUE(waitUntil([&] { return progress.count(Protocol::ProgressError) == 1; }, 60000))
+        << trace().toStdString();
+    const auto tries = [&] { return trace().count(QStringLiteral("Trying the refused password")); };
+    // (A minute at most here: far longer than the doubling waits the test sees.)
+    ASSERT_TRUE(waitUntil([&] { return tries() >= 3; }, 30000)) << trace().toStdString();
+    for (const char* wait : {"tried again in 1 sec", "tried again in 2 sec", "tried again in 4 sec"})
+        EXPECT_TRUE(trace().contains(QLatin1String(wait))) << wait;
+    EXPECT_EQ(progress.count(Protocol::ProgressError), 1);
+    EXPECT_EQ(missing(waiting).size(), waiting.size());
+
+    ASSERT_TRUE(appliance->setPassword(account, password));
+    ASSERT_TRUE(arrived(waiting, 30000)) << trace().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return progress.last() == Protocol::ProgressBackupCompleted; }, 30000));
+    EXPECT_EQ(progress.count(Protocol::ProgressError), 1);
+    EXPECT_FALSE(trace().contains(QStringLiteral("changed by the admin")));
+    EXPECT_FALSE(sessionLogs().contains(QStringLiteral("changed by the admin")));
+    EXPECT_FALSE(daemonEnded());
+}
+
 TEST_F(EndToEndTest, ANewAccountGetsItsFirstBackupAndItsProgramsSavesAndPatternsAreHonoured) {
     // What the person had before the installation.
     QMap<QString, QByteArray> documents{{home + QStringLiteral("/Documents/Report.odt"), "first version"},

@@ -16,6 +16,8 @@ inline Timings hostTimings() {
     t.laterRetryDelay = 300ms;
     t.busyRetryDelay = 300ms;
     t.busyRetryMaxDelay = 2s;
+    t.refusedFirstRetryDelay = 1s;
+    t.refusedRetryDelay = 1min;
     t.indexUpdateInterval = 300ms;
     t.indexDeltaCreationPause = 10ms;
     t.indexBackupRecordsPause = 0ms;
