@@ -2,6 +2,7 @@
 
 #include "DesktopNotifier.h"
 #include "DistributedNotificationCenter.h"
+#include "ExcludeController.h"
 #include "FileTools.h"
 #include "LoginController.h"
 #include "LoginItems.h"
@@ -191,8 +192,10 @@ void AppDelegate::applicationDidFinishLaunching() {
             &mObserver, Protocol::Progress,
             [this](const QString&, const QVariantMap& info) { receiveTestNotification(info); });
         mServices.notifications->addObserver(
-            &mObserver, Protocol::ZorvikHollinWatcherStarted,
-            [this](const QString&, const QVariantMap&) { ResetStatusView(); });
+            &mObserver, Protocol::ZorvikHollinWatcherStarted, [this](const QString&, const QVariantMap&) {
+                ResetStatusView();
+                excludeCacheHome(); // the daemon may just have written the default list afresh
+            });
         // The backup's health is followed even while paused, unlike the tray's look.
         mServices.notifications->addObserver(
             mHealth.get(), Protocol::Progress,
@@ -213,6 +216,18 @@ void AppDelegate::applicationDidFinishLaunching() {
     mLogin = std::make_unique<LoginController>(*this);
     addIconsForMonitorAnimation();
     loadUI();
+    excludeCacheHome();
+}
+
+void AppDelegate::excludeCacheHome() {
+    const QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (cache.isEmpty())
+        return;
+    if (ExcludeController::excludeCacheHome(
+            mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::InitialExcludeList),
+            mServices.profile.homeOf(mServices.userName), cache) &&
+        mServices.notifications)
+        mServices.notifications->postNotification(Protocol::Exclude);
 }
 
 void AppDelegate::probeRsync() {

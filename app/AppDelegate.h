@@ -171,6 +171,8 @@ class AppDelegate : public QObject {
     void animatingChanged(bool animating);
 
   private:
+    // $XDG_CACHE_HOME, where the person moved it elsewhere in the home, joins the exclusion list.
+    void excludeCacheHome();
     void probeRsync();
     void AddToLoginItem();
     void removeLoginItem();

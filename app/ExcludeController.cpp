@@ -207,6 +207,19 @@ bool ExcludeController::writeExcludeList(const QStringList& list) {
     return PropertyList::writeStringArray(path, list, PropertyList::OwnerOnlyMode);
 }
 
+bool ExcludeController::excludeCacheHome(const QString& listPath, const QString& home,
+                                         const QString& cacheHome) {
+    const QString cache = QDir::cleanPath(cacheHome);
+    if (home.isEmpty() || !QDir::isAbsolutePath(cacheHome) || !cache.startsWith(home + u'/') ||
+        cache == home + QStringLiteral("/.cache") || !QFileInfo::exists(listPath))
+        return false;
+    QStringList list = PropertyList::readStringArray(listPath);
+    if (list.contains(cache))
+        return false;
+    list << cache;
+    return PropertyList::writeStringArray(listPath, list, PropertyList::OwnerOnlyMode);
+}
+
 bool ExcludeController::writePatterns() {
     const QString path = mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::ExcludePattern);
     FileTools::makePath(QFileInfo(path).path(), 0700);

@@ -67,6 +67,12 @@ class ExcludeController : public QWidget, public ExclusionWindowApi {
     static QString PatternPlaceholder() { return tr("for example *.iso or node_modules"); }
     static QString ChooseFolderButton() { return tr("Exclude"); }
 
+    // Adds the person's cache folder ($XDG_CACHE_HOME, where they moved it away from ~/.cache) to the
+    // exclusion list at listPath when it lies in their home and the list has it not; the default list
+    // the daemon writes names ~/.cache, but the daemon cannot see the session's environment. True when
+    // the list was changed.
+    static bool excludeCacheHome(const QString& listPath, const QString& home, const QString& cacheHome);
+
     // userName: whose support folder holds the lists ("" = the account running the application).
     ExcludeController(const PlatformProfile& profile, DistributedNotificationCenter* notifications,
                       const QString& userName = QString(), QWidget* parent = nullptr);

@@ -155,3 +155,20 @@ TEST(ExcludeController, ChoosesFoldersOnlyStartingInThePersonsHome) {
     EXPECT_EQ(center.posted, QStringList{"Exclude Type=1"});
     QDir::setCurrent(startedIn);
 }
+
+TEST(ExcludeController, ACacheFolderMovedElsewhereInTheHomeJoinsTheList) {
+    QTemporaryDir dir;
+    const QString home = dir.path() + "/home/ann";
+    const QString list = dir.path() + "/InitialExcludeList.txt";
+    // No list yet (no account set up): nothing is made.
+    EXPECT_FALSE(ExcludeController::excludeCacheHome(list, home, home + "/var/cache"));
+    EXPECT_FALSE(QFile::exists(list));
+    ASSERT_TRUE(PropertyList::writeStringArray(list, {home + "/.cache"}, PropertyList::PublicMode));
+    // The usual place, a relative or outside path: nothing to add.
+    for (const QString& cache : {home + "/.cache", QString("relative/cache"), QString("/var/cache/ann")})
+        EXPECT_FALSE(ExcludeController::excludeCacheHome(list, home, cache)) << cache.toStdString();
+    EXPECT_TRUE(ExcludeController::excludeCacheHome(list, home, home + "/var/cache/"));
+    EXPECT_FALSE(ExcludeController::excludeCacheHome(list, home, home + "/var/cache")) << "once";
+    EXPECT_EQ(PropertyList::readStringArray(list), (QStringList{home + "/.cache", home + "/var/cache"}));
+    EXPECT_EQ(QFileInfo(list).permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
+}
