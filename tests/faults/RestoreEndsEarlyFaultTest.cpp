@@ -4,7 +4,8 @@
 // the restore window against the appliance fixture, the person's own exclusion is made in the exclusion
 // editor, and the test listens on the private bus as the daemon does. Whatever ends the application,
 // no exclusion the restore added outlives it, the daemon is told to queue the item ("Exclude" "Type" "1"),
-// and the person's own exclusion stays. Root, for the appliance.
+// and the person's own exclusions stay, one of the very folder a restore writes included. Root, for the
+// appliance.
 
 #include "Appliance.h"
 #include "EventLoopWait.h"
@@ -51,14 +52,16 @@ class ApplicationProcess {
             mProcess.waitForFinished();
         }
     }
-    // The first line said that starts with prefix, once said; "" when it is not said in time.
+    // The next line said that starts with prefix, once said; "" when it is not said in time.
     QString waitFor(const QString& prefix, int timeoutMs = 120000) {
         QString found;
         waitUntil(
             [&] {
-                for (const QString& line : std::as_const(mLines))
-                    if (line.startsWith(prefix))
-                        return !(found = line).isEmpty();
+                for (qsizetype i = mRead; i < mLines.size(); ++i)
+                    if (mLines.at(i).startsWith(prefix)) {
+                        mRead = i + 1;
+                        return !(found = mLines.at(i)).isEmpty();
+                    }
                 return mProcess.state() == QProcess::NotRunning;
             },
             timeoutMs);
@@ -78,6 +81,7 @@ class ApplicationProcess {
   private:
     QProcess mProcess;
     QStringList mLines;
+    qsizetype mRead = 0; // lines before this one were waited for
 };
 
 class RestoreEndsEarly : public RequiringTest {
@@ -95,6 +99,7 @@ class RestoreEndsEarly : public RequiringTest {
         appliance->addUser(Account, TestPassword);
         appliance->putFile(Account + QStringLiteral("/Big.bin"), QByteArray(BigSize, 'b'));
         appliance->putFile(Account + QStringLiteral("/notes.txt"), "notes\n");
+        appliance->putFile(Account + QStringLiteral("/Letters/to ann.txt"), "Dear Ann,\n");
     }
     static void TearDownTestSuite() { appliance.reset(); }
 
@@ -275,4 +280,30 @@ TEST_F(RestoreEndsEarly, AQuitOrTheSessionsEndDuringARestoreOrItsDelayLiftsWhatT
         }
         QFile::remove(target);
     }
+}
+
+TEST_F(RestoreEndsEarly, AFolderThePersonExcludedStaysExcludedWhenARestoreWritesIntoIt) {
+    logIn();
+    // The person keeps their letters folder out of the backup; a restore writes the appliance's
+    // "Letters" into it.
+    const QString letters = destination + QStringLiteral("/Letters");
+    QDir().mkpath(letters);
+    ApplicationProcess app(root, user.name, bus.address());
+    ASSERT_FALSE(app.waitFor(QStringLiteral("launched")).isEmpty()) << app.said().toStdString();
+    app.send({QStringLiteral("exclude"), letters});
+    ASSERT_FALSE(app.waitFor(QStringLiteral("excluded")).isEmpty()) << app.said().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return excludeList() == QStringList{letters}; }));
+    excludes.clear();
+
+    app.send({QStringLiteral("restore"), QStringLiteral("Letters"), destination});
+    ASSERT_FALSE(app.waitFor(QStringLiteral("finished")).isEmpty()) << app.said().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(letters + QStringLiteral("/to ann.txt")));
+    // Past the restore's release delay, and past the application's end: still the person's.
+    spinFor(12000);
+    EXPECT_EQ(excludeList(), QStringList{letters});
+    app.send({QStringLiteral("quit")});
+    ASSERT_TRUE(app.ended()) << app.said().toStdString();
+    EXPECT_EQ(excludeList(), QStringList{letters});
+    EXPECT_FALSE(QFileInfo::exists(recordPath()));
+    EXPECT_TRUE(excludes.isEmpty()) << excludes.join(u' ').toStdString();
 }
