@@ -8,6 +8,7 @@
 #include "LoginItems.h"
 #include "MenuIconAnimation.h"
 #include "Protocol.h"
+#include "RestoreExclusionRecord.h"
 #include "RsyncConventions.h"
 #include "StatusTexts.h"
 
@@ -212,6 +213,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
     if (mServices.desktop.notifier)
         mServices.desktop.notifier->setTrace([this](const QString& line) { writeInteractiveTrace(line); });
+
+    // A restore whose application was killed under it left its item out of the backup: lifted now,
+    // and the daemon queues it.
+    for (const QString& path : RestoreExclusionRecord(mServices.profile, mServices.userName,
+                                                      mServices.notifications, &mRezodeLogerdlg)
+                                   .liftAll())
+        mRezodeLogerdlg.logInteractiveTrace(
+            QStringLiteral("Lifted the exclusion of %1 left by a restore that did not end").arg(path), true);
 
     mLogin = std::make_unique<LoginController>(*this);
     addIconsForMonitorAnimation();
@@ -651,12 +660,6 @@ void AppDelegate::RestoreWin() {
         return;
     mRestoreViewControllerDlg->window()->show();
     mRestoreViewControllerDlg->window()->raise();
-    if (!mExcludeControllerDlg && mServices.windows.exclusions) {
-        mExcludeControllerDlg = mServices.windows.exclusions(*this);
-        if (mExcludeControllerDlg)
-            mExcludeControllerDlg->setDetails();
-    }
-    mRestoreViewControllerDlg->setExcludeListDelegate(mExcludeControllerDlg.get());
 }
 
 bool AppDelegate::makeTimeMachineWindow() {

@@ -82,7 +82,6 @@ class FeedbackWindowApi : public AppWindowApi {
 class RestoreWindowApi : public AppWindowApi {
   public:
     virtual void closeRestore() = 0;
-    virtual void setExcludeListDelegate(ExclusionWindowApi* exclusions) = 0;
     // From the go-ahead of a restore until its end.
     virtual bool isRestoreRunning() const { return false; }
 };

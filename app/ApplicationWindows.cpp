@@ -14,14 +14,12 @@
 #include <QBoxLayout>
 #include <QCoreApplication>
 #include <QLabel>
-#include <QPointer>
 #include <QSpinBox>
 
 namespace {
 
-// The restore browser as the controller drives it. Its downloads run on worker threads, while the
-// exclusion editor is a window of the main thread: the editor's two operations are handed to the main
-// thread without waiting there (a worker must never wait for the thread that may be waiting for it).
+// The restore browser as the controller drives it. What its restores keep out of the backup it keeps
+// itself (RestoreExclusionRecord), on the main thread like the exclusion editor.
 class RestoreWindow : public RestoreWindowApi {
   public:
     explicit RestoreWindow(AppDelegate& app)
@@ -46,27 +44,6 @@ class RestoreWindow : public RestoreWindowApi {
     QWidget* window() override { return &mBrowser; }
     void closeRestore() override { mBrowser.closeRestore(); }
     bool isRestoreRunning() const override { return mBrowser.isRestoreRunning(); }
-
-    void setExcludeListDelegate(ExclusionWindowApi* exclusions) override {
-        QPointer<ExcludeController> editor = dynamic_cast<ExcludeController*>(exclusions);
-        if (!editor) {
-            mBrowser.setExcludeListDelegate({});
-            return;
-        }
-        const auto onEditor = [editor](void (ExcludeController::*operation)(const QString&)) {
-            return [editor, operation](const QString& path) {
-                QMetaObject::invokeMethod(
-                    editor.data(),
-                    [editor, operation, path] {
-                        if (editor)
-                            (editor->*operation)(path);
-                    },
-                    Qt::QueuedConnection);
-            };
-        };
-        mBrowser.setExcludeListDelegate({onEditor(&ExcludeController::AddDownloadPathToExcludeList),
-                                         onEditor(&ExcludeController::RemoveDownloadPathFromeExcludeList)});
-    }
 
   private:
     RestoreViewController mBrowser;

@@ -5,6 +5,7 @@ add_library(zh_restore STATIC
   ${CMAKE_CURRENT_LIST_DIR}/restore/ZHTreeViewController.cpp
   ${CMAKE_CURRENT_LIST_DIR}/restore/RestoreTreeModel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/restore/RestoreViewController.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/restore/RestoreExclusionRecord.cpp
   ${CMAKE_CURRENT_LIST_DIR}/restore/SearchController.cpp
   ${CMAKE_CURRENT_LIST_DIR}/restore/RsyncCommand.cpp
   ${CMAKE_CURRENT_LIST_DIR}/restore/VersionsDialog.cpp

@@ -1,7 +1,7 @@
 // The restore window against the appliance fixture, offscreen:
 //  1. restoring folders of many files through the window's real download path (one rsync per ticked
-//     item, progress lines into the status line, the exclusion editor around each item) against a bare
-//     rsync of the same items, one after another into a fresh folder;
+//     item, progress lines into the status line, each item kept out of the backup while it is written)
+//     against a bare rsync of the same items, one after another into a fresh folder;
 //  2. listing a folder of many entries, from the expand in the outline until its rows are in the model,
 //     and until the window has been painted with them, against a bare "rsync --list-only" of the folder.
 //
@@ -15,7 +15,6 @@
 #include "BenchTable.h"
 #include "FilePathsController.h"
 #include "FileTools.h"
-#include "PropertyList.h"
 #include "Protocol.h"
 #include "RestoreBench.h"
 #include "RestoreViewController.h"
@@ -131,17 +130,6 @@ int main(int argc, char** argv) {
     trace.setLogWritePath(root.path() + QStringLiteral("/InteractiveTrace.txt"));
 
     RestoreViewController window(root.profile(), user.name, &trace, nullptr);
-    const QString excludeList = paths.pathForApplicationFile(AppPath::InitialExcludeList);
-    window.setExcludeListDelegate(
-        {[excludeList](const QString& p) {
-             QStringList l = PropertyList::readStringArray(excludeList);
-             PropertyList::writeStringArray(excludeList, l << p, PropertyList::PublicMode);
-         },
-         [excludeList](const QString& p) {
-             QStringList l = PropertyList::readStringArray(excludeList);
-             l.removeAll(p);
-             PropertyList::writeStringArray(excludeList, l, PropertyList::PublicMode);
-         }});
     window.resize(900, 600);
     window.show();
     if (!waitFor([&] { return !window.isBusy() && topNode(window, QStringLiteral("Big")); }, 120000)) {

@@ -161,6 +161,9 @@ inline constexpr QLatin1String LastUserFile("LastUser.plist");
 inline constexpr QLatin1String RememberDetailsFile("RememberDetails.plist");
 inline constexpr QLatin1String RezodeIPFile("rezodeIP");
 inline constexpr QLatin1String RsyncVersionScratchFile("rsyncVersion");
+// The exclusions the application added for restores and has not lifted yet: an array of strings in the
+// user support folder, the person's own (0600), written atomically; lifted at the application's start.
+inline constexpr QLatin1String RestoreExclusionsFile("RestoreExclusions.plist");
 
 // Path lists on disk: a list being written, and a list already consumed.
 inline constexpr QLatin1String ListExtensionProgress("progress");

@@ -1194,5 +1194,8 @@ Letzte Sicherung abgeschlossen: %1</translation></message>
     <message>
         <source>appliance copy</source>
         <translation>Kopie der Appliance</translation></message>
+    <message>
+        <source>This is an item of the computer “%1”, not of this one: “Restore To…” asks for the folder to restore it into.</source>
+        <translation>Dies ist ein Objekt des Computers „%1“, nicht dieses Computers: „Wiederherstellen nach …“ fragt nach dem Ordner, in den es wiederhergestellt wird.</translation></message>
 </context>
 </TS>

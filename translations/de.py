@@ -403,6 +403,8 @@ DE = {
     "Kept in": "Aufbewahrt in",
     "Restore Beside the Original": "Neben dem Original wiederherstellen",
     "Restore To…": "Wiederherstellen nach …",
+    "This is an item of the computer “%1”, not of this one: “Restore To…” asks for the folder to restore it into.":
+        "Dies ist ein Objekt des Computers „%1“, nicht dieses Computers: „Wiederherstellen nach …“ fragt nach dem Ordner, in den es wiederhergestellt wird.",
     "Folder": "Ordner",
     "the live backup": "der laufenden Sicherung",
     "1 snapshot": "1 Schnappschuss",

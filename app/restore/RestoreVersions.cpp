@@ -118,7 +118,7 @@ bool RestoreViewController::currentItem(QString* path, bool* folder) const {
 void RestoreViewController::showVersions(const QString& path, bool folder) {
     if (mVersions)
         mVersions->close();
-    auto* dialog = new VersionsDialog(path, folder, this);
+    auto* dialog = new VersionsDialog(path, folder, UtilityClass::machineName(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     mVersions = dialog;
     connect(dialog, &VersionsDialog::restoreRequested, this,

@@ -23,6 +23,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPropertyAnimation>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QThreadPool>
@@ -150,7 +151,7 @@ RestoreViewController::RestoreViewController(const PlatformProfile& profile, con
     : QWidget(parent, Qt::Window), mUi(new Ui::RestoreViewController),
       mAppSupportFilePathsObjct(FilePathsController::Table::Application, profile), mKind(profile.kind),
       mPersonHome(profile.homeOf(consoleUser)), mTrace(trace), mCenter(center), mTimings(timings),
-      mModel(new RestoreTreeModel(this)) {
+      mExclusions(profile, consoleUser, center, trace), mModel(new RestoreTreeModel(this)) {
     mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
     mUi->setupUi(this);
     sShared = this;
@@ -162,6 +163,12 @@ RestoreViewController::~RestoreViewController() {
     killAllrunningProcesses();
     for (QFuture<void>& worker : mWorkers)
         worker.waitForFinished();
+    // No exclusion of a restore outlives the window, whether its item was cut short or released later.
+    const QStringList lifted = mExclusions.liftAll();
+    if (mTrace && !lifted.isEmpty())
+        mTrace->logInteractiveTrace(QStringLiteral("Restore exclusions lifted with the restore window: %1")
+                                        .arg(lifted.join(QStringLiteral(", "))),
+                                    true);
     // A restore this ends is not lost in silence: what it had not restored is named.
     QStringList notRestored, failed;
     {
@@ -182,11 +189,6 @@ RestoreViewController::~RestoreViewController() {
 
 RestoreViewController* RestoreViewController::sharedController() {
     return sShared.data();
-}
-
-void RestoreViewController::setExcludeListDelegate(const RestoreExclusions& exclusions) {
-    QMutexLocker locker(&mStateLock);
-    mExcludeController = exclusions;
 }
 
 void RestoreViewController::windowDidLoad() {
@@ -895,13 +897,11 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
         return; // the window's end names what was not restored
     restoreRunning = true;
     post([this] { setBusyUi(true); });
-    RestoreExclusions exclusions;
     {
         QMutexLocker state(&mStateLock);
         dwonloadingFiles.clear();
         for (const Item& item : items)
             dwonloadingFiles.append(item.name);
-        exclusions = mExcludeController;
     }
     QString problem;
     if (!prepareDestination(destination, &problem)) {
@@ -934,8 +934,7 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
             command({QStringLiteral("--progress"), QStringLiteral("--recursive"), QStringLiteral("--times"),
                      QStringLiteral("--backup"), QStringLiteral("--suffix=") + item.keepSuffix},
                     remote, item.renamed ? target : destination, &program);
-        if (exclusions.AddDownloadPathToExcludeList)
-            exclusions.AddDownloadPathToExcludeList(target);
+        excludeWhileRestoring(target);
         auto decoder = std::make_shared<QStringDecoder>(QStringDecoder::Utf8);
         qint64 pid = 0;
         const ChildResult r = startProcess(
@@ -984,17 +983,12 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
             mRestorePending.removeOne(item.name);
         }
         post([this] { showDownloadControls(false); });
-        if (exclusions.RemoveDownloadPathFromeExcludeList) {
-            // Released later even when the window is gone by then.
-            const auto release = exclusions.RemoveDownloadPathFromeExcludeList;
-            const int delay = mTimings.exclusionReleaseMs;
-            QMetaObject::invokeMethod(
-                qApp,
-                [release, target, delay] {
-                    QTimer::singleShot(delay, qApp, [release, target] { release(target); });
-                },
-                Qt::QueuedConnection);
-        }
+        // Released a while later, once the watch has seen the last of its writes; the window's end
+        // lifts it at once.
+        post([this, target] {
+            QTimer::singleShot(mTimings.exclusionReleaseMs, this,
+                               [this, target] { mExclusions.release(target); });
+        });
     }
     restoreRunning = false;
     if (mClosing) {
@@ -1024,6 +1018,19 @@ void RestoreViewController::StartRestore(const QList<Item>& items, const QString
         else
             emit restoreCancelled(cancelled, failed);
     });
+}
+
+void RestoreViewController::excludeWhileRestoring(const QString& target) {
+    // The list is also the exclusion editor's, which writes it on the main thread: the change is made
+    // there, and waited for unless the window ends meanwhile (its end waits for this thread).
+    auto done = std::make_shared<QSemaphore>();
+    post([this, target, done] {
+        mExclusions.exclude(target);
+        done->release();
+    });
+    while (!done->tryAcquire(1, 50))
+        if (mClosing)
+            return;
 }
 
 void RestoreViewController::showDownloadControls(bool downloading) {

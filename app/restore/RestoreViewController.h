@@ -2,6 +2,7 @@
 
 #include "FilePathsController.h"
 #include "ProtectionCheck.h"
+#include "RestoreExclusionRecord.h"
 #include "RestoreTreeModel.h"
 #include "RsyncConventions.h"
 #include "SearchController.h"
@@ -33,13 +34,6 @@ struct RestoreTimings {
     int indexLockWaitMs = 3000;     // a search waits this long for a merge holding the index
 };
 
-// The two operations of the exclusion editor the restore uses. They may be called from the restore's
-// background thread; whoever wires the editor in makes them safe for that.
-struct RestoreExclusions {
-    std::function<void(const QString&)> AddDownloadPathToExcludeList;
-    std::function<void(const QString&)> RemoveDownloadPathFromeExcludeList;
-};
-
 // The restore window: the account's backup area on the appliance (live, or one of the last 30 snapshots)
 // as a check-box outline listed folder by folder with rsync, a search over the local index, and the
 // download of the ticked items into a chosen folder. Listings, the snapshot enumeration and the
@@ -57,7 +51,6 @@ class RestoreViewController : public QWidget {
 
     static RestoreViewController* sharedController();
 
-    void setExcludeListDelegate(const RestoreExclusions& exclusions);
     // The application controller's look-up of the appliance's current address.
     void setAddressLookup(std::function<QString()> fetchIP) { mFetchIP = std::move(fetchIP); }
     // Whether Restore first shows what it will do (RestoreSummaryDialog) and waits for the person's
@@ -202,6 +195,8 @@ class RestoreViewController : public QWidget {
     void continueOpening();
     void StartRestore(const QList<Item>& items, const QString& destination, const QString& snapshotFolder);
     void refuseRestore(const QList<Item>& items, const QString& reason);
+    // From the restore's thread: target out of the backup before it is written.
+    void excludeWhileRestoring(const QString& target);
     void windowClosed();
     void updateRestoreProgress(const QString& text, bool systemRsync);
     void showDownloadControls(bool downloading);
@@ -215,7 +210,8 @@ class RestoreViewController : public QWidget {
     RezodeLoger* mTrace;
     DistributedNotificationCenter* mCenter;
     RestoreTimings mTimings;
-    RestoreExclusions mExcludeController;
+    // What the restores of this window keep out of the backup; on the main thread only.
+    RestoreExclusionRecord mExclusions;
     std::function<QString()> mFetchIP;
     bool mSummaryBeforeRestore = false;
     RestoreTreeModel* mModel;

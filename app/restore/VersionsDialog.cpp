@@ -119,8 +119,8 @@ QString versionCount(int versions, int snapshots) {
 
 } // namespace
 
-VersionsDialog::VersionsDialog(const QString& path, bool folder, QWidget* parent)
-    : QDialog(parent), mPath(path), mFolder(folder) {
+VersionsDialog::VersionsDialog(const QString& path, bool folder, const QString& thisMachine, QWidget* parent)
+    : QDialog(parent), mPath(path), mFolder(folder), mThisMachine(thisMachine) {
     setObjectName(QStringLiteral("versionsDialog"));
     const QString name = path.section(u'/', -1, -1, QString::SectionSkipEmpty);
     setWindowTitle(tr("Versions of “%1”").arg(name));
@@ -131,6 +131,17 @@ VersionsDialog::VersionsDialog(const QString& path, bool folder, QWidget* parent
                                this);
     heading->setWordWrap(true);
     layout->addWidget(heading);
+    if (!hasOriginalHere()) {
+        // The same path here is another item (or none): a copy is put only where the person says.
+        auto* elsewhere =
+            new QLabel(tr("This is an item of the computer “%1”, not of this one: “Restore To…” asks for "
+                          "the folder to restore it into.")
+                           .arg(machine()),
+                       this);
+        elsewhere->setObjectName(QStringLiteral("versionsOtherComputer"));
+        elsewhere->setWordWrap(true);
+        layout->addWidget(elsewhere);
+    }
     mStatus = new QLabel(tr("Looking for the versions…"), this);
     mStatus->setObjectName(QStringLiteral("versionsStatus"));
     mStatus->setWordWrap(true);
@@ -154,6 +165,7 @@ VersionsDialog::VersionsDialog(const QString& path, bool folder, QWidget* parent
     connect(mBeside, &QPushButton::clicked, this, &VersionsDialog::restoreBeside);
     connect(mInto, &QPushButton::clicked, this, &VersionsDialog::restoreInto);
     connect(mList, &QTreeWidget::currentItemChanged, this, &VersionsDialog::updateButtons);
+    mBeside->setVisible(hasOriginalHere());
     resize(640, 400);
     updateButtons();
 }
@@ -161,6 +173,17 @@ VersionsDialog::VersionsDialog(const QString& path, bool folder, QWidget* parent
 QString VersionsDialog::originalPath() const {
     const QString below = mPath.section(u'/', 1, -1, QString::SectionSkipEmpty);
     return below.isEmpty() ? mPath : u'/' + below;
+}
+
+QString VersionsDialog::machine() const {
+    return mPath.section(u'/', 0, 0, QString::SectionSkipEmpty);
+}
+
+bool VersionsDialog::hasOriginalHere() const {
+    // Another computer's item may have the same path here, but it is not the same item: a copy of it
+    // put there would pass for a version of whatever this computer keeps at that path.
+    return !mThisMachine.isEmpty() && machine() == mThisMachine &&
+           !mPath.section(u'/', 1, -1, QString::SectionSkipEmpty).isEmpty();
 }
 
 void VersionsDialog::setListing(const QList<ItemVersion>& versions, const QString& error) {
@@ -222,14 +245,14 @@ ItemVersion VersionsDialog::selectedVersion(bool* ok) const {
 void VersionsDialog::updateButtons() {
     bool ok = false;
     selectedVersion(&ok);
-    mBeside->setEnabled(ok);
+    mBeside->setEnabled(ok && hasOriginalHere());
     mInto->setEnabled(ok);
 }
 
 void VersionsDialog::restoreBeside() {
     bool ok = false;
     const ItemVersion v = selectedVersion(&ok);
-    if (!ok)
+    if (!ok || !hasOriginalHere())
         return;
     const QFileInfo original(originalPath());
     emit restoreRequested(v, original.path(),

@@ -41,17 +41,24 @@ QString besideName(const QString& name, const QString& snapshotFolder);
 
 // The "Versions…" window of the restore browser for one item: every copy the appliance holds, the live
 // one first, identical neighbours shown as one row. A version is restored beside the original or into
-// a folder the person chooses; the restore window carries that out its usual way.
+// a folder the person chooses; the restore window carries that out its usual way. Only an item of this
+// computer has an original here: one of another computer of the account is restored into a folder the
+// person chooses.
 class VersionsDialog : public QDialog {
     Q_OBJECT
   public:
-    // path: the item's path below the account's folder ("<machine>/<path on the machine>").
-    VersionsDialog(const QString& path, bool folder, QWidget* parent = nullptr);
+    // path: the item's path below the account's folder ("<machine>/<path on the machine>");
+    // thisMachine: this computer's folder on the appliance.
+    VersionsDialog(const QString& path, bool folder, const QString& thisMachine, QWidget* parent = nullptr);
 
     QString path() const { return mPath; }
     bool isFolder() const { return mFolder; }
-    // Where the original lives on this computer: the path without its machine folder.
+    // Where the original lives on its computer: the path without its machine folder.
     QString originalPath() const;
+    // The computer the item was backed up from (its machine folder).
+    QString machine() const;
+    // Whether the item is below this computer's folder, so that its original's folder is here.
+    bool hasOriginalHere() const;
 
     void setListing(const QList<ItemVersion>& versions, const QString& error);
     bool isListed() const { return mListed; }
@@ -73,6 +80,7 @@ class VersionsDialog : public QDialog {
 
     QString mPath;
     bool mFolder;
+    QString mThisMachine;
     bool mListed = false;
     QList<QList<ItemVersion>> mGroups;
     QLabel* mStatus;

@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
                         .arg(item)
                         .toUtf8();
             }
-            VersionsDialog versions(item, false);
+            VersionsDialog versions(item, false, QStringLiteral("AlicesMac")); // this computer's item
             versions.setListing(ItemVersions::parse(listing, QStringLiteral("alice"), item), QString());
             versions.selectRow(2);
             versions.resize(720, 300);

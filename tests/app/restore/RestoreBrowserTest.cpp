@@ -77,24 +77,15 @@ class RestoreBrowserTest : public RequiringTest {
                                       PropertyList::PublicMode);
     }
 
-    std::unique_ptr<RestoreViewController> open(const QString& account) {
+    std::unique_ptr<RestoreViewController> open(const QString& account,
+                                                DistributedNotificationCenter* center = nullptr) {
         PropertyList::writeDictionary(paths->pathForApplicationFile(AppPath::UserDetails),
                                       {{Protocol::UserName, account},
                                        {Protocol::Password, TestPassword},
                                        {Protocol::Ip, appliance->address()}},
                                       PropertyList::OwnerOnlyMode);
-        auto w = std::make_unique<RestoreViewController>(root.profile(), user.name, &trace, nullptr,
+        auto w = std::make_unique<RestoreViewController>(root.profile(), user.name, &trace, center,
                                                          RestoreTimings{100, 2000});
-        // The exclusion editor's list file, kept the way the editor keeps it.
-        const QString list = paths->pathForApplicationFile(AppPath::InitialExcludeList);
-        const auto edit = [list](const std::function<void(QStringList&)>& change) {
-            QStringList l = PropertyList::readStringArray(list);
-            change(l);
-            PropertyList::writeStringArray(list, l, PropertyList::PublicMode);
-        };
-        w->setExcludeListDelegate(
-            {[edit](const QString& p) { edit([&](QStringList& l) { l << p; }); },
-             [edit](const QString& p) { edit([&](QStringList& l) { l.removeAll(p); }); }});
         w->show();
         idle(w.get());
         return w;
@@ -457,13 +448,59 @@ TEST_F(RestoreBrowserTest, ARestoreGoesOnWhenItsWindowClosesAndIsNamedWhenTheWin
                      [&](const QStringList& n, const QStringList&) { notRestored = n; });
     w->Restore();
     untilDownloading(w.get());
+    const QString excludeList = paths->pathForApplicationFile(AppPath::InitialExcludeList);
+    EXPECT_EQ(PropertyList::readStringArray(excludeList),
+              QStringList{destination + QStringLiteral("/Big.bin")});
     w.reset();
+    // Nothing the restore kept out of the backup outlives its window.
+    EXPECT_EQ(PropertyList::readStringArray(excludeList), QStringList());
     EXPECT_EQ(notRestored, (QStringList{"Big.bin", "marker.txt", "My Docs"})); // in outline order
     spinFor(200);
     EXPECT_EQ(finished, 0);
     EXPECT_TRUE(readTrace(tracePath).contains(QStringLiteral(
         "Restore cancelled with the restore window; not restored: Big.bin, marker.txt, My Docs")));
     QFile::remove(appliance->modulePath() + u'/' + Account + QStringLiteral("/Big.bin"));
+}
+
+TEST_F(RestoreBrowserTest, ARestoreLiftsOnlyWhatItExcludedAndHasTheDaemonQueueIt) {
+    const QString destination = root.profile().homeOf(user.name) + QStringLiteral("/Downloads");
+    const QString excludeList = paths->pathForApplicationFile(AppPath::InitialExcludeList);
+    const QString record =
+        paths->pathForApplicationFile(AppPath::UserSupportFolder) + u'/' + Protocol::RestoreExclusionsFile;
+    // The person keeps a folder out, and one of the two items the restore writes.
+    const QStringList theirs{root.profile().homeOf(user.name) + QStringLiteral("/Music"),
+                             destination + QStringLiteral("/marker.txt")};
+    ASSERT_TRUE(PropertyList::writeStringArray(excludeList, theirs, PropertyList::OwnerOnlyMode));
+    RecordingCenter daemon;
+    auto w = open(Account, &daemon);
+    w->treeModel()->toggle(top(w.get(), "marker.txt"));
+    w->treeModel()->toggle(top(w.get(), "My Docs"));
+    QStringList excludedAtEnd, recordedAtEnd;
+    QObject::connect(w.get(), &RestoreViewController::restoreFinished, [&] {
+        excludedAtEnd = PropertyList::readStringArray(excludeList);
+        recordedAtEnd = PropertyList::readStringArray(record);
+    });
+    EXPECT_TRUE(restore(w.get(), destination).isEmpty());
+    EXPECT_EQ(excludedAtEnd, theirs + QStringList{destination + QStringLiteral("/My Docs")});
+    EXPECT_EQ(recordedAtEnd, QStringList{destination + QStringLiteral("/My Docs")});
+    // Released after the delay: what the restore added only, and the daemon queues it.
+    EXPECT_TRUE(waitUntil([&] { return PropertyList::readStringArray(excludeList) == theirs; }, 20000));
+    EXPECT_FALSE(QFileInfo::exists(record));
+    EXPECT_EQ(daemon.posted, (QStringList{"Exclude Type=2", "Exclude Type=1"}));
+
+    // The window thrown away within the delay after a restore: lifted then, not left for a timer.
+    daemon.posted.clear();
+    w->treeModel()->toggle(top(w.get(), "marker.txt")); // My Docs alone stays ticked
+    ASSERT_EQ(top(w.get(), "My Docs")->checkState(), 1);
+    ASSERT_EQ(top(w.get(), "marker.txt")->checkState(), 0);
+    EXPECT_TRUE(restore(w.get(), destination).isEmpty());
+    EXPECT_TRUE(
+        PropertyList::readStringArray(excludeList).contains(destination + QStringLiteral("/My Docs")));
+    w.reset();
+    EXPECT_EQ(PropertyList::readStringArray(excludeList), theirs);
+    EXPECT_EQ(daemon.posted, (QStringList{"Exclude Type=2", "Exclude Type=1"}));
+    spinFor(2500); // the delay passes: nothing more happens
+    EXPECT_EQ(PropertyList::readStringArray(excludeList), theirs);
 }
 
 TEST_F(RestoreBrowserTest, OpensAtTheHomeKeepsTheOpenPathAcrossSnapshotsAndDecodesNames) {

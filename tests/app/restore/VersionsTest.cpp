@@ -38,9 +38,15 @@ class VersionsTest : public RequiringTest {
     static inline QString applianceSkip;
     static inline std::unique_ptr<QTemporaryDir> originals; // where the originals live on "this computer"
 
-    // The machine's folder on the appliance, then the path of the original here.
-    static QString item(const QString& below) {
-        return QStringLiteral("Mac") + originals->path() + u'/' + below;
+    // Another computer of the account: its folder on the appliance, then the path of its original.
+    static QString otherMachine() {
+        return UtilityClass::machineName() == QLatin1String("Mac") ? QStringLiteral("OtherMac")
+                                                                   : QStringLiteral("Mac");
+    }
+    static QString item(const QString& below) { return otherMachine() + originals->path() + u'/' + below; }
+    // The same below this computer's own folder.
+    static QString ownItem(const QString& below) {
+        return UtilityClass::machineName() + originals->path() + u'/' + below;
     }
     static const QByteArray& content(int version) {
         static const QByteArray v[] = {"one\n", "two two\n", "three three three\n"};
@@ -59,12 +65,14 @@ class VersionsTest : public RequiringTest {
         // 30 snapshots; the file changes before the 1st, the 11th and the 21st, the folder holds it.
         for (int day = 1; day <= 30; ++day) {
             if (day == 1 || day == 11 || day == 21)
-                appliance->putFile(Account + u'/' + item(QStringLiteral("Docs/report.txt")),
-                                   content((day - 1) / 10));
-            if (day == 21) // in the last 10 snapshots, under this computer's own folder
-                appliance->putFile(Account + u'/' + UtilityClass::machineName() + originals->path() +
-                                       QStringLiteral("/Docs/checked.txt"),
-                                   "checked\n");
+                for (const QString& path :
+                     {item(QStringLiteral("Docs/report.txt")), ownItem(QStringLiteral("Docs/report.txt"))})
+                    appliance->putFile(Account + u'/' + path, content((day - 1) / 10));
+            if (day == 21) { // in the last 10 snapshots, under this computer's own folder
+                appliance->putFile(Account + u'/' + ownItem(QStringLiteral("Docs/checked.txt")), "checked\n");
+                // Another computer's folder that this computer does not have.
+                appliance->putFile(Account + u'/' + item(QStringLiteral("Only there/old.txt")), "old\n");
+            }
             if (day == 5)
                 appliance->putFile(Account + u'/' + item(QStringLiteral("Docs/we[1] *.txt")), "wild\n");
             if (day == 6)
@@ -229,9 +237,10 @@ TEST_F(VersionsTest, AVersionRestoredBesideTheOriginalOrIntoAFolderHasItsBytes) 
     const QString docs = originals->path() + QStringLiteral("/Docs");
     QDir().mkpath(docs);
     auto w = open();
-    VersionsDialog* d = versions(w.get(), item(QStringLiteral("Docs/report.txt")));
+    VersionsDialog* d = versions(w.get(), ownItem(QStringLiteral("Docs/report.txt")));
     ASSERT_NE(d, nullptr);
     ASSERT_EQ(d->groups().size(), 4);
+    EXPECT_TRUE(shown(d, "restoreBeside"));
     d->selectRow(3); // the oldest content, kept by days 10..1
     EXPECT_EQ(restoreWith(w.get(), d->findChild<QPushButton*>(QStringLiteral("restoreBeside"))),
               QStringList());
@@ -257,11 +266,52 @@ TEST_F(VersionsTest, AVersionRestoredBesideTheOriginalOrIntoAFolderHasItsBytes) 
     QTemporaryDir elsewhere;
     int finished = 0;
     const auto c = QObject::connect(w.get(), &RestoreViewController::restoreFinished, [&] { ++finished; });
-    w->restoreVersion(item(QStringLiteral("Docs/report.txt")), d->groups().at(2).first(), elsewhere.path(),
+    w->restoreVersion(ownItem(QStringLiteral("Docs/report.txt")), d->groups().at(2).first(), elsewhere.path(),
                       QStringLiteral("report.txt"));
     EXPECT_TRUE(waitUntil([&] { return finished > 0 && !w->isBusy(); }, 120000));
     QObject::disconnect(c);
     EXPECT_EQ(readAll(elsewhere.filePath(QStringLiteral("report.txt"))), content(1));
+}
+
+TEST_F(VersionsTest, AnItemOfAnotherComputerIsRestoredOnlyIntoAFolderThePersonChooses) {
+    // This computer keeps a document of its own at the path the other computer's item has.
+    const QString docs = originals->path() + QStringLiteral("/Docs");
+    QDir().mkpath(docs);
+    writeFile(docs + QStringLiteral("/report.txt"), "this computer's own report\n");
+    const QStringList before = QDir(docs).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    auto w = open();
+    int started = 0;
+    QObject::connect(w.get(), &RestoreViewController::restoreFinished, [&] { ++started; });
+    QObject::connect(w.get(), &RestoreViewController::restoreCancelled, [&] { ++started; });
+    for (const QString& below : {QStringLiteral("Docs/report.txt"), QStringLiteral("Only there/old.txt")}) {
+        SCOPED_TRACE(below.toStdString());
+        VersionsDialog* d = versions(w.get(), item(below));
+        ASSERT_NE(d, nullptr);
+        ASSERT_FALSE(d->groups().isEmpty());
+        d->selectRow(int(d->groups().size()) - 1);
+        // Offered only "Restore To…", and told why.
+        EXPECT_FALSE(shown(d, "restoreBeside"));
+        EXPECT_TRUE(shown(d, "restoreInto"));
+        EXPECT_TRUE(text(d, "versionsOtherComputer").contains(otherMachine()))
+            << text(d, "versionsOtherComputer").toStdString();
+        // Nothing is written here, even when the button is pressed all the same.
+        d->findChild<QPushButton*>(QStringLiteral("restoreBeside"))->click();
+        spinFor(300);
+        EXPECT_FALSE(w->isBusy());
+        EXPECT_EQ(started, 0);
+    }
+    EXPECT_EQ(QDir(docs).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    EXPECT_EQ(readAll(docs + QStringLiteral("/report.txt")), QByteArray("this computer's own report\n"));
+    EXPECT_FALSE(QFileInfo::exists(originals->path() + QStringLiteral("/Only there")));
+
+    // Into a folder the person chooses, it is restored as usual.
+    QTemporaryDir chosen;
+    VersionsDialog* d = versions(w.get(), item(QStringLiteral("Docs/report.txt")));
+    ASSERT_NE(d, nullptr);
+    w->restoreVersion(item(QStringLiteral("Docs/report.txt")), d->groups().at(1).first(), chosen.path(),
+                      QStringLiteral("report.txt"));
+    EXPECT_TRUE(waitUntil([&] { return started > 0 && !w->isBusy(); }, 120000));
+    EXPECT_EQ(readAll(chosen.filePath(QStringLiteral("report.txt"))), content(2));
 }
 
 TEST_F(VersionsTest, ItemsInNoSnapshotSaySoAndFoldersListTheirSnapshots) {
