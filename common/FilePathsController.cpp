@@ -4,13 +4,30 @@
 
 #include <QMutexLocker>
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <vector>
+
 #include <iterator>
 
 namespace {
 
 // Where an entry lives: below one of the two support folders (an empty name is the folder itself),
 // or at a location the profile names outright.
-enum class Base { System, User, SystemPerUser, BackupPasswordFile, ListingPasswordFile, PrivateRsync };
+enum class Base {
+    System,
+    User,
+    SystemPerUser,    // "<system>/<name>/<user>"
+    SystemUserFolder, // "<system>/PerUser/<user>/<name>": what waits for one person's backup
+    BackupPasswordFile,
+    ListingPasswordFile,
+    PrivateRsync
+};
+
+// Root's working state of one person's backup: their waiting lists, the sets of a run, their initial
+// set. Machine-wide, the next person's daemon would take the previous person's work.
+constexpr QLatin1String PerUserFolder("PerUser");
 
 // The daemon's own record of the watches it runs (one file per console user); the application never
 // reads it.
@@ -27,9 +44,9 @@ using namespace Protocol;
 constexpr Entry kDaemonTable[] = {
     {Base::System, {}},
     {Base::User, {}},
-    {Base::System, SyncUpFolder},
-    {Base::System, BackupListsFolder},
-    {Base::System, InitialBackupListFile},
+    {Base::SystemUserFolder, SyncUpFolder},
+    {Base::SystemUserFolder, BackupListsFolder},
+    {Base::SystemUserFolder, InitialBackupListFile},
     {Base::User, InitialExcludeListFile},
     {Base::User, UserDetailsFile},
     {Base::BackupPasswordFile, {}},
@@ -38,8 +55,8 @@ constexpr Entry kDaemonTable[] = {
     {Base::System, KeepAliveFile},
     {Base::User, ExcludePatternFile},
     {Base::System, InstalMarker},
-    {Base::System, InitialSetReadyMarker},
-    {Base::System, InitialBackupStartedMarker},
+    {Base::SystemUserFolder, InitialSetReadyMarker},
+    {Base::SystemUserFolder, InitialBackupStartedMarker},
     {Base::User, SessionLogsFolder},
     {Base::ListingPasswordFile, {}},
     {Base::User, RsyncVersionFile},
@@ -51,7 +68,7 @@ constexpr Entry kDaemonTable[] = {
 constexpr Entry kApplicationTable[] = {
     {Base::System, {}},
     {Base::User, {}},
-    {Base::System, SyncUpFolder},
+    {Base::SystemUserFolder, SyncUpFolder},
     {Base::User, UserDetailsFile},
     {Base::System, KeepAliveFile},
     {Base::User, InitialExcludeListFile},
@@ -59,9 +76,9 @@ constexpr Entry kApplicationTable[] = {
     {Base::User, SessionLogsFolder},
     {Base::User, ApplicationPasswordFile},
     {Base::PrivateRsync, {}},
-    {Base::System, InitialSetReadyMarker},
-    {Base::System, InitialBackupStartedMarker},
-    {Base::System, BackupListsFolder},
+    {Base::SystemUserFolder, InitialSetReadyMarker},
+    {Base::SystemUserFolder, InitialBackupStartedMarker},
+    {Base::SystemUserFolder, BackupListsFolder},
     {Base::User, RsyncVersionFile},
 };
 
@@ -72,6 +89,16 @@ QString below(const QString& folder, QLatin1String name) {
     if (folder.isEmpty())
         return QString(QLatin1String("")); // a user without a home has no per-user paths
     return name.isEmpty() ? folder : folder + u'/' + name;
+}
+
+// The name of the account running this process.
+QString runningAccount() {
+    std::vector<char> buffer(4096);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return QString();
+    return QString::fromLocal8Bit(found->pw_name);
 }
 
 } // namespace
@@ -107,6 +134,16 @@ QString FilePathsController::pathForApplicationFile(int index) const {
             return QString(QLatin1String(""));
         const QString folder = below(mProfile.systemSupportFolder, entry.name);
         return folder.isEmpty() ? folder : folder + u'/' + user;
+    }
+    case Base::SystemUserFolder: {
+        QString user = m_ConsoleUserName();
+        if (user.isEmpty())
+            user = runningAccount();
+        if (user.isEmpty() || user == QLatin1String(".") || user == QLatin1String("..") ||
+            user.contains(u'/'))
+            return QString(QLatin1String(""));
+        const QString folder = below(mProfile.systemSupportFolder, PerUserFolder);
+        return folder.isEmpty() ? folder : folder + u'/' + user + u'/' + entry.name;
     }
     case Base::BackupPasswordFile:
         return mProfile.backupPasswordFile;

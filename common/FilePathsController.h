@@ -56,7 +56,9 @@ enum : int {
 
 // Names every shared file and folder by a small index. Paths are formatted afresh at every call;
 // nothing is created, tested or cached. Per-user entries hang off the home of m_ConsoleUserName
-// (the running account's when unset), looked up at every call.
+// (the running account's when unset), looked up at every call; root's working state of one person's
+// backup (the lists, the sync-up folder, the initial set and its markers) lies in the system support
+// folder's "PerUser/<name>", so that the next person at the console never takes the previous one's.
 class FilePathsController {
   public:
     enum class Table { Daemon, Application };

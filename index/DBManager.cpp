@@ -308,6 +308,7 @@ bool DBManager::spillBackupIntake(const QString& folder, const QString& user, bo
         ::flock(fd, LOCK_EX | LOCK_NB);
         mSpoolFd = fd;
         mSpoolReadOffset = 0;
+        mSpoolWritten = 0;
         QMutexLocker locker(&mSpoolPathLock);
         mSpoolPath = path;
     }
@@ -325,6 +326,7 @@ bool DBManager::spillBackupIntake(const QString& folder, const QString& user, bo
             break;
         written += n;
     }
+    mSpoolWritten += written;
     if (written < text.size()) {
         // The disk is full: the spool keeps what it holds, the paths not written stay in memory.
         // (A line cut short is read as one path that names no file, and skipped.)
@@ -345,10 +347,13 @@ QStringList DBManager::readSpoolBatch() {
     char buffer[65536];
     qint64 offset = mSpoolReadOffset;
     const qsizetype batch = std::max<qsizetype>(1, mSpoolBatch);
-    while (paths.size() < batch) {
-        const ssize_t n = ::pread(mSpoolFd, buffer, sizeof buffer, offset);
+    while (paths.size() < batch && offset < mSpoolWritten) {
+        const size_t want = size_t(std::min<qint64>(qint64(sizeof buffer), mSpoolWritten - offset));
+        const ssize_t n = ::pread(mSpoolFd, buffer, want, offset);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            mSpoolReadOffset = mSpoolWritten; // emptied behind its back: nothing more to read
         if (n <= 0)
             break;
         offset += n;
@@ -360,10 +365,14 @@ QStringList DBManager::readSpoolBatch() {
             mSpoolReadOffset += end + 1 - start;
         }
         pending.remove(0, start);
+        // No path is this long: the file is not what was written. What is left of it is dropped.
+        if (pending.size() > MaxSpoolLine) {
+            mSpoolReadOffset = mSpoolWritten;
+            break;
+        }
     }
     mSpoolUnread -= std::min<qsizetype>(paths.size(), mSpoolUnread.load());
-    struct stat st {};
-    if (::fstat(mSpoolFd, &st) == 0 && mSpoolReadOffset >= st.st_size)
+    if (mSpoolReadOffset >= mSpoolWritten)
         closeSpool(true); // read through: the next spill starts a fresh one
     return paths;
 }

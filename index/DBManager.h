@@ -156,6 +156,10 @@ class DBManager {
     std::atomic<qsizetype> mSpillThreshold{IntakeSpillThreshold};
     std::atomic<qsizetype> mSpoolBatch{SpoolBatch};
     qint64 mSpoolReadOffset = 0;
+    // How much this instance wrote: the spool lies in the person's folder, and only what was written
+    // is read back (a file grown or emptied behind its back costs nothing).
+    qint64 mSpoolWritten = 0;
+    static constexpr qsizetype MaxSpoolLine = 64 * 1024;
     std::atomic<qsizetype> mSpoolUnread{0};
     mutable QMutex mSpoolPathLock; // guards mSpoolPath for spoolPath()
 

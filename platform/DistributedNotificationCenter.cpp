@@ -1,6 +1,7 @@
 #include "DistributedNotificationCenter.h"
 
 #include "ConsoleUserSource.h"
+#include "ServedPerson.h"
 
 #include <pwd.h>
 #include <vector>
@@ -38,6 +39,17 @@ DistributedNotificationCenter::rootOrConsoleUser(const ConsoleUserSource& consol
         const QString name = consoleUser.currentUserName();
         uid_t consoleUid = 0;
         return name != ConsoleUserSource::LoginWindow && uidOf(name, consoleUid) && consoleUid == uid;
+    };
+}
+
+DistributedNotificationCenter::SenderCheck
+DistributedNotificationCenter::rootOrServedPerson(const ConsoleUserSource& consoleUser,
+                                                  const ServedPerson& served) {
+    return [&served, console = rootOrConsoleUser(consoleUser)](uint uid) {
+        uid_t servedUid = 0;
+        if (!served.get(nullptr, &servedUid))
+            return console(uid);
+        return uid == 0 || uid == servedUid;
     };
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 class ConsoleUserSource;
+class ServedPerson;
 
 // Named notifications between processes, posted with no sender object. A payload is a dictionary
 // whose values are strings or, as in "Progress", dictionaries of strings.
@@ -43,6 +44,10 @@ class DistributedNotificationCenter {
 
     // The daemon acts on root and on the console user; the application on root alone.
     static SenderCheck rootOrConsoleUser(const ConsoleUserSource& consoleUser);
+    // Root, and once the daemon serves a person, that person only: while the console changes hands
+    // and the process has not ended yet, the next person's notifications do not reach the machinery
+    // built for the previous one. Before anyone is served, the console user.
+    static SenderCheck rootOrServedPerson(const ConsoleUserSource& consoleUser, const ServedPerson& served);
     static SenderCheck rootOnly();
 
     // The center of this platform on the machine-wide channel. check must stay valid (and what it

@@ -7,6 +7,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +29,12 @@ QString SingleInstance::defaultName() {
     const QString name = own + QStringLiteral("/instance");
     if (name.toLocal8Bit().size() < 100 && FileTools::makePath(own, 0700))
         return name;
+    // A long home: a short name of the person's own in it all the same.
+    const QString shorter = QDir::homePath() + QStringLiteral("/.zh-instance");
+    if (shorter.toLocal8Bit().size() < 100)
+        return shorter;
+    // Only where even that is too long, the shared temporary folder; whoever answers there is asked
+    // who they are (askRunningInstanceToRaise).
     return QStringLiteral("ZorvikHollin-%1").arg(::getuid());
 }
 
@@ -35,6 +42,13 @@ bool SingleInstance::askRunningInstanceToRaise(int timeoutMs) {
     QLocalSocket socket;
     socket.connectToServer(mName);
     if (!socket.waitForConnected(timeoutMs))
+        return false;
+    // Only an instance of this person's own may answer: another account could have taken the name
+    // first (in a shared folder) to make every start end at once.
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+        peer.uid != ::getuid())
         return false;
     socket.write(kRaise);
     if (!socket.waitForBytesWritten(timeoutMs))

@@ -13,11 +13,13 @@ class SingleInstance : public QObject {
     explicit SingleInstance(QString name, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // "$XDG_RUNTIME_DIR/ZorvikHollin.instance", or "ZorvikHollin-<uid>" (in the temporary folder) when
-    // the session has no runtime folder.
+    // "$XDG_RUNTIME_DIR/ZorvikHollin.instance"; without a runtime folder a name in the person's home,
+    // and only where the home's path is too long for a socket "ZorvikHollin-<uid>" (in the temporary
+    // folder).
     static QString defaultName();
 
-    // True when an instance serves the name and has taken the request to come forward.
+    // True when an instance of this account serves the name and has taken the request to come forward
+    // (whoever else answers at the name is not listened to).
     bool askRunningInstanceToRaise(int timeoutMs = 3000);
     // Serves the name from now on; a socket left behind by an instance that is gone is replaced.
     bool listen(QString* error = nullptr);

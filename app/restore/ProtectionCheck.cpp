@@ -515,8 +515,11 @@ ProtectionCheckDialog::ProtectionCheckDialog(const QString& path, const FilePath
     buttons->addButton(QDialogButtonBox::Close);
     layout->addWidget(buttons);
     connect(mBackUpNow, &QPushButton::clicked, this, [this] {
-        mHandedOver = mCenter && mCenter->postNotification(Protocol::BackupNow, {{Protocol::KeyPath, mPath}},
-                                                           Protocol::PostDeliverImmediatelyToAllSessions);
+        // The path names one of the person's files: addressed to root's processes (the daemon) and the
+        // person's own, never broadcast for every local user to hear.
+        mHandedOver = mCenter && mCenter->postNotificationToUser(
+                                     ::geteuid(), Protocol::BackupNow, {{Protocol::KeyPath, mPath}},
+                                     Protocol::PostDeliverImmediatelyToAllSessions);
         refresh();
         if (!mHandedOver)
             mDetails->setText(mDetails->text() + u'\n' + tr("Zorvik Hollin's backup could not be reached."));

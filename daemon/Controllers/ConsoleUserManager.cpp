@@ -3,6 +3,8 @@
 #include "ConsoleUserSource.h"
 #include "DaemonRestarter.h"
 #include "RezodeLoger.h"
+#include "ServedPerson.h"
+#include "UserFileAccess.h"
 
 #include <QMutexLocker>
 #include <QTimer>
@@ -87,6 +89,11 @@ void ConsoleUserManager::didConsoleUserChanged(const QString& userName) {
     {
         QMutexLocker lock(&mLock);
         mPresentConsoleUser = userName;
+    }
+    // From now on only this person (and root) may ask anything of what is built for them.
+    if (mServices.servedPerson) {
+        const std::optional<UserFileAccess::Account> account = UserFileAccess::lookup(userName);
+        mServices.servedPerson->set(userName, account ? account->uid : uid_t(-1));
     }
     // Built outside the lock: the manager's first poll pass runs inside its creation.
     std::shared_ptr<QObject> manager;

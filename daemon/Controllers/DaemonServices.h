@@ -9,6 +9,7 @@ class HostFacts;
 class DistributedNotificationCenter;
 class InProcessNotificationCenter;
 class RezodeLoger;
+class ServedPerson;
 class SleepInhibitor;
 
 // What the daemon's components share: main() wires the machine's own, tests a temporary profile root,
@@ -23,4 +24,5 @@ struct DaemonServices {
     DaemonRestarter* restarter = nullptr;
     const HostFacts* hostFacts = nullptr;     // the machine's own when null
     SleepInhibitor* sleepInhibitor = nullptr; // null: sleep and shutdown are never delayed
+    ServedPerson* servedPerson = nullptr;     // told whom the process serves (the sender check reads it)
 };

@@ -8,6 +8,7 @@
 #include "FileTools.h"
 #include "HostFacts.h"
 #include "InProcessNotificationCenter.h"
+#include "PersonScope.h"
 #include "PropertyList.h"
 #include "ProtectionMonitor.h"
 #include "Protocol.h"
@@ -25,7 +26,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
+#include <utility>
 
 FreeNasUserController::FreeNasUserController(DaemonServices services, Parts parts)
     : mServices(std::move(services)), mParts(std::move(parts)),
@@ -58,6 +61,7 @@ void FreeNasUserController::initWithDetails(const QVariantMap& details) {
     trace(QStringLiteral("Watcher started"));
     mFseventObj->startWatcher();
 
+    claimMachineWideWork();
     mParts.collector->initBackupfileController(consoleUser);
     if (mParts.backupController)
         mParts.backupController->initReaderController(details);
@@ -83,6 +87,68 @@ void FreeNasUserController::initWithDetails(const QVariantMap& details) {
         if (mParts.backupController)
             mParts.backupController->ReadOperation();
     }
+}
+
+void FreeNasUserController::claimMachineWideWork() {
+    // An older daemon kept every person's waiting work in one machine-wide place. What of it lies in
+    // this person's folders becomes theirs; the rest waits there for its own person's daemon.
+    const PlatformProfile& profile = mServices.profile;
+    const PersonScope scope = mFseventObj->scope();
+    const QString lists = path(DaemonPath::BackupListsFolder);
+    int claimed = 0;
+    const auto claim = [&](const QString& file, const QString& name) {
+        QFile legacy(file);
+        if (!legacy.open(QIODevice::ReadOnly) || legacy.size() > 64 * 1024 * 1024)
+            return;
+        QStringList mine, others;
+        for (const QString& line : QString::fromUtf8(legacy.readAll()).split(u'\n', Qt::SkipEmptyParts))
+            (scope.contains(line) ? mine : others) << line;
+        legacy.close();
+        if (mine.isEmpty())
+            return;
+        FileTools::makePath(lists);
+        if (!FileTools::writeAtomically(lists + u'/' + name, mine.join(u'\n').toUtf8(), 0600))
+            return;
+        claimed += int(mine.size());
+        if (others.isEmpty())
+            QFile::remove(file);
+        else
+            FileTools::writeAtomically(file, others.join(u'\n').toUtf8(), 0600);
+    };
+    const QString system = profile.systemSupportFolder;
+    for (const QString& folder :
+         {system + u'/' + Protocol::BackupListsFolder, system + u'/' + Protocol::SyncUpFolder}) {
+        const QDir dir(folder);
+        for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden, QDir::Name)) {
+            if (name.startsWith(u'.') || name.endsWith(u'.' + Protocol::ListExtensionProgress))
+                continue;
+            claim(dir.filePath(name),
+                  QStringLiteral("claimed-%1-%2").arg(QFileInfo(folder).fileName(), name));
+        }
+    }
+    // An initial backup that had not finished, when its set is this person's.
+    const QString legacyList = system + u'/' + Protocol::InitialBackupListFile;
+    const QStringList initial = PropertyList::readStringArray(legacyList);
+    const bool allMine =
+        !initial.isEmpty() &&
+        std::all_of(initial.cbegin(), initial.cend(), [&](const QString& p) { return scope.contains(p); });
+    if (allMine) {
+        for (const auto& [from, to] : {std::pair{legacyList, path(DaemonPath::InitialBackupList)},
+                                       std::pair{system + u'/' + Protocol::InitialSetReadyMarker,
+                                                 path(DaemonPath::InitialSetReadyMarker)},
+                                       std::pair{system + u'/' + Protocol::InitialBackupStartedMarker,
+                                                 path(DaemonPath::InitialBackupStartedMarker)}})
+            if (QFile::exists(from)) {
+                FileTools::makePath(QFileInfo(to).path());
+                QFile::remove(to);
+                QFile::rename(from, to);
+            }
+    }
+    if (claimed > 0 || allMine)
+        trace(QStringLiteral("Took over %1 waiting paths%2 of %3 kept machine-wide by an earlier version")
+                  .arg(claimed)
+                  .arg(allMine ? QStringLiteral(" and the unfinished initial backup") : QString())
+                  .arg(mAppSupportFilePathsObjct.m_ConsoleUserName()));
 }
 
 void FreeNasUserController::restartDeamon() {

@@ -43,6 +43,8 @@ class FreeNasUserController : public QObject {
   private:
     QString path(int index) const { return mAppSupportFilePathsObjct.pathForApplicationFile(index); }
     void trace(const QString& line) const;
+    // Takes over, from where an older version kept every person's work, what is this person's.
+    void claimMachineWideWork();
 
     DaemonServices mServices;
     Parts mParts;

@@ -202,7 +202,7 @@ void MultipleFreeNasAccountManager::getInitialBackupSetList() {
         if (!skip)
             roots << profile.root + u'/' + name;
     }
-    QDir().mkpath(profile.systemSupportFolder);
+    FileTools::makePath(QFileInfo(path(DaemonPath::InitialBackupList)).path());
     PropertyList::writeStringArray(path(DaemonPath::InitialBackupList), unique(roots),
                                    PropertyList::OwnerOnlyMode);
     trace(QStringLiteral("getInitialBackupSetList End"));

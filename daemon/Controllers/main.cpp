@@ -7,6 +7,7 @@
 #include "HostFacts.h"
 #include "InProcessNotificationCenter.h"
 #include "RezodeLoger.h"
+#include "ServedPerson.h"
 #include "SleepInhibitor.h"
 #include "SystemJournal.h"
 #include "WatcherDaemon.h"
@@ -21,9 +22,12 @@ int main(int argc, char** argv) {
     RezodeLoger& logger = RezodeLoger::progressLogger();
     logger.setTraceMirror(
         [](const QString& line) { SystemJournal::send(QStringLiteral("ZorvikHollinWatcher"), line); });
-    // The daemon acts on notifications from root and from the user at the screen.
+    // The daemon acts on notifications from root and from the person it serves (the user at the screen
+    // when it built its machinery).
+    ServedPerson served;
     const std::unique_ptr<DistributedNotificationCenter> notifications =
-        DistributedNotificationCenter::create(DistributedNotificationCenter::rootOrConsoleUser(*consoleUser));
+        DistributedNotificationCenter::create(
+            DistributedNotificationCenter::rootOrServedPerson(*consoleUser, served));
     notifications->setTraceLogger([&logger](const QString& line) { logger.logDaemonTrace(line, true); });
 
     // Sleep and shutdown wait a moment for the last changes (logind's delay lock).
@@ -40,6 +44,7 @@ int main(int argc, char** argv) {
     services.restarter = &restarter;
     services.hostFacts = &HostFacts::system();
     services.sleepInhibitor = sleepInhibitor.get();
+    services.servedPerson = &served;
 
     WatcherDaemon daemon(services);
     restarter.exitOnTerminationSignals();

@@ -17,11 +17,15 @@
 #include <QMutexLocker>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
-BackupfileController::BackupfileController(DaemonServices services)
+BackupfileController::BackupfileController(DaemonServices services, const QString& consoleUser)
     : mServices(std::move(services)),
-      mAppSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {}
+      mAppSupportFilePathsObjct(FilePathsController::Table::Daemon, mServices.profile) {
+    mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
+}
 
 BackupfileController::~BackupfileController() {
     if (mServices.notifications)
@@ -42,14 +46,20 @@ void BackupfileController::initBackupfileController(const QString& consoleUser) 
     mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
     RezodeLoger& trace = *mServices.logger;
 
-    // The machine-wide state stays root's: readable by the application, writable by the daemon only.
+    // The person's waiting work stays root's, in a folder of its own: the application (the person)
+    // looks into it for pending lists, nobody else can; the lists themselves are root's alone.
     const QString listFolder =
         mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::BackupListsFolder);
-    const QString systemFolder = QFileInfo(listFolder).path();
-    FileTools::makePath(systemFolder);
-    ::chmod(QFile::encodeName(systemFolder).constData(), 0755);
+    const QString personFolder = QFileInfo(listFolder).path();
+    const QString perUser = QFileInfo(personFolder).path();
     FileTools::makePath(listFolder);
-    // The application (the person) looks into it for pending lists; the lists themselves are root's.
+    ::chmod(QFile::encodeName(perUser).constData(), 0755);
+    const std::optional<UserFileAccess::Account> person = UserFileAccess::lookup(consoleUser);
+    if (::geteuid() == 0 && person &&
+        ::chown(QFile::encodeName(personFolder).constData(), 0, person->gid) == 0)
+        ::chmod(QFile::encodeName(personFolder).constData(), 0750);
+    else
+        ::chmod(QFile::encodeName(personFolder).constData(), 0755);
     ::chmod(QFile::encodeName(listFolder).constData(), 0755);
 
     // The collector and its thread are shared by everything this process serves: a second set-up
@@ -116,8 +126,13 @@ void BackupfileController::addBackupFiles(const QString& path) {
 bool BackupfileController::receiveBackupNowNotification(const QVariantMap& userInfo) {
     const QString path = userInfo.value(Protocol::KeyPath).toString();
     const QString consoleUser = mAppSupportFilePathsObjct.m_ConsoleUserName();
+    // One line of a list: no line break (it would make a second, unchecked path) nor any other control
+    // character, and no longer than a path can be.
+    const bool oneLine = path.size() <= 4096 && std::none_of(path.cbegin(), path.cend(), [](QChar c) {
+                             return c.unicode() < 0x20 || c.unicode() == 0x7f;
+                         });
     bool visible = false;
-    if (QDir::isAbsolutePath(path) && QDir::cleanPath(path) == path && !consoleUser.isEmpty()) {
+    if (oneLine && QDir::isAbsolutePath(path) && QDir::cleanPath(path) == path && !consoleUser.isEmpty()) {
         // Looked at with the person's rights: nobody names a path to root that they cannot see.
         UserFileAccess access(consoleUser);
         // stat(2) itself, under the person's file-system ids: QFileInfo::exists() said yes to a path
@@ -126,11 +141,12 @@ bool BackupfileController::receiveBackupNowNotification(const QVariantMap& userI
         visible = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
     }
     if (!visible) {
-        mServices.logger->logDaemonTrace(
+        const QString line = mBackupNowRefusals.admit(
             QStringLiteral(
                 "BackupNow refused for \"%1\": not an absolute path the person at the screen can see")
-                .arg(path),
-            true);
+                .arg(RateLimitedTrace::quoted(path)));
+        if (!line.isEmpty())
+            mServices.logger->logDaemonTrace(line, true);
         return false;
     }
     mServices.logger->logDaemonTrace(QStringLiteral("BackupNow: %1 queued").arg(path), true);

@@ -2,6 +2,7 @@
 
 #include "DaemonServices.h"
 #include "FilePathsController.h"
+#include "RateLimitedTrace.h"
 
 #include <QMutex>
 #include <QObject>
@@ -20,7 +21,9 @@ class BackupfileController : public QObject {
   public:
     static constexpr int PathsPerListFile = 1000;
 
-    explicit BackupfileController(DaemonServices services);
+    // consoleUser: whose lists it writes until initBackupfileController() names the person (tests
+    // that only flush name them here).
+    explicit BackupfileController(DaemonServices services, const QString& consoleUser = QString());
     ~BackupfileController() override;
 
     // Set-up for the console user: list folder, collector thread, observers, unfinished initial backup.
@@ -71,5 +74,6 @@ class BackupfileController : public QObject {
     std::function<void()> mPendingObserver;
     QMutex mFlushLock; // one flush at a time: the timer's or the last one before an exit
     bool mReinitializeObserved = false;
+    RateLimitedTrace mBackupNowRefusals; // a refusal is the person's doing: at most a line a minute
     std::unique_ptr<QThread> mCollectorThread;
 };

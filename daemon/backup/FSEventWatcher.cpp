@@ -20,11 +20,13 @@
 #include <QMutex>
 #include <QThread>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <limits>
+#include <optional>
 
 using Event = FileSystemEventStream::Event;
 
@@ -49,10 +51,18 @@ bool readable(const QString& path) {
     return true;
 }
 
-bool existsNow(const Event& event) {
+// What is at an event's path now, as the person sees it: a name below a folder closed to them
+// (another account's, inside a shared folder) is not theirs to hear of, let alone to send. Only the
+// look itself takes their rights (the trace and the lists stay root's).
+enum class There { Yes, Gone, Closed };
+There lookAt(const Event& event, const std::optional<UserFileAccess::Account>& person) {
+    std::optional<UserFileAccess> asThePerson;
+    if (person)
+        asThePerson.emplace(*person);
     struct stat st {};
-    const QByteArray native = event.nativePath.isEmpty() ? QFile::encodeName(event.path) : event.nativePath;
-    return ::lstat(native.constData(), &st) == 0;
+    if (::lstat(event.nativePath.constData(), &st) == 0)
+        return There::Yes;
+    return errno == EACCES || errno == EPERM ? There::Closed : There::Gone;
 }
 
 } // namespace
@@ -91,6 +101,7 @@ void FSEventWatcher::takeScope() {
     // The initial set as the last installation or Reinitialize left it (its roots, or what they
     // hold): what of it lies outside the home and the person may read is theirs to back up.
     FilePathsController paths(FilePathsController::Table::Daemon, mServices.profile);
+    paths.setM_ConsoleUserName(mConsoleUser);
     const QStringList initial =
         PropertyList::readStringArray(paths.pathForApplicationFile(DaemonPath::InitialBackupList));
     const PersonScope homeOnly(home, {}, facts, {mServices.profile.usersFolder});
@@ -104,6 +115,8 @@ void FSEventWatcher::takeScope() {
     auto scope = std::make_shared<const PersonScope>(home, shared, facts, QStringList{users});
     QMutexLocker lock(&mScopeLock);
     mScope = std::move(scope);
+    if (::geteuid() == 0 && !mPerson && !mConsoleUser.isEmpty())
+        mPerson = UserFileAccess::lookup(mConsoleUser);
 }
 
 PersonScope FSEventWatcher::scope() const {
@@ -426,6 +439,11 @@ void FSEventWatcher::backUpHomeAgain(const QString& why) {
 
 void FSEventWatcher::handleFsData(const QList<Event>& events) {
     const PersonScope places = scope();
+    std::optional<UserFileAccess::Account> person;
+    {
+        QMutexLocker lock(&mScopeLock);
+        person = mPerson;
+    }
     for (const Event& reported : events) {
         // Lost changes come before the exclusion rules: the path named may well be excluded ("/").
         if (reported.flags & FileSystemEventStream::MustScanSubDirs) {
@@ -439,25 +457,30 @@ void FSEventWatcher::handleFsData(const QList<Event>& events) {
         if (path.isEmpty() || mExcludeMngObj->isExcludeTheFile(path))
             continue;
         const Event event{path, reported.flags, places.filedNative(native)};
+        const There there = lookAt(event, person);
+        if (there == There::Closed)
+            continue;
         // Either name of a rename: whatever is there under it now is owed, whatever became of the
         // other half. A save through a temporary name ("lu12345.tmp" renamed over "Report.odt", a
         // finished ".part" download) has an old half the rules exclude; an item moved in from a folder
         // nobody watches has none at all. The old name is gone, so it queues nothing.
         if (event.flags & FileSystemEventStream::ItemRenamed) {
-            if (existsNow(event))
+            if (there == There::Yes)
                 queue(event);
             continue;
         }
         // Gone again (created and removed within the latency); one removed and made anew is owed.
-        if ((event.flags & FileSystemEventStream::ItemRemoved) && !existsNow(event))
+        if ((event.flags & FileSystemEventStream::ItemRemoved) && there != There::Yes)
             continue;
         if (event.flags & FileSystemEventStream::ItemCreated) {
             queue(event);
             continue;
         }
         // A file written in place (editors that save over, databases, ">>"): its new content is owed.
-        if ((event.flags & FileSystemEventStream::ItemModified) &&
-            !(event.flags & FileSystemEventStream::ItemIsDir) && existsNow(event))
+        // So is one whose attributes changed: made readable again, a send that failed for it can now
+        // succeed (and a restored time is the file's own).
+        if ((event.flags & (FileSystemEventStream::ItemModified | FileSystemEventStream::ItemInodeMetaMod)) &&
+            !(event.flags & FileSystemEventStream::ItemIsDir) && there == There::Yes)
             queue(event);
     }
 }

@@ -3,6 +3,7 @@
 #include "DaemonServices.h"
 #include "FileSystemEventStream.h"
 #include "PersonScope.h"
+#include "UserFileAccess.h"
 #include "WatchCoverage.h"
 
 #include <QMutex>
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 
 class BackupfileController;
@@ -85,6 +87,7 @@ class FSEventWatcher : public QObject {
     DaemonServices mServices;
     ExcludeManager* mExcludeMngObj;
     QString mConsoleUser;
+    std::optional<UserFileAccess::Account> mPerson; // root: whose rights batches are handled with
     mutable QMutex mScopeLock;
     std::shared_ptr<const PersonScope> mScope; // the home and the readable initial-set folders outside it
     BackupfileController* mCollector;

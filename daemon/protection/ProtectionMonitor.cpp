@@ -113,9 +113,22 @@ void ProtectionMonitor::start(const QString& consoleUser) {
         // Only the person at the screen (or root) is heard at all: the center checks the sender.
         mServices.notifications->addObserver(
             this, Protocol::VerifyRestorable, [this](const QString&, const QVariantMap&) {
-                if (!mVerifier->checkNow())
-                    mServices.logger->logDaemonTrace(QStringLiteral("Restore check asked for while one runs"),
-                                                     true);
+                // Asked for by the person: at most once a minute, so that asking again and again
+                // neither keeps the appliance busy nor fills root's trace.
+                if (mCheckAsked.isValid() && mCheckAsked.elapsed() < 60000) {
+                    const QString line = mCheckRefusals.admit(
+                        QStringLiteral("Restore check asked for again within a minute, not started"));
+                    if (!line.isEmpty())
+                        mServices.logger->logDaemonTrace(line, true);
+                    return;
+                }
+                mCheckAsked.start();
+                if (!mVerifier->checkNow()) {
+                    const QString line =
+                        mCheckRefusals.admit(QStringLiteral("Restore check asked for while one runs"));
+                    if (!line.isEmpty())
+                        mServices.logger->logDaemonTrace(line, true);
+                }
             });
     }
     if (mServices.sleepInhibitor) {

@@ -2,8 +2,10 @@
 
 #include "DaemonServices.h"
 #include "PendingChanges.h"
+#include "RateLimitedTrace.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <QVariantMap>
@@ -68,4 +70,6 @@ class ProtectionMonitor : public QObject {
     QDateTime mLastRefresh;
     QVariantMap mWritten;
     bool mWriteFailureTold = false;
+    QElapsedTimer mCheckAsked;       // when the person last asked for a restore check
+    RateLimitedTrace mCheckRefusals; // asked too often: at most a line a minute
 };

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -81,4 +82,30 @@ TEST(SingleInstanceTest, WithoutARuntimeFolderTheNameIsInAFolderNoOtherAccountCa
                           &out, &err);
     EXPECT_NE(made, 0) << where.toStdString() << " can be taken by another account";
     QFile::remove(where);
+}
+
+TEST(SingleInstanceTest, AnotherAccountAnsweringAtTheNameIsNotTakenForTheRunningInstance) {
+    ZH_SKIP_IF(needs::all(needs::root("to answer as another account"), needs::tool("python3", "python3")));
+    // Another account took the name first (a shared folder) and answers every start "ok": a start
+    // that believed it would end at once, every time.
+    QTemporaryDir dir;
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
+    const QString name = dir.filePath(QStringLiteral("instance"));
+    const QString script = QStringLiteral("import os, socket\n"
+                                          "s = socket.socket(socket.AF_UNIX)\n"
+                                          "s.bind(%1)\n"
+                                          "os.chmod(%1, 0o777)\n"
+                                          "s.listen(4)\n"
+                                          "while True:\n"
+                                          "    c, _ = s.accept()\n"
+                                          "    c.recv(64)\n"
+                                          "    c.sendall(b'ok\\n')\n"
+                                          "    c.close()\n")
+                               .arg(QStringLiteral("'%1'").arg(name));
+    const pid_t squatter =
+        ChildProcess::spawn({QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
+                             QStringLiteral("--"), QStringLiteral("python3"), QStringLiteral("-c"), script});
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo(name).exists(); }, 10000));
+    EXPECT_FALSE(SingleInstance(name).askRunningInstanceToRaise(2000));
+    ChildProcess::terminate(squatter);
 }

@@ -14,20 +14,21 @@ namespace {
 
 using Table = FilePathsController::Table;
 
-// By index: {S} the system support folder, {U} the user support folder, {R} the profile root.
+// By index: {S} the system support folder, {U} the user support folder, {R} the profile root, {P} the
+// person's own folder of root's state ({S}/PerUser/<user>, the running account's without a user).
 const QStringList kDaemonTable =
-    QString("{S} {U} {S}/Operation/syncUp {S}/Backup {S}/InitialBackupList.txt {U}/InitialExcludeList.txt "
+    QString("{S} {U} {P}/Operation/syncUp {P}/Backup {P}/InitialBackupList.txt {U}/InitialExcludeList.txt "
             "{U}/userDetails.plist {R}/etc/passwd.secrets {S}/ZorvikHollinHelper/bin/ZorvikHollin_ver_001 "
             "{S}/LogsFolder/DaemonTrace.txt {S}/KeepAlive {U}/ExcludePattern.txt {S}/instal.txt "
-            "{S}/initalSetReady.txt {S}/initalBackupStarted.txt {U}/SessionLogs "
+            "{P}/initalSetReady.txt {P}/initalBackupStarted.txt {U}/SessionLogs "
             "{R}/etc/initialListingPasswd.secrets "
             "{U}/RsyncVersion.plist {U}/.TimeMachineDestinationFolderExcludeForWatcher.plist")
         .split(u' ');
 
 const QStringList kApplicationTable =
-    QString("{S} {U} {S}/Operation/syncUp {U}/userDetails.plist {S}/KeepAlive {U}/InitialExcludeList.txt "
+    QString("{S} {U} {P}/Operation/syncUp {U}/userDetails.plist {S}/KeepAlive {U}/InitialExcludeList.txt "
             "{U}/ExcludePattern.txt {U}/SessionLogs {U}/.etc {S}/ZorvikHollinHelper/bin/ZorvikHollin_ver_001 "
-            "{S}/initalSetReady.txt {S}/initalBackupStarted.txt {S}/Backup {U}/RsyncVersion.plist")
+            "{P}/initalSetReady.txt {P}/initalBackupStarted.txt {P}/Backup {U}/RsyncVersion.plist")
         .split(u' ');
 
 void checkTable(const QStringList& table, Table which, const PlatformProfile& profile, const QString& user) {
@@ -36,7 +37,9 @@ void checkTable(const QStringList& table, Table which, const PlatformProfile& pr
         paths.setM_ConsoleUserName(user);
     for (int index = 0; index < table.size(); ++index) {
         QString want = table[index];
-        want.replace("{S}", profile.systemSupportFolder)
+        const QString person = user.isEmpty() ? QString::fromLocal8Bit(getpwuid(geteuid())->pw_name) : user;
+        want.replace("{P}", profile.systemSupportFolder + "/PerUser/" + person)
+            .replace("{S}", profile.systemSupportFolder)
             .replace("{U}", profile.userSupportFolder(user))
             .replace("{R}", profile.root);
         EXPECT_EQ(paths.pathForApplicationFile(index), want) << "index " << index;
@@ -66,7 +69,7 @@ TEST_F(FilePathsControllerTest, EveryIndexOfBothTablesInTheLinuxAndMacProfiles) 
               user.passwdHome + "/Library/Application Support/ZorvikHollin/userDetails.plist");
     FilePathsController onLinux(Table::Daemon, PlatformProfile::forLinux());
     onLinux.setM_ConsoleUserName(user.name);
-    EXPECT_EQ(onLinux.pathForApplicationFile(3), "/var/lib/ZorvikHollin/Backup");
+    EXPECT_EQ(onLinux.pathForApplicationFile(3), "/var/lib/ZorvikHollin/PerUser/" + user.name + "/Backup");
     EXPECT_EQ(onLinux.pathForApplicationFile(7), "/etc/passwd.secrets");
     EXPECT_EQ(onLinux.pathForApplicationFile(15), user.passwdHome + "/.local/share/ZorvikHollin/SessionLogs");
 
@@ -92,18 +95,23 @@ TEST_F(FilePathsControllerTest, UnknownUserHasNoUserPaths) {
     EXPECT_EQ(paths.pathForApplicationFile(9),
               root.profile().systemSupportFolder + "/LogsFolder/DaemonTrace.txt");
 
-    // The home is looked up at every call: two users differ only in their user folders.
+    // The home is looked up at every call: two users differ in their user folders and in root's
+    // folder of their waiting work, nothing else.
     const QString other = user.name == "root" ? "nobody" : "root";
     paths.setM_ConsoleUserName(user.name);
     const QString record = paths.pathForApplicationFile(6), folder = paths.pathForApplicationFile(1);
-    QStringList system;
-    for (int index : {0, 2, 3, 4, 7, 8, 9, 12, 13, 14, 16})
+    QStringList system, perPerson;
+    for (int index : {0, 7, 8, 9, 12, 16})
         system << paths.pathForApplicationFile(index);
+    for (int index : {2, 3, 4, 13, 14})
+        perPerson << paths.pathForApplicationFile(index);
     paths.setM_ConsoleUserName(other);
     EXPECT_NE(paths.pathForApplicationFile(6), record);
     EXPECT_NE(paths.pathForApplicationFile(1), folder);
-    for (int index : {0, 2, 3, 4, 7, 8, 9, 12, 13, 14, 16})
+    for (int index : {0, 7, 8, 9, 12, 16})
         EXPECT_EQ(paths.pathForApplicationFile(index), system.takeFirst()) << index;
+    for (int index : {2, 3, 4, 13, 14})
+        EXPECT_NE(paths.pathForApplicationFile(index), perPerson.takeFirst()) << index;
     paths.setM_ConsoleUserName(user.name);
     EXPECT_EQ(paths.pathForApplicationFile(6), record);
 

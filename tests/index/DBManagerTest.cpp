@@ -5,6 +5,9 @@
 
 #include <QTimeZone>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace indextest;
 using Pause = IndexThrottle::Pause;
 using D = DBManager;
@@ -276,6 +279,35 @@ TEST_F(DBManagerTest, AFirstBackupsStreamOfPathsWaitsOnDiskWithBoundedMemoryAndA
     EXPECT_TRUE(spool.isEmpty());
     EXPECT_EQ(rowCount(master()), 1001);
     EXPECT_EQ(filesWithSuffix(folder(), u".pending"_s), QStringList{u"alice.live.pending"_s});
+}
+
+TEST_F(DBManagerTest, ASpoolGrownBehindItsBackIsReadOnlyAsFarAsItWasWritten) {
+    // The spool lies in the person's folder: grown to a gigabyte of holes, it must cost nothing more.
+    QTemporaryDir files;
+    QStringList paths;
+    for (int i = 0; i < 400; ++i) {
+        paths << files.filePath(u"doc %1.txt"_s.arg(i));
+        ASSERT_TRUE(writeFile(paths.last(), "x"));
+    }
+    DBManager* target = nullptr;
+    bool grown = false;
+    auto manager = make([&](Pause pause) {
+        if (pause != Pause::BackupRecords || !target || grown || target->spoolPath().isEmpty())
+            return;
+        const int fd = ::open(QFile::encodeName(target->spoolPath()).constData(), O_WRONLY | O_CLOEXEC);
+        grown = fd >= 0 && ::ftruncate(fd, qint64(1) << 30) == 0;
+        if (fd >= 0)
+            ::close(fd);
+    });
+    target = manager.get();
+    manager->setSpoolLimits(100, 150);
+    for (const QString& path : std::as_const(paths))
+        manager->addFileToBackup(path);
+    for (int tick = 0; tick < 40 && manager->pendingBackupFiles() > 0; ++tick)
+        manager->updaterDatabaseArraysToDB();
+    ASSERT_TRUE(grown);
+    EXPECT_EQ(manager->pendingBackupFiles(), 0);
+    EXPECT_EQ(rowCount(master()), 400) << "what was written is read, the holes are not";
 }
 
 TEST_F(DBManagerTest, SymlinksPlantedInTheIndexFolderLeadNowhere) {

@@ -6,6 +6,8 @@
 #include "ProtocolSamples.h"
 #include "Requirements.h"
 #include "RezodeLoger.h"
+#include "ServedPerson.h"
+#include "TestRoots.h"
 
 #include <QDBusConnection>
 #include <QMutex>
@@ -167,6 +169,34 @@ TEST_F(DBusNotificationCenterTest, RefusedSenderIsDroppedAndTraced) {
     console.setUserName(QStringLiteral("no-such-account-zh"));
     EXPECT_FALSE(daemonCheck(nobody->pw_uid));
     EXPECT_TRUE(daemonCheck(0));
+}
+
+TEST_F(DBusNotificationCenterTest, WhileTheConsoleChangesHandsOnlyTheServedPersonIsHeard) {
+    ZH_SKIP_IF(needs::root("the peer must post under another uid (nobody)"));
+    const passwd* nobody = getpwnam("nobody");
+    ZH_SKIP_IF(nobody ? QString() : QStringLiteral("no account \"nobody\" to run the peer under"));
+    // The daemon built its machinery for the fixture account; then "nobody" takes the console, and
+    // before the process has ended (the console change ends it) posts "Reinitialize", "LogOut", ….
+    const FixtureUser person = FixtureUser::get();
+    ManualConsoleUserSource console(person.name);
+    ServedPerson served;
+    const auto check = DistributedNotificationCenter::rootOrServedPerson(console, served);
+    EXPECT_TRUE(check(nobody->pw_uid) == (person.uid == nobody->pw_uid)) << "before: the console user";
+    served.set(person.name, person.uid);
+    console.setUserName(QStringLiteral("nobody"));
+    DBusNotificationCenter daemonSide(mConnection, check);
+    Inbox daemonGot;
+    QObject observer;
+    daemonGot.observe(daemonSide, &observer);
+    {
+        const Peer newConsoleUser({QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
+                                   QStringLiteral("--")});
+        spinFor(1500);
+    }
+    EXPECT_TRUE(daemonGot.got().isEmpty()) << daemonGot.got().size() << " notifications heard";
+    EXPECT_TRUE(check(0));
+    EXPECT_TRUE(check(person.uid));
+    EXPECT_FALSE(check(nobody->pw_uid));
 }
 
 TEST_F(DBusNotificationCenterTest, APersonsNotificationsReachOnlyThatPersonsProcessesAndRoots) {

@@ -14,7 +14,7 @@ struct RunningController {
     std::unique_ptr<FreeNasUserController> controller;
 
     RunningController(DaemonServices s, const QString& user, bool withBackups = false) {
-        collector = std::make_unique<BackupfileController>(s);
+        collector = std::make_unique<BackupfileController>(s, user);
         excludes = std::make_unique<ExcludeManager>(s, collector.get());
         FreeNasUserController::Parts parts;
         parts.collector = collector.get();
@@ -39,7 +39,7 @@ TEST(FreeNasUserControllerTest, AnnouncesItselfAndBuildsTheInitialSetOnlyAfterAn
     env.appSide->addObserver(&observer, QStringLiteral("ZorvikHollinWatcherStarted"),
                              [&](const QString& name, const QVariantMap&) { announced << name; });
     // Without the install marker the initial set is neither rebuilt nor queued.
-    QDir().mkpath(env.root.profile().systemSupportFolder);
+    QDir().mkpath(QFileInfo(env.path(DaemonPath::InitialBackupList)).path());
     const QString initialList = env.path(DaemonPath::InitialBackupList);
     PropertyList::writeStringArray(initialList, {env.root.path() + "/home"}, PropertyList::PublicMode);
     {
@@ -63,8 +63,8 @@ TEST(FreeNasUserControllerTest, AnnouncesItselfAndBuildsTheInitialSetOnlyAfterAn
     mac.createHome(env.user);
     FilePathsController paths(FilePathsController::Table::Daemon, mac.profile());
     paths.setM_ConsoleUserName(env.user.name);
-    QDir().mkpath(mac.profile().systemSupportFolder);
     const QString macList = paths.pathForApplicationFile(DaemonPath::InitialBackupList);
+    QDir().mkpath(QFileInfo(macList).path());
     // The machine root itself (as "/" would be), a volume and a plain folder.
     PropertyList::writeStringArray(macList, {r, r + "/Data", r + "/Volumes/Disk2"}, PropertyList::PublicMode);
     FileTools::makePath(paths.pathForApplicationFile(DaemonPath::UserSupportFolder));
@@ -101,7 +101,7 @@ TEST(FreeNasUserControllerTest, TheInitialBackupStartsAtOnceNotAtTheNextFlushAnd
     DaemonTestServices env;
     ASSERT_TRUE(env.startBus());
     QDir().mkpath(env.home() + "/Documents");
-    QDir().mkpath(env.root.profile().systemSupportFolder);
+    QDir().mkpath(QFileInfo(env.path(DaemonPath::InitialBackupList)).path());
     PropertyList::writeStringArray(env.path(DaemonPath::InitialBackupList), {env.root.path() + "/home"},
                                    PropertyList::PublicMode);
     FileTools::makePath(env.path(DaemonPath::UserSupportFolder));
@@ -145,7 +145,7 @@ TEST(FreeNasUserControllerTest, TheInitialSetHoldsOnlyWhatIsThePersonsAndWhatThe
     ASSERT_TRUE(other.handOver(r + "/home/otheruser"));
     ASSERT_TRUE(env.user.handOver(env.home()));
     ::chmod(QFile::encodeName(r + "/vault").constData(), 0700);
-    QDir().mkpath(env.root.profile().systemSupportFolder);
+    QDir().mkpath(QFileInfo(env.path(DaemonPath::InitialBackupList)).path());
     const QString list = env.path(DaemonPath::InitialBackupList);
     PropertyList::writeStringArray(list, {r + "/home", r + "/data", r + "/vault"},
                                    PropertyList::OwnerOnlyMode);

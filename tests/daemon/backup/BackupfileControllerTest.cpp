@@ -30,7 +30,8 @@ QStringList numbered(int count, const QString& prefix) {
 } // namespace
 
 TEST_F(BackupfileControllerTest, ListsOfAThousandAtMostLoseNothingWhenTheyCannotBeWritten) {
-    BackupfileController collector(env.services()); // no collector thread: flushes are called here
+    BackupfileController collector(env.services(),
+                                   env.user.name); // no collector thread: flushes are called here
     QDir().mkpath(lists);
     for (const QString& p : numbered(1000, "/home/u/file ") + QStringList(50, "/home/u/file 7"))
         collector.addBackupFiles(p);
@@ -74,7 +75,7 @@ TEST_F(BackupfileControllerTest, ListsOfAThousandAtMostLoseNothingWhenTheyCannot
 TEST_F(BackupfileControllerTest, CollectorThreadFlushesOnItsTimer) {
     Timings timings;
     timings.changeFlushInterval = 150ms;
-    BackupfileController collector(env.services(timings));
+    BackupfileController collector(env.services(timings), env.user.name);
     collector.initBackupfileController(env.user.name);
     collector.addBackupFiles(QStringLiteral("/home/u/new.txt"));
     EXPECT_TRUE(waitUntil([&] { return env.listed() == QStringList{"/home/u/new.txt"}; }, 3000));
@@ -83,7 +84,8 @@ TEST_F(BackupfileControllerTest, CollectorThreadFlushesOnItsTimer) {
 }
 
 TEST_F(BackupfileControllerTest, PlannedExitWritesWhatIsPending) {
-    BackupfileController collector(env.services()); // the standard 4-second timer never fires here
+    BackupfileController collector(env.services(),
+                                   env.user.name); // the standard 4-second timer never fires here
     collector.initBackupfileController(env.user.name);
     collector.addBackupFiles(QStringLiteral("/home/u/last words.txt"));
     env.restarter.exitProcess(1);
@@ -92,12 +94,12 @@ TEST_F(BackupfileControllerTest, PlannedExitWritesWhatIsPending) {
 }
 
 TEST_F(BackupfileControllerTest, UnfinishedInitialBackupIsQueuedAgainAtStart) {
-    QDir().mkpath(env.root.profile().systemSupportFolder);
     const QString list = env.path(DaemonPath::InitialBackupList);
     const QString ready = env.path(DaemonPath::InitialSetReadyMarker);
+    QDir().mkpath(QFileInfo(list).path());
     PropertyList::writeStringArray(list, {"/home/u", "/private/etc/x"}, PropertyList::PublicMode);
     QFile(env.path(DaemonPath::InitialBackupStartedMarker)).open(QIODevice::WriteOnly);
-    BackupfileController collector(env.services());
+    BackupfileController collector(env.services(), env.user.name);
     collector.initBackupfileController(env.user.name);
     EXPECT_EQ(collector.pendingCount(), 2); // the initial list is not filtered
     EXPECT_EQ(readTrace(ready), "1");
@@ -118,7 +120,7 @@ TEST_F(BackupfileControllerTest, ReinitializeEmptiesOnlyTheUsersOwnAccountFolder
         FileTools::makePath(QFileInfo(file).path());
         QFile(file).open(QIODevice::WriteOnly);
     }
-    BackupfileController collector(env.services());
+    BackupfileController collector(env.services(), env.user.name);
     collector.initBackupfileController(env.user.name);
     const auto reinitializeAs = [&](const QVariantMap& details, bool now = true) {
         PropertyList::writeDictionary(record, details, PropertyList::OwnerOnlyMode);
@@ -170,7 +172,7 @@ TEST_F(BackupfileControllerTest, BackupNowQueuesAPathThePersonCanSeeAndRefusesOt
     ZH_SKIP_IF(needs::root("the person's rights are only taken on by a daemon running as root"));
     ASSERT_TRUE(env.startBus());
     QDir().mkpath(lists);
-    BackupfileController collector(env.services());
+    BackupfileController collector(env.services(), env.user.name);
     collector.initBackupfileController(env.user.name);
     // A file the person made while the daemon was not running. Refused: what is not there for the
     // person (looked at with their rights), a relative path, one with "..", none.
@@ -178,11 +180,26 @@ TEST_F(BackupfileControllerTest, BackupNowQueuesAPathThePersonCanSeeAndRefusesOt
     QFile(mine).open(QIODevice::WriteOnly);
     const QString hidden = env.home() + QStringLiteral("/not there");
 
-    for (const QString& refused : {hidden + QStringLiteral("/secret"), QStringLiteral("relative/path"),
-                                   env.home() + QStringLiteral("/../") + env.user.name, QString()})
-        EXPECT_FALSE(collector.receiveBackupNowNotification({{"path", refused}})) << refused.toStdString();
+    // A line feed would make a second, unchecked path of a list line; a path longer than any can be
+    // would only fill the trace.
+    const QString twoLines = env.home() + QStringLiteral("/dir\n/etc/shadow");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(twoLines).path()));
+    QFile(twoLines).open(QIODevice::WriteOnly);
+    env.user.handOver(env.home());
+    const QString oversized = env.home() + u'/' + QString(100000, u'x');
+    for (const QString& refused :
+         {hidden + QStringLiteral("/secret"), QStringLiteral("relative/path"),
+          env.home() + QStringLiteral("/../") + env.user.name, QString(), twoLines, oversized})
+        EXPECT_FALSE(collector.receiveBackupNowNotification({{"path", refused}}))
+            << refused.left(200).toStdString();
     EXPECT_EQ(collector.pendingCount(), 0);
     EXPECT_TRUE(env.trace().contains(QStringLiteral("BackupNow refused for \"%1/secret\"").arg(hidden)));
+    // Refusals are the person's doing: at most a line a minute, each quoting at most a little.
+    const qsizetype before = env.trace().size();
+    for (int i = 0; i < 500; ++i)
+        collector.receiveBackupNowNotification({{"path", oversized}});
+    EXPECT_LT(env.trace().size() - before, 600) << env.trace().toStdString();
+    EXPECT_FALSE(env.trace().contains(QStringLiteral("/etc/shadow\"")));
 
     // Over the bus, as the application sends it: written into a list the normal way.
     env.appSide->postNotification(QStringLiteral("BackupNow"), {{"path", mine}});

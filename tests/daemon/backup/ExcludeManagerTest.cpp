@@ -44,7 +44,7 @@ TEST_F(ExcludeManagerTest, FixedRulesAndTheUserAndTimeMachineListsArePlainPrefix
 TEST_F(ExcludeManagerTest, ExcludeOverTheBusQueuesRemovedFoldersOnceAndAMissingListEmptiesIt) {
     ASSERT_TRUE(env.startBus());
     writeUserList({"/home/joe/Pictures", "/home/joe/Music"});
-    BackupfileController collector(env.services());
+    BackupfileController collector(env.services(), env.user.name);
     ExcludeManager rules(env.services(), &collector);
     rules.setConsoleUserName(env.user.name);
 

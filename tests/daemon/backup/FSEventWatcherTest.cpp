@@ -34,7 +34,7 @@ Event ev(const QString& path, quint32 flags) {
 } // namespace
 
 TEST_F(FSEventWatcherTest, BatchesQueueWhatChangedAndTheFolderOfNamesAListCannotHold) {
-    BackupfileController collector(env.services());
+    BackupfileController collector(env.services(), env.user.name);
     ExcludeManager rules(env.services(), &collector);
     FSEventWatcher watcher(env.services(), &rules, &collector, nullptr);
     watcher.setWithDetails({{QStringLiteral("ConsoleUser"), env.user.name}});
@@ -68,14 +68,17 @@ TEST_F(FSEventWatcherTest, BatchesQueueWhatChangedAndTheFolderOfNamesAListCannot
         ev(home + "/Docs/two\nlines.txt", F::ItemCreated | F::ItemIsFile),
         ev(home + "/Docs/edited.txt", F::ItemModified | F::ItemIsFile),
         ev(home + "/Docs/edited then gone.txt", F::ItemModified | F::ItemRemoved | F::ItemIsFile),
+        // Made readable again (its attributes changed): a failed send can now succeed.
+        ev(home + "/Music/song.mp3", F::ItemInodeMetaMod | F::ItemIsFile),
+        ev(home + "/Music", F::ItemInodeMetaMod | F::ItemIsDir),
     });
     collector.timerFireMethod();
     QStringList got = env.listed();
     got.sort();
     // The home entry by entry past the rules (not the ".tmp"), the folder of the name with a line feed.
-    QStringList want{at("b/moved.txt"), at("a/renamed.txt"), at("a/saved.docx"),        at("new.txt"),
-                     at("Docs"),        home + "/Docs",      home + "/Docs/edited.txt", home + "/Music",
-                     home + "/tree"};
+    QStringList want{at("b/moved.txt"), at("a/renamed.txt"),     at("a/saved.docx"),        at("new.txt"),
+                     at("Docs"),        home + "/Docs",          home + "/Docs/edited.txt", home + "/Music",
+                     home + "/tree",    home + "/Music/song.mp3"};
     want.sort();
     EXPECT_EQ(got, want);
     EXPECT_TRUE(env.trace().contains("Name is not UTF-8, backing up its folder instead"));
@@ -90,19 +93,24 @@ TEST_F(FSEventWatcherTest, OnlyThePersonsHomeAndTheInitialSetsFoldersTheyMayRead
     const QString root = env.root.path();
     const QString other = env.root.profile().usersFolder + "/otheruser/Private/diary.txt";
     const QString shared = root + "/data/Team/plan.txt", closed = root + "/vault/Secret/key.txt";
-    for (const QString& p : {other, shared, closed, at("mine.txt")})
+    // Inside the shared folder, another account's closed folder: its names are not the person's to hear.
+    const QString theirs = root + "/data/Team/Their private/salary-2026.xlsx";
+    for (const QString& p : {other, shared, closed, theirs, at("mine.txt")})
         touch(p);
     ::chmod(QFile::encodeName(root + "/vault").constData(), 0700);
+    ::chmod(QFile::encodeName(root + "/data/Team/Their private").constData(), 0700);
+    (void)::chown(QFile::encodeName(root + "/data/Team/Their private").constData(), 65534, 65534);
     ASSERT_TRUE(PropertyList::writeStringArray(
         env.path(DaemonPath::InitialBackupList),
         {env.home() + "/tree", root + "/data/Team", root + "/vault/Secret"}, PropertyList::OwnerOnlyMode));
-    BackupfileController collector(env.services());
+    BackupfileController collector(env.services(), env.user.name);
     ExcludeManager rules(env.services(), &collector);
     FSEventWatcher watcher(env.services(), &rules, &collector, nullptr);
     watcher.setWithDetails({{QStringLiteral("ConsoleUser"), env.user.name}});
     watcher.handleFsData(
         {ev(other, F::ItemCreated | F::ItemIsFile), ev(shared, F::ItemCreated | F::ItemIsFile),
-         ev(closed, F::ItemCreated | F::ItemIsFile), ev(at("mine.txt"), F::ItemCreated | F::ItemIsFile),
+         ev(closed, F::ItemCreated | F::ItemIsFile), ev(theirs, F::ItemCreated | F::ItemIsFile),
+         ev(theirs, F::ItemModified | F::ItemIsFile), ev(at("mine.txt"), F::ItemCreated | F::ItemIsFile),
          ev(env.root.profile().usersFolder + "/otheruser/new", F::ItemRenamed)});
     collector.timerFireMethod();
     QStringList got = env.listed();
@@ -133,7 +141,7 @@ class FieldSaves : public RequiringTest, public ::testing::WithParamInterface<st
             stream = std::make_unique<FanotifyEventStream>(200ms, options);
         else
             stream = std::make_unique<InotifyEventStream>(200ms, options);
-        collector = std::make_unique<BackupfileController>(env.services());
+        collector = std::make_unique<BackupfileController>(env.services(), env.user.name);
         rules = std::make_unique<ExcludeManager>(env.services(), collector.get());
         watcher =
             std::make_unique<FSEventWatcher>(env.services(), rules.get(), collector.get(), std::move(stream));
@@ -247,7 +255,7 @@ class HomeBehindALink : public RequiringTest, public ::testing::WithParamInterfa
             stream = std::make_unique<FanotifyEventStream>(200ms, options);
         else
             stream = std::make_unique<InotifyEventStream>(200ms, options);
-        collector = std::make_unique<BackupfileController>(env.services());
+        collector = std::make_unique<BackupfileController>(env.services(), env.user.name);
         rules = std::make_unique<ExcludeManager>(env.services(), collector.get());
         watcher =
             std::make_unique<FSEventWatcher>(env.services(), rules.get(), collector.get(), std::move(stream));

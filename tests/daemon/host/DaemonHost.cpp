@@ -14,6 +14,7 @@
 #include "InProcessNotificationCenter.h"
 #include "ManualConsoleUserSource.h"
 #include "RezodeLoger.h"
+#include "ServedPerson.h"
 #include "SystemJournal.h"
 #include "WatcherDaemon.h"
 #include "linux/DBusNotificationCenter.h"
@@ -58,9 +59,10 @@ int main(int argc, char** argv) {
         [](const QString& line) { SystemJournal::send(QStringLiteral("ZorvikHollinWatcher"), line); });
     const uid_t consoleUid = ::geteuid();
     // Like the daemon: root and the user at the screen; and the account running the host, for tests.
+    ServedPerson served;
     DBusNotificationCenter notifications(
         QDBusConnection::connectToBus(args[3], QStringLiteral("daemon")),
-        [consoleUid, check = DistributedNotificationCenter::rootOrConsoleUser(console)](uint uid) {
+        [consoleUid, check = DistributedNotificationCenter::rootOrServedPerson(console, served)](uint uid) {
             return uid == consoleUid || check(uid);
         });
     notifications.setTraceLogger([&logger](const QString& line) { logger.logDaemonTrace(line, true); });
@@ -78,6 +80,7 @@ int main(int argc, char** argv) {
     services.localNotifications = &InProcessNotificationCenter::defaultCenter();
     services.restarter = &restarter;
     services.sleepInhibitor = &sleepInhibitor;
+    services.servedPerson = &served;
 
     WatcherDaemon daemon(services);
     restarter.exitOnTerminationSignals();

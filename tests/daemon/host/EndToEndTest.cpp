@@ -272,3 +272,74 @@ TEST_F(EndToEndTest, AnotherLocalUserListeningOnTheBusHearsNoneOfThePersonsFileN
                       &found, &errors);
     EXPECT_TRUE(found.isEmpty()) << "readable by another account: " << found.toStdString();
 }
+
+TEST_F(EndToEndTest, WhenTheConsoleChangesHandsEachPersonsWaitingChangesReachOnlyTheirOwnAccount) {
+    ZH_SKIP_IF(user.uid == 0 ? QStringLiteral("needs fixture accounts other than root") : QString());
+    // A second person with a home and an appliance account of their own.
+    QString error;
+    const FixtureUser other =
+        FixtureUser::account(QStringLiteral("zhsecond"), QStringLiteral("/home/zhsecond"), &error);
+    ASSERT_EQ(other.name, QStringLiteral("zhsecond")) << error.toStdString();
+    const QString otherHome = root.createHome(other);
+    FilePathsController otherPaths(FilePathsController::Table::Daemon, root.profile());
+    otherPaths.setM_ConsoleUserName(other.name);
+    const QString otherAccount = QStringLiteral("bob"), otherPassword = QStringLiteral("bob's own");
+    ASSERT_TRUE(appliance->addUser(otherAccount, otherPassword));
+    FileTools::makePath(otherPaths.pathForApplicationFile(DaemonPath::UserSupportFolder));
+    ASSERT_TRUE(PropertyList::writeDictionary(otherPaths.pathForApplicationFile(DaemonPath::UserDetails),
+                                              {{Protocol::UserName, otherAccount},
+                                               {Protocol::Password, otherPassword},
+                                               {Protocol::Ip, appliance->address()},
+                                               {Protocol::Login, QStringLiteral("1")},
+                                               {Protocol::PauseStateKey, QStringLiteral("0")},
+                                               {Protocol::LocalBackup, QStringLiteral("1")},
+                                               {Protocol::TimeMachineBackup, QStringLiteral("0")}},
+                                              PropertyList::OwnerOnlyMode));
+    other.handOver(otherHome);
+
+    // The first person's private change waits: the appliance is away when they save it.
+    writeFile(home + QStringLiteral("/Notes/a.txt"), "a");
+    user.handOver(home);
+    writeDetails();
+    const QString consoleFile = root.path() + QStringLiteral("/console-user");
+    writeFile(consoleFile, user.name.toUtf8());
+    startDaemon(u'@' + consoleFile);
+    ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 60000))
+        << hostLog();
+    appliance->stop();
+    const QString privateFile = home + QStringLiteral("/Private/test-result (Ann).pdf");
+    writeFile(privateFile, "results");
+    user.handOver(home);
+    ASSERT_TRUE(waitUntil([&] { return trace().contains(QStringLiteral("Retrying")); }, 30000)) << hostLog();
+
+    // The console changes hands: the second person's daemon sends their own files, none of the first's.
+    const qsizetype traceBefore = trace().size();
+    progress.clear();
+    writeFile(consoleFile, other.name.toUtf8());
+    ASSERT_TRUE(waitForExit());
+    ASSERT_TRUE(appliance->start());
+    writeFile(otherHome + QStringLiteral("/Documents/b.txt"), "b");
+    other.handOver(otherHome);
+    startDaemon(u'@' + consoleFile);
+    const QString otherOnAppliance = appliance->modulePath() + u'/' + otherAccount + u'/' +
+                                     UtilityClass::machineName() + otherHome +
+                                     QStringLiteral("/Documents/b.txt");
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(otherOnAppliance); }, 60000)) << hostLog();
+    spinFor(3000);
+    const QString duringOther = trace().mid(traceBefore);
+    EXPECT_FALSE(duringOther.contains(QStringLiteral("test-result"))) << duringOther.toStdString();
+    EXPECT_FALSE(progress.join(u'\n').contains(QStringLiteral("test-result")));
+    QString otherSessionLogs;
+    const QDir logs(otherPaths.pathForApplicationFile(DaemonPath::SessionLogsFolder));
+    for (const QString& name : logs.entryList(QDir::Files))
+        otherSessionLogs += readTrace(logs.filePath(name));
+    EXPECT_FALSE(otherSessionLogs.contains(QStringLiteral("test-result"))) << otherSessionLogs.toStdString();
+    EXPECT_FALSE(QFile::exists(appliance->modulePath() + u'/' + otherAccount + u'/' +
+                               UtilityClass::machineName() + privateFile));
+
+    // Back to the first person: their waiting change reaches their own account.
+    writeFile(consoleFile, user.name.toUtf8());
+    ASSERT_TRUE(waitForExit());
+    startDaemon(u'@' + consoleFile);
+    EXPECT_TRUE(waitUntil([&] { return QFile::exists(onAppliance(privateFile)); }, 60000)) << hostLog();
+}

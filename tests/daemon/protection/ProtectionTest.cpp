@@ -76,7 +76,7 @@ class PendingStateTest : public RequiringTest {
 // its lists by the time they carry, "remainingFiles" as owed. Lists being written, already taken or
 // hidden do not count.
 TEST_F(PendingStateTest, EveryCarrierCountsWithTheTimeOfItsOldestChange) {
-    BackupfileController collector(env.services());
+    BackupfileController collector(env.services(), env.user.name);
     PendingChanges pending(env.path(DaemonPath::BackupListsFolder), &collector, nullptr);
     EXPECT_EQ(pending.measure(), PendingChanges::Snapshot());
 
@@ -126,7 +126,7 @@ TEST_F(PendingStateTest, EveryCarrierCountsWithTheTimeOfItsOldestChange) {
 
 // The state file is the person's, rewritten (and announced) only when something in it changed.
 TEST_F(PendingStateTest, TheStateFileIsThePersonsAndRewrittenOnlyOnChange) {
-    BackupfileController collector(env.services());
+    BackupfileController collector(env.services(), env.user.name);
     ExcludeManager rules(env.services(), &collector);
     FSEventWatcher watcher(env.services(), &rules, &collector, nullptr);
     watcher.setWithDetails({{QStringLiteral("ConsoleUser"), env.user.name}});
@@ -170,7 +170,7 @@ TEST_F(PendingStateTest, TheStateFileIsThePersonsAndRewrittenOnlyOnChange) {
 // Events lost put the coverage into "rescanning" from the moment the stream reports it until the batch
 // that asks for the rescan has been handled; a loss reported meanwhile waits for its own batch.
 TEST_F(PendingStateTest, CoverageFollowsALossAndItsRescan) {
-    BackupfileController collector(env.services());
+    BackupfileController collector(env.services(), env.user.name);
     ExcludeManager rules(env.services(), &collector);
     auto owned = std::make_unique<DrivenStream>();
     DrivenStream* stream = owned.get();
@@ -232,7 +232,7 @@ TEST_F(PendingStateTest, CoverageFollowsALossAndItsRescan) {
 }
 
 TEST_F(PendingStateTest, AWatchThePlatformRefusesIsNoneWithTheReason) {
-    BackupfileController collector(env.services());
+    BackupfileController collector(env.services(), env.user.name);
     ExcludeManager rules(env.services(), &collector);
     auto owned = std::make_unique<DrivenStream>();
     owned->refuse = true;
