@@ -300,12 +300,6 @@ bool RSyncBackupManager::setSourceFileContents(const QString& setFile) {
     return FileTools::writeAtomically(mSourceA, readText(setFile).toUtf8(), 0600);
 }
 
-void RSyncBackupManager::giveToUser(const QString& file) const {
-    if (mAccount && ::chown(QFile::encodeName(file).constData(), mAccount->uid, mAccount->gid) != 0)
-        mServices.logger->logDaemonTrace(QStringLiteral("Could not hand %1 to %2").arg(file, mAccount->name),
-                                         true);
-}
-
 void RSyncBackupManager::loadUploadingFileList() {
     mUploadingFileList = readText(mSourceA).split(u'\n', Qt::SkipEmptyParts);
 }
@@ -317,21 +311,28 @@ RsyncConventions::Command RSyncBackupManager::backupCommand() const {
         RsyncConventions::RemoteForm::UserItem,
         {user, mUserDetails.value(Protocol::Ip).toString(), user, mDestinationPath},
         builtin ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct);
-    // "--ignore-times": the copies carry the time they were written, not the file's, so rsync's quick
-    // check (size and whole seconds) would skip a file saved again at the same size within the second
-    // its copy was written. Nearly every file is sent anyway for that reason; this closes the gap.
-    QStringList options{QStringLiteral("--progress"), QStringLiteral("--dirs"), QStringLiteral("--recursive"),
-                        QStringLiteral("-v"), QStringLiteral("--ignore-times")};
+    // "--times": the copies carry the file's modification time, which the restore and "Versions…"
+    // show and a restored file gets back. "--ignore-times": rsync's quick check (size and whole
+    // seconds) would take a file saved again at the same size within the second of its last change
+    // for its copy and skip it; every path of a run is a changed file, so it is sent anyway.
+    QStringList options{QStringLiteral("--progress"),  QStringLiteral("--dirs"),
+                        QStringLiteral("--recursive"), QStringLiteral("-v"),
+                        QStringLiteral("--times"),     QStringLiteral("--ignore-times")};
+    // An appliance that stops answering ends the set as a network failure instead of holding it.
+    // rsync runs in the account's clean environment when the daemon is root: its search path decides.
+    options << RsyncConventions::stallOptions(
+        RsyncConventions::dialect(builtin, mBackupExecutorPath,
+                                  mAccount ? ChildCredentials::searchPath() : QString()),
+        mServices.timings.rsyncStallTimeout);
     // The person's name patterns hold inside the folders rsync sends whole too. "- " makes each an
     // exclusion whatever it begins with ("+ ", "!").
     for (const QString& pattern : mExcludes ? mExcludes->namePatterns() : QStringList()) {
         const QString option = QStringLiteral("--exclude=- ") + pattern;
         options << (builtin ? RsyncConventions::shellWord(option) : option);
     }
-    return RsyncConventions::command(
-        builtin, mBackupExecutorPath, options,
-        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile),
-        QStringLiteral("-"), QStringLiteral("/"), remote);
+    // No password file: the password reaches rsync in its environment (launchCurrentSet).
+    return RsyncConventions::command(builtin, mBackupExecutorPath, options, QString(), QStringLiteral("-"),
+                                     QStringLiteral("/"), remote);
 }
 
 void RSyncBackupManager::RSyncfireBackupProcessForEngine(const QStringList& engineAndSetFile) {
@@ -342,18 +343,8 @@ void RSyncBackupManager::RSyncfireBackupProcessForEngine(const QStringList& engi
 
     const QVariantMap details = readUserDetails();
     mRunPassword = passwordFingerprint(details);
-    // rsync runs as the user: the file is that user's, readable by nobody else.
-    QString error;
-    const QString passwordFile =
-        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile);
-    if (!RsyncConventions::writePasswordFile(passwordFile, details.value(Protocol::Password).toString(),
-                                             mAccount ? RsyncConventions::ApplicationPasswordFileMode
-                                                      : RsyncConventions::DaemonPasswordFileMode,
-                                             &error))
-        mServices.logger->logDaemonTrace(QStringLiteral("Could not write the password file: %1").arg(error),
-                                         true);
-    else
-        giveToUser(passwordFile);
+    // The run's password travels to each set's rsync in its environment; no file holds it.
+    mRunSecret = details.value(Protocol::Password).toString();
 
     loadUploadingFileList();
     const RsyncConventions::Command command = backupCommand();
@@ -373,6 +364,9 @@ void RSyncBackupManager::launchCurrentSet() {
     mPasswordRefused = false;
     const RsyncConventions::Command command = backupCommand();
     mEngineOne->setEnvironment({});
+    mEngineOne->setAddedEnvironment(RsyncConventions::daemonRunEnvironment(
+        mRunSecret, mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SystemSupportFolder)));
+    mEngineOne->setStallTimeout(mServices.timings.rsyncStallTimeout);
     mEngineOne->setArguments(command.arguments);
     mEngineOne->setStandardInput(readText(mSourceA).toUtf8());
     mEngineOne->startProcess();
@@ -516,14 +510,7 @@ void RSyncBackupManager::handleErrorText(const QString& text, FreeNasCommandExec
         return;
     }
     case RsyncErrorClassifier::Kind::Network:
-        reportFailure(text, QStringLiteral("network"));
-        if (engine == mEngineOne.get() && !mEngineOneRetryFlag) {
-            trace.logDaemonTrace(text, true);
-            trace.logDaemonTrace(QStringLiteral("Check wether server Ip changed."), true);
-            checkServerAddress();
-            trace.logDaemonTrace(QStringLiteral("Retrying.."), true);
-            mEngineOneRetryFlag = true;
-        }
+        networkFailure(text, engine);
         return;
     case RsyncErrorClassifier::Kind::Busy:
         mApplianceBusy = true;
@@ -543,6 +530,18 @@ void RSyncBackupManager::handleErrorText(const QString& text, FreeNasCommandExec
     case RsyncErrorClassifier::Kind::None:
         mSetErrors += text;
         return;
+    }
+}
+
+void RSyncBackupManager::networkFailure(const QString& text, FreeNasCommandExecuter* engine) {
+    RezodeLoger& trace = *mServices.logger;
+    reportFailure(text, QStringLiteral("network"));
+    if (engine == mEngineOne.get() && !mEngineOneRetryFlag) {
+        trace.logDaemonTrace(text, true);
+        trace.logDaemonTrace(QStringLiteral("Check wether server Ip changed."), true);
+        checkServerAddress();
+        trace.logDaemonTrace(QStringLiteral("Retrying.."), true);
+        mEngineOneRetryFlag = true;
     }
 }
 
@@ -616,8 +615,9 @@ QString RSyncBackupManager::maskedDescription(const QVariantMap& details) {
 
 // ---- end of a set ------------------------------------------------------------------------------
 
-void RSyncBackupManager::deletePasswordFile() {
-    QFile::remove(mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile));
+void RSyncBackupManager::forgetPassword() {
+    mRunSecret.clear();
+    mEngineOne->setAddedEnvironment({});
 }
 
 QStringList RSyncBackupManager::requeuePaths() const {
@@ -817,7 +817,7 @@ void RSyncBackupManager::settleRunEnd(BackupRunDecision::Outcome outcome) {
     // is space again (the next run after the back-off finds out).
     if (BackupRunDecision::keepsPaths(outcome))
         AddTheCurrentBackupSetIntoArray();
-    deletePasswordFile();
+    forgetPassword();
     removeTempFilePaths();
     mRunPaths.clear();
     mRunOldest = mRunNewest = QDateTime();
@@ -905,6 +905,15 @@ void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine)
     flushSetOutput(engine);
     if (engine != mEngineOne.get() || !mIsRunningFlag)
         return;
+    // The runner ended an rsync that got nothing from the appliance for the stall time (one that
+    // did not end by its own --timeout): the appliance is out of reach, as for a broken connection.
+    if (engine->stalled() && !mIsBackupCanceld && !mIsQuotaExceded && !mEngineOneRetryFlag)
+        networkFailure(
+            QStringLiteral("The Zorvik Hollin device stopped answering: nothing came from it "
+                           "for %1 seconds, so the transfer was ended; it is tried again.")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(mServices.timings.rsyncStallTimeout)
+                         .count()),
+            engine);
 
     BackupRunDecision::SetEnd end;
     end.quota = mIsQuotaExceded;
