@@ -31,6 +31,7 @@ struct RestoreTimings {
     int listingRetryMs = 500;       // a listing that finds another one running tries again after this
     int exclusionReleaseMs = 10000; // a restored item stays out of the backup this long after its download
     int indexLockWaitMs = 3000;     // a search waits this long for a merge holding the index
+    int stallMs = 120000;           // an rsync that gets nothing from the appliance this long is ended
 };
 
 // The two operations of the exclusion editor the restore uses. They may be called from the restore's
@@ -163,6 +164,7 @@ class RestoreViewController : public QWidget {
         QByteArray out, err;
         int exitCode = -1;
         bool normalExit = false;
+        bool stalled = false; // ended because the appliance sent nothing for the stall time
     };
     struct Item {
         QString name, path;
@@ -188,6 +190,8 @@ class RestoreViewController : public QWidget {
     bool systemRsync() const;
     QStringList command(const QStringList& options, const QString& remote, const QString& destination,
                         QString* program) const;
+    // rsync's own limits on an appliance that stops answering, as far as the chosen rsync knows them.
+    QStringList stallOptions() const;
     ChildResult startProcess(const QString& program, const QStringList& arguments,
                              const std::function<void(const QByteArray&)>& onOutput = {},
                              const std::function<void(const QByteArray&)>& onError = {},
