@@ -113,6 +113,7 @@ LoginController::LoginController(AppDelegate& delegate, QWidget* parent)
 }
 
 LoginController::~LoginController() {
+    mStallTimer.stop();
     if (mProcess) {
         mProcess->disconnect(this);
         killGroup(mProcessGroup);
@@ -343,6 +344,8 @@ void LoginController::endCheck() {
         mProcess->deleteLater();
     mProcess = nullptr;
     mProcessGroup = 0;
+    mStallTimer.stop();
+    mStallWatch.stop();
     setFieldsEnabled(true);
     mUi->LoginBtn->setText(tr("Log In"));
     mUi->checking->hide();
@@ -383,22 +386,40 @@ void LoginController::authenticateUser() {
     const QString address = checkedAddress();
     const QString user = mUi->pUsername->text();
     const bool systemRsync = mDelegate.isDefaultRsync();
-    // An appliance that takes the connection and never answers must not keep the window waiting.
+    const QString privateRsync = paths.pathForApplicationFile(AppPath::PrivateRsync);
+    // An appliance that takes the connection and never answers must not keep the window waiting; the
+    // limits are those the chosen rsync knows (the old system rsync refuses --contimeout).
     const qint64 seconds =
         std::max<qint64>(1, (mDelegate.services().timings.loginCheckTimeout.count() + 999) / 1000);
     const RsyncConventions::Command command =
-        RsyncCommand::loginCheck(systemRsync, paths.pathForApplicationFile(AppPath::PrivateRsync),
-                                 passwordFile, user, address, seconds);
+        RsyncCommand::loginCheck(systemRsync, privateRsync, passwordFile, user, address,
+                                 RsyncConventions::dialect(systemRsync, privateRsync), seconds);
     mDelegate.writeInteractiveTrace(QStringLiteral("Authenticate :%1").arg(command.arguments.join(u' ')));
 
     // The check runs beside the event loop; only its end comes back to the window.
     mProcess = new QProcess(this);
     // A group of its own, so that Cancel also ends the rsync a shell started.
     mProcess->setChildProcessModifier([] { ::setpgid(0, 0); });
+    mCheckStalled = false;
+    mStallWatch.setWindow(mDelegate.services().timings.loginCheckTimeout);
     connect(mProcess, &QProcess::started, this, [this] { mProcessGroup = mProcess->processId(); });
+    // What the check prints stays in the process's buffers until it ends; that it prints counts.
+    connect(mProcess, &QProcess::readyReadStandardOutput, this, [this] { mStallWatch.noteActivity(); });
+    connect(mProcess, &QProcess::readyReadStandardError, this, [this] { mStallWatch.noteActivity(); });
+    connect(&mStallTimer, &QTimer::timeout, mProcess, [this] {
+        if (!mProcess || !mStallWatch.stalled())
+            return;
+        mCheckStalled = true;
+        mStallTimer.stop();
+        killGroup(mProcessGroup);
+    });
     connect(mProcess, &QProcess::finished, this, [this] {
         const QString out = QString::fromUtf8(mProcess->readAllStandardOutput());
-        const QString err = QString::fromUtf8(mProcess->readAllStandardError());
+        QString err = QString::fromUtf8(mProcess->readAllStandardError());
+        const bool stalled = mCheckStalled;
+        if (stalled)
+            err += QStringLiteral("The appliance sent nothing for %1 seconds; the check was ended.\n")
+                       .arg(std::chrono::duration_cast<std::chrono::seconds>(mStallWatch.window()).count());
         // An appliance's login message comes on standard output before anything is checked: only
         // rsync's success and the listing itself say that the account and password were taken.
         const bool success = mProcess->exitStatus() == QProcess::NormalExit && mProcess->exitCode() == 0 &&
@@ -414,7 +435,7 @@ void LoginController::authenticateUser() {
                 .arg(err.isEmpty() ? QStringLiteral("no listing") : err.trimmed()));
         // rsync's errors and the appliance's "@ERROR" lines come on standard error; standard output may
         // hold the appliance's login message, whose words say nothing about this check.
-        showCheckFailure(classifyCheckFailure(err), err);
+        showCheckFailure(stalled ? CheckFailure::NoAnswer : classifyCheckFailure(err), err);
     });
     connect(mProcess, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         // A program that cannot start never finishes; report it as a failed check once.
@@ -425,8 +446,13 @@ void LoginController::authenticateUser() {
         showCheckFailure(CheckFailure::Other, tr("rsync could not be started; reinstall Zorvik Hollin."));
     });
     mProcess->start(command.program, command.arguments);
-    if (mProcess)
+    if (mProcess) {
         mProcessGroup = mProcess->processId();
+        if (mProcessGroup > 0) {
+            mStallWatch.start(pid_t(mProcessGroup));
+            mStallTimer.start(mStallWatch.checkInterval());
+        }
+    }
 }
 
 LoginController::CheckFailure LoginController::classifyCheckFailure(const QString& output) {

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "StallWatch.h"
+
 #include <QPointer>
 #include <QProcess>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 class QLabel;
@@ -90,4 +93,9 @@ class LoginController : public QWidget {
     QString mAcceptedAddress; // the address field's text after its last change
     QPointer<QProcess> mProcess;
     qint64 mProcessGroup = 0; // the check runs in a process group of its own, rsync and all
+    // A check whose rsync gets nothing from the appliance for the check's time-out is ended, also
+    // where rsync's own --timeout does not end it.
+    StallWatch mStallWatch;
+    QTimer mStallTimer;
+    bool mCheckStalled = false;
 };

@@ -22,13 +22,20 @@ std::optional<ChildCredentials> ChildCredentials::forAccount(const QString& name
     return ChildCredentials{uid, gid, std::move(groups), home};
 }
 
+QString ChildCredentials::searchPath() {
+    return QStringLiteral("/usr/local/bin:/usr/bin:/bin");
+}
+
 void ChildCredentials::applyTo(QProcess& process, const QString& accountName, bool ownProcessGroup) const {
-    if (::geteuid() != 0)
+    if (::geteuid() != 0) {
+        if (ownProcessGroup)
+            process.setChildProcessModifier([] { ::setpgid(0, 0); });
         return;
+    }
     // The daemon's environment is root's: the child gets only what a program needs to run.
     const QProcessEnvironment daemon = QProcessEnvironment::systemEnvironment();
     QProcessEnvironment clean;
-    clean.insert(QStringLiteral("PATH"), QStringLiteral("/usr/local/bin:/usr/bin:/bin"));
+    clean.insert(QStringLiteral("PATH"), searchPath());
     clean.insert(QStringLiteral("HOME"), home.isEmpty() ? QStringLiteral("/") : home);
     clean.insert(QStringLiteral("USER"), accountName);
     clean.insert(QStringLiteral("LOGNAME"), accountName);

@@ -22,6 +22,9 @@ struct ChildCredentials {
     static std::optional<ChildCredentials> forAccount(const QString& name, uid_t uid, gid_t gid,
                                                       const QString& home = QString());
 
+    // The search path of that clean environment: where a child of root finds "rsync".
+    static QString searchPath();
+
     // Makes process start as the account (only when this process is root): credentials dropped in
     // the child between fork and exec, working folder "/", the clean environment. With
     // ownProcessGroup the child also leads a process group of its own (to be ended with its children).

@@ -18,6 +18,7 @@ FreeNasCommandExecuter::FreeNasCommandExecuter(FreeNasCommandExecuterController*
 FreeNasCommandExecuter::~FreeNasCommandExecuter() {
     if (mTask) {
         mTask->disconnect(this);
+        stopProcess();
         mTask->kill();
         mTask->waitForFinished(1000);
         delete mTask;
@@ -33,22 +34,41 @@ void FreeNasCommandExecuter::startProcess() {
     mIsProcessingStage = true;
     mTaskDidTerminate = false;
     mExitCode = -1;
+    mStalled = false;
     mOutDecoder.resetState();
     mErrDecoder.resetState();
 
     // The process object lives on the starting thread, so its output is delivered there.
     auto* process = new QProcess();
     mTask = process;
+    // A group of its own, so that a stop ends what the child started too (bash's rsync, the private
+    // copy's rsync).
     if (mCredentials)
-        mCredentials->applyTo(*process, mAccountName);
+        mCredentials->applyTo(*process, mAccountName, true);
+    else
+        process->setChildProcessModifier([] { ::setpgid(0, 0); });
     if (!mEnvironment.isEmpty()) {
         QProcessEnvironment env;
         for (auto it = mEnvironment.cbegin(); it != mEnvironment.cend(); ++it)
             env.insert(it.key(), it.value());
         process->setProcessEnvironment(env);
     }
+    if (!mAddedEnvironment.isEmpty()) {
+        QProcessEnvironment env = process->processEnvironment();
+        if (env.isEmpty())
+            env = QProcessEnvironment::systemEnvironment();
+        for (auto it = mAddedEnvironment.cbegin(); it != mAddedEnvironment.cend(); ++it)
+            env.insert(it.key(), it.value());
+        process->setProcessEnvironment(env);
+    }
     if (mInput.isEmpty())
         process->setStandardInputFile(QProcess::nullDevice());
+    mStallTimer.clear();
+    if (mStallWatch.window().count() > 0) {
+        mStallTimer = new QTimer(process);
+        connect(mStallTimer, &QTimer::timeout, this, &FreeNasCommandExecuter::checkStall,
+                Qt::DirectConnection);
+    }
     connect(process, &QProcess::readyReadStandardOutput, this, &FreeNasCommandExecuter::receivedData,
             Qt::DirectConnection);
     connect(process, &QProcess::readyReadStandardError, this, &FreeNasCommandExecuter::receivedError,
@@ -56,8 +76,14 @@ void FreeNasCommandExecuter::startProcess() {
     connect(
         process, &QProcess::started, this,
         [this, process] {
-            QMutexLocker lock(&mPidLock);
-            mProcessId = process->processId();
+            {
+                QMutexLocker lock(&mPidLock);
+                mProcessId = process->processId();
+            }
+            if (mStallTimer) {
+                mStallWatch.start(pid_t(process->processId()), mCredentials, mAccountName);
+                mStallTimer->start(mStallWatch.checkInterval());
+            }
         },
         Qt::DirectConnection);
     connect(process, &QProcess::finished, this, &FreeNasCommandExecuter::childEnded, Qt::DirectConnection);
@@ -78,8 +104,20 @@ void FreeNasCommandExecuter::startProcess() {
 
 void FreeNasCommandExecuter::stopProcess() {
     QMutexLocker lock(&mPidLock);
-    if (mProcessId > 0)
+    if (mProcessId > 0) {
+        ::kill(-pid_t(mProcessId), SIGKILL);
         ::kill(pid_t(mProcessId), SIGKILL);
+    }
+}
+
+void FreeNasCommandExecuter::checkStall() {
+    if (!mStallWatch.stalled())
+        return;
+    if (mStallTimer)
+        mStallTimer->stop();
+    mStallWatch.stop();
+    mStalled = true;
+    stopProcess();
 }
 
 void FreeNasCommandExecuter::receivedData() {
@@ -87,6 +125,7 @@ void FreeNasCommandExecuter::receivedData() {
     if (!process || sender() != process)
         return;
     const QByteArray bytes = process->readAllStandardOutput();
+    mStallWatch.noteActivity();
     const QString text = mOutDecoder.decode(bytes);
     if (!text.isEmpty() && mController)
         mController->updateProgress(text, this);
@@ -99,6 +138,7 @@ void FreeNasCommandExecuter::receivedError() {
     const QByteArray bytes = process->readAllStandardError();
     if (bytes.isEmpty())
         return;
+    mStallWatch.noteActivity();
     const QString text = mErrDecoder.decode(bytes);
     mSessionLogger->logSessionTrace(text, true);
     if (!text.isEmpty() && mController)
@@ -109,6 +149,9 @@ void FreeNasCommandExecuter::childEnded() {
     if (mTaskDidTerminate)
         return;
     mTaskDidTerminate = true;
+    if (mStallTimer)
+        mStallTimer->stop();
+    mStallWatch.stop();
     {
         QMutexLocker lock(&mPidLock);
         mProcessId = 0;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "ChildCredentials.h"
+#include "StallWatch.h"
 
+class QTimer;
 #include <QMap>
 #include <QMutex>
 #include <QObject>
@@ -34,7 +36,8 @@ class FreeNasCommandExecuterController {
 // Runs one long external program at a time and streams its output to its controller. Every
 // startProcess gets exactly one processFinishedOfEngine, also when the program cannot be started. The
 // completion follows the child's end at once: by then its pipes are read to the end and closed, so no
-// output can still arrive.
+// output can still arrive. The child leads a process group of its own; a stop, or a child that has
+// stalled (nothing printed, read or written for the stall time), ends the whole group.
 class FreeNasCommandExecuter : public QObject {
     Q_OBJECT
   public:
@@ -51,6 +54,12 @@ class FreeNasCommandExecuter : public QObject {
     // The child's complete environment; empty means the daemon's own is inherited.
     void setEnvironment(const QMap<QString, QString>& environment) { mEnvironment = environment; }
     QMap<QString, QString> environment() const { return mEnvironment; }
+    // Added to whatever environment the child gets (the account's clean one, the complete one above,
+    // or the daemon's own): how a secret reaches the child without a command line or a file.
+    void setAddedEnvironment(const QMap<QString, QString>& added) { mAddedEnvironment = added; }
+    // A child that prints nothing and reads and writes nothing for this long is ended (its whole
+    // process group) and the run counts as stalled; zero: never.
+    void setStallTimeout(std::chrono::milliseconds timeout) { mStallWatch.setWindow(timeout); }
 
     // The account the child runs as (uid, groups, a clean environment). Only a daemon running as root
     // switches; without an account the child keeps the daemon's own credentials.
@@ -62,7 +71,8 @@ class FreeNasCommandExecuter : public QObject {
     std::optional<Credentials> credentials() const { return mCredentials; }
 
     void startProcess();
-    // Kills (SIGKILL) a launched child that has not been cleaned up yet; does nothing otherwise.
+    // Kills (SIGKILL) a launched child, with its process group, that has not been cleaned up yet; does
+    // nothing otherwise.
     void stopProcess();
     // From startProcess until the completion callback begins.
     bool isRunning() const { return mIsProcessingStage.load(); }
@@ -70,18 +80,22 @@ class FreeNasCommandExecuter : public QObject {
     // How the last child ended, valid from its end until the next startProcess: its exit code, or -1
     // when it was killed by a signal or could not be started at all.
     int exitCode() const { return mExitCode; }
+    // Whether the last child was ended because it had stalled; valid like exitCode().
+    bool stalled() const { return mStalled; }
 
   private:
     void receivedData();
     void receivedError();
     void childEnded();
     void cleanup();
+    void checkStall();
 
     FreeNasCommandExecuterController* mController;
     RezodeLoger* mSessionLogger;
     QString mLaunchPath;
     QStringList mArguments;
     QMap<QString, QString> mEnvironment;
+    QMap<QString, QString> mAddedEnvironment;
     QByteArray mInput;
 
     QPointer<QProcess> mTask;
@@ -94,4 +108,8 @@ class FreeNasCommandExecuter : public QObject {
     std::optional<Credentials> mCredentials;
     QString mAccountName;
     int mExitCode = -1;
+    // On the starting thread, as the child's output.
+    StallWatch mStallWatch;
+    QPointer<QTimer> mStallTimer;
+    bool mStalled = false;
 };

@@ -80,6 +80,17 @@ int main(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> args(argv + 1, argv + argc);
 
+    // The callers ask which rsync this is, to pass only the options it knows: rsync's own answer.
+    if (args.size() == 1 && args.front() == "--version") {
+        std::string startError;
+        const int code = RsyncChild::run(
+            RsyncChild::program(), args, std::string(), [](const std::string& chunk) { writeAll(1, chunk); },
+            [](const std::string& chunk) { writeAll(2, chunk); }, &startError);
+        if (!startError.empty())
+            writeAll(2, std::string(kName) + ": " + startError + "\n");
+        return code;
+    }
+
     std::string why;
     const auto parsed = RsyncArguments::parse(args, &why);
     if (!parsed) {

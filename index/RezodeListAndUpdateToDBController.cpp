@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcessEnvironment>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -20,6 +21,11 @@ QString decodeText(const QByteArray& bytes) {
     return QString::fromUtf8(bytes);
 }
 
+// Where the listing's "rsync" is found: a root daemon runs it as the person, in a clean environment.
+QString childSearchPath() {
+    return ::geteuid() == 0 ? ChildCredentials::searchPath() : QString();
+}
+
 } // namespace
 
 RezodeListAndUpdateToDBController::RezodeListAndUpdateToDBController(const PlatformProfile& profile,
@@ -29,8 +35,10 @@ RezodeListAndUpdateToDBController::RezodeListAndUpdateToDBController(const Platf
     : QObject(parent), mLogger(logger), mTimings(throttle.timings()), mProfile(profile),
       mDbMangerObject(throttle) {
     const FilePathsController paths(FilePathsController::Table::Daemon, profile);
-    mPasswordFile = paths.pathForApplicationFile(DaemonPath::ListingPasswordFile);
     mPrivateRsync = paths.pathForApplicationFile(DaemonPath::PrivateRsync);
+    mSystemSupportFolder = paths.pathForApplicationFile(DaemonPath::SystemSupportFolder);
+    mStallWatch.setWindow(mTimings.rsyncStallTimeout);
+    connect(&mStallTimer, &QTimer::timeout, this, &RezodeListAndUpdateToDBController::checkStall);
     mLineTimer.setSingleShot(true);
     mStepTimer.setSingleShot(true);
     connect(&mLineTimer, &QTimer::timeout, this, &RezodeListAndUpdateToDBController::processLines);
@@ -52,35 +60,37 @@ RezodeListAndUpdateToDBController::~RezodeListAndUpdateToDBController() {
         }
         delete mTask;
         mTask = nullptr;
-        removePasswordFile();
     }
 }
 
-RsyncConventions::Command RezodeListAndUpdateToDBController::firstLevelCommand(bool builtinRsync,
-                                                                               const QString& privateRsync,
-                                                                               const QString& passwordFile,
-                                                                               const QString& user,
-                                                                               const QString& address) {
+RsyncConventions::Command
+RezodeListAndUpdateToDBController::firstLevelCommand(bool builtinRsync, const QString& privateRsync,
+                                                     const QString& user, const QString& address,
+                                                     std::chrono::milliseconds stall) {
     const auto launch = builtinRsync ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct;
+    const QStringList options =
+        QStringList{QStringLiteral("--list-only")} +
+        RsyncConventions::stallOptions(
+            RsyncConventions::dialect(builtinRsync, privateRsync, childSearchPath()), stall);
     return RsyncConventions::command(
-        builtinRsync, privateRsync, {QStringLiteral("--list-only")}, passwordFile, QString(), QString(),
+        builtinRsync, privateRsync, options, QString(), QString(), QString(),
         RsyncConventions::remotePath(RsyncConventions::RemoteForm::UserArea, {user, address, user}, launch));
 }
 
 QStringList RezodeListAndUpdateToDBController::folderLevelArguments(const QString& folder) const {
     const QStringList values{mUserName, mServerIp, mUserName, folder};
+    const QStringList stall = RsyncConventions::stallOptions(
+        RsyncConventions::dialect(mIsBuiltinRsync, mLaunchPath, childSearchPath()),
+        mTimings.rsyncStallTimeout);
     if (mIsBuiltinRsync) {
         const QString remote = RsyncConventions::remotePath(RsyncConventions::RemoteForm::UserFolder, values,
                                                             RsyncConventions::Launch::Shell);
-        const QString password = QStringLiteral("--password-file=\"%1\"")
-                                     .arg(RsyncConventions::shellInDoubleQuotes(mPasswordFile));
         return {QStringLiteral("-c"),
-                QStringLiteral("rsync --list-only  --recursive %1 %2").arg(password, remote)};
+                QStringLiteral("rsync --list-only  --recursive %1 %2").arg(stall.join(u' '), remote)};
     }
-    return {QStringLiteral("--list-only"), QStringLiteral("--recursive"),
-            QStringLiteral("--password-file=%1").arg(mPasswordFile),
-            RsyncConventions::remotePath(RsyncConventions::RemoteForm::UserFolder, values,
-                                         RsyncConventions::Launch::Direct)};
+    return QStringList{QStringLiteral("--list-only"), QStringLiteral("--recursive")} + stall +
+           QStringList{RsyncConventions::remotePath(RsyncConventions::RemoteForm::UserFolder, values,
+                                                    RsyncConventions::Launch::Direct)};
 }
 
 QString RezodeListAndUpdateToDBController::listDescription(const QStringList& list) {
@@ -136,9 +146,10 @@ void RezodeListAndUpdateToDBController::holdChild(bool hold) {
         return;
     }
     // Stopping the child stops its output: the pipe fills and rsync waits, so what is held here
-    // stays bounded however large the listing is.
+    // stays bounded however large the listing is. A child held on purpose has not stalled.
     signalChild(hold ? SIGSTOP : SIGCONT);
     mChildHeld = hold;
+    mStallWatch.hold(hold);
 }
 
 bool RezodeListAndUpdateToDBController::backlogIsLarge() const {
@@ -153,21 +164,18 @@ void RezodeListAndUpdateToDBController::setLocalUser(const QString& name) {
         mCredentials = ChildCredentials::forAccount(name, account->uid, account->gid, mProfile.homeOf(name));
 }
 
-void RezodeListAndUpdateToDBController::writePasswordFile() {
-    if (mPasswordFile.isEmpty())
+void RezodeListAndUpdateToDBController::checkStall() {
+    if (!mTask || mTask->state() == QProcess::NotRunning || !mStallWatch.stalled())
         return;
-    FileTools::makePath(QFileInfo(mPasswordFile).path());
-    // rsync runs as the person: the file is theirs and nobody else's.
-    RsyncConventions::writePasswordFile(mPasswordFile, mUserPasswd,
-                                        mCredentials ? RsyncConventions::ApplicationPasswordFileMode
-                                                     : RsyncConventions::DaemonPasswordFileMode);
-    if (mCredentials)
-        (void)::chown(QFile::encodeName(mPasswordFile).constData(), mCredentials->uid, mCredentials->gid);
-}
-
-void RezodeListAndUpdateToDBController::removePasswordFile() {
-    if (!mPasswordFile.isEmpty())
-        QFile::remove(mPasswordFile);
+    mStallTimer.stop();
+    mStallWatch.stop();
+    mLogger.logDaemonTrace(
+        QStringLiteral("%1:The Zorvik Hollin device sent nothing for %2 seconds, the listing was ended")
+            .arg(mStage == Stage::FirstLevel ? QStringLiteral("receivedErrorOfFirstLevelListing")
+                                             : QStringLiteral("receivedErrorOfFolderLevelListing"))
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(mStallWatch.window()).count()),
+        true);
+    signalChild(SIGKILL);
 }
 
 void RezodeListAndUpdateToDBController::after(std::chrono::milliseconds delay, std::function<void()> step) {
@@ -179,10 +187,6 @@ void RezodeListAndUpdateToDBController::initialListing() {
     if (isRunning())
         return;
     mLogger.logDaemonTrace(QStringLiteral("Initial Listing Called"), true);
-    // The caller writes the password file with the command; writing it here as well keeps a pass
-    // that follows an earlier one (whose clean-up removed it) working.
-    if (!mUserPasswd.isEmpty())
-        writePasswordFile();
     mIsProcessingStage = true;
     startTask(Stage::FirstLevel);
 }
@@ -216,6 +220,15 @@ void RezodeListAndUpdateToDBController::startTask(Stage stage) {
         mCredentials->applyTo(*mTask, mLocalUser, true);
     else
         mTask->setChildProcessModifier([] { ::setpgid(0, 0); });
+    // The password in rsync's environment (no file holds it), and the mark of the daemon's runs.
+    QProcessEnvironment environment = mTask->processEnvironment();
+    if (environment.isEmpty())
+        environment = QProcessEnvironment::systemEnvironment();
+    const QMap<QString, QString> added =
+        RsyncConventions::daemonRunEnvironment(mUserPasswd, mSystemSupportFolder);
+    for (auto it = added.cbegin(); it != added.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    mTask->setProcessEnvironment(environment);
     mTask->setProgram(mLaunchPath);
     mTask->setArguments(mArguments);
     connect(mTask, &QProcess::readyReadStandardOutput, this, &RezodeListAndUpdateToDBController::readOutput);
@@ -237,12 +250,19 @@ void RezodeListAndUpdateToDBController::startTask(Stage stage) {
     mTask->start(QIODevice::ReadOnly);
     if (mTask)
         mProcessId = mTask->processId();
+    if (mProcessId > 0 && mStallWatch.window().count() > 0) {
+        mStallWatch.start(pid_t(mProcessId), mCredentials, mLocalUser);
+        mStallTimer.start(mStallWatch.checkInterval());
+    }
 }
 
 void RezodeListAndUpdateToDBController::readOutput() {
     if (!mTask)
         return;
-    mPendingLines.append(mParser.feed(mTask->readAllStandardOutput()));
+    const QByteArray output = mTask->readAllStandardOutput();
+    if (!output.isEmpty())
+        mStallWatch.noteActivity();
+    mPendingLines.append(mParser.feed(output));
     if (backlogIsLarge())
         holdChild(true);
     if (!mLineTimer.isActive())
@@ -255,6 +275,7 @@ void RezodeListAndUpdateToDBController::readErrors() {
     const QString text = decodeText(mTask->readAllStandardError());
     if (text.isEmpty())
         return;
+    mStallWatch.noteActivity();
     // The rsync daemon's own answer when all its connections are taken.
     if (text.contains(QLatin1String("@ERROR: max connections")))
         mTurnedAway = true;
@@ -269,6 +290,8 @@ void RezodeListAndUpdateToDBController::childEnded() {
     if (mTaskDidTerminate)
         return;
     mTaskDidTerminate = true;
+    mStallTimer.stop();
+    mStallWatch.stop();
     readOutput();
     readErrors();
     if (auto last = mParser.finish())
@@ -320,8 +343,6 @@ void RezodeListAndUpdateToDBController::processLines() {
         const Stage stage = mStage;
         after(wait, [this, stage] {
             releaseTask();
-            if (stage == Stage::FirstLevel)
-                writePasswordFile();
             startTask(stage);
         });
         return;
@@ -367,7 +388,6 @@ void RezodeListAndUpdateToDBController::cleanupListDetails() {
     mArguments.clear();
     mTaskDidTerminate = false;
     mIsProcessingStage = false;
-    removePasswordFile();
     mLogger.logDaemonTrace(QStringLiteral("cleanupListDetails Finished"), true);
     callFolderWiseRecursiveListing();
 }
@@ -393,7 +413,6 @@ void RezodeListAndUpdateToDBController::callFolderWiseRecursiveListing() {
 void RezodeListAndUpdateToDBController::perforFolderRecursiveListing(const QString& folder) {
     mLogger.logDaemonTrace(QStringLiteral("perforFolderRecursiveListing called"), true);
     mIsProcessingStage = true;
-    writePasswordFile();
     mArguments = folderLevelArguments(folder);
     startFolderListTask();
 }
@@ -409,7 +428,6 @@ void RezodeListAndUpdateToDBController::cleanupFolderListDetails() {
     mArguments.clear();
     mTaskDidTerminate = false;
     mIsProcessingStage = false;
-    removePasswordFile();
     mLogger.logDaemonTrace(QStringLiteral("cleanupFolderListDetails END"), true);
     if (!mListingFolderList.isEmpty())
         mListingFolderList.removeFirst();

@@ -6,6 +6,7 @@
 #include "ListingParser.h"
 #include "PlatformProfile.h"
 #include "RsyncConventions.h"
+#include "StallWatch.h"
 
 #include <QObject>
 #include <QProcess>
@@ -21,7 +22,8 @@ class RezodeLoger;
 // backup/<user>/ collects the per-machine folders, then each folder is listed recursively, one child
 // at a time, and every entry goes to the index pipeline. Lives on one thread (the daemon's main
 // thread); the child runs asynchronously and the pauses between steps are timers, so that thread
-// never blocks.
+// never blocks. The password reaches rsync in its environment; a child that gets nothing from the
+// appliance for the stall time is ended, and the pass goes on as after any failed listing.
 class RezodeListAndUpdateToDBController : public QObject {
     Q_OBJECT
   public:
@@ -45,14 +47,16 @@ class RezodeListAndUpdateToDBController : public QObject {
     QString getServerIp() const { return mServerIp; }
     bool isBuiltinRsync() const { return mIsBuiltinRsync; }
     QString getLaunchPath() const { return mLaunchPath; }
+    // A child that gets nothing from the appliance this long is ended (the throttle's timings).
+    std::chrono::milliseconds stallTimeout() const { return mTimings.rsyncStallTimeout; }
 
-    // The first-level command, as the backup controller sets it before initialListing().
+    // The first-level command, as the backup controller sets it before initialListing(); stall is
+    // rsync's own limit on an appliance that stops answering (Timings::rsyncStallTimeout).
     static RsyncConventions::Command firstLevelCommand(bool builtinRsync, const QString& privateRsync,
-                                                       const QString& passwordFile, const QString& user,
-                                                       const QString& address);
+                                                       const QString& user, const QString& address,
+                                                       std::chrono::milliseconds stall);
     // The recursive listing of one per-machine folder (launch path as set).
     QStringList folderLevelArguments(const QString& folder) const;
-    QString passwordFilePath() const { return mPasswordFile; }
 
     // Starts a pass with launchPath and arguments; ignored while a pass runs.
     void initialListing();
@@ -96,8 +100,7 @@ class RezodeListAndUpdateToDBController : public QObject {
     void holdChild(bool hold);
     bool backlogIsLarge() const;
     void releaseTask();
-    void writePasswordFile();
-    void removePasswordFile();
+    void checkStall();
 
     void cleanupListDetails();
     void callFolderWiseRecursiveListing();
@@ -107,8 +110,8 @@ class RezodeListAndUpdateToDBController : public QObject {
 
     RezodeLoger& mLogger;
     Timings mTimings;
-    QString mPasswordFile;
     QString mPrivateRsync;
+    QString mSystemSupportFolder; // the mark of the daemon's runs
 
     QProcess* mTask = nullptr;
     QStringList mArguments;
@@ -138,5 +141,7 @@ class RezodeListAndUpdateToDBController : public QObject {
     int mTurnedAwayInRow = 0;
     QTimer mLineTimer;
     QTimer mStepTimer;
+    StallWatch mStallWatch;
+    QTimer mStallTimer;
     std::function<void()> mNextStep;
 };

@@ -452,15 +452,16 @@ bus.flush()
 time.sleep(3)
 EOF
 }
-# A start ends what an earlier daemon left behind: an rsync of its own (its password file on the command
-# line) still running as alice. Finding it needs the other users' processes in /proc as the unit shows
-# it, ending it CAP_KILL.
+# A start ends what an earlier daemon left behind: an rsync of its own (the daemon's mark in its
+# environment) still running as alice. Finding it needs the other users' processes in /proc as the unit
+# shows them, and their environment read with alice's rights; ending it CAP_KILL.
 plant_stray_rsync() {
-  inside systemd-run --quiet --unit=zh-stray-rsync --uid=alice /bin/bash -c \
-    'exec -a rsync /usr/bin/python3 -c "import time; time.sleep(600)" --password-file=/etc/passwd.secrets' ||
+  inside systemd-run --quiet --unit=zh-stray-rsync --uid=alice \
+    --setenv=ZORVIK_HOLLIN_WATCHER_RUN=/var/lib/ZorvikHollin /bin/bash -c \
+    'exec -a rsync /usr/bin/python3 -c "import time; time.sleep(600)"' ||
     return 1
   sleep 1
-  inside ps -o pid=,user=,args= -u alice | grep -e '--password-file' &&
+  inside ps -o pid=,user=,args= -u alice | grep -e 'rsync -c' &&
     inside systemctl is-active zh-stray-rsync.service
 }
 check "an rsync of the daemon's is left running as alice" plant_stray_rsync

@@ -146,7 +146,7 @@ void RestoreViewController::listVersions(
             RsyncCommand::restoreRun(launch == RsyncConventions::Launch::Shell,
                                      mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PrivateRsync),
                                      mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile),
-                                     listing.options, listing.remotes, QString());
+                                     listing.options + stallOptions(), listing.remotes, QString());
         const ChildResult r = startProcess(run.program, run.arguments);
         const QList<ItemVersion> versions = ItemVersions::parse(r.out, a.user, path);
         // 23: some snapshots do not hold the item, which is what a versions listing expects.

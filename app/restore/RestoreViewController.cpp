@@ -10,6 +10,7 @@
 #include "RsyncCommand.h"
 #include "RsyncConventions.h"
 #include "SearchController.h"
+#include "StallWatch.h"
 #include "UtilityClass.h"
 #include "ui_RestoreViewController.h"
 
@@ -279,10 +280,18 @@ QStringList RestoreViewController::command(const QStringList& options, const QSt
                                            const QString& destination, QString* program) const {
     const RsyncCommand::Command run = RsyncCommand::restoreRun(
         systemRsync(), mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PrivateRsync),
-        mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile), options, {remote},
-        destination);
+        mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PasswordFile), options + stallOptions(),
+        {remote}, destination);
     *program = run.program;
     return run.arguments;
+}
+
+QStringList RestoreViewController::stallOptions() const {
+    const bool system = systemRsync();
+    return RsyncConventions::stallOptions(
+        RsyncConventions::dialect(system,
+                                  mAppSupportFilePathsObjct.pathForApplicationFile(AppPath::PrivateRsync)),
+        std::chrono::milliseconds(mTimings.stallMs));
 }
 
 RestoreViewController::ChildResult
@@ -316,10 +325,27 @@ RestoreViewController::startProcess(const QString& program, const QStringList& a
         onStarted(pid);
     if (mClosing)
         killGroup(pid);
+    // An appliance that stops answering ends the run (rsync's own --timeout mostly does); the run's
+    // group is ended here when nothing came, and nothing was read or written, for the stall time.
+    StallWatch watch{std::chrono::milliseconds(mTimings.stallMs)};
+    watch.start(pid_t(pid));
     for (;;) {
         const bool finished = child.waitForFinished(100);
         const QByteArray out = child.readAllStandardOutput();
         const QByteArray err = child.readAllStandardError();
+        if (!out.isEmpty() || !err.isEmpty())
+            watch.noteActivity();
+        if (!finished && !result.stalled && watch.stalled()) {
+            result.stalled = true;
+            killGroup(pid);
+            const QByteArray text = QStringLiteral("The Zorvik Hollin device sent nothing for %1 seconds; "
+                                                   "the run was ended.\n")
+                                        .arg(mTimings.stallMs / 1000)
+                                        .toUtf8();
+            if (onError)
+                onError(text);
+            result.err += text;
+        }
         if (!out.isEmpty()) {
             if (onOutput)
                 onOutput(out);

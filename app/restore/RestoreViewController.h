@@ -32,6 +32,7 @@ struct RestoreTimings {
     int listingRetryMs = 500;       // a listing that finds another one running tries again after this
     int exclusionReleaseMs = 10000; // a restored item stays out of the backup this long after its download
     int indexLockWaitMs = 3000;     // a search waits this long for a merge holding the index
+    int stallMs = 120000;           // an rsync that gets nothing from the appliance this long is ended
 };
 
 // The restore window: the account's backup area on the appliance (live, or one of the last 30 snapshots)
@@ -156,6 +157,7 @@ class RestoreViewController : public QWidget {
         QByteArray out, err;
         int exitCode = -1;
         bool normalExit = false;
+        bool stalled = false; // ended because the appliance sent nothing for the stall time
     };
     struct Item {
         QString name, path;
@@ -181,6 +183,8 @@ class RestoreViewController : public QWidget {
     bool systemRsync() const;
     QStringList command(const QStringList& options, const QString& remote, const QString& destination,
                         QString* program) const;
+    // rsync's own limits on an appliance that stops answering, as far as the chosen rsync knows them.
+    QStringList stallOptions() const;
     ChildResult startProcess(const QString& program, const QStringList& arguments,
                              const std::function<void(const QByteArray&)>& onOutput = {},
                              const std::function<void(const QByteArray&)>& onError = {},

@@ -1,5 +1,7 @@
 #include "RsyncCommand.h"
 
+#include <algorithm>
+
 RsyncCommand::Command RsyncCommand::restoreRun(bool systemRsync, const QString& privateRsync,
                                                const QString& passwordFile, const QStringList& options,
                                                const QStringList& remotes, const QString& destination) {
@@ -22,15 +24,20 @@ RsyncCommand::Command RsyncCommand::restoreRun(bool systemRsync, const QString& 
 
 RsyncCommand::Command RsyncCommand::loginCheck(bool systemRsync, const QString& privateRsync,
                                                const QString& passwordFile, const QString& user,
-                                               const QString& address, qint64 timeoutSeconds) {
+                                               const QString& address,
+                                               const RsyncConventions::Dialect& dialect,
+                                               qint64 timeoutSeconds) {
     const auto launch = systemRsync ? Launch::Shell : Launch::Direct;
     const QString target =
         RsyncConventions::remotePath(RsyncConventions::RemoteForm::LoginCheck, {user, address, user}, launch);
-    return RsyncConventions::command(systemRsync, privateRsync,
-                                     {QStringLiteral("--list-only"),
-                                      QStringLiteral("--contimeout=%1").arg(timeoutSeconds),
-                                      QStringLiteral("--timeout=%1").arg(timeoutSeconds)},
-                                     passwordFile, QString(), QString(), target);
+    // An rsync that does not know an option refuses the whole run ("--contimeout=30: unknown option"):
+    // only what the chosen rsync knows goes on the line.
+    return RsyncConventions::command(
+        systemRsync, privateRsync,
+        QStringList{QStringLiteral("--list-only")} +
+            RsyncConventions::stallOptions(dialect,
+                                           std::chrono::seconds(std::max<qint64>(1, timeoutSeconds))),
+        passwordFile, QString(), QString(), target);
 }
 
 QString RsyncCommand::globLiteral(const QString& text) {

@@ -20,9 +20,11 @@ class RsyncCommand {
                               const QStringList& options, const QStringList& remotes,
                               const QString& destination);
 
-    // The log-in check: the account's folder listed, given up after timeoutSeconds.
+    // The log-in check: the account's folder listed, given up when the appliance stays silent for
+    // timeoutSeconds, with the limits the dialect of the chosen rsync knows.
     static Command loginCheck(bool systemRsync, const QString& privateRsync, const QString& passwordFile,
-                              const QString& user, const QString& address, qint64 timeoutSeconds);
+                              const QString& user, const QString& address,
+                              const RsyncConventions::Dialect& dialect, qint64 timeoutSeconds);
 
     // The versions of one item (path below the account's folder, "<machine>/<path>") in one rsync run:
     // the live copy and the item in every snapshot, each printed under its path from the module's root

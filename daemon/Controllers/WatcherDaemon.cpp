@@ -8,6 +8,7 @@
 #include "MultipleFreeNasAccountManager.h"
 #include "ReadController.h"
 #include "RezodeLoger.h"
+#include "RsyncConventions.h"
 
 #include <QCoreApplication>
 #include <QMutex>
@@ -72,6 +73,8 @@ WatcherDaemon::~WatcherDaemon() {
 void WatcherDaemon::start() {
     traceStateFilesTo(mServices.logger);
     mConsoleUsers->start();
+    // Once the trace has its place (the console-user manager gives it one).
+    RsyncConventions::removeLegacyPasswordFiles(mServices.profile, *mServices.logger);
 }
 
 std::unique_ptr<QObject> WatcherDaemon::makeAccountManager(const QString& consoleUser) {

@@ -303,12 +303,6 @@ bool RSyncBackupManager::setSourceFileContents(const QString& setFile) {
     return FileTools::writeAtomically(mSourceA, readText(setFile).toUtf8(), 0600);
 }
 
-void RSyncBackupManager::giveToUser(const QString& file) const {
-    if (mAccount && ::chown(QFile::encodeName(file).constData(), mAccount->uid, mAccount->gid) != 0)
-        mServices.logger->logDaemonTrace(QStringLiteral("Could not hand %1 to %2").arg(file, mAccount->name),
-                                         true);
-}
-
 void RSyncBackupManager::loadUploadingFileList() {
     mUploadingFileList = readText(mSourceA).split(u'\n', Qt::SkipEmptyParts);
 }
@@ -320,11 +314,19 @@ RsyncConventions::Command RSyncBackupManager::backupCommand() const {
         RsyncConventions::RemoteForm::UserItem,
         {user, mUserDetails.value(Protocol::Ip).toString(), user, mDestinationPath},
         builtin ? RsyncConventions::Launch::Shell : RsyncConventions::Launch::Direct);
-    // "--ignore-times": the copies carry the time they were written, not the file's, so rsync's quick
-    // check (size and whole seconds) would skip a file saved again at the same size within the second
-    // its copy was written. Nearly every file is sent anyway for that reason; this closes the gap.
-    QStringList options{QStringLiteral("--progress"), QStringLiteral("--dirs"), QStringLiteral("--recursive"),
-                        QStringLiteral("-v"), QStringLiteral("--ignore-times")};
+    // "--times": the copies carry the file's modification time, which the restore and "Versions…"
+    // show and a restored file gets back. "--ignore-times": rsync's quick check (size and whole
+    // seconds) would take a file saved again at the same size within the second of its last change
+    // for its copy and skip it; every path of a run is a changed file, so it is sent anyway.
+    QStringList options{QStringLiteral("--progress"),  QStringLiteral("--dirs"),
+                        QStringLiteral("--recursive"), QStringLiteral("-v"),
+                        QStringLiteral("--times"),     QStringLiteral("--ignore-times")};
+    // An appliance that stops answering ends the set as a network failure instead of holding it.
+    // rsync runs in the account's clean environment when the daemon is root: its search path decides.
+    options << RsyncConventions::stallOptions(
+        RsyncConventions::dialect(builtin, mBackupExecutorPath,
+                                  mAccount ? ChildCredentials::searchPath() : QString()),
+        mServices.timings.rsyncStallTimeout);
     // The exclusion rules hold inside the folders rsync sends whole too (a folder of the initial set,
     // one moved in, the home after lost events): the fixed rules, the lists and the name patterns.
     // "- " makes each an exclusion whatever it begins with ("+ ", "!").
@@ -332,10 +334,9 @@ RsyncConventions::Command RSyncBackupManager::backupCommand() const {
         const QString option = QStringLiteral("--exclude=") + rule;
         options << (builtin ? RsyncConventions::shellWord(option) : option);
     }
-    return RsyncConventions::command(
-        builtin, mBackupExecutorPath, options,
-        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile),
-        QStringLiteral("-"), QStringLiteral("/"), remote);
+    // No password file: the password reaches rsync in its environment (launchCurrentSet).
+    return RsyncConventions::command(builtin, mBackupExecutorPath, options, QString(), QStringLiteral("-"),
+                                     QStringLiteral("/"), remote);
 }
 
 void RSyncBackupManager::RSyncfireBackupProcessForEngine(const QStringList& engineAndSetFile) {
@@ -346,18 +347,8 @@ void RSyncBackupManager::RSyncfireBackupProcessForEngine(const QStringList& engi
 
     const QVariantMap details = readUserDetails();
     mRunPassword = passwordFingerprint(details);
-    // rsync runs as the user: the file is that user's, readable by nobody else.
-    QString error;
-    const QString passwordFile =
-        mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile);
-    if (!RsyncConventions::writePasswordFile(passwordFile, details.value(Protocol::Password).toString(),
-                                             mAccount ? RsyncConventions::ApplicationPasswordFileMode
-                                                      : RsyncConventions::DaemonPasswordFileMode,
-                                             &error))
-        mServices.logger->logDaemonTrace(QStringLiteral("Could not write the password file: %1").arg(error),
-                                         true);
-    else
-        giveToUser(passwordFile);
+    // The run's password travels to each set's rsync in its environment; no file holds it.
+    mRunSecret = details.value(Protocol::Password).toString();
 
     loadUploadingFileList();
     const RsyncConventions::Command command = backupCommand();
@@ -377,6 +368,9 @@ void RSyncBackupManager::launchCurrentSet() {
     mPasswordRefused = false;
     const RsyncConventions::Command command = backupCommand();
     mEngineOne->setEnvironment({});
+    mEngineOne->setAddedEnvironment(RsyncConventions::daemonRunEnvironment(
+        mRunSecret, mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::SystemSupportFolder)));
+    mEngineOne->setStallTimeout(mServices.timings.rsyncStallTimeout);
     mEngineOne->setArguments(command.arguments);
     mEngineOne->setStandardInput(readText(mSourceA).toUtf8());
     mEngineOne->startProcess();
@@ -520,14 +514,7 @@ void RSyncBackupManager::handleErrorText(const QString& text, FreeNasCommandExec
         return;
     }
     case RsyncErrorClassifier::Kind::Network:
-        reportFailure(text, QStringLiteral("network"));
-        if (engine == mEngineOne.get() && !mEngineOneRetryFlag) {
-            trace.logDaemonTrace(text, true);
-            trace.logDaemonTrace(QStringLiteral("Check wether server Ip changed."), true);
-            checkServerAddress();
-            trace.logDaemonTrace(QStringLiteral("Retrying.."), true);
-            mEngineOneRetryFlag = true;
-        }
+        networkFailure(text, engine);
         return;
     case RsyncErrorClassifier::Kind::Busy:
         mApplianceBusy = true;
@@ -547,6 +534,18 @@ void RSyncBackupManager::handleErrorText(const QString& text, FreeNasCommandExec
     case RsyncErrorClassifier::Kind::None:
         mSetErrors += text;
         return;
+    }
+}
+
+void RSyncBackupManager::networkFailure(const QString& text, FreeNasCommandExecuter* engine) {
+    RezodeLoger& trace = *mServices.logger;
+    reportFailure(text, QStringLiteral("network"));
+    if (engine == mEngineOne.get() && !mEngineOneRetryFlag) {
+        trace.logDaemonTrace(text, true);
+        trace.logDaemonTrace(QStringLiteral("Check wether server Ip changed."), true);
+        checkServerAddress();
+        trace.logDaemonTrace(QStringLiteral("Retrying.."), true);
+        mEngineOneRetryFlag = true;
     }
 }
 
@@ -620,8 +619,9 @@ QString RSyncBackupManager::maskedDescription(const QVariantMap& details) {
 
 // ---- end of a set ------------------------------------------------------------------------------
 
-void RSyncBackupManager::deletePasswordFile() {
-    QFile::remove(mAppSupportFilePathsObjct->pathForApplicationFile(DaemonPath::BackupPasswordFile));
+void RSyncBackupManager::forgetPassword() {
+    mRunSecret.clear();
+    mEngineOne->setAddedEnvironment({});
 }
 
 QStringList RSyncBackupManager::requeuePaths() const {
@@ -838,7 +838,7 @@ void RSyncBackupManager::settleRunEnd(BackupRunDecision::Outcome outcome) {
     // is space again (the next run after the back-off finds out).
     if (BackupRunDecision::keepsPaths(outcome))
         AddTheCurrentBackupSetIntoArray();
-    deletePasswordFile();
+    forgetPassword();
     removeTempFilePaths();
     mRunPaths.clear();
     mRunOldest = mRunNewest = QDateTime();
@@ -938,6 +938,15 @@ void RSyncBackupManager::processFinishedOfEngine(FreeNasCommandExecuter* engine)
     flushSetOutput(engine);
     if (engine != mEngineOne.get() || !mIsRunningFlag)
         return;
+    // The runner ended an rsync that got nothing from the appliance for the stall time (one that
+    // did not end by its own --timeout): the appliance is out of reach, as for a broken connection.
+    if (engine->stalled() && !mIsBackupCanceld && !mIsQuotaExceded && !mEngineOneRetryFlag)
+        networkFailure(
+            QStringLiteral("The Zorvik Hollin device stopped answering: nothing came from it "
+                           "for %1 seconds, so the transfer was ended; it is tried again.")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(mServices.timings.rsyncStallTimeout)
+                         .count()),
+            engine);
 
     BackupRunDecision::SetEnd end;
     end.quota = mIsQuotaExceded;

@@ -182,8 +182,11 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     bool tellFailure(const QString& key);
     // An initial backup that was under way has ended: its marker goes and the delegate hears of it.
     void endInitialBackup();
-    void giveToUser(const QString& file) const;
-    void deletePasswordFile();
+    // The run's password is forgotten when the run ends.
+    void forgetPassword();
+    // The appliance could not be reached, or stopped answering: told once, the address checked, the
+    // set retried.
+    void networkFailure(const QString& text, FreeNasCommandExecuter* engine);
     // The user's account record, read and written with the user's rights.
     QVariantMap readUserDetails() const;
     bool writeUserDetails(const QVariantMap& details) const;
@@ -249,6 +252,7 @@ class RSyncBackupManager : public QObject, public FreeNasCommandExecuterControll
     int mFailedRunsInRow = 0;
     QDeadlineTimer mNextRunAllowed;
     QByteArray mRunPassword;     // a fingerprint of the password the run was given
+    QString mRunSecret;          // the password itself, for the run's rsync (never written anywhere)
     QByteArray mRefusedPassword; // that of the refused password, while no run may start
     QDeadlineTimer mRefusedRetryAllowed;
     int mRefusedInRow = 0; // refusals since the appliance last let the account in

@@ -268,15 +268,15 @@ void ReadController::startListing(bool fromTimer) {
     const QString user = details.value(Protocol::UserName).toString();
     const QString password = details.value(Protocol::Password).toString();
     const QString address = details.value(Protocol::Ip).toString();
-    const QString passwordFile = path(DaemonPath::ListingPasswordFile);
-    RsyncConventions::writePasswordFile(passwordFile, password, RsyncConventions::DaemonPasswordFileMode);
+    // The password goes to the listing's rsync in its environment, never into a file.
     mListingObject->setUserName(user);
     mListingObject->setUserPasswd(password);
     mListingObject->setServerIp(address);
     mListingObject->setDbPath(path(DaemonPath::UserSupportFolder));
     mListingObject->setLocalUser(mAppSupportFilePathsObjct.m_ConsoleUserName());
     const RsyncConventions::Command command = RezodeListAndUpdateToDBController::firstLevelCommand(
-        mListingObject->isBuiltinRsync(), path(DaemonPath::PrivateRsync), passwordFile, user, address);
+        mListingObject->isBuiltinRsync(), path(DaemonPath::PrivateRsync), user, address,
+        mServices.timings.rsyncStallTimeout);
     mListingObject->setLaunchPath(command.program);
     mListingObject->setArguments(command.arguments);
     mListingObject->initialListing();

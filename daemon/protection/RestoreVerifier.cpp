@@ -23,7 +23,9 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace PS = Protocol::PendingState;
 
@@ -184,8 +186,22 @@ RestoreVerifier::RestoreVerifier(DaemonServices services, BackupfileController* 
     connect(&mTimeout, &QTimer::timeout, this, [this] {
         if (mProcess && mProcess->state() != QProcess::NotRunning) {
             mErrors += QByteArrayLiteral("the check took longer than allowed and was ended\n");
+            ::kill(-pid_t(mProcess->processId()), SIGKILL);
             mProcess->kill();
         }
+    });
+    mStallWatch.setWindow(mServices.timings.rsyncStallTimeout);
+    connect(&mStallTimer, &QTimer::timeout, this, [this] {
+        if (!mProcess || mProcess->state() == QProcess::NotRunning || !mStallWatch.stalled())
+            return;
+        mStallTimer.stop();
+        mStallWatch.stop();
+        mErrors +=
+            QStringLiteral("the Zorvik Hollin device sent nothing for %1 seconds and the check was ended\n")
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(mStallWatch.window()).count())
+                .toUtf8();
+        ::kill(-pid_t(mProcess->processId()), SIGKILL);
+        mProcess->kill();
     });
 }
 
@@ -197,6 +213,8 @@ RestoreVerifier::~RestoreVerifier() {
     mRecord->setNotifier(nullptr);
     if (mProcess) {
         mProcess->disconnect(this);
+        if (mProcess->processId() > 0)
+            ::kill(-pid_t(mProcess->processId()), SIGKILL);
         mProcess->kill();
         mProcess->waitForFinished(2000);
     }
@@ -322,20 +340,28 @@ bool RestoreVerifier::checkNow() {
 QProcess* RestoreVerifier::startRsync(const QStringList& arguments) {
     auto* process = new QProcess(this);
     // As the person: the appliance and the files are theirs, and a file they cannot read stays unread.
+    // A group of its own either way, so that an end takes whatever rsync started with it.
+    std::optional<ChildCredentials> who;
     if (const std::optional<UserFileAccess::Account> account = UserFileAccess::lookup(mConsoleUser))
-        if (const std::optional<ChildCredentials> who = ChildCredentials::forAccount(
-                mConsoleUser, account->uid, account->gid, mServices.profile.homeOf(mConsoleUser)))
-            who->applyTo(*process, mConsoleUser, true);
-    // The password reaches rsync through its environment, never on a command line or in a file.
+        who = ChildCredentials::forAccount(mConsoleUser, account->uid, account->gid,
+                                           mServices.profile.homeOf(mConsoleUser));
+    if (who)
+        who->applyTo(*process, mConsoleUser, true);
+    else
+        process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    // The password reaches rsync through its environment, never on a command line or in a file; the
+    // mark tells the daemon's runs from others.
     QProcessEnvironment env = process->processEnvironment();
     if (env.isEmpty())
         env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("RSYNC_PASSWORD"), mDetails.value(Protocol::Password).toString());
+    const QMap<QString, QString> added = RsyncConventions::daemonRunEnvironment(
+        mDetails.value(Protocol::Password).toString(),
+        FilePathsController(FilePathsController::Table::Daemon, mServices.profile)
+            .pathForApplicationFile(DaemonPath::SystemSupportFolder));
+    for (auto it = added.cbegin(); it != added.cend(); ++it)
+        env.insert(it.key(), it.value());
     process->setProcessEnvironment(env);
-    QString rsync = QStandardPaths::findExecutable(QStringLiteral("rsync"));
-    if (rsync.isEmpty())
-        rsync = QStringLiteral("/usr/bin/rsync");
-    process->setProgram(rsync);
+    process->setProgram(rsyncProgram());
     process->setArguments(arguments);
     mOutput.clear();
     mErrors.clear();
@@ -344,10 +370,37 @@ QProcess* RestoreVerifier::startRsync(const QStringList& arguments) {
         if (error == QProcess::FailedToStart)
             ended();
     });
+    connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
+        mStallWatch.noteActivity();
+        mOutput += process->readAllStandardOutput();
+    });
+    connect(process, &QProcess::readyReadStandardError, this, [this, process] {
+        mStallWatch.noteActivity();
+        mErrors += process->readAllStandardError();
+    });
     mProcess = process;
     mTimeout.start(mServices.timings.restoreCheckTimeout);
     process->start();
+    if (process->processId() > 0 && mStallWatch.window().count() > 0) {
+        mStallWatch.start(pid_t(process->processId()), who, mConsoleUser);
+        mStallTimer.start(mStallWatch.checkInterval());
+    }
     return process;
+}
+
+QString RestoreVerifier::rsyncProgram() {
+    QString rsync = QStandardPaths::findExecutable(QStringLiteral("rsync"));
+    return rsync.isEmpty() ? QStringLiteral("/usr/bin/rsync") : rsync;
+}
+
+QStringList RestoreVerifier::rsyncOptions() const {
+    // What this rsync understands: rsync's own limits on an appliance that stops answering, and no
+    // login message where it can be left out.
+    const RsyncConventions::Dialect dialect = RsyncConventions::dialect(false, rsyncProgram());
+    QStringList options;
+    if (dialect.noMotd())
+        options << QStringLiteral("--no-motd");
+    return options + RsyncConventions::stallOptions(dialect, mServices.timings.rsyncStallTimeout);
 }
 
 void RestoreVerifier::ended() {
@@ -356,6 +409,8 @@ void RestoreVerifier::ended() {
         return;
     mProcess = nullptr;
     mTimeout.stop();
+    mStallTimer.stop();
+    mStallWatch.stop();
     mOutput += process->readAllStandardOutput();
     mErrors += process->readAllStandardError();
     if (process->error() == QProcess::FailedToStart)
@@ -413,9 +468,9 @@ void RestoreVerifier::listSnapshots() {
         finish(PS::VerifyUnavailable, QStringLiteral("No Zorvik Hollin account is logged in"));
         return;
     }
-    startRsync({QStringLiteral("--list-only"), QStringLiteral("--no-motd"), QStringLiteral("--timeout=120"),
-                RsyncConventions::remotePath(RsyncConventions::RemoteForm::SnapshotList, {user, address},
-                                             RsyncConventions::Launch::Direct)});
+    startRsync(QStringList{QStringLiteral("--list-only")} + rsyncOptions() +
+               QStringList{RsyncConventions::remotePath(RsyncConventions::RemoteForm::SnapshotList,
+                                                        {user, address}, RsyncConventions::Launch::Direct)});
 }
 
 void RestoreVerifier::snapshotsListed() {
@@ -484,13 +539,13 @@ void RestoreVerifier::compare(const QString& snapshot, const QDateTime& taken) {
     mStep = Step::Comparing;
     const QString area = mDetails.value(Protocol::UserName).toString() + u'/' + UtilityClass::machineName();
     QProcess* process = startRsync(
-        {QStringLiteral("-n"), QStringLiteral("-c"), QStringLiteral("-ii"), QStringLiteral("--no-motd"),
-         QStringLiteral("--timeout=120"), QStringLiteral("--files-from=-"),
-         RsyncConventions::remotePath(RsyncConventions::RemoteForm::SnapshotCheck,
-                                      {mDetails.value(Protocol::UserName).toString(),
-                                       mDetails.value(Protocol::Ip).toString(), snapshot, area},
-                                      RsyncConventions::Launch::Direct),
-         QStringLiteral("/")});
+        QStringList{QStringLiteral("-n"), QStringLiteral("-c"), QStringLiteral("-ii")} + rsyncOptions() +
+        QStringList{QStringLiteral("--files-from=-"),
+                    RsyncConventions::remotePath(RsyncConventions::RemoteForm::SnapshotCheck,
+                                                 {mDetails.value(Protocol::UserName).toString(),
+                                                  mDetails.value(Protocol::Ip).toString(), snapshot, area},
+                                                 RsyncConventions::Launch::Direct),
+                    QStringLiteral("/")});
     process->write(relative.join(u'\n').toUtf8() + '\n');
     process->closeWriteChannel();
 }

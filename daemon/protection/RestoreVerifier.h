@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DaemonServices.h"
+#include "StallWatch.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -123,6 +124,9 @@ class RestoreVerifier : public QObject {
     void compared();
     void finish(const QString& state, const QString& reason);
     QProcess* startRsync(const QStringList& arguments);
+    // The rsync the check runs (the system's), and the options it takes from what that rsync knows.
+    static QString rsyncProgram();
+    QStringList rsyncOptions() const;
     void ended(); // the running rsync is done (or failed to start)
     QString recordPath() const;
     QVariantMap readAccount() const;
@@ -139,6 +143,10 @@ class RestoreVerifier : public QObject {
     QTimer mSaveTimer;
     QTimer mNextCheck;
     QTimer mTimeout;
+    // An rsync that gets nothing from the appliance for the stall time is ended at once, not after
+    // the check's whole allowance.
+    StallWatch mStallWatch;
+    QTimer mStallTimer;
     Step mStep = Step::Idle;
     QPointer<QProcess> mProcess;
     QByteArray mOutput, mErrors;

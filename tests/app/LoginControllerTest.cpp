@@ -5,6 +5,7 @@
 #include "LoginController.h"
 #include "AppTestHost.h"
 #include "AppTestSupport.h"
+#include "OldRsync.h"
 #include "QtPrinters.h"
 #include "RsyncConventions.h"
 #include "ui_LoginController.h"
@@ -208,4 +209,45 @@ TEST(LoginControllerTest, ASilentApplianceIsCancelledOrTimesOut) {
     ASSERT_TRUE(checkEnds(login));
     EXPECT_TRUE(says(login->ui().iperror, QStringLiteral("did not answer")));
     EXPECT_TRUE(login->ui().checking->isHidden() && login->ui().LoginBtn->text() == QStringLiteral("Log In"));
+}
+
+// The old system rsync the private copy exists for (2.6.9, which the application finds at its launch
+// and records as "DefaultRsync" "1"): the check asks only what that rsync knows, and the log-in works.
+TEST(LoginControllerTest, TheOldSystemRsyncLogsInAskingOnlyWhatItKnows) {
+    ZH_SKIP_IF(Appliance::skipReason());
+    Appliance appliance;
+    ASSERT_TRUE(startWithAccount(appliance, QStringLiteral("ann"), QStringLiteral("right")));
+    OldRsync old;
+    ASSERT_EQ(old.error(), QString());
+    QString why;
+    auto host = launched(appliance.address(), &why, true);
+    ZH_SKIP_IF(why);
+    ASSERT_TRUE(host->app().isDefaultRsync()) << "the 2.6.9 banner names the system rsync";
+    LoginController* login = host->app().loginController();
+    logIn(login->ui(), "ann", "right");
+    ASSERT_TRUE(waitUntil([&] { return host->app().isLoggedIn(); }, 60000)) << host->trace().toStdString();
+    EXPECT_EQ(old.refused(), QString());
+    const QString trace = host->trace();
+    EXPECT_TRUE(trace.contains(QStringLiteral("--timeout="))) << trace.toStdString();
+    EXPECT_FALSE(trace.contains(QStringLiteral("--contimeout"))) << trace.toStdString();
+}
+
+// An appliance that takes the connection and then freezes (a NAS gone to sleep): the check ends with
+// the address's message instead of keeping the window waiting, and works once it is awake.
+TEST(LoginControllerTest, AFrozenApplianceEndsTheCheckAndAWokenOneLogsIn) {
+    ZH_SKIP_IF(Appliance::skipReason());
+    Appliance appliance;
+    ASSERT_TRUE(startWithAccount(appliance, QStringLiteral("ann"), QStringLiteral("right")));
+    QString why;
+    auto host = launched(appliance.address(), &why, true, std::chrono::seconds(2));
+    ZH_SKIP_IF(why);
+    LoginController* login = host->app().loginController();
+    appliance.stall();
+    logIn(login->ui(), "ann", "right");
+    ASSERT_TRUE(checkEnds(login));
+    EXPECT_FALSE(host->app().isLoggedIn());
+    EXPECT_TRUE(says(login->ui().iperror, QStringLiteral("did not answer"))) << host->trace().toStdString();
+    appliance.resume();
+    logIn(login->ui(), "ann", "right");
+    ASSERT_TRUE(waitUntil([&] { return host->app().isLoggedIn(); }, 60000)) << host->trace().toStdString();
 }

@@ -1,9 +1,12 @@
 #include "FreeNasCommandExecuter.h"
 
+#include "ChildProcess.h"
 #include "EventLoopWait.h"
 #include "Requirements.h"
 #include "RezodeLoger.h"
+#include "StallWatch.h"
 #include "TestRoots.h"
+#include "ThreadCapability.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -169,4 +172,75 @@ TEST_F(FreeNasCommandExecuterTest, ExitCodeAndTheAccountTheChildRunsAs) {
     run(engine, "/usr/bin/env", {});
     ASSERT_TRUE(finishes(3));
     EXPECT_EQ(recorder.out, "ZH_ONLY=yes\n");
+}
+
+TEST_F(FreeNasCommandExecuterTest, AChildThatStallsIsEndedWithItsGroupAndOneThatWorksIsNot) {
+    FreeNasCommandExecuter engine(&recorder, &session);
+    engine.setStallTimeout(700ms);
+    // Silent and idle (a connection nothing comes through), with a child of its own: the whole group
+    // is ended, and the run says why.
+    QTemporaryDir marks;
+    const QString background = marks.filePath("background");
+    run(engine, "/bin/bash", {"-c", QStringLiteral("sleep 300 & echo $! >'%1'; wait").arg(background)});
+    ASSERT_TRUE(finishes(1, 30000));
+    EXPECT_TRUE(engine.stalled());
+    EXPECT_EQ(engine.exitCode(), -1);
+    const pid_t left = pid_t(readTrace(background).trimmed().toInt());
+    ASSERT_GT(left, 0);
+    EXPECT_TRUE(waitUntil([&] { return !QDir(QStringLiteral("/proc/%1").arg(left)).exists(); }, 5000));
+
+    // A child frozen where it stands (its own timers cannot fire) is ended too.
+    run(engine, "/bin/bash", {"-c", "kill -STOP $$; echo never"});
+    ASSERT_TRUE(finishes(2, 30000));
+    EXPECT_TRUE(engine.stalled());
+    EXPECT_FALSE(recorder.out.contains("never"));
+
+    // One that prints now and then, for longer than the stall time, is left alone.
+    run(engine, "/bin/bash", {"-c", "for i in $(seq 12); do echo $i; sleep 0.2; done"});
+    ASSERT_TRUE(finishes(3, 30000));
+    EXPECT_FALSE(engine.stalled());
+    EXPECT_EQ(engine.exitCode(), 0);
+
+    // So is one that prints nothing but keeps reading, as rsync does while the appliance reads its old
+    // copy of a large file: as the person at the screen when root runs this, and without root's
+    // tracing capability (the daemon's unit does not give it).
+    const FixtureUser user = FixtureUser::get();
+    if (::geteuid() == 0)
+        engine.setCredentials(FreeNasCommandExecuter::Credentials::forAccount(user.name, user.uid, user.gid),
+                              user.name);
+    recorder.out.clear();
+    {
+        WithoutCapability noTracing(CAP_SYS_PTRACE);
+        EXPECT_EQ(noTracing.dropped(), ::geteuid() == 0);
+        run(engine, "/bin/bash",
+            {"-c", "exec 3</dev/urandom; for i in $(seq 15); do read -r -N 20000 -u 3 x; sleep 0.2; done; "
+                   "echo read"});
+        ASSERT_TRUE(finishes(4, 60000));
+    }
+    EXPECT_FALSE(engine.stalled());
+    EXPECT_EQ(engine.exitCode(), 0);
+    EXPECT_EQ(recorder.out, "read\n");
+}
+
+// A child its owner stopped on purpose (the listing holds rsync while its lines wait for the index) has
+// not stalled, however long it is held; once let go, it has the whole window again.
+TEST(StallWatchTest, AHeldChildHasNotStalledAndGetsTheWholeWindowWhenLetGo) {
+    const pid_t child = ChildProcess::spawn({"sleep", "300"});
+    ASSERT_GT(child, 0);
+    StallWatch watch(300ms);
+    watch.start(child);
+    watch.hold(true);
+    spinFor(700);
+    EXPECT_FALSE(watch.stalled());
+    watch.hold(false);
+    EXPECT_FALSE(watch.stalled());
+    EXPECT_TRUE(waitUntil([&] { return watch.stalled(); }, 5000));
+    // A window of zero never stalls; a stopped watch neither.
+    StallWatch never(0ms);
+    never.start(child);
+    spinFor(100);
+    EXPECT_FALSE(never.stalled());
+    watch.stop();
+    EXPECT_FALSE(watch.stalled());
+    ChildProcess::terminate(child);
 }

@@ -7,6 +7,7 @@
 #include "Requirements.h"
 #include "RezodeLoger.h"
 #include "TestRoots.h"
+#include "ThreadCapability.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -71,39 +72,42 @@ TEST(RsyncConventionsTest, OutsideValuesStayInsideTheirShellWord) {
     EXPECT_FALSE(RsyncConventions::isBuiltinRsyncBanner("rsync version 2.6.9"));
 }
 
-TEST(RsyncConventionsTest, RemoveOldRsyncEndsOnlyTheRsyncCarryingOurPasswordFile) {
+TEST(RsyncConventionsTest, RemoveOldRsyncEndsOnlyTheRsyncsCarryingThisInstallationsMark) {
+    // The mark is in the environment; the program must be rsync or the private copy.
     QTemporaryDir proc;
-    const auto fake = [&](int pid, const QByteArray& cmdline) {
-        QDir(proc.path()).mkpath(QString::number(pid));
-        QFile f(proc.filePath(QStringLiteral("%1/cmdline").arg(pid)));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(cmdline);
+    const auto fake = [&](int pid, const QByteArray& cmdline, const QByteArray& environ) {
+        const QString folder = proc.filePath(QString::number(pid));
+        QDir().mkpath(folder);
+        const auto write = [&](const char* name, const QByteArray& data) {
+            QFile f(folder + u'/' + QLatin1String(name));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(data);
+        };
+        write("cmdline", cmdline);
+        write("environ", environ);
+        write("status", QByteArray("Name:\trsync\nUid:\t0\t0\t0\t0\nGid:\t0\t0\t0\t0\n"));
     };
-    fake(101, QByteArray("rsync\0-av\0--password-file=/etc/passwd.secrets\0/\0u@h::x\0", 54));
-    fake(102, QByteArray("/usr/bin/rsync\0--password-file=/home/x/other\0", 46));
-    fake(103, QByteArray("/var/lib/ZorvikHollin/ZorvikHollinHelper/bin/"
-                         "ZorvikHollin_ver_001\0--password-file=\"/etc/initialListingPasswd.secrets\"\0",
-                         118));
-    fake(104, QByteArray("/bin/bash\0-c\0rsync --password-file=\"/etc/passwd.secrets\"\0", 57));
-    fake(105, QByteArray("sleep\0--password-file=/etc/passwd.secrets\0", 42));
+    const QByteArray ours("PATH=/bin\0ZORVIK_HOLLIN_WATCHER_RUN=/var/lib/ZorvikHollin\0", 57);
+    fake(101, QByteArray("rsync\0-av\0/\0u@h::x\0", 20), ours);
+    fake(102, QByteArray("/usr/bin/rsync\0--password-file=/etc/passwd.secrets\0", 52), "PATH=/bin");
+    fake(103, QByteArray("/var/lib/ZorvikHollin/ZorvikHollinHelper/bin/ZorvikHollin_ver_001\0-v\0", 70),
+         ours);
+    fake(104, QByteArray("/usr/bin/rsync\0", 15),
+         QByteArray("ZORVIK_HOLLIN_WATCHER_RUN=/tmp/other root/var/lib/ZorvikHollin\0", 63));
+    fake(105, QByteArray("sleep\0", 6), ours);
     QDir(proc.path()).mkpath("self");
-    EXPECT_EQ(RsyncConventions::strayRsyncProcesses(
-                  {"/etc/passwd.secrets", "/etc/initialListingPasswd.secrets"}, proc.path()),
+    EXPECT_EQ(RsyncConventions::markedRsyncProcesses("/var/lib/ZorvikHollin", proc.path()),
               (QList<pid_t>{101, 103}));
+    EXPECT_EQ(RsyncConventions::markedRsyncProcesses(QString(), proc.path()), QList<pid_t>{});
+    // The application's runs are found by its own password file.
+    EXPECT_EQ(RsyncConventions::strayRsyncProcesses({"/etc/passwd.secrets"}, proc.path()), QList<pid_t>{102});
 
+    // Real rsync clients, left waiting by a listener that never greets, as the person at the screen
+    // when root runs this (whose environment root reads with that person's rights only: the daemon's
+    // unit gives it no CAP_SYS_PTRACE).
     TempRoot root;
     FilePathsController paths(FilePathsController::Table::Daemon, root.profile());
-    QDir().mkpath(root.profile().root + "/etc");
-    const QString ours = paths.pathForApplicationFile(DaemonPath::BackupPasswordFile);
-    const QString theirs = root.path() + "/theirs.secrets";
-    const QString password = "p a\"s's $(w)\u00e9";
-    ASSERT_TRUE(
-        RsyncConventions::writePasswordFile(ours, password, RsyncConventions::DaemonPasswordFileMode));
-    EXPECT_EQ(readTrace(ours), password); // exactly the password, nothing after it
-    const QFileDevice::Permissions mode = QFileInfo(ours).permissions(); // nobody else can read it
-    EXPECT_FALSE(mode.testFlag(QFileDevice::ReadGroup) || mode.testFlag(QFileDevice::ReadOther));
-    RsyncConventions::writePasswordFile(theirs, "x", 0600);
-    // A listener that never greets keeps both rsync clients waiting.
+    const QString mark = paths.pathForApplicationFile(DaemonPath::SystemSupportFolder);
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -112,19 +116,99 @@ TEST(RsyncConventionsTest, RemoveOldRsyncEndsOnlyTheRsyncCarryingOurPasswordFile
     socklen_t len = sizeof sa;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
     ::listen(fd, 8);
-    const auto client = [&](const QString& pw) {
-        return ChildProcess::spawn({"rsync", "--port=" + QString::number(ntohs(sa.sin_port)),
-                                    "--password-file=" + pw, "--list-only", "u@127.0.0.1::backup/"});
+    QStringList asPerson;
+    if (::geteuid() == 0) {
+        QString why;
+        const FixtureUser user = FixtureUser::get(&why);
+        ASSERT_TRUE(why.isEmpty()) << why.toStdString();
+        asPerson = {"setpriv", "--reuid=" + QString::number(user.uid), "--regid=" + QString::number(user.gid),
+                    "--clear-groups"};
+    }
+    const auto client = [&](const QString& markValue) {
+        QStringList argv = asPerson;
+        argv << "env";
+        if (!markValue.isEmpty())
+            argv << QStringLiteral("ZORVIK_HOLLIN_WATCHER_RUN=") + markValue;
+        argv << "RSYNC_PASSWORD=x"
+             << "rsync"
+             << "--port=" + QString::number(ntohs(sa.sin_port)) << "--list-only"
+             << "u@127.0.0.1::backup/";
+        return ChildProcess::spawn(argv);
     };
-    const pid_t mine = client(ours), other = client(theirs);
-    ASSERT_TRUE(
-        waitUntil([&] { return RsyncConventions::strayRsyncProcesses({ours}).contains(mine); }, 5000));
-    RezodeLoger trace;
-    trace.setLogWritePath(root.path() + "/trace.txt");
-    RsyncConventions::removeOldrsyncExes(paths, trace);
+    const pid_t mine = client(mark), another = client(mark + "/elsewhere"), unmarked = client(QString());
+    {
+        WithoutCapability noTracing(CAP_SYS_PTRACE);
+        ASSERT_TRUE(
+            waitUntil([&] { return RsyncConventions::markedRsyncProcesses(mark).contains(mine); }, 5000));
+        RezodeLoger trace;
+        trace.setLogWritePath(root.path() + "/trace.txt");
+        RsyncConventions::removeOldrsyncExes(paths, trace);
+    }
     EXPECT_TRUE(waitUntil([&] { return !ChildProcess::isAlive(mine); }, 5000));
-    EXPECT_TRUE(ChildProcess::isAlive(other));
-    ChildProcess::terminate(other);
+    EXPECT_TRUE(ChildProcess::isAlive(another));
+    EXPECT_TRUE(ChildProcess::isAlive(unmarked));
+    ChildProcess::terminate(another);
+    ChildProcess::terminate(unmarked);
     ::close(fd);
     EXPECT_TRUE(readTrace(root.path() + "/trace.txt").contains(" : removeOldrsyncExes called \n"));
+}
+
+TEST(RsyncConventionsTest, PasswordFilesOfAnEarlierVersionAreRemovedWithATraceLine) {
+    TempRoot root;
+    const PlatformProfile& profile = root.profile();
+    QDir().mkpath(root.path() + "/etc");
+    ASSERT_TRUE(RsyncConventions::writePasswordFile(profile.backupPasswordFile, "hunter2 old", 0611));
+    ASSERT_TRUE(RsyncConventions::writePasswordFile(profile.listingPasswordFile, "hunter2 old", 0611));
+    RezodeLoger trace;
+    trace.setLogWritePath(root.path() + "/trace.txt");
+    RsyncConventions::removeLegacyPasswordFiles(profile, trace);
+    EXPECT_FALSE(QFileInfo::exists(profile.backupPasswordFile));
+    EXPECT_FALSE(QFileInfo::exists(profile.listingPasswordFile));
+    RsyncConventions::removeLegacyPasswordFiles(profile, trace); // nothing left: nothing said
+    const QString text = readTrace(root.path() + "/trace.txt");
+    EXPECT_EQ(text.count("a password file of an earlier version"), 2);
+    EXPECT_TRUE(text.contains("Removed " + profile.backupPasswordFile));
+    EXPECT_TRUE(text.contains("Removed " + profile.listingPasswordFile));
+    EXPECT_FALSE(text.contains("hunter2"));
+}
+
+TEST(RsyncConventionsTest, CommandLinesAskOnlyWhatTheChosenRsyncKnows) {
+    using Dialect = RsyncConventions::Dialect;
+    const Dialect old = RsyncConventions::dialectOfBanner("rsync  version 2.6.9  protocol version 29\n");
+    EXPECT_EQ(old.text(), "2.6.9");
+    EXPECT_FALSE(old.connectTimeout());
+    EXPECT_TRUE(old.noMotd());
+    const Dialect debian =
+        RsyncConventions::dialectOfBanner("rsync  version 3.2.7  protocol version 31\nCopy");
+    EXPECT_EQ(debian.text(), "3.2.7");
+    EXPECT_TRUE(debian.connectTimeout());
+    EXPECT_EQ(RsyncConventions::dialectOfBanner("rsync  version v3.0.0  protocol version 30").text(),
+              "3.0.0");
+    EXPECT_FALSE(
+        RsyncConventions::dialectOfBanner("rsync  version 2.9.9  protocol version 29").connectTimeout());
+    // What cannot be read is taken for the oldest rsync.
+    for (const QByteArray& banner : {QByteArray(), QByteArray("bash: rsync: command not found"),
+                                     QByteArray("openrsync: protocol version 29")})
+        EXPECT_EQ(RsyncConventions::dialectOfBanner(banner).text(), "2.6.9") << banner.constData();
+
+    using namespace std::chrono_literals;
+    EXPECT_EQ(RsyncConventions::stallOptions(old, 120s), QStringList{"--timeout=120"});
+    EXPECT_EQ(RsyncConventions::stallOptions(debian, 1500ms), (QStringList{"--timeout=2", "--contimeout=2"}));
+    EXPECT_EQ(RsyncConventions::stallOptions(debian, 0ms), (QStringList{"--timeout=1", "--contimeout=1"}));
+
+    // The daemon's runs name no password file: the password travels in the environment.
+    const auto direct = RsyncConventions::command(false, "/p/rsync", {"-v"}, QString(), "-", "/", "u@h::x");
+    EXPECT_EQ(direct.arguments, (QStringList{"-v", "--files-from=-", "/", "u@h::x"}));
+    const auto shell =
+        RsyncConventions::command(true, QString(), {"-v"}, QString(), QString(), QString(), "u@h::x");
+    EXPECT_EQ(shell.arguments.value(1), "rsync -v u@h::x");
+    EXPECT_EQ(RsyncConventions::daemonRunEnvironment("p w", "/var/lib/ZorvikHollin"),
+              (QMap<QString, QString>{{"RSYNC_PASSWORD", "p w"},
+                                      {"ZORVIK_HOLLIN_WATCHER_RUN", "/var/lib/ZorvikHollin"}}));
+
+    // The private copy answers for the rsync below it; this machine's is not 2.6.9.
+    EXPECT_TRUE(RsyncConventions::dialect(false, ZH_TEST_PRIVATE_RSYNC).connectTimeout());
+    EXPECT_TRUE(RsyncConventions::dialect(true, QString()).connectTimeout());
+    // A program that gives no banner counts as the oldest.
+    EXPECT_FALSE(RsyncConventions::dialect(false, "/bin/true").connectTimeout());
 }

@@ -213,3 +213,32 @@ TEST_F(PrivateRsync, BadCommandLinesAndListsRunNothingAndAKilledAdapterLeavesNoR
         ChildProcess::terminate(pid, 1000);
     }
 }
+
+// The callers ask the adapter which rsync it runs (to pass only what that rsync knows), and the
+// daemon's runs give the password in the environment, with --times for the files' own times.
+TEST_F(PrivateRsync, AnswersForTheRsyncItRunsAndTakesThePasswordAndTheTimesTheDaemonGives) {
+    QByteArray out, err, own;
+    EXPECT_EQ(ChildProcess::run({kAdapter, "--version"}, &out, &err), 0) << err.constData();
+    ASSERT_EQ(ChildProcess::run({"/usr/bin/rsync", "--version"}, &own), 0);
+    EXPECT_TRUE(out.startsWith("rsync  version ")) << out.constData();
+    EXPECT_EQ(out, own);
+
+    const QByteArray file = source + "/dated.txt";
+    ASSERT_TRUE(writeBytes(file, "dated"));
+    const timespec when[2] = {{1'300'000'000, 0}, {1'300'000'000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.constData(), when, 0), 0);
+    const QString list = work.filePath("list");
+    ASSERT_TRUE(writeBytes(QFile::encodeName(list), file));
+    qputenv("RSYNC_PASSWORD", kPassword.toUtf8());
+    const auto unset = qScopeGuard([] { qunsetenv("RSYNC_PASSWORD"); });
+    ASSERT_EQ(ChildProcess::run({kAdapter, "--progress", "--dirs", "--recursive", "-v", "--times",
+                                 "--ignore-times", "--timeout=30", "--contimeout=30", "--files-from=" + list,
+                                 "/", remote("backup/alice/Mac")},
+                                &out, &err),
+              0)
+        << err.constData();
+    EXPECT_EQ(linesWith(out, {"[Full Backup]", "dated.txt"}).size(), 1) << out.constData();
+    struct stat copy {};
+    ASSERT_EQ(::stat(onAppliance(file).constData(), &copy), 0);
+    EXPECT_EQ(copy.st_mtim.tv_sec, 1'300'000'000);
+}

@@ -3,6 +3,7 @@
 
 #include "RezodeListAndUpdateToDBController.h"
 #include "Appliance.h"
+#include "FilePathsController.h"
 #include "IndexTestSupport.h"
 #include "RezodeLoger.h"
 
@@ -13,7 +14,7 @@ using Lister = RezodeListAndUpdateToDBController;
 
 namespace {
 
-// Travels only in the password file; never in a command line or a log.
+// Travels only in rsync's environment; never in a command line, a file or a log.
 const QString kPassword = u"s3 cr'e\"t$(touch pwned)"_s;
 const QString kPassEnd = u"No Folder Details  to call callFolderWiseRecursiveListing"_s;
 
@@ -28,17 +29,21 @@ class ListingControllerTest : public RequiringTest {
   protected:
     // A stand-in for rsync, called like the private copy: for a folder ("" at the first level) it prints
     // <folder>.1, after a pause <folder>.2 as a second chunk, then with a <folder>.hang waits to be killed.
-    // It records each call's remote, the password it found and its file's mode.
+    // It answers "--version" as rsync 3.2.7, and records each call's remote, the password it found in its
+    // environment, the password file it was given ("none") and the mark of the daemon's runs.
     void prepare() override {
         mLogger.setLogWritePath(file(u"trace.log"_s));
-        writeFile(file(u"rsync"_s),
-                  "#!/bin/bash\nd='" + QFile::encodeName(mDir.path()) +
-                      "'\nfor a; do case \"$a\" in --password-file=*) pw=\"${a#*=}\";; esac; done\n"
-                      "remote=\"${@: -1}\"; printf '%s\\n' \"$remote\" >> \"$d/calls\"\n"
-                      "cat \"$pw\" >> \"$d/passwords\"; stat -c %a \"$pw\" >> \"$d/modes\"\n"
-                      "f=\"${remote#*::\\\"backup/alice/}\"; f=\"${f%\\\"}\"; f=\"$d/${f%/}\"\n"
-                      "cat \"$f.1\"; if [ -s \"$f.2\" ]; then sleep 0.3; cat \"$f.2\"; fi\n"
-                      "if [ -s \"$f.hang\" ]; then touch \"$d/hanging\"; exec sleep 60; fi\n");
+        writeFile(
+            file(u"rsync"_s),
+            "#!/bin/bash\nd='" + QFile::encodeName(mDir.path()) +
+                "'\n[ \"$*\" = --version ] && { echo 'rsync  version 3.2.7  protocol version 31'; exit 0; }\n"
+                "for a; do case \"$a\" in --password-file=*) pw=\"${a#*=}\";; esac; done\n"
+                "remote=\"${@: -1}\"; printf '%s\\n' \"$remote\" >> \"$d/calls\"\n"
+                "printf '%s' \"$RSYNC_PASSWORD\" >> \"$d/passwords\"; echo \"${pw:-none}\" >> \"$d/files\"\n"
+                "echo \"$ZORVIK_HOLLIN_WATCHER_RUN\" >> \"$d/marks\"\n"
+                "f=\"${remote#*::\\\"backup/alice/}\"; f=\"${f%\\\"}\"; f=\"$d/${f%/}\"\n"
+                "cat \"$f.1\"; if [ -s \"$f.2\" ]; then sleep 0.3; cat \"$f.2\"; fi\n"
+                "if [ -s \"$f.hang\" ]; then touch \"$d/hanging\"; exec sleep 60; fi\n");
         QFile::setPermissions(file(u"rsync"_s), QFileDevice::ExeOwner | QFileDevice::ReadOwner);
     }
     void serve(const QString& folder, const QByteArray& first, const QByteArray& second = {},
@@ -59,6 +64,12 @@ class ListingControllerTest : public RequiringTest {
         return out.join(u'|');
     }
     QString master() const { return DataBaseWraper::masterPath(mRoot.path() + u"/support/alice"_s, kUser); }
+    // No file holds the password: neither the old listing password file nor any other in /etc.
+    bool noPasswordFile() const {
+        return QDir(mRoot.path() + u"/etc"_s)
+            .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)
+            .isEmpty();
+    }
 
     std::unique_ptr<Lister> make(Timings timings = quickTimings(), const QString& launch = {},
                                  const QString& address = u"127.0.0.1"_s) {
@@ -74,8 +85,8 @@ class ListingControllerTest : public RequiringTest {
     }
     // Sets the first-level command the way the backup controller does, then starts a pass.
     static void startPass(Lister& lister) {
-        lister.setArguments(Lister::firstLevelCommand(lister.isBuiltinRsync(), lister.getLaunchPath(),
-                                                      lister.passwordFilePath(), kUser, lister.getServerIp())
+        lister.setArguments(Lister::firstLevelCommand(lister.isBuiltinRsync(), lister.getLaunchPath(), kUser,
+                                                      lister.getServerIp(), lister.stallTimeout())
                                 .arguments);
         lister.initialListing();
     }
@@ -126,10 +137,13 @@ TEST_F(ListingControllerTest, ListsEachFolderInTurnIntoTheIndex) {
             folder.arg(u"A"_s, u"(\n        \"Office Mac\"\n    )"_s) +
             folder.arg(u"Office Mac"_s, u"(\n    )"_s) + kPassEnd);
 
-    // Every child found the password in an owner-only file, which is gone now.
+    // Every child found the password in its environment, no password file, and the daemon's mark.
     EXPECT_EQ(readTrace(file(u"passwords"_s)), kPassword.repeated(3));
-    EXPECT_EQ(readTrace(file(u"modes"_s)), u"600\n600\n600\n"_s);
-    EXPECT_FALSE(QFile::exists(lister->passwordFilePath()));
+    EXPECT_EQ(readTrace(file(u"files"_s)), u"none\nnone\nnone\n"_s);
+    const QString mark = FilePathsController(FilePathsController::Table::Daemon, mRoot.profile())
+                             .pathForApplicationFile(DaemonPath::SystemSupportFolder);
+    EXPECT_EQ(readTrace(file(u"marks"_s)), (mark + u'\n').repeated(3));
+    EXPECT_TRUE(noPasswordFile());
     EXPECT_FALSE(log().contains(kPassword));
 }
 
@@ -153,7 +167,7 @@ TEST_F(ListingControllerTest, RunningBetweenFoldersAndASecondStartIsIgnored) {
     EXPECT_EQ(finished, 1);
     ASSERT_TRUE(runPass(*lister)) << "a later pass starts afresh";
     EXPECT_EQ(calls().size(), 6);
-    EXPECT_FALSE(QFile::exists(lister->passwordFilePath())) << "the password file goes with the child";
+    EXPECT_TRUE(noPasswordFile());
 }
 
 TEST_F(ListingControllerTest, ChildThatIsKilledOrCannotStartIsCleanedUpOnce) {
@@ -175,7 +189,7 @@ TEST_F(ListingControllerTest, ChildThatIsKilledOrCannotStartIsCleanedUpOnce) {
     EXPECT_EQ(logCount(u"cleanupListDetails Called"_s), 2);
     EXPECT_TRUE(log().contains(u" : receivedErrorOfFirstLevelListing:"_s));
     EXPECT_EQ(logCount(kPassEnd), 2);
-    EXPECT_FALSE(QFile::exists(lister->passwordFilePath()));
+    EXPECT_TRUE(noPasswordFile());
 }
 
 TEST_F(ListingControllerTest, PacedReadingLosesNoLine) {
@@ -188,6 +202,8 @@ TEST_F(ListingControllerTest, PacedReadingLosesNoLine) {
     serve(u"Mac"_s, many);
     Timings timings = quickTimings();
     timings.listingLinesPause = std::chrono::milliseconds(1);
+    // The child is stopped while its lines wait, which is no stall: it is not ended for it.
+    timings.rsyncStallTimeout = std::chrono::seconds(2);
     auto lister = make(timings);
     qsizetype largestBacklog = 0;
     QTimer alive;
@@ -223,11 +239,31 @@ class ApplianceListingTest : public ListingControllerTest {
             << rowCount(master()) << " of " << expected.size() << "\n"
             << log().toStdString();
         EXPECT_FALSE(log().contains(kPassword));
-        EXPECT_FALSE(QFile::exists(lister.passwordFilePath()));
+        EXPECT_TRUE(noPasswordFile());
     }
     Appliance mAppliance;
     QSet<QString> mExpected;
 };
+
+// A frozen appliance (a NAS gone to sleep) takes the connection and never answers: the listing ends
+// with its failure in the trace instead of waiting for ever (and holding off every later listing); the
+// next pass, once the appliance is awake, lists everything.
+TEST_F(ApplianceListingTest, AFrozenApplianceEndsThePassWithItsFailureAndTheNextPassListsEverything) {
+    put(u"My Mac"_s, u"Docs/a.txt"_s, 3);
+    Timings timings = quickTimings();
+    timings.rsyncStallTimeout = std::chrono::seconds(3);
+    for (const QString& launch : {QStringLiteral(ZH_TEST_PRIVATE_RSYNC), u"/bin/bash"_s}) {
+        auto lister = make(timings, launch, mAppliance.address());
+        const QStringList before = masterPaths(master());
+        mAppliance.stall();
+        ASSERT_TRUE(runPass(*lister, 60000)) << log().toStdString();
+        // rsync's own "io timeout", or the runner's watch if that came first.
+        EXPECT_TRUE(log().contains(u" : receivedErrorOfFirstLevelListing:"_s)) << log().toStdString();
+        EXPECT_EQ(masterPaths(master()), before);
+        mAppliance.resume();
+        expectIndexMatchesTheAccount(*lister);
+    }
+}
 
 TEST_F(ApplianceListingTest, EveryFileOfEveryMachineReachesTheMaster) {
     const QString big = u"Users/alice/Docs/My File.txt"_s;
@@ -265,7 +301,7 @@ TEST_F(ApplianceListingTest, EveryFileOfEveryMachineReachesTheMaster) {
     ASSERT_TRUE(runPass(*lister));
     EXPECT_EQ(logCount(kPassEnd), 4);
     EXPECT_EQ(rowCount(master()), mExpected.size());
-    EXPECT_FALSE(QFile::exists(lister->passwordFilePath()));
+    EXPECT_TRUE(noPasswordFile());
 }
 
 } // namespace
@@ -305,7 +341,6 @@ TEST_F(BusyApplianceListingTest, ABusyApplianceIsWaitedForAtEitherLevelAndEveryt
     ASSERT_TRUE(waitUntil([&] { return count(again) >= 3; }, 30000)) << log().toStdString();
     EXPECT_TRUE(lister->isRunning());
     EXPECT_FALSE(log().contains(kPassEnd));
-    EXPECT_TRUE(QFile::exists(lister->passwordFilePath())) << "kept for the next try";
     mAppliance.releaseConnections();
     // The first level goes through; before the folder's listing the connection is taken again.
     ASSERT_TRUE(waitUntil([&] { return count(u"Initial Listing Finished"_s) > count(again); }, 30000))
@@ -321,7 +356,7 @@ TEST_F(BusyApplianceListingTest, ABusyApplianceIsWaitedForAtEitherLevelAndEveryt
         << masterPaths(master()).join(u' ').toStdString() << "\n"
         << log().toStdString();
     EXPECT_EQ(logCount(kPassEnd), 1);
-    EXPECT_FALSE(QFile::exists(lister->passwordFilePath()));
+    EXPECT_TRUE(noPasswordFile());
     EXPECT_FALSE(log().contains(kPassword));
 }
 

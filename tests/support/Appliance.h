@@ -6,7 +6,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <memory>
+
 #include <sys/types.h>
+
+class ApplianceRelay;
 
 // The appliance as the programs see it in the field: a real rsync daemon on 127.0.0.N port 873 with
 // the module "backup", password-protected accounts whose passwords can change while it runs, a login
@@ -24,6 +28,9 @@ class Appliance {
         int maxConnections = 0;
         // The login message ("motd file"); "" for none.
         QByteArray motd = DefaultMotd;
+        // The programs reach the daemon through a relay in the test process (on address(); the daemon
+        // listens elsewhere), which can go silent in the middle of a transfer (goSilentAfter).
+        bool relay = false;
     };
     // A FreeNAS-like greeting whose lines have words, numbers, a date and a time, as such messages do.
     static constexpr const char* DefaultMotd =
@@ -48,6 +55,23 @@ class Appliance {
     // same address.
     void stop();
     bool isRunning() const;
+
+    // Freezes the daemon and every connection it serves (SIGSTOP of its process group), as a NAS
+    // that went to sleep or a frozen rsync daemon: the kernel still takes new connections, nothing
+    // answers on any of them. resume() lets everything go on where it stood.
+    void stall();
+    void resume();
+    bool isStalled() const { return mStalled; }
+
+    // With Options::relay: once bytes more bytes have gone from the programs to the appliance, the
+    // relay passes nothing more either way, on the connections it holds and on new ones, and closes
+    // none of them, as when the network goes away in the middle of a transfer (0: at once, after the
+    // connection is taken). speak() lets new connections through again; the silent ones stay silent
+    // until their client gives up.
+    void goSilentAfter(qint64 bytes);
+    void speak();
+    // Whether the relay has gone silent since goSilentAfter.
+    bool wentSilent() const;
 
     QString address() const { return mAddress; }
     QString modulePath() const; // the folder behind the module "backup"
@@ -77,7 +101,10 @@ class Appliance {
 
     Options mOptions;
     QTemporaryDir mDir;
-    QString mAddress;
+    QString mAddress;       // where the programs connect
+    QString mDaemonAddress; // where the daemon listens (the same without a relay)
+    std::unique_ptr<ApplianceRelay> mRelay;
+    bool mStalled = false;
     pid_t mPid = -1;
     bool mMounted = false;
     QMap<QString, QString> mUsers;

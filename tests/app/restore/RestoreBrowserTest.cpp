@@ -12,6 +12,7 @@
 #include "UtilityClass.h"
 #include "ui_RestoreViewController.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 #include <sys/stat.h>
@@ -78,14 +79,14 @@ class RestoreBrowserTest : public RequiringTest {
     }
 
     std::unique_ptr<RestoreViewController> open(const QString& account,
-                                                DistributedNotificationCenter* center = nullptr) {
+                                                DistributedNotificationCenter* center = nullptr,
+                                                RestoreTimings timings = RestoreTimings{100, 2000}) {
         PropertyList::writeDictionary(paths->pathForApplicationFile(AppPath::UserDetails),
                                       {{Protocol::UserName, account},
                                        {Protocol::Password, TestPassword},
                                        {Protocol::Ip, appliance->address()}},
                                       PropertyList::OwnerOnlyMode);
-        auto w = std::make_unique<RestoreViewController>(root.profile(), user.name, &trace, center,
-                                                         RestoreTimings{100, 2000});
+        auto w = std::make_unique<RestoreViewController>(root.profile(), user.name, &trace, center, timings);
         w->show();
         idle(w.get());
         return w;
@@ -569,4 +570,27 @@ TEST_F(RestoreBrowserTest, OpensAtTheHomeKeepsTheOpenPathAcrossSnapshotsAndDecod
     const QString destination = root.path() + QStringLiteral("/books");
     EXPECT_TRUE(restore(w.get(), destination).isEmpty());
     EXPECT_EQ(readAll(destination + QStringLiteral("/B\u00fccher \u2713.txt")), QByteArray("books\n"));
+}
+
+// A frozen appliance (a NAS gone to sleep) takes the window's connections and never answers: with
+// either rsync the listings end, the window says there is nothing to show and the trace says why,
+// instead of waiting for ever; once the appliance is awake the window lists it.
+TEST_F(RestoreBrowserTest, AFrozenApplianceEndsTheListingsWithAnErrorInsteadOfHanging) {
+    for (const bool system : {true, false}) {
+        useSystemRsync(system);
+        appliance->stall();
+        auto awake = qScopeGuard([] { appliance->resume(); });
+        RestoreTimings timings{100, 2000};
+        timings.stallMs = 3000;
+        auto w = open(Account, nullptr, timings);
+        EXPECT_FALSE(w->isBusy());
+        EXPECT_FALSE(w->ui()->NoDataMsg->isHidden());
+        EXPECT_TRUE(readTrace(tracePath).contains(QStringLiteral("error in listing:")))
+            << readTrace(tracePath).toStdString();
+        EXPECT_EQ(top(w.get(), QStringLiteral("My Docs")), nullptr);
+        w.reset();
+        appliance->resume();
+        w = open(Account, timings);
+        EXPECT_NE(top(w.get(), QStringLiteral("My Docs")), nullptr) << system;
+    }
 }

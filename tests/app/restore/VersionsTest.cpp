@@ -181,12 +181,19 @@ TEST(RsyncCommandTest, VersionsListingIsOneConnectionInEitherDialect) {
     EXPECT_EQ(
         run.arguments.value(1),
         QStringLiteral("rsync --list-only --password-file=\"/s/pw file\" u@10.0.0.2::backup/ \"/to/\\$x\""));
-    const RsyncCommand::Command login =
-        RsyncCommand::loginCheck(false, QStringLiteral("/private/rsync"), QStringLiteral("/s/pw"),
-                                 QStringLiteral("u"), QStringLiteral("10.0.0.2"), 7);
+    const RsyncCommand::Command login = RsyncCommand::loginCheck(
+        false, QStringLiteral("/private/rsync"), QStringLiteral("/s/pw"), QStringLiteral("u"),
+        QStringLiteral("10.0.0.2"), RsyncConventions::Dialect{3, 2, 7}, 7);
     EXPECT_EQ(login.program, QStringLiteral("/private/rsync"));
-    EXPECT_EQ(login.arguments, (QStringList{"--list-only", "--contimeout=7", "--timeout=7",
+    EXPECT_EQ(login.arguments, (QStringList{"--list-only", "--timeout=7", "--contimeout=7",
                                             "--password-file=/s/pw", "u@10.0.0.2::backup/u/"}));
+    // The old system rsync (2.6.9) refuses --contimeout and with it the whole check.
+    const RsyncCommand::Command old =
+        RsyncCommand::loginCheck(true, QString(), QStringLiteral("/s/pw"), QStringLiteral("u"),
+                                 QStringLiteral("10.0.0.2"), RsyncConventions::Dialect{2, 6, 9}, 7);
+    EXPECT_EQ(
+        old.arguments.value(1),
+        QStringLiteral("rsync --list-only --timeout=7 --password-file=\"/s/pw\" u@10.0.0.2::backup/u/"));
 }
 
 TEST(ItemVersionsTest, NamesBesideTheOriginalKeepTheExtensionLast) {

@@ -7,6 +7,8 @@
 #include "ReadController.h"
 #include "UtilityClass.h"
 
+#include <QCryptographicHash>
+
 // A backup run's surroundings: daemon services over a temporary root with a private bus, the
 // account's user details, the "Progress" notifications as the application side receives them, and
 // either the appliance fixture with the private rsync at its place, or a script that plays rsync.
@@ -32,18 +34,22 @@ struct BackupRunSupport {
         QFile::link(ZH_PRIVATE_RSYNC, path(DaemonPath::PrivateRsync));
         return reason;
     }
-    // The private rsync is a script: call n counts itself in fakeFile("count"), copies its list to
-    // fakeFile("list", n), "<uid> <password file's owner> <mode>" to fakeFile("who", n), and runs the
+    // The private rsync is a script: it answers "--version" as rsync 3.2.7; call n counts itself in
+    // fakeFile("count"), copies its list to fakeFile("list", n), "<uid> <password> <password file>
+    // <mark>" to fakeFile("who", n) (the password as passwordTag() of what RSYNC_PASSWORD held, the
+    // file "none" when no --password-file was given, the mark the daemon's runs carry), and runs the
     // bash text of step(n) (or of the default step, a clean transfer).
     QString setUpFakeRsync() {
         const QString reason = prepare("127.0.0.1");
         QDir().mkpath(control);
         QFile::setPermissions(control, QFileDevice::Permissions(0x7777)); // rsync runs as the user
         const QString script = "#!/bin/bash\ndir='" + control + "'\n" + R"sh(
+[ "$*" = --version ] && { echo 'rsync  version 3.2.7  protocol version 31'; exit 0; }
 n=$(( $(cat "$dir/count.0" 2>/dev/null || echo 0) + 1 )); echo $n >"$dir/count.0"
 for a in "$@"; do case "$a" in --files-from=*) list="${a#--files-from=}";;
   --password-file=*) pw="${a#--password-file=}";; esac; done
-cat "$list" >"$dir/list.$n"; echo "$(id -u) $(stat -c '%u %a' "$pw")" >"$dir/who.$n"
+tag=$(printf %s "$RSYNC_PASSWORD" | sha256sum | cut -c1-16)
+cat "$list" >"$dir/list.$n"; echo "$(id -u) $tag ${pw:-none} $ZORVIK_HOLLIN_WATCHER_RUN" >"$dir/who.$n"
 step="$dir/step.$n"; [ -f "$step" ] || step="$dir/step"; source "$step"
 )sh";
         FileTools::writeAtomically(path(DaemonPath::PrivateRsync), script.toUtf8(), 0755);
@@ -58,6 +64,12 @@ step="$dir/step.$n"; [ -f "$step" ] || step="$dir/step"; source "$step"
         return readLines(QStringLiteral("%1/%2.%3").arg(control, name).arg(call));
     }
     int rsyncCalls() const { return fakeFile("count").value(0).toInt(); }
+    // How the fake records a password: the start of its SHA-256 in hex (the password itself stays out of
+    // every file).
+    static QString passwordTag(const QString& password) {
+        return QString::fromLatin1(
+            QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+    }
 
     static Timings shortTimings() {
         Timings t;

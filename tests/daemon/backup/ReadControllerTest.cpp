@@ -1,5 +1,6 @@
 #include "ReadController.h"
 #include "BackupRunSupport.h"
+#include "RezodeListAndUpdateToDBController.h"
 #include "RsyncConventions.h"
 
 #include <fcntl.h>
@@ -100,7 +101,6 @@ TEST_F(ControllerRuns, PausedRunKeepsEveryPathOnceAndTheResumedRunSendsThemInThr
     EXPECT_TRUE(log.contains("Resume state cancel backup"));
     EXPECT_TRUE(run.trace().contains("Backup Finished sucess full"));
     EXPECT_FALSE(run.trace().contains(BackupRunSupport::Password));
-    EXPECT_FALSE(QFile::exists(run.path(DaemonPath::BackupPasswordFile)));
     EXPECT_FALSE(QDir(run.path(DaemonPath::SyncUpFolder)).exists());
     EXPECT_TRUE(QDir(run.path(DaemonPath::BackupListsFolder)).isEmpty());
 }
@@ -295,11 +295,10 @@ TEST_F(ControllerRuns, FullApplianceStopsTheRunKillsRsyncAndRemovesTheMarker) {
     EXPECT_EQ(remaining(), QStringList{dir});
     EXPECT_TRUE(manager().isBackingOff());
     EXPECT_FALSE(QFile::exists(run.path(DaemonPath::InitialBackupStartedMarker)));
-    EXPECT_FALSE(QFile::exists(run.path(DaemonPath::BackupPasswordFile)));
     EXPECT_FALSE(manager().engine()->isRunning());
-    // The private copy is killed; the rsync it ran ends once its pipes are gone.
+    // The private copy is killed with the rsync it ran.
     EXPECT_TRUE(waitUntil([&] {
-        return RsyncConventions::strayRsyncProcesses({run.path(DaemonPath::BackupPasswordFile)}).isEmpty();
+        return RsyncConventions::markedRsyncProcesses(run.path(DaemonPath::SystemSupportFolder)).isEmpty();
     }));
 
     // Still full at the next run, which sends a part of the file before it stops: the application,
@@ -532,4 +531,149 @@ TEST_F(ControllerRuns, AChangeOfTheSameSizeInTheSecondTheFileWasSentIsSentToo) {
     run.writeList("2024-01-01 10-00-01-000_1", {file});
     ASSERT_TRUE(waitFor("Backup completed")) << run.trace().toStdString();
     EXPECT_EQ(readTrace(copy), QString(16, u'b'));
+}
+
+// The network goes away in the middle of a transfer: the appliance took the connection and part of a
+// large file, then nothing more comes through, either way. The set ends (rsync's own time-out, the
+// runner's watch behind it) as a network failure told once, is retried on the schedule with its paths,
+// and everything arrives once the network is back.
+TEST_F(ControllerRuns, ATransferCutOffMidwayEndsAsANetworkFailureAndEverythingArrivesOnceTheNetworkIsBack) {
+    Appliance::Options options;
+    options.relay = true;
+    ASSERT_EQ(run.setUp(options), "");
+    QStringList files = run.makeFiles("Docs", 5);
+    const QString clip = run.svc.home() + "/Video/clip.bin";
+    QDir().mkpath(QFileInfo(clip).path());
+    QByteArray bytes(12 << 20, '\0');
+    for (qsizetype i = 0; i < bytes.size(); i += 4)
+        bytes[i] = char(i * 2654435761u >> 24);
+    ASSERT_TRUE(FileTools::writeAtomically(clip, bytes, 0644));
+    files << clip;
+    Timings t = BackupRunSupport::shortTimings();
+    t.rsyncStallTimeout = 3s;
+    t.firstRetryDelay = t.laterRetryDelay = 300ms;
+    init(true, t);
+    run.appliance->goSilentAfter(3 << 20); // part of the file gets through
+    run.writeList("2024-01-01 10-00-00-000_1", files);
+
+    ASSERT_TRUE(waitUntil([&] { return count("Error") == 1; }, 60000)) << run.trace().toStdString();
+    EXPECT_TRUE(run.appliance->wentSilent());
+    EXPECT_TRUE(manager().mIsRunning()); // waiting for its retry, with its paths
+    // rsync's own "timeout in data send/receive", or the runner's watch if that came first.
+    EXPECT_TRUE(errors().contains("timeout") || errors().contains("stopped answering"))
+        << errors().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return manager().scheduledRetryDelays().size() >= 2; }, 60000));
+    run.appliance->speak();
+    ASSERT_TRUE(waitFor("Backup completed", 120000)) << run.trace().toStdString();
+    ASSERT_TRUE(waitIdleAndDelivered());
+    EXPECT_EQ(onAppliance(files), files);
+    QFile copy(run.onAppliance(clip));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(copy.readAll() == bytes);
+    EXPECT_EQ(count("Error"), 1); // the network failure told once, however many tries it took
+    const QString trace = run.trace();
+    EXPECT_TRUE(trace.contains("RetryEnginOne will start after :0 sec"));
+    EXPECT_FALSE(trace.contains("10 retrys hapend"));
+    EXPECT_FALSE(QFileInfo::exists(run.remainingFiles()));
+}
+
+// A frozen appliance (a NAS gone to sleep, a stopped rsync daemon) takes the connection and never
+// answers; the system rsync's set ends as a network failure as well, and goes once it wakes.
+TEST_F(ControllerRuns, AFrozenApplianceEndsTheSystemRsyncsSetAsANetworkFailureUntilItWakes) {
+    ASSERT_EQ(run.setUp(), "");
+    PropertyList::writeDictionary(run.path(DaemonPath::RsyncVersion), {{Protocol::DefaultRsync, "1"}},
+                                  PropertyList::PublicMode);
+    const QStringList files = run.makeFiles("Docs", 4);
+    Timings t = BackupRunSupport::shortTimings();
+    t.rsyncStallTimeout = 3s;
+    t.firstRetryDelay = t.laterRetryDelay = 300ms;
+    init(true, t);
+    run.appliance->stall();
+    run.writeList("2024-01-01 10-00-00-000_1", files);
+    ASSERT_TRUE(waitUntil([&] { return count("Error") == 1; }, 60000)) << run.trace().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return manager().scheduledRetryDelays().size() >= 2; }, 60000));
+    EXPECT_EQ(onAppliance(files), QStringList());
+    run.appliance->resume();
+    ASSERT_TRUE(waitFor("Backup completed", 120000)) << run.trace().toStdString();
+    EXPECT_EQ(onAppliance(files), files);
+    EXPECT_EQ(count("Error"), 1);
+}
+
+// The copies on the appliance carry the files' own modification times, with the private copy and with
+// the system rsync, so what the restore and "Versions…" list, and what a restore writes back, is the
+// file's time and not the upload's.
+TEST_F(ControllerRuns, CopiesCarryTheFilesOwnModificationTimesWithEitherRsync) {
+    ASSERT_EQ(run.setUp(), "");
+    const auto mtime = [](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? qint64(st.st_mtim.tv_sec) : -1;
+    };
+    const auto age = [](const QStringList& files, qint64 seconds) {
+        for (const QString& file : files) {
+            const timespec when[2] = {{seconds, 0}, {seconds, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), when, 0), 0);
+        }
+    };
+    const QStringList privately = run.makeFiles("Private copy", 3);
+    age(privately, 1'400'000'000); // May 2014
+    init(false);
+    run.writeList("2024-01-01 10-00-00-000_1", privately);
+    controller->ReadOperation();
+    ASSERT_TRUE(waitIdleAndDelivered());
+    ASSERT_EQ(onAppliance(privately), privately);
+    for (const QString& file : privately)
+        EXPECT_EQ(mtime(run.onAppliance(file)), 1'400'000'000) << file.toStdString();
+
+    PropertyList::writeDictionary(run.path(DaemonPath::RsyncVersion), {{Protocol::DefaultRsync, "1"}},
+                                  PropertyList::PublicMode);
+    const QStringList systemly = run.makeFiles("System rsync", 3);
+    age(systemly, 1'500'000'000); // July 2017
+    init(false);
+    run.writeList("2024-01-01 10-00-01-000_1", systemly);
+    controller->ReadOperation();
+    ASSERT_TRUE(waitIdleAndDelivered());
+    ASSERT_EQ(onAppliance(systemly), systemly);
+    for (const QString& file : systemly)
+        EXPECT_EQ(mtime(run.onAppliance(file)), 1'500'000'000) << file.toStdString();
+    EXPECT_TRUE(readTrace(run.svc.logger.sessionLogCurrentWriteFile()).contains("setIsBuiltinRsync yes"));
+}
+
+// The appliance password reaches rsync in its environment: no password file is written, under the
+// machine's /etc or anywhere else, while a backup and a listing run or after them, and no trace holds it.
+TEST_F(ControllerRuns, ThePasswordTravelsInRsyncsEnvironmentNeverInAFileOrATrace) {
+    ASSERT_EQ(run.setUp(), "");
+    const QStringList files = run.makeFiles("Docs", 30);
+    const QString etc = run.svc.root.path() + "/etc";
+    QStringList seen;
+    const auto look = [&] {
+        for (const QString& name : QDir(etc).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot))
+            if (!seen.contains(name))
+                seen << name;
+    };
+    init(false);
+    run.writeList("2024-01-01 10-00-00-000_1", files);
+    controller->ReadOperation();
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            look();
+            return !manager().mIsRunning();
+        },
+        60000));
+    EXPECT_TRUE(waitFor("Backup completed"));
+    EXPECT_EQ(onAppliance(files), files);
+
+    controller->startListingDailyOnceUpdateToDatabase();
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            look();
+            return !controller->lister().isRunning();
+        },
+        60000));
+    EXPECT_TRUE(
+        run.trace().contains("Started callFolderWiseRecursiveListing for:" + UtilityClass::machineName()))
+        << run.trace().toStdString();
+    EXPECT_EQ(seen, QStringList()) << "files written in /etc during the runs";
+    const QString password = BackupRunSupport::Password;
+    EXPECT_FALSE(run.trace().contains(password));
+    EXPECT_FALSE(readTrace(run.svc.logger.sessionLogCurrentWriteFile()).contains(password));
 }

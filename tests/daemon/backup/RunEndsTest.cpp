@@ -60,8 +60,13 @@ TEST_F(RunEnds, FailingRunBacksOffIsReportedOnceAndSendsItsPathsOnceTheCauseIsGo
     EXPECT_EQ(run.progressTexts().mid(run.progressTexts().indexOf("Error")),
               (QStringList{"Error", "Backup completed"}));
     EXPECT_EQ(sent(3, 3), set(files));
-    // rsync ran as the user, with a password file of the user's that only the user may read.
-    EXPECT_EQ(run.fakeFile("who", 3), QStringList{QStringLiteral("%1 %1 600").arg(run.svc.user.uid)});
+    // rsync ran as the user, with the password in its environment and no password file, marked as the
+    // daemon's run.
+    EXPECT_EQ(run.fakeFile("who", 3),
+              QStringList{QStringLiteral("%1 %2 none %3")
+                              .arg(run.svc.user.uid)
+                              .arg(BackupRunSupport::passwordTag(BackupRunSupport::Password),
+                                   run.path(DaemonPath::SystemSupportFolder))});
     EXPECT_TRUE(run.trace().contains("Next backup run not before 1 sec"));
     EXPECT_TRUE(run.trace().contains("Next backup run not before 2 sec"));
     EXPECT_TRUE(

@@ -4,6 +4,7 @@
 
 #include "AccountRecord.h"
 #include "DaemonRig.h"
+#include "RsyncConventions.h"
 
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -23,9 +24,18 @@ class EndToEndTest : public DaemonRig {};
 TEST_F(EndToEndTest, RestartTriggersEndTheDaemonAndItComesBackRight) {
     writeFile(home + QStringLiteral("/Notes/a.txt"), "a");
     writeDetails();
+    // An earlier version kept the appliance password in two files in /etc: the upgraded daemon's start
+    // removes them, and writes none.
+    const QStringList legacy{root.profile().backupPasswordFile, root.profile().listingPasswordFile};
+    for (const QString& file : legacy)
+        ASSERT_TRUE(RsyncConventions::writePasswordFile(file, QStringLiteral("old secret"), 0611));
     startDaemon();
     ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 60000))
         << hostLog();
+    for (const QString& file : legacy)
+        EXPECT_FALSE(QFileInfo::exists(file)) << file.toStdString();
+    EXPECT_EQ(trace().count(QStringLiteral("a password file of an earlier version")), 2);
+    EXPECT_FALSE(trace().contains(QStringLiteral("old secret")));
 
     // Local backup switched off.
     writeDetails({{Protocol::LocalBackup, QStringLiteral("0")}});

@@ -29,5 +29,6 @@ inline Timings hostTimings() {
     t.sleepDelayMax = 2s;
     t.restoreCheckFirstDelay = 1h; // checks run when a test asks for one
     t.recentlySentSaveDelay = 500ms;
+    t.rsyncStallTimeout = 10s; // an appliance frozen in a test is given up on soon
     return t;
 }

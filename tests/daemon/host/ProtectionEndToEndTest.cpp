@@ -276,6 +276,23 @@ TEST_F(ProtectionEndToEnd, ACheckThatCannotReachTheApplianceSaysWhy) {
     EXPECT_EQ(checkFailures, 0);
 }
 
+// A frozen appliance (a NAS gone to sleep) takes the check's connection and never answers: the check
+// ends as unavailable, saying why, instead of waiting for its whole allowance.
+TEST_F(ProtectionEndToEnd, ACheckAgainstAFrozenApplianceEndsAndSaysWhy) {
+    writeFile(home + QStringLiteral("/Docs/a.txt"), "a");
+    startAndSettle();
+    appliance->stall();
+    const QVariantMap outcome = check();
+    appliance->resume();
+    EXPECT_EQ(outcome.value(PS::VerifyState).toString(), PS::VerifyUnavailable);
+    EXPECT_TRUE(
+        outcome.value(PS::VerifyReason)
+            .toString()
+            .startsWith(QStringLiteral("The snapshots on the Zorvik Hollin device could not be listed")))
+        << outcome.value(PS::VerifyReason).toString().toStdString();
+    EXPECT_EQ(checkFailures, 0);
+}
+
 // At rest, with all of this running and the field's intervals, the daemon costs next to nothing: its
 // memory stays small, and its CPU time over a minute is recorded (not asserted: a shared machine).
 // At rest nothing changes, so nothing is written: the passes, the index and the listing go on, and the
