@@ -82,7 +82,7 @@ QList<Checker::Required> Checker::required() const {
     return out;
 }
 
-QString Checker::differs(const Required& file) const {
+QString Checker::differs(const Required& file, bool bytesOnly) const {
     QString why = QStringLiteral("not on the appliance");
     for (const QByteArray& copy : {mWorld.onAppliance(file.path), mWorld.onApplianceResolved(file.path)}) {
         struct stat st {};
@@ -92,7 +92,7 @@ QString Checker::differs(const Required& file) const {
             why = QStringLiteral("other bytes on the appliance");
             continue;
         }
-        if (!mWaivers.mtime && st.st_mtim.tv_sec != file.mtime) {
+        if (!bytesOnly && !mWaivers.mtime && st.st_mtim.tv_sec != file.mtime) {
             why = QStringLiteral("modification time %1 on the appliance, %2 here")
                       .arg(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec).toString(Qt::ISODate),
                            QDateTime::fromSecsSinceEpoch(file.mtime).toString(Qt::ISODate));
@@ -132,7 +132,7 @@ QList<Violation> Checker::shownWhileMissing(const QList<Required>& missing, qint
         return out;
     }
     for (const Required& file : missing)
-        if (file.changedMs > 0 && file.changedMs < now - graceMs) {
+        if (file.changedMs > 0 && file.changedMs < now - graceMs && !differs(file, true).isEmpty()) {
             out << Violation{
                 4, QStringLiteral("the application shows \"All changes are on the device\" (nothing "
                                   "waiting) while %1, changed %2 s ago, is not on the appliance")

@@ -32,11 +32,13 @@ class Checker {
     // Every regular file of the home the person may read, not excluded and no secret: what must be on
     // the appliance (1).
     QList<Required> required() const;
-    // "" when the appliance holds it as it is now, else what differs.
-    QString differs(const Required& file) const;
+    // "" when the appliance holds it as it is now, else what differs. bytesOnly: its content, whatever
+    // the copy's modification time.
+    QString differs(const Required& file, bool bytesOnly = false) const;
 
     // What the application would show (4): a violation when it says that nothing waits while a file
-    // that changed more than graceMs ago is not on the appliance, or that backup runs while paused.
+    // that changed more than graceMs ago is not on the appliance (its bytes), or that backup runs while
+    // paused.
     QList<Violation> shownWhileMissing(const QList<Required>& missing, qint64 graceMs) const;
     // …and once everything is there, it must come to say so (count 0, no oldest change).
     static QString stateSaysAllSafe(const QVariantMap& state, bool paused); // "" when it does

@@ -101,6 +101,9 @@ QString Faults::apply(const Step& step) {
     case Op::ApplianceFreeze:
         if (mFrozen || mApplianceStopped)
             return QStringLiteral("(appliance not running)");
+        // In the middle of a transfer when there is one to be had: the person's last changes are on
+        // their way within a pass or two.
+        ChildProcess::pollUntil([&] { return ApplianceFaults::processes(appliance).size() > 1; }, 10000);
         mHung << ApplianceFaults::freeze(appliance);
         mFrozen = true;
         return QStringLiteral("appliance frozen (%1 sessions hung)").arg(mHung.size());

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QMap>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -28,7 +29,8 @@ options:
   --segments N        quiet points per run, the last one is the end (default 6)
   --steps N           at most N steps between quiet points (default 8)
   --keep I,J,…        only these steps of the schedule (a shrunk schedule; the last step always runs)
-  --waive LIST        open faults whose checks are left out: mtime,link,downtime,stall,restore,dotfiles
+  --waive LIST        open faults whose checks are left out: mtime,link,downtime,stall,restore,dotfiles,
+                      truncate,rescan
   --big               a folder of 100,000 files may come
   --no-shrink         print a failing schedule as it is
   --shrink-tries N    at most N runs to shrink a failing schedule (default 12)
@@ -64,6 +66,9 @@ struct Totals {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    // Ended from outside (Ctrl-C, a time-out): the run under way stands down, unmounting what it mounted.
+    for (const int signal : {SIGINT, SIGTERM})
+        std::signal(signal, [](int) { requestStop(); });
     QStringList args = app.arguments().mid(1);
     quint64 from = 1, to = 1;
     int soakMinutes = 0;
@@ -159,7 +164,7 @@ int main(int argc, char** argv) {
             o << QStringLiteral("--big");
         return o.join(u' ');
     }();
-    for (quint64 seed = from;; ++seed) {
+    for (quint64 seed = from; !stopRequested(); ++seed) {
         if (soakMinutes > 0 ? soak.elapsed() >= qint64(soakMinutes) * 60000 : seed > to)
             break;
         Schedule schedule;
@@ -263,6 +268,8 @@ int main(int argc, char** argv) {
                   .arg(skippedRuns)
                   .arg(soak.elapsed() / 60000));
     }
+    if (stopRequested())
+        return 130;
     if (ranRuns == 0 && skippedRuns > 0)
         return kSkipped;
     return failedRuns > 0 ? 1 : 0;

@@ -14,6 +14,7 @@
 #include <QMap>
 
 #include <algorithm>
+#include <atomic>
 
 #include <sys/stat.h>
 
@@ -76,7 +77,23 @@ qint64 boundFor(const QSet<Op>& happened, int changedFiles, int homeFiles, int r
     return bound;
 }
 
+std::atomic<bool> gStop{false};
+
+// A step after which the daemon ends and is started again.
+bool endsTheDaemon(Op op) {
+    return op == Op::DaemonStop || op == Op::DaemonKill || op == Op::ConsoleLogIn || op == Op::Reinitialize ||
+           op == Op::LogOut || op == Op::DailyRestart;
+}
+
 } // namespace
+
+void requestStop() {
+    gStop = true;
+}
+
+bool stopRequested() {
+    return gStop;
+}
 
 QList<int> RunResult::invariants() const {
     QList<int> out;
@@ -124,7 +141,7 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
         return result;
     }
     Model model(world);
-    Workload workload(world, model, !options.waivers.dotfiles, options.big);
+    Workload workload(world, model, !options.waivers.dotfiles, options.big, !options.waivers.truncate);
     Faults faults(world, model, [&](quint64 value, int files) {
         log(QStringLiteral("    ") + workload.storm(value, files));
     });
@@ -181,7 +198,7 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
     const auto pass = [&](qint64 ms) {
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < ms) {
+        while (t.elapsed() < ms && !gStop) {
             world.run(int(std::min<qint64>(200, ms - t.elapsed())));
             faults.tick();
             takeChanges();
@@ -198,27 +215,28 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
     };
 
     int exitsSeen = 0;
-    for (int index = 0; index < schedule.steps.size() && result.violations.isEmpty(); ++index) {
+    for (int index = 0; index < schedule.steps.size() && result.violations.isEmpty() && !gStop; ++index) {
         const Step& step = schedule.steps.at(index);
         const bool last = index == schedule.steps.size() - 1;
         if (!keep.isEmpty() && !keep.contains(index) && !last)
             continue;
         if (step.op != Op::Quiet) {
+            const int startsBefore = world.starts();
+            const qsizetype watchesBefore =
+                world.daemonTrace().count(QStringLiteral("Watching file system events"));
             const QString did = isFault(step.op) ? faults.apply(step) : workload.apply(step);
             log(QStringLiteral("step %1 %2: %3").arg(index).arg(opName(step.op), did));
             takeChanges();
-            // Without changes while the daemon is down: wait for it to watch again.
-            if (options.waivers.downtime && isFault(step.op) && !world.daemonRunning()) {
-                const int watches =
-                    int(world.daemonTrace().count(QStringLiteral("Watching file system events")));
-                world.waitUntilRunning(world.restartPauseMs() + 60000);
+            // Without changes while the daemon is down: a step that ends it waits until it watches again.
+            if (options.waivers.downtime && endsTheDaemon(step.op)) {
                 waitUntil(
                     [&] {
                         world.supervise();
-                        return world.daemonTrace().count(QStringLiteral("Watching file system events")) >
-                               watches;
+                        return world.starts() > startsBefore && world.daemonRunning() &&
+                               world.daemonTrace().count(QStringLiteral("Watching file system events")) >
+                                   watchesBefore;
                     },
-                    60000);
+                    world.restartPauseMs() + 60000);
             }
             pass(step.pauseMs);
             continue;
@@ -243,7 +261,7 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
                     .arg(missing.size()));
             QElapsedTimer held;
             held.start();
-            while (held.elapsed() < kShownGraceMs + 5000) {
+            while (held.elapsed() < kShownGraceMs + 5000 && !gStop) {
                 missing.removeIf(
                     [&](const Checker::Required& file) { return checker.differs(file).isEmpty(); });
                 probeShown(missing);
@@ -272,10 +290,12 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
         for (;;) {
             missing.removeIf([&](const Checker::Required& file) { return checker.differs(file).isEmpty(); });
             probeShown(missing);
-            if (missing.isEmpty() || waited.elapsed() > bound)
+            if (missing.isEmpty() || waited.elapsed() > bound || gStop)
                 break;
             pass(500);
         }
+        if (gStop)
+            break;
         if (!missing.isEmpty()) {
             QStringList lines;
             for (const Checker::Required& file : std::as_const(missing).mid(0, 8))
@@ -323,6 +343,8 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
                 .arg(result.violations.isEmpty() ? QStringLiteral("all five hold")
                                                  : QStringLiteral("VIOLATED")));
     }
+    if (gStop)
+        result.setupError = QStringLiteral("stopped by a signal");
     result.operations = workload.operations();
     result.faults = faults.count();
     result.daemonStarts = world.starts();

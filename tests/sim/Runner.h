@@ -32,6 +32,10 @@ struct RunResult {
     QList<int> invariants() const;
 };
 
+// Asks every run under way to end at its next step, standing everything down (SIGINT, SIGTERM).
+void requestStop();
+bool stopRequested();
+
 // keep: the step indexes to carry out (empty: all). The last step (the final quiet point) always runs.
 RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const RunOptions& options);
 

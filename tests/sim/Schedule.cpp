@@ -52,7 +52,8 @@ QList<Op> liftsOf(Op op) {
 bool allowed(Op op, const GenerateOptions& options) {
     const Waivers& w = options.waivers;
     return !(op == Op::HugeFolder && !options.big) && !(op == Op::ApplianceFreeze && w.stall) &&
-           !(op == Op::RestoreKilled && w.restore) && !(op == Op::DotFiles && w.dotfiles);
+           !(op == Op::RestoreKilled && w.restore) && !(op == Op::DotFiles && w.dotfiles) &&
+           !((op == Op::DaemonKill || op == Op::Overflow) && w.rescan);
 }
 
 template <size_t N> Op draw(Random& random, const Weighted (&table)[N], const GenerateOptions& options) {
@@ -190,8 +191,13 @@ bool Waivers::parse(const QString& text, Waivers* out, QString* error) {
             w.restore = true;
         else if (word == QLatin1String("dotfiles"))
             w.dotfiles = true;
+        else if (word == QLatin1String("truncate"))
+            w.truncate = true;
+        else if (word == QLatin1String("rescan"))
+            w.rescan = true;
         else {
-            *error = QStringLiteral("unknown waiver \"%1\" (mtime, link, downtime, stall, restore, dotfiles)")
+            *error = QStringLiteral("unknown waiver \"%1\" (mtime, link, downtime, stall, restore, dotfiles, "
+                                    "truncate, rescan)")
                          .arg(word);
             return false;
         }
@@ -214,6 +220,10 @@ QString Waivers::text() const {
         out << QStringLiteral("restore");
     if (dotfiles)
         out << QStringLiteral("dotfiles");
+    if (truncate)
+        out << QStringLiteral("truncate");
+    if (rescan)
+        out << QStringLiteral("rescan");
     return out.join(u',');
 }
 

@@ -98,8 +98,11 @@ struct Step {
 //   stall     the appliance never hangs
 //   restore   the application is never killed during a restore
 //   dotfiles  no hidden files of the desktop
+//   truncate  files are cut short only through a descriptor, never by name
+//   rescan    the daemon is never killed and its event queue never overflows (no look at the whole home)
 struct Waivers {
-    bool mtime = false, link = false, downtime = false, stall = false, restore = false, dotfiles = false;
+    bool mtime = false, link = false, downtime = false, stall = false, restore = false, dotfiles = false,
+         truncate = false, rescan = false;
     static bool parse(const QString& text, Waivers* out, QString* error);
     QString text() const; // "" for none
 };

@@ -21,11 +21,12 @@ ShrinkResult shrink(const Schedule& schedule, const RunResult& failing, const Ru
     QElapsedTimer clock;
     clock.start();
     int chunks = 2;
-    while (out.tries < maxTries && clock.elapsed() < maxMs && !out.keep.isEmpty()) {
+    while (out.tries < maxTries && clock.elapsed() < maxMs && !out.keep.isEmpty() && !stopRequested()) {
         bool reduced = false;
         const int size = int(out.keep.size());
         const int chunk = std::max(1, (size + chunks - 1) / chunks);
-        for (int from = 0; from < size && out.tries < maxTries && clock.elapsed() < maxMs; from += chunk) {
+        for (int from = 0; from < size && out.tries < maxTries && clock.elapsed() < maxMs && !stopRequested();
+             from += chunk) {
             QList<int> candidate = out.keep;
             candidate.remove(from, std::min(chunk, size - from));
             if (candidate.isEmpty())

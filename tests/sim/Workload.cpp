@@ -60,8 +60,8 @@ QByteArray tag(Random& r) {
 
 } // namespace
 
-Workload::Workload(World& world, Model& model, bool dotFiles, bool big)
-    : mWorld(world), mModel(model), mDotFiles(dotFiles), mBig(big) {}
+Workload::Workload(World& world, Model& model, bool dotFiles, bool big, bool truncateByName)
+    : mWorld(world), mModel(model), mDotFiles(dotFiles), mBig(big), mTruncateByName(truncateByName) {}
 
 QByteArray Workload::home() const {
     return QFile::encodeName(mWorld.home());
@@ -265,7 +265,8 @@ QString Workload::newTree(Random& r) {
         for (int depth = int(r.below(3)); depth > 0; --depth)
             folder += "/level " + QByteArray::number(r.below(3));
         makeFolder(folder);
-        const QByteArray path = folder + "/file " + QByteArray::number(i) + ".txt";
+        static const QList<QByteArray> kinds{".txt", ".odt", ".jpg", ".log", ".bak", ".iso", ".pdf", ".txt~"};
+        const QByteArray path = folder + "/file " + QByteArray::number(i) + r.pick(kinds);
         write(path, content(r, r.between(0, 64 * 1024)));
         observe(path);
     }
@@ -341,7 +342,17 @@ QString Workload::changeInPlace(Random& r, Op op) {
         UserFileAccess person(mWorld.person().name);
         struct stat st {};
         ::lstat(file.constData(), &st);
-        (void)::truncate(file.constData(), st.st_size / 2);
+        if (mTruncateByName && r.chance(50)) {
+            // By name (truncate(2), Python's os.truncate): the file is never opened.
+            (void)::truncate(file.constData(), st.st_size / 2);
+        } else {
+            // Through a descriptor (coreutils' truncate, a log cut short).
+            const int fd = ::open(file.constData(), O_WRONLY | O_CLOEXEC);
+            if (fd >= 0) {
+                (void)::ftruncate(fd, st.st_size / 2);
+                ::close(fd);
+            }
+        }
     } else {
         write(file, content(r, r.between(0, 100000)));
     }

@@ -14,7 +14,8 @@ class World;
 // the model right after it is written.
 class Workload {
   public:
-    Workload(World& world, Model& model, bool dotFiles, bool big);
+    // truncateByName: files are also cut short by name (truncate(2)), not only through a descriptor.
+    Workload(World& world, Model& model, bool dotFiles, bool big, bool truncateByName);
 
     // The home as the person has it before the first backup: documents, pictures, a cache, and unless
     // left out the desktop's hidden files (settings, the X session's secret, its log).
@@ -65,5 +66,6 @@ class Workload {
     Model& mModel;
     bool mDotFiles;
     bool mBig;
+    bool mTruncateByName;
     int mOperations = 0;
 };
