@@ -193,6 +193,16 @@ QList<Violation> Checker::checkAppliance() const {
         }
         if (isTransferTemp(local.mid(local.lastIndexOf('/') + 1)))
             return; // a session the appliance lost (frozen) left its partial file
+        // A secret inside any copy (a session's cookie, the appliance password in a state file).
+        if (st.st_size <= 1024 * 1024) {
+            QFile f(QFile::decodeName(copy));
+            if (f.open(QIODevice::ReadOnly)) {
+                const QByteArray data = f.readAll();
+                for (const QByteArray& secret : secrets)
+                    if (!secret.isEmpty() && data.contains(secret))
+                        report(2, QStringLiteral("a secret is inside %1 on the appliance").arg(shown(local)));
+            }
+        }
         if (mModel.isSecretPath(local)) {
             report(2, QStringLiteral("the session secret %1 reached the appliance").arg(shown(local)));
             return;
@@ -229,16 +239,6 @@ QList<Violation> Checker::checkAppliance() const {
                    QStringLiteral("%1 on the appliance holds content that never existed at that path (a torn "
                                   "or mixed copy)")
                        .arg(shown(local)));
-        // A session secret copied inside another file.
-        if (st.st_size <= 1024 * 1024) {
-            QFile f(QFile::decodeName(copy));
-            if (f.open(QIODevice::ReadOnly)) {
-                const QByteArray data = f.readAll();
-                for (const QByteArray& secret : secrets)
-                    if (!secret.isEmpty() && data.contains(secret))
-                        report(2, QStringLiteral("a secret is inside %1 on the appliance").arg(shown(local)));
-            }
-        }
     });
     return out;
 }

@@ -351,14 +351,19 @@ QString Faults::restore(Random& r, bool killed) {
                               destination};
     const pid_t child = ChildProcess::spawn(command);
     if (killed) {
-        // The application ends during the download or in the seconds after it: nothing of its own
-        // outlives it, except what it never got to undo.
-        mWorld.run(int(r.between(0, 1500)));
+        // The application ends during the download or in the seconds after it, before it takes the
+        // item's entry out again: nothing of its own may outlive it.
+        const bool during = r.chance(50);
+        if (during)
+            mWorld.run(int(r.between(0, 1500)));
+        else
+            ChildProcess::pollUntil([child] { return !ChildProcess::isAlive(child); }, 120000);
         ChildProcess::terminate(child, 0);
         mModel.observeTree(QFile::encodeName(destination));
         mModel.restoreEnded(target);
-        return QStringLiteral("restore of %1 into %2, the application killed during it")
-            .arg(QFile::decodeName(item), destination);
+        return QStringLiteral("restore of %1 into %2, the application killed %3")
+            .arg(QFile::decodeName(item), destination,
+                 during ? QStringLiteral("during it") : QStringLiteral("in the seconds after it"));
     }
     ChildProcess::pollUntil([child] { return !ChildProcess::isAlive(child); }, 120000);
     ChildProcess::terminate(child, 0);
