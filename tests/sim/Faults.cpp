@@ -308,7 +308,8 @@ QString Faults::restore(Random& r, bool killed) {
                                  .arg(r.next() % 100000);
     if (!mWorld.appliance().createSnapshot(snapshot))
         return QStringLiteral("(the appliance could not take a snapshot)");
-    const QString destination = mWorld.home() + QStringLiteral("/Restored");
+    // Into the person's downloads, as the restore window offers.
+    const QString destination = mWorld.home() + QStringLiteral("/Downloads");
     {
         UserFileAccess person(mWorld.person().name);
         QDir().mkpath(destination);
