@@ -19,6 +19,8 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -337,20 +339,34 @@ QString Faults::restore(Random& r, bool killed) {
          snapshot + u'/' + mWorld.account() + u'/' + UtilityClass::machineName() + QFile::decodeName(item)},
         RsyncConventions::Launch::Direct);
     const FixtureUser& p = mWorld.person();
-    const QStringList command{QStringLiteral("setpriv"),
-                              QStringLiteral("--reuid=%1").arg(p.uid),
-                              QStringLiteral("--regid=%1").arg(p.gid),
-                              QStringLiteral("--clear-groups"),
-                              QStringLiteral("rsync"),
-                              QStringLiteral("--progress"),
-                              QStringLiteral("--recursive"),
-                              QStringLiteral("--times"),
-                              QStringLiteral("--backup"),
-                              QStringLiteral("--suffix=.before-restore-%1").arg(r.next() % 100000),
-                              QStringLiteral("--password-file=") + passwordFile,
-                              remote,
-                              destination};
-    const pid_t child = ChildProcess::spawn(command);
+    const QStringList command{
+        QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(p.uid),
+        QStringLiteral("--regid=%1").arg(p.gid), QStringLiteral("--clear-groups"),
+        // The private copy, which takes the module path in quotes as the window passes it.
+        mWorld.paths().profile().privateRsyncPath, QStringLiteral("--progress"),
+        QStringLiteral("--recursive"), QStringLiteral("--times"), QStringLiteral("--backup"),
+        QStringLiteral("--suffix=.before-restore-%1").arg(r.next() % 100000),
+        QStringLiteral("--password-file=\"%1\"").arg(passwordFile), remote, destination};
+    const QString errors = QDir::temp().filePath(QStringLiteral("zh-sim-restore-%1.err").arg(::getpid()));
+    QFile::remove(errors);
+    const pid_t child = ChildProcess::spawn(command, QString(), errors);
+    int status = -1;
+    const auto ended = [child, &status] {
+        int raw = 0;
+        if (::waitpid(child, &raw, WNOHANG) != child)
+            return false;
+        status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        return true;
+    };
+    const auto outcome = [&status, &errors] {
+        QFile err(errors);
+        const QString said =
+            err.open(QIODevice::ReadOnly) ? QString::fromUtf8(err.readAll()).section(u'\n', 0, 0) : QString();
+        err.remove();
+        return status < 0    ? QStringLiteral("rsync still running")
+               : status == 0 ? QStringLiteral("rsync ended with 0")
+                             : QStringLiteral("rsync ended with %1: %2").arg(status).arg(said);
+    };
     if (killed) {
         // The application ends during the download or in the seconds after it, before it takes the
         // item's entry out again: nothing of its own may outlive it.
@@ -358,18 +374,21 @@ QString Faults::restore(Random& r, bool killed) {
         if (during)
             mWorld.run(int(r.between(0, 1500)));
         else
-            ChildProcess::pollUntil([child] { return !ChildProcess::isAlive(child); }, 120000);
+            ChildProcess::pollUntil(ended, 120000);
+        const QString how = outcome();
         ChildProcess::terminate(child, 0);
         mModel.observeTree(QFile::encodeName(destination));
         mModel.restoreEnded(target);
         return QStringLiteral("restore of %1 into %2, the application killed %3")
-            .arg(QFile::decodeName(item), destination,
-                 during ? QStringLiteral("during it") : QStringLiteral("in the seconds after it"));
+                   .arg(QFile::decodeName(item), destination,
+                        during ? QStringLiteral("during it") : QStringLiteral("in the seconds after it")) +
+               QStringLiteral(" (%1)").arg(how);
     }
-    ChildProcess::pollUntil([child] { return !ChildProcess::isAlive(child); }, 120000);
+    ChildProcess::pollUntil(ended, 120000);
+    const QString how = outcome();
     ChildProcess::terminate(child, 0);
     mModel.observeTree(QFile::encodeName(destination));
     mReleases << Release{mClock.elapsed() + kRestoreReleaseMs, target};
-    return QStringLiteral("restore of %1 into %2 from %3")
-        .arg(QFile::decodeName(item), destination, snapshot);
+    return QStringLiteral("restore of %1 into %2 from %3 (%4)")
+        .arg(QFile::decodeName(item), destination, snapshot, how);
 }
