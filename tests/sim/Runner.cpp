@@ -79,10 +79,15 @@ qint64 boundFor(const QSet<Op>& happened, int changedFiles, int homeFiles, int r
 
 std::atomic<bool> gStop{false};
 
-// A step after which the daemon ends and is started again.
-bool endsTheDaemon(Op op) {
+// How often the daemon ends and is started again after a step: once, or twice for the daily restart
+// (the stop that brings it near, then the restart itself at the end of the short life).
+int restartsAfter(Op op) {
+    if (op == Op::DailyRestart)
+        return 2;
     return op == Op::DaemonStop || op == Op::DaemonKill || op == Op::ConsoleLogIn || op == Op::Reinitialize ||
-           op == Op::LogOut || op == Op::DailyRestart;
+                   op == Op::LogOut
+               ? 1
+               : 0;
 }
 
 } // namespace
@@ -228,15 +233,16 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
             log(QStringLiteral("step %1 %2: %3").arg(index).arg(opName(step.op), did));
             takeChanges();
             // Without changes while the daemon is down: a step that ends it waits until it watches again.
-            if (options.waivers.downtime && endsTheDaemon(step.op)) {
+            if (options.waivers.downtime && restartsAfter(step.op) > 0) {
                 waitUntil(
                     [&] {
                         world.supervise();
-                        return world.starts() > startsBefore && world.daemonRunning() &&
+                        return world.starts() >= startsBefore + restartsAfter(step.op) &&
+                               world.daemonRunning() &&
                                world.daemonTrace().count(QStringLiteral("Watching file system events")) >
                                    watchesBefore;
                     },
-                    world.restartPauseMs() + 60000);
+                    2 * world.restartPauseMs() + 60000);
             }
             pass(step.pauseMs);
             continue;

@@ -336,13 +336,15 @@ QString Workload::changeInPlace(Random& r, Op op) {
     const QByteArray file = pickFile(r);
     if (file.isEmpty())
         return QStringLiteral("(no file)");
+    bool byName = false;
     if (op == Op::Append) {
         write(file, content(r, r.between(1, 20000)), true);
     } else if (op == Op::Truncate) {
+        byName = mTruncateByName && r.chance(50);
         UserFileAccess person(mWorld.person().name);
         struct stat st {};
         ::lstat(file.constData(), &st);
-        if (mTruncateByName && r.chance(50)) {
+        if (byName) {
             // By name (truncate(2), Python's os.truncate): the file is never opened.
             (void)::truncate(file.constData(), st.st_size / 2);
         } else {
@@ -357,7 +359,8 @@ QString Workload::changeInPlace(Random& r, Op op) {
         write(file, content(r, r.between(0, 100000)));
     }
     observe(file);
-    return QStringLiteral("%1 %2").arg(opName(op), QFile::decodeName(file));
+    return QStringLiteral("%1%2 %3").arg(opName(op), byName ? QStringLiteral(" by name") : QString(),
+                                         QFile::decodeName(file));
 }
 
 QString Workload::moveIn(Random& r) {
