@@ -110,14 +110,11 @@ QList<Violation> Checker::shownWhileMissing(const QList<Required>& missing, qint
         return out;
     const qint64 now = Model::now();
     const bool paused = state.value(PS::Paused).toString() == Protocol::FlagOn;
-    if (paused != mWorld.paused()) {
-        const QDateTime updated = QDateTime::fromString(state.value(PS::Updated).toString(), Qt::ISODate);
-        if (updated.isValid() && updated.toMSecsSinceEpoch() < now - graceMs)
-            out << Violation{
-                4, QStringLiteral("the application shows backup %1 while it is %2")
-                       .arg(paused ? QStringLiteral("paused") : QStringLiteral("running"),
-                            mWorld.paused() ? QStringLiteral("paused") : QStringLiteral("running"))};
-    }
+    // The person's last pause or resume has had the grace to reach the state file.
+    if (paused != mWorld.paused() && mWorld.pausedChangedMs() < now - graceMs)
+        out << Violation{4, QStringLiteral("the application shows backup %1 while it is %2")
+                                .arg(paused ? QStringLiteral("paused") : QStringLiteral("running"),
+                                     mWorld.paused() ? QStringLiteral("paused") : QStringLiteral("running"))};
     const int count = state.value(PS::Count).toInt();
     if (count > 0) {
         const QDateTime oldest = QDateTime::fromString(state.value(PS::Oldest).toString(), Qt::ISODate);

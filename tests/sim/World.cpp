@@ -8,6 +8,7 @@
 #include "Requirements.h"
 #include "UtilityClass.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -220,6 +221,7 @@ void World::post(const QString& name, const QVariantMap& info) {
 
 void World::setPaused(bool paused) {
     mPaused = paused;
+    mPausedChangedMs = QDateTime::currentMSecsSinceEpoch();
     writeDetails();
     post(Protocol::PauseState);
 }

@@ -63,6 +63,7 @@ class World {
     void removeDetails();
     void post(const QString& name, const QVariantMap& info = {});
     bool paused() const { return mPaused; }
+    qint64 pausedChangedMs() const { return mPausedChangedMs; } // when the person last paused or resumed
     void setPaused(bool paused);
     QStringList passwordsUsed() const { return mPasswords; }
     QString personsExcludeList() const;
@@ -119,6 +120,7 @@ class World {
     QString mRecordPassword, mAppliancePassword;
     QStringList mPasswords;
     bool mPaused = false;
+    qint64 mPausedChangedMs = 0;
     bool mConsole = true;
 
     pid_t mDaemon = -1;
