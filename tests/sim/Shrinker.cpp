@@ -33,11 +33,14 @@ ShrinkResult shrink(const Schedule& schedule, const RunResult& failing, const Ru
                 candidate << last; // only the final check (an empty list would mean every step)
             ++out.tries;
             const RunResult run = runSchedule(schedule, candidate, options);
+            const bool same = run.failed() && stillFails(run);
             progress(QStringLiteral("shrink %1: %2 steps -> %3")
                          .arg(out.tries)
                          .arg(candidate.size())
-                         .arg(run.failed() ? QStringLiteral("still fails") : QStringLiteral("passes")));
-            if (run.failed() && stillFails(run)) {
+                         .arg(same           ? QStringLiteral("still fails, kept")
+                              : run.failed() ? QStringLiteral("fails otherwise, dropped")
+                                             : QStringLiteral("passes, dropped")));
+            if (same) {
                 out.keep = candidate;
                 out.run = run;
                 chunks = std::max(2, chunks - 1);
