@@ -15,6 +15,8 @@ packages=(
   libgtest-dev libgmock-dev googletest
   # peers and tools the programs and tests start
   rsync dbus-daemon iputils-ping iproute2 inotify-tools util-linux procps passwd
+  # homes on file systems of their own (the simulation's loop devices)
+  e2fsprogs xfsprogs btrfs-progs
   desktop-file-utils appstream systemd xvfb xauth openssl fonts-dejavu-core
   # packaging
   dpkg-dev

@@ -2,11 +2,15 @@
 // root, a private bus, a console user named on the command line, and short timings. It ends the way
 // the daemon ends (status 1 on every restart trigger), so a test can play the service supervisor.
 //
-//   zh-daemon-host <profile root> <console user> <bus address> [standard-timings]
+//   zh-daemon-host <profile root> <console user> <bus address> [option…]
 //
 // A console user "@<file>" is read from that file (missing or empty: nobody at the console) and read
-// again every 200 ms, so a test can log a user in or out while the daemon runs. With "standard-timings"
-// the daemon waits as long as in the field (for measuring it at rest).
+// again every 200 ms, so a test can log a user in or out while the daemon runs. Options:
+//   standard-timings    the daemon waits as long as in the field (for measuring it at rest)
+//   inotify             without CAP_SYS_ADMIN, as in a container that withholds it: fanotify is refused
+//                       and the daemon falls back to inotify over the users folder
+//   restart-after=MS    the daily restart comes after MS milliseconds
+//   refused-retry=MS    a refused password is tried again unchanged after MS milliseconds
 
 #include "ConsoleUserSource.h"
 #include "DaemonRestarter.h"
@@ -26,14 +30,58 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+namespace {
+
+// Gives up CAP_SYS_ADMIN for good (effective, permitted, inheritable and bounding set). Capabilities
+// belong to a thread: this runs before any thread exists, so every thread the daemon starts lacks it.
+bool dropSysAdmin() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned word = CAP_SYS_ADMIN / 32, bit = 1u << (CAP_SYS_ADMIN % 32);
+    data[word].effective &= ~bit;
+    data[word].permitted &= ~bit;
+    data[word].inheritable &= ~bit;
+    return ::prctl(PR_CAPBSET_DROP, CAP_SYS_ADMIN, 0, 0, 0) == 0 && ::syscall(SYS_capset, &header, data) == 0;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    for (int i = 4; i < argc; ++i)
+        if (std::strcmp(argv[i], "inotify") == 0 && !dropSysAdmin()) {
+            std::perror("zh-daemon-host: cannot give up CAP_SYS_ADMIN");
+            return 71;
+        }
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 4 && !(args.size() == 5 && args[4] == QLatin1String("standard-timings"))) {
-        std::fprintf(
-            stderr, "usage: zh-daemon-host <profile root> <console user> <bus address> [standard-timings]\n");
+    Timings timings = hostTimings();
+    bool usage = args.size() < 4;
+    for (const QString& option : args.mid(4)) {
+        const QString value = option.section(u'=', 1);
+        bool number = option.contains(u'=');
+        const std::chrono::milliseconds ms(number ? value.toLongLong(&number) : 0);
+        if (option == QLatin1String("standard-timings"))
+            timings = Timings::standard();
+        else if (option == QLatin1String("inotify"))
+            continue;
+        else if (option.startsWith(QLatin1String("restart-after=")) && number)
+            timings.daemonRestartInterval = ms;
+        else if (option.startsWith(QLatin1String("refused-retry=")) && number)
+            timings.refusedRetryDelay = ms;
+        else
+            usage = true;
+    }
+    if (usage) {
+        std::fprintf(stderr, "usage: zh-daemon-host <profile root> <console user> <bus address> "
+                             "[standard-timings] [inotify] [restart-after=MS] [refused-retry=MS]\n");
         return 64;
     }
     PlatformProfile profile = PlatformProfile::forLinux(args[1]);
@@ -73,7 +121,7 @@ int main(int argc, char** argv) {
 
     DaemonServices services;
     services.profile = profile;
-    services.timings = args.size() == 5 ? Timings::standard() : hostTimings();
+    services.timings = timings;
     services.logger = &logger;
     services.consoleUser = &console;
     services.notifications = &notifications;

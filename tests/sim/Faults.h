@@ -1,0 +1,66 @@
+#pragma once
+
+#include "Schedule.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+#include <sys/types.h>
+
+class Model;
+class Random;
+class World;
+
+// What machines, supervisors, the application and appliances do at random points: each fault step
+// carried out as it happens in the field, and every lasting one lifted again (by its own step or at
+// the next quiet point).
+class Faults {
+  public:
+    // storm(files): the person's programs write that many files at once (for the queue overflow).
+    Faults(World& world, Model& model, std::function<void(quint64 value, int files)> storm);
+    ~Faults();
+
+    // Carries out one fault step; returns what it did, for the run's log.
+    QString apply(const Step& step);
+    // What is due: the application lifting a restore's exclusion 10 s after the download ended.
+    void tick();
+    bool releasesPending() const { return !mReleases.isEmpty(); }
+    // Whether a lasting fault is in force (the appliance away, hung, busy, full or refusing; paused).
+    bool anyInForce() const;
+    // Lifts every lasting fault (the appliance back, reachable, with room and its password; backup
+    // resumed); returns what it lifted.
+    QStringList liftAll();
+    // The sessions a frozen appliance left hung end (the appliance's side of them goes away).
+    void dropHungSessions();
+
+    // Since the last call: what happened, for the bound of the next quiet point.
+    QSet<Op> takeHappened();
+    int count() const { return mCount; }
+
+  private:
+    QString restore(Random& r, bool killed);
+    QString editExclusions(Random& r, Op op);
+    void writePersonsList(const QString& file, const QStringList& entries);
+
+    World& mWorld;
+    Model& mModel;
+    std::function<void(quint64, int)> mStorm;
+    bool mApplianceStopped = false, mFrozen = false, mBusy = false, mFull = false;
+    QString mOriginalPassword;
+    QList<pid_t> mHung;
+    QSet<Op> mHappened;
+    QStringList mMyFolders;  // folders the person excluded during the run
+    QStringList mMyPatterns; // patterns the person added
+    struct Release {
+        qint64 atMs;
+        QString entry;
+    };
+    QList<Release> mReleases;
+    QElapsedTimer mClock;
+    int mCount = 0;
+};

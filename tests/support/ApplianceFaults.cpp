@@ -1,0 +1,104 @@
+#include "ApplianceFaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+QString fillerPath(const Appliance& appliance) {
+    return appliance.modulePath() + QStringLiteral("/zh-filler.bin");
+}
+
+pid_t parentOf(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // "pid (comm) state ppid …": the name may hold blanks and parentheses, so read after the last ')'.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 1 ? pid_t(fields.at(1).toInt()) : -1;
+}
+
+} // namespace
+
+namespace ApplianceFaults {
+
+QList<pid_t> processes(const Appliance& appliance) {
+    // Every process of the daemon carries its configuration file on its command line (the
+    // connections are forks of the daemon).
+    const QByteArray config = "--config=" + QFile::encodeName(QFileInfo(appliance.logPath()).path() +
+                                                              QStringLiteral("/rsyncd.conf"));
+    QList<pid_t> all;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (!number)
+            continue;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(config))
+            all << pid;
+    }
+    QList<pid_t> ordered;
+    for (const pid_t pid : std::as_const(all))
+        if (!all.contains(parentOf(pid)))
+            ordered.prepend(pid);
+        else
+            ordered.append(pid);
+    return ordered;
+}
+
+QList<pid_t> freeze(const Appliance& appliance) {
+    const QList<pid_t> all = processes(appliance);
+    for (const pid_t pid : all)
+        ::kill(pid, SIGSTOP);
+    return all.mid(1);
+}
+
+void thaw(const Appliance& appliance) {
+    const QList<pid_t> all = processes(appliance);
+    if (!all.isEmpty())
+        ::kill(all.first(), SIGCONT);
+}
+
+void dropStalled(const QList<pid_t>& connections) {
+    for (const pid_t pid : connections)
+        ::kill(pid, SIGKILL);
+}
+
+bool fill(const Appliance& appliance, qint64 leaveFree) {
+    struct statvfs fs {};
+    if (::statvfs(QFile::encodeName(appliance.modulePath()).constData(), &fs) != 0)
+        return false;
+    const qint64 free = qint64(fs.f_bavail) * qint64(fs.f_frsize);
+    const qint64 size = free - leaveFree;
+    if (size <= 0)
+        return true;
+    const int fd =
+        ::open(QFile::encodeName(fillerPath(appliance)).constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (fd < 0)
+        return false;
+    // Written, not allocated sparsely: a tmpfs counts only the pages that hold data.
+    const QByteArray block(1 << 20, 'f');
+    qint64 written = 0;
+    while (written < size) {
+        const qint64 part = std::min<qint64>(block.size(), size - written);
+        const ssize_t n = ::write(fd, block.constData(), size_t(part));
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    ::close(fd);
+    return true;
+}
+
+void makeSpace(const Appliance& appliance) {
+    QFile::remove(fillerPath(appliance));
+}
+
+} // namespace ApplianceFaults
