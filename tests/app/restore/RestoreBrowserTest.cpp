@@ -590,7 +590,7 @@ TEST_F(RestoreBrowserTest, AFrozenApplianceEndsTheListingsWithAnErrorInsteadOfHa
         EXPECT_EQ(top(w.get(), QStringLiteral("My Docs")), nullptr);
         w.reset();
         appliance->resume();
-        w = open(Account, timings);
+        w = open(Account, nullptr, timings);
         EXPECT_NE(top(w.get(), QStringLiteral("My Docs")), nullptr) << system;
     }
 }
