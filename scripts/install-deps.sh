@@ -16,8 +16,8 @@ packages=(
   # peers and tools the programs and tests start
   rsync dbus-daemon iputils-ping iproute2 inotify-tools util-linux procps passwd
   desktop-file-utils appstream systemd xvfb xauth openssl fonts-dejavu-core
-  # packaging
-  dpkg-dev
+  # packaging: the Debian package is made with debhelper (debian/) and checked with lintian
+  dpkg-dev debhelper lintian
   # the package on a booted Debian: a root made from Debian's packages, booted in a container
   mmdebstrap systemd-container
 )
