@@ -161,8 +161,10 @@ void RezodeListAndUpdateToDBController::writePasswordFile() {
     RsyncConventions::writePasswordFile(mPasswordFile, mUserPasswd,
                                         mCredentials ? RsyncConventions::ApplicationPasswordFileMode
                                                      : RsyncConventions::DaemonPasswordFileMode);
-    if (mCredentials)
-        (void)::chown(QFile::encodeName(mPasswordFile).constData(), mCredentials->uid, mCredentials->gid);
+    if (mCredentials) {
+        [[maybe_unused]] const int ignored =
+            ::chown(QFile::encodeName(mPasswordFile).constData(), mCredentials->uid, mCredentials->gid);
+    }
 }
 
 void RezodeListAndUpdateToDBController::removePasswordFile() {
