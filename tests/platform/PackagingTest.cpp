@@ -218,7 +218,10 @@ TEST_F(PackagingTest, TheManualPagesRenderCleanlyAndNameTheInstalledFiles) {
         const QRegularExpression named(QStringLiteral(R"(^\.I (/\S+)$)"),
                                        QRegularExpression::MultilineOption);
         int paths = 0;
-        for (const QRegularExpressionMatch& m : named.globalMatch(text)) {
+        const qsizetype files = text.indexOf(QLatin1String(".SH FILES\n"));
+        const QString filesSection =
+            text.mid(files, text.indexOf(QLatin1String("\n.SH "), files + 1) - files);
+        for (const QRegularExpressionMatch& m : named.globalMatch(filesSection)) {
             const QString path = QString(m.captured(1)).remove(QStringLiteral("\\"));
             ++paths;
             EXPECT_TRUE(QFileInfo::exists(staged(path)) || path.startsWith(support + QLatin1Char('/')))
