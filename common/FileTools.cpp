@@ -45,8 +45,10 @@ void adoptParentOwner(const QString& path) {
         return;
     uid_t uid;
     gid_t gid;
-    if (ownerOf(parentOf(path), uid, gid))
-        (void)::lchown(native(path).constData(), uid, gid);
+    if (ownerOf(parentOf(path), uid, gid)) {
+        // (void) does not silence glibc's warn_unused_result under _FORTIFY_SOURCE.
+        [[maybe_unused]] const int ignored = ::lchown(native(path).constData(), uid, gid);
+    }
 }
 
 } // namespace
@@ -92,8 +94,9 @@ bool writeAtomically(const QString& path, const QByteArray& data, mode_t mode, Q
     if (::geteuid() == 0) {
         uid_t uid;
         gid_t gid;
-        if (ownerOf(folder, uid, gid))
-            (void)::fchown(fd, uid, gid);
+        if (ownerOf(folder, uid, gid)) {
+            [[maybe_unused]] const int ignored = ::fchown(fd, uid, gid);
+        }
     }
     const char* p = data.constData();
     qint64 left = data.size();

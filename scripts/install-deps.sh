@@ -18,8 +18,8 @@ packages=(
   # homes on file systems of their own (the simulation's loop devices)
   e2fsprogs xfsprogs btrfs-progs
   desktop-file-utils appstream systemd xvfb xauth openssl fonts-dejavu-core
-  # packaging
-  dpkg-dev
+  # packaging: the Debian package is made with debhelper (debian/) and checked with lintian
+  dpkg-dev debhelper lintian
   # the package on a booted Debian: a root made from Debian's packages, booted in a container
   mmdebstrap systemd-container
 )

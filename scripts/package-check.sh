@@ -3,12 +3,14 @@
 # mount namespace (unshare -m) with an overlay over / whose upper layer lives in a tmpfs, chrooted into.
 # Nothing reaches the real root; the namespace and everything written in it go when the check ends.
 #
-#   scripts/package-check.sh [package.deb]     (default: the newest build-package/zorvik-hollin_*.deb)
+#   scripts/package-check.sh [package.deb | FOLDER]   (default: the newest zorvik-hollin_*.deb in
+#                                                      build-package/; a folder: the newest one there)
 #
 # Skips (status 0, with the reason) when not root or when the machine offers no overlay file system.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
-deb="${1:-$(ls -t "$top"/build-package/zorvik-hollin_*.deb 2>/dev/null | head -n 1 || true)}"
+deb="${1:-$top/build-package}"
+[ -d "$deb" ] && deb="$(ls -t "$deb"/zorvik-hollin_*.deb 2>/dev/null | head -n 1 || true)"
 
 skip() { echo "package-check: skipped: $*"; exit 0; }
 [ "$(id -u)" -eq 0 ] || skip "needs root (a mount namespace and an overlay over /)"
@@ -59,10 +61,19 @@ install_deb() { chr dpkg -i /tmp/zorvik-hollin.deb || chr apt-get -f install -y 
 check "dpkg -i $(basename "$deb")" install_deb
 files=(/usr/sbin/ZorvikHollinWatcher /usr/bin/ZorvikHollin
   /var/lib/ZorvikHollin/ZorvikHollinHelper/bin/ZorvikHollin_ver_001 /usr/libexec/zorvik-hollin/tmutil
-  /usr/lib/systemd/system/zorvik-hollin-watcher.service /usr/share/applications/ZorvikHollin.desktop
-  /etc/xdg/autostart/ZorvikHollin.desktop)
+  /lib/systemd/system/zorvik-hollin-watcher.service /usr/share/applications/ZorvikHollin.desktop
+  /etc/xdg/autostart/ZorvikHollin.desktop /etc/zorvik-hollin/deployment.conf
+  /usr/share/man/man1/ZorvikHollin.1.gz /usr/share/man/man8/ZorvikHollinWatcher.8.gz
+  /usr/share/doc/zorvik-hollin/copyright /usr/share/doc/zorvik-hollin/changelog.gz)
 present() { local f; for f in "${files[@]}"; do [ -e "$r$f" ] || { echo "missing: $f"; return 1; }; done; }
-check "the programs, helpers, unit and entries are in place" present
+check "the programs, helpers, unit, entries, manual pages and copyright are in place" present
+# What an administrator changes under /etc survives upgrades: dpkg keeps both files as conffiles.
+conffiles() {
+  chr dpkg-query -W -f='${Conffiles}\n' zorvik-hollin | tee "$scratch/conffiles"
+  grep -q '^ /etc/xdg/autostart/ZorvikHollin.desktop ' "$scratch/conffiles" &&
+    grep -q '^ /etc/zorvik-hollin/deployment.conf ' "$scratch/conffiles"
+}
+check "the autostart entry and the deployment file are conffiles" conffiles
 linked() { ! chr ldd /usr/sbin/ZorvikHollinWatcher /usr/bin/ZorvikHollin /usr/libexec/zorvik-hollin/tmutil \
   | grep "not found"; }
 check "every library the programs need is there" linked

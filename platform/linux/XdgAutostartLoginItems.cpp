@@ -105,6 +105,20 @@ QString XdgAutostartLoginItems::execValueFor(const QString& program) {
         .replace(QLatin1Char('\t'), QStringLiteral("\\t"));
 }
 
+QString XdgAutostartLoginItems::stringValueFor(const QString& text) {
+    QString value = text;
+    value.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('\n'), QStringLiteral("\\n"))
+        .replace(QLatin1Char('\t'), QStringLiteral("\\t"))
+        .replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    // Blanks around a value are not part of it, unless escaped.
+    if (value.endsWith(QLatin1Char(' ')))
+        value.replace(value.size() - 1, 1, QStringLiteral("\\s"));
+    if (value.startsWith(QLatin1Char(' ')))
+        value.replace(0, 1, QStringLiteral("\\s"));
+    return value;
+}
+
 bool XdgAutostartLoginItems::readEntry(const QString& filePath, Entry& entry) {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -143,17 +157,39 @@ bool XdgAutostartLoginItems::writeEntry(const QString& filePath, const QString& 
                                   "Type=Application\n"
                                   "Name=Zorvik Hollin\n"
                                   "Comment=Backs up your documents to the Zorvik Hollin device\n"
-                                  "Exec=") +
-                   execValueFor(program) + QStringLiteral("\nTerminal=false\n");
+                                  "TryExec=") +
+                   stringValueFor(program) + QStringLiteral("\nExec=") + execValueFor(program) +
+                   QStringLiteral("\nTerminal=false\n");
     text += hidden ? QStringLiteral("Hidden=true\n") : QStringLiteral("X-GNOME-Autostart-enabled=true\n");
     file.write(text.toUtf8());
     return file.commit();
 }
 
+bool XdgAutostartLoginItems::systemEntryStarts(const QString& applicationPath) const {
+    for (const QString& folder : mSystemFolders) {
+        const QString path = folder + QLatin1Char('/') + EntryFileName;
+        // The first folder of the search path that has the name is the one the desktop reads.
+        if (!QFileInfo(path).isFile())
+            continue;
+        Entry entry;
+        return readEntry(path, entry) && !entry.hidden && entry.program == applicationPath;
+    }
+    return false;
+}
+
 bool XdgAutostartLoginItems::add(const QString& applicationPath) {
-    if (applicationPath.isEmpty() || !QDir().mkpath(autostartFolder()))
+    if (applicationPath.isEmpty())
         return false;
-    return writeEntry(autostartFolder() + QLatin1Char('/') + EntryFileName, applicationPath, false);
+    const QString own = autostartFolder() + QLatin1Char('/') + EntryFileName;
+    if (systemEntryStarts(applicationPath)) {
+        // The system's entry starts the application; an entry here would only shadow it (a hidden
+        // one left by a removal included).
+        const QFileInfo info(own);
+        return !(info.exists() || info.isSymLink()) || QFile::remove(own);
+    }
+    if (!QDir().mkpath(autostartFolder()))
+        return false;
+    return writeEntry(own, applicationPath, false);
 }
 
 bool XdgAutostartLoginItems::remove(const QString& applicationPath) {

@@ -76,8 +76,9 @@ QString TempRoot::createHome(const FixtureUser& user) const {
     const QString home = mProfile.root + user.passwdHome;
     QDir().mkpath(home);
     ::chmod(QFile::encodeName(home).constData(), 0750);
-    if (geteuid() == 0)
-        (void)::chown(QFile::encodeName(home).constData(), user.uid, user.gid);
+    if (geteuid() == 0) {
+        [[maybe_unused]] const int ignored = ::chown(QFile::encodeName(home).constData(), user.uid, user.gid);
+    }
     return home;
 }
 
