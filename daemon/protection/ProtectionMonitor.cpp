@@ -115,7 +115,8 @@ void ProtectionMonitor::start(const QString& consoleUser) {
             this, Protocol::VerifyRestorable, [this](const QString&, const QVariantMap&) {
                 // Asked for by the person: at most once a minute, so that asking again and again
                 // neither keeps the appliance busy nor fills root's trace.
-                if (mCheckAsked.isValid() && mCheckAsked.elapsed() < 60000) {
+                if (mCheckAsked.isValid() &&
+                    mCheckAsked.elapsed() < mServices.timings.restoreCheckAskedInterval.count()) {
                     const QString line = mCheckRefusals.admit(
                         QStringLiteral("Restore check asked for again within a minute, not started"));
                     if (!line.isEmpty())

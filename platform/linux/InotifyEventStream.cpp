@@ -12,10 +12,13 @@
 
 namespace {
 
-// Content changes are taken at close: a copy then costs two queued events per file instead of
-// three, which keeps the bounded kernel queue from overflowing during a burst.
-constexpr quint32 kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ATTRIB |
-                          IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+// Content changes are taken at close and as they happen: a file truncated or written through a
+// descriptor that is never closed (truncate(2) by name, a program that keeps its file open) reports
+// no close. The kernel merges repeated events of one file that follow each other, so a copy costs a
+// third event per file, not one per write.
+constexpr quint32 kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE |
+                          IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW |
+                          IN_EXCL_UNLINK;
 
 bool contains(const QByteArray& folder, const QByteArray& path) {
     if (folder == "/")
@@ -263,7 +266,7 @@ void InotifyEventStream::handle(const inotify_event* event) {
         flags |= ItemRemoved;
     if (mask & (IN_MOVED_FROM | IN_MOVED_TO))
         flags |= ItemRenamed;
-    if (mask & IN_CLOSE_WRITE)
+    if (mask & (IN_CLOSE_WRITE | IN_MODIFY))
         flags |= ItemModified;
     if (mask & IN_ATTRIB)
         flags |= ItemInodeMetaMod;

@@ -122,8 +122,9 @@ TEST_F(AppDelegateTest, MenusOfTheThreeStatesAndTheirValidation) {
     EXPECT_EQ(status->calls.value(0), QStringLiteral("setPosition:ann"));
 
     // "Reinitialize" is off while an initial-backup marker exists.
-    const QString marker =
-        host->root.profile().systemSupportFolder + QStringLiteral("/initalBackupStarted.txt");
+    FilePathsController appPaths(FilePathsController::Table::Application, host->root.profile());
+    appPaths.setM_ConsoleUserName(host->user.name);
+    const QString marker = appPaths.pathForApplicationFile(AppPath::InitialBackupStartedMarker);
     writeFile(marker, {});
     EXPECT_EQ(menuOf(app).value(0), QStringLiteral("[Reinitialize]"));
     QFile::remove(marker);
@@ -170,7 +171,9 @@ TEST_F(AppDelegateTest, DaemonReportsDriveTooltipIconAndAnimation) {
 
     // Pending lists animate; past the start-up window an idle daemon has nothing to back up.
     host->writeDetails(accountRecord());
-    const QString lists = host->root.profile().systemSupportFolder + QStringLiteral("/Backup");
+    FilePathsController appPaths(FilePathsController::Table::Application, host->root.profile());
+    appPaths.setM_ConsoleUserName(host->user.name);
+    const QString lists = appPaths.pathForApplicationFile(AppPath::BackupListsFolder);
     writeFile(lists + QStringLiteral("/20261207.txt"), {});
     app.ResetStatusView();
     EXPECT_TRUE(app.isAnimating());

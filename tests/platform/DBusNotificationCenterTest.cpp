@@ -175,13 +175,14 @@ TEST_F(DBusNotificationCenterTest, WhileTheConsoleChangesHandsOnlyTheServedPerso
     ZH_SKIP_IF(needs::root("the peer must post under another uid (nobody)"));
     const passwd* nobody = getpwnam("nobody");
     ZH_SKIP_IF(nobody ? QString() : QStringLiteral("no account \"nobody\" to run the peer under"));
+    const uid_t nobodyUid = nobody->pw_uid; // getpwnam's entry is overwritten by the next look-up
     // The daemon built its machinery for the fixture account; then "nobody" takes the console, and
     // before the process has ended (the console change ends it) posts "Reinitialize", "LogOut", ….
     const FixtureUser person = FixtureUser::get();
     ManualConsoleUserSource console(person.name);
     ServedPerson served;
     const auto check = DistributedNotificationCenter::rootOrServedPerson(console, served);
-    EXPECT_TRUE(check(nobody->pw_uid) == (person.uid == nobody->pw_uid)) << "before: the console user";
+    EXPECT_TRUE(check(nobodyUid) == (person.uid == nobodyUid)) << "before: the console user";
     served.set(person.name, person.uid);
     console.setUserName(QStringLiteral("nobody"));
     DBusNotificationCenter daemonSide(mConnection, check);
@@ -196,7 +197,7 @@ TEST_F(DBusNotificationCenterTest, WhileTheConsoleChangesHandsOnlyTheServedPerso
     EXPECT_TRUE(daemonGot.got().isEmpty()) << daemonGot.got().size() << " notifications heard";
     EXPECT_TRUE(check(0));
     EXPECT_TRUE(check(person.uid));
-    EXPECT_FALSE(check(nobody->pw_uid));
+    EXPECT_FALSE(check(nobodyUid));
 }
 
 TEST_F(DBusNotificationCenterTest, APersonsNotificationsReachOnlyThatPersonsProcessesAndRoots) {

@@ -28,6 +28,7 @@ inline Timings hostTimings() {
     t.listingLinesPause = 0ms;
     t.sleepDelayMax = 2s;
     t.restoreCheckFirstDelay = 1h; // checks run when a test asks for one
+    t.restoreCheckAskedInterval = 500ms;
     t.recentlySentSaveDelay = 500ms;
     t.rsyncStallTimeout = 10s; // an appliance frozen in a test is given up on soon
     return t;
