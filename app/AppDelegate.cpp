@@ -4,6 +4,7 @@
 #include "DistributedNotificationCenter.h"
 #include "ExcludeController.h"
 #include "FileTools.h"
+#include "HeldChangesDialog.h"
 #include "LoginController.h"
 #include "LoginItems.h"
 #include "MenuIconAnimation.h"
@@ -133,6 +134,20 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
         [this](const QString& line) { writeInteractiveTrace(line); });
     // Changes that wait while the backup fails are told about by the failure, not again.
     mProtection->setReachable([this] { return !mHealth->failing(); });
+    // Changes the mass-change tripwire holds: the person looks at them, and lets them go.
+    const auto letHeldGo = [this] {
+        if (mServices.notifications)
+            mServices.notifications->postNotificationToUser(::geteuid(), Protocol::ReleaseHeldChanges);
+    };
+    mProtection->setHeldActions(
+        [this, letHeldGo] {
+            auto* dialog =
+                new HeldChangesDialog(mProtection->state().heldFiles, mProtection->state().held, letHeldGo);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->show();
+            dialog->raise();
+        },
+        letHeldGo);
     connect(mProtection.get(), &ProtectionMonitor::changed, this, [this] {
         showToolTip();
         if (mStatusController)

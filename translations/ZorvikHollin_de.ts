@@ -219,6 +219,24 @@ Wenden Sie sich an Ihren Administrator.</translation></message>
         <translation>%1 entfernen</translation></message>
 </context>
 <context>
+    <name>HeldChangesDialog</name>
+    <message>
+        <source>Held Changes</source>
+        <translation>Zurückgehaltene Änderungen</translation></message>
+    <message numerus="yes">
+        <source>Backups of %n changed files are held. Some of them:</source>
+        <translation><numerusform>Die Sicherung von %n geänderten Datei wird zurückgehalten. Darunter:</numerusform><numerusform>Die Sicherungen von %n geänderten Dateien werden zurückgehalten. Einige davon:</numerusform></translation></message>
+    <message numerus="yes">
+        <source>Backups of %n changed files are held:</source>
+        <translation><numerusform>Die Sicherung von %n geänderten Datei wird zurückgehalten:</numerusform><numerusform>Die Sicherungen von %n geänderten Dateien werden zurückgehalten:</numerusform></translation></message>
+    <message>
+        <source>Open a few of them. If they are what you made, let them go; if they are damaged, restore the earlier versions from the Zorvik Hollin device.</source>
+        <translation>Öffnen Sie einige davon. Sind sie so, wie Sie sie bearbeitet haben, geben Sie sie frei; sind sie beschädigt, stellen Sie die früheren Versionen vom Zorvik-Hollin-Gerät wieder her.</translation></message>
+    <message>
+        <source>Continue</source>
+        <translation>Fortfahren</translation></message>
+</context>
+<context>
     <name>LogController</name>
     <message>
         <source>Zorvik Hollin Logs</source>
@@ -493,6 +511,18 @@ Wenden Sie sich an Ihren Administrator.</translation></message>
     <message>
         <source>Restore check found damaged copies</source>
         <translation>Die Wiederherstellungsprüfung hat beschädigte Kopien gefunden</translation></message>
+    <message numerus="yes">
+        <source>%n files changed at once — backups of them are held</source>
+        <translation><numerusform>%n Datei auf einmal geändert – ihre Sicherung wird zurückgehalten</numerusform><numerusform>%n Dateien auf einmal geändert – ihre Sicherungen werden zurückgehalten</numerusform></translation></message>
+    <message>
+        <source>Many of your files were rewritten within minutes, as ransomware or a program gone wrong does. Look at them before they replace the good copies on the Zorvik Hollin device; new files are backed up as usual.</source>
+        <translation>Viele Ihrer Dateien wurden innerhalb weniger Minuten neu geschrieben, wie es Erpressersoftware oder ein fehlerhaftes Programm tut. Sehen Sie sie sich an, bevor sie die guten Kopien auf dem Zorvik-Hollin-Gerät ersetzen; neue Dateien werden wie gewohnt gesichert.</translation></message>
+    <message>
+        <source>Show Files</source>
+        <translation>Dateien anzeigen</translation></message>
+    <message>
+        <source>Continue</source>
+        <translation>Fortfahren</translation></message>
 </context>
 <context>
     <name>ProtectionPanel</name>
@@ -595,6 +625,12 @@ Wenden Sie sich an Ihren Administrator.</translation></message>
     <message>
         <source>No restore check yet</source>
         <translation>Noch keine Wiederherstellungsprüfung</translation></message>
+    <message>
+        <source>1 change held after many files changed at once</source>
+        <translation>1 Änderung zurückgehalten, nachdem viele Dateien auf einmal geändert wurden</translation></message>
+    <message numerus="yes">
+        <source>%n changes held after many files changed at once</source>
+        <translation><numerusform>%n Änderung zurückgehalten, nachdem viele Dateien auf einmal geändert wurden</numerusform><numerusform>%n Änderungen zurückgehalten, nachdem viele Dateien auf einmal geändert wurden</numerusform></translation></message>
 </context>
 <context>
     <name>QObject</name>

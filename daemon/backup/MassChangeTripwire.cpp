@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -170,8 +171,17 @@ bool MassChangeTripwire::admit(const QString& path, const QByteArray& native, qu
     const bool created = flags & F::ItemCreated;
     const bool counted =
         !(flags & F::ItemIsDir) && ((flags & F::ItemRenamed) || ((flags & F::ItemModified) && !created));
-    if (!counted)
-        return true;
+    if (!counted) {
+        // Whatever happens next to a path held or parked (its mode changed, made anew), it stays
+        // where it is: the person decides about it.
+        QMutexLocker lock(&mLock);
+        if (!mHeld.contains(path) && std::none_of(mParked.cbegin(), mParked.cend(),
+                                                  [&path](const auto& p) { return p.second == path; }))
+            return true;
+        if (mTripped)
+            mHeld.insert(path);
+        return false;
+    }
     QByteArray head;
     const bool encrypted = readHead(native, head) && looksEncrypted(head);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();

@@ -5,11 +5,14 @@
 
 #include "AppTestHost.h"
 #include "AppTestSupport.h"
+#include "HeldChangesDialog.h"
 #include "PropertyList.h"
 #include "ProtectionPanel.h"
 
 #include <QApplication>
+#include <QListWidget>
 #include <QLocale>
+#include <QPushButton>
 #include <QSpinBox>
 
 #include <gtest/gtest.h>
@@ -355,4 +358,42 @@ TEST_F(ProtectionAppTest, NothingIsSaidWithoutTheLocalBackup) {
     EXPECT_TRUE(outlet(window(), "protectionBox")->isHidden());
     EXPECT_EQ(window()->height(), 385);
     EXPECT_TRUE(host->notificationService.summaries.isEmpty());
+}
+
+TEST_F(ProtectionAppTest, ChangesTheTripwireHoldsAreToldAtOnceWithTheFilesAndAWayToLetThemGo) {
+    launchWith(calmState());
+    const QStringList files{QStringLiteral("/home/ann/Documents/letter 1.txt"),
+                            QStringLiteral("/home/ann/Documents/letter 2.txt")};
+    announce({{Key::Count, "600"},
+              {Key::Held, "600"},
+              {Key::HeldChanged, "612"},
+              {Key::HeldSince, iso(clock)},
+              {Key::HeldFiles, files}});
+    const QString summary = QStringLiteral("612 files changed at once — backups of them are held");
+    ASSERT_TRUE(waitUntil([&] { return count(summary) == 1; }));
+    EXPECT_EQ(line("protectionPending"), QStringLiteral("600 changes held after many files changed at once"));
+    const int id = int(host->notificationService.summaries.indexOf(summary)) + 1;
+    EXPECT_EQ(host->notificationService.actions.value(id - 1),
+              (QStringList{"show-held", "Show Files", "continue", "Continue"}));
+    // Told once per tripping, however often the file is rewritten.
+    announce({{Key::Held, "601"}});
+    spinFor(300);
+    EXPECT_EQ(count(summary), 1);
+
+    // "Show Files": the files the daemon names, and "Continue" there lets them go.
+    host->notificationService.invoke(uint(id), QStringLiteral("show-held"));
+    HeldChangesDialog* dialog = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<HeldChangesDialog*>(w); d && d->isVisible())
+                dialog = d;
+        return dialog != nullptr;
+    }));
+    ASSERT_EQ(dialog->files()->count(), 2);
+    EXPECT_EQ(dialog->files()->item(0)->text(), files.first());
+    dialog->findChild<QPushButton*>(QStringLiteral("continue"))->click();
+    ASSERT_TRUE(waitUntil([&] { return host->posted().contains(Protocol::ReleaseHeldChanges); }));
+    // From the notification itself too.
+    host->notificationService.invoke(uint(id), QStringLiteral("continue"));
+    EXPECT_TRUE(waitUntil([&] { return host->posted().count(Protocol::ReleaseHeldChanges) == 2; }));
 }
