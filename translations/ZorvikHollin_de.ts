@@ -85,6 +85,9 @@ Wenden Sie sich an Ihren Administrator.</translation></message>
     <message>
         <source>Login ZorvikHollin</source>
         <translation>Bei ZorvikHollin anmelden</translation></message>
+    <message>
+        <source>Held Changes…</source>
+        <translation>Zurückgehaltene Änderungen …</translation></message>
 </context>
 <context>
     <name>BackupHealth</name>

@@ -433,6 +433,7 @@ DE = {
     "Many of your files were rewritten within minutes, as ransomware or a program gone wrong does. Look at them before they replace the good copies on the Zorvik Hollin device; new files are backed up as usual.":
         "Viele Ihrer Dateien wurden innerhalb weniger Minuten neu geschrieben, wie es Erpressersoftware oder ein fehlerhaftes Programm tut. Sehen Sie sie sich an, bevor sie die guten Kopien auf dem Zorvik-Hollin-Gerät ersetzen; neue Dateien werden wie gewohnt gesichert.",
     "Show Files": "Dateien anzeigen",
+    "Held Changes…": "Zurückgehaltene Änderungen …",
     "1 change held after many files changed at once":
         "1 Änderung zurückgehalten, nachdem viele Dateien auf einmal geändert wurden",
     "%n changes held after many files changed at once":

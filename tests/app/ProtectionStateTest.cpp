@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QListWidget>
 #include <QLocale>
+#include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -396,4 +397,25 @@ TEST_F(ProtectionAppTest, ChangesTheTripwireHoldsAreToldAtOnceWithTheFilesAndAWa
     // From the notification itself too.
     host->notificationService.invoke(uint(id), QStringLiteral("continue"));
     EXPECT_TRUE(waitUntil([&] { return host->posted().count(Protocol::ReleaseHeldChanges) == 2; }));
+
+    // The notification gone, the menu leads to the held changes first, as long as any are held.
+    QMenu* menu = host->app().statusMenu();
+    ASSERT_NE(menu, nullptr);
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    QAction* item = menu->findChild<QAction*>(QStringLiteral("heldChangesItem"));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(menu->actions().value(0), item);
+    EXPECT_TRUE(item->isEnabled());
+    item->trigger();
+    ASSERT_TRUE(waitUntil([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<HeldChangesDialog*>(w) && w->isVisible())
+                return true;
+        return false;
+    }));
+    announce({{Key::Count, "0"}, {Key::Held, "0"}, {Key::HeldSince, ""}, {Key::HeldChanged, "0"}});
+    ASSERT_TRUE(waitUntil([&] { return line("protectionPending").startsWith(QStringLiteral("All changes")); }));
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    EXPECT_EQ(menu->findChild<QAction*>(QStringLiteral("heldChangesItem")), nullptr);
+    EXPECT_EQ(menu->actions().value(0)->text(), QStringLiteral("Reinitialize"));
 }
