@@ -414,7 +414,8 @@ TEST_F(ProtectionAppTest, ChangesTheTripwireHoldsAreToldAtOnceWithTheFilesAndAWa
         return false;
     }));
     announce({{Key::Count, "0"}, {Key::Held, "0"}, {Key::HeldSince, ""}, {Key::HeldChanged, "0"}});
-    ASSERT_TRUE(waitUntil([&] { return line("protectionPending").startsWith(QStringLiteral("All changes")); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return line("protectionPending").startsWith(QStringLiteral("All changes")); }));
     QMetaObject::invokeMethod(menu, "aboutToShow");
     EXPECT_EQ(menu->findChild<QAction*>(QStringLiteral("heldChangesItem")), nullptr);
     EXPECT_EQ(menu->actions().value(0)->text(), QStringLiteral("Reinitialize"));
