@@ -710,6 +710,11 @@ check "alice logs out" log_out alice
 log_in bob >"$scratch/out" 2>&1 || stop "bob's session starts" "$scratch/out"
 wait_for "bob is the person at the screen" 20 at_screen bob || halt
 check "bob's account record is written (his, 0600, renamed into place)" write_record bob "$account_bob" || halt
+# Alice's log-out ended the daemon; systemd starts it again after the unit's pause. A notification
+# posted before the new daemon is on the bus reaches nobody (as the application's would, with the
+# restarted daemon then reading the record afresh): post once it watches for bob.
+serves() { grep -q "watch for $1" "$trace"; }
+wait_for "the restarted daemon serves bob" 30 serves bob
 sleep 5
 reinitialized_before="$(grep -c receiveReinitializeNotification "$trace")"
 pid_before="$(main_pid)"
