@@ -158,6 +158,12 @@ QString wildcardLiteral(const QString& text) {
 
 } // namespace
 
+QString ExclusionRules::rsyncExactExclude(const QString& path) {
+    // rsync takes a backslash for an escape only in a pattern with a wildcard in it.
+    const bool wild = path.contains(u'*') || path.contains(u'?') || path.contains(u'[');
+    return QStringLiteral("- ") + (wild ? wildcardLiteral(path) : path);
+}
+
 QStringList ExclusionRules::rsyncExcludes(const QSet<QString>& folderList, const QSet<QString>& timeMachine,
                                           const QList<QByteArray>& patterns) {
     QStringList rules;

@@ -50,6 +50,8 @@ class ExclusionRules {
     // sends whole is left out just as the folder's own entries would be: the fixed rules as wildcards
     // on names, each list entry anchored at the transfer root "/" (a plain prefix: "<entry>*"), and the
     // name patterns.
+    // The rsync exclusion of exactly one absolute path ("- /home/ann/a*b.txt" matches that file alone).
+    static QString rsyncExactExclude(const QString& path);
     static QStringList rsyncExcludes(const QSet<QString>& folderList, const QSet<QString>& timeMachine,
                                      const QList<QByteArray>& patterns);
 

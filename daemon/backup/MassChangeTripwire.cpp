@@ -1,5 +1,6 @@
 #include "MassChangeTripwire.h"
 
+#include "ExclusionRules.h"
 #include "FilePathsController.h"
 #include "FileSystemEventStream.h"
 #include "FileTools.h"
@@ -8,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <array>
@@ -105,6 +107,11 @@ MassChangeTripwire::MassChangeTripwire(DaemonServices services, std::function<vo
 
 MassChangeTripwire::~MassChangeTripwire() = default;
 
+QString MassChangeTripwire::excludeFile(const FilePathsController& paths) {
+    const QString lists = paths.pathForApplicationFile(DaemonPath::BackupListsFolder);
+    return lists.isEmpty() ? QString() : QFileInfo(lists).path() + QStringLiteral("/HeldChanges.exclude");
+}
+
 void MassChangeTripwire::start(const QString& consoleUser) {
     FilePathsController paths(FilePathsController::Table::Daemon, mServices.profile);
     paths.setM_ConsoleUserName(consoleUser);
@@ -113,16 +120,29 @@ void MassChangeTripwire::start(const QString& consoleUser) {
     mConsoleUser = consoleUser;
     // Beside the lists, not among them: the backup controller takes everything in that folder.
     mHeldFile = lists.isEmpty() ? QString() : QFileInfo(lists).path() + QStringLiteral("/HeldChanges");
-    QFile file(mHeldFile);
-    if (!mHeldFile.isEmpty() && file.open(QIODevice::ReadOnly) && file.size() < 512 * 1024 * 1024) {
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (!line.isEmpty())
-                mHeld.insert(QString::fromUtf8(line));
-        if (!mHeld.isEmpty()) {
-            mTripped = true;
-            mSince = QFileInfo(file).lastModified().toUTC();
-        }
+    mParkedFile = lists.isEmpty() ? QString() : mHeldFile + QStringLiteral(".parked");
+    mExcludeFile = excludeFile(paths);
+    const auto load = [](const QString& path) {
+        QStringList lines;
+        QFile file(path);
+        if (!path.isEmpty() && file.open(QIODevice::ReadOnly) && file.size() < 512 * 1024 * 1024)
+            for (const QByteArray& line : file.readAll().split('\n'))
+                if (!line.isEmpty())
+                    lines << QString::fromUtf8(line);
+        return lines;
+    };
+    for (const QString& path : load(mHeldFile))
+        mHeld.insert(path);
+    if (!mHeld.isEmpty()) {
+        mTripped = true;
+        mSince = QFileInfo(mHeldFile).lastModified().toUTC();
     }
+    // What the last process had parked waits out a window of its own: no change is forgotten by a
+    // restart.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const QString& path : load(mParkedFile))
+        if (!mHeld.contains(path))
+            mParked.emplace_back(now, path);
     mReleaseTimer.start();
 }
 
@@ -264,10 +284,13 @@ void MassChangeTripwire::releaseParked() {
             mParked.pop_front();
         }
     }
+    if (free.isEmpty())
+        return;
+    // Out of the runs' exclusions before the backup has them.
+    saveHeld();
     for (const QString& path : std::as_const(free))
         mReleased(path);
-    if (!free.isEmpty())
-        changed();
+    changed();
 }
 
 void MassChangeTripwire::release() {
@@ -285,35 +308,48 @@ void MassChangeTripwire::release() {
     }
     mServices.logger->logDaemonTrace(
         QStringLiteral("Mass change: the person let the %1 held changes go").arg(free.size()), true);
+    saveHeld();
     for (const QString& path : std::as_const(free))
         mReleased(path);
-    saveHeld();
     changed();
 }
 
 void MassChangeTripwire::saveHeld() {
-    QByteArray content;
-    QString file;
+    QStringList held, parked;
+    QString heldFile, parkedFile, excludeFile;
     {
         QMutexLocker lock(&mLock);
-        file = mHeldFile;
-        QStringList held(mHeld.cbegin(), mHeld.cend());
-        held.sort();
-        content = held.join(u'\n').toUtf8();
+        heldFile = mHeldFile;
+        parkedFile = mParkedFile;
+        excludeFile = mExcludeFile;
+        held = QStringList(mHeld.cbegin(), mHeld.cend());
+        for (const auto& [at, path] : mParked)
+            parked << path;
     }
-    if (file.isEmpty())
-        return;
-    if (content.isEmpty()) {
-        QFile::remove(file);
-        return;
-    }
-    QString error;
-    FileTools::makePath(QFileInfo(file).path());
-    if (!FileTools::writeAtomically(file, content, 0600, &error))
-        mServices.logger->logDaemonTrace(
-            QStringLiteral("The held changes could not be written to %1, they are held in memory: %2")
-                .arg(file, error),
-            true);
+    held.sort();
+    QStringList excluded;
+    for (const QString& path : held + parked)
+        excluded << ExclusionRules::rsyncExactExclude(path);
+    // Root's records of what waits (the person's names), and the runs' exclusions, which rsync reads
+    // with the person's rights inside the person's own folder of waiting work.
+    const auto save = [this](const QString& file, const QStringList& lines, int mode) {
+        if (file.isEmpty())
+            return;
+        if (lines.isEmpty()) {
+            QFile::remove(file);
+            return;
+        }
+        QString error;
+        FileTools::makePath(QFileInfo(file).path());
+        if (!FileTools::writeAtomically(file, (lines.join(u'\n') + u'\n').toUtf8(), mode, &error))
+            mServices.logger->logDaemonTrace(
+                QStringLiteral("The held changes could not be written to %1, they are held in memory: %2")
+                    .arg(file, error),
+                true);
+    };
+    save(heldFile, held, 0600);
+    save(parkedFile, parked, 0600);
+    save(excludeFile, excluded, 0644);
 }
 
 MassChangeTripwire::Snapshot MassChangeTripwire::snapshot() const {
@@ -323,6 +359,8 @@ MassChangeTripwire::Snapshot MassChangeTripwire::snapshot() const {
     s.held = int(mHeld.size());
     s.parked = int(mParked.size());
     s.since = mSince;
+    if (!mParked.empty())
+        s.oldestParked = QDateTime::fromMSecsSinceEpoch(mParked.front().first, QTimeZone::utc());
     s.changedInWindow = int(mWindow.size());
     for (const Change& c : mWindow)
         s.encryptedInWindow += c.encrypted ? 1 : 0;

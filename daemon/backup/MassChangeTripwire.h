@@ -16,6 +16,7 @@
 #include <optional>
 
 class BackupfileController;
+class FilePathsController;
 
 // A tripwire for mass changes of the person's files. Ransomware, a script gone wrong or a sync client
 // that rewrote a folder changes many existing files within minutes; sent faithfully, the damage
@@ -49,6 +50,10 @@ class MassChangeTripwire : public QObject {
     MassChangeTripwire(DaemonServices services, std::function<void(const QString& path)> released);
     ~MassChangeTripwire() override;
 
+    // The rsync exclusions of what is held or parked for the person whose paths these are (one rule a
+    // line), while anything is: every run reads it, so that a folder sent whole leaves them out too.
+    static QString excludeFile(const FilePathsController& paths);
+
     // Loads what was held for the person (and holds on, if anything was).
     void start(const QString& consoleUser);
     // How many files the person's folders hold (the start-up walk counts them); 0 while unknown.
@@ -66,7 +71,8 @@ class MassChangeTripwire : public QObject {
         bool tripped = false;
         int held = 0;
         int parked = 0;
-        QDateTime since; // when it tripped
+        QDateTime since;        // when it tripped
+        QDateTime oldestParked; // when the first change still parked came
         int changedInWindow = 0;
         int encryptedInWindow = 0;
         QStringList sample; // some of the held paths, for the person to see
@@ -95,7 +101,7 @@ class MassChangeTripwire : public QObject {
     DaemonServices mServices;
     std::function<void(const QString&)> mReleased;
     QString mConsoleUser;
-    QString mHeldFile;
+    QString mHeldFile, mParkedFile, mExcludeFile;
     mutable QMutex mLock;
     qint64 mFileCount = 0;
     bool mTripped = false;

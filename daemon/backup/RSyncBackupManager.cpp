@@ -5,6 +5,7 @@
 #include "DistributedNotificationCenter.h"
 #include "ExcludeManager.h"
 #include "FileTools.h"
+#include "MassChangeTripwire.h"
 #include "PropertyList.h"
 #include "RezodeLoger.h"
 #include "RsyncConventions.h"
@@ -332,6 +333,12 @@ RsyncConventions::Command RSyncBackupManager::backupCommand() const {
     // "- " makes each an exclusion whatever it begins with ("+ ", "!").
     for (const QString& rule : mExcludes ? mExcludes->rsyncExcludes() : QStringList()) {
         const QString option = QStringLiteral("--exclude=") + rule;
+        options << (builtin ? RsyncConventions::shellWord(option) : option);
+    }
+    // What the mass-change tripwire holds or parks stays back in a folder sent whole too.
+    const QString held = MassChangeTripwire::excludeFile(*mAppSupportFilePathsObjct);
+    if (!held.isEmpty() && QFile::exists(held)) {
+        const QString option = QStringLiteral("--exclude-from=") + held;
         options << (builtin ? RsyncConventions::shellWord(option) : option);
     }
     // No password file: the password reaches rsync in its environment (launchCurrentSet).

@@ -212,11 +212,11 @@ QVariantMap ProtectionMonitor::compose(const PendingChanges::Snapshot& waiting) 
     s.insert(PS::Listed, QString::number(waiting.listed));
     s.insert(PS::Sending, QString::number(waiting.sending));
     s.insert(PS::Owed, QString::number(waiting.owed));
-    // Held changes wait too: since the tripwire tripped, when nothing else is older.
+    // Held and parked changes wait too: since the tripwire tripped, or since the first was parked.
     QDateTime oldest = waiting.oldest;
-    if ((held.held > 0 || held.parked > 0) && held.since.isValid() &&
-        (!oldest.isValid() || held.since < oldest))
-        oldest = held.since;
+    for (const QDateTime& since : {held.held > 0 ? held.since : QDateTime(), held.oldestParked})
+        if (since.isValid() && (!oldest.isValid() || since < oldest))
+            oldest = since;
     s.insert(PS::Oldest, iso(oldest));
     s.insert(PS::Newest, iso(waiting.newest));
     s.insert(PS::Paused, flag(mParts.backupController && mParts.backupController->isPaused()));

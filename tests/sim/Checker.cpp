@@ -258,3 +258,27 @@ QList<Violation> Checker::checkTraces() const {
                                                              : QStringLiteral("a session's secret cookie"))};
     return out;
 }
+
+QList<Violation> Checker::checkHeld(const QSet<QByteArray>& held) const {
+    QList<Violation> out;
+    for (const QByteArray& path : held) {
+        struct stat st {};
+        bool ok = false;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        const QByteArray digest = Model::digest(path, &ok);
+        if (!ok || !mModel.isAttackContent(digest))
+            continue;
+        for (const QByteArray& copy : {mWorld.onAppliance(path), mWorld.onApplianceResolved(path)})
+            if (::lstat(copy.constData(), &st) == 0 && S_ISREG(st.st_mode) && Model::digest(copy) == digest) {
+                out << Violation{
+                    6, QStringLiteral("%1 is held by the tripwire, yet what the attack wrote there is "
+                                      "on the appliance")
+                           .arg(shown(path))};
+                break;
+            }
+        if (out.size() >= 8)
+            break;
+    }
+    return out;
+}

@@ -43,6 +43,8 @@ class Checker {
     // …and once everything is there, it must come to say so (count 0, no oldest change).
     static QString stateSaysAllSafe(const QVariantMap& state, bool paused); // "" when it does
 
+    // 6: what the tripwire holds (exact paths) is not on the appliance with the content an attack gave it.
+    QList<Violation> checkHeld(const QSet<QByteArray>& held) const;
     // 2 and 3: what the appliance holds.
     QList<Violation> checkAppliance() const;
     // 2: no secret in a trace.

@@ -57,6 +57,9 @@ class Model {
     bool isSecretPath(const QByteArray& path) const { return mSecretPaths.contains(path); }
     QList<QByteArray> secrets() const; // session secrets and every password used
     void addLinkOut(const QByteArray& link) { mLinksOut << link; }
+    // Contents an attack wrote (digests): held by the tripwire, they must stay off the appliance.
+    void addAttackContent(const QByteArray& digest) { mAttack << digest; }
+    bool isAttackContent(const QByteArray& digest) const { return mAttack.contains(digest); }
     const QSet<QByteArray>& linksOut() const { return mLinksOut; }
 
   private:
@@ -66,6 +69,7 @@ class Model {
     QSet<QByteArray> mSecretPaths;
     QList<QByteArray> mSecretValues;
     QSet<QByteArray> mLinksOut;
+    QSet<QByteArray> mAttack;
     QStringList mRestoring; // entries of restores under way
     QStringList mEnded;     // entries the application added and never took out
 };

@@ -4,6 +4,7 @@
 #include "Faults.h"
 #include "HostTimings.h"
 #include "Model.h"
+#include "Protocol.h"
 #include "Workload.h"
 #include "World.h"
 
@@ -290,15 +291,33 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
         log(QStringLiteral("    %1 files must be on the appliance within %2 s")
                 .arg(required.size())
                 .arg(bound / 1000));
-        QList<Checker::Required> missing = required;
         QElapsedTimer waited;
         waited.start();
-        for (;;) {
-            missing.removeIf([&](const Checker::Required& file) { return checker.differs(file).isEmpty(); });
-            probeShown(missing);
-            if (missing.isEmpty() || waited.elapsed() > bound || gStop)
-                break;
-            pass(500);
+        // Until what must be safe is (less what the tripwire holds, while it holds it), or the bound.
+        const auto waitForSafe = [&](QList<Checker::Required> missing, bool lessHeld) {
+            for (;;) {
+                const QSet<QByteArray> held = lessHeld ? world.heldChanges() : QSet<QByteArray>();
+                missing.removeIf([&](const Checker::Required& file) {
+                    return held.contains(file.path) || checker.differs(file).isEmpty();
+                });
+                probeShown(missing);
+                if (missing.isEmpty() || waited.elapsed() > bound || gStop)
+                    return missing;
+                pass(500);
+            }
+        };
+        // The tripwire holds rewrites until the person lets them go: first everything else must be safe
+        // and what it holds must stay off the appliance; then the person's "Continue".
+        QList<Checker::Required> missing = waitForSafe(required, true);
+        if (const QSet<QByteArray> held = world.heldChanges(); !held.isEmpty() && missing.isEmpty()) {
+            log(QStringLiteral("    %1 changes held by the tripwire, the other files safe after %2 s; the "
+                               "person lets them go (Continue)")
+                    .arg(held.size())
+                    .arg(waited.elapsed() / 1000));
+            violated(index, checker.checkHeld(held));
+            world.post(Protocol::ReleaseHeldChanges);
+            waited.restart();
+            missing = waitForSafe(required, false);
         }
         if (gStop)
             break;
@@ -346,7 +365,7 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
         faults.dropHungSessions();
         log(QStringLiteral("    checked after %1 s: %2")
                 .arg(waited.elapsed() / 1000)
-                .arg(result.violations.isEmpty() ? QStringLiteral("all five hold")
+                .arg(result.violations.isEmpty() ? QStringLiteral("all six hold")
                                                  : QStringLiteral("VIOLATED")));
     }
     if (gStop)

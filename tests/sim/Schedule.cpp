@@ -19,7 +19,7 @@ const Weighted kWorkload[] = {
     {Op::RenameFile, 6}, {Op::RenameFolder, 4},     {Op::Delete, 5},           {Op::HardLink, 3},
     {Op::SymlinkIn, 2},  {Op::SymlinkOut, 2},       {Op::MakeUnreadable, 2},   {Op::MakeReadable, 2},
     {Op::LargeFile, 3},  {Op::OddNames, 4},         {Op::DeepPath, 2},         {Op::Burst, 3},
-    {Op::HugeFolder, 1}, {Op::DotFiles, 4},
+    {Op::HugeFolder, 1}, {Op::DotFiles, 4},         {Op::Encrypt, 2},
 };
 const Weighted kFaults[] = {
     {Op::DaemonStop, 8},      {Op::DaemonKill, 8},    {Op::ConsoleLogIn, 4},  {Op::Reinitialize, 2},
@@ -95,6 +95,7 @@ const QMap<Op, QString>& names() {
         {Op::Burst, "burst"},
         {Op::HugeFolder, "huge-folder"},
         {Op::DotFiles, "dot-files"},
+        {Op::Encrypt, "encrypt"},
         {Op::DaemonStop, "daemon-stop"},
         {Op::DaemonKill, "daemon-kill"},
         {Op::ConsoleLogIn, "console-log-in"},

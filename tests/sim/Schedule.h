@@ -52,6 +52,7 @@ enum class Op {
     Burst,      // thousands of files at once
     HugeFolder, // a folder of 100,000 files (only with --big)
     DotFiles,   // hidden files of the desktop: settings, a session's secret and log rewritten
+    Encrypt,    // ransomware or a script gone wrong: existing files rewritten into random bytes
     // Faults: the machine, the supervisor, the application and the appliance.
     DaemonStop,   // stopped cleanly (SIGTERM) and started again after the unit's pause
     DaemonKill,   // killed with what it started, started again after the unit's pause

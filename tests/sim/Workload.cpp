@@ -153,15 +153,20 @@ QByteArray Workload::pickFolder(Random& random) const {
                                                : all.first();
 }
 
-QByteArray Workload::pickFile(Random& random) const {
-    QList<QByteArray> candidates;
+QList<QByteArray> Workload::documents() const {
+    QList<QByteArray> out;
     const QByteArray h = home() + '/';
     for (auto it = mModel.files().cbegin(); it != mModel.files().cend(); ++it) {
         struct stat st {};
         if (it.key().startsWith(h) && ::lstat(it.key().constData(), &st) == 0 && S_ISREG(st.st_mode) &&
             !it.key().contains("/.cache/") && !mModel.isSecretPath(it.key()))
-            candidates << it.key();
+            out << it.key();
     }
+    return out;
+}
+
+QByteArray Workload::pickFile(Random& random) const {
+    const QList<QByteArray> candidates = documents();
     return candidates.isEmpty() ? QByteArray() : candidates.at(qsizetype(random.below(candidates.size())));
 }
 
@@ -246,6 +251,8 @@ QString Workload::apply(const Step& step) {
         return mBig ? burst(r, 100000) : QStringLiteral("(no huge folder without --big)");
     case Op::DotFiles:
         return mDotFiles ? dotFiles(r) : QStringLiteral("(no hidden files: waived)");
+    case Op::Encrypt:
+        return encrypt(r);
     default:
         --mOperations;
         return QStringLiteral("(not the person's)");
@@ -608,4 +615,39 @@ QString Workload::dotFiles(Random& r) {
     observe(h + "/.bashrc");
     return QStringLiteral(
         "hidden files of the desktop rewritten (.Xauthority, .xsession-errors, .config, .bashrc)");
+}
+
+QString Workload::encrypt(Random& r) {
+    // Mostly an attack on many files at once; sometimes a few files that look encrypted by nature (a
+    // password safe saved, a key rewritten), which the tripwire only parks for its window.
+    QList<QByteArray> candidates = documents();
+    const int count = int(r.chance(60) ? r.between(30, 300) : r.between(1, 6));
+    const bool beside = r.chance(50);
+    int done = 0;
+    while (done < count && !candidates.isEmpty()) {
+        const QByteArray file = candidates.takeAt(qsizetype(r.below(candidates.size())));
+        QByteArray data;
+        const qint64 size = r.between(2048, 40000);
+        while (data.size() < size) {
+            const quint64 v = r.next();
+            data.append(reinterpret_cast<const char*>(&v), sizeof v);
+        }
+        if (beside) {
+            const QByteArray temp = file + ".locked";
+            if (!write(temp, data))
+                continue;
+            if (!move(temp, file)) {
+                remove(temp);
+                continue;
+            }
+        } else if (!write(file, data)) {
+            continue;
+        }
+        observe(file);
+        mModel.addAttackContent(Model::digest(file));
+        ++done;
+    }
+    return QStringLiteral("%1 files rewritten into random bytes, %2")
+        .arg(done)
+        .arg(beside ? QStringLiteral("each written beside and renamed over") : QStringLiteral("in place"));
 }

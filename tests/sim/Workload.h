@@ -38,7 +38,8 @@ class Workload {
     QByteArray content(Random& random, qint64 size) const;
 
     // Choices among what is there now, the same for the same home and value.
-    QByteArray pickFile(Random& random) const;   // a regular file of the home, "" when none
+    QList<QByteArray> documents() const;         // the regular files of the home the model knows
+    QByteArray pickFile(Random& random) const;   // one of them, "" when none
     QByteArray pickFolder(Random& random) const; // a folder of the home (the home itself at worst)
     QList<QByteArray> folders() const;
     void observe(const QByteArray& path); // the path and every other name of its file
@@ -61,6 +62,7 @@ class Workload {
     QString deepPath(Random& r);
     QString burst(Random& r, int files);
     QString dotFiles(Random& r);
+    QString encrypt(Random& r);
 
     World& mWorld;
     Model& mModel;

@@ -347,6 +347,17 @@ QVariantMap World::pendingState() const {
                                         Protocol::PendingStateFile);
 }
 
+QSet<QByteArray> World::heldChanges() const {
+    QSet<QByteArray> held;
+    QFile file(QFileInfo(mPaths.pathForApplicationFile(DaemonPath::BackupListsFolder)).path() +
+               QStringLiteral("/HeldChanges"));
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                held.insert(line);
+    return held;
+}
+
 QStringList World::descendantsOfDaemon() const {
     QStringList out;
     if (mDaemon <= 0)

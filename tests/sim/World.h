@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTemporaryDir>
 #include <QVariantMap>
@@ -94,6 +95,8 @@ class World {
     QString sessionLogs() const;
     QString hostLog() const;
     QVariantMap pendingState() const;
+    // What the mass-change tripwire holds for the person (the daemon's own record), exact paths.
+    QSet<QByteArray> heldChanges() const;
     QStringList descendantsOfDaemon() const; // "pid age-seconds command" of processes it started
 
     // Runs the event loop for ms (the bus), supervising.

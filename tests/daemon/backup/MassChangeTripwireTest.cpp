@@ -1,6 +1,8 @@
 #include "MassChangeTripwire.h"
 
 #include "DaemonTestServices.h"
+#include "ExclusionRules.h"
+#include "FilePathsController.h"
 #include "FileSystemEventStream.h"
 
 #include <QRandomGenerator>
@@ -21,11 +23,23 @@ class MassChangeTripwireTest : public ::testing::Test {
   protected:
     DaemonTestServices env;
     QStringList released;
+    QStringList releasedWhileExcluded; // handed to the backup while the runs still leave them out
     Timings timings;
+    QString exclusions() const {
+        FilePathsController paths(FilePathsController::Table::Daemon, env.root.profile());
+        paths.setM_ConsoleUserName(env.user.name);
+        return MassChangeTripwire::excludeFile(paths);
+    }
     std::unique_ptr<MassChangeTripwire> make() {
         timings.massChangeWindow = 400ms;
-        auto tripwire = std::make_unique<MassChangeTripwire>(
-            env.services(timings), [this](const QString& path) { released << path; });
+        auto tripwire =
+            std::make_unique<MassChangeTripwire>(env.services(timings), [this](const QString& path) {
+                released << path;
+                QFile f(exclusions());
+                if (f.open(QIODevice::ReadOnly) &&
+                    f.readAll().contains((ExclusionRules::rsyncExactExclude(path) + u'\n').toUtf8()))
+                    releasedWhileExcluded << path;
+            });
         tripwire->start(env.user.name);
         return tripwire;
     }
@@ -124,4 +138,40 @@ TEST_F(MassChangeTripwireTest, AFewEncryptedLookingRewritesGoOutAfterTheWindowAn
         EXPECT_TRUE(admit(*tripwire, file(1000 + i), F::ItemModified));
     }
     EXPECT_FALSE(tripwire->snapshot().tripped);
+}
+
+TEST_F(MassChangeTripwireTest, WhatIsParkedOutlivesARestartAndEveryRunLeavesHeldAndParkedPathsOut) {
+    const auto excluded = [this] {
+        QFile f(exclusions());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+    auto tripwire = make();
+    tripwire->setFileCount(100);
+    // A name rsync would read as a pattern is excluded as itself.
+    const QString odd = env.home() + QStringLiteral("/Docs/key [old]*.bin");
+    write(odd, randomBytes(8192, 3));
+    EXPECT_FALSE(admit(*tripwire, odd, F::ItemModified));
+    ASSERT_TRUE(waitUntil([&] { return excluded().contains(QStringLiteral("key \\[old]\\*.bin")); }));
+    EXPECT_EQ(excluded(), QStringLiteral("- ") + env.home() + QStringLiteral("/Docs/key \\[old]\\*.bin\n"));
+
+    // The daemon ends before the window has passed: the next one parks it again and lets it go.
+    tripwire.reset();
+    auto again = make();
+    EXPECT_EQ(again->snapshot().parked, 1);
+    EXPECT_TRUE(again->snapshot().oldestParked.isValid());
+    ASSERT_TRUE(waitUntil([&] { return released.contains(odd); }, 5000));
+    EXPECT_TRUE(releasedWhileExcluded.isEmpty()) << "handed on while the runs still leave it out";
+    EXPECT_FALSE(QFile::exists(exclusions()));
+
+    // Tripped: the held and the parked are excluded until Continue.
+    for (int i = 0; i < MassChangeTripwire::EncryptedMinimum; ++i) {
+        write(file(i), randomBytes(8192, quint32(i)));
+        admit(*again, file(i), F::ItemRenamed);
+    }
+    ASSERT_TRUE(again->snapshot().tripped);
+    ASSERT_TRUE(waitUntil([&] { return excluded().count(u'\n') == MassChangeTripwire::EncryptedMinimum; }));
+    EXPECT_TRUE(excluded().contains(QStringLiteral("- ") + file(0) + u'\n'));
+    again->release();
+    EXPECT_FALSE(QFile::exists(exclusions())) << "nothing excluded once the person let them go";
+    EXPECT_TRUE(releasedWhileExcluded.isEmpty());
 }

@@ -31,5 +31,6 @@ inline Timings hostTimings() {
     t.restoreCheckAskedInterval = 500ms;
     t.recentlySentSaveDelay = 500ms;
     t.rsyncStallTimeout = 10s; // an appliance frozen in a test is given up on soon
+    t.massChangeWindow = 5s;   // what looks encrypted goes out soon unless the tripwire trips
     return t;
 }
