@@ -68,8 +68,11 @@ void FreeNasUserController::initWithDetails(const QVariantMap& details) {
 
     claimMachineWideWork();
     mParts.collector->initBackupfileController(consoleUser);
-    if (mParts.backupController)
+    if (mParts.backupController) {
         mParts.backupController->initReaderController(details);
+        connect(mTripwire.get(), &MassChangeTripwire::tripped, mParts.backupController,
+                [controller = mParts.backupController] { controller->restartRunUnderWay(); });
+    }
     // What is not yet safe, what the watch covers and the restore check, for the person to see.
     mProtection = std::make_unique<ProtectionMonitor>(
         mServices, ProtectionMonitor::Parts{mParts.collector, mParts.backupController,

@@ -230,6 +230,14 @@ void ReadController::receiveTestNotification(const QVariantMap& userInfo) {
         Qt::QueuedConnection);
 }
 
+void ReadController::restartRunUnderWay() {
+    if (!mRSyncBackupManager || !mRSyncBackupManager->mIsRunning())
+        return;
+    mServices.logger->logDaemonTrace(
+        QStringLiteral("The run under way ends: the next one leaves out what is held"), true);
+    mRSyncBackupManager->StopOnGoingBackup();
+}
+
 void ReadController::receivePauseNotification(const QVariantMap& userInfo) {
     Q_UNUSED(userInfo)
     // The application shows the pause (and, resumed, what waits) instead of what it was told before.

@@ -55,6 +55,10 @@ class ReadController : public QObject, public RSyncBackupManagerDelegate {
     void deleteReadBackupFile();
     void StartBackupForPath(const QStringList& paths);
 
+    // Ends the run under way, its paths owed to the next one: a run that began before new exclusions
+    // (what the mass-change tripwire holds) may be sending a folder whole with them inside.
+    void restartRunUnderWay();
+
     void receiveTestNotification(const QVariantMap& userInfo);
     void receivePauseNotification(const QVariantMap& userInfo);
     void startListingDailyOnceUpdateToDatabase();
