@@ -297,8 +297,11 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
         const auto waitForSafe = [&](QList<Checker::Required> missing, bool lessHeld) {
             for (;;) {
                 const QSet<QByteArray> held = lessHeld ? world.heldChanges() : QSet<QByteArray>();
+                // A daemon that just started again may write the person's default exclusions only now.
+                const Model::Rules rules = model.rules();
                 missing.removeIf([&](const Checker::Required& file) {
-                    return held.contains(file.path) || checker.differs(file).isEmpty();
+                    return held.contains(file.path) || model.excluded(file.path, rules) ||
+                           checker.differs(file).isEmpty();
                 });
                 probeShown(missing);
                 if (missing.isEmpty() || waited.elapsed() > bound || gStop)
