@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# Thunar's context menu in a real desktop session, with what `cmake --install` leaves: Xvfb, xfwm4 and
+# xfce4-panel on one session bus (dbus-launch), Thunar open on the person's documents. A right click on
+# a file and "Versions…" opens the application's Versions window for that file, first with the
+# application not running (the session bus starts it through the installed activation file), then with
+# it running (the running one answers; no second one starts); "Back Up Now" says what it handed over.
+#
+#   filemanager-desktop.sh BUILD_DIR [SCREENSHOT_DIR]
+#
+# The install goes into a staging folder; a mount namespace of the test's own lays it over /usr (and a
+# fresh folder over root's home), so every file is where the installation puts it and nothing of the
+# machine changes. Skips (77) without root or the desktop's programs, saying which.
+set -euo pipefail
+
+if [ "${1:-}" = --inside ]; then
+  shift
+  build="$1" S="$2" shots="$3"
+  here="$(cd "$(dirname "$0")" && pwd)"
+  pids=()
+  cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+  trap cleanup EXIT
+  fail() {
+    echo "filemanager-desktop: $*" >&2
+    [ -n "$shots" ] && import -window root "$shots/desktop-thunar-failed.png" 2>/dev/null
+    for log in "$S/thunar.log" "$HOME/.local/share/ZorvikHollin/InteractiveTrace.txt"; do
+      [ -f "$log" ] && { echo "--- $log" >&2; tail -n 30 "$log" >&2; }
+    done
+    exit 1
+  }
+
+  mount -t overlay zh-usr -o "lowerdir=$S/stage/usr:/usr" /usr
+  mount -t overlay zh-var-lib -o "lowerdir=$S/stage/var/lib:/var/lib" /var/lib
+  mkdir -p "$S/home" "$S/run" && chmod 700 "$S/run"
+  mount --bind "$S/home" /root
+  # The machine's system bus, as a desktop has one (the application posts "BackupNow" on it): a bus of
+  # the namespace's own at the standard place.
+  mount -t tmpfs zh-run-dbus /run/dbus
+  dbus-daemon --system --fork --print-pid >"$S/system-bus.pid"
+  pids+=("$(cat "$S/system-bus.pid")")
+  export HOME=/root XDG_RUNTIME_DIR="$S/run" LANG=C.UTF-8 LC_ALL=C.UTF-8
+  unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_DATA_DIRS XDG_CONFIG_DIRS DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+
+  # The person's documents; the names are ones a shell would split or run.
+  docs="$HOME/Documents"
+  mkdir -p "$docs"
+  first="it's a \"report\" \$(id).txt"
+  second="Budget 2024 (final).ods"
+  printf 'text\n' >"$docs/$first"
+  printf 'text\n' >"$docs/$second"
+  # Logged in, as a log-in in the application leaves it (the account record, owner-only).
+  support="$HOME/.local/share/ZorvikHollin"
+  mkdir -p "$support" && chmod 700 "$support"
+  cat >"$support/userDetails.plist" <<'PLIST'
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>username</key><string>ann</string>
+	<key>password</key><string>pw</string>
+	<key>ip</key><string>127.0.0.1</string>
+	<key>login</key><string>1</string>
+	<key>remembermeState</key><string>0</string>
+	<key>PauseState</key><string>0</string>
+	<key>localBackup</key><string>1</string>
+	<key>timeMachineBackup</key><string>0</string>
+</dict>
+</plist>
+PLIST
+  chmod 600 "$support/userDetails.plist"
+
+  display=$((90 + RANDOM % 100))
+  Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$S/xvfb.log" 2>&1 & pids+=($!)
+  for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$display" ] && break; sleep 0.2; done
+  export DISPLAY=":$display"
+  eval "$(dbus-launch --sh-syntax)"
+  pids+=("$DBUS_SESSION_BUS_PID")
+  xfwm4 --compositor=off >"$S/xfwm4.log" 2>&1 & pids+=($!)
+  xfce4-panel >"$S/panel.log" 2>&1 & pids+=($!)
+  thunar "$docs" >"$S/thunar.log" 2>&1 & pids+=($!)
+  sleep 2
+  # The namespace has its own process ids: whatever runs here is this session's.
+  app_pids() { pgrep -x ZorvikHollin || true; }
+  [ -z "$(app_pids)" ] || fail "the application runs before the test started it"
+
+  # A visible window titled exactly so (titles hold quotes and "$(…)": no pattern of xdotool's).
+  window_titled() {
+    local end=$((SECONDS + $2))
+    while [ $SECONDS -lt $end ]; do
+      for w in $(xdotool search --onlyvisible --name "${3:-.}" 2>/dev/null); do
+        [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && return 0
+      done
+      sleep 0.5
+    done
+    return 1
+  }
+
+  # Not running: the entry starts it.
+  /usr/bin/python3 "$here/filemanager_desktop.py" menu "Documents - Thunar" "$first" "Versions…" || fail "Thunar's menu"
+  window_titled "Versions of “$first”" 60 "^Versions of" || fail "no Versions window for $first"
+  started="$(app_pids)"
+  [ "$(echo "$started" | wc -l)" = 1 ] || fail "not one application: $started"
+  [ -n "$shots" ] && import -window root "$shots/desktop-thunar-versions.png"
+
+  # Running: the same one answers for the next file.
+  /usr/bin/python3 "$here/filemanager_desktop.py" menu "Documents - Thunar" "$second" "Versions…" || fail "Thunar's menu"
+  window_titled "Versions of “$second”" 60 "^Versions of" || fail "no Versions window for $second"
+  [ "$(app_pids)" = "$started" ] || fail "another application started: $(app_pids)"
+
+  # Back Up Now: the application says what it handed to the backup.
+  /usr/bin/python3 "$here/filemanager_desktop.py" menu "Documents - Thunar" "$first" "Back Up Now" || fail "Thunar's menu"
+  window_titled "Back Up Now" 30 "^Back Up Now" || fail "no Back Up Now window"
+  grep -q "File manager: Back Up Now $docs/$first" "$support/InteractiveTrace.txt" || fail "not handed over"
+  [ -n "$shots" ] && import -window root "$shots/desktop-thunar-backup-now.png"
+  echo "filemanager-desktop: Versions… opened for a file with the application not running and running; Back Up Now handed it over"
+  exit 0
+fi
+
+build="$(cd "${1:?usage: filemanager-desktop.sh BUILD_DIR [SCREENSHOT_DIR]}" && pwd)"
+shots="${2:-}"
+[ -n "$shots" ] && shots="$(cd "$shots" && pwd)"
+skip() { echo "filemanager-desktop: skipped: $*"; exit 77; }
+[ "$(id -u)" = 0 ] || skip "needs root (a mount namespace lays the install over /usr)"
+for tool in Xvfb:xvfb xfwm4:xfwm4 xfce4-panel:xfce4-panel thunar:thunar xdotool:xdotool \
+            dbus-launch:dbus-x11 unshare:util-linux; do
+  command -v "${tool%%:*}" >/dev/null || skip "needs ${tool%%:*} (Debian package ${tool#*:})"
+done
+/usr/bin/python3 -c 'import pyatspi' 2>/dev/null || skip "needs pyatspi (Debian package python3-pyatspi)"
+[ -n "$shots" ] && ! command -v import >/dev/null && shots=""
+grep -q "^ZH_THUNAR_EXTENSION:BOOL=ON" "$build/CMakeCache.txt" || skip "the build has no Thunar extension (libthunarx-3-dev)"
+
+S="$(mktemp -d /tmp/zh-fm-desktop.XXXXXX)"
+trap 'rm -rf "$S"' EXIT
+DESTDIR="$S/stage" cmake --install "$build" >"$S/install.log" 2>&1 || { cat "$S/install.log"; exit 1; }
+[ -d "$S/stage/usr" ] || { echo "filemanager-desktop: the install put nothing under /usr" >&2; exit 1; }
+PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin \
+  unshare --mount --propagation private --pid --fork --mount-proc -- "$0" --inside "$build" "$S" "$shots"
