@@ -4,6 +4,7 @@
 #include "DistributedNotificationCenter.h"
 #include "ExcludeController.h"
 #include "FileTools.h"
+#include "HeldChangesDialog.h"
 #include "LoginController.h"
 #include "LoginItems.h"
 #include "MenuIconAnimation.h"
@@ -133,6 +134,8 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
         [this](const QString& line) { writeInteractiveTrace(line); });
     // Changes that wait while the backup fails are told about by the failure, not again.
     mProtection->setReachable([this] { return !mHealth->failing(); });
+    // Changes the mass-change tripwire holds: the person looks at them, and lets them go.
+    mProtection->setHeldActions([this] { showHeldChanges(); }, [this] { letHeldChangesGo(); });
     connect(mProtection.get(), &ProtectionMonitor::changed, this, [this] {
         showToolTip();
         if (mStatusController)
@@ -833,6 +836,40 @@ void AppDelegate::buildStatusItem(bool reuse) {
     setImage(ImageRegular);
 }
 
+void AppDelegate::showHeldChanges() {
+    auto* dialog = new HeldChangesDialog(mProtection->state().heldFiles, mProtection->state().held,
+                                         [this] { letHeldChangesGo(); });
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+    dialog->raise();
+}
+
+void AppDelegate::letHeldChangesGo() {
+    if (mServices.notifications)
+        mServices.notifications->postNotificationToUser(::geteuid(), Protocol::ReleaseHeldChanges);
+}
+
+void AppDelegate::offerHeldChanges() {
+    // While the tripwire holds changes the menu leads to them first, also once the notification is gone.
+    const bool held = mState && mProtection->state().held > 0;
+    if (held == bool(mHeldItem))
+        return;
+    if (!held) {
+        delete mHeldSeparator;
+        delete mHeldItem;
+        return;
+    }
+    QAction* first = mStatusMenu->actions().value(0);
+    mHeldItem = new QAction(tr("Held Changes…"), mStatusMenu);
+    mHeldItem->setObjectName(QStringLiteral("heldChangesItem"));
+    mHeldItem->setProperty("zhAvailable", true);
+    connect(mHeldItem, &QAction::triggered, this, [this] { showHeldChanges(); });
+    mHeldSeparator = new QAction(mStatusMenu);
+    mHeldSeparator->setSeparator(true);
+    mStatusMenu->insertAction(first, mHeldItem);
+    mStatusMenu->insertAction(first, mHeldSeparator);
+}
+
 QAction* AppDelegate::addItem(const QString& title, void (AppDelegate::*action)(), bool available) {
     QAction* item = mStatusMenu->addAction(title);
     connect(item, &QAction::triggered, this, [this, action] { (this->*action)(); });
@@ -892,6 +929,7 @@ void AppDelegate::buildMenu(bool afterLogin) {
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     connect(mStatusMenu, &QMenu::aboutToShow, this, [this] {
+        offerHeldChanges();
         validateMenuItems();
         if (!mIsAnimating && mStatusItem)
             mStatusItem->setIcon(trayImage(ImageOnMenu));

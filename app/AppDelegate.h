@@ -127,6 +127,11 @@ class AppDelegate : public QObject {
     void loadUIAfterLogin();
     // Enables and disables the menu's items as they are offered right now (before the menu opens).
     void validateMenuItems();
+    // The held changes of the mass-change tripwire: the window that shows them, "Continue", and the
+    // menu's way to them while any are held.
+    void showHeldChanges();
+    void letHeldChangesGo();
+    void offerHeldChanges();
 
     // Without a tray the windows are the only way in: a second start of the program brings the status
     // window (or the log-in window) to the front, and the windows offer the tray's menu themselves.
@@ -215,6 +220,7 @@ class AppDelegate : public QObject {
 
     QPointer<QSystemTrayIcon> mStatusItem;
     QPointer<QMenu> mStatusMenu;
+    QPointer<QAction> mHeldItem, mHeldSeparator;
     QString mImageName;
     QString mToolTip;
     std::unique_ptr<BackupHealth> mHealth;

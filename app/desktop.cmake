@@ -4,6 +4,7 @@ target_include_directories(zh_app PUBLIC ${CMAKE_CURRENT_LIST_DIR}/desktop)
 target_sources(zh_app PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/desktop/BackupHealth.cpp
   ${CMAKE_CURRENT_LIST_DIR}/desktop/DesktopNotifier.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/desktop/HeldChangesDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/desktop/ProtectionMonitor.cpp
   ${CMAKE_CURRENT_LIST_DIR}/desktop/ProtectionPanel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/desktop/ProtectionState.cpp

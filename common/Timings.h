@@ -42,6 +42,7 @@ struct Timings {
     ms restoreCheckRetryDelay{3600 * 1000};    // after a check that could not reach the appliance
     ms restoreCheckTimeout{30 * 60 * 1000};    // a check's rsync is ended after this
     ms restoreCheckAskedInterval{60000};       // checks the person asks for start at most this often
+    ms massChangeWindow{3 * 60 * 1000};        // the mass-change tripwire counts rewrites this long
     ms recentlySentSaveDelay{60000};           // the record of files sent is saved this long after a send
     // An rsync run against the appliance (backup, listing, restore check) that gets nothing for this
     // long is ended: rsync's own --timeout/--contimeout, and the runner's watch on the child.

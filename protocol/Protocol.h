@@ -33,6 +33,9 @@ inline constexpr QLatin1String PendingStateChanged("PendingStateChanged");
 inline constexpr QLatin1String RestoreCheckFailed("RestoreCheckFailed");
 // Application → daemon (only the person at the screen, or root, is heard): run the restore check now.
 inline constexpr QLatin1String VerifyRestorable("VerifyRestorable");
+// Application → daemon (the person served, or root): the person looked at the changes the mass-change
+// tripwire holds and lets them go to the backup ("Continue").
+inline constexpr QLatin1String ReleaseHeldChanges("ReleaseHeldChanges");
 
 // In-process notification of the daemon.
 inline constexpr QLatin1String Initialbackup("Initialbackup");
@@ -106,6 +109,11 @@ inline constexpr QLatin1String Oldest("oldest");       // when the oldest waitin
 inline constexpr QLatin1String Newest("newest");       // when the newest waiting change was queued
 inline constexpr QLatin1String Paused("paused");       // "1": the person paused local backup
 inline constexpr QLatin1String SleepDelayed("sleepDelayed"); // "1": sleep and shutdown wait for the send
+// The mass-change tripwire: changes held until the person lets them go (counted in "count" too).
+inline constexpr QLatin1String Held("held");               // paths held (or parked while they are judged)
+inline constexpr QLatin1String HeldSince("heldSince");     // when it tripped; "" when it has not
+inline constexpr QLatin1String HeldChanged("heldChanged"); // rewrites counted in its window when it tripped
+inline constexpr QLatin1String HeldFiles("heldFiles");     // array: some of the held paths
 // What the watch covers.
 inline constexpr QLatin1String Watch("watch");               // one of the Watch… values below
 inline constexpr QLatin1String WatchBackend("watchBackend"); // "fanotify", "inotify", "fanotify+inotify", ""

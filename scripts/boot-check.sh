@@ -385,12 +385,14 @@ check "the address check's ping reaches the appliance by name inside the unit's 
 
 # 5. Alice and what she already has, then Alice at the screen: a PAM session (pam_systemd) run by the
 # container's systemd, on seat0. A container's seat0 has no VTs, so logind activates the new session.
+# Documents are what programs store: an office document is a zip archive, a PDF says so in its first
+# bytes. Rewrites to random bytes with no format at all are what ransomware leaves, and are held.
 alice_has_documents() {
   inside useradd -m -s /bin/bash alice || return 1
   as_alice sh -c 'set -e; mkdir -p ~/Documents/Projects; cd ~/Documents
     printf "Shopping: bread, milk\n" >"Meeting notes 2025.txt"
-    head -c 180000 /dev/urandom >Report.odt
-    head -c 70000 /dev/urandom >"Projects/Plan B (draft).pdf"
+    { printf "PK\003\004"; head -c 180000 /dev/urandom; } >Report.odt
+    { printf "%%PDF-1.7\n"; head -c 70000 /dev/urandom; } >"Projects/Plan B (draft).pdf"
     printf "year,amount\n2024,1200\n" >budget.csv
     ls -lR'
 }
@@ -524,10 +526,10 @@ else
     grep -q 'with fanotify' <<<"$watching"
 fi
 
-# What the application reads of the machine-wide state, as alice: the backup lists folder (a backup
+# What the application reads of the daemon's state, as alice: her backup lists folder (a backup
 # pending) and the first-start markers' folder. The daemon makes the lists folder with the unit's umask.
 application_reads_state() {
-  as_alice ls -la /var/lib/ZorvikHollin/Backup && as_alice test -x /var/lib/ZorvikHollin &&
+  as_alice ls -la /var/lib/ZorvikHollin/PerUser/alice/Backup && as_alice test -x /var/lib/ZorvikHollin &&
     as_alice ls -ld /var/lib/ZorvikHollin
 }
 check "alice (the application) can read the daemon's backup lists folder" application_reads_state
@@ -540,7 +542,7 @@ wait_for "the new document arrives on the appliance" 60 arrived Letter.txt
 # 8. A save the way office suites make one: new content to a temporary name renamed over the document.
 save_report() {
   as_alice sh -c 'set -e; cd ~/Documents
-    head -c 190000 /dev/urandom >lu12345.tmp; mv -f lu12345.tmp Report.odt'
+    { printf "PK\\003\\004"; head -c 190000 /dev/urandom; } >lu12345.tmp; mv -f lu12345.tmp Report.odt'
 }
 check "alice saves Report.odt through lu12345.tmp" save_report
 wait_for "the saved Report.odt arrives on the appliance" 120 arrived Report.odt
@@ -686,7 +688,7 @@ bob_has_documents() {
   inside sh -c 'cp -a /etc/skel /var/home/bob && chown -R bob:bob /var/home/bob && chmod 0700 /var/home/bob &&
     ln -s /var/home/bob /home/bob' || return 1
   as_user bob sh -c 'set -e; mkdir -p ~/Documents; cd ~/Documents
-    printf "Minutes of the club\n" >"Club minutes.txt"; head -c 90000 /dev/urandom >Thesis.odt
+    printf "Minutes of the club\n" >"Club minutes.txt"; { printf "PK\\003\\004"; head -c 90000 /dev/urandom; } >Thesis.odt
     ls -l /home/bob /home/bob/Documents'
 }
 check "bob has documents in his home, /home/bob -> /var/home/bob" bob_has_documents || halt
@@ -727,7 +729,7 @@ check "bob writes a new document" as_user bob sh -c 'head -c 30000 /dev/urandom 
 wait_for "bob's new document arrives on the appliance (his home behind a link)" 60 bob_arrived Letter.txt ||
   note "(the daemon does not follow a home reached through a symbolic link after the initial backup)"
 check "bob saves Thesis.odt through a temporary name" as_user bob sh -c 'set -e; cd ~/Documents
-  head -c 95000 /dev/urandom >.~lock.tmp; mv -f .~lock.tmp Thesis.odt'
+  { printf "PK\\003\\004"; head -c 95000 /dev/urandom; } >.~lock.tmp; mv -f .~lock.tmp Thesis.odt'
 wait_for "bob's saved Thesis.odt arrives on the appliance (his home behind a link)" 60 bob_arrived Thesis.odt ||
   note "(the daemon does not follow a home reached through a symbolic link after the initial backup)"
 check "nothing the daemon needs was refused while it served bob's home (no EPERM, EACCES or EROFS)" \

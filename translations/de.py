@@ -447,6 +447,28 @@ DE = {
     "It is not handed to the backup.": "Es wurde nicht an die Sicherung übergeben.",
     "None of them is handed to the backup.": "Keiner davon wurde an die Sicherung übergeben.",
     "Not handed over:": "Nicht übergeben:",
+    "Held Changes": "Zurückgehaltene Änderungen",
+    "Backups of %n changed files are held. Some of them:":
+        ["Die Sicherung von %n geänderten Datei wird zurückgehalten. Darunter:",
+         "Die Sicherungen von %n geänderten Dateien werden zurückgehalten. Einige davon:"],
+    "Backups of %n changed files are held:":
+        ["Die Sicherung von %n geänderten Datei wird zurückgehalten:",
+         "Die Sicherungen von %n geänderten Dateien werden zurückgehalten:"],
+    "Open a few of them. If they are what you made, let them go; if they are damaged, restore the earlier versions from the Zorvik Hollin device.":
+        "Öffnen Sie einige davon. Sind sie so, wie Sie sie bearbeitet haben, geben Sie sie frei; sind sie beschädigt, stellen Sie die früheren Versionen vom Zorvik-Hollin-Gerät wieder her.",
+    "Continue": "Fortfahren",
+    "%n files changed at once — backups of them are held":
+        ["%n Datei auf einmal geändert – ihre Sicherung wird zurückgehalten",
+         "%n Dateien auf einmal geändert – ihre Sicherungen werden zurückgehalten"],
+    "Many of your files were rewritten within minutes, as ransomware or a program gone wrong does. Look at them before they replace the good copies on the Zorvik Hollin device; new files are backed up as usual.":
+        "Viele Ihrer Dateien wurden innerhalb weniger Minuten neu geschrieben, wie es Erpressersoftware oder ein fehlerhaftes Programm tut. Sehen Sie sie sich an, bevor sie die guten Kopien auf dem Zorvik-Hollin-Gerät ersetzen; neue Dateien werden wie gewohnt gesichert.",
+    "Show Files": "Dateien anzeigen",
+    "Held Changes…": "Zurückgehaltene Änderungen …",
+    "1 change held after many files changed at once":
+        "1 Änderung zurückgehalten, nachdem viele Dateien auf einmal geändert wurden",
+    "%n changes held after many files changed at once":
+        ["%n Änderung zurückgehalten, nachdem viele Dateien auf einmal geändert wurden",
+         "%n Änderungen zurückgehalten, nachdem viele Dateien auf einmal geändert wurden"],
 }
 
 # Where one English text needs another German one in a context.

@@ -6,27 +6,56 @@
 #include <QStringList>
 #include <QVariantMap>
 
-DesktopNotifier::DesktopNotifier(QDBusConnection bus, Trace trace)
-    : mBus(std::move(bus)), mTrace(std::move(trace)) {}
+namespace {
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+} // namespace
 
-void DesktopNotifier::notify(const QString& summary, const QString& body) {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+DesktopNotifier::DesktopNotifier(QDBusConnection bus, Trace trace, QObject* parent)
+    : QObject(parent), mBus(std::move(bus)), mTrace(std::move(trace)) {}
+
+void DesktopNotifier::actionInvoked(uint id, const QString& key) {
+    const QList<Action> actions = mActions.value(id);
+    for (const Action& action : actions)
+        if (action.key == key && action.run)
+            action.run();
+}
+
+void DesktopNotifier::closed(uint id, uint) {
+    mActions.remove(id);
+}
+
+void DesktopNotifier::notify(const QString& summary, const QString& body, const QList<Action>& actions) {
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
     // app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout (-1: the server's).
+    QStringList keysAndLabels;
+    for (const Action& action : actions)
+        keysAndLabels << action.key << action.label;
     call << QStringLiteral("Zorvik Hollin") << uint(0) << QStringLiteral("drive-harddisk") << summary << body
-         << QStringList() << QVariantMap() << int(-1);
+         << keysAndLabels << QVariantMap() << int(-1);
     if (!mBus.isConnected()) {
         if (mTrace)
             mTrace(QStringLiteral("desktop notification not sent (no session bus): %1").arg(summary));
         return;
     }
-    auto* watcher = new QDBusPendingCallWatcher(mBus.asyncCall(call));
+    if (!actions.isEmpty() && !mListening) {
+        // The service's signals are broadcast: only the ids it gave us are ours.
+        mListening = mBus.connect(QString(), kPath, kService, QStringLiteral("ActionInvoked"), this,
+                                  SLOT(actionInvoked(uint, QString))) &&
+                     mBus.connect(QString(), kPath, kService, QStringLiteral("NotificationClosed"), this,
+                                  SLOT(closed(uint, uint)));
+    }
+    auto* watcher = new QDBusPendingCallWatcher(mBus.asyncCall(call), this);
     const Trace trace = mTrace;
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, trace, summary] {
-        if (watcher->isError() && trace)
-            trace(QStringLiteral("desktop notification not shown: %1 (%2)")
-                      .arg(summary, watcher->error().message()));
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, trace, summary, actions] {
+        const QDBusPendingReply<uint> reply = *watcher;
+        if (reply.isError()) {
+            if (trace)
+                trace(QStringLiteral("desktop notification not shown: %1 (%2)")
+                          .arg(summary, reply.error().message()));
+        } else if (!actions.isEmpty()) {
+            mActions.insert(reply.value(), actions);
+        }
         watcher->deleteLater();
     });
 }

@@ -5,6 +5,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 ProtectionMonitor::ProtectionMonitor(QString statePath, UserDefaults* defaults, DesktopNotifier* notifier,
                                      Clock clock, ProtectionTimings timings, Trace trace, QObject* parent)
     : QObject(parent), mPath(std::move(statePath)), mDefaults(defaults), mNotifier(notifier),
@@ -41,6 +43,28 @@ void ProtectionMonitor::notify(const QString& summary, const QString& body) {
         mNotifier->notify(summary, body);
 }
 
+void ProtectionMonitor::lookAtHeld() {
+    // Once per tripping, at once: the person decides whether these changes may overwrite the copies.
+    if (mState.held <= 0 || !mState.heldSince.isValid() || mState.heldSince == mToldHeldSince)
+        return;
+    mToldHeldSince = mState.heldSince;
+    const int changed = std::max(mState.heldChanged, mState.held);
+    const QString summary = tr("%n files changed at once — backups of them are held", nullptr, changed);
+    const QString body = tr("Many of your files were rewritten within minutes, as ransomware or a "
+                            "program gone wrong does. Look at them before they replace the good "
+                            "copies on the Zorvik Hollin device; new files are backed up as usual.");
+    if (mTrace)
+        mTrace(QStringLiteral("Desktop notification: %1").arg(summary));
+    if (!mNotifier)
+        return;
+    QList<DesktopNotifier::Action> actions;
+    if (mShowHeld)
+        actions << DesktopNotifier::Action{QStringLiteral("show-held"), tr("Show Files"), mShowHeld};
+    if (mLetHeldGo)
+        actions << DesktopNotifier::Action{QStringLiteral("continue"), tr("Continue"), mLetHeldGo};
+    mNotifier->notify(summary, body, actions);
+}
+
 void ProtectionMonitor::setWatching(bool watching) {
     if (watching == mWatching)
         return;
@@ -72,6 +96,7 @@ void ProtectionMonitor::reload() {
     mState = ProtectionState::read(mPath);
     lookAtWaiting();
     lookAtCoverage();
+    lookAtHeld();
     // The age in the text moves with the clock: the view is compared, not the file.
     const ProtectionView shown = view();
     if (shown == mShown)

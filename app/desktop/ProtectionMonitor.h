@@ -48,6 +48,11 @@ class ProtectionMonitor : public QObject {
     void reload();
     // "RestoreCheckFailed": reads the file and tells how many files differ.
     void restoreCheckFailed();
+    // What the person can do about changes the mass-change tripwire holds: look at them, let them go.
+    void setHeldActions(std::function<void()> showFiles, std::function<void()> letGo) {
+        mShowHeld = std::move(showFiles);
+        mLetHeldGo = std::move(letGo);
+    }
 
     int waitMinutes() const;
     void setWaitMinutes(int minutes);
@@ -68,6 +73,7 @@ class ProtectionMonitor : public QObject {
     void notify(const QString& summary, const QString& body);
     void lookAtWaiting();
     void lookAtCoverage();
+    void lookAtHeld();
 
     QString mPath;
     UserDefaults* mDefaults;
@@ -76,7 +82,9 @@ class ProtectionMonitor : public QObject {
     ProtectionTimings mTimings;
     Trace mTrace;
     std::function<bool()> mReachable;
-    int mMemoryMinutes = 0; // the threshold when there are no defaults
+    std::function<void()> mShowHeld, mLetHeldGo;
+    QDateTime mToldHeldSince; // the tripping already told
+    int mMemoryMinutes = 0;   // the threshold when there are no defaults
     QTimer mTimer;
     bool mWatching = false;
     ProtectionState mState;

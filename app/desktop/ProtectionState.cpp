@@ -46,6 +46,10 @@ ProtectionState ProtectionState::fromMap(const QVariantMap& values) {
     s.newest = time(values, Key::Newest);
     s.paused = flag(values, Key::Paused);
     s.sleepDelayed = flag(values, Key::SleepDelayed);
+    s.held = number(values, Key::Held);
+    s.heldChanged = number(values, Key::HeldChanged);
+    s.heldSince = time(values, Key::HeldSince);
+    s.heldFiles = values.value(Key::HeldFiles).toStringList();
     s.watch = text(values, Key::Watch);
     s.watchBackend = text(values, Key::WatchBackend);
     s.watchFolder = text(values, Key::WatchFolder);
@@ -92,6 +96,9 @@ QString ProtectionState::pendingText(const QDateTime& now) const {
     if (count == 0)
         return paused ? tr("Paused — all changes are on the Zorvik Hollin device")
                       : tr("All changes are on the Zorvik Hollin device");
+    if (held > 0 && heldSince.isValid())
+        return held == 1 ? tr("1 change held after many files changed at once")
+                         : tr("%n changes held after many files changed at once", nullptr, held);
     if (paused)
         return count == 1 ? tr("Paused — 1 change waiting")
                           : tr("Paused — %n changes waiting", nullptr, count);

@@ -18,6 +18,10 @@ struct ProtectionState {
     int count = 0, collected = 0, listed = 0, sending = 0, owed = 0;
     QDateTime oldest, newest;
     bool paused = false, sleepDelayed = false;
+    // Held by the mass-change tripwire until the person lets them go (part of count).
+    int held = 0, heldChanged = 0;
+    QDateTime heldSince;
+    QStringList heldFiles;
     // What the watch covers.
     QString watch, watchBackend, watchFolder, watchReason;
     int watchFolders = 0, watchFileSystems = 0;
@@ -38,7 +42,7 @@ struct ProtectionState {
     bool waiting() const { return count > 0; }
 
     // "All changes are on the Zorvik Hollin device", "12 changes waiting, the oldest from 3 minutes
-    // ago", "Paused — 40 changes waiting".
+    // ago", "Paused — 40 changes waiting", "600 changes held after many files changed at once".
     QString pendingText(const QDateTime& now) const;
     // "Watching the whole disk", "Watching the users folder (1,234 folders)", "Events were lost at
     // 14:07: rescanning", "Not watching: <reason>".

@@ -8,6 +8,7 @@
 #include "FileTools.h"
 #include "HostFacts.h"
 #include "InProcessNotificationCenter.h"
+#include "MassChangeTripwire.h"
 #include "PersonScope.h"
 #include "PropertyList.h"
 #include "ProtectionMonitor.h"
@@ -55,8 +56,12 @@ void FreeNasUserController::initWithDetails(const QVariantMap& details) {
     mAppSupportFilePathsObjct.setM_ConsoleUserName(consoleUser);
     RsyncConventions::removeOldrsyncExes(mAppSupportFilePathsObjct, *mServices.logger);
 
+    mTripwire = std::make_unique<MassChangeTripwire>(
+        mServices, [collector = mParts.collector](const QString& path) { collector->addBackupFiles(path); });
+    mTripwire->start(consoleUser);
     mFseventObj = std::make_unique<FSEventWatcher>(mServices, mParts.excludeManager, mParts.collector,
                                                    std::move(mParts.eventStream));
+    mFseventObj->setTripwire(mTripwire.get());
     mFseventObj->setWithDetails(details);
     trace(QStringLiteral("Watcher started"));
     mFseventObj->startWatcher();
@@ -67,8 +72,8 @@ void FreeNasUserController::initWithDetails(const QVariantMap& details) {
         mParts.backupController->initReaderController(details);
     // What is not yet safe, what the watch covers and the restore check, for the person to see.
     mProtection = std::make_unique<ProtectionMonitor>(
-        mServices,
-        ProtectionMonitor::Parts{mParts.collector, mParts.backupController, &mFseventObj->coverage()});
+        mServices, ProtectionMonitor::Parts{mParts.collector, mParts.backupController,
+                                            &mFseventObj->coverage(), mTripwire.get()});
     mProtection->start(consoleUser);
 
     if (QFile::exists(path(DaemonPath::InstalMarker))) {

@@ -12,6 +12,7 @@
 class BackupfileController;
 class ExcludeManager;
 class FSEventWatcher;
+class MassChangeTripwire;
 class ProtectionMonitor;
 class ReadController;
 
@@ -39,6 +40,7 @@ class FreeNasUserController : public QObject {
 
     FSEventWatcher* watcher() const { return mFseventObj.get(); }
     ProtectionMonitor* protection() const { return mProtection.get(); }
+    MassChangeTripwire* tripwire() const { return mTripwire.get(); }
 
   private:
     QString path(int index) const { return mAppSupportFilePathsObjct.pathForApplicationFile(index); }
@@ -49,6 +51,7 @@ class FreeNasUserController : public QObject {
     DaemonServices mServices;
     Parts mParts;
     FilePathsController mAppSupportFilePathsObjct;
+    std::unique_ptr<MassChangeTripwire> mTripwire; // before the watcher: the watcher goes first
     std::unique_ptr<FSEventWatcher> mFseventObj;
     std::unique_ptr<ProtectionMonitor> mProtection; // after the watcher: it goes first
 };

@@ -7,6 +7,7 @@
 #include "FilePathsController.h"
 #include "FileTools.h"
 #include "HostFacts.h"
+#include "MassChangeTripwire.h"
 #include "PropertyList.h"
 #include "RezodeLoger.h"
 #include "UserFileAccess.h"
@@ -307,6 +308,8 @@ void FSEventWatcher::catchUp(qint64 sinceMs) {
         RezodeLoger& trace = *mServices.logger;
         if (!found.complete)
             return; // the daemon ends: the record still asks the next watch for the same
+        if (mTripwire)
+            mTripwire->setFileCount(found.files);
         if (from != std::numeric_limits<qint64>::max())
             trace.logDaemonTrace(
                 QStringLiteral("Catch-up for %1: %2 items changed since %3 queued (%4 folders "
@@ -326,7 +329,7 @@ void FSEventWatcher::catchUp(qint64 sinceMs) {
                                  true);
         // Once what was found is in a list, only the watch's own changes may be in memory.
         if (!mMarkerPath.isEmpty() && mCollector->timerFireMethod())
-            writeRecord(pid + "since=" + QByteArray::number(mWatchStartMs - ClockMarginMs) + '\n');
+            writeRecord(pid + "since=" + QByteArray::number(mWatchStartMs) + '\n');
         mCaughtUp = true;
         mCoverage.caughtUp();
     });
@@ -385,7 +388,8 @@ void FSEventWatcher::waitForBatches() {
 void FSEventWatcher::queue(const Event& event) {
     const QByteArray native = event.nativePath.isEmpty() ? QFile::encodeName(event.path) : event.nativePath;
     if (isListable(native)) {
-        mCollector->addBackupFiles(event.path);
+        if (!mTripwire || mTripwire->admit(event.path, native, event.flags))
+            mCollector->addBackupFiles(event.path);
         return;
     }
     // Backup lists are UTF-8 text with one path a line, so such a name cannot be listed itself; its

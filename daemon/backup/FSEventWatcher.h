@@ -18,6 +18,7 @@
 
 class BackupfileController;
 class ExcludeManager;
+class MassChangeTripwire;
 
 // Makes the backup continuous: every created, renamed or modified item the disk reports that the
 // exclusion rules let pass goes to the change collector; where changes were lost, the folder (or the
@@ -46,6 +47,8 @@ class FSEventWatcher : public QObject {
     // Hands the details' "ConsoleUser" to the exclusion rules, which load that user's lists, and
     // takes the person's scope: their home and the readable folders of the initial set.
     void setWithDetails(const QVariantMap& details);
+    // Changes of existing files pass the tripwire first (it may hold them); null: none.
+    void setTripwire(MassChangeTripwire* tripwire) { mTripwire = tripwire; }
     // Takes the person's scope again from the initial set (after it has been rebuilt).
     void takeScope();
     // Whether path is the person's to back up (see above), under any name the machine shows it by.
@@ -91,6 +94,7 @@ class FSEventWatcher : public QObject {
     mutable QMutex mScopeLock;
     std::shared_ptr<const PersonScope> mScope; // the home and the readable initial-set folders outside it
     BackupfileController* mCollector;
+    MassChangeTripwire* mTripwire = nullptr;
     std::unique_ptr<FileSystemEventStream> mFileStream;
     WatchCoverage mCoverage;
     QThreadPool mOperationQueue;

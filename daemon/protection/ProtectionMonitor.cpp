@@ -4,6 +4,7 @@
 #include "DistributedNotificationCenter.h"
 #include "FilePathsController.h"
 #include "FileTools.h"
+#include "MassChangeTripwire.h"
 #include "PropertyList.h"
 #include "ReadController.h"
 #include "RestoreVerifier.h"
@@ -63,6 +64,8 @@ ProtectionMonitor::~ProtectionMonitor() {
         mParts.collector->setPendingObserver(nullptr);
     if (mParts.coverage)
         mParts.coverage->setObserver(nullptr);
+    if (mParts.tripwire)
+        mParts.tripwire->setObserver(nullptr);
     if (mParts.backupController)
         mParts.backupController->backupManager().setStateObserver(nullptr);
     if (mServices.notifications)
@@ -107,6 +110,16 @@ void ProtectionMonitor::start(const QString& consoleUser) {
         mParts.collector->setPendingObserver([this] { noteChange(); });
     if (mParts.coverage)
         mParts.coverage->setObserver([this] { noteChange(); });
+    if (mParts.tripwire) {
+        mParts.tripwire->setObserver([this] { noteChange(); });
+        if (mServices.notifications)
+            // The person's "Continue" (the center hears only the person served, or root).
+            mServices.notifications->addObserver(this, Protocol::ReleaseHeldChanges,
+                                                 [this](const QString&, const QVariantMap&) {
+                                                     if (mParts.tripwire)
+                                                         mParts.tripwire->release();
+                                                 });
+    }
     if (mServices.notifications) {
         mServices.notifications->addObserver(this, Protocol::PauseState,
                                              [this](const QString&, const QVariantMap&) { noteChange(); });
@@ -188,12 +201,23 @@ void ProtectionMonitor::refresh() {
 
 QVariantMap ProtectionMonitor::compose(const PendingChanges::Snapshot& waiting) const {
     QVariantMap s;
-    s.insert(PS::Count, QString::number(waiting.total()));
+    const MassChangeTripwire::Snapshot held =
+        mParts.tripwire ? mParts.tripwire->snapshot() : MassChangeTripwire::Snapshot();
+    s.insert(PS::Count, QString::number(waiting.total() + held.held + held.parked));
+    s.insert(PS::Held, QString::number(held.held + held.parked));
+    s.insert(PS::HeldSince, iso(held.since));
+    s.insert(PS::HeldChanged, QString::number(held.tripped ? std::max(held.changedInWindow, held.held) : 0));
+    s.insert(PS::HeldFiles, held.sample);
     s.insert(PS::Collected, QString::number(waiting.collected));
     s.insert(PS::Listed, QString::number(waiting.listed));
     s.insert(PS::Sending, QString::number(waiting.sending));
     s.insert(PS::Owed, QString::number(waiting.owed));
-    s.insert(PS::Oldest, iso(waiting.oldest));
+    // Held changes wait too: since the tripwire tripped, when nothing else is older.
+    QDateTime oldest = waiting.oldest;
+    if ((held.held > 0 || held.parked > 0) && held.since.isValid() &&
+        (!oldest.isValid() || held.since < oldest))
+        oldest = held.since;
+    s.insert(PS::Oldest, iso(oldest));
     s.insert(PS::Newest, iso(waiting.newest));
     s.insert(PS::Paused, flag(mParts.backupController && mParts.backupController->isPaused()));
     s.insert(PS::SleepDelayed, flag(mSleepGuard && mSleepGuard->isDelaying()));

@@ -14,6 +14,7 @@
 #include <memory>
 
 class BackupfileController;
+class MassChangeTripwire;
 class ReadController;
 class RestoreVerifier;
 class SleepGuard;
@@ -36,6 +37,7 @@ class ProtectionMonitor : public QObject {
         BackupfileController* collector = nullptr;
         ReadController* backupController = nullptr; // may be null: nothing is being sent
         WatchCoverage* coverage = nullptr;          // may be null: no watcher
+        MassChangeTripwire* tripwire = nullptr;     // may be null: nothing is held
     };
 
     ProtectionMonitor(DaemonServices services, Parts parts, QObject* parent = nullptr);

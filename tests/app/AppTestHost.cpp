@@ -72,7 +72,8 @@ QString AppTestHost::setUp() {
     mDaemonCenter = std::make_unique<DBusNotificationCenter>(daemonBus, [](uint) { return true; });
     for (const QLatin1String name :
          {Protocol::PauseState, Protocol::EnableTimeMachine, Protocol::TimeMachineBackupCanceled,
-          Protocol::Reinitialize, Protocol::LogOut, Protocol::LogIn, Protocol::VerifyRestorable})
+          Protocol::Reinitialize, Protocol::LogOut, Protocol::LogIn, Protocol::VerifyRestorable,
+          Protocol::ReleaseHeldChanges})
         mDaemonCenter->addObserver(&mDaemonObserver, name,
                                    [this](const QString& n, const QVariantMap&) { mPosted << n; });
     return QString();
@@ -131,9 +132,11 @@ void AppTestHost::handOverToUser() {
 }
 
 uint NotificationServiceStandIn::Notify(const QString&, uint, const QString&, const QString& summary,
-                                        const QString& body, const QStringList&, const QVariantMap&, int) {
+                                        const QString& body, const QStringList& actionList,
+                                        const QVariantMap&, int) {
     summaries << summary;
     bodies << body;
+    actions << actionList;
     return uint(summaries.size());
 }
 
@@ -147,7 +150,7 @@ QString AppTestHost::setUpDesktopNotifications() {
     if (!service.isConnected() || !session.isConnected())
         return QStringLiteral("cannot connect to the private bus");
     if (!service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &notificationService,
-                                QDBusConnection::ExportAllSlots) ||
+                                QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals) ||
         !service.registerService(QStringLiteral("org.freedesktop.Notifications")))
         return QStringLiteral("cannot own org.freedesktop.Notifications: ") + service.lastError().message();
     mNotifier = std::make_unique<DesktopNotifier>(session);

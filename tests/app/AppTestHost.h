@@ -21,7 +21,13 @@ class NotificationServiceStandIn : public QObject {
   public:
     QStringList summaries;
     QStringList bodies;
+    QList<QStringList> actions; // of each notification: key, label, key, label, …
     int count(const QString& summary) const { return int(summaries.count(summary)); }
+    // The person clicks a notification's action (ids are 1, 2, … in the order of the notifications).
+    void invoke(uint id, const QString& key) { emit ActionInvoked(id, key); }
+
+  signals:
+    void ActionInvoked(uint id, const QString& actionKey);
 
   public slots:
     uint Notify(const QString& appName, uint replacesId, const QString& appIcon, const QString& summary,

@@ -5,11 +5,15 @@
 
 #include "AppTestHost.h"
 #include "AppTestSupport.h"
+#include "HeldChangesDialog.h"
 #include "PropertyList.h"
 #include "ProtectionPanel.h"
 
 #include <QApplication>
+#include <QListWidget>
 #include <QLocale>
+#include <QMenu>
+#include <QPushButton>
 #include <QSpinBox>
 
 #include <gtest/gtest.h>
@@ -355,4 +359,64 @@ TEST_F(ProtectionAppTest, NothingIsSaidWithoutTheLocalBackup) {
     EXPECT_TRUE(outlet(window(), "protectionBox")->isHidden());
     EXPECT_EQ(window()->height(), 385);
     EXPECT_TRUE(host->notificationService.summaries.isEmpty());
+}
+
+TEST_F(ProtectionAppTest, ChangesTheTripwireHoldsAreToldAtOnceWithTheFilesAndAWayToLetThemGo) {
+    launchWith(calmState());
+    const QStringList files{QStringLiteral("/home/ann/Documents/letter 1.txt"),
+                            QStringLiteral("/home/ann/Documents/letter 2.txt")};
+    announce({{Key::Count, "600"},
+              {Key::Held, "600"},
+              {Key::HeldChanged, "612"},
+              {Key::HeldSince, iso(clock)},
+              {Key::HeldFiles, files}});
+    const QString summary = QStringLiteral("612 files changed at once — backups of them are held");
+    ASSERT_TRUE(waitUntil([&] { return count(summary) == 1; }));
+    EXPECT_EQ(line("protectionPending"), QStringLiteral("600 changes held after many files changed at once"));
+    const int id = int(host->notificationService.summaries.indexOf(summary)) + 1;
+    EXPECT_EQ(host->notificationService.actions.value(id - 1),
+              (QStringList{"show-held", "Show Files", "continue", "Continue"}));
+    // Told once per tripping, however often the file is rewritten.
+    announce({{Key::Held, "601"}});
+    spinFor(300);
+    EXPECT_EQ(count(summary), 1);
+
+    // "Show Files": the files the daemon names, and "Continue" there lets them go.
+    host->notificationService.invoke(uint(id), QStringLiteral("show-held"));
+    HeldChangesDialog* dialog = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<HeldChangesDialog*>(w); d && d->isVisible())
+                dialog = d;
+        return dialog != nullptr;
+    }));
+    ASSERT_EQ(dialog->files()->count(), 2);
+    EXPECT_EQ(dialog->files()->item(0)->text(), files.first());
+    dialog->findChild<QPushButton*>(QStringLiteral("continue"))->click();
+    ASSERT_TRUE(waitUntil([&] { return host->posted().contains(Protocol::ReleaseHeldChanges); }));
+    // From the notification itself too.
+    host->notificationService.invoke(uint(id), QStringLiteral("continue"));
+    EXPECT_TRUE(waitUntil([&] { return host->posted().count(Protocol::ReleaseHeldChanges) == 2; }));
+
+    // The notification gone, the menu leads to the held changes first, as long as any are held.
+    QMenu* menu = host->app().statusMenu();
+    ASSERT_NE(menu, nullptr);
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    QAction* item = menu->findChild<QAction*>(QStringLiteral("heldChangesItem"));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(menu->actions().value(0), item);
+    EXPECT_TRUE(item->isEnabled());
+    item->trigger();
+    ASSERT_TRUE(waitUntil([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<HeldChangesDialog*>(w) && w->isVisible())
+                return true;
+        return false;
+    }));
+    announce({{Key::Count, "0"}, {Key::Held, "0"}, {Key::HeldSince, ""}, {Key::HeldChanged, "0"}});
+    ASSERT_TRUE(
+        waitUntil([&] { return line("protectionPending").startsWith(QStringLiteral("All changes")); }));
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    EXPECT_EQ(menu->findChild<QAction*>(QStringLiteral("heldChangesItem")), nullptr);
+    EXPECT_EQ(menu->actions().value(0)->text(), QStringLiteral("Reinitialize"));
 }

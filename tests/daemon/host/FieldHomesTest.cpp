@@ -174,5 +174,5 @@ TEST_F(FieldHomes, WhatIsSavedWhileTheDaemonIsDownArrivesAndNothingElseIsSentAga
     EXPECT_FALSE(trace().contains(QStringLiteral("backing up the home folder")));
     EXPECT_EQ(sent("unchanged.txt"), 1)
         << "an unchanged file was sent again: " << sessionLogs().toStdString();
-    EXPECT_EQ(sent("edited.txt"), 2);
+    EXPECT_EQ(sent("edited.txt"), 2) << sessionLogs().toStdString() << trace().toStdString();
 }
