@@ -404,7 +404,7 @@ TEST_F(FileManagerEntriesTest, DolphinsServiceMenuRunsTheProgramWithPathsAndPass
     const QStringList german{QStringLiteral("Versionen …"), QStringLiteral("Datei prüfen …"),
                              QStringLiteral("Jetzt sichern")};
     int i = 0;
-    for (const QString action :
+    for (const QString& action :
          {QStringLiteral("versions"), QStringLiteral("check"), QStringLiteral("backup")}) {
         const QMap<QString, QString> keys = group(text, QStringLiteral("Desktop Action ") + action);
         EXPECT_EQ(keys.value(QStringLiteral("Name")), names[i]);
