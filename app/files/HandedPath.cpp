@@ -2,7 +2,6 @@
 
 #include "UserFileAccess.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QUrl>
@@ -16,10 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString tr(const char* text) {
-    return QCoreApplication::translate("HandedPath", text);
-}
 
 bool isControl(QChar c) {
     return c.unicode() < 0x20 || c.unicode() == 0x7f;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 
 // A file or folder another program of the person's hands the application (a file manager's context
@@ -8,6 +9,8 @@
 // or other control character (the backup's lists hold one path a line), a name the application can
 // spell (UTF-8), that exists for the person, looked at with their rights.
 class HandedPath {
+    Q_DECLARE_TR_FUNCTIONS(HandedPath)
+
   public:
     // person: whose rights the look takes when the process has more (root, in tests); "" for the
     // process's own.
