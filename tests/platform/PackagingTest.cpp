@@ -474,8 +474,8 @@ TEST_F(FileManagerEntriesTest, TheFilesExtensionOffersTheEntriesAndPassesUrisAsA
     const QString record = dir.filePath(QStringLiteral("argv"));
     const QString script = QStringLiteral(R"PY(
 import importlib.util, os, sys, time
-spec = importlib.util.spec_from_file_location("zh", sys.argv[1])
-zh = importlib.util.module_from_spec(spec); spec.loader.exec_module(zh)
+found = importlib.util.spec_from_file_location("zh", sys.argv[1])
+zh = importlib.util.module_from_spec(found); found.loader.exec_module(zh)
 zh.OPEN = sys.argv[2]
 class Info:
     def __init__(self, uri): self.uri = uri
