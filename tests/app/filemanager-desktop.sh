@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Thunar's context menu in a real desktop session, with what `cmake --install` leaves: Xvfb, xfwm4 and
-# xfce4-panel on one session bus (dbus-launch), Thunar open on the person's documents. A right click on
-# a file and "Versions…" opens the application's Versions window for that file, first with the
-# application not running (the session bus starts it through the installed activation file), then with
-# it running (the running one answers; no second one starts); "Back Up Now" says what it handed over.
+# xfce4-panel on one session bus (dbus-launch), Thunar open on the person's documents, an appliance (an
+# rsync daemon). A right click on a file and "Versions…" starts the application through the installed
+# activation file; logged out, it asks for the account, and the person logs in in its window. Ended as a
+# session end does, it is started again by the next "Versions…" and opens the Versions window for that
+# file; with it running, the running one answers (no second one starts); "Back Up Now" says what it
+# handed over.
 #
 #   filemanager-desktop.sh BUILD_DIR [SCREENSHOT_DIR]
 #
@@ -25,7 +27,7 @@ if [ "${1:-}" = --inside ]; then
   fail() {
     echo "filemanager-desktop: $*" >&2
     [ -n "$shots" ] && import -window root "$shots/desktop-thunar-failed.png" 2>/dev/null
-    for log in "$S/thunar.log" "$HOME/.local/share/ZorvikHollin/InteractiveTrace.txt"; do
+    for log in "$S/thunar.log" "$S/appliance/rsyncd.log" "$HOME/.local/share/ZorvikHollin/InteractiveTrace.txt"; do
       [ -f "$log" ] && { echo "--- $log" >&2; tail -n 30 "$log" >&2; }
     done
     exit 1
@@ -50,26 +52,40 @@ if [ "${1:-}" = --inside ]; then
   second="Budget 2024 (final).ods"
   printf 'text\n' >"$docs/$first"
   printf 'text\n' >"$docs/$second"
-  # Logged in, as a log-in in the application leaves it (the account record, owner-only).
+  # The appliance: an rsync daemon with a login message and the person's account, whose password is made
+  # here and never printed; the person logs in through the application's own window.
+  appliance="$S/appliance" account="ann"
+  mkdir -p "$appliance/module/$account"
+  ZH_PASSWORD="$(head -c 24 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 20)"
+  (umask 077 && printf '%s:%s\n' "$account" "$ZH_PASSWORD" >"$appliance/rsyncd.secrets")
+  printf '%s\n' "	Zorvik Hollin backup appliance -- welcome" "  Authorised users only." >"$appliance/motd"
+  cat >"$appliance/rsyncd.conf" <<EOF
+use chroot = no
+uid = root
+gid = root
+lock file = $appliance/rsyncd.lock
+log file = $appliance/rsyncd.log
+motd file = $appliance/motd
+[backup]
+  path = $appliance/module
+  read only = no
+  max connections = 4
+  auth users = $account
+  secrets file = $appliance/rsyncd.secrets
+  strict modes = yes
+EOF
+  port_open() { (exec 3<>"/dev/tcp/$1/873") 2>/dev/null; }
+  address=""
+  for _ in $(seq 1 20); do
+    candidate="127.0.0.$((RANDOM % 250 + 3))"
+    port_open "$candidate" || { address="$candidate"; break; }
+  done
+  [ -n "$address" ] || fail "no free 127.0.0.N address for the appliance"
+  rsync --daemon --no-detach --address="$address" --port=873 --config="$appliance/rsyncd.conf" \
+    >"$appliance/rsyncd.out" 2>&1 & pids+=($!)
+  for _ in $(seq 1 50); do port_open "$address" && break; sleep 0.2; done
+  port_open "$address" || fail "the appliance does not answer on $address:873"
   support="$HOME/.local/share/ZorvikHollin"
-  mkdir -p "$support" && chmod 700 "$support"
-  cat >"$support/userDetails.plist" <<'PLIST'
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>username</key><string>ann</string>
-	<key>password</key><string>pw</string>
-	<key>ip</key><string>127.0.0.1</string>
-	<key>login</key><string>1</string>
-	<key>remembermeState</key><string>0</string>
-	<key>PauseState</key><string>0</string>
-	<key>localBackup</key><string>1</string>
-	<key>timeMachineBackup</key><string>0</string>
-</dict>
-</plist>
-PLIST
-  chmod 600 "$support/userDetails.plist"
 
   display=$((90 + RANDOM % 100))
   Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$S/xvfb.log" 2>&1 & pids+=($!)
@@ -77,6 +93,10 @@ PLIST
   export DISPLAY=":$display"
   eval "$(dbus-launch --sh-syntax)"
   pids+=("$DBUS_SESSION_BUS_PID")
+  # Accessibility on, as a screen reader turns it on: the application's windows are then in the
+  # accessibility tree too, where the test finds the log-in window's fields.
+  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
+    string:org.a11y.Status string:IsEnabled variant:boolean:true >/dev/null || fail "no accessibility bus"
   xfwm4 --compositor=off >"$S/xfwm4.log" 2>&1 & pids+=($!)
   xfce4-panel >"$S/panel.log" 2>&1 & pids+=($!)
   thunar "$docs" >"$S/thunar.log" 2>&1 & pids+=($!)
@@ -97,7 +117,19 @@ PLIST
     return 1
   }
 
-  # Not running: the entry starts it.
+  # Not running and logged out: the entry starts the application, which asks for the account first.
+  /usr/bin/python3 "$here/filemanager_desktop.py" menu "Documents - Thunar" "$first" "Versions…" || fail "Thunar's menu"
+  ZH_ADDRESS="$address" ZH_ACCOUNT="$account" ZH_PASSWORD="$ZH_PASSWORD" \
+    /usr/bin/python3 "$here/filemanager_desktop.py" login 60 || fail "the log-in window"
+  for _ in $(seq 1 100); do [ -f "$support/userDetails.plist" ] && break; sleep 0.3; done
+  [ -f "$support/userDetails.plist" ] || fail "not logged in"
+  grep -q "File manager: Versions… while logged out" "$support/InteractiveTrace.txt" || fail "no word of the log-in"
+  # The session ends it (as a log-out does); the person stays logged in.
+  for p in $(app_pids); do kill -TERM "$p"; done
+  for _ in $(seq 1 50); do [ -z "$(app_pids)" ] && break; sleep 0.2; done
+  [ -z "$(app_pids)" ] || fail "the application did not end"
+
+  # Not running: the entry starts it, and it opens the file's versions.
   /usr/bin/python3 "$here/filemanager_desktop.py" menu "Documents - Thunar" "$first" "Versions…" || fail "Thunar's menu"
   window_titled "Versions of “$first”" 60 "^Versions of" || fail "no Versions window for $first"
   started="$(app_pids)"
@@ -126,7 +158,7 @@ skip() { echo "filemanager-desktop: skipped: $*"; exit 77; }
 # The desktop's programs, each with its Debian package: a machine that lacks them (a fresh CI machine)
 # gets them here, as they are a desktop's and not the build's; only when that fails is the test skipped.
 tools=(Xvfb:xvfb xfwm4:xfwm4 xfce4-panel:xfce4-panel thunar:thunar xdotool:xdotool dbus-launch:dbus-x11
-       unshare:util-linux)
+       dbus-send:dbus-bin rsync:rsync unshare:util-linux)
 has_pyatspi() { /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; }
 wanted=()
 for tool in "${tools[@]}"; do

@@ -1,10 +1,13 @@
 """Drives Thunar in a desktop session through its accessibility tree (AT-SPI): right-clicks a file,
-finds an entry of its context menu by name and activates it; and waits for a window of another program.
+finds an entry of its context menu by name and activates it; fills the application's log-in window; and
+waits for a window of another program.
 
     filemanager_desktop.py menu FOLDER-WINDOW-TITLE FILE-NAME ENTRY
     filemanager_desktop.py window TITLE-PART SECONDS
+    filemanager_desktop.py login SECONDS     (ZH_ADDRESS, ZH_ACCOUNT, ZH_PASSWORD in the environment)
 """
 
+import os
 import subprocess
 import sys
 import time
@@ -99,8 +102,29 @@ def window(title_part, seconds):
     print("window %r" % hit.name)
 
 
+def login(seconds):
+    """Fills the application's log-in window as a person does (address, user name, password from the
+    environment, so the password is on no command line) and presses "Log In"."""
+    fields = {"Appliance address (IP address or host name)": os.environ["ZH_ADDRESS"],
+              "User name": os.environ["ZH_ACCOUNT"], "Password": os.environ["ZH_PASSWORD"]}
+    for name, text in fields.items():
+        field = find(lambda n: n.getRoleName() in ("text", "password text", "entry") and n.name == name
+                     and showing(n), float(seconds))
+        if field is None:
+            names = [a.name for a in applications() if a is not None]
+            sys.exit("no field %r in the log-in window (programs: %s)" % (name, names))
+        field.queryEditableText().setTextContents(text)
+    button = find(lambda n: n.getRoleName() == "push button" and n.name == "Log In" and showing(n), 10)
+    if button is None:
+        sys.exit("no Log In button")
+    button.queryAction().doAction(0)
+    print("logged in as %r" % fields["User name"])
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "menu":
         menu(sys.argv[2], sys.argv[3], sys.argv[4])
+    elif sys.argv[1] == "login":
+        login(sys.argv[2])
     else:
         window(sys.argv[2], sys.argv[3])
