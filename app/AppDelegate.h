@@ -169,6 +169,7 @@ class AppDelegate : public QObject {
     LoginController* loginController() const { return mLogin.get(); }
     StatusWindowApi* statusWindow() const { return mStatusController.get(); }
     TimeMachineWindowApi* timeMachineWindow() const { return mTimeMachineDlg.get(); }
+    RestoreWindowApi* restoreWindow() const { return mRestoreViewControllerDlg.get(); }
     static QIcon trayImage(const QString& name);
 
   signals:

@@ -84,6 +84,8 @@ class RestoreWindowApi : public AppWindowApi {
     virtual void closeRestore() = 0;
     // From the go-ahead of a restore until its end.
     virtual bool isRestoreRunning() const { return false; }
+    // "Versions…" for a file or folder of this computer (its path as the backup files it).
+    virtual void showVersionsOf(const QString& localPath, bool folder) { (void)localPath, (void)folder; }
 };
 
 // One factory per kind. Each gets the controller so the window can reach the shared state it needs

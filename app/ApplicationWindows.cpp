@@ -8,6 +8,8 @@
 #include "SendErrorReport.h"
 #include "StatusController.h"
 #include "TimeMachine.h"
+#include "UtilityClass.h"
+#include "VersionsDialog.h"
 
 #include "ui_RestoreViewController.h"
 
@@ -44,6 +46,13 @@ class RestoreWindow : public RestoreWindowApi {
     QWidget* window() override { return &mBrowser; }
     void closeRestore() override { mBrowser.closeRestore(); }
     bool isRestoreRunning() const override { return mBrowser.isRestoreRunning(); }
+    void showVersionsOf(const QString& localPath, bool folder) override {
+        mBrowser.showVersions(UtilityClass::machineName() + localPath, folder);
+        if (QWidget* versions = mBrowser.versionsDialog()) {
+            versions->raise();
+            versions->activateWindow();
+        }
+    }
 
   private:
     RestoreViewController mBrowser;

@@ -7,7 +7,9 @@
 #include "DeploymentSettings.h"
 #include "DesktopNotifier.h"
 #include "DistributedNotificationCenter.h"
+#include "FileManagerRequests.h"
 #include "LoginItems.h"
+#include "SessionInterface.h"
 #include "SingleInstance.h"
 #include "UserDefaults.h"
 
@@ -59,5 +61,11 @@ int main(int argc, char** argv) {
         qWarning("ZorvikHollin: a termination signal will end the application at once: %s", qPrintable(why));
     QObject::connect(&instance, &SingleInstance::raiseRequested, &delegate, &AppDelegate::bringForward);
     delegate.applicationDidFinishLaunching();
+    // Versions…, Check a File… and Back Up Now for the file managers' context menus, on the session
+    // bus (which starts the application for them when it does not run). Calls wait for the event loop.
+    FileManagerRequests requests(delegate);
+    SessionInterface session(requests, QDBusConnection::sessionBus());
+    if (!session.serve(&why))
+        qWarning("ZorvikHollin: the file managers cannot reach the application: %s", qPrintable(why));
     return app.exec();
 }

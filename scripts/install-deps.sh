@@ -11,8 +11,12 @@ packages=(
   # lupdate/lrelease and their CMake package (Qt6LinguistTools), Qt's own translations
   qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
   libplist-dev libplist++-dev libicu-dev libsqlite3-dev libsystemd-dev
+  # the Thunar extension (the file managers' context-menu entries) builds against Thunar's thunarx-3
+  libthunarx-3-dev
   # tests
   libgtest-dev libgmock-dev googletest
+  # the Files (Nautilus) extension is loaded with nautilus-python's own bindings in its test
+  python3-nautilus
   # peers and tools the programs and tests start
   rsync dbus-daemon iputils-ping iproute2 inotify-tools util-linux procps passwd
   # homes on file systems of their own (the simulation's loop devices)

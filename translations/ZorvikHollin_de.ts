@@ -222,6 +222,90 @@ Wenden Sie sich an Ihren Administrator.</translation></message>
         <translation>%1 entfernen</translation></message>
 </context>
 <context>
+    <name>FileManagerRequests</name>
+    <message numerus="yes">
+        <source>… and %n more</source>
+        <translation><numerusform>… und %n weiterer</numerusform><numerusform>… und %n weitere</numerusform></translation></message>
+    <message>
+        <source>%1 needs your Zorvik Hollin account: log in first, then choose it again.</source>
+        <translation>%1 braucht Ihr Zorvik-Hollin-Konto: Melden Sie sich zuerst an und wählen Sie es dann erneut.</translation></message>
+    <message>
+        <source>Some items were not opened.</source>
+        <translation>Einige Einträge wurden nicht geöffnet.</translation></message>
+    <message>
+        <source>Versions…</source>
+        <translation>Versionen …</translation></message>
+    <message>
+        <source>Versions… opens one file or folder at a time.</source>
+        <translation>„Versionen …“ öffnet immer nur eine Datei oder einen Ordner.</translation></message>
+    <message>
+        <source>The restore window is not available.</source>
+        <translation>Das Fenster zum Wiederherstellen ist nicht verfügbar.</translation></message>
+    <message>
+        <source>At most %1 files are checked at once: close some of the windows and check it again.</source>
+        <translation>Höchstens %1 Dateien werden auf einmal geprüft: Schließen Sie einige der Fenster und prüfen Sie sie erneut.</translation></message>
+    <message>
+        <source>Check a File…</source>
+        <translation>Datei prüfen …</translation></message>
+    <message>
+        <source>Back Up Now</source>
+        <translation>Jetzt sichern</translation></message>
+    <message>
+        <source>Zorvik Hollin's backup could not be reached.</source>
+        <translation>Die Sicherung von Zorvik Hollin war nicht erreichbar.</translation></message>
+    <message>
+        <source>“%1” is handed to the backup: it is sent with the next run.</source>
+        <translation>„%1“ wurde an die Sicherung übergeben und wird beim nächsten Lauf gesendet.</translation></message>
+    <message numerus="yes">
+        <source>%n items are handed to the backup: they are sent with the next run.</source>
+        <translation><numerusform>%n Eintrag wurde an die Sicherung übergeben und wird beim nächsten Lauf gesendet.</numerusform><numerusform>%n Einträge wurden an die Sicherung übergeben und werden beim nächsten Lauf gesendet.</numerusform></translation></message>
+    <message>
+        <source>It is not handed to the backup.</source>
+        <translation>Es wurde nicht an die Sicherung übergeben.</translation></message>
+    <message>
+        <source>None of them is handed to the backup.</source>
+        <translation>Keiner davon wurde an die Sicherung übergeben.</translation></message>
+    <message>
+        <source>Not handed over:</source>
+        <translation>Nicht übergeben:</translation></message>
+</context>
+<context>
+    <name>HandedPath</name>
+    <message>
+        <source>No file or folder was named.</source>
+        <translation>Es wurde keine Datei und kein Ordner genannt.</translation></message>
+    <message>
+        <source>“%1” is not a file of this computer.</source>
+        <translation>„%1“ ist keine Datei dieses Computers.</translation></message>
+    <message>
+        <source>“%1” is not a file of this computer: only files and folders on its own disks are backed up.</source>
+        <translation>„%1“ ist keine Datei dieses Computers: Gesichert werden nur Dateien und Ordner auf seinen eigenen Laufwerken.</translation></message>
+    <message>
+        <source>“%1” is not a full path: it must start with “/”.</source>
+        <translation>„%1“ ist kein vollständiger Pfad: Er muss mit „/“ beginnen.</translation></message>
+    <message>
+        <source>The name of “%1” is not UTF-8 text: Zorvik Hollin cannot name it to the backup. Rename it to back it up.</source>
+        <translation>Der Name von „%1“ ist kein UTF-8-Text: Zorvik Hollin kann ihn der Sicherung nicht nennen. Benennen Sie es um, um es zu sichern.</translation></message>
+    <message>
+        <source>The name of “%1” holds a line break or another control character, which the backup's lists cannot hold. Rename it to back it up.</source>
+        <translation>Der Name von „%1“ enthält einen Zeilenumbruch oder ein anderes Steuerzeichen, das die Listen der Sicherung nicht aufnehmen können. Benennen Sie es um, um es zu sichern.</translation></message>
+    <message>
+        <source>“%1” is longer than a path can be.</source>
+        <translation>„%1“ ist länger, als ein Pfad sein kann.</translation></message>
+    <message>
+        <source>“%1” is not a plain path (it holds “.”, “..” or “//”).</source>
+        <translation>„%1“ ist kein einfacher Pfad (er enthält „.“, „..“ oder „//“).</translation></message>
+    <message>
+        <source>“%1” does not exist on this computer.</source>
+        <translation>„%1“ gibt es auf diesem Computer nicht.</translation></message>
+    <message>
+        <source>“%1” cannot be reached with your rights: a folder above it is closed to you.</source>
+        <translation>„%1“ ist mit Ihren Rechten nicht erreichbar: Ein Ordner darüber ist für Sie verschlossen.</translation></message>
+    <message>
+        <source>“%1” cannot be looked at: %2</source>
+        <translation>„%1“ kann nicht angesehen werden: %2</translation></message>
+</context>
+<context>
     <name>HeldChangesDialog</name>
     <message>
         <source>Held Changes</source>

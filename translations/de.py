@@ -417,6 +417,36 @@ DE = {
     "Restore To": "Wiederherstellen nach",
     "Now (on the appliance)": "Jetzt (auf der Appliance)",
     "appliance copy": "Kopie der Appliance",
+    # The file managers' entries: what the application says about the items they hand it.
+    "No file or folder was named.": "Es wurde keine Datei und kein Ordner genannt.",
+    "“%1” is not a file of this computer.": "„%1“ ist keine Datei dieses Computers.",
+    "“%1” is not a file of this computer: only files and folders on its own disks are backed up.":
+        "„%1“ ist keine Datei dieses Computers: Gesichert werden nur Dateien und Ordner auf seinen eigenen Laufwerken.",
+    "“%1” is not a full path: it must start with “/”.": "„%1“ ist kein vollständiger Pfad: Er muss mit „/“ beginnen.",
+    "The name of “%1” is not UTF-8 text: Zorvik Hollin cannot name it to the backup. Rename it to back it up.":
+        "Der Name von „%1“ ist kein UTF-8-Text: Zorvik Hollin kann ihn der Sicherung nicht nennen. Benennen Sie es um, um es zu sichern.",
+    "The name of “%1” holds a line break or another control character, which the backup's lists cannot hold. Rename it to back it up.":
+        "Der Name von „%1“ enthält einen Zeilenumbruch oder ein anderes Steuerzeichen, das die Listen der Sicherung nicht aufnehmen können. Benennen Sie es um, um es zu sichern.",
+    "“%1” is longer than a path can be.": "„%1“ ist länger, als ein Pfad sein kann.",
+    "“%1” is not a plain path (it holds “.”, “..” or “//”).":
+        "„%1“ ist kein einfacher Pfad (er enthält „.“, „..“ oder „//“).",
+    "“%1” cannot be looked at: %2": "„%1“ kann nicht angesehen werden: %2",
+    "… and %n more": ["… und %n weiterer", "… und %n weitere"],
+    "%1 needs your Zorvik Hollin account: log in first, then choose it again.":
+        "%1 braucht Ihr Zorvik-Hollin-Konto: Melden Sie sich zuerst an und wählen Sie es dann erneut.",
+    "Some items were not opened.": "Einige Einträge wurden nicht geöffnet.",
+    "Versions… opens one file or folder at a time.": "„Versionen …“ öffnet immer nur eine Datei oder einen Ordner.",
+    "The restore window is not available.": "Das Fenster zum Wiederherstellen ist nicht verfügbar.",
+    "At most %1 files are checked at once: close some of the windows and check it again.":
+        "Höchstens %1 Dateien werden auf einmal geprüft: Schließen Sie einige der Fenster und prüfen Sie sie erneut.",
+    "“%1” is handed to the backup: it is sent with the next run.":
+        "„%1“ wurde an die Sicherung übergeben und wird beim nächsten Lauf gesendet.",
+    "%n items are handed to the backup: they are sent with the next run.":
+        ["%n Eintrag wurde an die Sicherung übergeben und wird beim nächsten Lauf gesendet.",
+         "%n Einträge wurden an die Sicherung übergeben und werden beim nächsten Lauf gesendet."],
+    "It is not handed to the backup.": "Es wurde nicht an die Sicherung übergeben.",
+    "None of them is handed to the backup.": "Keiner davon wurde an die Sicherung übergeben.",
+    "Not handed over:": "Nicht übergeben:",
     "Held Changes": "Zurückgehaltene Änderungen",
     "Backups of %n changed files are held. Some of them:":
         ["Die Sicherung von %n geänderten Datei wird zurückgehalten. Darunter:",

@@ -4,10 +4,13 @@
 #include "DeploymentSettings.h"
 #include "Requirements.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -85,7 +88,8 @@ TEST_F(PackagingTest, EveryInstalledFileLandsInItsPlace) {
     // The helpers go where the daemon's profile looks for them.
     const PlatformProfile profile = PlatformProfile::forLinux();
     EXPECT_EQ(installed(QStringLiteral("helpers")),
-              (QStringList{profile.privateRsyncPath, profile.snapshotToolPath}));
+              (QStringList{profile.privateRsyncPath, profile.snapshotToolPath,
+                           QStringLiteral(ZH_LIBEXEC_DIR "/zorvik-hollin-open")}));
     EXPECT_EQ(profile.snapshotToolPath, QStringLiteral(ZH_LIBEXEC_DIR "/tmutil"));
 }
 
@@ -348,3 +352,190 @@ TEST(DebianPackaging, IsThisVersionAndBuildsWithWhatInstallDepsInstalls) {
 }
 
 } // namespace
+
+// The file managers' entries and the session bus's activation file: each names the installed programs,
+// and each format is what its file manager reads (the validators where there are ones).
+class FileManagerEntriesTest : public PackagingTest {
+  protected:
+    static QString entry(const QString& ending) {
+        for (const QString& path : installed(QStringLiteral("filemanagers")))
+            if (path.endsWith(ending))
+                return path;
+        return QString();
+    }
+    // key=value lines of one group ("[Desktop Action check]").
+    static QMap<QString, QString> group(const QString& text, const QString& name) {
+        QMap<QString, QString> keys;
+        bool in = false;
+        for (const QString& raw : text.split(u'\n')) {
+            const QString line = raw.trimmed();
+            if (line.startsWith(u'['))
+                in = line == u'[' + name + u']';
+            else if (in && !line.isEmpty() && !line.startsWith(u'#') && line.contains(u'='))
+                keys.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
+        }
+        return keys;
+    }
+    static QString open() { return QStringLiteral(ZH_LIBEXEC_DIR "/zorvik-hollin-open"); }
+};
+
+TEST_F(FileManagerEntriesTest, TheSessionBusStartsTheInstalledApplicationForItsName) {
+    const QString service =
+        entry(QStringLiteral("/share/dbus-1/services/org.zorvikhollin.ZorvikHollin.service"));
+    ASSERT_FALSE(service.isEmpty());
+    const QMap<QString, QString> keys = group(readTrace(staged(service)), QStringLiteral("D-BUS Service"));
+    EXPECT_EQ(keys.value(QStringLiteral("Name")), QStringLiteral("org.zorvikhollin.ZorvikHollin"));
+    EXPECT_EQ(keys.value(QStringLiteral("Exec")), installed(QStringLiteral("application")).value(0));
+}
+
+TEST_F(FileManagerEntriesTest, DolphinsServiceMenuRunsTheProgramWithPathsAndPassesTheValidator) {
+    const QString menu = entry(QStringLiteral("/share/kio/servicemenus/zorvik-hollin.desktop"));
+    ASSERT_FALSE(menu.isEmpty());
+    const QString text = readTrace(staged(menu));
+    const QMap<QString, QString> main = group(text, QStringLiteral("Desktop Entry"));
+    EXPECT_EQ(main.value(QStringLiteral("Type")), QStringLiteral("Service"));
+    EXPECT_EQ(main.value(QStringLiteral("X-KDE-ServiceTypes")), QStringLiteral("KonqPopupMenu/Plugin"));
+    EXPECT_EQ(main.value(QStringLiteral("MimeType")),
+              QStringLiteral("application/octet-stream;inode/directory;"));
+    EXPECT_EQ(main.value(QStringLiteral("X-KDE-Protocols")), QStringLiteral("file"));
+    EXPECT_EQ(main.value(QStringLiteral("Actions")), QStringLiteral("versions;check;backup;"));
+    const QStringList names{QStringLiteral("Versions…"), QStringLiteral("Check a File…"),
+                            QStringLiteral("Back Up Now")};
+    const QStringList german{QStringLiteral("Versionen …"), QStringLiteral("Datei prüfen …"),
+                             QStringLiteral("Jetzt sichern")};
+    int i = 0;
+    for (const QString& action :
+         {QStringLiteral("versions"), QStringLiteral("check"), QStringLiteral("backup")}) {
+        const QMap<QString, QString> keys = group(text, QStringLiteral("Desktop Action ") + action);
+        EXPECT_EQ(keys.value(QStringLiteral("Name")), names[i]);
+        EXPECT_EQ(keys.value(QStringLiteral("Name[de]")), german[i++]);
+        // %F: each selected path one argument of its own (KIO runs the program without a shell).
+        EXPECT_EQ(keys.value(QStringLiteral("Exec")), open() + u' ' + action + QStringLiteral(" %F"));
+    }
+    ZH_SKIP_IF(needs::tool("desktop-file-validate", "desktop-file-utils"));
+    QByteArray out, err;
+    ChildProcess::run({QStringLiteral("desktop-file-validate"), staged(menu)}, &out, &err);
+    // The validator knows applications, not KDE's service menus: it says exactly that MimeType and
+    // Actions belong to applications, and nothing else.
+    const QStringList said = QString::fromUtf8(out + err).split(u'\n', Qt::SkipEmptyParts);
+    for (const QString& line : said)
+        EXPECT_TRUE(
+            line.endsWith(QLatin1String("error: key \"MimeType\" is present in group \"Desktop Entry\", but "
+                                        "the type is \"Service\" while this key is only valid for type "
+                                        "\"Application\"")) ||
+            line.endsWith(QLatin1String("error: key \"Actions\" is present in group \"Desktop Entry\", but "
+                                        "the type is \"Service\" while this key is only valid for type "
+                                        "\"Application\"")))
+            << line.toStdString();
+    EXPECT_LE(said.size(), 2);
+}
+
+TEST_F(FileManagerEntriesTest, NemosActionsRunTheProgramWithUrisForTheirSelection) {
+    const struct {
+        const char *file, *verb, *name, *german, *selection;
+    } actions[] = {{"versions", "versions", "Versions…", "Versionen …", "s"},
+                   {"check", "check", "Check a File…", "Datei prüfen …", "notnone"},
+                   {"backup", "backup", "Back Up Now", "Jetzt sichern", "notnone"}};
+    // What Nemo reads of an action; a key it does not know is a mistake in ours.
+    const QStringList known{"Active",    "Name", "Name[de]", "Comment",   "Comment[de]",
+                            "Icon-Name", "Exec", "Quote",    "Selection", "Extensions"};
+    for (const auto& a : actions) {
+        const QString path = entry(
+            QStringLiteral("/share/nemo/actions/zorvik-hollin-%1.nemo_action").arg(QLatin1String(a.file)));
+        ASSERT_FALSE(path.isEmpty()) << a.file;
+        const QString text = readTrace(staged(path));
+        EXPECT_TRUE(text.startsWith(QLatin1String("[Nemo Action]\n")));
+        const QMap<QString, QString> keys = group(text, QStringLiteral("Nemo Action"));
+        for (auto k = keys.cbegin(); k != keys.cend(); ++k)
+            EXPECT_TRUE(known.contains(k.key())) << path.toStdString() << ": " << k.key().toStdString();
+        EXPECT_EQ(keys.value(QStringLiteral("Active")), QStringLiteral("true"));
+        EXPECT_EQ(keys.value(QStringLiteral("Name")), QString::fromUtf8(a.name));
+        EXPECT_EQ(keys.value(QStringLiteral("Name[de]")), QString::fromUtf8(a.german));
+        // %U inside double quotes: a URI has no blank, quote or backslash to leave them with.
+        EXPECT_EQ(keys.value(QStringLiteral("Exec")),
+                  open() + u' ' + QLatin1String(a.verb) + QStringLiteral(" %U"));
+        EXPECT_EQ(keys.value(QStringLiteral("Quote")), QStringLiteral("double"));
+        EXPECT_EQ(keys.value(QStringLiteral("Selection")), QLatin1String(a.selection));
+        EXPECT_EQ(keys.value(QStringLiteral("Extensions")), QStringLiteral("any;"));
+    }
+}
+
+TEST_F(FileManagerEntriesTest, TheFilesExtensionOffersTheEntriesAndPassesUrisAsArguments) {
+    const QString extension = entry(QStringLiteral("/share/nautilus-python/extensions/zorvik-hollin.py"));
+    ASSERT_FALSE(extension.isEmpty());
+    EXPECT_TRUE(readTrace(staged(extension)).contains(QStringLiteral("OPEN = \"") + open() + u'"'));
+    QByteArray out, err;
+    if (ChildProcess::run({QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"),
+                           QStringLiteral("import gi; gi.require_version('Nautilus', '4.0')")},
+                          &out, &err) != 0)
+        GTEST_SKIP() << "needs nautilus-python's bindings (Debian package python3-nautilus)";
+    // The extension as Files loads it, with its program replaced by one that writes down its arguments.
+    QTemporaryDir dir;
+    const QString record = dir.filePath(QStringLiteral("argv"));
+    const QString script = QStringLiteral(R"PY(
+import importlib.util, os, sys, time
+found = importlib.util.spec_from_file_location("zh", sys.argv[1])
+zh = importlib.util.module_from_spec(found); found.loader.exec_module(zh)
+zh.OPEN = sys.argv[2]
+class Info:
+    def __init__(self, uri): self.uri = uri
+    def get_uri_scheme(self): return self.uri.split(":")[0]
+    def get_uri(self): return self.uri
+one = [Info("file:///home/ann/it%27s%20a%20%22report%22%20%24%28id%29%0A.txt")]
+two = one + [Info("file:///home/ann/Caf%E9")]
+menu = zh.ZorvikHollinMenu()
+print("|".join(i.props.label for i in menu.get_file_items(one)))
+print("|".join(i.props.label for i in menu.get_file_items(two)))
+print(len(menu.get_file_items([Info("smb://nas/share/a.txt")])))
+menu.get_file_items(two)[0].activate()
+os.environ["LANGUAGE"] = "de"
+print("|".join(i.props.label for i in menu.get_file_items(one)))
+)PY");
+    const QString recorder = dir.filePath(QStringLiteral("record.sh"));
+    QFile r(recorder);
+    ASSERT_TRUE(r.open(QIODevice::WriteOnly));
+    r.write(QStringLiteral("#!/bin/sh\nfor a; do printf '%s\\n' \"$a\"; done >'%1'\n").arg(record).toUtf8());
+    r.close();
+    r.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("LANGUAGE", "en");
+    ASSERT_EQ(ChildProcess::run({QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"), script,
+                                 staged(extension), recorder},
+                                &out, &err),
+              0)
+        << err.toStdString();
+    qunsetenv("LANGUAGE");
+    EXPECT_EQ(QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("Versions…|Check a File…|Back Up Now"),
+                           QStringLiteral("Check a File…|Back Up Now"), QStringLiteral("0"),
+                           QStringLiteral("Versionen …|Datei prüfen …|Jetzt sichern")}));
+    for (int i = 0; i < 100 && QFileInfo(record).size() == 0; ++i)
+        QThread::msleep(100);
+    EXPECT_EQ(readTrace(record),
+              QStringLiteral("check\nfile:///home/ann/it%27s%20a%20%22report%22%20%24%28id%29%0A.txt\nfile://"
+                             "/home/ann/Caf%E9\n"));
+}
+
+TEST_F(FileManagerEntriesTest, TheThunarExtensionIsAModuleThunarLoadsThatRunsTheInstalledProgram) {
+    const QString module = entry(QStringLiteral("/zorvik-hollin-thunar.so"));
+    if (module.isEmpty())
+        GTEST_SKIP() << "built without the Thunar extension (needs libthunarx-3-dev)";
+    EXPECT_TRUE(module.endsWith(QLatin1String("/thunarx-3/zorvik-hollin-thunar.so"))) << module.toStdString();
+    ZH_SKIP_IF(needs::tool("nm", "binutils"));
+    QByteArray out, err;
+    ASSERT_EQ(ChildProcess::run({QStringLiteral("nm"), QStringLiteral("-D"), QStringLiteral("--defined-only"),
+                                 staged(module)},
+                                &out, &err),
+              0);
+    QStringList exported;
+    for (const QString& line : QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts))
+        if (line.section(u' ', 1, 1) == QLatin1String("T"))
+            exported << line.section(u' ', 2);
+    exported.sort();
+    // What Thunar calls, and nothing else of ours.
+    EXPECT_EQ(exported, (QStringList{QStringLiteral("thunar_extension_initialize"),
+                                     QStringLiteral("thunar_extension_list_types"),
+                                     QStringLiteral("thunar_extension_shutdown")}));
+    QFile so(staged(module));
+    ASSERT_TRUE(so.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(so.readAll().contains(open().toUtf8() + '\0'));
+}
