@@ -322,6 +322,9 @@ Wenden Sie sich an Ihren Administrator.</translation></message>
     <message>
         <source>Continue</source>
         <translation>Fortfahren</translation></message>
+    <message>
+        <source>The backup of 1 changed file is held:</source>
+        <translation>Die Sicherung von 1 geänderten Datei wird zurückgehalten:</translation></message>
 </context>
 <context>
     <name>LogController</name>

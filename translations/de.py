@@ -448,6 +448,7 @@ DE = {
     "None of them is handed to the backup.": "Keiner davon wurde an die Sicherung übergeben.",
     "Not handed over:": "Nicht übergeben:",
     "Held Changes": "Zurückgehaltene Änderungen",
+    "The backup of 1 changed file is held:": "Die Sicherung von 1 geänderten Datei wird zurückgehalten:",
     "Backups of %n changed files are held. Some of them:":
         ["Die Sicherung von %n geänderten Datei wird zurückgehalten. Darunter:",
          "Die Sicherungen von %n geänderten Dateien werden zurückgehalten. Einige davon:"],

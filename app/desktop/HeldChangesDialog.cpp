@@ -12,10 +12,11 @@ HeldChangesDialog::HeldChangesDialog(const QStringList& files, int held, std::fu
     setObjectName(QStringLiteral("heldChanges"));
     setWindowTitle(tr("Held Changes"));
     auto* layout = new QVBoxLayout(this);
-    auto* intro = new QLabel(held > files.size()
-                                 ? tr("Backups of %n changed files are held. Some of them:", nullptr, held)
-                                 : tr("Backups of %n changed files are held:", nullptr, held),
-                             this);
+    const QString count = held == 1 ? tr("The backup of 1 changed file is held:")
+                          : held > files.size()
+                              ? tr("Backups of %n changed files are held. Some of them:", nullptr, held)
+                              : tr("Backups of %n changed files are held:", nullptr, held);
+    auto* intro = new QLabel(count, this);
     intro->setWordWrap(true);
     layout->addWidget(intro);
     mFiles->addItems(files);
