@@ -99,6 +99,34 @@ TEST_F(HomeOutsideTheUsersFolder, ItsFilesAndAFolderThatMerelyReadsLikeAHomeAreB
     EXPECT_TRUE(arrived(files, 40000)) << missing(files).join(u' ').toStdString() << hostLog();
 }
 
+TEST_F(HomeOutsideTheUsersFolder, NamesBelowAnotherAccountsClosedFolderInASharedFolderAreNeitherSentNorTold) {
+    // A folder on the home's disk the initial set shares with the person, and in it another account's
+    // folder closed to everybody else.
+    const QString shared = root.path() + "/data/shared";
+    writeFile(shared + "/minutes.txt", "minutes");
+    writeFile(shared + "/their own/salary-2026.xlsx", "salary");
+    const FixtureUser nobody{QStringLiteral("nobody"), 65534, 65534, {}};
+    ASSERT_TRUE(nobody.handOver(shared + "/their own"));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared + "/their own").constData(), 0700), 0);
+    Files files = put({{"Documents/a.txt", "a"}});
+    files.insert(shared + "/minutes.txt", "minutes");
+    firstBackup(files);
+    // The other account goes on working in its folder while a shared file changes.
+    writeFile(shared + "/their own/salary-2026.xlsx", "salary, revised");
+    writeFile(shared + "/their own/bonus-letter.odt", "bonus");
+    ASSERT_TRUE(nobody.handOver(shared + "/their own"));
+    writeFile(shared + "/minutes.txt", "minutes, later");
+    files[shared + "/minutes.txt"] = "minutes, later";
+    EXPECT_TRUE(arrived(files, 40000)) << missing(files).join(u' ').toStdString() << hostLog();
+    spinFor(3000);
+    for (const char* name : {"salary-2026", "bonus-letter"}) {
+        EXPECT_FALSE(trace().contains(QLatin1String(name))) << name << "\n"
+                                                            << trace().right(2000).toStdString();
+        EXPECT_FALSE(sessionLogs().contains(QLatin1String(name))) << name;
+    }
+    EXPECT_FALSE(QFile::exists(onAppliance(shared + "/their own/bonus-letter.odt")));
+}
+
 TEST_F(FieldHomes, HiddenFilesFollowOneRuleAndSessionSecretsNeverLeave) {
     const Files kept = put({{"Documents/a.txt", "a"},
                             {".config/editor/settings.conf", "theme=dark"},
