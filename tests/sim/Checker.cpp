@@ -261,7 +261,15 @@ QList<Violation> Checker::checkTraces() const {
 
 QList<Violation> Checker::checkHeld(const QSet<QByteArray>& held) const {
     QList<Violation> out;
+    // When it tripped (the state says so to the second), and whether a run was under way then.
+    const QDateTime since =
+        QDateTime::fromString(mWorld.pendingState().value(PS::HeldSince).toString(), Qt::ISODate);
+    const qint64 trippedMs = since.isValid() ? since.toMSecsSinceEpoch() + 1000 : 0;
+    const bool runEnded = mWorld.daemonTrace().contains(QStringLiteral("The run under way ends"));
     for (const QByteArray& path : held) {
+        const Model::File* known = mModel.file(path);
+        if (runEnded && known && known->changedMs <= trippedMs)
+            continue;
         struct stat st {};
         bool ok = false;
         if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))

@@ -44,6 +44,8 @@ class Checker {
     static QString stateSaysAllSafe(const QVariantMap& state, bool paused); // "" when it does
 
     // 6: what the tripwire holds (exact paths) is not on the appliance with the content an attack gave it.
+    // Only a run already under way when it tripped (which the daemon then ends) may have taken what the
+    // attack wrote before that moment: it read the disk before the tripwire heard of the change.
     QList<Violation> checkHeld(const QSet<QByteArray>& held) const;
     // 2 and 3: what the appliance holds.
     QList<Violation> checkAppliance() const;
