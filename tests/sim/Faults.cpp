@@ -185,11 +185,12 @@ void Faults::tick() {
         }
         const QString entry = mReleases.at(i).entry;
         mReleases.removeAt(i);
-        // As the exclusion editor takes a download's entry out again.
+        // As the application lifts a restore's entry (as the editor does): the daemon reloads the list
+        // and queues what left it.
         QStringList list = PropertyList::readStringArray(mWorld.personsExcludeList());
         list.removeAll(entry);
         writePersonsList(mWorld.personsExcludeList(), list);
-        mWorld.post(Protocol::Exclude, {{Protocol::KeyType, QString(Protocol::ExcludeTypeDownloadFolder)}});
+        mWorld.post(Protocol::Exclude, {{Protocol::KeyType, QString(Protocol::ExcludeTypeUser)}});
         mModel.restoreEntryLifted(entry);
     }
 }
