@@ -86,13 +86,13 @@ ChangeCatchUp::Result ChangeCatchUp::walk(const Walk& walk, Catalogue* met) {
                     if (walk.excluded && walk.excluded(path))
                         continue;
                     bool queued = folder.queued;
-                    if (!queued && changedMs(st) >= walk.sinceMs) {
+                    if (!queued && (walk.named ? walk.named(name) : changedMs(st) >= walk.sinceMs)) {
                         const auto known =
                             walk.known ? walk.known->constFind(id) : Catalogue::const_iterator();
-                        const bool sameFolder =
-                            walk.known && known != walk.known->cend() && known.value() == pathHash(native);
+                        const bool sameFolder = !walk.named && walk.known && known != walk.known->cend() &&
+                                                known.value() == pathHash(native);
                         if (!sameFolder) {
-                            // New here (made, moved in or renamed): what it holds comes with it.
+                            // New here (made, moved in or renamed), or named: what it holds comes with it.
                             walk.queue(path, native);
                             ++result.queued;
                             queued = true;
@@ -104,7 +104,8 @@ ChangeCatchUp::Result ChangeCatchUp::walk(const Walk& walk, Catalogue* met) {
                 ++result.files;
                 if (folder.queued || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
                     continue;
-                if (changedMs(st) < walk.sinceMs || (walk.excluded && walk.excluded(path)))
+                if (!(walk.named ? walk.named(name) : changedMs(st) >= walk.sinceMs) ||
+                    (walk.excluded && walk.excluded(path)))
                     continue;
                 walk.queue(path, native);
                 ++result.queued;

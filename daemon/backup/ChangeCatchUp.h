@@ -34,6 +34,9 @@ class ChangeCatchUp {
         qint64 sinceMs = 0; // changes at or after this time (ms since the epoch) count
         const Catalogue* known = nullptr;
         std::function<bool(const QString& path)> excluded;
+        // When set, the entries whose name it accepts count instead of the changed ones, whatever their
+        // times (a folder it accepts is queued whole); the others are only looked through.
+        std::function<bool(const char* name)> named;
         std::function<void(const QString& path, const QByteArray& native)> queue;
         const std::atomic<bool>* stop = nullptr;
     };

@@ -85,12 +85,13 @@ void ExcludeManager::setConsoleUserName(const QString& name) {
     loadNamePatterns();
 }
 
-void ExcludeManager::loadNamePatterns() {
+QList<QByteArray> ExcludeManager::loadNamePatterns() {
     QList<QByteArray> patterns =
         readPatterns(mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::ExcludePattern),
                      mAppSupportFilePathsObjct.m_ConsoleUserName(), *mServices.logger);
     std::unique_lock lock(mPatternLock);
     mNamePatterns.swap(patterns);
+    return patterns;
 }
 
 bool ExcludeManager::matchesNamePattern(const QString& path) const {
@@ -152,10 +153,21 @@ void ExcludeManager::receiveExcludeNotification(const QVariantMap& userInfo) {
         snapshot = mExcludeList;
         mExcludeList = fresh;
     }
-    loadNamePatterns();
-    if (type != Protocol::ExcludeTypeUser || !mCollector)
+    const QList<QByteArray> before = loadNamePatterns();
+    if (type != Protocol::ExcludeTypeUser)
         return;
-    for (const QString& path : snapshot)
-        if (!fresh.contains(path))
-            mCollector->addBackupFiles(path);
+    if (mCollector)
+        for (const QString& path : snapshot)
+            if (!fresh.contains(path))
+                mCollector->addBackupFiles(path);
+    // A pattern taken off leaves no folder to send again: what it kept out lies anywhere.
+    QList<QByteArray> lifted;
+    {
+        std::shared_lock lock(mPatternLock);
+        for (const QByteArray& pattern : before)
+            if (!mNamePatterns.contains(pattern))
+                lifted << pattern;
+    }
+    if (!lifted.isEmpty())
+        emit namePatternsLifted(lifted);
 }

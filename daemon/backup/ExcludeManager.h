@@ -38,7 +38,7 @@ class ExcludeManager : public QObject {
     // sends whole.
     QStringList rsyncExcludes() const;
     // On "Exclude": reloads the user's list and patterns; with "Type" "1" the folders that left the
-    // list are queued.
+    // list are queued and the patterns that left are announced (namePatternsLifted).
     void receiveExcludeNotification(const QVariantMap& userInfo);
 
     // Which rule excludes path (the same order as isExcludeTheFile), or none.
@@ -47,8 +47,14 @@ class ExcludeManager : public QObject {
     // Which fixed rule (1-based) excludes path, 0 for none.
     static int builtInRuleFor(const QString& path);
 
+  signals:
+    // The person took these name patterns off: what they kept out is owed now. Emitted on the thread
+    // the notification arrived on.
+    void namePatternsLifted(const QList<QByteArray>& patterns);
+
   private:
-    void loadNamePatterns();
+    // Swaps the person's patterns in; returns the ones that were there before.
+    QList<QByteArray> loadNamePatterns();
 
     DaemonServices mServices;
     BackupfileController* mCollector;

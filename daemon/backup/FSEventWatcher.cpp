@@ -21,8 +21,10 @@
 #include <QMutex>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,7 +78,10 @@ struct FSEventWatcher::ExitGuard {
 FSEventWatcher::FSEventWatcher(DaemonServices services, ExcludeManager* excludeManager,
                                BackupfileController* collector, std::unique_ptr<FileSystemEventStream> stream)
     : mServices(std::move(services)), mExcludeMngObj(excludeManager), mCollector(collector),
-      mFileStream(std::move(stream)) {}
+      mFileStream(std::move(stream)) {
+    connect(mExcludeMngObj, &ExcludeManager::namePatternsLifted, this, &FSEventWatcher::lookAgainFor,
+            Qt::DirectConnection);
+}
 
 FSEventWatcher::~FSEventWatcher() {
     if (mExitGuard) {
@@ -439,6 +444,37 @@ void FSEventWatcher::backUpHomeAgain(const QString& why) {
         if (!mExcludeMngObj->isExcludeTheFile(entry))
             queue({entry, 0, QFile::encodeName(entry)});
     }
+}
+
+void FSEventWatcher::lookAgainFor(const QList<QByteArray>& patterns) {
+    QStringList shown;
+    for (const QByteArray& pattern : patterns)
+        shown << QFile::decodeName(pattern);
+    mServices.logger->logDaemonTrace(
+        QStringLiteral("Name patterns taken off, looking for what they kept out: %1").arg(shown.join(u' ')),
+        true);
+    mOperationQueue.start([this, patterns] {
+        ChangeCatchUp::Walk walk;
+        const PersonScope places = scope();
+        walk.roots = QStringList{places.home()} + places.folders();
+        walk.roots.removeAll(QString());
+        walk.named = [&patterns](const char* name) {
+            return std::any_of(patterns.cbegin(), patterns.cend(), [name](const QByteArray& pattern) {
+                return ::fnmatch(pattern.constData(), name, 0) == 0;
+            });
+        };
+        walk.excluded = [this](const QString& path) { return mExcludeMngObj->isExcludeTheFile(path); };
+        walk.queue = [this](const QString& path, const QByteArray& native) { queue({path, 0, native}); };
+        walk.stop = &mStopCatchUp;
+        ChangeCatchUp::Result found;
+        {
+            UserFileAccess access(mConsoleUser);
+            if (access.active() || ::geteuid() != 0)
+                found = ChangeCatchUp::walk(walk, nullptr);
+        }
+        mServices.logger->logDaemonTrace(
+            QStringLiteral("%1 items the lifted patterns kept out queued").arg(found.queued), true);
+    });
 }
 
 void FSEventWatcher::handleFsData(const QList<Event>& events) {

@@ -68,6 +68,9 @@ class FSEventWatcher : public QObject {
     void waitForCatchUp();
     // Queues the entries of the console user's home through the exclusion rules; why goes to the trace.
     void backUpHomeAgain(const QString& why);
+    // Queues what the name patterns the person took off kept out: every entry of their scope whose
+    // name one of them matches and the rules now let pass (a folder whole). Looked for on the pool.
+    void lookAgainFor(const QList<QByteArray>& patterns);
 
     // One batch, in event order.
     void handleFsData(const QList<FileSystemEventStream::Event>& events);

@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -150,4 +151,26 @@ TEST_F(ChangeCatchUpTest, OddNamesUnreadableFoldersAndAStopAreHandled) {
     w.stop = nullptr;
     w.roots = {dir.path() + "/nothing here"};
     EXPECT_EQ(ChangeCatchUp::walk(w, nullptr).folders, 0);
+}
+
+TEST_F(ChangeCatchUpTest, ANamedWalkFindsWhatAPatternKeptOutWhateverItsTimes) {
+    // What a pattern like "*.iso" kept out, long before: files anywhere, a folder of that name whole
+    // (not what it holds on its own), nothing in an excluded folder, nothing else.
+    for (const char* p : {"/Downloads/debian.iso", "/Downloads/notes.txt", "/Deep/a/b/c/old.ISO.iso",
+                          "/Images.iso/inside.txt", "/Images.iso/inner.iso", "/.cache/cached.iso"})
+        write(home + p);
+    walk(0);                                   // the catalogue knows every folder
+    const qint64 later = mark() + 3600 * 1000; // every time lies before: the times do not count
+    QStringList queued;
+    ChangeCatchUp::Walk w;
+    w.roots = {home};
+    w.sinceMs = later;
+    w.known = &catalogue; // a catalogue does not keep a named folder back
+    w.excluded = [this](const QString& path) { return path.startsWith(home + "/.cache"); };
+    w.named = [](const char* name) { return ::fnmatch("*.iso", name, 0) == 0; };
+    w.queue = [&](const QString& path, const QByteArray&) { queued << path.mid(home.size() + 1); };
+    const ChangeCatchUp::Result result = ChangeCatchUp::walk(w, nullptr);
+    queued.sort();
+    EXPECT_TRUE(result.complete);
+    EXPECT_EQ(queued, (QStringList{"Deep/a/b/c/old.ISO.iso", "Downloads/debian.iso", "Images.iso"}));
 }

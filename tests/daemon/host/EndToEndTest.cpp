@@ -223,6 +223,15 @@ TEST_F(EndToEndTest, ANewAccountGetsItsFirstBackupAndItsProgramsSavesAndPatterns
     ASSERT_TRUE(arrived(later, 30000)) << missing(later).join(u' ').toStdString() << hostLog();
     EXPECT_FALSE(QFile::exists(onAppliance(home + QStringLiteral("/Documents/disk.iso"))));
     EXPECT_FALSE(QFile::exists(onAppliance(home + QStringLiteral("/Installers/debian.iso"))));
+
+    // The person takes the pattern off again: what it kept out is owed now and arrives, with no
+    // change to the files themselves.
+    ASSERT_TRUE(PropertyList::writeStringArray(patterns, {}, PropertyList::PublicMode));
+    user.handOver(patterns);
+    appSide->postNotification(Protocol::Exclude, {{Protocol::KeyType, Protocol::ExcludeTypeUser}});
+    const QMap<QString, QByteArray> keptOut{{home + QStringLiteral("/Documents/disk.iso"), "iso"},
+                                            {home + QStringLiteral("/Installers/debian.iso"), "iso"}};
+    ASSERT_TRUE(arrived(keptOut, 30000)) << missing(keptOut).join(u' ').toStdString() << hostLog();
 }
 
 TEST_F(EndToEndTest, AnotherLocalUserListeningOnTheBusHearsNoneOfThePersonsFileNames) {
