@@ -20,7 +20,7 @@ struct Violation {
 
 class Checker {
   public:
-    Checker(World& world, Model& model, const Waivers& waivers);
+    Checker(World& world, Model& model);
 
     struct Required {
         QByteArray path; // as programs name it (the home as written)
@@ -43,6 +43,9 @@ class Checker {
     // …and once everything is there, it must come to say so (count 0, no oldest change).
     static QString stateSaysAllSafe(const QVariantMap& state, bool paused); // "" when it does
 
+    // 1: every entry of the exclusion list that touches the home (lies in it, or holds it) is the
+    // person's, a restore's or one of the defaults: nothing else keeps the person's files back.
+    QList<Violation> checkExclusionList() const;
     // 2 and 3: what the appliance holds.
     QList<Violation> checkAppliance() const;
     // 2: no secret in a trace.
@@ -51,5 +54,4 @@ class Checker {
   private:
     World& mWorld;
     Model& mModel;
-    Waivers mWaivers;
 };
