@@ -54,8 +54,7 @@ QString shown(const QByteArray& path) {
 
 } // namespace
 
-Checker::Checker(World& world, Model& model, const Waivers& waivers)
-    : mWorld(world), mModel(model), mWaivers(waivers) {}
+Checker::Checker(World& world, Model& model) : mWorld(world), mModel(model) {}
 
 QList<Checker::Required> Checker::required() const {
     QList<Required> out;
@@ -92,7 +91,7 @@ QString Checker::differs(const Required& file, bool bytesOnly) const {
             why = QStringLiteral("other bytes on the appliance");
             continue;
         }
-        if (!bytesOnly && !mWaivers.mtime && st.st_mtim.tv_sec != file.mtime) {
+        if (!bytesOnly && st.st_mtim.tv_sec != file.mtime) {
             why = QStringLiteral("modification time %1 on the appliance, %2 here")
                       .arg(QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec).toString(Qt::ISODate),
                            QDateTime::fromSecsSinceEpoch(file.mtime).toString(Qt::ISODate));
@@ -150,6 +149,21 @@ QString Checker::stateSaysAllSafe(const QVariantMap& state, bool paused) {
     if ((state.value(PS::Paused).toString() == Protocol::FlagOn) != paused)
         return QStringLiteral("paused \"%1\"").arg(state.value(PS::Paused).toString());
     return {};
+}
+
+QList<Violation> Checker::checkExclusionList() const {
+    QList<Violation> out;
+    const QStringList homes{mWorld.home(), mWorld.resolvedHome()};
+    for (const QString& entry : PropertyList::readStringArray(mWorld.personsExcludeList())) {
+        bool touches = false;
+        for (const QString& home : homes)
+            touches = touches || entry.startsWith(home + u'/') || home.startsWith(entry);
+        if (touches && !mModel.entryAccountedFor(entry))
+            out << Violation{1, QStringLiteral("the exclusion list holds \"%1\", which neither the person, a "
+                                               "restore nor the defaults put there")
+                                    .arg(entry)};
+    }
+    return out;
 }
 
 QList<Violation> Checker::checkAppliance() const {

@@ -20,7 +20,7 @@ struct Violation {
 
 class Checker {
   public:
-    Checker(World& world, Model& model, const Waivers& waivers);
+    Checker(World& world, Model& model);
 
     struct Required {
         QByteArray path; // as programs name it (the home as written)
@@ -47,6 +47,9 @@ class Checker {
     // Only a run already under way when it tripped (which the daemon then ends) may have taken what the
     // attack wrote before that moment: it read the disk before the tripwire heard of the change.
     QList<Violation> checkHeld(const QSet<QByteArray>& held) const;
+    // 1: every entry of the exclusion list that touches the home (lies in it, or holds it) is the
+    // person's, a restore's or one of the defaults: nothing else keeps the person's files back.
+    QList<Violation> checkExclusionList() const;
     // 2 and 3: what the appliance holds.
     QList<Violation> checkAppliance() const;
     // 2: no secret in a trace.
@@ -55,5 +58,4 @@ class Checker {
   private:
     World& mWorld;
     Model& mModel;
-    Waivers mWaivers;
 };

@@ -3,10 +3,13 @@
 #include "ApplianceFaults.h"
 #include "ChildProcess.h"
 #include "FilePathsController.h"
+#include "HostTimings.h"
 #include "Model.h"
 #include "PropertyList.h"
 #include "Protocol.h"
 #include "Random.h"
+#include "RestoreExclusionRecord.h"
+#include "RsyncCommand.h"
 #include "RsyncConventions.h"
 #include "UserFileAccess.h"
 #include "UtilityClass.h"
@@ -32,6 +35,7 @@ constexpr int kRestoreReleaseMs = 10000;
 Faults::Faults(World& world, Model& model, std::function<void(quint64, int)> storm)
     : mWorld(world), mModel(model), mStorm(std::move(storm)), mOriginalPassword(world.appliancePassword()) {
     mClock.start();
+    applicationStarts();
 }
 
 Faults::~Faults() {
@@ -72,11 +76,13 @@ QString Faults::apply(const Step& step) {
         return QStringLiteral("\"Reinitialize\" posted");
     case Op::LogOut: {
         mWorld.allowExit(1);
+        applicationQuits();
         mWorld.removeDetails();
         mWorld.post(Protocol::LogOut);
         const int away = int(r.between(500, 3000));
         mWorld.run(away);
         mWorld.writeDetails();
+        applicationStarts();
         return QStringLiteral("\"LogOut\" (the application quit), logged in again after %1 ms").arg(away);
     }
     case Op::DailyRestart: {
@@ -185,14 +191,44 @@ void Faults::tick() {
         }
         const QString entry = mReleases.at(i).entry;
         mReleases.removeAt(i);
-        // As the application lifts a restore's entry (as the editor does): the daemon reloads the list
-        // and queues what left it.
-        QStringList list = PropertyList::readStringArray(mWorld.personsExcludeList());
-        list.removeAll(entry);
-        writePersonsList(mWorld.personsExcludeList(), list);
-        mWorld.post(Protocol::Exclude, {{Protocol::KeyType, QString(Protocol::ExcludeTypeUser)}});
+        {
+            UserFileAccess person(mWorld.person().name);
+            mApplication->release(entry);
+        }
         mModel.restoreEntryLifted(entry);
     }
+    if (!mApplication && mApplicationStartAtMs >= 0 && mApplicationStartAtMs <= now)
+        applicationStarts();
+}
+
+void Faults::applicationQuits() {
+    if (!mApplication)
+        return;
+    // The restore window's end: every exclusion its restores hold is lifted at once.
+    {
+        UserFileAccess person(mWorld.person().name);
+        mApplication->liftAll();
+    }
+    for (const Release& release : std::as_const(mReleases))
+        mModel.restoreEntryLifted(release.entry);
+    mReleases.clear();
+    mApplication.reset();
+}
+
+void Faults::applicationStarts() {
+    if (mApplication)
+        return;
+    mApplication = std::make_unique<RestoreExclusionRecord>(mWorld.paths().profile(), mWorld.person().name,
+                                                            mWorld.applicationCenter(), nullptr);
+    mApplicationStartAtMs = -1;
+    // As the application's start does: what a killed one left out of the backup is lifted.
+    {
+        UserFileAccess person(mWorld.person().name);
+        mApplication->liftAll();
+    }
+    for (const QString& entry : std::as_const(mLeftByKilled))
+        mModel.restoreEnded(entry);
+    mLeftByKilled.clear();
 }
 
 QStringList Faults::liftAll() {
@@ -227,6 +263,10 @@ QStringList Faults::liftAll() {
         mWorld.setPaused(false);
         lifted << QStringLiteral("backup resumed");
     }
+    if (!mApplication) {
+        applicationStarts();
+        lifted << QStringLiteral("the person started the application again");
+    }
     return lifted;
 }
 
@@ -260,6 +300,7 @@ QString Faults::editExclusions(Random& r, Op op) {
         list << folder;
         writePersonsList(listFile, list);
         mMyFolders << folder;
+        mModel.personExcludes(folder);
         what = QStringLiteral("excluded the folder %1").arg(folder);
     } else if (op == Op::IncludeFolder) {
         if (mMyFolders.isEmpty())
@@ -268,6 +309,7 @@ QString Faults::editExclusions(Random& r, Op op) {
         QStringList list = PropertyList::readStringArray(listFile);
         list.removeAll(folder);
         writePersonsList(listFile, list);
+        mModel.personIncludes(folder);
         what = QStringLiteral("stopped excluding %1").arg(folder);
     } else if (op == Op::AddPattern) {
         static const QStringList patterns{"*.bak", "*.iso", "*~", "*.log", "Thumbs.db", "*.mkv", "*.odt"};
@@ -318,12 +360,17 @@ QString Faults::restore(Random& r, bool killed) {
         QDir().mkpath(destination);
     }
     const QString target = destination + u'/' + QFileInfo(QFile::decodeName(item)).fileName();
-    // As the restore window does: the item out of the backup while it is written.
-    QStringList list = PropertyList::readStringArray(mWorld.personsExcludeList());
-    list << target;
-    writePersonsList(mWorld.personsExcludeList(), list);
-    mWorld.post(Protocol::Exclude, {{Protocol::KeyType, QString(Protocol::ExcludeTypeDownloadFolder)}});
-    mModel.restoreBegan(target);
+    // The person opens the restore window in the application (started if it was not running).
+    applicationStarts();
+    // As the restore window does: the item out of the backup while it is written, with the
+    // application's own record of it.
+    bool held = false;
+    {
+        UserFileAccess person(mWorld.person().name);
+        held = mApplication->exclude(target);
+    }
+    if (held)
+        mModel.restoreBegan(target);
     mWorld.run(200);
 
     FilePathsController appPaths(FilePathsController::Table::Application, mWorld.paths().profile());
@@ -339,15 +386,21 @@ QString Faults::restore(Random& r, bool killed) {
         {mWorld.account(), mWorld.appliance().address(),
          snapshot + u'/' + mWorld.account() + u'/' + UtilityClass::machineName() + QFile::decodeName(item)},
         RsyncConventions::Launch::Direct);
+    // The private copy's command line as the window builds it, with the limits on a silent appliance.
+    const QString privateRsync = mWorld.paths().profile().privateRsyncPath;
+    const RsyncCommand::Command run = RsyncCommand::restoreRun(
+        false, privateRsync, passwordFile,
+        QStringList{QStringLiteral("--progress"), QStringLiteral("--recursive"), QStringLiteral("--times"),
+                    QStringLiteral("--backup"),
+                    QStringLiteral("--suffix=.before-restore-%1").arg(r.next() % 100000)} +
+            RsyncConventions::stallOptions(RsyncConventions::dialect(false, privateRsync),
+                                           hostTimings().rsyncStallTimeout),
+        {remote}, destination);
     const FixtureUser& p = mWorld.person();
-    const QStringList command{
-        QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(p.uid),
-        QStringLiteral("--regid=%1").arg(p.gid), QStringLiteral("--clear-groups"),
-        // The private copy, which takes the module path in quotes as the window passes it.
-        mWorld.paths().profile().privateRsyncPath, QStringLiteral("--progress"),
-        QStringLiteral("--recursive"), QStringLiteral("--times"), QStringLiteral("--backup"),
-        QStringLiteral("--suffix=.before-restore-%1").arg(r.next() % 100000),
-        QStringLiteral("--password-file=\"%1\"").arg(passwordFile), remote, destination};
+    const QStringList command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(p.uid),
+                                            QStringLiteral("--regid=%1").arg(p.gid),
+                                            QStringLiteral("--clear-groups"), run.program} +
+                                run.arguments;
     const QString errors = QDir::temp().filePath(QStringLiteral("zh-sim-restore-%1.err").arg(::getpid()));
     QFile::remove(errors);
     const pid_t child = ChildProcess::spawn(command, QString(), errors);
@@ -370,7 +423,7 @@ QString Faults::restore(Random& r, bool killed) {
     };
     if (killed) {
         // The application ends during the download or in the seconds after it, before it takes the
-        // item's entry out again: nothing of its own may outlive it.
+        // item's entry out again (a kill, the session's end): its next start must lift what it held.
         const bool during = r.chance(50);
         if (during)
             mWorld.run(int(r.between(0, 1500)));
@@ -379,17 +432,29 @@ QString Faults::restore(Random& r, bool killed) {
         const QString how = outcome();
         ChildProcess::terminate(child, 0);
         mModel.observeTree(QFile::encodeName(destination));
-        mModel.restoreEnded(target);
-        return QStringLiteral("restore of %1 into %2, the application killed %3")
+        for (const Release& release : std::as_const(mReleases))
+            mLeftByKilled << release.entry;
+        mReleases.clear();
+        if (held)
+            mLeftByKilled << target;
+        mApplication.reset();
+        // The person starts it again soon, or only by the quiet point.
+        const bool soon = r.chance(60);
+        if (soon)
+            mApplicationStartAtMs = mClock.elapsed() + r.between(500, 6000);
+        return QStringLiteral("restore of %1 into %2, the application killed %3 and started again %4")
                    .arg(QFile::decodeName(item), destination,
-                        during ? QStringLiteral("during it") : QStringLiteral("in the seconds after it")) +
+                        during ? QStringLiteral("during it") : QStringLiteral("in the seconds after it"),
+                        soon ? QStringLiteral("%1 ms later").arg(mApplicationStartAtMs - mClock.elapsed())
+                             : QStringLiteral("by the quiet point")) +
                QStringLiteral(" (%1)").arg(how);
     }
     ChildProcess::pollUntil(ended, 120000);
     const QString how = outcome();
     ChildProcess::terminate(child, 0);
     mModel.observeTree(QFile::encodeName(destination));
-    mReleases << Release{mClock.elapsed() + kRestoreReleaseMs, target};
+    if (held)
+        mReleases << Release{mClock.elapsed() + kRestoreReleaseMs, target};
     return QStringLiteral("restore of %1 into %2 from %3 (%4)")
         .arg(QFile::decodeName(item), destination, snapshot, how);
 }

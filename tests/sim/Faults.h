@@ -9,11 +9,13 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 #include <sys/types.h>
 
 class Model;
 class Random;
+class RestoreExclusionRecord;
 class World;
 
 // What machines, supervisors, the application and appliances do at random points: each fault step
@@ -27,13 +29,14 @@ class Faults {
 
     // Carries out one fault step; returns what it did, for the run's log.
     QString apply(const Step& step);
-    // What is due: the application lifting a restore's exclusion 10 s after the download ended.
+    // What is due: the application lifting a restore's exclusion 10 s after the download ended, and
+    // the person starting the application again after it was killed.
     void tick();
-    bool releasesPending() const { return !mReleases.isEmpty(); }
+    bool releasesPending() const { return !mReleases.isEmpty() || !mApplication; }
     // Whether a lasting fault is in force (the appliance away, hung, busy, full or refusing; paused).
     bool anyInForce() const;
     // Lifts every lasting fault (the appliance back, reachable, with room and its password; backup
-    // resumed); returns what it lifted.
+    // resumed; the application running); returns what it lifted.
     QStringList liftAll();
     // The sessions a frozen appliance left hung end (the appliance's side of them goes away).
     void dropHungSessions();
@@ -41,6 +44,12 @@ class Faults {
     // Since the last call: what happened, for the bound of the next quiet point.
     QSet<Op> takeHappened();
     int count() const { return mCount; }
+
+    // "Quit" in the application: the restore window's end lifts what its restores still hold.
+    void applicationQuits();
+    // The application starts (a log-in, the person starting it again after it was killed): it lifts
+    // what a killed one left behind, as its start does.
+    void applicationStarts();
 
   private:
     QString restore(Random& r, bool killed);
@@ -61,6 +70,10 @@ class Faults {
         QString entry;
     };
     QList<Release> mReleases;
+    // The running application's restore exclusions (its own class); null while it is not running.
+    std::unique_ptr<RestoreExclusionRecord> mApplication;
+    QStringList mLeftByKilled;            // entries a killed application held
+    qint64 mApplicationStartAtMs = -1;    // when the person starts it again (-1: at the quiet point)
     QElapsedTimer mClock;
     int mCount = 0;
 };

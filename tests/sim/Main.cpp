@@ -29,8 +29,6 @@ options:
   --segments N        quiet points per run, the last one is the end (default 6)
   --steps N           at most N steps between quiet points (default 8)
   --keep I,J,…        only these steps of the schedule (a shrunk schedule; the last step always runs)
-  --waive LIST        open faults whose checks are left out: mtime,link,downtime,stall,restore,dotfiles,
-                      truncate,rescan
   --big               a folder of 100,000 files may come
   --no-shrink         print a failing schedule as it is
   --shrink-tries N    at most N runs to shrink a failing schedule (default 12)
@@ -114,10 +112,6 @@ int main(int argc, char** argv) {
         } else if (a == QLatin1String("--keep")) {
             for (const QString& n : value(i).split(u',', Qt::SkipEmptyParts))
                 keep << n.toInt();
-        } else if (a == QLatin1String("--waive")) {
-            if (!Waivers::parse(value(i), &generateOptions.waivers, &error))
-                break;
-            runOptions.waivers = generateOptions.waivers;
         } else if (a == QLatin1String("--big")) {
             generateOptions.big = runOptions.big = true;
         } else if (a == QLatin1String("--no-shrink")) {
@@ -158,8 +152,6 @@ int main(int argc, char** argv) {
             o << QStringLiteral("--segments %1").arg(generateOptions.segments);
         if (generateOptions.stepsPerSegment != GenerateOptions().stepsPerSegment)
             o << QStringLiteral("--steps %1").arg(generateOptions.stepsPerSegment);
-        if (!generateOptions.waivers.text().isEmpty())
-            o << QStringLiteral("--waive ") + generateOptions.waivers.text();
         if (generateOptions.big)
             o << QStringLiteral("--big");
         return o.join(u' ');
@@ -184,6 +176,10 @@ int main(int argc, char** argv) {
                   .arg(keep.isEmpty() ? schedule.steps.size() : keep.size() + 1)
                   .arg(keep.isEmpty() ? QString() : QStringLiteral(" (kept)")));
         RunResult result = runSchedule(schedule, keep, runOptions);
+        if (stopRequested()) {
+            print(QStringLiteral("  stopped by a signal\n"));
+            break;
+        }
         if (!result.skipped.isEmpty()) {
             print(QStringLiteral("  skipped: %1\n").arg(result.skipped));
             ++skippedRuns;

@@ -120,6 +120,7 @@ void Model::exclusionsChanged() {
 
 void Model::restoreBegan(const QString& entry) {
     mRestoring << entry;
+    mRestoreEntries.insert(entry);
 }
 
 void Model::restoreEnded(const QString& entry) {
@@ -132,6 +133,18 @@ void Model::restoreEnded(const QString& entry) {
 void Model::restoreEntryLifted(const QString& entry) {
     mRestoring.removeOne(entry);
     exclusionsChanged();
+}
+
+bool Model::entryAccountedFor(const QString& entry) const {
+    if (mPersonsFolders.contains(entry) || mRestoreEntries.contains(entry))
+        return true;
+    const PlatformProfile& profile = mWorld.paths().profile();
+    QStringList defaults = profile.perHomeExclusions;
+    defaults << profile.perHomeExcludedFolder;
+    for (const QString& relative : std::as_const(defaults))
+        if (entry == mWorld.home() + u'/' + relative || entry == mWorld.resolvedHome() + u'/' + relative)
+            return true;
+    return false;
 }
 
 void Model::addSecretFile(const QByteArray& path, const QByteArray& secret) {

@@ -13,8 +13,10 @@ class World;
 // held (a copy holding anything else is torn or mixed), when it last changed, whether it was ever the
 // person's to back up (not excluded when it was written, or since), the secrets, and the links that
 // point out of the home. Exclusions follow what the product decides: its fixed rules
-// (ExclusionRules) and the person's list and patterns as the daemon reads them, less the entries the
-// application made for restores it no longer runs (no exclusion of its own outlives it).
+// (ExclusionRules) and the person's list and patterns as the daemon reads them, less the entries a
+// killed application made for its restores once it has started again (no exclusion of its own
+// outlives it). Which entries of the list may touch the home is known too: the defaults, the person's
+// own and the restores'.
 class Model {
   public:
     struct File {
@@ -51,6 +53,12 @@ class Model {
     void restoreBegan(const QString& entry);
     void restoreEnded(const QString& entry); // released by the application, or it died
     void restoreEntryLifted(const QString& entry);
+    // The person excluded a folder in the editor, or stopped excluding it.
+    void personExcludes(const QString& folder) { mPersonsFolders.insert(folder); }
+    void personIncludes(const QString& folder) { mPersonsFolders.remove(folder); }
+    // Whether an entry of the list that touches the home was put there by the person, a restore or as
+    // one of the defaults.
+    bool entryAccountedFor(const QString& entry) const;
 
     // ---- what must never reach the appliance or a trace
     void addSecretFile(const QByteArray& path, const QByteArray& secret);
@@ -72,4 +80,6 @@ class Model {
     QSet<QByteArray> mAttack;
     QStringList mRestoring; // entries of restores under way
     QStringList mEnded;     // entries the application added and never took out
+    QSet<QString> mRestoreEntries; // every entry a restore added
+    QSet<QString> mPersonsFolders; // the folders the person excludes now
 };

@@ -10,7 +10,6 @@
 // One run: stands the machine up, carries out a schedule (or the steps of it a shrinker keeps), checks
 // at every quiet point and at the end, and measures the time from each change to its protection.
 struct RunOptions {
-    Waivers waivers;
     bool big = false;
     QString logFolder; // where each run's log goes
     bool verbose = false;

@@ -50,10 +50,7 @@ QList<Op> liftsOf(Op op) {
 }
 
 bool allowed(Op op, const GenerateOptions& options) {
-    const Waivers& w = options.waivers;
-    return !(op == Op::HugeFolder && !options.big) && !(op == Op::ApplianceFreeze && w.stall) &&
-           !(op == Op::RestoreKilled && w.restore) && !(op == Op::DotFiles && w.dotfiles) &&
-           !((op == Op::DaemonKill || op == Op::Overflow) && w.rescan);
+    return !(op == Op::HugeFolder && !options.big);
 }
 
 template <size_t N> Op draw(Random& random, const Weighted (&table)[N], const GenerateOptions& options) {
@@ -177,57 +174,6 @@ bool Environment::matches(const QStringList& filter) const {
     return true;
 }
 
-bool Waivers::parse(const QString& text, Waivers* out, QString* error) {
-    Waivers w;
-    for (const QString& word : text.split(u',', Qt::SkipEmptyParts)) {
-        if (word == QLatin1String("mtime"))
-            w.mtime = true;
-        else if (word == QLatin1String("link"))
-            w.link = true;
-        else if (word == QLatin1String("downtime"))
-            w.downtime = true;
-        else if (word == QLatin1String("stall"))
-            w.stall = true;
-        else if (word == QLatin1String("restore"))
-            w.restore = true;
-        else if (word == QLatin1String("dotfiles"))
-            w.dotfiles = true;
-        else if (word == QLatin1String("truncate"))
-            w.truncate = true;
-        else if (word == QLatin1String("rescan"))
-            w.rescan = true;
-        else {
-            *error = QStringLiteral("unknown waiver \"%1\" (mtime, link, downtime, stall, restore, dotfiles, "
-                                    "truncate, rescan)")
-                         .arg(word);
-            return false;
-        }
-    }
-    *out = w;
-    return true;
-}
-
-QString Waivers::text() const {
-    QStringList out;
-    if (mtime)
-        out << QStringLiteral("mtime");
-    if (link)
-        out << QStringLiteral("link");
-    if (downtime)
-        out << QStringLiteral("downtime");
-    if (stall)
-        out << QStringLiteral("stall");
-    if (restore)
-        out << QStringLiteral("restore");
-    if (dotfiles)
-        out << QStringLiteral("dotfiles");
-    if (truncate)
-        out << QStringLiteral("truncate");
-    if (rescan)
-        out << QStringLiteral("rescan");
-    return out.join(u',');
-}
-
 QString Schedule::describe(const QList<int>& indexes) const {
     QString out;
     for (int i = 0; i < steps.size(); ++i) {
@@ -247,8 +193,7 @@ bool generate(quint64 seed, const GenerateOptions& options, Schedule* out, QStri
     Random random(seed);
     QList<Environment> candidates;
     for (const Environment& e : Environment::all())
-        if (e.matches(options.environments) &&
-            !(options.waivers.link && e.layout == Environment::Layout::Link))
+        if (e.matches(options.environments))
             candidates << e;
     if (candidates.isEmpty()) {
         *error = QStringLiteral("no environment matches \"%1\"").arg(options.environments.join(u','));

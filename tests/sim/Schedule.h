@@ -92,27 +92,10 @@ struct Step {
     int pauseMs = 0;   // how long the world runs on before the next step
 };
 
-// Open faults whose checks a run leaves out, by name (each is printed with every result):
-//   mtime     copies are not required to keep the modification time
-//   link      no home behind a symbolic link
-//   downtime  no change is made while the daemon is down (the supervisor's pause)
-//   stall     the appliance never hangs
-//   restore   the application is never killed during a restore
-//   dotfiles  no hidden files of the desktop
-//   truncate  files are cut short only through a descriptor, never by name
-//   rescan    the daemon is never killed and its event queue never overflows (no look at the whole home)
-struct Waivers {
-    bool mtime = false, link = false, downtime = false, stall = false, restore = false, dotfiles = false,
-         truncate = false, rescan = false;
-    static bool parse(const QString& text, Waivers* out, QString* error);
-    QString text() const; // "" for none
-};
-
 struct GenerateOptions {
     int segments = 6;        // quiet points, the last one is the end
     int stepsPerSegment = 8; // at most
     bool big = false;        // a folder of 100,000 files may come
-    Waivers waivers;
     QStringList environments; // filter, see Environment::matches
 };
 

@@ -60,8 +60,7 @@ QByteArray tag(Random& r) {
 
 } // namespace
 
-Workload::Workload(World& world, Model& model, bool dotFiles, bool big, bool truncateByName)
-    : mWorld(world), mModel(model), mDotFiles(dotFiles), mBig(big), mTruncateByName(truncateByName) {}
+Workload::Workload(World& world, Model& model, bool big) : mWorld(world), mModel(model), mBig(big) {}
 
 QByteArray Workload::home() const {
     return QFile::encodeName(mWorld.home());
@@ -199,10 +198,8 @@ void Workload::populate(quint64 seed) {
     makeFolder(h + "/.cache/thumbnails");
     write(h + "/.cache/thumbnails/start.png", content(r, 3000));
     mModel.observe(h + "/.cache/thumbnails/start.png");
-    if (mDotFiles) {
-        Random d(r.next());
-        dotFiles(d);
-    }
+    Random d(r.next());
+    dotFiles(d);
 }
 
 QString Workload::apply(const Step& step) {
@@ -250,7 +247,7 @@ QString Workload::apply(const Step& step) {
     case Op::HugeFolder:
         return mBig ? burst(r, 100000) : QStringLiteral("(no huge folder without --big)");
     case Op::DotFiles:
-        return mDotFiles ? dotFiles(r) : QStringLiteral("(no hidden files: waived)");
+        return dotFiles(r);
     case Op::Encrypt:
         return encrypt(r);
     default:
@@ -347,7 +344,7 @@ QString Workload::changeInPlace(Random& r, Op op) {
     if (op == Op::Append) {
         write(file, content(r, r.between(1, 20000)), true);
     } else if (op == Op::Truncate) {
-        byName = mTruncateByName && r.chance(50);
+        byName = r.chance(50);
         UserFileAccess person(mWorld.person().name);
         struct stat st {};
         ::lstat(file.constData(), &st);

@@ -14,11 +14,11 @@ class World;
 // the model right after it is written.
 class Workload {
   public:
-    // truncateByName: files are also cut short by name (truncate(2)), not only through a descriptor.
-    Workload(World& world, Model& model, bool dotFiles, bool big, bool truncateByName);
+    // big: a folder of 100,000 files may come.
+    Workload(World& world, Model& model, bool big);
 
-    // The home as the person has it before the first backup: documents, pictures, a cache, and unless
-    // left out the desktop's hidden files (settings, the X session's secret, its log).
+    // The home as the person has it before the first backup: documents, pictures, a cache, and the
+    // desktop's hidden files (settings, the X session's secret, its log).
     void populate(quint64 seed);
     // Carries out one step of the person's (isFault(step.op) is false). Returns what it did, for the
     // run's log.
@@ -66,8 +66,6 @@ class Workload {
 
     World& mWorld;
     Model& mModel;
-    bool mDotFiles;
     bool mBig;
-    bool mTruncateByName;
     int mOperations = 0;
 };

@@ -63,6 +63,7 @@ class World {
     void logInAgain(const QString& password); // the log-in window with that password
     void removeDetails();
     void post(const QString& name, const QVariantMap& info = {});
+    DistributedNotificationCenter* applicationCenter() { return mAppSide.get(); }
     bool paused() const { return mPaused; }
     qint64 pausedChangedMs() const { return mPausedChangedMs; } // when the person last paused or resumed
     void setPaused(bool paused);
