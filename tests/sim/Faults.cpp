@@ -397,10 +397,10 @@ QString Faults::restore(Random& r, bool killed) {
                                            hostTimings().rsyncStallTimeout),
         {remote}, destination);
     const FixtureUser& p = mWorld.person();
-    const QStringList command = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(p.uid),
-                                            QStringLiteral("--regid=%1").arg(p.gid),
-                                            QStringLiteral("--clear-groups"), run.program} +
-                                run.arguments;
+    const QStringList command =
+        QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(p.uid),
+                    QStringLiteral("--regid=%1").arg(p.gid), QStringLiteral("--clear-groups"), run.program} +
+        run.arguments;
     const QString errors = QDir::temp().filePath(QStringLiteral("zh-sim-restore-%1.err").arg(::getpid()));
     QFile::remove(errors);
     const pid_t child = ChildProcess::spawn(command, QString(), errors);

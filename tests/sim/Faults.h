@@ -72,8 +72,8 @@ class Faults {
     QList<Release> mReleases;
     // The running application's restore exclusions (its own class); null while it is not running.
     std::unique_ptr<RestoreExclusionRecord> mApplication;
-    QStringList mLeftByKilled;            // entries a killed application held
-    qint64 mApplicationStartAtMs = -1;    // when the person starts it again (-1: at the quiet point)
+    QStringList mLeftByKilled;         // entries a killed application held
+    qint64 mApplicationStartAtMs = -1; // when the person starts it again (-1: at the quiet point)
     QElapsedTimer mClock;
     int mCount = 0;
 };

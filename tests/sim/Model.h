@@ -78,8 +78,8 @@ class Model {
     QList<QByteArray> mSecretValues;
     QSet<QByteArray> mLinksOut;
     QSet<QByteArray> mAttack;
-    QStringList mRestoring; // entries of restores under way
-    QStringList mEnded;     // entries the application added and never took out
+    QStringList mRestoring;        // entries of restores under way
+    QStringList mEnded;            // entries the application added and never took out
     QSet<QString> mRestoreEntries; // every entry a restore added
     QSet<QString> mPersonsFolders; // the folders the person excludes now
 };

@@ -93,9 +93,9 @@ struct Step {
 };
 
 struct GenerateOptions {
-    int segments = 6;        // quiet points, the last one is the end
-    int stepsPerSegment = 8; // at most
-    bool big = false;        // a folder of 100,000 files may come
+    int segments = 6;         // quiet points, the last one is the end
+    int stepsPerSegment = 8;  // at most
+    bool big = false;         // a folder of 100,000 files may come
     QStringList environments; // filter, see Environment::matches
 };
 
