@@ -11,6 +11,10 @@
 //                       and the daemon falls back to inotify over the users folder
 //   restart-after=MS    the daily restart comes after MS milliseconds
 //   refused-retry=MS    a refused password is tried again unchanged after MS milliseconds
+//   console-news-after=MS  with "@<file>": asked who is at the console, the host reads the file at once
+//                       (as logind answers), while the news of a change comes MS milliseconds later (as
+//                       logind's signal may): the window in which the machine has its next person and
+//                       the daemon's objects still serve the last
 
 #include "ConsoleUserSource.h"
 #include "DaemonRestarter.h"
@@ -26,11 +30,13 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -52,6 +58,20 @@ bool dropSysAdmin() {
     return ::prctl(PR_CAPBSET_DROP, CAP_SYS_ADMIN, 0, 0, 0) == 0 && ::syscall(SYS_capset, &header, data) == 0;
 }
 
+// The console user of "@<file>": the file as the poll last reported it, or (live) as it is now.
+class FileConsole : public ManualConsoleUserSource {
+  public:
+    FileConsole(std::function<QString()> read, bool live)
+        : ManualConsoleUserSource(read()), mRead(std::move(read)), mLive(live) {}
+    QString currentUserName() const override {
+        return mLive ? mRead() : ManualConsoleUserSource::currentUserName();
+    }
+
+  private:
+    std::function<QString()> mRead;
+    bool mLive;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -64,6 +84,7 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     Timings timings = hostTimings();
     bool usage = args.size() < 4;
+    std::chrono::milliseconds consoleNewsAfter{0};
     for (const QString& option : args.mid(4)) {
         const QString value = option.section(u'=', 1);
         bool number = option.contains(u'=');
@@ -76,12 +97,15 @@ int main(int argc, char** argv) {
             timings.daemonRestartInterval = ms;
         else if (option.startsWith(QLatin1String("refused-retry=")) && number)
             timings.refusedRetryDelay = ms;
+        else if (option.startsWith(QLatin1String("console-news-after=")) && number)
+            consoleNewsAfter = ms;
         else
             usage = true;
     }
     if (usage) {
         std::fprintf(stderr, "usage: zh-daemon-host <profile root> <console user> <bus address> "
-                             "[standard-timings] [inotify] [restart-after=MS] [refused-retry=MS]\n");
+                             "[standard-timings] [inotify] [restart-after=MS] [refused-retry=MS] "
+                             "[console-news-after=MS]\n");
         return 64;
     }
     PlatformProfile profile = PlatformProfile::forLinux(args[1]);
@@ -95,11 +119,28 @@ int main(int argc, char** argv) {
             file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
         return name.isEmpty() ? QString(ConsoleUserSource::LoginWindow) : name;
     };
-    ManualConsoleUserSource console(fromFile ? consoleName() : args[2]);
+    const bool live = fromFile && consoleNewsAfter.count() > 0;
+    FileConsole console(
+        fromFile ? std::function<QString()>(consoleName) : [name = args[2]] { return name; }, live);
     QTimer consolePoll;
+    QString changedTo;
+    QElapsedTimer changedSince;
     if (fromFile) {
-        QObject::connect(&consolePoll, &QTimer::timeout, [&] { console.setUserName(consoleName()); });
-        consolePoll.start(200);
+        QObject::connect(&consolePoll, &QTimer::timeout, [&] {
+            const QString name = consoleName();
+            if (!live) {
+                console.setUserName(name);
+                return;
+            }
+            // The news of a change, once it has stood for the lag.
+            if (name != changedTo) {
+                changedTo = name;
+                changedSince.start();
+            }
+            if (changedSince.isValid() && changedSince.elapsed() >= consoleNewsAfter.count())
+                console.setUserName(name);
+        });
+        consolePoll.start(live ? 50 : 200);
     }
     DaemonRestarter restarter;
     RezodeLoger& logger = RezodeLoger::progressLogger();

@@ -82,13 +82,15 @@ class DaemonRig : public RequiringTest {
     }
 
     // console: the user at the screen, or "@<file>" naming it in that file (see DaemonHost.cpp).
-    // standardTimings: the field's intervals instead of the short ones.
-    void startDaemon(const QString& console = QString(), bool standardTimings = false) {
+    // standardTimings: the field's intervals instead of the short ones; options: more of the host's.
+    void startDaemon(const QString& console = QString(), bool standardTimings = false,
+                     const QStringList& options = {}) {
         const QString log = root.path() + QStringLiteral("/host.log");
         QStringList command{QStringLiteral(ZH_DAEMON_HOST), root.path(),
                             console.isEmpty() ? user.name : console, bus.address()};
         if (standardTimings)
             command << QStringLiteral("standard-timings");
+        command << options;
         daemon = ChildProcess::spawn(command, log, log);
         spinFor(300); // its bus connection and observers
     }

@@ -15,17 +15,26 @@ namespace {
 
 class PersonAttacks : public DaemonRig {
   protected:
-    // Posts name count times as the fixture account, addressed to the daemon as the application does.
+    // The command that posts name count times as account, addressed to the daemon as the application
+    // addresses it.
+    QStringList postCommand(const QString& account, int count, const QString& name,
+                            const QStringList& pairs = {}) const {
+        return QStringList{QStringLiteral("env"),
+                           QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") + bus.address(),
+                           QStringLiteral("runuser"),
+                           QStringLiteral("-u"),
+                           account,
+                           QStringLiteral("--"),
+                           QStringLiteral(ZH_NOTIFICATION_PEER),
+                           QStringLiteral("--post"),
+                           QString::number(count),
+                           name} +
+               pairs;
+    }
     void postAsThePerson(int count, const QString& name, const QStringList& pairs = {}) {
         QByteArray out, errors;
-        const int status = ChildProcess::run(
-            QStringList{QStringLiteral("env"), QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") + bus.address(),
-                        QStringLiteral("runuser"), QStringLiteral("-u"), user.name, QStringLiteral("--"),
-                        QStringLiteral(ZH_NOTIFICATION_PEER), QStringLiteral("--post"),
-                        QString::number(count), name} +
-                pairs,
-            &out, &errors);
-        ASSERT_EQ(status, 0) << errors.toStdString();
+        ASSERT_EQ(ChildProcess::run(postCommand(user.name, count, name, pairs), &out, &errors), 0)
+            << errors.toStdString();
     }
 };
 
@@ -73,4 +82,50 @@ TEST_F(PersonAttacks, ALineBreakInABackUpNowPathNamesNothingAndFloodsLeaveRootsT
     // 700 requests leave a few lines, none of them long: the trace is not rotated away.
     EXPECT_LT(after.size(), 16 * 1024) << after.size();
     EXPECT_FALSE(after.contains(QString(300, u'x')));
+}
+
+TEST_F(PersonAttacks, WhileTheConsoleChangesHandsTheNextPersonCannotReinitializeTheLastOnesAccount) {
+    ZH_SKIP_IF(user.uid == 0 ? QStringLiteral("needs fixture accounts other than root") : QString());
+    QString error;
+    const FixtureUser next =
+        FixtureUser::account(QStringLiteral("zhsecond"), QStringLiteral("/home/zhsecond"), &error);
+    ASSERT_EQ(next.name, QStringLiteral("zhsecond")) << error.toStdString();
+    root.createHome(next);
+    writeFile(home + QStringLiteral("/Documents/a.txt"), "a");
+    user.handOver(home);
+    writeDetails();
+    const QString consoleFile = root.path() + QStringLiteral("/console-user");
+    writeFile(consoleFile, user.name.toUtf8());
+    // The machine knows its next person at once; the daemon hears of it two seconds later, as a
+    // loaded machine may hear logind's signal.
+    startDaemon(u'@' + consoleFile, false, {QStringLiteral("console-news-after=2000")});
+    ASSERT_TRUE(waitUntil([&] { return progress.contains(Protocol::ProgressBackupCompleted); }, 60000))
+        << hostLog();
+    const QString accountFolder =
+        paths.pathForApplicationFile(DaemonPath::UserSupportFolder) + u'/' + account;
+    const auto inAccount = [&] {
+        return QDir(accountFolder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    };
+    ASSERT_TRUE(waitUntil([&] { return !inAccount().isEmpty(); }, 30000)) << "the index of the first backup";
+    spinFor(1000);
+    const QStringList before = inAccount();
+    const qsizetype traceBefore = trace().size();
+
+    // The console changes hands, and the next person asks at once, again and again, for a
+    // "Reinitialize" of the account the objects still serve.
+    writeFile(consoleFile, next.name.toUtf8());
+    QByteArray out, errors;
+    for (int round = 0; round < 4; ++round)
+        EXPECT_EQ(ChildProcess::run(postCommand(next.name, 5, Protocol::Reinitialize), &out, &errors), 0)
+            << errors.toStdString();
+    ASSERT_TRUE(waitForExit(20000)) << "the console change ends the daemon";
+
+    EXPECT_EQ(inAccount(), before) << "the last person's account folder was emptied";
+    EXPECT_FALSE(QFile::exists(paths.pathForApplicationFile(DaemonPath::InstalMarker)))
+        << "a \"Reinitialize\" of the next person was taken for the last one's";
+    // The requests reached the daemon, which refused them as the next person's.
+    EXPECT_TRUE(trace()
+                    .mid(traceBefore)
+                    .contains(QStringLiteral("\"Reinitialize\" from uid %1 refused").arg(next.uid)))
+        << trace().mid(traceBefore).toStdString();
 }
