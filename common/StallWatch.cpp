@@ -22,11 +22,12 @@ pid_t groupOf(const QByteArray& stat) {
     return ok ? group : -1;
 }
 
+// What a process has read: rchar of its /proc/<pid>/io.
 qint64 figuresOf(const QByteArray& io) {
     qint64 sum = 0;
     bool found = false;
     for (const QByteArray& line : io.split('\n')) {
-        if (line.startsWith("rchar:") || line.startsWith("wchar:")) {
+        if (line.startsWith("rchar:")) {
             sum += line.mid(6).trimmed().toLongLong();
             found = true;
         }
@@ -82,7 +83,7 @@ bool StallWatch::stalled() {
         mLastSample = now;
         const qint64 figures = readGroup();
         if (figures >= 0 && figures != mLastFigures)
-            mLastActivity = now; // the group read or wrote something since the last look
+            mLastActivity = now; // the group read something since the last look
         mLastFigures = figures;
     }
     return now - mLastActivity >= mWindow;

@@ -14,11 +14,14 @@
 // --timeout ends most stalls; this is the runner's own limit for the rest (an rsync that does not apply
 // its timeout in every phase, a peer that keeps the connection but sends nothing).
 //
-// A child counts as working while it prints something, or while the processes of its group read or
-// write anything at all (/proc/<pid>/io): an appliance reading its old copy of a large file for minutes
-// sends checksums but nothing that rsync prints, and that is no stall. Once neither has happened for the
-// window, stalled() says so. The figures of a process running as another account are read with that
-// account's file-system rights, as the kernel allows its owner (root needs no capability for it then).
+// A child counts as working while it prints something, or while the processes of its group read
+// anything at all (/proc/<pid>/io): an appliance reading its old copy of a large file for minutes
+// sends checksums but nothing that rsync prints, and that is no stall. What they write does not count:
+// an rsync sending to an appliance that froze mid-transfer goes on writing keep-alive messages into the
+// connection's buffer, which takes them for ever, and its own --timeout takes those writes for life as
+// well. Once neither has happened for the window, stalled() says so. The figures of a process running as
+// another account are read with that account's file-system rights, as the kernel allows its owner (root needs
+// no capability for it then).
 class StallWatch {
   public:
     using Clock = std::chrono::steady_clock;
@@ -48,7 +51,7 @@ class StallWatch {
     // process figures are read at most once per checkInterval().
     bool stalled();
 
-    // Bytes read and written so far by the processes of a group (/proc/<pid>/io, rchar + wchar);
+    // Bytes read so far by the processes of a group (/proc/<pid>/io, rchar);
     // -1 when none of them could be read. procRoot lets tests feed their own /proc.
     static qint64 groupInputOutput(pid_t group, const QString& procRoot = QStringLiteral("/proc"));
 

@@ -17,6 +17,8 @@
 #include <atomic>
 #include <functional>
 
+#include <sys/stat.h>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -195,9 +197,22 @@ TEST_F(FreeNasCommandExecuterTest, AChildThatStallsIsEndedWithItsGroupAndOneThat
     EXPECT_TRUE(engine.stalled());
     EXPECT_FALSE(recorder.out.contains("never"));
 
+    // One that only writes, a few bytes now and then, and reads nothing: an rsync sending keep-alive
+    // messages into the buffer of a connection to an appliance that froze mid-transfer.
+    const QString fifo = marks.filePath("silence");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    run(engine, "/bin/bash",
+        {"-c",
+         QStringLiteral("exec 4<>'%1'; for i in {1..40}; do printf keep >/dev/null; read -t 0.2 -u 4 x; "
+                        "done; echo done")
+             .arg(fifo)});
+    ASSERT_TRUE(finishes(3, 30000));
+    EXPECT_TRUE(engine.stalled());
+    EXPECT_FALSE(recorder.out.contains("done"));
+
     // One that prints now and then, for longer than the stall time, is left alone.
     run(engine, "/bin/bash", {"-c", "for i in $(seq 12); do echo $i; sleep 0.2; done"});
-    ASSERT_TRUE(finishes(3, 30000));
+    ASSERT_TRUE(finishes(4, 30000));
     EXPECT_FALSE(engine.stalled());
     EXPECT_EQ(engine.exitCode(), 0);
 
@@ -215,7 +230,7 @@ TEST_F(FreeNasCommandExecuterTest, AChildThatStallsIsEndedWithItsGroupAndOneThat
         run(engine, "/bin/bash",
             {"-c", "exec 3</dev/urandom; for i in $(seq 15); do read -r -N 20000 -u 3 x; sleep 0.2; done; "
                    "echo read"});
-        ASSERT_TRUE(finishes(4, 60000));
+        ASSERT_TRUE(finishes(5, 60000));
     }
     EXPECT_FALSE(engine.stalled());
     EXPECT_EQ(engine.exitCode(), 0);
