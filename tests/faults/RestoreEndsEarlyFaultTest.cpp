@@ -293,6 +293,9 @@ TEST_F(RestoreEndsEarly, AFolderThePersonExcludedStaysExcludedWhenARestoreWrites
     app.send({QStringLiteral("exclude"), letters});
     ASSERT_FALSE(app.waitFor(QStringLiteral("excluded")).isEmpty()) << app.said().toStdString();
     ASSERT_TRUE(waitUntil([&] { return excludeList() == QStringList{letters}; }));
+    // The editor's own notice of the edit may reach the bus after the list reaches the disk.
+    ASSERT_TRUE(waitUntil([&] { return excludes.contains(QString(Protocol::ExcludeTypeUser)); }))
+        << excludes.join(u' ').toStdString();
     excludes.clear();
 
     app.send({QStringLiteral("restore"), QStringLiteral("Letters"), destination});
