@@ -27,7 +27,7 @@ if [ "${1:-}" = --inside ]; then
   fail() {
     echo "filemanager-desktop: $*" >&2
     [ -n "$shots" ] && import -window root "$shots/desktop-thunar-failed.png" 2>/dev/null
-    for log in "$S/thunar.log" "$S/appliance/rsyncd.log" "$HOME/.local/share/ZorvikHollin/InteractiveTrace.txt"; do
+    for log in "$S/xvfb.log" "$S/thunar.log" "$S/appliance/rsyncd.log" "$HOME/.local/share/ZorvikHollin/InteractiveTrace.txt"; do
       [ -f "$log" ] && { echo "--- $log" >&2; tail -n 30 "$log" >&2; }
     done
     exit 1
@@ -87,9 +87,12 @@ EOF
   port_open "$address" || fail "the appliance does not answer on $address:873"
   support="$HOME/.local/share/ZorvikHollin"
 
-  display=$((90 + RANDOM % 100))
-  Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >"$S/xvfb.log" 2>&1 & pids+=($!)
-  for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$display" ] && break; sleep 0.2; done
+  # Xvfb takes the first free display itself and names it once it listens: a number drawn here could
+  # be another session's, or be asked for before the server is up on a loaded machine.
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$S/display" >"$S/xvfb.log" 2>&1 & pids+=($!)
+  for _ in $(seq 300); do grep -q '^[0-9]' "$S/display" 2>/dev/null && break; sleep 0.2; done
+  display="$(head -n 1 "$S/display" 2>/dev/null)"
+  [ -n "$display" ] || { cat "$S/xvfb.log" >&2; fail "Xvfb did not start"; }
   export DISPLAY=":$display"
   eval "$(dbus-launch --sh-syntax)"
   pids+=("$DBUS_SESSION_BUS_PID")
