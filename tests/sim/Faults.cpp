@@ -70,10 +70,25 @@ QString Faults::apply(const Step& step) {
         mWorld.allowExit(1);
         return QStringLiteral("the person logged out at the screen for %1 ms and in again").arg(away);
     }
-    case Op::Reinitialize:
+    case Op::Reinitialize: {
         mWorld.allowExit(1);
+        const int starts = mWorld.starts();
+        const QDateTime posted = QDateTime::currentDateTimeUtc();
         mWorld.post(Protocol::Reinitialize);
-        return QStringLiteral("\"Reinitialize\" posted");
+        // The person was asked and told: the exclusions go back to the defaults. The next start writes
+        // them; until then the person's own stand, so the model follows once the file is written.
+        const QString listFile = mWorld.personsExcludeList();
+        const auto rewritten = [&] {
+            return mWorld.starts() > starts && QFileInfo(listFile).lastModified().toUTC() >= posted;
+        };
+        for (int waited = 0; waited < 30000 && !rewritten(); waited += 200)
+            mWorld.run(200);
+        if (!rewritten())
+            return QStringLiteral("\"Reinitialize\" posted; the exclusions were not set back within 30 s");
+        mMyFolders.clear();
+        mModel.exclusionsReset();
+        return QStringLiteral("\"Reinitialize\" posted; the exclusions are the defaults again");
+    }
     case Op::LogOut: {
         mWorld.allowExit(1);
         applicationQuits();

@@ -56,6 +56,11 @@ class Model {
     // The person excluded a folder in the editor, or stopped excluding it.
     void personExcludes(const QString& folder) { mPersonsFolders.insert(folder); }
     void personIncludes(const QString& folder) { mPersonsFolders.remove(folder); }
+    // "Reinitialize" set the list back to the defaults: nothing in it is the person's any more.
+    void exclusionsReset() {
+        mPersonsFolders.clear();
+        exclusionsChanged();
+    }
     // Whether an entry of the list that touches the home was put there by the person, a restore or as
     // one of the defaults.
     bool entryAccountedFor(const QString& entry) const;
