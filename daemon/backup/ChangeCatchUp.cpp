@@ -102,6 +102,9 @@ ChangeCatchUp::Result ChangeCatchUp::walk(const Walk& walk, Catalogue* met) {
                     continue;
                 }
                 ++result.files;
+                if (walk.linked && S_ISREG(st.st_mode) && st.st_nlink > 1 &&
+                    !(walk.excluded && walk.excluded(path)))
+                    walk.linked(st.st_dev, st.st_ino, st.st_nlink, native);
                 if (folder.queued || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
                     continue;
                 if (!(walk.named ? walk.named(name) : changedMs(st) >= walk.sinceMs) ||

@@ -38,6 +38,8 @@ class ChangeCatchUp {
         // times (a folder it accepts is queued whole); the others are only looked through.
         std::function<bool(const char* name)> named;
         std::function<void(const QString& path, const QByteArray& native)> queue;
+        // When set, gets every file with more than one name (a hard link) the rules let through.
+        std::function<void(quint64 device, quint64 inode, quint64 names, const QByteArray& native)> linked;
         const std::atomic<bool>* stop = nullptr;
     };
 

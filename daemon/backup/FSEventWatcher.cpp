@@ -58,12 +58,11 @@ bool readable(const QString& path) {
 // (another account's, inside a shared folder) is not theirs to hear of, let alone to send. Only the
 // look itself takes their rights (the trace and the lists stay root's).
 enum class There { Yes, Gone, Closed };
-There lookAt(const Event& event, const std::optional<UserFileAccess::Account>& person) {
+There lookAt(const Event& event, const std::optional<UserFileAccess::Account>& person, struct stat* st) {
     std::optional<UserFileAccess> asThePerson;
     if (person)
         asThePerson.emplace(*person);
-    struct stat st {};
-    if (::lstat(event.nativePath.constData(), &st) == 0)
+    if (::lstat(event.nativePath.constData(), st) == 0)
         return There::Yes;
     return errno == EACCES || errno == EPERM ? There::Closed : There::Gone;
 }
@@ -301,6 +300,9 @@ void FSEventWatcher::catchUp(qint64 sinceMs) {
         walk.known = &known;
         walk.excluded = [this](const QString& path) { return mExcludeMngObj->isExcludeTheFile(path); };
         walk.queue = [this](const QString& path, const QByteArray& native) { queue({path, 0, native}); };
+        walk.linked = [this](quint64 device, quint64 inode, quint64 names, const QByteArray& native) {
+            mLinks.met({device, inode}, names, native);
+        };
         walk.stop = &mStopCatchUp;
         QElapsedTimer took;
         took.start();
@@ -477,6 +479,90 @@ void FSEventWatcher::lookAgainFor(const QList<QByteArray>& patterns) {
     });
 }
 
+void FSEventWatcher::followNames(const Event& event, const struct stat& st,
+                                 const std::optional<UserFileAccess::Account>& person) {
+    // Written through this name, the file changed under its other names too, which nobody reports.
+    const LinkedNames::Id id(st.st_dev, st.st_ino);
+    mLinks.met(id, st.st_nlink, event.nativePath);
+    const bool changed =
+        event.flags & (FileSystemEventStream::ItemModified | FileSystemEventStream::ItemInodeMetaMod);
+    if (changed) {
+        std::optional<UserFileAccess> asThePerson;
+        if (person)
+            asThePerson.emplace(*person);
+        for (const QByteArray& other : mLinks.othersOf(id, event.nativePath))
+            queueOtherName(other);
+    }
+    if (!mLinks.wantsLook(id))
+        return;
+    // A name met for the first time (a link made while watching): its others are found by a look
+    // through the person's folders, one for every name that asks while it runs.
+    QMutexLocker lock(&mLookLock);
+    mLookFor.insert(id, mLookFor.value(id) || changed);
+    if (mLooking)
+        return;
+    mLooking = true;
+    mOperationQueue.start([this] { lookForOtherNames(); });
+}
+
+void FSEventWatcher::queueOtherName(const QByteArray& native) {
+    const QString path = QFile::decodeName(native);
+    if (!mExcludeMngObj->isExcludeTheFile(path))
+        queue({path, FileSystemEventStream::ItemModified, native});
+}
+
+void FSEventWatcher::lookForOtherNames() {
+    for (;;) {
+        QHash<LinkedNames::Id, bool> wanted;
+        {
+            QMutexLocker lock(&mLookLock);
+            if (mLookFor.isEmpty()) {
+                mLooking = false;
+                return;
+            }
+            wanted.swap(mLookFor);
+        }
+        ChangeCatchUp::Walk walk;
+        const PersonScope places = scope();
+        walk.roots = QStringList{places.home()} + places.folders();
+        walk.roots.removeAll(QString());
+        walk.named = [](const char*) { return false; };
+        walk.excluded = [this](const QString& path) { return mExcludeMngObj->isExcludeTheFile(path); };
+        walk.queue = [](const QString&, const QByteArray&) {};
+        walk.linked = [this](quint64 device, quint64 inode, quint64 names, const QByteArray& native) {
+            mLinks.met({device, inode}, names, native);
+        };
+        walk.stop = &mStopCatchUp;
+        QElapsedTimer took;
+        took.start();
+        ChangeCatchUp::Result looked;
+        int queued = 0;
+        {
+            UserFileAccess access(mConsoleUser);
+            if (!access.active() && ::geteuid() == 0)
+                continue;
+            looked = ChangeCatchUp::walk(walk, nullptr);
+            if (!looked.complete)
+                continue; // the daemon ends
+            mLinks.lookedFor(QSet<LinkedNames::Id>(wanted.keyBegin(), wanted.keyEnd()));
+            for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
+                if (it.value())
+                    for (const QByteArray& other : mLinks.othersOf(it.key(), {})) {
+                        queueOtherName(other);
+                        ++queued;
+                    }
+        }
+        mServices.logger->logDaemonTrace(
+            QStringLiteral("Looked for the other names of %1 files with more than one name, %2 of them "
+                           "queued (%3 files looked at in %4 ms)")
+                .arg(wanted.size())
+                .arg(queued)
+                .arg(looked.files)
+                .arg(took.elapsed()),
+            true);
+    }
+}
+
 void FSEventWatcher::handleFsData(const QList<Event>& events) {
     const PersonScope places = scope();
     std::optional<UserFileAccess::Account> person;
@@ -497,9 +583,12 @@ void FSEventWatcher::handleFsData(const QList<Event>& events) {
         if (path.isEmpty() || mExcludeMngObj->isExcludeTheFile(path))
             continue;
         const Event event{path, reported.flags, places.filedNative(native)};
-        const There there = lookAt(event, person);
+        struct stat st {};
+        const There there = lookAt(event, person, &st);
         if (there == There::Closed)
             continue;
+        if (there == There::Yes && S_ISREG(st.st_mode) && st.st_nlink > 1)
+            followNames(event, st, person);
         // Either name of a rename: whatever is there under it now is owed, whatever became of the
         // other half. A save through a temporary name ("lu12345.tmp" renamed over "Report.odt", a
         // finished ".part" download) has an old half the rules exclude; an item moved in from a folder

@@ -2,10 +2,12 @@
 
 #include "DaemonServices.h"
 #include "FileSystemEventStream.h"
+#include "LinkedNames.h"
 #include "PersonScope.h"
 #include "UserFileAccess.h"
 #include "WatchCoverage.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QThreadPool>
@@ -15,6 +17,8 @@
 #include <memory>
 #include <optional>
 #include <thread>
+
+struct stat;
 
 class BackupfileController;
 class ExcludeManager;
@@ -27,7 +31,9 @@ class MassChangeTripwire;
 // it that they may read; another account's files never reach their backup. The kernel names what
 // changed after following links and through the mount it watches; each path is filed under the
 // person's own name for it first (PersonScope), which is what the rules, the lists and the appliance
-// know.
+// know. The kernel reports a change under the name it was made through only: a file with more than
+// one name (a hard link) written in place through one is owed under every other name of it met in
+// the person's folders (LinkedNames).
 //
 // Each console user's watch keeps a small record in the system support folder: while it runs, the
 // process id and the time from which changes may still be only in memory; after a planned exit (every
@@ -84,6 +90,10 @@ class FSEventWatcher : public QObject {
   private:
     void processData(QList<FileSystemEventStream::Event> events);
     void queue(const FileSystemEventStream::Event& event);
+    void followNames(const FileSystemEventStream::Event& event, const struct stat& st,
+                     const std::optional<UserFileAccess::Account>& person);
+    void queueOtherName(const QByteArray& native);
+    void lookForOtherNames();
     void rescan(const QString& path);
     void beginWatch();
     void catchUp(qint64 sinceMs);
@@ -108,4 +118,8 @@ class FSEventWatcher : public QObject {
     std::thread mCatchUp;
     struct ExitGuard; // lets the exit hook outlive the watcher safely
     std::shared_ptr<ExitGuard> mExitGuard;
+    LinkedNames mLinks; // the names of the person's files with more than one
+    QMutex mLookLock;
+    QHash<LinkedNames::Id, bool> mLookFor; // names to look for; true: queue them once found
+    bool mLooking = false;
 };

@@ -85,6 +85,59 @@ TEST_F(FSEventWatcherTest, BatchesQueueWhatChangedAndTheFolderOfNamesAListCannot
     EXPECT_TRUE(env.trace().contains("Changes were lost below /, backing up the home folder"));
 }
 
+TEST_F(FSEventWatcherTest, AFileWrittenThroughAnotherOfItsNamesIsOwedUnderEachOfThem) {
+    const QString home = env.home();
+    FileTools::makePath(env.path(DaemonPath::UserSupportFolder));
+    ASSERT_TRUE(PropertyList::writeStringArray(env.path(DaemonPath::InitialExcludeList), {home + "/.cache"},
+                                               PropertyList::OwnerOnlyMode));
+    BackupfileController collector(env.services(), env.user.name);
+    ExcludeManager rules(env.services(), &collector);
+    FSEventWatcher watcher(env.services(), &rules, &collector, nullptr);
+    watcher.setWithDetails({{QStringLiteral("ConsoleUser"), env.user.name}});
+    const auto link = [](const QString& from, const QString& to) {
+        QDir().mkpath(QFileInfo(to).path());
+        ASSERT_EQ(::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()), 0);
+    };
+    const auto owedAfter = [&](const QList<Event>& events) {
+        for (const QString& name : QDir(env.path(DaemonPath::BackupListsFolder)).entryList(QDir::Files))
+            QFile::remove(env.path(DaemonPath::BackupListsFolder) + u'/' + name);
+        watcher.handleFsData(events);
+        watcher.waitForBatches();
+        collector.timerFireMethod();
+        QStringList got = env.listed();
+        got.removeAll(QString());
+        got.sort();
+        return got;
+    };
+    const QString report = home + "/Docs/Report.odt", copy = home + "/Archive/Report copy.odt",
+                  cached = home + "/.cache/Report.odt", single = home + "/Docs/single.txt",
+                  elsewhere = env.root.path() + "/elsewhere/Report.odt",
+                  outsideLinked = home + "/Docs/shared.txt";
+    touch(report);
+    touch(single);
+    link(report, copy);   // the second name, made while watching
+    link(report, cached); // a third, where the rules exclude it
+    touch(elsewhere);
+    link(elsewhere, outsideLinked); // its other name lies where nobody looks
+
+    // Only the new name is reported (the original's own change may come too late or not at all): a
+    // look through the home finds the others; a link is no change of content, nothing else is owed.
+    EXPECT_EQ(owedAfter({ev(copy, F::ItemCreated | F::ItemIsFile)}), QStringList{copy});
+    EXPECT_TRUE(env.trace().contains("Looked for the other names of 1 files with more than one name"))
+        << env.trace().toStdString();
+    // Written in place through either name: both are owed, the excluded third name is not.
+    EXPECT_EQ(owedAfter({ev(copy, F::ItemModified | F::ItemIsFile)}), (QStringList{copy, report}));
+    EXPECT_EQ(owedAfter({ev(report, F::ItemModified | F::ItemIsFile)}), (QStringList{copy, report}));
+    // A file with one name owes itself; one whose other name lies outside is looked for once.
+    EXPECT_EQ(owedAfter({ev(single, F::ItemModified | F::ItemIsFile)}), QStringList{single});
+    EXPECT_EQ(owedAfter({ev(outsideLinked, F::ItemModified | F::ItemIsFile)}), QStringList{outsideLinked});
+    EXPECT_EQ(owedAfter({ev(outsideLinked, F::ItemModified | F::ItemIsFile)}), QStringList{outsideLinked});
+    EXPECT_EQ(env.trace().count("Looked for the other names"), 2) << env.trace().toStdString();
+    // A name removed (or renamed away) is not owed any more.
+    ASSERT_TRUE(QFile::remove(report));
+    EXPECT_EQ(owedAfter({ev(copy, F::ItemModified | F::ItemIsFile)}), QStringList{copy});
+}
+
 TEST_F(FSEventWatcherTest, OnlyThePersonsHomeAndTheInitialSetsFoldersTheyMayReadAreQueued) {
     ZH_SKIP_IF(needs::root("to read folders with the person's rights"));
     ZH_SKIP_IF(env.user.uid == 0 ? QStringLiteral("needs a fixture account other than root") : QString());
