@@ -161,9 +161,17 @@ int BackupfileController::pendingCount() const {
 
 BackupfileController::Pending BackupfileController::pending() const {
     QMutexLocker lock(&mBLock);
-    if (mBackupFilesCollection.isEmpty())
-        return {};
-    return {int(mBackupFilesCollection.size()), mFirstAddedMs, mLastAddedMs};
+    // What a flush took waits too until its list is in place: between the two it is in neither.
+    Pending out;
+    if (!mBackupFilesCollection.isEmpty())
+        out = {int(mBackupFilesCollection.size()), mFirstAddedMs, mLastAddedMs};
+    if (mFlushing > 0) {
+        out.firstAddedMs =
+            out.count > 0 ? std::min(out.firstAddedMs, mFlushFirstAddedMs) : mFlushFirstAddedMs;
+        out.lastAddedMs = std::max(out.lastAddedMs, mFlushLastAddedMs);
+        out.count += mFlushing;
+    }
+    return out;
 }
 
 void BackupfileController::setPendingObserver(std::function<void()> observer) {
@@ -204,13 +212,16 @@ bool BackupfileController::timerFireMethod() {
         paths = QStringList(mBackupFilesCollection.cbegin(), mBackupFilesCollection.cend());
         mBackupFilesCollection.clear();
         mFlushFirstAddedMs = mFirstAddedMs;
+        mFlushLastAddedMs = mLastAddedMs;
+        mFlushing = int(paths.size());
     }
     const QString folder = mAppSupportFilePathsObjct.pathForApplicationFile(DaemonPath::BackupListsFolder);
     const QString name =
         folder + u'/' + listFileStem(QDateTime::currentDateTime()) + u'.' + Protocol::ListExtensionProgress;
     const int written = writeFilesEntryAtPath(name, paths);
-    mFlushFirstAddedMs = 0;
     QMutexLocker lock(&mBLock);
+    mFlushFirstAddedMs = mFlushLastAddedMs = 0;
+    mFlushing = 0;
     if (mPendingObserver)
         mPendingObserver();
     return written == (paths.size() + PathsPerListFile - 1) / PathsPerListFile;
@@ -243,6 +254,8 @@ int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, con
             // A list's time is that of the oldest change in it, so what waits can tell its age.
             if (mFlushFirstAddedMs > 0)
                 FileTools::setModificationTime(finalPath, mFlushFirstAddedMs);
+            QMutexLocker lock(&mBLock);
+            mFlushing = std::max(0, mFlushing - int(chunk.size()));
         } else {
             QFile::remove(partial);
             mServices.logger->logDaemonTrace(
@@ -263,6 +276,7 @@ int BackupfileController::writeFilesEntryAtPath(const QString& progressPath, con
         mLastAddedMs = std::max(mLastAddedMs, since);
         for (const QString& path : lost)
             mBackupFilesCollection.insert(path);
+        mFlushing = 0;
     }
     return written;
 }

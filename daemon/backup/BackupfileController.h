@@ -71,6 +71,8 @@ class BackupfileController : public QObject {
     qint64 mFirstAddedMs = 0; // when the oldest path in the set arrived
     qint64 mLastAddedMs = 0;
     qint64 mFlushFirstAddedMs = 0; // of the paths the running flush took; its list files carry it
+    qint64 mFlushLastAddedMs = 0;
+    int mFlushing = 0; // paths the running flush took that are in no list in place yet
     std::function<void()> mPendingObserver;
     QMutex mFlushLock; // one flush at a time: the timer's or the last one before an exit
     bool mReinitializeObserved = false;

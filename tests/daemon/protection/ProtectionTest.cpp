@@ -16,6 +16,9 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <thread>
+
 namespace PS = Protocol::PendingState;
 using F = FileSystemEventStream;
 
@@ -122,6 +125,37 @@ TEST_F(PendingStateTest, EveryCarrierCountsWithTheTimeOfItsOldestChange) {
     // A list that grows is counted again.
     FileTools::writeAtomically(folder + "/remainingFiles", "/x/1\n/x/2\n/x/3\n/x/4", 0600);
     EXPECT_EQ(pending.measure().owed, 4);
+}
+
+// A flush takes the paths out of memory before their lists are in place: meanwhile they still wait.
+// Measured then, they were in neither, and the state said nothing waits while nothing had been sent.
+TEST_F(PendingStateTest, WhatAFlushTookWaitsUntilItsListsAreInPlace) {
+    BackupfileController collector(env.services(), env.user.name);
+    PendingChanges pending(env.path(DaemonPath::BackupListsFolder), &collector, nullptr);
+    const int paths = 5000; // five lists, written with the collector's pauses between them
+    for (int i = 0; i < paths; ++i)
+        collector.addBackupFiles(env.home() + QStringLiteral("/burst/file %1").arg(i));
+    const QDateTime oldest = pending.measure().oldest;
+    std::atomic<bool> flushed{false};
+    std::thread flush([&] {
+        collector.timerFireMethod();
+        flushed = true;
+    });
+    int measured = 0, withoutOldest = 0;
+    qint64 fewest = paths;
+    while (!flushed) {
+        const PendingChanges::Snapshot s = pending.measure();
+        fewest = std::min(fewest, s.total());
+        withoutOldest += !s.oldest.isValid() || s.oldest > oldest;
+        ++measured;
+    }
+    flush.join();
+    EXPECT_GT(measured, 1);
+    EXPECT_EQ(fewest, paths) << "measured " << measured << " times during the flush";
+    EXPECT_EQ(withoutOldest, 0) << "of " << measured;
+    const PendingChanges::Snapshot after = pending.measure();
+    EXPECT_EQ(after.collected, 0);
+    EXPECT_EQ(after.listed, paths);
 }
 
 // The state file is the person's, rewritten (and announced) only when something in it changed.
