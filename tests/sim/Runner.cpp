@@ -350,9 +350,11 @@ RunResult runSchedule(const Schedule& schedule, const QList<int>& keep, const Ru
     result.daemonStarts = world.starts();
     result.elapsedMs = clock.elapsed();
     if (!result.violations.isEmpty()) {
-        log(QStringLiteral("---- the daemon's trace (last 60 lines)"));
-        const QStringList trace = world.daemonTrace().split(u'\n');
-        log(trace.mid(std::max<qsizetype>(0, trace.size() - 60)).join(u'\n'));
+        // Whole: what led to a violation that depends on timing may lie minutes before it.
+        log(QStringLiteral("---- the daemon's trace"));
+        log(world.daemonTrace());
+        log(QStringLiteral("---- the session logs"));
+        log(world.sessionLogs());
     }
     return result;
 }
