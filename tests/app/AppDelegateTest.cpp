@@ -470,3 +470,77 @@ TEST(AppProgramTest, EndedBySignalAtTheSessionsEndItLeavesNoPauseBehind) {
     EXPECT_EQ(PropertyList::readDictionary(record).value(Protocol::PauseStateKey), QStringLiteral("0"));
     EXPECT_TRUE(trace().contains(QStringLiteral("Zorvik Hollin ended by SIGTERM")));
 }
+
+TEST(AppProgramTest, AtALongHomeNoOtherAccountCanTakeTheApplicationsPlace) {
+    ZH_SKIP_IF(needs::all(needs::root("runs the program as the fixture account and squats as another"),
+                          needs::tool("runuser", "util-linux"), needs::tool("unshare", "util-linux"),
+                          needs::tool("python3", "python3")));
+    QString error;
+    const FixtureUser user = FixtureUser::get(&error);
+    ZH_SKIP_IF(user.uid == 0 ? QStringLiteral("needs a fixture account other than root: ") + error
+                             : QString());
+    PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    // A home of 75 characters (the socket's name in its own data folder would be too long for a
+    // socket) and no runtime folder: the name used to fall back to the shared temporary folder, where
+    // another account took it first and answered every start, so the application never ran.
+    QTemporaryDir base;
+    ::chmod(QFile::encodeName(base.path()).constData(), 0755);
+    const QString home = base.path() + u'/' + QString(std::max<qsizetype>(1, 74 - base.path().size()), u'h');
+    ASSERT_GE(home.size(), 65);
+    const QString support = home + QStringLiteral("/.local/share/ZorvikHollin");
+    FileTools::makePath(support, 0700);
+    ASSERT_TRUE(
+        PropertyList::writeDictionary(support + u'/' + Protocol::UserDetailsFile, accountRecord(), 0600));
+    ASSERT_TRUE(user.handOver(home));
+    const QString shared = QDir::tempPath() + QStringLiteral("/ZorvikHollin-%1").arg(user.uid);
+    QFile::remove(shared);
+    const QString script = QStringLiteral("import os, socket\n"
+                                          "s = socket.socket(socket.AF_UNIX)\n"
+                                          "s.bind('%1')\n"
+                                          "os.chmod('%1', 0o777)\n"
+                                          "s.listen(4)\n"
+                                          "while True:\n"
+                                          "    c, _ = s.accept()\n"
+                                          "    c.recv(64)\n"
+                                          "    c.sendall(b'ok\\n')\n"
+                                          "    c.close()\n")
+                               .arg(shared);
+    const pid_t squatter =
+        ChildProcess::spawn({QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
+                             QStringLiteral("--"), QStringLiteral("python3"), QStringLiteral("-c"), script});
+    const auto cleanUp = qScopeGuard([&] {
+        ChildProcess::terminate(squatter);
+        QFile::remove(shared);
+    });
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(shared); }, 10000));
+
+    // The program finds its folders by the account database's home, the socket's name by $HOME: in a
+    // mount namespace of its own, the long home is laid over the database's (a fresh folder above it).
+    const QString passwdHome = user.passwdHome;
+    const auto start = [&](QProcess& program) {
+        program.start(QStringLiteral("unshare"),
+                      {"--mount", "--propagation", "private", "--", "sh", "-c",
+                       "mount -t tmpfs zh-homes \"$(dirname \"$1\")\" && mkdir -p \"$1\" && "
+                       "mount --bind \"$0\" \"$1\" && exec runuser -u \"$2\" -- env -u XDG_RUNTIME_DIR "
+                       "HOME=\"$0\" QT_QPA_PLATFORM=offscreen DBUS_SYSTEM_BUS_ADDRESS=\"$3\" "
+                       "DBUS_SESSION_BUS_ADDRESS=\"$3\" \"$4\"",
+                       home, passwdHome, user.name, bus.address(), ZH_APPLICATION});
+    };
+    const auto trace = [&] { return readTrace(support + u'/' + Protocol::InteractiveTraceFile); };
+    QProcess first;
+    start(first);
+    const auto stop = qScopeGuard([&] { first.kill(), first.waitForFinished(); });
+    ASSERT_TRUE(waitUntil([&] { return trace().contains(QStringLiteral("Zorvik Hollin Launched")); }, 60000))
+        << trace().toStdString() << first.readAllStandardError().toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running) << "the first start ended: another account answered for it";
+    // The next start finds the first and ends; the first comes forward.
+    QProcess second;
+    start(second);
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(waitUntil(
+        [&] { return trace().contains(QStringLiteral("Started again: coming to the front")); }, 10000))
+        << trace().toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running);
+}
