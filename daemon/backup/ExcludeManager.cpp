@@ -154,20 +154,78 @@ void ExcludeManager::receiveExcludeNotification(const QVariantMap& userInfo) {
         mExcludeList = fresh;
     }
     const QList<QByteArray> before = loadNamePatterns();
-    if (type != Protocol::ExcludeTypeUser)
-        return;
-    if (mCollector)
-        for (const QString& path : snapshot)
-            if (!fresh.contains(path))
+    saveRecord();
+    if (type == Protocol::ExcludeTypeUser)
+        owedSince(snapshot, before);
+}
+
+void ExcludeManager::owedSince(const QSet<QString>& before, const QList<QByteArray>& patternsBefore) {
+    if (mCollector) {
+        std::shared_lock lock(mPLock);
+        for (const QString& path : before)
+            if (!mExcludeList.contains(path))
                 mCollector->addBackupFiles(path);
+    }
     // A pattern taken off leaves no folder to send again: what it kept out lies anywhere.
     QList<QByteArray> lifted;
     {
         std::shared_lock lock(mPatternLock);
-        for (const QByteArray& pattern : before)
+        for (const QByteArray& pattern : patternsBefore)
             if (!mNamePatterns.contains(pattern))
                 lifted << pattern;
     }
     if (!lifted.isEmpty())
         emit namePatternsLifted(lifted);
+}
+
+void ExcludeManager::catchUpOnRecord(const QString& recordPath) {
+    const QVariantMap record = PropertyList::readDictionary(recordPath);
+    {
+        QMutexLocker lock(&mRecordLock);
+        mRecordPath = recordPath;
+    }
+    saveRecord();
+    if (record.isEmpty())
+        return; // the first start that keeps one: nothing to compare with
+    const QStringList folders = record.value(QStringLiteral("folders")).toStringList();
+    QList<QByteArray> patterns;
+    for (const QString& pattern : record.value(QStringLiteral("patterns")).toStringList())
+        patterns << QFile::encodeName(pattern);
+    int leftFolders = 0, leftPatterns = 0;
+    {
+        std::shared_lock list(mPLock), names(mPatternLock);
+        for (const QString& folder : folders)
+            leftFolders += !mExcludeList.contains(folder);
+        for (const QByteArray& pattern : std::as_const(patterns))
+            leftPatterns += !mNamePatterns.contains(pattern);
+    }
+    if (leftFolders + leftPatterns == 0)
+        return;
+    mServices.logger->logDaemonTrace(
+        QStringLiteral("Exclusions taken off while no daemon ran (%1 list entries, %2 name patterns): what "
+                       "they kept out is queued")
+            .arg(leftFolders)
+            .arg(leftPatterns),
+        true);
+    owedSince(QSet<QString>(folders.cbegin(), folders.cend()), patterns);
+}
+
+void ExcludeManager::saveRecord() {
+    QVariantMap record;
+    {
+        std::shared_lock list(mPLock), names(mPatternLock);
+        record.insert(QStringLiteral("folders"), QStringList(mExcludeList.cbegin(), mExcludeList.cend()));
+        QStringList patterns;
+        for (const QByteArray& pattern : mNamePatterns)
+            patterns << QFile::decodeName(pattern);
+        record.insert(QStringLiteral("patterns"), patterns);
+    }
+    QMutexLocker lock(&mRecordLock);
+    if (!mRecordPath.isEmpty() &&
+        !PropertyList::writeDictionary(mRecordPath, record, PropertyList::OwnerOnlyMode))
+        mServices.logger->logDaemonTrace(
+            QStringLiteral("The record of the exclusions %1 could not be written: an exclusion taken off "
+                           "while the daemon is down will not be noticed")
+                .arg(mRecordPath),
+            true);
 }

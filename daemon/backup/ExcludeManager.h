@@ -4,6 +4,7 @@
 #include "ExclusionRules.h"
 #include "FilePathsController.h"
 
+#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -41,6 +42,11 @@ class ExcludeManager : public QObject {
     // list are queued and the patterns that left are announced (namePatternsLifted).
     void receiveExcludeNotification(const QVariantMap& userInfo);
 
+    // From now on the person's list and patterns are remembered in recordPath (root's, rewritten on
+    // every change): what left them since the record was last written, while no daemon heard of it (a
+    // restore's entry lifted during a restart), is owed now, as on "Exclude" "Type" "1".
+    void catchUpOnRecord(const QString& recordPath);
+
     // Which rule excludes path (the same order as isExcludeTheFile), or none.
     ExclusionRules::Match whyExcluded(const QString& path) const;
 
@@ -55,6 +61,9 @@ class ExcludeManager : public QObject {
   private:
     // Swaps the person's patterns in; returns the ones that were there before.
     QList<QByteArray> loadNamePatterns();
+    // Queues the folders of before that left the list and announces the patterns that left.
+    void owedSince(const QSet<QString>& before, const QList<QByteArray>& patternsBefore);
+    void saveRecord();
 
     DaemonServices mServices;
     BackupfileController* mCollector;
@@ -67,4 +76,6 @@ class ExcludeManager : public QObject {
     QSet<QString> mTimeMachineDestinationsExclude;
     mutable std::shared_mutex mPatternLock;
     QList<QByteArray> mNamePatterns; // as the file system spells names, for fnmatch
+    QMutex mRecordLock;
+    QString mRecordPath; // "" until catchUpOnRecord
 };

@@ -241,6 +241,9 @@ void FSEventWatcher::beginWatch() {
     else
         mMarkerPath = marker;
 
+    // What the person stopped excluding while no watch ran is owed as much as what changed.
+    if (!mMarkerPath.isEmpty())
+        mExcludeMngObj->catchUpOnRecord(mMarkerPath + QStringLiteral(".exclusions"));
     const QString home = scope().home();
     if (since > 0) {
         const QString why =

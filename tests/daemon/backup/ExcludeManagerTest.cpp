@@ -135,3 +135,57 @@ TEST_F(ExcludeManagerTest, WhyExcludedNamesTheRuleTheDaemonApplies) {
     EXPECT_EQ(rules.whyExcluded("/home/joe/disc.iso").rule, QStringLiteral("*.iso"));
     EXPECT_EQ(rules.whyExcluded("/home/joe/x.tmp").kind, ExclusionRules::Kind::BuiltIn);
 }
+
+TEST_F(ExcludeManagerTest, WhatWasTakenOffWhileNoDaemonRanIsOwedAtTheNextStart) {
+    const QString record = env.root.path() + "/WatchMarkers/zhfixture.exclusions";
+    QDir().mkpath(QFileInfo(record).path());
+    writeUserList({"/home/joe/Pictures", "/home/joe/Downloads/restored.odt"});
+    writeList(DaemonPath::ExcludePattern, {"*.iso", "*.mkv"});
+    const auto start = [&](BackupfileController& collector, QList<QByteArray>* lifted) {
+        auto rules = std::make_unique<ExcludeManager>(env.services(), &collector);
+        QObject::connect(rules.get(), &ExcludeManager::namePatternsLifted,
+                         [lifted](const QList<QByteArray>& patterns) { *lifted << patterns; });
+        rules->setConsoleUserName(env.user.name);
+        rules->catchUpOnRecord(record);
+        return rules;
+    };
+    {
+        // The first start that keeps a record has nothing to compare with.
+        BackupfileController collector(env.services(), env.user.name);
+        QList<QByteArray> lifted;
+        const auto rules = start(collector, &lifted);
+        EXPECT_EQ(collector.pendingCount(), 0);
+        EXPECT_TRUE(lifted.isEmpty());
+        // Heard while running: the record follows (a folder added, "Type" "2" queues nothing).
+        writeUserList({"/home/joe/Pictures", "/home/joe/Downloads/restored.odt", "/home/joe/Videos"});
+        rules->receiveExcludeNotification({{"Type", "2"}});
+    }
+    // While no daemon runs, a restore's entry and a pattern are taken off, another folder is added.
+    writeUserList({"/home/joe/Pictures", "/home/joe/Videos", "/home/joe/Music"});
+    writeList(DaemonPath::ExcludePattern, {"*.mkv"});
+    {
+        BackupfileController collector(env.services(), env.user.name);
+        QList<QByteArray> lifted;
+        const auto rules = start(collector, &lifted);
+        EXPECT_EQ(collector.pendingCount(), 1);
+        EXPECT_EQ(lifted, QList<QByteArray>{"*.iso"});
+        EXPECT_TRUE(env.trace().contains("Exclusions taken off while no daemon ran (1 list entries, 1 name "
+                                         "patterns): what they kept out is "
+                                         "queued"));
+    }
+    {
+        // Told once: the next start finds nothing new.
+        BackupfileController collector(env.services(), env.user.name);
+        QList<QByteArray> lifted;
+        const auto rules = start(collector, &lifted);
+        EXPECT_EQ(collector.pendingCount(), 0);
+        EXPECT_TRUE(lifted.isEmpty());
+    }
+    // A record that is not a property list is a first start again, and is rewritten.
+    FileTools::writeAtomically(record, "garbage", 0600);
+    BackupfileController collector(env.services(), env.user.name);
+    QList<QByteArray> lifted;
+    const auto rules = start(collector, &lifted);
+    EXPECT_EQ(collector.pendingCount(), 0);
+    EXPECT_EQ(PropertyList::readDictionary(record).value("patterns").toStringList(), QStringList{"*.mkv"});
+}

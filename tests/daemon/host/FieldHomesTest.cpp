@@ -156,6 +156,40 @@ TEST_F(FieldHomes, HiddenFilesFollowOneRuleAndSessionSecretsNeverLeave) {
         EXPECT_TRUE(listed.contains(home + QLatin1String(entry))) << entry;
 }
 
+TEST_F(FieldHomes, AFolderTheEditorStopsExcludingWhileTheDaemonIsDownArrivesAtTheNextStart) {
+    Files files = put({{"Documents/a.txt", "a"}});
+    firstBackup(files);
+    // The person excludes a folder in the editor; what they keep there stays home.
+    const QString list = paths.pathForApplicationFile(DaemonPath::InitialExcludeList);
+    const auto edit = [&](const QStringList& change, bool add) {
+        QStringList entries = PropertyList::readStringArray(list);
+        for (const QString& entry : change)
+            add ? void(entries << entry) : void(entries.removeAll(entry));
+        ASSERT_TRUE(PropertyList::writeStringArray(list, entries, PropertyList::OwnerOnlyMode));
+        user.handOver(list);
+        appSide->postNotification(Protocol::Exclude, {{Protocol::KeyType, Protocol::ExcludeTypeUser}});
+    };
+    edit({home + "/Private"}, true);
+    spinFor(1000);
+    const Files kept = put({{"Private/letter.odt", "kept home"}, {"Private/deep/notes.txt", "notes"}});
+    files.insert(put({{"Documents/b.txt", "b"}}));
+    ASSERT_TRUE(arrived(files, 40000)) << missing(files).join(u' ').toStdString() << hostLog();
+    for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+        EXPECT_FALSE(QFile::exists(onAppliance(it.key()))) << it.key().toStdString();
+
+    // Stopped (an upgrade, the unit's restart pause); meanwhile the person takes the folder off the
+    // list, and nobody hears the editor's word. Nothing in the folder changes.
+    spinFor(2500);
+    ::kill(daemon, SIGTERM);
+    restartAfter(0);
+    edit({home + "/Private"}, false);
+    spinFor(500);
+    startDaemon();
+    EXPECT_TRUE(arrived(kept, 40000)) << missing(kept).join(u' ').toStdString() << hostLog();
+    EXPECT_TRUE(trace().contains(QStringLiteral("Exclusions taken off while no daemon ran (1 list entries")))
+        << trace().toStdString();
+}
+
 TEST_F(FieldHomes, WhatIsSavedWhileTheDaemonIsDownArrivesAndNothingElseIsSentAgain) {
     Files files = put({{"Documents/unchanged.txt", "same"}, {"Documents/edited.txt", "v1"}});
     firstBackup(files);
