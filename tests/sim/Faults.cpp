@@ -127,7 +127,9 @@ QString Faults::apply(const Step& step) {
         // In the middle of a transfer when there is one to be had: the person's last changes are on
         // their way within a pass or two.
         ChildProcess::pollUntil([&] { return ApplianceFaults::processes(appliance).size() > 1; }, 10000);
-        mHung << ApplianceFaults::freeze(appliance);
+        // Other clients' connections held for the busy fault are theirs to end, not the appliance's:
+        // frozen with it, they would keep its connection slots after those clients left.
+        mHung << ApplianceFaults::freeze(appliance, mHeldServers);
         mFrozen = true;
         return QStringLiteral("appliance frozen (%1 sessions hung)").arg(mHung.size());
     case Op::ApplianceThaw:
@@ -137,13 +139,19 @@ QString Faults::apply(const Step& step) {
         return QStringLiteral("appliance answers again; the sessions it froze stay hung");
     case Op::ApplianceBusy: {
         int held = 0;
-        for (int i = 0; i < 3 && !mApplianceStopped && !mFrozen; ++i)
+        for (int i = 0; i < 3 && !mApplianceStopped && !mFrozen; ++i) {
+            const QList<pid_t> before = ApplianceFaults::processes(appliance);
             held += appliance.holdConnection(mWorld.account()) ? 1 : 0;
+            for (const pid_t pid : ApplianceFaults::processes(appliance))
+                if (!before.contains(pid))
+                    mHeldServers << pid;
+        }
         mBusy = true;
         return QStringLiteral("appliance busy: %1 connections held by other clients").arg(held);
     }
     case Op::ApplianceRelease:
         appliance.releaseConnections();
+        mHeldServers.clear();
         mBusy = false;
         return QStringLiteral("appliance connections released");
     case Op::ApplianceFull:
@@ -260,6 +268,7 @@ QStringList Faults::liftAll() {
     }
     if (mBusy) {
         appliance.releaseConnections();
+        mHeldServers.clear();
         mBusy = false;
         lifted << QStringLiteral("connections released");
     }

@@ -62,6 +62,7 @@ class Faults {
     bool mApplianceStopped = false, mFrozen = false, mBusy = false, mFull = false;
     QString mOriginalPassword;
     QList<pid_t> mHung;
+    QList<pid_t> mHeldServers; // the appliance's side of the connections held for the busy fault
     QSet<Op> mHappened;
     QStringList mMyFolders;  // folders the person excluded during the run
     QStringList mMyPatterns; // patterns the person added

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/statvfs.h>
@@ -53,8 +54,11 @@ QList<pid_t> processes(const Appliance& appliance) {
     return ordered;
 }
 
-QList<pid_t> freeze(const Appliance& appliance) {
-    const QList<pid_t> all = processes(appliance);
+QList<pid_t> freeze(const Appliance& appliance, const QList<pid_t>& spared) {
+    QList<pid_t> all = processes(appliance);
+    all.erase(std::remove_if(all.begin() + std::min<qsizetype>(1, all.size()), all.end(),
+                             [&spared](pid_t pid) { return spared.contains(pid); }),
+              all.end());
     for (const pid_t pid : all)
         ::kill(pid, SIGSTOP);
     return all.mid(1);

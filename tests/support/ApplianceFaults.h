@@ -14,9 +14,10 @@ namespace ApplianceFaults {
 // The appliance's rsync processes: the listening daemon first, then one per open connection.
 QList<pid_t> processes(const Appliance& appliance);
 
-// Freezes the appliance (SIGSTOP to the daemon and every connection): connections are accepted by the
-// kernel and never answered, transfers under way hang. Returns the connections frozen.
-QList<pid_t> freeze(const Appliance& appliance);
+// Freezes the appliance (SIGSTOP to the daemon and every connection but those of spared): connections
+// are accepted by the kernel and never answered, transfers under way hang. Returns the connections
+// frozen.
+QList<pid_t> freeze(const Appliance& appliance, const QList<pid_t>& spared = {});
 // The daemon answers again; the connections frozen with it stay hung for good (their sessions are
 // lost, as after a NAS woke up), until dropStalled().
 void thaw(const Appliance& appliance);
