@@ -282,7 +282,10 @@ QList<Violation> Checker::checkHeld(const QSet<QByteArray>& held) const {
     const bool runEnded = mWorld.daemonTrace().contains(QStringLiteral("The run under way ends"));
     for (const QByteArray& path : held) {
         const Model::File* known = mModel.file(path);
-        if (runEnded && known && known->changedMs <= trippedMs)
+        // Rewritten before the trip, a file may have gone out with a run that read it then: the one
+        // the trip ended, or one that ended on its own in the moment before (its copy is older).
+        const bool before = known && known->changedMs <= trippedMs;
+        if (runEnded && before)
             continue;
         struct stat st {};
         bool ok = false;
@@ -292,7 +295,8 @@ QList<Violation> Checker::checkHeld(const QSet<QByteArray>& held) const {
         if (!ok || !mModel.isAttackContent(digest))
             continue;
         for (const QByteArray& copy : {mWorld.onAppliance(path), mWorld.onApplianceResolved(path)})
-            if (::lstat(copy.constData(), &st) == 0 && S_ISREG(st.st_mode) && Model::digest(copy) == digest) {
+            if (::lstat(copy.constData(), &st) == 0 && S_ISREG(st.st_mode) && Model::digest(copy) == digest &&
+                !(before && qint64(st.st_ctim.tv_sec) * 1000 + st.st_ctim.tv_nsec / 1000000 <= trippedMs)) {
                 out << Violation{
                     6, QStringLiteral("%1 is held by the tripwire, yet what the attack wrote there is "
                                       "on the appliance")
