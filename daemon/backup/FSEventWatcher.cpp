@@ -285,6 +285,20 @@ void FSEventWatcher::beginWatch() {
     });
 }
 
+ChangeCatchUp::Walk FSEventWatcher::personsWalk() {
+    // The person's folders past the rules; what it meets with more than one name is kept.
+    ChangeCatchUp::Walk walk;
+    const PersonScope places = scope();
+    walk.roots = QStringList{places.home()} + places.folders();
+    walk.roots.removeAll(QString());
+    walk.excluded = [this](const QString& path) { return mExcludeMngObj->isExcludeTheFile(path); };
+    walk.linked = [this](quint64 device, quint64 inode, quint64 names, const QByteArray& native) {
+        mLinks.met({device, inode}, names, native);
+    };
+    walk.stop = &mStopCatchUp;
+    return walk;
+}
+
 void FSEventWatcher::catchUp(qint64 sinceMs) {
     // sinceMs 0: only the catalogue of folders is made.
     const qint64 from = sinceMs > 0 ? sinceMs - ClockMarginMs : std::numeric_limits<qint64>::max();
@@ -295,18 +309,10 @@ void FSEventWatcher::catchUp(qint64 sinceMs) {
     mCatchUp = std::thread([this, from, pid] {
         const ChangeCatchUp::Catalogue known = ChangeCatchUp::load(catalogPath());
         ChangeCatchUp::Catalogue met;
-        ChangeCatchUp::Walk walk;
-        const PersonScope places = scope();
-        walk.roots = QStringList{places.home()} + places.folders();
-        walk.roots.removeAll(QString());
+        ChangeCatchUp::Walk walk = personsWalk();
         walk.sinceMs = from;
         walk.known = &known;
-        walk.excluded = [this](const QString& path) { return mExcludeMngObj->isExcludeTheFile(path); };
         walk.queue = [this](const QString& path, const QByteArray& native) { queue({path, 0, native}); };
-        walk.linked = [this](quint64 device, quint64 inode, quint64 names, const QByteArray& native) {
-            mLinks.met({device, inode}, names, native);
-        };
-        walk.stop = &mStopCatchUp;
         QElapsedTimer took;
         took.start();
         ChangeCatchUp::Result found;
@@ -459,18 +465,13 @@ void FSEventWatcher::lookAgainFor(const QList<QByteArray>& patterns) {
         QStringLiteral("Name patterns taken off, looking for what they kept out: %1").arg(shown.join(u' ')),
         true);
     mOperationQueue.start([this, patterns] {
-        ChangeCatchUp::Walk walk;
-        const PersonScope places = scope();
-        walk.roots = QStringList{places.home()} + places.folders();
-        walk.roots.removeAll(QString());
+        ChangeCatchUp::Walk walk = personsWalk();
         walk.named = [&patterns](const char* name) {
             return std::any_of(patterns.cbegin(), patterns.cend(), [name](const QByteArray& pattern) {
                 return ::fnmatch(pattern.constData(), name, 0) == 0;
             });
         };
-        walk.excluded = [this](const QString& path) { return mExcludeMngObj->isExcludeTheFile(path); };
         walk.queue = [this](const QString& path, const QByteArray& native) { queue({path, 0, native}); };
-        walk.stop = &mStopCatchUp;
         ChangeCatchUp::Result found;
         {
             UserFileAccess access(mConsoleUser);
@@ -525,17 +526,10 @@ void FSEventWatcher::lookForOtherNames() {
             }
             wanted.swap(mLookFor);
         }
-        ChangeCatchUp::Walk walk;
-        const PersonScope places = scope();
-        walk.roots = QStringList{places.home()} + places.folders();
-        walk.roots.removeAll(QString());
+        // Nothing counts as changed: the walk only meets the names.
+        ChangeCatchUp::Walk walk = personsWalk();
         walk.named = [](const char*) { return false; };
-        walk.excluded = [this](const QString& path) { return mExcludeMngObj->isExcludeTheFile(path); };
         walk.queue = [](const QString&, const QByteArray&) {};
-        walk.linked = [this](quint64 device, quint64 inode, quint64 names, const QByteArray& native) {
-            mLinks.met({device, inode}, names, native);
-        };
-        walk.stop = &mStopCatchUp;
         QElapsedTimer took;
         took.start();
         ChangeCatchUp::Result looked;

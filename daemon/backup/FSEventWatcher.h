@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChangeCatchUp.h"
 #include "DaemonServices.h"
 #include "FileSystemEventStream.h"
 #include "LinkedNames.h"
@@ -97,6 +98,8 @@ class FSEventWatcher : public QObject {
     void rescan(const QString& path);
     void beginWatch();
     void catchUp(qint64 sinceMs);
+    // A walk of the person's scope with their rules, its stop and the names of linked files set.
+    ChangeCatchUp::Walk personsWalk();
     bool writeRecord(const QByteArray& content);
     QString catalogPath() const { return mMarkerPath + QStringLiteral(".folders"); }
 

@@ -495,20 +495,7 @@ TEST(AppProgramTest, AtALongHomeNoOtherAccountCanTakeTheApplicationsPlace) {
     ASSERT_TRUE(user.handOver(home));
     const QString shared = QDir::tempPath() + QStringLiteral("/ZorvikHollin-%1").arg(user.uid);
     QFile::remove(shared);
-    const QString script = QStringLiteral("import os, socket\n"
-                                          "s = socket.socket(socket.AF_UNIX)\n"
-                                          "s.bind('%1')\n"
-                                          "os.chmod('%1', 0o777)\n"
-                                          "s.listen(4)\n"
-                                          "while True:\n"
-                                          "    c, _ = s.accept()\n"
-                                          "    c.recv(64)\n"
-                                          "    c.sendall(b'ok\\n')\n"
-                                          "    c.close()\n")
-                               .arg(shared);
-    const pid_t squatter =
-        ChildProcess::spawn({QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
-                             QStringLiteral("--"), QStringLiteral("python3"), QStringLiteral("-c"), script});
+    const pid_t squatter = squatAnswering(shared);
     const auto cleanUp = qScopeGuard([&] {
         ChildProcess::terminate(squatter);
         QFile::remove(shared);

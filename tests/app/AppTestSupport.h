@@ -69,6 +69,25 @@ inline void writeFile(const QString& path, const QByteArray& content) {
         file.write(content);
 }
 
+// Another account ("nobody") listening at the socket name, answering every start "ok" as a running
+// instance would; ChildProcess::terminate ends it.
+inline pid_t squatAnswering(const QString& name) {
+    const QString script = QStringLiteral("import os, socket\n"
+                                          "s = socket.socket(socket.AF_UNIX)\n"
+                                          "s.bind('%1')\n"
+                                          "os.chmod('%1', 0o777)\n"
+                                          "s.listen(4)\n"
+                                          "while True:\n"
+                                          "    c, _ = s.accept()\n"
+                                          "    c.recv(64)\n"
+                                          "    c.sendall(b'ok\\n')\n"
+                                          "    c.close()\n")
+                               .arg(name);
+    return ChildProcess::spawn({QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
+                                QStringLiteral("--"), QStringLiteral("python3"), QStringLiteral("-c"),
+                                script});
+}
+
 // The account record as the log-in and the backup-type choice leave it, with changes.
 inline QVariantMap accountRecord(const QVariantMap& changes = {}) {
     QVariantMap record{

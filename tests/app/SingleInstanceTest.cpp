@@ -3,6 +3,7 @@
 
 #include "SingleInstance.h"
 #include "AppTestHost.h"
+#include "AppTestSupport.h"
 #include "ChildProcess.h"
 #include "EventLoopWait.h"
 #include "Protocol.h"
@@ -91,20 +92,7 @@ TEST(SingleInstanceTest, AnotherAccountAnsweringAtTheNameIsNotTakenForTheRunning
     QTemporaryDir dir;
     ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
     const QString name = dir.filePath(QStringLiteral("instance"));
-    const QString script = QStringLiteral("import os, socket\n"
-                                          "s = socket.socket(socket.AF_UNIX)\n"
-                                          "s.bind(%1)\n"
-                                          "os.chmod(%1, 0o777)\n"
-                                          "s.listen(4)\n"
-                                          "while True:\n"
-                                          "    c, _ = s.accept()\n"
-                                          "    c.recv(64)\n"
-                                          "    c.sendall(b'ok\\n')\n"
-                                          "    c.close()\n")
-                               .arg(QStringLiteral("'%1'").arg(name));
-    const pid_t squatter =
-        ChildProcess::spawn({QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
-                             QStringLiteral("--"), QStringLiteral("python3"), QStringLiteral("-c"), script});
+    const pid_t squatter = squatAnswering(name);
     ASSERT_TRUE(waitUntil([&] { return QFileInfo(name).exists(); }, 10000));
     EXPECT_FALSE(SingleInstance(name).askRunningInstanceToRaise(2000));
     ChildProcess::terminate(squatter);
