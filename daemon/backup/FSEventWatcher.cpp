@@ -577,10 +577,20 @@ void FSEventWatcher::handleFsData(const QList<Event>& events) {
         const QByteArray native =
             reported.nativePath.isEmpty() ? QFile::encodeName(reported.path) : reported.nativePath;
         const QString path = places.filed(reported.path);
-        if (path.isEmpty() || mExcludeMngObj->isExcludeTheFile(path))
+        if (path.isEmpty())
             continue;
         const Event event{path, reported.flags, places.filedNative(native)};
         struct stat st {};
+        if (mExcludeMngObj->isExcludeTheFile(path)) {
+            // Not sent itself; but a file written through a name the rules exclude changed under its
+            // other names too.
+            if ((event.flags &
+                 (FileSystemEventStream::ItemModified | FileSystemEventStream::ItemInodeMetaMod)) &&
+                !(event.flags & FileSystemEventStream::ItemIsDir) &&
+                lookAt(event, person, &st) == There::Yes && S_ISREG(st.st_mode) && st.st_nlink > 1)
+                followNames(event, st, person);
+            continue;
+        }
         const There there = lookAt(event, person, &st);
         if (there == There::Closed)
             continue;

@@ -128,6 +128,8 @@ TEST_F(FSEventWatcherTest, AFileWrittenThroughAnotherOfItsNamesIsOwedUnderEachOf
     // Written in place through either name: both are owed, the excluded third name is not.
     EXPECT_EQ(owedAfter({ev(copy, F::ItemModified | F::ItemIsFile)}), (QStringList{copy, report}));
     EXPECT_EQ(owedAfter({ev(report, F::ItemModified | F::ItemIsFile)}), (QStringList{copy, report}));
+    // Written through the name the rules exclude: itself not owed, the others are.
+    EXPECT_EQ(owedAfter({ev(cached, F::ItemModified | F::ItemIsFile)}), (QStringList{copy, report}));
     // A file with one name owes itself; one whose other name lies outside is looked for once.
     EXPECT_EQ(owedAfter({ev(single, F::ItemModified | F::ItemIsFile)}), QStringList{single});
     EXPECT_EQ(owedAfter({ev(outsideLinked, F::ItemModified | F::ItemIsFile)}), QStringList{outsideLinked});
