@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -151,7 +152,7 @@ QString Faults::apply(const Step& step) {
     }
     case Op::ApplianceRelease:
         appliance.releaseConnections();
-        mHeldServers.clear();
+        releaseHeldServers();
         mBusy = false;
         return QStringLiteral("appliance connections released");
     case Op::ApplianceFull:
@@ -268,7 +269,7 @@ QStringList Faults::liftAll() {
     }
     if (mBusy) {
         appliance.releaseConnections();
-        mHeldServers.clear();
+        releaseHeldServers();
         mBusy = false;
         lifted << QStringLiteral("connections released");
     }
@@ -292,6 +293,20 @@ QStringList Faults::liftAll() {
         lifted << QStringLiteral("the person started the application again");
     }
     return lifted;
+}
+
+void Faults::releaseHeldServers() {
+    // Their clients are gone; their side ends a moment later. A freeze in that moment would keep them
+    // (and the connection slots they hold) for good.
+    Appliance& appliance = mWorld.appliance();
+    ChildProcess::pollUntil(
+        [&] {
+            const QList<pid_t> running = ApplianceFaults::processes(appliance);
+            return std::none_of(mHeldServers.cbegin(), mHeldServers.cend(),
+                                [&running](pid_t pid) { return running.contains(pid); });
+        },
+        5000);
+    mHeldServers.clear();
 }
 
 void Faults::dropHungSessions() {

@@ -52,6 +52,9 @@ class Faults {
     void applicationStarts();
 
   private:
+    // The connections held for the busy fault were let go: waits (a little) until the appliance's side
+    // of them has ended.
+    void releaseHeldServers();
     QString restore(Random& r, bool killed);
     QString editExclusions(Random& r, Op op);
     void writePersonsList(const QString& file, const QStringList& entries);

@@ -55,6 +55,8 @@ class Appliance {
     // same address.
     void stop();
     bool isRunning() const;
+    // The listening rsync daemon's process id (-1 when it does not run).
+    pid_t daemonPid() const { return mPid; }
 
     // Freezes the daemon and every connection it serves (SIGSTOP of its process group), as a NAS
     // that went to sleep or a frozen rsync daemon: the kernel still takes new connections, nothing

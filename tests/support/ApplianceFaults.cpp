@@ -16,16 +16,6 @@ QString fillerPath(const Appliance& appliance) {
     return appliance.modulePath() + QStringLiteral("/zh-filler.bin");
 }
 
-pid_t parentOf(pid_t pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.readAll();
-    // "pid (comm) state ppid …": the name may hold blanks and parentheses, so read after the last ')'.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 1 ? pid_t(fields.at(1).toInt()) : -1;
-}
-
 } // namespace
 
 namespace ApplianceFaults {
@@ -45,9 +35,11 @@ QList<pid_t> processes(const Appliance& appliance) {
         if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(config))
             all << pid;
     }
+    // The listener first (by its own process id: a connection's process whose parent has just gone is
+    // no listener, though its parent is none of these), then the connections.
     QList<pid_t> ordered;
     for (const pid_t pid : std::as_const(all))
-        if (!all.contains(parentOf(pid)))
+        if (pid == appliance.daemonPid())
             ordered.prepend(pid);
         else
             ordered.append(pid);
